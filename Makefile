@@ -1,0 +1,24 @@
+# The two set-up commands of the README. Both install what is missing first.
+BUILD ?= build
+JOBS  ?= $(shell nproc 2>/dev/null || echo 2)
+
+.PHONY: deps build run test bench clean
+
+deps:
+	bash scripts/install-deps
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@if [ -x $(BUILD)/morvane ]; then $(BUILD)/morvane; else $(BUILD)/morvane-cli --help; fi
+
+test: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	bash bench/run
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,59 @@
+#include "conversion_job.h"
+
+#include <cstdlib>
+#include <cstring>
+
+ConversionJob* g_pJob = nullptr;
+
+namespace {
+char g_emptyPath[1] = "";
+}
+
+void InitConversionJob(ConversionJob* job)
+{
+    job->probe_path = g_emptyPath;
+    job->video_stream_index = -1;
+    job->audio_stream_index = -1;
+    job->current_input = -1;
+    job->video_pts_counter = 0;
+    job->progress_percent = 0;
+    job->cancel_requested = 0;
+    job->video_dec_ctx = nullptr;
+    job->audio_dec_ctx = nullptr;
+    job->video_out_stream = nullptr;
+    job->audio_out_stream = nullptr;
+    // Not asked for, but lets a launch release the previous job's paths.
+    job->input_paths = nullptr;
+    job->output_paths = nullptr;
+    job->input_count = 0;
+}
+
+char** AllocPathArray(int n)
+{
+    if (n <= 0)
+        return nullptr;
+    char** paths = static_cast<char**>(std::calloc(static_cast<size_t>(n), sizeof(char*)));
+    if (!paths)
+        return nullptr;
+    for (int i = 0; i < n; ++i)
+        paths[i] = static_cast<char*>(std::calloc(256, 1));
+    return paths;
+}
+
+void FreePathArray(char** paths, int n)
+{
+    if (!paths)
+        return;
+    for (int i = 0; i < n; ++i)
+        std::free(paths[i]);
+    std::free(paths);
+}
+
+char* CopyPathText(const char* text)
+{
+    const size_t len = std::strlen(text);
+    char* copy = static_cast<char*>(std::malloc(len + 1));
+    if (copy)
+        std::memcpy(copy, text, len + 1);
+    return copy;
+}

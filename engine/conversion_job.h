@@ -1,0 +1,118 @@
+// The one record the window, the progress dialog and the media engine share.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cwchar>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+constexpr int kMaxJobInputs = 999;
+constexpr int kVideoBufferSize = 1835008;
+
+constexpr uint8_t kInputPending = 0xFF;
+constexpr uint8_t kInputDone = 1;
+constexpr uint8_t kInputFailed = 2;
+
+// A plain record: allocated, then set up by InitConversionJob. The handle
+// fields mirror what the engine currently has open (the engine's RAII owners
+// hold the real ownership); nothing outside the engine reads them.
+//
+// The four fields that cross threads are atomics with exactly one writer at a
+// time: progress_percent, input_status and current_input (worker -> UI) and
+// cancel_requested (UI -> worker).
+struct ConversionJob {
+    // Engine working state.
+    AVFormatContext* input_ctx;
+    AVCodecContext* video_dec_ctx;
+    AVCodecContext* audio_dec_ctx;
+    const AVCodec* audio_decoder;
+    const AVCodec* video_decoder;
+    AVPacket* packet;
+    const AVOutputFormat* output_format;
+    AVFormatContext* output_ctx;
+    AVCodecContext* video_enc_ctx;
+    AVCodecContext* audio_enc_ctx;
+    const AVCodec* video_encoder;
+    const AVCodec* audio_encoder;
+    AVStream* video_out_stream;
+    AVStream* audio_out_stream;
+    AVFrame* decoded_frame;
+    AVFrame* scaled_frame;
+    AVAudioFifo* audio_fifo[2];
+    int32_t video_codec_id;  // AVCodecID
+    int32_t audio_codec_id;  // AVCodecID
+    SwrContext* resampler;
+    SwsContext* scaler;
+    AVDictionary* encoder_options;
+    uint32_t stream_cursor;
+    int32_t video_stream_index;
+    int32_t audio_stream_index;
+    double input_start_s;
+    double audio_written_s;
+    double video_written_s;
+    int32_t got_picture;
+    int32_t decode_result;
+    int32_t video_pts_counter;
+    int32_t encode_result;
+    int32_t video_buffer_size;
+    uint8_t* audio_frame_buffer;
+    uint8_t* video_buffer;
+    int32_t seek_by_bytes;
+
+    // Exchanged between the UI and the engine.
+    std::atomic<uint8_t> cancel_requested;
+    uint8_t join_mode;  // 0 cut, 1 join
+    uint8_t reencode;   // 0 direct, 1 indirect
+    char* probe_path;
+    char** input_paths;
+    char** output_paths;
+    wchar_t* snapshot_path;
+    std::atomic<uint8_t> input_status[kMaxJobInputs + 1];
+    double start_s[kMaxJobInputs];
+    double end_s[kMaxJobInputs];
+    double span_s[kMaxJobInputs];
+    int32_t join_total_s;
+    std::atomic<int32_t> progress_percent;
+    int64_t initial_start_us;
+    int64_t initial_end_us;
+    int64_t duration_us;
+    int32_t video_bit_rate;
+    int32_t target_height;
+    int32_t source_height;
+    int32_t target_width;
+    int32_t source_width;
+    double target_fps;
+    double source_fps;
+    int32_t source_fps_den;
+    int32_t source_fps_num;
+    int32_t audio_bit_rate;
+    int32_t audio_sample_rate;
+    int32_t audio_channels;
+    std::atomic<int32_t> current_input;
+    int32_t display_count;
+    int32_t input_count;
+};
+
+static_assert(std::atomic<int32_t>::is_always_lock_free, "exchanged fields must be lock-free");
+static_assert(std::atomic<uint8_t>::is_always_lock_free, "exchanged fields must be lock-free");
+
+// The process-wide record: allocated by the first Add, freed when the main
+// window closes.
+extern ConversionJob* g_pJob;
+
+void InitConversionJob(ConversionJob* job);
+
+// n pointers, each to a zeroed 256-byte buffer. Release with FreePathArray.
+char** AllocPathArray(int n);
+void FreePathArray(char** paths, int n);
+
+// A heap copy of `text` of exactly its length (plus NUL); replaces a slot of a
+// path array, so paths have no length limit.
+char* CopyPathText(const char* text);

@@ -1,0 +1,387 @@
+#include "job_setup.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <string_view>
+#include <climits>
+#include <cstdio>
+#include <filesystem>
+
+#include "conversion_job.h"
+
+namespace {
+
+// Reads an integer the way a C string-to-integer conversion does: leading
+// white space, a sign, then digits up to the first other character.
+long long LeadingInteger(const std::string& text)
+{
+    size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    long long value = 0;
+    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > INT_MAX)
+            value = INT_MAX;  // saturate, the caller works in 32 bits
+    }
+    return negative ? -value : value;
+}
+
+std::string TwoDigits(long long v)
+{
+    return (v <= 9 ? "0" : "") + std::to_string(v);
+}
+
+}  // namespace
+
+std::string FormatTimeText(int ms)
+{
+    const int r = ms % 1000;
+    std::string millis = r == 0 ? "000" : r <= 9 ? "00" + std::to_string(r)
+                                         : r <= 99 ? "0" + std::to_string(r)
+                                                   : std::to_string(r);
+    const long long h = ms / 3600000;
+    const long long s = ms / 1000 - h * 3600;
+    return TwoDigits(h) + ":" + TwoDigits(s / 60) + ":" + TwoDigits(s % 60) + "." + millis;
+}
+
+int ParseTimeText(const std::string& text)
+{
+    const size_t first_colon = text.find(':');
+    const size_t last_colon = text.rfind(':');
+    const size_t first_dot = text.find('.');
+    long long hours = 0, minutes = 0;
+    if (first_colon != std::string::npos) {
+        hours = LeadingInteger(text.substr(0, first_colon));
+        minutes = LeadingInteger(text.substr(first_colon + 1, 2));
+    }
+    const long long seconds =
+        LeadingInteger(last_colon == std::string::npos ? text : text.substr(last_colon + 1));
+    const long long millis =
+        LeadingInteger(first_dot == std::string::npos ? text : text.substr(first_dot + 1));
+    // 32-bit arithmetic, wrapping like the original int maths.
+    const long long total = (hours * 3600 + minutes * 60 + seconds) * 1000 + millis;
+    return static_cast<int>(static_cast<uint32_t>(total));
+}
+
+std::string FileExtension(const std::string& path)
+{
+    const size_t dot = path.rfind('.');
+    return dot == std::string::npos ? path : path.substr(dot + 1);
+}
+
+std::string FileExtensionWithDot(const std::string& path)
+{
+    const size_t dot = path.rfind('.');
+    return dot == std::string::npos ? path : path.substr(dot);
+}
+
+std::string FileNameOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool FileExists(const std::string& path)
+{
+    std::error_code ec;
+    return std::filesystem::exists(std::filesystem::u8path(path), ec);
+}
+
+std::string MakeUniqueOutputName(const std::string& name,
+                                 const std::function<bool(const std::string&)>& exists)
+{
+    const size_t dot = name.rfind('.');
+    const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
+    const std::string ext = dot == std::string::npos ? "" : name.substr(dot);
+    std::string candidate = name;
+    for (int counter = 0; exists(candidate); ++counter)
+        candidate = stem + "(" + std::to_string(counter) + ")" + ext;
+    return candidate;
+}
+
+std::string MakeUniqueOutputName(const std::string& name)
+{
+    return MakeUniqueOutputName(name, [](const std::string& p) { return FileExists(p); });
+}
+
+const FormatEntry FormatTable[kFormatCount] = {
+    {"MP4 - (MPEG4 AAC) MPEG4 (*.mp4)", "MPEG4", "AAC"},
+    {"MP4 - (H264 AAC) AVC(*.mp4)", "H.264", "AAC"},
+    {"AVI - Video Format (*.avi)", "MPEG4", "MP3"},
+    {"FLV - Flash Video (*.flv)", "FLV", "MP3"},
+    {"WMV - Windos Media Video (*.wmv)", "WMV2", "WMA8"},
+    {"MOV - QuickTime Video(*.mov)", "MPEG4", "AAC"},
+    {"MKV - Matroska Video(*.mkv)", "H.264", "VORBIS"},
+};
+
+const std::vector<CodecName> kCutVideoCodecs = {
+    {"MPEG4", AV_CODEC_ID_MPEG4}, {"H.264", AV_CODEC_ID_H264}, {"FLV", AV_CODEC_ID_FLV1},
+    {"WMV2", AV_CODEC_ID_WMV2},   {"MPEG2VIDEO", AV_CODEC_ID_MPEG2VIDEO},
+};
+const std::vector<CodecName> kCutAudioCodecs = {
+    {"AAC", AV_CODEC_ID_AAC}, {"AC3", AV_CODEC_ID_AC3},     {"MP3", AV_CODEC_ID_MP3},
+    {"MP2", AV_CODEC_ID_MP2}, {"WMA8", AV_CODEC_ID_WMAV2}, {"VORBIS", AV_CODEC_ID_VORBIS},
+};
+const std::vector<CodecName> kJoinVideoCodecs = {
+    {"MPEG4", AV_CODEC_ID_MPEG4},
+    {"H.264", AV_CODEC_ID_H264},
+    {"H.263", AV_CODEC_ID_H263},
+    {"DivX", AV_CODEC_ID_MSMPEG4V3},
+    {"FLV", AV_CODEC_ID_FLV1},
+    {"WMV1", AV_CODEC_ID_WMV1},
+    {"WMV2", AV_CODEC_ID_WMV2},
+    {"MPEG1VIDEO", AV_CODEC_ID_MPEG1VIDEO},
+    {"MPEG2VIDEO", AV_CODEC_ID_MPEG2VIDEO},
+};
+const std::vector<CodecName> kJoinAudioCodecs = {
+    {"AAC", AV_CODEC_ID_AAC},       {"AC3", AV_CODEC_ID_AC3},   {"MP3", AV_CODEC_ID_MP3},
+    {"VORBIS", AV_CODEC_ID_VORBIS}, {"WMA7", AV_CODEC_ID_WMAV1}, {"WMA8", AV_CODEC_ID_WMAV2},
+};
+
+bool LookUpCodec(const std::vector<CodecName>& table, const std::string& name, int* id)
+{
+    for (const CodecName& c : table) {
+        if (name == c.name) {
+            *id = c.id;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool FpsNameToValue(const std::string& name, double* value)
+{
+    static const struct {
+        const char* name;
+        double value;
+    } kRates[] = {
+        {"8.0 fps", 8},       {"10.0 fps", 10},     {"12.0 fps", 12}, {"14.985 fps", 14.985},
+        {"15.0 fps", 15},     {"20.0 fps", 20},     {"23.975 fps", 23.975},
+        {"24.0 fps", 24},     {"25.0 fps", 25},     {"29.97 fps", 29.97},
+        {"30.0 fps", 30},     {"50.0 fps", 50},     {"60.0 fps", 60},
+    };
+    for (const auto& r : kRates) {
+        if (name == r.name) {
+            *value = r.value;
+            return true;
+        }
+    }
+    return false;
+}
+
+int ParseRateText(const std::string& text)
+{
+    size_t at = text.find(" kbps");
+    if (at != std::string::npos)
+        return static_cast<int>(std::strtod(text.substr(0, at).c_str(), nullptr) * 1000);
+    at = text.find(" Hz");
+    if (at != std::string::npos)
+        return static_cast<int>(LeadingInteger(text.substr(0, at)));
+    return 0;
+}
+
+bool ParseSizeText(const std::string& text, int* width, int* height)
+{
+    const size_t star = text.find('*');
+    if (star == std::string::npos || star == 0 || star + 1 >= text.size())
+        return false;
+    *width = static_cast<int>(LeadingInteger(text.substr(0, star)));
+    *height = static_cast<int>(LeadingInteger(text.substr(star + 1)));
+    return true;
+}
+
+std::string CleanFileTitle(const std::string& text)
+{
+    std::string out;
+    for (char c : text) {
+        if (std::string_view("/\\:*?<>|@").find(c) == std::string_view::npos)
+            out += c;
+    }
+    return out;
+}
+
+std::string FormatExtension(const std::string& entry_text)
+{
+    const size_t dot = entry_text.rfind('.');
+    return dot == std::string::npos ? "" : entry_text.substr(dot, 4);
+}
+
+void ApplyFormatEntry(int entry, EncodingChoice* choice)
+{
+    if (entry < 0 || entry >= kFormatCount)
+        return;
+    choice->video_codec_name = FormatTable[entry].video_codec_name;
+    choice->audio_codec_name = FormatTable[entry].audio_codec_name;
+}
+
+EncodingChoice DefaultCutChoice(const std::string& keep_rate_text)
+{
+    EncodingChoice c;
+    c.direct = true;
+    ApplyFormatEntry(0, &c);
+    c.video_bit_rate = 3000000;
+    c.width = 320;
+    c.height = 240;
+    c.fps_name = keep_rate_text;
+    c.audio_bit_rate = 128000;
+    c.sample_rate = 44100;
+    c.channels = 2;
+    return c;
+}
+
+EncodingChoice DefaultJoinChoice()
+{
+    EncodingChoice c;
+    c.direct = false;
+    ApplyFormatEntry(0, &c);
+    c.video_bit_rate = 3000000;
+    c.width = 320;
+    c.height = 240;
+    c.fps_name = "29.97 fps";
+    c.audio_bit_rate = 192000;
+    c.sample_rate = 44100;
+    c.channels = 2;
+    return c;
+}
+
+JoinRow MakeJoinRow(const std::string& path, const ConversionJob& job)
+{
+    JoinRow row;
+    row.path = path;
+    row.extension_text = FileExtension(path);
+    row.length_text = FormatTimeText(static_cast<int>(job.duration_us / 1000));
+    row.size_text = std::to_string(job.source_width) + "*" + std::to_string(job.source_height);
+    char rate[32] = "";
+    if (job.source_fps_den != 0)
+        std::snprintf(rate, sizeof rate, "%5.2ffps",
+                      static_cast<double>(job.source_fps_num) / job.source_fps_den);
+    row.rate_text = rate;
+    return row;
+}
+
+namespace {
+
+void ReplacePathArrays(ConversionJob* job, int n)
+{
+    FreePathArray(job->input_paths, job->input_count);
+    FreePathArray(job->output_paths, job->input_count);
+    job->input_count = n;
+    job->input_paths = AllocPathArray(n);
+    job->output_paths = AllocPathArray(n);
+}
+
+void SetPath(char** paths, int i, const std::string& text)
+{
+    std::free(paths[i]);
+    paths[i] = CopyPathText(text.c_str());
+}
+
+// Direct jobs keep the input's container, so they need its extension.
+std::string OutputNameFor(const std::string& input_path, const OutputTarget& target, bool direct)
+{
+    const std::string ext = direct ? FileExtensionWithDot(input_path) : target.extension;
+    return MakeUniqueOutputName(target.folder + "/" + target.file_title + ext);
+}
+
+void SetVideoAndAudioTargets(ConversionJob* job, const EncodingChoice& choice,
+                             const std::vector<CodecName>& video_codecs,
+                             const std::vector<CodecName>& audio_codecs)
+{
+    int id = job->video_codec_id;
+    LookUpCodec(video_codecs, choice.video_codec_name, &id);
+    job->video_codec_id = id;
+    job->video_bit_rate = choice.video_bit_rate;
+    job->target_height = choice.height;
+    job->target_width = choice.width;
+    job->target_fps = 0;
+    FpsNameToValue(choice.fps_name, &job->target_fps);
+    id = job->audio_codec_id;
+    LookUpCodec(audio_codecs, choice.audio_codec_name, &id);
+    job->audio_codec_id = id;
+    job->audio_bit_rate = choice.audio_bit_rate;
+    job->audio_channels = choice.channels;
+    job->audio_sample_rate = choice.sample_rate;
+}
+
+}  // namespace
+
+LaunchRefusal FillCutJob(ConversionJob* job, const std::string& input_path,
+                         const std::string& start_text, const std::string& end_text,
+                         const OutputTarget& target, const EncodingChoice& choice,
+                         std::string* output_path)
+{
+    if (choice.direct && FileNameOf(input_path).find('.') == std::string::npos)
+        return LaunchRefusal::NoFileExtension;
+    job->display_count = 0;
+    ReplacePathArrays(job, 1);
+    job->progress_percent = -1;
+    SetPath(job->input_paths, 0, input_path);
+
+    job->start_s[0] = ParseTimeText(start_text) / 1000.0;
+    job->end_s[0] = ParseTimeText(end_text) / 1000.0;
+    job->span_s[0] = job->end_s[0] - job->start_s[0];
+
+    job->reencode = choice.direct ? 0 : 1;
+    *output_path = OutputNameFor(input_path, target, choice.direct);
+    SetPath(job->output_paths, 0, *output_path);
+    SetVideoAndAudioTargets(job, choice, kCutVideoCodecs, kCutAudioCodecs);
+    return LaunchRefusal::None;
+}
+
+LaunchRefusal CheckJoinRows(const std::vector<JoinRow>& rows, bool direct)
+{
+    if (rows.size() < 2)
+        return LaunchRefusal::TooFewInputs;
+    if (rows.size() > static_cast<size_t>(kMaxJobInputs))
+        return LaunchRefusal::TooManyInputs;
+    if (direct) {
+        for (size_t i = 1; i < rows.size(); ++i) {
+            if (rows[i].extension_text != rows[i - 1].extension_text ||
+                rows[i].size_text != rows[i - 1].size_text)
+                return LaunchRefusal::NotSameKind;
+            if (FileNameOf(rows[i].path).find('.') == std::string::npos)
+                return LaunchRefusal::NoFileExtension;
+        }
+        if (FileNameOf(rows[0].path).find('.') == std::string::npos)
+            return LaunchRefusal::NoFileExtension;
+    }
+    return LaunchRefusal::None;
+}
+
+LaunchRefusal FillJoinJob(ConversionJob* job, const std::vector<JoinRow>& rows,
+                          const OutputTarget& target, const EncodingChoice& choice,
+                          std::string* output_path)
+{
+    const LaunchRefusal refusal = CheckJoinRows(rows, choice.direct);
+    if (refusal != LaunchRefusal::None)
+        return refusal;
+    const int n = static_cast<int>(rows.size());
+    job->display_count = n;
+    ReplacePathArrays(job, n);
+    job->progress_percent = -1;
+    job->join_total_s = 0;
+    job->reencode = choice.direct ? 0 : 1;
+
+    // Every entry gets the same name: nothing is written between two inputs.
+    *output_path = OutputNameFor(rows[0].path, target, choice.direct);
+    for (int j = 0; j < n; ++j) {
+        SetPath(job->input_paths, j, rows[j].path);
+        job->join_total_s =
+            static_cast<int32_t>(ParseTimeText(rows[j].length_text) / 1000.0 + job->join_total_s);
+        SetPath(job->output_paths, j, *output_path);
+    }
+    SetVideoAndAudioTargets(job, choice, kJoinVideoCodecs, kJoinAudioCodecs);
+    return LaunchRefusal::None;
+}
+
+void MarkJobStarting(ConversionJob* job, bool join)
+{
+    job->current_input = -1;
+    job->cancel_requested = 0;
+    job->progress_percent = 0;
+    job->join_mode = join ? 1 : 0;
+}

@@ -1,0 +1,117 @@
+// What a launch needs to turn a user's choices into a ConversionJob: the
+// time texts, the output formats, the codec and frame-rate names, the output
+// naming. Plain functions shared by the window and the command-line tool.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/codec_id.h>
+}
+
+struct ConversionJob;
+
+// Milliseconds <-> "HH:MM:SS.mmm" (hours may have more digits).
+std::string FormatTimeText(int ms);
+int ParseTimeText(const std::string& text);
+
+// Text after the last '.', or from it with the dot; the whole text without '.'.
+std::string FileExtension(const std::string& path);
+std::string FileExtensionWithDot(const std::string& path);
+// The name after the last '/', the whole path without one.
+std::string FileNameOf(const std::string& path);
+
+// name.ext, name(0).ext, name(1).ext, ... : the first that does not exist.
+std::string MakeUniqueOutputName(const std::string& name,
+                                 const std::function<bool(const std::string&)>& exists);
+std::string MakeUniqueOutputName(const std::string& name);
+bool FileExists(const std::string& path);
+
+struct FormatEntry {
+    const char* text;
+    const char* video_codec_name;
+    const char* audio_codec_name;
+};
+constexpr int kFormatCount = 7;
+extern const FormatEntry FormatTable[kFormatCount];
+
+struct CodecName {
+    const char* name;
+    AVCodecID id;
+};
+extern const std::vector<CodecName> kCutVideoCodecs;
+extern const std::vector<CodecName> kCutAudioCodecs;
+extern const std::vector<CodecName> kJoinVideoCodecs;
+extern const std::vector<CodecName> kJoinAudioCodecs;
+// First case-sensitive match; false leaves *id untouched.
+bool LookUpCodec(const std::vector<CodecName>& table, const std::string& name, int* id);
+
+// "25.0 fps" -> 25; false for any other text (keep the source's rate).
+bool FpsNameToValue(const std::string& name, double* value);
+
+int ParseRateText(const std::string& text);  // "128 kbps" -> 128000, "44100 Hz" -> 44100
+bool ParseSizeText(const std::string& text, int* width, int* height);  // "1280*720"
+std::string CleanFileTitle(const std::string& text);
+std::string FormatExtension(const std::string& entry_text);  // ".mp4"
+
+// The options a cut or join settings dialog records.
+struct EncodingChoice {
+    bool direct = false;
+    std::string video_codec_name;
+    std::string audio_codec_name;
+    int video_bit_rate = 0;
+    int width = 0;
+    int height = 0;
+    std::string fps_name;
+    int audio_bit_rate = 0;
+    int sample_rate = 0;
+    int channels = 0;
+};
+
+// What the dialogs select when they open.
+EncodingChoice DefaultCutChoice(const std::string& keep_rate_text);
+EncodingChoice DefaultJoinChoice();
+// Codec words of one FormatTable entry into `choice`.
+void ApplyFormatEntry(int entry, EncodingChoice* choice);
+
+struct OutputTarget {
+    std::string folder;
+    std::string file_title;
+    std::string extension;  // of the chosen format, with its dot
+};
+
+// One row of the join list, as the window shows it.
+struct JoinRow {
+    std::string path;
+    std::string extension_text;  // FileExtension of the path
+    std::string length_text;     // FormatTimeText of the duration
+    std::string size_text;       // "width*height"
+    std::string rate_text;       // "%5.2ffps"
+};
+// The row for a file just probed into `job`.
+JoinRow MakeJoinRow(const std::string& path, const ConversionJob& job);
+
+enum class LaunchRefusal {
+    None,
+    TooFewInputs,     // a join needs two checked files
+    TooManyInputs,    // more than the record holds
+    NotSameKind,      // direct join of files of different kinds
+    NoFileExtension,  // a direct job cannot name its container
+};
+
+// Fill the job for a cut / join exactly as the window's launches do, short of
+// starting the worker. On success `output_path` is the file the job writes.
+LaunchRefusal FillCutJob(ConversionJob* job, const std::string& input_path,
+                         const std::string& start_text, const std::string& end_text,
+                         const OutputTarget& target, const EncodingChoice& choice,
+                         std::string* output_path);
+// Checked rows only, in row order. Sizes are checked before anything is filled.
+LaunchRefusal CheckJoinRows(const std::vector<JoinRow>& rows, bool direct);
+LaunchRefusal FillJoinJob(ConversionJob* job, const std::vector<JoinRow>& rows,
+                          const OutputTarget& target, const EncodingChoice& choice,
+                          std::string* output_path);
+
+// The last writes before the worker starts.
+void MarkJobStarting(ConversionJob* job, bool join);

@@ -1,0 +1,110 @@
+#include "media_input.h"
+
+#include "conversion_job.h"
+
+void SelectStreams(const AVFormatContext* format, int* video_index, int* audio_index)
+{
+    *video_index = -1;
+    *audio_index = -1;
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        const AVStream* st = format->streams[i];
+        switch (st->codecpar->codec_type) {
+        case AVMEDIA_TYPE_VIDEO:
+            // A cover picture is exposed as a one-packet video stream; cutting
+            // it instead of the movie would be nonsense.
+            if (!(st->disposition & AV_DISPOSITION_ATTACHED_PIC))
+                *video_index = static_cast<int>(i);
+            break;
+        case AVMEDIA_TYPE_AUDIO:
+            *audio_index = static_cast<int>(i);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+namespace {
+
+CodecContextPtr ContextForStream(const AVStream* st, const AVCodec* codec)
+{
+    CodecContextPtr ctx(avcodec_alloc_context3(codec));
+    if (!ctx || avcodec_parameters_to_context(ctx.get(), st->codecpar) < 0)
+        return nullptr;
+    ctx->pkt_timebase = st->time_base;
+    return ctx;
+}
+
+int OpenVideoDecoder(MediaInput& in, int threads)
+{
+    AVStream* st = in.VideoStream();
+    const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
+    if (!codec)
+        return kProbeNoVideoDecoder;
+    in.video_dec = ContextForStream(st, codec);
+    if (!in.video_dec)
+        return kProbeVideoDecoderFailed;
+    in.video_dec->thread_count = threads;
+    if (avcodec_open2(in.video_dec.get(), codec, nullptr) < 0) {
+        in.video_dec.reset();
+        return kProbeVideoDecoderFailed;
+    }
+    return kProbeOk;
+}
+
+// A missing or failing audio decoder is not an error: the context still
+// carries the stream's facts, and direct mode copies the packets anyway.
+void OpenAudioDecoder(MediaInput& in)
+{
+    AVStream* st = in.AudioStream();
+    const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
+    in.audio_dec = ContextForStream(st, codec);
+    if (in.audio_dec && codec)
+        in.audio_decoder_open = avcodec_open2(in.audio_dec.get(), codec, nullptr) >= 0;
+}
+
+}  // namespace
+
+int OpenMediaInput(const char* path, MediaInput& in, int decoder_threads)
+{
+    in = MediaInput{};
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, path, nullptr, nullptr) != 0)
+        return kProbeOpenFailed;
+    in.format.reset(raw);
+    if (avformat_find_stream_info(raw, nullptr) < 0) {
+        in = MediaInput{};
+        return kProbeNoStreamInfo;
+    }
+    SelectStreams(raw, &in.video_index, &in.audio_index);
+    if (in.video_index >= 0) {
+        const int rc = OpenVideoDecoder(in, decoder_threads);
+        if (rc != kProbeOk) {
+            in = MediaInput{};
+            return rc;
+        }
+    }
+    if (in.audio_index >= 0)
+        OpenAudioDecoder(in);
+    return kProbeOk;
+}
+
+void ApplyFrameRateRule(ConversionJob* job, AVStream* stream)
+{
+    AVRational& rate = stream->r_frame_rate;
+    if (rate.den != 0)
+        job->source_fps = static_cast<double>(rate.num / rate.den);
+    if (job->source_fps > 1000) {
+        rate.den = 1001;
+        job->source_fps = static_cast<double>(rate.num / 1001);
+    }
+    job->source_fps_den = rate.den;
+    job->source_fps_num = rate.num;
+}
+
+double ContainerStartSeconds(const AVFormatContext* format)
+{
+    if (format->start_time == AV_NOPTS_VALUE)
+        return 0.0;
+    return static_cast<double>(format->start_time) / 1000000.0;
+}

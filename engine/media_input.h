@@ -1,0 +1,40 @@
+// Opening an input the way the probe, the worker and the preview all do:
+// the same stream selection, the same decoders, the same frame-rate rule.
+#pragma once
+
+#include "av_handles.h"
+
+struct ConversionJob;
+
+// Probe result codes.
+constexpr int kProbeOk = 0;
+constexpr int kProbeOpenFailed = -1;
+constexpr int kProbeNoStreamInfo = -2;
+constexpr int kProbeNoVideoDecoder = -4;
+constexpr int kProbeVideoDecoderFailed = -5;
+
+struct MediaInput {
+    InputContextPtr format;
+    CodecContextPtr video_dec;  // opened decoder of the selected video stream
+    CodecContextPtr audio_dec;  // stream parameters; opened when a decoder exists
+    bool audio_decoder_open = false;
+    int video_index = -1;
+    int audio_index = -1;
+
+    AVStream* VideoStream() const { return video_index >= 0 ? format->streams[video_index] : nullptr; }
+    AVStream* AudioStream() const { return audio_index >= 0 ? format->streams[audio_index] : nullptr; }
+};
+
+// Last video and last audio stream win; cover art is never the video.
+void SelectStreams(const AVFormatContext* format, int* video_index, int* audio_index);
+
+// Opens `path` for reading, selects the streams and opens the decoders.
+// Returns one of the probe codes; on failure `in` holds nothing open.
+int OpenMediaInput(const char* path, MediaInput& in, int decoder_threads = 1);
+
+// The base frame rate of `stream` into source_fps / _num / _den, correcting a
+// rate above 1000 fps to num/1001 in the stream itself.
+void ApplyFrameRateRule(ConversionJob* job, AVStream* stream);
+
+// Container start time in seconds, 0 when the container gives none.
+double ContainerStartSeconds(const AVFormatContext* format);

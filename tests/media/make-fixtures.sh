@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Makes the small media files the engine tests run on, into the folder given
+# (default: ./fixtures). Each file is made once; rerunning only fills gaps.
+set -euo pipefail
+out=${1:-fixtures}
+mkdir -p "$out"
+cd "$out"
+
+ff() { ffmpeg -hide_banner -loglevel error -nostdin -y "$@"; }
+make_once() { local name=$1; shift; [ -s "$name" ] || ff "$@" "$name.tmp.${name##*.}" && { [ -s "$name" ] || mv "$name.tmp.${name##*.}" "$name"; }; }
+
+pic="testsrc2=size=320x240:rate=25"
+tone="sine=frequency=440:sample_rate=44100"
+
+# 10 s H.264 with B-frames (GOP 50, so key frames every 2 s) and AAC stereo.
+make_once h264_aac.mp4 -f lavfi -i "$pic:duration=10" -f lavfi -i "$tone:duration=10" \
+  -c:v libx264 -preset veryfast -bf 2 -g 50 -keyint_min 50 -sc_threshold 0 -pix_fmt yuv420p \
+  -c:a aac -b:a 128k -ac 2 -shortest
+# A second clip of the same kind, 4 s, for direct joins.
+make_once h264_aac_b.mp4 -f lavfi -i "testsrc=size=320x240:rate=25:duration=4" \
+  -f lavfi -i "sine=frequency=660:sample_rate=44100:duration=4" \
+  -c:v libx264 -preset veryfast -bf 2 -g 50 -keyint_min 50 -sc_threshold 0 -pix_fmt yuv420p \
+  -c:a aac -b:a 128k -ac 2 -shortest
+# MPEG-4 part 2 with MP3 in AVI, 6 s.
+make_once mpeg4_mp3.avi -f lavfi -i "$pic:duration=6" -f lavfi -i "$tone:duration=6" \
+  -c:v mpeg4 -q:v 5 -g 25 -c:a libmp3lame -b:a 128k -ac 2 -shortest
+# MPEG-2 video with MP2 audio in a transport stream, 8 s.
+make_once mpeg2.ts -f lavfi -i "$pic:duration=8" -f lavfi -i "$tone:duration=8" \
+  -c:v mpeg2video -q:v 5 -g 25 -c:a mp2 -b:a 128k -ac 2 -shortest
+# Audio only, 5 s of AAC in MP4 (M4A-like) and MP3.
+make_once audio_only.m4a -f lavfi -i "$tone:duration=5" -c:a aac -b:a 128k -ac 2
+make_once audio_only.mp3 -f lavfi -i "$tone:duration=5" -c:a libmp3lame -b:a 128k
+# Two video streams: 320x240 first, 160x120 second (the second is selected).
+make_once two_video.mkv -f lavfi -i "$pic:duration=3" -f lavfi -i "testsrc=size=160x120:rate=25:duration=3" \
+  -f lavfi -i "$tone:duration=3" -map 0:v -map 1:v -map 2:a -c:v libx264 -preset veryfast -c:a aac -shortest
+# Cover art after the main video (an attached picture exposed as a video stream).
+[ -s cover.png ] || ff -f lavfi -i "color=c=red:size=64x64" -frames:v 1 cover.png
+make_once cover_art.mp4 -i h264_aac.mp4 -i cover.png -map 0:v -map 0:a -map 1 -c copy -c:v:1 png \
+  -disposition:v:1 attached_pic
+# A video with a container start time of 10 s.
+make_once start10.ts -f lavfi -i "$pic:duration=4" -c:v mpeg2video -q:v 5 -g 25 -output_ts_offset 10
+# 8 fps video, 3 s.
+make_once fps8.mp4 -f lavfi -i "testsrc2=size=320x240:rate=8:duration=3" -c:v libx264 -preset veryfast
+# 640x480 H.264 for "different kind" joins.
+make_once h264_640.mp4 -f lavfi -i "testsrc2=size=640x480:rate=25:duration=3" \
+  -f lavfi -i "$tone:duration=3" -c:v libx264 -preset veryfast -c:a aac -shortest
+
+# Bad files.
+: > empty.mp4
+[ -s random.mp4 ] || head -c 200000 /dev/urandom > random.mp4
+[ -s text.mp4 ] || printf 'This is a text file, not a movie.\n%.0s' {1..50} > text.mp4
+# Moov at the end, cut short: the index never arrives.
+[ -s truncated_moov_end.mp4 ] || head -c $(( $(stat -c %s h264_aac.mp4) / 2 )) h264_aac.mp4 > truncated_moov_end.mp4
+# Faststart (moov first) cut short: the index promises samples that are missing.
+make_once faststart.mp4 -i h264_aac.mp4 -c copy -movflags +faststart
+[ -s truncated_faststart.mp4 ] || head -c $(( $(stat -c %s faststart.mp4) / 2 )) faststart.mp4 > truncated_faststart.mp4
+echo "fixtures ready in $PWD"

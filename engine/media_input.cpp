@@ -35,7 +35,7 @@ CodecContextPtr ContextForStream(const AVStream* st, const AVCodec* codec)
     return ctx;
 }
 
-int OpenVideoDecoder(MediaInput& in, int threads)
+int OpenVideoDecoder(MediaInput& in, int threads, int thread_type)
 {
     AVStream* st = in.VideoStream();
     const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
@@ -45,6 +45,7 @@ int OpenVideoDecoder(MediaInput& in, int threads)
     if (!in.video_dec)
         return kProbeVideoDecoderFailed;
     in.video_dec->thread_count = threads;
+    in.video_dec->thread_type = thread_type;
     if (avcodec_open2(in.video_dec.get(), codec, nullptr) < 0) {
         in.video_dec.reset();
         return kProbeVideoDecoderFailed;
@@ -67,6 +68,13 @@ void OpenAudioDecoder(MediaInput& in)
 
 int OpenMediaInput(const char* path, MediaInput& in, int decoder_threads)
 {
+    MediaInputOptions options;
+    options.decoder_threads = decoder_threads;
+    return OpenMediaInput(path, in, options);
+}
+
+int OpenMediaInput(const char* path, MediaInput& in, const MediaInputOptions& options)
+{
     in = MediaInput{};
     AVFormatContext* raw = nullptr;
     if (avformat_open_input(&raw, path, nullptr, nullptr) != 0)
@@ -78,13 +86,13 @@ int OpenMediaInput(const char* path, MediaInput& in, int decoder_threads)
     }
     SelectStreams(raw, &in.video_index, &in.audio_index);
     if (in.video_index >= 0) {
-        const int rc = OpenVideoDecoder(in, decoder_threads);
+        const int rc = OpenVideoDecoder(in, options.decoder_threads, options.thread_type);
         if (rc != kProbeOk) {
             in = MediaInput{};
             return rc;
         }
     }
-    if (in.audio_index >= 0)
+    if (in.audio_index >= 0 && options.open_audio)
         OpenAudioDecoder(in);
     return kProbeOk;
 }
@@ -107,4 +115,26 @@ double ContainerStartSeconds(const AVFormatContext* format)
     if (format->start_time == AV_NOPTS_VALUE)
         return 0.0;
     return static_cast<double>(format->start_time) / 1000000.0;
+}
+
+void SeekToStartPoint(ConversionJob* job, AVFormatContext* format, int input)
+{
+    if (!(job->start_s[input] > 0))
+        return;
+    job->seek_by_bytes = (format->iformat->flags & AVFMT_TS_DISCONT) ? 1 : 0;
+    if (job->seek_by_bytes) {
+        // The container's own duration: the file being read, not whichever
+        // file was probed last.
+        const int64_t size = format->pb ? avio_size(format->pb) : -1;
+        const int64_t duration = format->duration;
+        if (size <= 0 || duration <= 0)
+            return;
+        const double pos = job->start_s[input] / static_cast<double>(duration) *
+                           static_cast<double>(size) * 1000000.0;
+        av_seek_frame(format, -1, static_cast<int64_t>(pos), AVSEEK_FLAG_BYTE);
+        return;
+    }
+    job->start_s[input] += job->input_start_s;
+    av_seek_frame(format, -1, static_cast<int64_t>(job->start_s[input] * 1000000.0),
+                  AVSEEK_FLAG_BACKWARD);
 }

@@ -28,8 +28,15 @@ struct MediaInput {
 // Last video and last audio stream win; cover art is never the video.
 void SelectStreams(const AVFormatContext* format, int* video_index, int* audio_index);
 
+struct MediaInputOptions {
+    int decoder_threads = 1;
+    int thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    bool open_audio = true;  // false leaves audio_dec empty and audio_index set
+};
+
 // Opens `path` for reading, selects the streams and opens the decoders.
 // Returns one of the probe codes; on failure `in` holds nothing open.
+int OpenMediaInput(const char* path, MediaInput& in, const MediaInputOptions& options);
 int OpenMediaInput(const char* path, MediaInput& in, int decoder_threads = 1);
 
 // The base frame rate of `stream` into source_fps / _num / _den, correcting a
@@ -38,3 +45,10 @@ void ApplyFrameRateRule(ConversionJob* job, AVStream* stream);
 
 // Container start time in seconds, 0 when the container gives none.
 double ContainerStartSeconds(const AVFormatContext* format);
+
+// Seeks `format` to job->start_s[input] the way a cut does: formats with
+// discontinuous timestamps by the proportional byte position, all others by
+// time, after adding the container start time (job->input_start_s) to
+// start_s[input]. Sets job->seek_by_bytes. Nothing happens for a start of 0.
+// The seek's own result is not an error: reading then starts where it may.
+void SeekToStartPoint(ConversionJob* job, AVFormatContext* format, int input);

@@ -1,0 +1,28 @@
+// The still picture behind the timeline: one decoded frame, written as the
+// snapshot JPEG that the main window draws.
+#pragma once
+
+#include <string>
+
+struct AVFrame;
+struct ConversionJob;
+
+constexpr int kSnapshotWidth = 320;
+constexpr int kSnapshotHeight = 240;
+constexpr int kSnapshotQuality = 80;
+
+// Decodes the picture at start_s[current_input] of probe_path (the key frame
+// at or before it) and writes it to snapshot_path. A time seek adds the
+// container start time to start_s[current_input]. Returns true when a
+// snapshot was written; otherwise the snapshot file keeps its old content.
+bool DecodePreviewFrame(ConversionJob* job);
+bool DecodePreviewFrame();  // on g_pJob
+
+// Writes the first 320x240 RGB24 rows of `picture` as a baseline JPEG. The
+// file is written beside `path` and renamed over it, so a failure never
+// leaves a half-written snapshot.
+bool WriteSnapshotJpeg(const wchar_t* path, const AVFrame* picture);
+
+// UTF-8 form of a wide path (UTF-16 or UTF-32, as wchar_t is); unpaired
+// surrogates become U+FFFD.
+std::string WideToUtf8(const wchar_t* text);

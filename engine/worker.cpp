@@ -1,0 +1,487 @@
+#include "worker.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "conversion_job.h"
+#include "job_output.h"
+#include "reencode.h"
+
+namespace {
+
+// Audio read before the first video packet waits for it, so both streams of
+// an input share one origin; past this many, the audio sets the origin.
+constexpr size_t kMaxWaitingAudio = 512;
+
+bool Cancelled(const ConversionJob* job) { return job->cancel_requested.load() != 0; }
+
+void MarkFailed(ConversionJob* job, InputRun& run)
+{
+    job->input_status[run.index] = kInputFailed;
+    run.failed = true;
+}
+
+int64_t ToMicroseconds(int64_t ts, AVRational tb) { return av_rescale_q(ts, tb, AV_TIME_BASE_Q); }
+
+// Start of a packet on its stream's timeline, decoding order first.
+int64_t PacketStart(const AVPacket* pkt) { return pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts; }
+
+// A packet duration the demuxer left out: one frame of the stream.
+int64_t FallbackDuration(const AVStream* st)
+{
+    const AVCodecParameters* par = st->codecpar;
+    if (par->codec_type == AVMEDIA_TYPE_VIDEO && st->r_frame_rate.num > 0)
+        return av_rescale_q(1, av_inv_q(st->r_frame_rate), st->time_base);
+    if (par->codec_type == AVMEDIA_TYPE_AUDIO && par->frame_size > 0 && par->sample_rate > 0)
+        return av_rescale_q(par->frame_size, AVRational{1, par->sample_rate}, st->time_base);
+    return 0;
+}
+
+void ResetPerInputState(ConversionJob* job)
+{
+    job->scaler = nullptr;
+    job->audio_dec_ctx = nullptr;
+    job->audio_fifo[0] = job->audio_fifo[1] = nullptr;
+    job->audio_frame_buffer = nullptr;
+    job->video_encoder = nullptr;
+    job->audio_encoder = nullptr;
+    job->resampler = nullptr;
+    job->video_stream_index = -1;
+    job->audio_stream_index = -1;
+    job->input_start_s = 0;
+    job->audio_written_s = 0;
+    job->video_written_s = 0;
+}
+
+// What the window shows of the file being worked on.
+void RecordInputFacts(ConversionJob* job, InputRun& run)
+{
+    MediaInput& in = run.in;
+    job->input_ctx = in.format.get();
+    job->video_dec_ctx = in.video_dec.get();
+    job->audio_dec_ctx = in.audio_dec.get();
+    job->video_stream_index = in.video_index;
+    job->audio_stream_index = in.audio_index;
+    job->duration_us = in.format->duration;
+    if (AVStream* vs = in.VideoStream()) {
+        job->source_height = in.video_dec->height;
+        job->source_width = in.video_dec->width;
+        ApplyFrameRateRule(job, vs);
+    }
+    job->initial_start_us = 0;
+    job->initial_end_us = job->duration_us;
+}
+
+void ClearInputHandles(ConversionJob* job)
+{
+    job->input_ctx = nullptr;
+    job->video_dec_ctx = nullptr;
+    job->audio_dec_ctx = nullptr;
+    job->decoded_frame = nullptr;
+}
+
+bool CreateOutput(ConversionJob* job, JobOutput& out, const AVOutputFormat* format)
+{
+    AVFormatContext* ctx = nullptr;
+    if (avformat_alloc_output_context2(&ctx, format, nullptr, job->output_paths[0]) < 0 || !ctx)
+        return false;
+    out.ctx.reset(ctx);
+    job->output_ctx = ctx;
+    return true;
+}
+
+AVStream* AddCopiedStream(AVFormatContext* ctx, const AVStream* in_st)
+{
+    AVStream* st = avformat_new_stream(ctx, nullptr);
+    if (!st || avcodec_parameters_copy(st->codecpar, in_st->codecpar) < 0)
+        return nullptr;
+    st->id = static_cast<int>(ctx->nb_streams) - 1;
+    st->codecpar->codec_tag = 0;  // let the output container pick its own tag
+    st->time_base = in_st->time_base;
+    st->r_frame_rate = in_st->r_frame_rate;
+    st->avg_frame_rate = in_st->avg_frame_rate;
+    if (st->codecpar->codec_id == AV_CODEC_ID_MP3 && st->codecpar->block_align == 1)
+        st->codecpar->block_align = 0;
+    return st;
+}
+
+// Copied packets can only continue a stream of the same kind: another codec,
+// picture size, audio format or set of codec headers would not decode.
+bool CanContinueStream(const AVCodecParameters* out, const AVCodecParameters* in)
+{
+    if (out->codec_id != in->codec_id)
+        return false;
+    if (in->codec_type == AVMEDIA_TYPE_VIDEO && (out->width != in->width || out->height != in->height))
+        return false;
+    if (in->codec_type == AVMEDIA_TYPE_AUDIO &&
+        (out->sample_rate != in->sample_rate || out->ch_layout.nb_channels != in->ch_layout.nb_channels))
+        return false;
+    return out->extradata_size == in->extradata_size &&
+           (in->extradata_size == 0 || std::memcmp(out->extradata, in->extradata, in->extradata_size) == 0);
+}
+
+// One output stream for one input stream: added while the header is still to
+// be written, otherwise the existing one must be able to take the input.
+bool SetUpStream(ConversionJob* job, JobOutput& out, InputRun& run, const AVStream* in_st,
+                 AVStream** out_st, bool video)
+{
+    if (!*out_st) {
+        if (out.header_written)
+            return false;  // the output was made without this kind of stream
+        if (job->reencode) {
+            AVStream* st = avformat_new_stream(out.ctx.get(), nullptr);
+            if (!st)
+                return false;
+            st->id = static_cast<int>(out.ctx->nb_streams) - 1;
+            *out_st = st;
+        } else {
+            *out_st = AddCopiedStream(out.ctx.get(), in_st);
+            return *out_st != nullptr;
+        }
+    } else if (!job->reencode) {
+        return CanContinueStream((*out_st)->codecpar, in_st->codecpar);
+    }
+    return video ? out.reencoder->SetUpVideo(out, run, *out_st)
+                 : out.reencoder->SetUpAudio(out, run, *out_st);
+}
+
+bool SetUpOutputStreams(ConversionJob* job, JobOutput& out, InputRun& run)
+{
+    if (AVStream* vs = run.in.VideoStream()) {
+        if (!SetUpStream(job, out, run, vs, &out.video, true))
+            return false;
+    }
+    if (AVStream* as = run.in.AudioStream()) {
+        if (!SetUpStream(job, out, run, as, &out.audio, false))
+            return false;
+    }
+    job->video_out_stream = out.video;
+    job->audio_out_stream = out.audio;
+    return true;
+}
+
+// Opens the file and writes the header. On failure nothing of the output is
+// kept, so a later input of a join can start it afresh.
+bool OpenOutputFile(JobOutput& out)
+{
+    AVFormatContext* ctx = out.ctx.get();
+    if (ctx->nb_streams == 0)
+        return false;
+    const bool needs_file = !(ctx->oformat->flags & AVFMT_NOFILE);
+    if (needs_file && avio_open(&ctx->pb, ctx->url, AVIO_FLAG_WRITE) < 0)
+        return false;
+    if (avformat_write_header(ctx, nullptr) < 0) {
+        if (needs_file) {
+            avio_closep(&ctx->pb);
+            std::remove(ctx->url);  // made by this job a moment ago
+        }
+        return false;
+    }
+    out.header_written = true;
+    return true;
+}
+
+void DiscardOutput(ConversionJob* job, JobOutput& out)
+{
+    out = JobOutput{};
+    job->output_ctx = nullptr;
+    job->video_out_stream = nullptr;
+    job->audio_out_stream = nullptr;
+}
+
+void UpdateWrittenTimes(ConversionJob* job, const JobOutput& out)
+{
+    if (out.audio)
+        job->audio_written_s = out.audio_clock.Seconds(out.audio);
+    if (out.video)
+        job->video_written_s = out.video_clock.Seconds(out.video);
+}
+
+void UpdateProgress(ConversionJob* job, int l)
+{
+    const double written = std::max(job->audio_written_s, job->video_written_s);
+    const double span = job->span_s[l];
+    const double percent = span > 0 ? written * 100 / span : 100;
+    job->progress_percent = static_cast<int32_t>(std::clamp(percent, 0.0, 100.0));
+}
+
+// The clock a cut's length is measured on: its video, or its audio when the
+// cut has no video at all.
+double CutClockSeconds(const ConversionJob* job, const JobOutput& out, const InputRun& run)
+{
+    return (out.video && run.in.video_index >= 0) ? job->video_written_s : job->audio_written_s;
+}
+
+// When the cut's picture has reached its length, the sound read in the same
+// stretch of the file still belongs to it: without it the cut would end
+// silent by the container's interleaving distance.
+bool SoundStillCatchingUp(const JobOutput& out, InputRun& run, const AVPacket* pkt)
+{
+    constexpr int kMaxPicturesPastCut = 100;
+    if (!out.audio || !out.video || run.in.audio_index < 0 || run.in.video_index < 0)
+        return false;
+    if (out.audio_clock.EndSeconds(out.audio) >= out.video_clock.EndSeconds(out.video))
+        return false;
+    if (pkt->stream_index == run.in.audio_index)
+        return true;
+    return ++run.pictures_past_cut < kMaxPicturesPastCut;  // the sound may simply end early
+}
+
+int WriteWaitingAudio(JobOutput& out, InputRun& run)
+{
+    int rc = 0;
+    while (!run.waiting.empty()) {
+        PacketPtr pkt = std::move(run.waiting.front());
+        run.waiting.pop_front();
+        if (rc >= 0)  // after a failure the rest is only released
+            rc = WriteShiftedPacket(out, run, pkt.get(), run.in.AudioStream(), out.audio, out.audio_clock);
+    }
+    return rc;
+}
+
+int CopyVideoPacket(JobOutput& out, InputRun& run, AVPacket* pkt)
+{
+    if (run.origin_us == AV_NOPTS_VALUE) {
+        // Whatever precedes the first key frame cannot be decoded.
+        if (!(pkt->flags & AV_PKT_FLAG_KEY) || PacketStart(pkt) == AV_NOPTS_VALUE)
+            return 0;
+        run.origin_us = ToMicroseconds(PacketStart(pkt), run.in.VideoStream()->time_base);
+        WriteWaitingAudio(out, run);
+    }
+    return WriteShiftedPacket(out, run, pkt, run.in.VideoStream(), out.video, out.video_clock);
+}
+
+int CopyAudioPacket(JobOutput& out, InputRun& run, AVPacket* pkt)
+{
+    const AVStream* as = run.in.AudioStream();
+    if (run.origin_us == AV_NOPTS_VALUE) {
+        const bool video_sets_origin = run.in.video_index >= 0 && out.video;
+        if (video_sets_origin && run.waiting.size() < kMaxWaitingAudio) {
+            PacketPtr copy = MakePacket();
+            if (copy && av_packet_ref(copy.get(), pkt) >= 0)
+                run.waiting.push_back(std::move(copy));
+            return 0;
+        }
+        const AVPacket* first = run.waiting.empty() ? pkt : run.waiting.front().get();
+        if (PacketStart(first) == AV_NOPTS_VALUE)
+            return 0;
+        run.origin_us = ToMicroseconds(PacketStart(first), as->time_base);
+        WriteWaitingAudio(out, run);
+    }
+    return WriteShiftedPacket(out, run, pkt, as, out.audio, out.audio_clock);
+}
+
+// A file whose index promises more than it holds (a download cut short) or
+// that fails to read is not reported as done, whatever could be saved of it.
+bool EndedBeforeItsLength(const ConversionJob* job, const JobOutput& out, const InputRun& run,
+                          int read_result)
+{
+    constexpr double kToleranceS = 1.0;
+    if (run.damaged || (read_result < 0 && read_result != AVERROR_EOF))
+        return true;
+    if (job->duration_us <= 0)
+        return false;
+    const double written_s = out.EndMicroseconds() / 1e6 - run.offset_us / 1e6;
+    double expected_s = job->duration_us / 1e6;
+    if (!job->join_mode)
+        expected_s = std::min(job->span_s[run.index], expected_s - run.cut_start_s);
+    return written_s < expected_s - kToleranceS;
+}
+
+void RunPacketLoop(ConversionJob* job, JobOutput& out, InputRun& run)
+{
+    PacketPtr packet = MakePacket();
+    job->packet = packet.get();
+    AVPacket* pkt = packet.get();
+    const int l = run.index;
+    int read_result = 0;
+    bool cut_complete = false;
+    while (pkt && (read_result = av_read_frame(run.in.format.get(), pkt)) >= 0) {
+        if (Cancelled(job)) {
+            av_packet_unref(pkt);
+            break;
+        }
+        UpdateWrittenTimes(job, out);
+        if (job->join_mode) {
+            job->span_s[l] = job->join_total_s;
+        } else if (job->span_s[l] <= CutClockSeconds(job, out, run)) {
+            const bool more_sound = SoundStillCatchingUp(out, run, pkt);
+            const bool is_sound = pkt->stream_index == run.in.audio_index;
+            cut_complete = true;
+            if (!more_sound || !is_sound) {
+                av_packet_unref(pkt);
+                if (!more_sound)
+                    break;
+                continue;
+            }
+        }
+        if (pkt->flags & AV_PKT_FLAG_CORRUPT) {
+            run.damaged = true;  // cut short by the end of the file: cannot decode
+            av_packet_unref(pkt);
+            continue;
+        }
+        UpdateProgress(job, l);
+
+        if (pkt->stream_index == run.in.video_index) {
+            const bool ok = job->reencode ? out.reencoder->VideoPacket(out, run, pkt)
+                                          : CopyVideoPacket(out, run, pkt) >= 0;
+            if (!ok) {
+                MarkFailed(job, run);
+                av_packet_unref(pkt);
+                break;
+            }
+        } else if (pkt->stream_index == run.in.audio_index) {
+            // A lost audio packet is not worth failing the input for.
+            if (job->reencode)
+                out.reencoder->AudioPacket(out, run, pkt);
+            else
+                CopyAudioPacket(out, run, pkt);
+        }
+        av_packet_unref(pkt);
+    }
+    // Audio that never saw a video packet (a cut of a file whose video ends
+    // early) still belongs to the output.
+    if (!job->reencode && !run.waiting.empty() && run.origin_us == AV_NOPTS_VALUE) {
+        run.origin_us = ToMicroseconds(PacketStart(run.waiting.front().get()), run.in.AudioStream()->time_base);
+        WriteWaitingAudio(out, run);
+    }
+    run.waiting.clear();
+    job->packet = nullptr;
+    UpdateWrittenTimes(job, out);
+    if (!Cancelled(job) && !cut_complete && EndedBeforeItsLength(job, out, run, read_result))
+        MarkFailed(job, run);
+}
+
+void FinishOutput(ConversionJob* job, JobOutput& out)
+{
+    if (out.header_written) {
+        if (out.reencoder)
+            out.reencoder->FinishJob(out);
+        av_write_trailer(out.ctx.get());
+    }
+    out = JobOutput{};  // closes the file
+    job->output_ctx = nullptr;
+    job->video_out_stream = nullptr;
+    job->audio_out_stream = nullptr;
+}
+
+// One input, steps from opening it to releasing it. Failures mark the input
+// and return at once; the output stays open for the next input.
+void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
+{
+    const int l = run.index;
+    if (OpenMediaInput(job->input_paths[l], run.in, 2) != kProbeOk)
+        return MarkFailed(job, run);
+    RecordInputFacts(job, run);
+    FramePtr decoded = MakeFrame();
+    job->decoded_frame = decoded.get();
+
+    job->output_format = av_guess_format(nullptr, job->output_paths[l], nullptr);
+    if (!job->output_format || !decoded)
+        return MarkFailed(job, run);
+    if (!out.ctx) {
+        if (!CreateOutput(job, out, job->output_format))
+            return MarkFailed(job, run);
+        if (job->reencode)
+            out.reencoder = std::make_unique<Reencoder>(job);
+    }
+    if (!SetUpOutputStreams(job, out, run))
+        return MarkFailed(job, run);
+    if (!out.header_written && !OpenOutputFile(out)) {
+        DiscardOutput(job, out);
+        return MarkFailed(job, run);
+    }
+
+    job->input_start_s = ContainerStartSeconds(run.in.format.get());
+    run.offset_us = out.EndMicroseconds();
+    run.cut_start_s = job->start_s[l];
+    if (!job->join_mode && job->start_s[l] > 0)
+        SeekToStartPoint(job, run.in.format.get(), l);
+    if (job->reencode && !out.reencoder->BeginInput(out, run))
+        return MarkFailed(job, run);
+
+    RunPacketLoop(job, out, run);
+    if (job->reencode && !out.reencoder->EndInput(out, run))
+        MarkFailed(job, run);
+}
+
+}  // namespace
+
+int64_t JobOutput::EndMicroseconds() const
+{
+    int64_t end = 0;
+    if (video)
+        end = std::max(end, ToMicroseconds(video_clock.end, video->time_base));
+    if (audio)
+        end = std::max(end, ToMicroseconds(audio_clock.end, audio->time_base));
+    return end;
+}
+
+int WriteOutputPacket(JobOutput& out, AVPacket* pkt, AVStream* out_st, StreamClock& clock)
+{
+    if (pkt->dts == AV_NOPTS_VALUE)
+        pkt->dts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : clock.end;
+    if (pkt->pts == AV_NOPTS_VALUE)
+        pkt->pts = pkt->dts;
+    // Muxers refuse a stream whose decoding times do not grow.
+    if (clock.last_dts != AV_NOPTS_VALUE && pkt->dts <= clock.last_dts)
+        pkt->dts = clock.last_dts + 1;
+    if (pkt->pts < pkt->dts)
+        pkt->pts = pkt->dts;
+    clock.last_dts = pkt->dts;
+    clock.next_dts = pkt->dts + std::max<int64_t>(pkt->duration, 0);
+    clock.end = std::max(clock.end, pkt->pts + std::max<int64_t>(pkt->duration, 0));
+    pkt->stream_index = out_st->index;
+    pkt->pos = -1;
+    return av_interleaved_write_frame(out.ctx.get(), pkt);
+}
+
+int WriteShiftedPacket(JobOutput& out, InputRun& run, AVPacket* pkt, const AVStream* in_st,
+                       AVStream* out_st, StreamClock& clock)
+{
+    const AVRational in_tb = in_st->time_base;
+    const AVRational out_tb = out_st->time_base;
+    const int64_t origin = av_rescale_q(run.origin_us, AV_TIME_BASE_Q, in_tb);
+    const int64_t offset = av_rescale_q(run.offset_us, AV_TIME_BASE_Q, out_tb);
+    if (pkt->duration <= 0)
+        pkt->duration = FallbackDuration(in_st);
+    if (pkt->pts != AV_NOPTS_VALUE && pkt->pts < origin && in_st->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+        return 0;  // sound from before this input's first picture
+    if (pkt->dts != AV_NOPTS_VALUE)
+        pkt->dts = av_rescale_q(pkt->dts - origin, in_tb, out_tb) + offset;
+    if (pkt->pts != AV_NOPTS_VALUE)
+        pkt->pts = av_rescale_q(pkt->pts - origin, in_tb, out_tb) + offset;
+    pkt->duration = av_rescale_q(pkt->duration, in_tb, out_tb);
+    return WriteOutputPacket(out, pkt, out_st, clock);
+}
+
+void ConversionWorker(ConversionJob* job)
+{
+    for (int i = 0; i < job->input_count && i <= kMaxJobInputs; ++i)
+        job->input_status[i] = kInputPending;
+    job->progress_percent = 0;
+    job->video_pts_counter = 0;
+    job->current_input = 0;
+    if (job->input_count <= 0)
+        return;
+
+    JobOutput out;
+    while (job->current_input < job->input_count) {
+        ResetPerInputState(job);
+        if (Cancelled(job))
+            break;  // the output is still finished below
+        InputRun run;
+        run.index = job->current_input;
+        ProcessInput(job, out, run);
+        ClearInputHandles(job);
+        if (!Cancelled(job) && !run.failed)
+            job->input_status[run.index] = kInputDone;
+        if (run.index == job->input_count - 1)
+            FinishOutput(job, out);
+        job->current_input = run.index + 1;
+    }
+    FinishOutput(job, out);  // after a cancel; a no-op when the last input finished it
+}
+
+std::thread StartConversionWorker(ConversionJob* job) { return std::thread(ConversionWorker, job); }

@@ -1,0 +1,40 @@
+// Indirect mode: decode every packet and encode it again to the job's
+// targets. The encoders live for the whole job (a join feeds them all its
+// inputs, and they are drained once at the end); decoders' scaler, resampler
+// and sample queue live for one input.
+#pragma once
+
+#include <memory>
+
+struct ConversionJob;
+struct JobOutput;
+struct InputRun;
+struct AVPacket;
+struct AVStream;
+
+class Reencoder {
+public:
+    explicit Reencoder(ConversionJob* job);
+    ~Reencoder();
+    Reencoder(const Reencoder&) = delete;
+    Reencoder& operator=(const Reencoder&) = delete;
+
+    // Configure and open the encoder behind a freshly added output stream
+    // (first input), or check that a later input can feed the open one.
+    bool SetUpVideo(JobOutput& out, InputRun& run, AVStream* out_stream);
+    bool SetUpAudio(JobOutput& out, InputRun& run, AVStream* out_stream);
+
+    // Before an input's packet loop, e.g. scaler and resampler.
+    bool BeginInput(JobOutput& out, InputRun& run);
+    // False when writing failed: the input fails and its loop ends.
+    bool VideoPacket(JobOutput& out, InputRun& run, const AVPacket* pkt);
+    bool AudioPacket(JobOutput& out, InputRun& run, const AVPacket* pkt);
+    // After the loop: drain the decoders and the sample queue.
+    bool EndInput(JobOutput& out, InputRun& run);
+    // After the last input, before the trailer: drain the encoders.
+    bool FinishJob(JobOutput& out);
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};

@@ -1,0 +1,229 @@
+// Direct (packet copy) cuts and joins, run on the worker exactly as a launch
+// runs them, checked by decoding the output.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "conversion_job.h"
+#include "job_setup.h"
+#include "media_checks.h"
+#include "probe.h"
+#include "worker.h"
+
+namespace {
+
+class DirectJob : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        job = new ConversionJob();
+        InitConversionJob(job);
+        folder = MakeScratchFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    }
+    void TearDown() override
+    {
+        FreePathArray(job->input_paths, job->input_count);
+        FreePathArray(job->output_paths, job->input_count);
+        delete job;
+    }
+
+    void Cut(const std::string& name, const std::string& start, const std::string& end)
+    {
+        const LaunchRefusal why = FillCutJob(job, FixturePath(name), start, end,
+                                             {folder, "cut", ".mp4"}, DefaultCutChoice("k"), &output);
+        ASSERT_EQ(why, LaunchRefusal::None);
+        Run(false);
+    }
+
+    void Join(const std::vector<std::string>& names, bool check_kind = true)
+    {
+        std::vector<JoinRow> rows;
+        for (const std::string& name : names) {
+            std::string path = FixturePath(name);
+            job->probe_path = path.data();
+            ProbeMedia(job);
+            job->probe_path = const_cast<char*>("");
+            rows.push_back(MakeJoinRow(path, *job));
+            if (!check_kind)
+                rows.back().size_text = rows.front().size_text;
+        }
+        EncodingChoice choice = DefaultJoinChoice();
+        choice.direct = true;
+        ASSERT_EQ(FillJoinJob(job, rows, {folder, "joined", ".mp4"}, choice, &output),
+                  LaunchRefusal::None);
+        Run(true);
+    }
+
+    void Run(bool join)
+    {
+        MarkJobStarting(job, join);
+        StartConversionWorker(job).join();
+    }
+
+    uint8_t Status(int i) const { return job->input_status[i]; }
+
+    ConversionJob* job = nullptr;
+    std::string folder;
+    std::string output;
+};
+
+void ExpectPlaysInSync(const MediaFacts& f)
+{
+    EXPECT_TRUE(f.opened);
+    EXPECT_EQ(f.decode_errors, 0);
+    EXPECT_GT(f.video_frames, 0);
+    EXPECT_NEAR(f.audio_end_s, f.video_end_s, 0.1) << "sound and picture end apart";
+    EXPECT_NEAR(f.audio_start_s, f.video_start_s, 0.1) << "sound and picture start apart";
+}
+
+}  // namespace
+
+TEST_F(DirectJob, CutBetweenKeyFramesStartsAtTheKeyFrameBefore)
+{
+    Cut("h264_aac.mp4", "00:00:03.000", "00:00:07.000");  // key frames every 2 s
+    EXPECT_EQ(Status(0), kInputDone);
+    EXPECT_EQ(job->current_input, 1);
+    EXPECT_LE(job->progress_percent, 100);
+    EXPECT_EQ(output, folder + "/cut.mp4");
+    const MediaFacts f = AnalyzeMedia(output);
+    ExpectPlaysInSync(f);
+    EXPECT_EQ(f.video_codec, AV_CODEC_ID_H264);
+    EXPECT_EQ(f.audio_codec, AV_CODEC_ID_AAC);
+    // From the key frame at 2 s, the span's 4 s, rounded up to a packet.
+    EXPECT_NEAR(f.VideoSeconds(), 4.0, 0.1);
+    EXPECT_EQ(f.video_frames, 100 + (f.video_frames - 100));  // sanity: counted
+    EXPECT_GE(f.video_frames, 100);
+    EXPECT_LE(f.video_frames, 102);
+}
+
+TEST_F(DirectJob, CutFromTheStartKeepsEveryPictureOfTheSpan)
+{
+    Cut("h264_aac.mp4", "00:00:00.000", "00:00:05.000");
+    EXPECT_EQ(Status(0), kInputDone);
+    const MediaFacts f = AnalyzeMedia(output);
+    ExpectPlaysInSync(f);
+    EXPECT_NEAR(f.VideoSeconds(), 5.0, 0.1);
+}
+
+TEST_F(DirectJob, CutOfOtherContainersKeepsTheirCodecs)
+{
+    Cut("mpeg4_mp3.avi", "00:00:01.000", "00:00:04.000");
+    EXPECT_EQ(Status(0), kInputDone);
+    EXPECT_EQ(FileExtension(output), "avi");
+    MediaFacts f = AnalyzeMedia(output);
+    ExpectPlaysInSync(f);
+    EXPECT_EQ(f.video_codec, AV_CODEC_ID_MPEG4);
+    EXPECT_EQ(f.audio_codec, AV_CODEC_ID_MP3);
+    EXPECT_NEAR(f.VideoSeconds(), 3.0, 0.15);
+
+    // Transport streams are sought by bytes.
+    Cut("mpeg2.ts", "00:00:04.000", "00:00:06.000");
+    EXPECT_EQ(Status(0), kInputDone);
+    EXPECT_EQ(job->seek_by_bytes, 1);
+    f = AnalyzeMedia(output);
+    EXPECT_TRUE(f.opened);
+    EXPECT_EQ(f.decode_errors, 0);
+    EXPECT_EQ(f.video_codec, AV_CODEC_ID_MPEG2VIDEO);
+    EXPECT_NEAR(f.VideoSeconds(), 2.0, 0.2);
+}
+
+TEST_F(DirectJob, CutOfAnAudioOnlyFileFollowsItsSound)
+{
+    FillCutJob(job, FixturePath("audio_only.m4a"), "00:00:01.000", "00:00:03.000",
+               {folder, "sound", ".mp4"}, DefaultCutChoice("k"), &output);
+    Run(false);
+    EXPECT_EQ(Status(0), kInputDone);
+    EXPECT_EQ(job->current_input, 1);
+    const MediaFacts f = AnalyzeMedia(output);
+    EXPECT_TRUE(f.opened);
+    EXPECT_EQ(f.video_frames, 0);
+    EXPECT_NEAR(f.audio_end_s - f.audio_start_s, 2.0, 0.1);
+}
+
+TEST_F(DirectJob, SpanOfZeroWritesAnEmptyButValidFile)
+{
+    Cut("h264_aac.mp4", "00:00:02.000", "00:00:02.000");
+    EXPECT_EQ(Status(0), kInputDone);
+    EXPECT_TRUE(std::filesystem::exists(output));
+    EXPECT_TRUE(AnalyzeMedia(output).opened);
+}
+
+TEST_F(DirectJob, JoinLastsAsLongAsItsInputsWithoutGapOrOverlap)
+{
+    Join({"h264_aac.mp4", "h264_aac_b.mp4"}, false);
+    EXPECT_EQ(Status(0), kInputDone);
+    EXPECT_EQ(Status(1), kInputDone);
+    EXPECT_EQ(job->current_input, 2);
+    EXPECT_EQ(job->join_total_s, 14);
+    const MediaFacts f = AnalyzeMedia(output);
+    ExpectPlaysInSync(f);
+    EXPECT_EQ(f.video_frames, 250 + 100);
+    EXPECT_NEAR(f.VideoSeconds(), 14.0, 0.1);
+}
+
+TEST_F(DirectJob, JoinSkipsInputsThatCannotBeCopiedAndFinishesTheOutput)
+{
+    // A different picture size cannot continue the stream; a missing last
+    // file fails before its packets, and the output must still be finished.
+    Join({"h264_aac.mp4", "h264_640.mp4", "h264_aac.mp4"}, false);
+    ASSERT_EQ(job->input_count, 3);
+    std::free(job->input_paths[2]);
+    job->input_paths[2] = CopyPathText((folder + "/gone.mp4").c_str());
+    std::filesystem::remove(output);
+    Run(true);
+    EXPECT_EQ(Status(0), kInputDone);
+    EXPECT_EQ(Status(1), kInputFailed);
+    EXPECT_EQ(Status(2), kInputFailed);
+    EXPECT_EQ(job->current_input, 3);
+    const MediaFacts f = AnalyzeMedia(output);
+    ExpectPlaysInSync(f);
+    EXPECT_EQ(f.video_frames, 250);
+}
+
+TEST_F(DirectJob, BrokenFirstInputLeavesTheRestToMakeTheOutput)
+{
+    Join({"h264_aac.mp4", "h264_aac_b.mp4"}, false);
+    std::free(job->input_paths[0]);
+    job->input_paths[0] = CopyPathText(FixturePath("random.mp4").c_str());
+    std::filesystem::remove(output);
+    Run(true);
+    EXPECT_EQ(Status(0), kInputFailed);
+    EXPECT_EQ(Status(1), kInputDone);
+    const MediaFacts f = AnalyzeMedia(output);
+    ExpectPlaysInSync(f);
+    EXPECT_EQ(f.video_frames, 100);
+}
+
+TEST_F(DirectJob, UnwritableOutputFailsTheInputAndWritesNothing)
+{
+    const std::string gone = folder + "/no/such/folder";
+    FillCutJob(job, FixturePath("h264_aac.mp4"), "0", "00:00:02.000", {gone, "x", ".mp4"},
+               DefaultCutChoice("k"), &output);
+    Run(false);
+    EXPECT_EQ(Status(0), kInputFailed);
+    EXPECT_EQ(job->current_input, 1);
+    EXPECT_FALSE(std::filesystem::exists(output));
+}
+
+TEST_F(DirectJob, CancelledJoinLeavesAFinishedFileAndAPendingInput)
+{
+    std::vector<std::string> names(300, "h264_aac_b.mp4");
+    Join(names, false);  // a first run only to fill the job
+    std::filesystem::remove(output);
+    MarkJobStarting(job, true);
+    std::thread worker = StartConversionWorker(job);
+    while (job->current_input < 3)
+        std::this_thread::yield();
+    job->cancel_requested = 1;
+    worker.join();
+    const int stopped_at = job->current_input;
+    ASSERT_LT(stopped_at, 300);
+    EXPECT_EQ(Status(0), kInputDone);
+    EXPECT_EQ(Status(stopped_at), kInputPending);
+    EXPECT_EQ(Status(299), kInputPending);
+    const MediaFacts f = AnalyzeMedia(output);
+    EXPECT_TRUE(f.opened);
+    EXPECT_EQ(f.decode_errors, 0);
+    EXPECT_GE(f.video_frames, 300);
+}

@@ -1,0 +1,142 @@
+#include "media_checks.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include "av_handles.h"
+#include "media_input.h"
+
+std::string FixturePath(const std::string& name)
+{
+    const char* dir = std::getenv("MORVANE_FIXTURES");
+    return std::string(dir ? dir : "fixtures") + "/" + name;
+}
+
+std::string MakeScratchFolder(const std::string& test_name)
+{
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("morvane-test-" + test_name);
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir.string();
+}
+
+namespace {
+
+struct StreamTally {
+    double start = -1;
+    double end = 0;
+    int frames = 0;
+};
+
+void Note(StreamTally& t, const AVFrame* f, AVRational tb, int64_t duration)
+{
+    const int64_t ts = f->best_effort_timestamp;
+    if (ts == AV_NOPTS_VALUE)
+        return;
+    const double start = ts * av_q2d(tb);
+    const double end = (ts + duration) * av_q2d(tb);
+    if (t.start < 0 || start < t.start)
+        t.start = start;
+    t.end = std::max(t.end, end);
+    ++t.frames;
+}
+
+int64_t FrameDuration(const AVFrame* f, const AVStream* st, const AVCodecContext* dec)
+{
+    if (dec->codec_type == AVMEDIA_TYPE_AUDIO)
+        return av_rescale_q(f->nb_samples, AVRational{1, dec->sample_rate}, st->time_base);
+    if (f->pkt_duration > 0)
+        return f->pkt_duration;
+    const AVRational rate = st->avg_frame_rate.num ? st->avg_frame_rate : st->r_frame_rate;
+    return rate.num ? av_rescale_q(1, av_inv_q(rate), st->time_base) : 0;
+}
+
+void Receive(AVCodecContext* dec, const AVStream* st, AVFrame* frame, StreamTally& t, int& errors)
+{
+    for (;;) {
+        const int rc = avcodec_receive_frame(dec, frame);
+        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
+            return;
+        if (rc < 0) {
+            ++errors;
+            return;
+        }
+        if (frame->decode_error_flags || (frame->flags & AV_FRAME_FLAG_CORRUPT))
+            ++errors;
+        Note(t, frame, st->time_base, FrameDuration(frame, st, dec));
+        av_frame_unref(frame);
+    }
+}
+
+void Feed(AVCodecContext* dec, const AVStream* st, const AVPacket* pkt, AVFrame* frame,
+          StreamTally& t, int& errors)
+{
+    if (avcodec_send_packet(dec, pkt) < 0)
+        ++errors;
+    Receive(dec, st, frame, t, errors);
+}
+
+}  // namespace
+
+MediaFacts AnalyzeMedia(const std::string& path)
+{
+    MediaFacts facts;
+    MediaInput in;
+    if (OpenMediaInput(path.c_str(), in, 1) != kProbeOk)
+        return facts;
+    facts.opened = true;
+    AVStream* vs = in.VideoStream();
+    AVStream* as = in.AudioStream();
+    if (vs) {
+        facts.video_codec = vs->codecpar->codec_id;
+        facts.width = vs->codecpar->width;
+        facts.height = vs->codecpar->height;
+    }
+    if (as)
+        facts.audio_codec = as->codecpar->codec_id;
+    AVCodecContext* adec = in.audio_decoder_open ? in.audio_dec.get() : nullptr;
+
+    StreamTally video, audio;
+    PacketPtr pkt = MakePacket();
+    FramePtr frame = MakeFrame();
+    while (av_read_frame(in.format.get(), pkt.get()) >= 0) {
+        if (vs && pkt->stream_index == vs->index)
+            Feed(in.video_dec.get(), vs, pkt.get(), frame.get(), video, facts.decode_errors);
+        else if (adec && pkt->stream_index == as->index)
+            Feed(adec, as, pkt.get(), frame.get(), audio, facts.decode_errors);
+        av_packet_unref(pkt.get());
+    }
+    if (vs)
+        Feed(in.video_dec.get(), vs, nullptr, frame.get(), video, facts.decode_errors);
+    if (adec)
+        Feed(adec, as, nullptr, frame.get(), audio, facts.decode_errors);
+
+    facts.video_frames = video.frames;
+    facts.video_start_s = std::max(video.start, 0.0);
+    facts.video_end_s = video.end;
+    facts.audio_start_s = std::max(audio.start, 0.0);
+    facts.audio_end_s = audio.end;
+    return facts;
+}
+
+CliResult RunCli(const std::string& arguments)
+{
+    CliResult result;
+    const char* cli = std::getenv("MORVANE_CLI");
+    const std::string command = std::string(cli ? cli : "morvane-cli") + " " + arguments + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return result;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        result.output.append(buffer, n);
+    const int status = pclose(pipe);
+    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}

@@ -1,0 +1,71 @@
+#pragma once
+// The few places where the program meets the desktop: message boxes, opening
+// a file, folder or address with its program, starting a program, and the
+// file and folder pickers. Each is a replaceable function so that tests can
+// record what would have been shown, or answer a picker, without blocking.
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class QWidget;
+
+namespace platform {
+
+enum class MessageIcon { None, Information, Warning, Error };
+
+struct MessageBoxRequest {
+    QWidget* owner = nullptr;  // null: application-modal
+    QString text;
+    QString caption;           // empty: the application's name
+    MessageIcon icon = MessageIcon::None;
+};
+
+// Return values of ShellOpen follow the platform convention the program checks:
+// above 32 is success, anything else an error code.
+constexpr int kShellFileNotFound = 2;
+constexpr int kShellPathNotFound = 3;
+constexpr int kShellNoAssociation = 31;
+constexpr int kShellSuccess = 42;
+
+struct Seams {
+    std::function<void(const MessageBoxRequest&)> messageBox;
+    std::function<int(const QString& target)> shellOpen;
+    // Starts a program detached; false when it could not be started.
+    std::function<bool(const QString& program, const QStringList& arguments)> startProgram;
+    // Multi-select open-file dialog; empty list on cancel.
+    std::function<QStringList(QWidget* owner, const QString& windowsFilter)> getOpenFileNames;
+    // Folder picker; empty string on cancel.
+    std::function<QString(QWidget* owner, const QString& title)> browseForFolder;
+    // Empty: the executable's own folder.
+    std::function<QString()> appDirectory;
+};
+
+// The seams in use. The defaults talk to the real desktop.
+Seams& CurrentSeams();
+Seams DefaultSeams();
+
+// Restores the seams it found when it goes out of scope.
+class ScopedSeams {
+public:
+    ScopedSeams() : saved_(CurrentSeams()) {}
+    ~ScopedSeams() { CurrentSeams() = saved_; }
+    ScopedSeams(const ScopedSeams&) = delete;
+    ScopedSeams& operator=(const ScopedSeams&) = delete;
+
+private:
+    Seams saved_;
+};
+
+// Convenience calls through the current seams.
+void ShowMessageBox(const MessageBoxRequest& request);
+int ShellOpen(const QString& target);
+bool StartProgram(const QString& program, const QStringList& arguments);
+QStringList GetOpenFileNames(QWidget* owner, const QString& windowsFilter);
+QString BrowseForFolder(QWidget* owner, const QString& title);
+
+// "Name|*.a;*.b|All|*.*|" -> "Name (*.a *.b);;All (*)".
+QString ToQtFileFilter(const QString& windowsFilter);
+
+}  // namespace platform

@@ -1,0 +1,103 @@
+// The six shipped language files, setting.ini, and the UI string table.
+
+#include "app_directory.h"
+#include "language_file.h"
+#include "language_keys.h"
+#include "seams.h"
+#include "settings_file.h"
+#include "ui_strings.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// The build copies setting.ini and languages/ beside the executables; the
+// tests read those copies, which also checks that the copy happened.
+TEST(ShippedLanguageFiles, EveryFileHoldsEveryKeyWithAText)
+{
+    for (const QString& file : i18n::LanguageFileNames()) {
+        ASSERT_TRUE(QFile::exists(i18n::LanguageFile::PathOf(file))) << file.toStdString();
+        for (const i18n::LanguageKey& entry : i18n::AllLanguageKeys())
+            EXPECT_FALSE(i18n::LanguageFile::ReadText(file, entry.section, entry.key).trimmed().isEmpty())
+                << file.toStdString() << " [" << entry.section.toStdString() << "] "
+                << entry.key.toStdString();
+    }
+}
+
+TEST(ShippedLanguageFiles, EveryFileNamesTheProgramAndItsHelpPage)
+{
+    for (const QString& file : i18n::LanguageFileNames()) {
+        EXPECT_EQ(i18n::LanguageFile::ReadText(file, "APPLICATION", "name"), QStringLiteral("Morvane"));
+        EXPECT_EQ(i18n::LanguageFile::ReadText(file, "APPLICATION", "url"), QStringLiteral("README.md"));
+    }
+}
+
+TEST(ShippedLanguageFiles, TheAddFailureMessageReadsAsOneSentence)
+{
+    // wj + name + " " + wx: wj must keep its trailing space.
+    for (const QString& file : i18n::LanguageFileNames())
+        EXPECT_TRUE(i18n::LanguageFile::ReadText(file, "TISHI", "wj").endsWith(QLatin1Char(' ')))
+            << file.toStdString();
+}
+
+TEST(ShippedSettings, ListSixLanguageNamesAndStartInEnglish)
+{
+    for (int entry = 1; entry <= i18n::kLanguageCount; ++entry)
+        EXPECT_FALSE(i18n::ReadSetting("LANGUAGE", QStringLiteral("name%1").arg(entry)).isEmpty());
+    EXPECT_EQ(i18n::ReadSetting("LANGUAGE", "name6"), QString::fromUtf8("日本語"));
+    EXPECT_EQ(i18n::ReadSetting("LANGUAGE", "file"), QStringLiteral("english.ini"));
+}
+
+TEST(UiStringsTable, Has37TextSlotsThatStartEmpty)
+{
+    i18n::UiStrings strings;
+    EXPECT_EQ(strings.SlotCount(), 37);
+    EXPECT_TRUE(strings.Language().isEmpty());
+    EXPECT_TRUE(strings.Text("TISHI", "wj").isEmpty());
+}
+
+TEST(UiStringsTable, LoadsTheLanguageNamedByItsLanguageSlot)
+{
+    i18n::UiStrings strings;
+    strings.SetLanguage(QStringLiteral("german.ini"));
+    strings.LoadSlotsFromLanguageFile();
+    EXPECT_EQ(strings.Text("JIEMIAN", "sphb"), QString::fromUtf8("Zusammenfügen"));
+    EXPECT_EQ(strings.Text("jiemian", "SPHB"), QString::fromUtf8("Zusammenfügen"));
+    // Same key in two sections: two different slots.
+    EXPECT_NE(strings.Text("JIEMIAN", "ksjq"), strings.Text("HINT", "ksjq"));
+    // Dialog captions are read by the dialogs themselves, not kept here.
+    EXPECT_TRUE(strings.Text("JIEMIAN", "tz").isEmpty());
+
+    strings.SetLanguage(QStringLiteral("japanese.ini"));
+    strings.LoadSlotsFromLanguageFile();
+    EXPECT_EQ(strings.Text("TISHI", "wc"), QString::fromUtf8("完了"));
+}
+
+TEST(UiStringsTable, AnUnknownOrEmptyLanguageEmptiesEveryText)
+{
+    i18n::UiStrings strings;
+    strings.SetLanguage(QStringLiteral("english.ini"));
+    strings.LoadSlotsFromLanguageFile();
+    ASSERT_FALSE(strings.Text("HINT", "bf").isEmpty());
+
+    for (const QString& language : {QStringLiteral("klingon.ini"), QString()}) {
+        strings.SetLanguage(language);
+        strings.LoadSlotsFromLanguageFile();
+        for (const i18n::LanguageKey& entry : i18n::AllLanguageKeys())
+            EXPECT_TRUE(strings.Text(entry.section, entry.key).isEmpty()) << entry.key.toStdString();
+    }
+}
+
+TEST(LanguageFileLookup, FollowsTheApplicationFolder)
+{
+    platform::ScopedSeams seams;
+    QTemporaryDir dir;
+    platform::CurrentSeams().appDirectory = [&dir] { return dir.path(); };
+    EXPECT_EQ(i18n::LanguageFile::PathOf("english.ini"), dir.path() + "/languages/english.ini");
+    EXPECT_TRUE(i18n::LanguageFile::ReadText("english.ini", "APPLICATION", "name").isEmpty());
+}
+
+}  // namespace

@@ -1,0 +1,306 @@
+#include "bitmap_slider.h"
+
+#include "resource_loader.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyleOptionFocusRect>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+// The colour of the top-left pixel becomes transparent. Done once per bitmap.
+QPixmap WithTopLeftColourTransparent(const QImage& image)
+{
+    QImage masked = image.convertToFormat(QImage::Format_ARGB32);
+    const QRgb transparent = masked.pixel(0, 0);
+    for (int y = 0; y < masked.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(masked.scanLine(y));
+        for (int x = 0; x < masked.width(); ++x)
+            if (line[x] == transparent)
+                line[x] = qRgba(0, 0, 0, 0);
+    }
+    return QPixmap::fromImage(masked);
+}
+
+}  // namespace
+
+CBitmapSlider::CBitmapSlider(QWidget* parent) : QWidget(parent)
+{
+    setFocusPolicy(Qt::StrongFocus);
+    // Every frame is painted in full; nothing needs erasing first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+int CBitmapSlider::ControlId() const
+{
+    return objectName().toInt();
+}
+
+bool CBitmapSlider::SetBitmapChannel(int channelId, int activeChannelId)
+{
+    m_channel = QPixmap();
+    m_activeChannel = QPixmap();
+    m_hasChannel = m_hasActiveChannel = false;
+    const QImage channel = resources::LoadBitmapResource(channelId);
+    if (channel.isNull())
+        return false;
+    const QImage active = resources::LoadBitmapResource(activeChannelId);
+    if (active.isNull())
+        return false;
+    m_channel = QPixmap::fromImage(channel);
+    m_activeChannel = QPixmap::fromImage(active);
+    m_hasActiveChannel = true;
+    m_width = channel.width();
+    m_height = channel.height();
+    resize(m_width, m_height);
+    m_hasChannel = true;
+    return true;
+}
+
+bool CBitmapSlider::SetBitmapThumb(int thumbId, int activeThumbId)
+{
+    m_thumb = QPixmap();
+    m_activeThumb = QPixmap();
+    m_hasThumb = m_hasActiveThumb = false;
+    const QImage thumb = resources::LoadBitmapResource(thumbId);
+    if (thumb.isNull())
+        return false;
+    const QImage active = resources::LoadBitmapResource(activeThumbId);
+    if (active.isNull())
+        return false;
+    m_thumb = WithTopLeftColourTransparent(thumb);
+    m_activeThumb = WithTopLeftColourTransparent(active);
+    m_hasActiveThumb = true;
+    m_thumbWidth = thumb.width();
+    m_thumbHeight = thumb.height();
+    if (!m_hasChannel) {
+        m_width = width();
+        m_height = height();
+    }
+    m_hasThumb = true;
+    return true;
+}
+
+void CBitmapSlider::SetRange(int min, int max)
+{
+    m_rangeMin = min;
+    m_rangeMax = max;
+}
+
+void CBitmapSlider::SetMargin(int left, int top, int right, int bottom)
+{
+    m_marginLeft = left;
+    m_marginTop = top;
+    m_marginRight = right;
+    m_marginBottom = bottom;
+}
+
+void CBitmapSlider::DrawFocusRect(bool draw)
+{
+    m_drawFocusRect = draw;
+}
+
+void CBitmapSlider::Enable(bool enable)
+{
+    m_enabled = enable;
+    update();
+}
+
+int CBitmapSlider::Clamped(int value) const
+{
+    return std::max(std::min(value, m_rangeMax), m_rangeMin);
+}
+
+void CBitmapSlider::SetPos(int position)
+{
+    m_position = Clamped(position);
+    update();
+}
+
+void CBitmapSlider::SetStartMarker(int position)
+{
+    m_startMarker = Clamped(position);
+    update();
+}
+
+void CBitmapSlider::SetEndMarker(int position)
+{
+    m_endMarker = Clamped(position);
+    update();
+}
+
+// An empty range would divide by zero: every position then sits at the start.
+int CBitmapSlider::PixelOfPosition(int position) const
+{
+    const int span = m_rangeMax - m_rangeMin;
+    const double offset = span == 0 ? 0.0 : double(Travel()) * (position - m_rangeMin) / span;
+    return m_marginLeft + static_cast<int>(std::trunc(offset)) + m_thumbWidth / 2;
+}
+
+int CBitmapSlider::PositionOfPixel(int x) const
+{
+    const int travel = Travel();
+    if (travel <= 0)
+        return m_rangeMin;
+    const double fraction = double(x - m_thumbWidth / 2 - m_marginLeft) / travel;
+    return static_cast<int>(std::trunc(m_rangeMin + fraction * (m_rangeMax - m_rangeMin)));
+}
+
+void CBitmapSlider::PostMoving()
+{
+    const int id = ControlId();
+    const int position = m_position;
+    QMetaObject::invokeMethod(this, [this, id, position] { emit sliderMoving(id, position); },
+                              Qt::QueuedConnection);
+}
+
+void CBitmapSlider::PostMoved()
+{
+    const int id = ControlId();
+    const int position = m_position;
+    QMetaObject::invokeMethod(this, [this, id, position] { emit sliderMoved(id, position); },
+                              Qt::QueuedConnection);
+}
+
+void CBitmapSlider::mousePressEvent(QMouseEvent* event)
+{
+    if (!m_enabled || event->button() != Qt::LeftButton) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    setFocus(Qt::MouseFocusReason);
+    m_dragging = true;
+    const int mouseX = event->position().toPoint().x();
+    const int distance = mouseX - PixelOfPosition(m_position);
+    // A click off the thumb makes its centre jump under the mouse; a click on
+    // it keeps the grip point.
+    m_grabOffset = std::abs(distance) > m_thumbWidth / 2 ? 0 : distance;
+    MoveThumbToPixel(mouseX);
+    update();
+}
+
+void CBitmapSlider::mouseMoveEvent(QMouseEvent* event)
+{
+    if (m_dragging && m_enabled)
+        MoveThumbToPixel(event->position().toPoint().x());
+    QWidget::mouseMoveEvent(event);
+}
+
+void CBitmapSlider::MoveThumbToPixel(int mouseX)
+{
+    const int lowest = m_marginLeft + m_thumbWidth / 2;
+    const int highest = m_width - m_marginRight - m_thumbWidth / 2;
+    const int x = std::max(lowest, std::min(mouseX - m_grabOffset, highest));
+    if (x == PixelOfPosition(m_position))
+        return;
+    m_position = Clamped(PositionOfPixel(x));
+    update();
+    PostMoving();
+}
+
+void CBitmapSlider::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (!m_enabled || event->button() != Qt::LeftButton) {
+        QWidget::mouseReleaseEvent(event);
+        return;
+    }
+    m_dragging = false;
+    update();
+    PostMoved();
+}
+
+void CBitmapSlider::keyPressEvent(QKeyEvent* event)
+{
+    if (!m_enabled) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    int target = m_position;
+    switch (event->key()) {
+    case Qt::Key_PageUp: target = m_position - m_pageStep; break;
+    case Qt::Key_PageDown: target = m_position + m_pageStep; break;
+    case Qt::Key_End: target = m_rangeMax; break;
+    case Qt::Key_Home: target = m_rangeMin; break;
+    case Qt::Key_Left:
+    case Qt::Key_Up: target = m_position - 1; break;
+    case Qt::Key_Right:
+    case Qt::Key_Down: target = m_position + 1; break;
+    default:
+        // Tab, Enter and Escape stay with the dialog.
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    SetPos(target);
+    PostMoved();
+}
+
+void CBitmapSlider::focusInEvent(QFocusEvent* event)
+{
+    QWidget::focusInEvent(event);
+    m_hasFocus = true;
+    update();
+}
+
+void CBitmapSlider::focusOutEvent(QFocusEvent* event)
+{
+    QWidget::focusOutEvent(event);
+    m_hasFocus = false;
+    update();
+}
+
+void CBitmapSlider::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().window());
+    if (m_hasChannel)
+        PaintChannel(painter);
+    if (m_hasThumb && m_enabled)
+        PaintThumb(painter);
+    if (m_drawFocusRect && m_hasFocus && m_enabled) {
+        QStyleOptionFocusRect option;
+        option.initFrom(this);
+        option.rect = rect();
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+    }
+}
+
+void CBitmapSlider::PaintChannelPiece(QPainter& painter, const QPixmap& bitmap, int fromX, int toX) const
+{
+    if (toX > fromX)
+        painter.drawPixmap(fromX, 0, bitmap, fromX, 0, toX - fromX, m_height);
+}
+
+// The span between the markers comes from the active channel, the rest from
+// the normal one, each piece from the same x range of its bitmap.
+void CBitmapSlider::PaintChannel(QPainter& painter) const
+{
+    if (!m_hasActiveChannel || !m_enabled) {
+        PaintChannelPiece(painter, m_channel, 0, m_width);
+        return;
+    }
+    const int right = m_width;
+    if (m_markerMode == 1 && m_startMarker > 0) {
+        const int start = PixelOfPosition(m_startMarker);
+        PaintChannelPiece(painter, m_channel, 0, start);
+        PaintChannelPiece(painter, m_activeChannel, start, right);
+    } else if (m_markerMode == 2) {
+        const int start = m_startMarker > 0 ? PixelOfPosition(m_startMarker) : 0;
+        const int end = m_endMarker != m_rangeMax ? PixelOfPosition(m_endMarker) : right;
+        PaintChannelPiece(painter, m_channel, 0, start);
+        PaintChannelPiece(painter, m_channel, end, right);
+        PaintChannelPiece(painter, m_activeChannel, start, end);
+    } else {
+        PaintChannelPiece(painter, m_activeChannel, 0, right);
+    }
+}
+
+void CBitmapSlider::PaintThumb(QPainter& painter) const
+{
+    const QPixmap& thumb = m_dragging && m_hasActiveThumb ? m_activeThumb : m_thumb;
+    painter.drawPixmap(PixelOfPosition(m_position) - m_thumbWidth / 2, m_marginTop, thumb);
+}

@@ -1,0 +1,98 @@
+#pragma once
+// The timeline slider: a channel bitmap fills the control, a thumb bitmap
+// with a transparent colour moves over it, and the span between the start
+// and end markers is drawn from a second, active channel bitmap.
+
+#include <QImage>
+#include <QPixmap>
+#include <QWidget>
+
+class CBitmapSlider : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit CBitmapSlider(QWidget* parent = nullptr);
+
+    // Loads both channel bitmaps and sizes the control to the channel.
+    bool SetBitmapChannel(int channelId, int activeChannelId);
+    // Loads the thumb and the dragging thumb; their top-left colour is transparent.
+    bool SetBitmapThumb(int thumbId, int activeThumbId);
+
+    void SetRange(int min, int max);
+    void SetMargin(int left, int top, int right, int bottom);
+    void DrawFocusRect(bool draw);
+    void SetPageSize(int step) { m_pageStep = step; }
+    // The slider's own input switch; a disabled window still paints its thumb.
+    void Enable(bool enable);
+
+    void SetPos(int position);
+    int GetPos() const { return m_position; }
+    void SetStartMarker(int position);
+    void SetEndMarker(int position);
+    int GetStartMarker() const { return m_startMarker; }
+    int GetEndMarker() const { return m_endMarker; }
+    // 0 none, 1 start set, 2 end set. The owner repaints afterwards.
+    void SetMarkerMode(int mode) { m_markerMode = mode; }
+    int GetMarkerMode() const { return m_markerMode; }
+
+    // Thumb-centre pixel of a position and position under a pixel.
+    int PixelOfPosition(int position) const;
+    int PositionOfPixel(int x) const;
+    int Travel() const { return m_width - m_marginRight - m_thumbWidth - m_marginLeft; }
+
+    // The control id carried in objectName(), as the dialog templates number them.
+    int ControlId() const;
+
+signals:
+    // Both are delivered queued, after the event that caused them has finished.
+    void sliderMoving(int controlId, int position);  // thumb moved to another pixel while dragging
+    void sliderMoved(int controlId, int position);   // button released, or a key was handled
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+
+private:
+    int Clamped(int value) const;
+    void MoveThumbToPixel(int mouseX);
+    void PostMoving();
+    void PostMoved();
+    void PaintChannel(QPainter& painter) const;
+    void PaintChannelPiece(QPainter& painter, const QPixmap& bitmap, int fromX, int toX) const;
+    void PaintThumb(QPainter& painter) const;
+
+    int m_rangeMax = 100;
+    int m_rangeMin = 0;
+    int m_position = 0;
+    int m_pageStep = 20;
+    int m_width = 0;
+    int m_height = 0;
+    int m_thumbWidth = 0;
+    int m_thumbHeight = 0;
+    int m_marginLeft = 0;
+    int m_marginRight = 0;
+    int m_marginTop = 0;
+    int m_marginBottom = 0;
+    int m_grabOffset = 0;
+    int m_startMarker = 0;
+    int m_endMarker = 0;
+    int m_markerMode = 0;
+    bool m_hasActiveChannel = false;
+    bool m_hasActiveThumb = false;
+    bool m_hasThumb = false;
+    bool m_hasChannel = false;
+    bool m_dragging = false;
+    bool m_hasFocus = false;
+    bool m_drawFocusRect = true;
+    bool m_enabled = true;
+
+    QPixmap m_channel;
+    QPixmap m_activeChannel;
+    QPixmap m_thumb;          // transparent colour already turned into alpha
+    QPixmap m_activeThumb;
+};

@@ -2,13 +2,25 @@
 
 #include "resource_loader.h"
 
-#include <QBitmap>
 #include <QImage>
 
 namespace {
 
 constexpr int kHeaderStripBitmap = 292;
 constexpr int kBoxSize = 16;
+
+QImage WithMagentaTransparent(const QImage& picture)
+{
+    QImage result = picture.convertToFormat(QImage::Format_ARGB32);
+    const QRgb magenta = qRgb(255, 0, 255);
+    for (int y = 0; y < result.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(result.scanLine(y));
+        for (int x = 0; x < result.width(); ++x)
+            if (line[x] == magenta)
+                line[x] = qRgba(0, 0, 0, 0);
+    }
+    return result;
+}
 
 }  // namespace
 
@@ -25,10 +37,8 @@ void CCheckHeadCtrl::SetImages(const QImage& strip)
             m_images[index] = QPixmap();
             continue;
         }
-        const QImage picture = strip.copy(index * kBoxSize, 0, kBoxSize, strip.height());
-        QPixmap pixmap = QPixmap::fromImage(picture);
-        pixmap.setMask(QBitmap::fromImage(picture.createMaskFromColor(qRgb(255, 0, 255), Qt::MaskOutColor)));
-        m_images[index] = pixmap;
+        m_images[index] = QPixmap::fromImage(
+            WithMagentaTransparent(strip.copy(index * kBoxSize, 0, kBoxSize, strip.height())));
     }
     SetImageIndex(m_imageIndex);
 }

@@ -3,6 +3,7 @@
 #include "app_directory.h"
 #include "language_file.h"
 #include "language_keys.h"
+#include "private_profile.h"
 #include "seams.h"
 #include "settings_file.h"
 #include "ui_strings.h"
@@ -43,12 +44,19 @@ TEST(ShippedLanguageFiles, TheAddFailureMessageReadsAsOneSentence)
             << file.toStdString();
 }
 
+// The shipped file itself: the copy beside the executable keeps the user's choices.
 TEST(ShippedSettings, ListSixLanguageNamesAndStartInEnglish)
 {
+    const QString shipped = QStringLiteral(MORVANE_SOURCE_DIR "/setting.ini");
+    auto read = [&](const char* section, const QString& key) {
+        return platform::GetPrivateProfileString(section, key, {}, 1000, shipped);
+    };
     for (int entry = 1; entry <= i18n::kLanguageCount; ++entry)
-        EXPECT_FALSE(i18n::ReadSetting("LANGUAGE", QStringLiteral("name%1").arg(entry)).isEmpty());
-    EXPECT_EQ(i18n::ReadSetting("LANGUAGE", "name6"), QString::fromUtf8("日本語"));
-    EXPECT_EQ(i18n::ReadSetting("LANGUAGE", "file"), QStringLiteral("english.ini"));
+        EXPECT_FALSE(read("LANGUAGE", QStringLiteral("name%1").arg(entry)).isEmpty());
+    EXPECT_EQ(read("LANGUAGE", "name6"), QString::fromUtf8("日本語"));
+    EXPECT_EQ(read("LANGUAGE", "file"), QStringLiteral("english.ini"));
+    EXPECT_TRUE(read("PATH", "name").isEmpty());
+    EXPECT_TRUE(QFile::exists(i18n::SettingsFilePath())) << "a copy sits beside the executable";
 }
 
 TEST(UiStringsTable, Has37TextSlotsThatStartEmpty)

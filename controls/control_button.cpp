@@ -38,6 +38,9 @@ QRegion RegionFromNonWhitePixels(const QImage& image)
 CControlButton::CControlButton(QWidget* parent) : QPushButton(parent)
 {
     setMouseTracking(true);
+    // Enter belongs to the dialog, which decides what it does; a focused
+    // picture button must not turn into the dialog's default button.
+    setAutoDefault(false);
     m_hoverTimer.setSingleShot(true);
     m_hoverTimer.setInterval(kHoverTimeMs);
     connect(&m_hoverTimer, &QTimer::timeout, this, &CControlButton::OnMouseHover);

@@ -2,6 +2,7 @@
 
 #include "control_button.h"
 
+#include <QDialog>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -88,6 +89,19 @@ TEST_F(ControlButtonTest, TheHoverPictureShowsOnceTheMouseRestsAndGoesOnLeaving)
     QEvent leave(QEvent::Leave);
     QCoreApplication::sendEvent(button_, &leave);
     EXPECT_FALSE(button_->IsHovering());
+}
+
+TEST(ControlButton, EnterInADialogDoesNotPressAFocusedPictureButton)
+{
+    QDialog dialog;
+    auto* button = new CControlButton(&dialog);
+    button->resize(34, 32);
+    QSignalSpy clicked(button, &QAbstractButton::clicked);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    button->setFocus();
+    QTest::keyClick(&dialog, Qt::Key_Return);
+    EXPECT_EQ(clicked.count(), 0);
 }
 
 TEST(ControlButton, AMissingBitmapLeavesItRectangularAndBlank)

@@ -378,6 +378,7 @@ int RunPreview(const Arguments& args)
 int RunCli(int argc, char** argv)
 {
     std::setlocale(LC_ALL, "");
+    av_log_set_level(AV_LOG_ERROR);  // the libraries' chatter is not for users
     if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h"))
         return Usage(argc < 2 ? "no command given" : "");
     const std::string command = argv[1];

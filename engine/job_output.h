@@ -41,7 +41,8 @@ struct InputRun {
     MediaInput in;
     int index = 0;
     bool failed = false;
-    bool damaged = false;  // packets were cut short
+    int read_result = 0;        // how reading ended
+    bool cut_complete = false;  // the cut reached its length
     double cut_start_s = 0;  // where the user asked the cut to start
     // Each input is shifted so that its first timestamp lands at `offset_us`
     // of the output; origin is that first timestamp, one for all its streams.

@@ -29,6 +29,10 @@ public:
     // False when writing failed: the input fails and its loop ends.
     bool VideoPacket(JobOutput& out, InputRun& run, const AVPacket* pkt);
     bool AudioPacket(JobOutput& out, InputRun& run, const AVPacket* pkt);
+    // A cut has all its pictures and sound.
+    bool SpanReached(const InputRun& run) const;
+    // Seconds of this input handed to the encoders so far.
+    double InputSeconds(const InputRun& run) const;
     // After the loop: drain the decoders and the sample queue.
     bool EndInput(JobOutput& out, InputRun& run);
     // After the last input, before the trailer: drain the encoders.

@@ -274,15 +274,15 @@ int CopyAudioPacket(JobOutput& out, InputRun& run, AVPacket* pkt)
 
 // A file whose index promises more than it holds (a download cut short) or
 // that fails to read is not reported as done, whatever could be saved of it.
-bool EndedBeforeItsLength(const ConversionJob* job, const JobOutput& out, const InputRun& run,
-                          int read_result)
+bool EndedBeforeItsLength(const ConversionJob* job, const JobOutput& out, const InputRun& run)
 {
     constexpr double kToleranceS = 1.0;
-    if (run.damaged || (read_result < 0 && read_result != AVERROR_EOF))
+    if (run.read_result < 0 && run.read_result != AVERROR_EOF)
         return true;
-    if (job->duration_us <= 0)
+    if (job->duration_us <= 0 || run.cut_complete)
         return false;
-    const double written_s = out.EndMicroseconds() / 1e6 - run.offset_us / 1e6;
+    const double written_s = job->reencode ? out.reencoder->InputSeconds(run)
+                                           : (out.EndMicroseconds() - run.offset_us) / 1e6;
     double expected_s = job->duration_us / 1e6;
     if (!job->join_mode)
         expected_s = std::min(job->span_s[run.index], expected_s - run.cut_start_s);
@@ -295,9 +295,7 @@ void RunPacketLoop(ConversionJob* job, JobOutput& out, InputRun& run)
     job->packet = packet.get();
     AVPacket* pkt = packet.get();
     const int l = run.index;
-    int read_result = 0;
-    bool cut_complete = false;
-    while (pkt && (read_result = av_read_frame(run.in.format.get(), pkt)) >= 0) {
+    while (pkt && (run.read_result = av_read_frame(run.in.format.get(), pkt)) >= 0) {
         if (Cancelled(job)) {
             av_packet_unref(pkt);
             break;
@@ -305,10 +303,16 @@ void RunPacketLoop(ConversionJob* job, JobOutput& out, InputRun& run)
         UpdateWrittenTimes(job, out);
         if (job->join_mode) {
             job->span_s[l] = job->join_total_s;
+        } else if (job->reencode) {
+            if (out.reencoder->SpanReached(run)) {
+                run.cut_complete = true;
+                av_packet_unref(pkt);
+                break;
+            }
         } else if (job->span_s[l] <= CutClockSeconds(job, out, run)) {
             const bool more_sound = SoundStillCatchingUp(out, run, pkt);
             const bool is_sound = pkt->stream_index == run.in.audio_index;
-            cut_complete = true;
+            run.cut_complete = true;
             if (!more_sound || !is_sound) {
                 av_packet_unref(pkt);
                 if (!more_sound)
@@ -317,8 +321,7 @@ void RunPacketLoop(ConversionJob* job, JobOutput& out, InputRun& run)
             }
         }
         if (pkt->flags & AV_PKT_FLAG_CORRUPT) {
-            run.damaged = true;  // cut short by the end of the file: cannot decode
-            av_packet_unref(pkt);
+            av_packet_unref(pkt);  // damaged in the file: decoders would show garbage
             continue;
         }
         UpdateProgress(job, l);
@@ -349,8 +352,6 @@ void RunPacketLoop(ConversionJob* job, JobOutput& out, InputRun& run)
     run.waiting.clear();
     job->packet = nullptr;
     UpdateWrittenTimes(job, out);
-    if (!Cancelled(job) && !cut_complete && EndedBeforeItsLength(job, out, run, read_result))
-        MarkFailed(job, run);
 }
 
 void FinishOutput(ConversionJob* job, JobOutput& out)
@@ -403,6 +404,8 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
 
     RunPacketLoop(job, out, run);
     if (job->reencode && !out.reencoder->EndInput(out, run))
+        return MarkFailed(job, run);
+    if (!Cancelled(job) && EndedBeforeItsLength(job, out, run))
         MarkFailed(job, run);
 }
 

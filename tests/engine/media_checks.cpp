@@ -8,7 +8,11 @@
 #include <sys/wait.h>
 
 #include "av_handles.h"
+#include "conversion_job.h"
+#include "job_setup.h"
 #include "media_input.h"
+#include "probe.h"
+#include "worker.h"
 
 std::string FixturePath(const std::string& name)
 {
@@ -140,3 +144,55 @@ CliResult RunCli(const std::string& arguments)
     result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
 }
+
+void JobTest::SetUp()
+{
+    job = new ConversionJob();
+    InitConversionJob(job);
+    folder = MakeScratchFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
+}
+
+void JobTest::TearDown()
+{
+    FreePathArray(job->input_paths, job->input_count);
+    FreePathArray(job->output_paths, job->input_count);
+    delete job;
+}
+
+void JobTest::Cut(const std::string& name, const std::string& start, const std::string& end,
+                  const EncodingChoice& choice, const std::string& title, const std::string& extension)
+{
+    ASSERT_EQ(FillCutJob(job, FixturePath(name), start, end, {folder, title, extension}, choice, &output),
+              LaunchRefusal::None);
+    Run(false);
+}
+
+void JobTest::Join(const std::vector<std::string>& names, const EncodingChoice& choice, bool any_kind)
+{
+    std::vector<JoinRow> rows;
+    for (const std::string& name : names) {
+        std::string path = FixturePath(name);
+        job->probe_path = path.data();
+        ASSERT_EQ(ProbeMedia(job), 0) << name;
+        job->probe_path = const_cast<char*>("");
+        rows.push_back(MakeJoinRow(path, *job));
+        if (any_kind)
+            rows.back().size_text = rows.front().size_text;
+    }
+    ASSERT_EQ(FillJoinJob(job, rows, {folder, "joined", ".mp4"}, choice, &output), LaunchRefusal::None);
+    Run(true);
+}
+
+void JobTest::Run(bool join)
+{
+    MarkJobStarting(job, join);
+    StartConversionWorker(job).join();
+}
+
+void JobTest::ReplaceInput(int i, const std::string& path)
+{
+    std::free(job->input_paths[i]);
+    job->input_paths[i] = CopyPathText(path.c_str());
+}
+
+uint8_t JobTest::Status(int i) const { return job->input_status[i]; }

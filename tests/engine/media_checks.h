@@ -2,7 +2,11 @@
 // asked, and its sound and picture end together.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
 
 std::string FixturePath(const std::string& name);
 // A fresh, empty folder for one test's outputs.
@@ -25,6 +29,30 @@ struct MediaFacts {
 
 // Decodes the selected streams of `path` completely.
 MediaFacts AnalyzeMedia(const std::string& path);
+
+struct ConversionJob;
+struct EncodingChoice;
+
+// A job record as the window keeps it, filled and run the way a launch does.
+class JobTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    void Cut(const std::string& name, const std::string& start, const std::string& end,
+             const EncodingChoice& choice, const std::string& title = "cut",
+             const std::string& extension = ".mp4");  // of the chosen format
+    // `any_kind` lets a direct join take files the launch would refuse, to
+    // see what the worker does with them.
+    void Join(const std::vector<std::string>& names, const EncodingChoice& choice, bool any_kind = false);
+    void Run(bool join);
+    void ReplaceInput(int i, const std::string& path);
+    uint8_t Status(int i) const;
+
+    ConversionJob* job = nullptr;
+    std::string folder;
+    std::string output;
+};
 
 struct CliResult {
     int exit_code = -1;

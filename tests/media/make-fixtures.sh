@@ -45,6 +45,11 @@ make_once fps8.mp4 -f lavfi -i "testsrc2=size=320x240:rate=8:duration=3" -c:v li
 make_once h264_640.mp4 -f lavfi -i "testsrc2=size=640x480:rate=25:duration=3" \
   -f lavfi -i "$tone:duration=3" -c:v libx264 -preset veryfast -c:a aac -shortest
 
+# Mono 48 kHz sound under 640x360 pictures at 30 fps, for mixed joins.
+make_once mono48k.mkv -f lavfi -i "testsrc2=size=640x360:rate=30:duration=3" \
+  -f lavfi -i "sine=frequency=330:sample_rate=48000:duration=3" \
+  -c:v libx264 -preset veryfast -c:a aac -ac 1 -ar 48000 -shortest
+
 # Bad files.
 : > empty.mp4
 [ -s random.mp4 ] || head -c 200000 /dev/urandom > random.mp4
@@ -54,4 +59,11 @@ make_once h264_640.mp4 -f lavfi -i "testsrc2=size=640x480:rate=25:duration=3" \
 # Faststart (moov first) cut short: the index promises samples that are missing.
 make_once faststart.mp4 -i h264_aac.mp4 -c copy -movflags +faststart
 [ -s truncated_faststart.mp4 ] || head -c $(( $(stat -c %s faststart.mp4) / 2 )) faststart.mp4 > truncated_faststart.mp4
+# Random bytes over the middle of a file: damaged packets between good ones.
+if [ ! -s corrupt_middle.avi ]; then
+  cp mpeg4_mp3.avi corrupt_middle.avi.tmp
+  size=$(stat -c %s corrupt_middle.avi.tmp)
+  head -c 30000 /dev/urandom | dd of=corrupt_middle.avi.tmp bs=1 seek=$(( size * 2 / 5 )) conv=notrunc status=none
+  mv corrupt_middle.avi.tmp corrupt_middle.avi
+fi
 echo "fixtures ready in $PWD"

@@ -84,7 +84,7 @@ TEST_F(ControlButtonTest, TheHoverPictureShowsOnceTheMouseRestsAndGoesOnLeaving)
     QTest::mouseMove(button_, QPoint(40, 20));
     QTest::mouseMove(button_, QPoint(45, 22));
     EXPECT_FALSE(button_->IsHovering()) << "still moving";
-    QTRY_VERIFY_WITH_TIMEOUT(button_->IsHovering(), 1000);
+    EXPECT_TRUE(QTest::qWaitFor([this] { return button_->IsHovering(); }, 1000));
 
     QEvent leave(QEvent::Leave);
     QCoreApplication::sendEvent(button_, &leave);

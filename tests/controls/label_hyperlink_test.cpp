@@ -4,6 +4,7 @@
 #include "label.h"
 #include "seams.h"
 
+#include <QCursor>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -77,6 +78,11 @@ TEST(HyperlinkErrorText, GivesTheTextForEachShellCode)
               QStringLiteral("Unable to open hyperlink:\n\nA sharing violation occurred. "));
 }
 
+class LeaveEventEater : public QObject {
+protected:
+    bool eventFilter(QObject*, QEvent* event) override { return event->type() == QEvent::Leave; }
+};
+
 class HyperlinkTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -141,6 +147,21 @@ TEST_F(HyperlinkTest, IsUnderlinedAndRedOnlyWhileHovered)
     QTest::mouseMove(&link_, QPoint(3, 3));
     QCoreApplication::sendEvent(&link_, &leave);
     EXPECT_TRUE(link_.IsUnderlined()) << "mode 1 keeps the underline";
+}
+
+TEST_F(HyperlinkTest, TheHoverCheckEndsTheHoverOnceTheCursorIsElsewhere)
+{
+    // Leave events are held back: only the 100 ms check can notice.
+    LeaveEventEater eater;
+    link_.installEventFilter(&eater);
+    const QPoint outside = link_.mapToGlobal(QPoint(-50, -50));
+    QCursor::setPos(outside);
+    QCoreApplication::processEvents();
+    QTest::mouseMove(&link_, QPoint(3, 3));
+    ASSERT_TRUE(link_.IsUnderlined());
+    QCursor::setPos(outside);
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !link_.IsHovered(); }, 1000));
+    EXPECT_FALSE(link_.IsUnderlined());
 }
 
 TEST_F(HyperlinkTest, ASuccessfulOpenMarksTheLinkVisited)

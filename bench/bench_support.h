@@ -1,0 +1,183 @@
+// What the benches share: timing, media made on first run with the ffmpeg
+// command-line program, and cut / join jobs driven as the command-line tool
+// drives them (one fresh record per job, probe, fill, start, wait).
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "conversion_job.h"
+#include "job_setup.h"
+#include "probe.h"
+#include "worker.h"
+
+namespace bench {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+inline double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+inline double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n == 0 ? 0.0 : n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// Other work on the machine skews every figure; say how busy it was.
+inline void PrintMachineLoad()
+{
+    double one = -1, five = -1;
+    if (FILE* f = std::fopen("/proc/loadavg", "r")) {
+        if (std::fscanf(f, "%lf %lf", &one, &five) != 2)
+            one = five = -1;
+        std::fclose(f);
+    }
+    if (one >= 0)
+        std::printf("load average: %.2f (1 min), %.2f (5 min) on %u cores\n", one, five,
+                    std::thread::hardware_concurrency());
+}
+
+inline std::string Quoted(const fs::path& p) { return "'" + p.string() + "'"; }
+
+// Runs `ffmpeg_args` (everything between the common options and the output
+// name) into `target` unless it exists; a temporary name keeps an
+// interrupted run from leaving a half-written source behind.
+inline bool MakeMedia(const fs::path& target, const std::string& ffmpeg_args)
+{
+    if (fs::exists(target))
+        return true;
+    std::printf("making %s with ffmpeg (first run only) ...\n", target.c_str());
+    std::fflush(stdout);
+    const fs::path tmp = target.string() + ".part.mp4";
+    const std::string cmd = "ffmpeg -hide_banner -loglevel error -nostdin -y " + ffmpeg_args + " " +
+                            Quoted(tmp) + " && mv " + Quoted(tmp) + " " + Quoted(target);
+    const auto start = Clock::now();
+    if (std::system(cmd.c_str()) != 0) {
+        std::fprintf(stderr, "could not make %s with ffmpeg\n", target.c_str());
+        return false;
+    }
+    std::printf("  made in %.1f s, %.1f MB\n", Seconds(Clock::now() - start),
+                static_cast<double>(fs::file_size(target)) / 1e6);
+    return true;
+}
+
+inline void RemoveFile(const fs::path& p)
+{
+    std::error_code ec;
+    fs::remove(p, ec);
+}
+
+struct JobRun {
+    bool ok = false;           // every input done
+    std::string output;        // the file the job wrote
+    double seconds = 0;        // probe to the worker's end
+    std::string problem;
+};
+
+namespace detail {
+
+inline ConversionJob* NewRecord()
+{
+    auto* job = new ConversionJob();
+    InitConversionJob(job);
+    return job;
+}
+
+inline void FreeRecord(ConversionJob* job)
+{
+    FreePathArray(job->input_paths, job->input_count);
+    FreePathArray(job->output_paths, job->input_count);
+    delete job;
+}
+
+inline int Probe(ConversionJob* job, const std::string& path)
+{
+    job->probe_path = const_cast<char*>(path.c_str());
+    const int rc = ProbeMedia(job);
+    job->probe_path = const_cast<char*>("");
+    return rc;
+}
+
+// The worker is joined rather than polled: the time is the job's own, not
+// rounded up to the window's 500 ms poll.
+inline void RunWorker(ConversionJob* job, bool join, JobRun* run)
+{
+    MarkJobStarting(job, join);
+    StartConversionWorker(job).join();
+    run->ok = true;
+    for (int i = 0; i < job->input_count; ++i)
+        run->ok = run->ok && job->input_status[i] == kInputDone;
+    if (!run->ok)
+        run->problem = "an input failed";
+}
+
+}  // namespace detail
+
+// `choice` as a settings dialog leaves it; `extension` is the chosen
+// format's (ignored by a direct job, which keeps the input's container).
+inline JobRun RunCut(const std::string& input, const std::string& start, const std::string& end,
+                     const fs::path& folder, const std::string& title, const EncodingChoice& choice,
+                     const std::string& extension = "")
+{
+    JobRun run;
+    ConversionJob* job = detail::NewRecord();
+    const auto t0 = Clock::now();
+    if (detail::Probe(job, input) < 0) {
+        run.problem = "probe failed";
+    } else if (FillCutJob(job, input, start, end, OutputTarget{folder.string(), title, extension}, choice,
+                          &run.output) != LaunchRefusal::None) {
+        run.problem = "cut refused";
+    } else {
+        detail::RunWorker(job, false, &run);
+    }
+    run.seconds = Seconds(Clock::now() - t0);
+    detail::FreeRecord(job);
+    return run;
+}
+
+inline JobRun RunJoin(const std::vector<std::string>& inputs, const fs::path& folder, const std::string& title,
+                      const EncodingChoice& choice, const std::string& extension = "")
+{
+    JobRun run;
+    ConversionJob* job = detail::NewRecord();
+    const auto t0 = Clock::now();
+    std::vector<JoinRow> rows;
+    for (const std::string& path : inputs) {
+        if (detail::Probe(job, path) < 0 || job->initial_end_us < 0) {
+            run.problem = "probe failed";
+            break;
+        }
+        rows.push_back(MakeJoinRow(path, *job));
+    }
+    if (run.problem.empty()) {
+        if (FillJoinJob(job, rows, OutputTarget{folder.string(), title, extension}, choice, &run.output) !=
+            LaunchRefusal::None)
+            run.problem = "join refused";
+        else
+            detail::RunWorker(job, true, &run);
+    }
+    run.seconds = Seconds(Clock::now() - t0);
+    detail::FreeRecord(job);
+    return run;
+}
+
+// Length of a file as the probe reports it, in seconds; negative on failure.
+inline double ProbedSeconds(const std::string& path)
+{
+    ConversionJob* job = detail::NewRecord();
+    const int rc = detail::Probe(job, path);
+    const double s = rc < 0 ? -1.0 : static_cast<double>(job->duration_us) / 1e6;
+    detail::FreeRecord(job);
+    return s;
+}
+
+}  // namespace bench

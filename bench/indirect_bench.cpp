@@ -1,0 +1,165 @@
+// Encoding speed of an indirect cut: pictures written per second, and that
+// speed as a ratio to only decoding the same span of the same input with the
+// decoder set-up the worker uses (so the ratio is what re-encoding costs on
+// top of reading the pictures).
+//
+//   indirect_bench [MEDIA_DIR] [RUNS]
+//
+// Source (made on first run): 1280x720 25 fps H.264 with B-frames + AAC,
+// 20 s, a key frame every 2 s so the span 2 s - 18 s starts and ends on one
+// and the decode-only pass and the cut read exactly the same pictures.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "bench_support.h"
+#include "media_input.h"
+
+using namespace bench;
+
+namespace {
+
+constexpr double kSpanStart = 2.0;
+constexpr double kSpanEnd = 18.0;
+
+struct DecodeCount {
+    int frames = 0;
+    int errors = 0;  // packets refused or pictures flagged corrupt
+    bool opened = false;
+};
+
+// Decodes the video pictures that start in [from, to), opening the file as
+// the worker does (two decoder threads, frame and slice threading).
+DecodeCount DecodeVideo(const std::string& path, double from, double to)
+{
+    DecodeCount count;
+    MediaInput in;
+    if (OpenMediaInput(path.c_str(), in, 2) != kProbeOk || !in.video_dec)
+        return count;
+    count.opened = true;
+    AVFormatContext* fmt = in.format.get();
+    AVCodecContext* dec = in.video_dec.get();
+    const AVRational tb = in.VideoStream()->time_base;
+    if (from > 0)
+        av_seek_frame(fmt, -1, static_cast<int64_t>(from * AV_TIME_BASE), AVSEEK_FLAG_BACKWARD);
+    PacketPtr pkt = MakePacket();
+    FramePtr frame = MakeFrame();
+    bool past_end = false;
+    auto receive = [&] {
+        while (avcodec_receive_frame(dec, frame.get()) >= 0) {
+            const int64_t ts = frame->best_effort_timestamp;
+            const double t = ts == AV_NOPTS_VALUE ? from : static_cast<double>(ts) * av_q2d(tb);
+            if (t >= to)
+                past_end = true;
+            else if (t >= from - 1e-6)
+                ++count.frames;
+            if (frame->decode_error_flags || (frame->flags & AV_FRAME_FLAG_CORRUPT))
+                ++count.errors;
+            av_frame_unref(frame.get());
+        }
+    };
+    while (!past_end && av_read_frame(fmt, pkt.get()) >= 0) {
+        if (pkt->stream_index == in.video_index) {
+            if (avcodec_send_packet(dec, pkt.get()) < 0)
+                ++count.errors;
+            receive();
+        }
+        av_packet_unref(pkt.get());
+    }
+    avcodec_send_packet(dec, nullptr);  // the pictures still held for reordering
+    receive();
+    return count;
+}
+
+struct Config {
+    int format;
+    int width;
+    int height;
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const fs::path dir = fs::absolute(argc > 1 ? argv[1] : "bench_media");
+    const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+    fs::create_directories(dir);
+    const fs::path source = dir / "h264_aac_720p_20s_gop50.mp4";
+    if (!MakeMedia(source,
+                   "-f lavfi -i testsrc2=size=1280x720:rate=25:duration=20"
+                   " -f lavfi -i sine=frequency=440:sample_rate=44100:duration=20"
+                   " -c:v libx264 -preset veryfast -bf 3 -g 50 -keyint_min 50 -sc_threshold 0"
+                   " -b:v 4M -pix_fmt yuv420p -c:a aac -b:a 128k -ac 2"))
+        return 1;
+    PrintMachineLoad();  // before this bench adds its own
+    const fs::path out_dir = dir / "out";
+    fs::create_directories(out_dir);
+    const std::string src = source.string();
+    av_log_set_level(AV_LOG_ERROR);
+
+    // Decode-only speed of the span.
+    std::vector<double> decode_s;
+    DecodeCount decoded;
+    for (int i = 0; i < runs + 1; ++i) {  // the first pass warms the file cache
+        const auto start = Clock::now();
+        decoded = DecodeVideo(src, kSpanStart, kSpanEnd);
+        if (i > 0)
+            decode_s.push_back(Seconds(Clock::now() - start));
+    }
+    if (!decoded.opened || decoded.frames == 0) {
+        std::fprintf(stderr, "could not decode %s\n", src.c_str());
+        return 1;
+    }
+    const double decode_fps = decoded.frames / Median(decode_s);
+
+    const std::vector<Config> configs = {{0, 1280, 720}, {1, 1280, 720}, {0, 320, 240}, {1, 320, 240}};
+    std::printf("\nsource: %s, span 00:00:02-00:00:18 (%d pictures), median of %d runs\n", src.c_str(),
+                decoded.frames, runs);
+    std::printf("decode only: %.3f s, %.1f pictures/s%s\n\n", Median(decode_s), decode_fps,
+                decoded.errors ? "  (decode errors!)" : "");
+    std::printf("%-36s %-9s %7s %8s %9s %9s %9s  %s\n", "indirect cut to", "size", "frames", "time s",
+                "frames/s", "vs decode", "x realtime", "output check");
+
+    int failures = 0;
+    for (const Config& c : configs) {
+        EncodingChoice choice = DefaultCutChoice("source rate");
+        choice.direct = false;
+        ApplyFormatEntry(c.format, &choice);
+        choice.width = c.width;
+        choice.height = c.height;
+        const std::string extension = FormatExtension(FormatTable[c.format].text);
+        const std::string title = "indirect_f" + std::to_string(c.format) + "_" + std::to_string(c.width);
+        const fs::path out_path = out_dir / (title + extension);
+
+        std::vector<double> times;
+        JobRun last;
+        for (int i = 0; i < runs; ++i) {
+            RemoveFile(out_path);
+            last = RunCut(src, "00:00:02.000", "00:00:18.000", out_dir, title, choice, extension);
+            if (!last.ok)
+                break;
+            times.push_back(last.seconds);
+        }
+        const std::string size = std::to_string(c.width) + "*" + std::to_string(c.height);
+        if (!last.ok) {
+            std::printf("%-36s %-9s FAILED (%s)\n", FormatTable[c.format].text, size.c_str(),
+                        last.problem.c_str());
+            ++failures;
+            continue;
+        }
+        // Count the pictures by decoding the output: that also checks it plays.
+        const DecodeCount written = DecodeVideo(last.output, 0, INFINITY);
+        const double t = Median(times);
+        const double fps = written.frames / t;
+        char check[96];
+        std::snprintf(check, sizeof check, "%s, %.2f s long", written.errors ? "DECODE ERRORS" : "decodes",
+                      ProbedSeconds(last.output));
+        failures += written.errors || written.frames == 0;
+        std::printf("%-36s %-9s %7d %8.3f %9.1f %9.2f %9.2f  %s\n", FormatTable[c.format].text, size.c_str(),
+                    written.frames, t, fps, fps / decode_fps, (kSpanEnd - kSpanStart) / t, check);
+    }
+    std::printf("\ntime = probe to the worker's end (video and audio); outputs kept in %s\n", out_dir.c_str());
+    return failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,51 @@
+#include "dialog_template.h"
+
+#include <QFontMetrics>
+
+namespace dialogs {
+namespace {
+
+// Rounds the way the platform's MulDiv does: half away from zero.
+int MulDivRounded(int value, int numerator, int denominator)
+{
+    const long long product = static_cast<long long>(value) * numerator;
+    const long long half = denominator / 2;
+    return static_cast<int>(product >= 0 ? (product + half) / denominator : (product - half) / denominator);
+}
+
+}  // namespace
+
+// The average width is taken over the 52 Latin letters and rounded, as the
+// platform computes a dialog's base units; the height is the font's line height.
+DialogUnits::DialogUnits(const QFont& font)
+{
+    const QFontMetrics metrics(font);
+    const int letters =
+        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    m_baseX = (letters / 26 + 1) / 2;
+    m_baseY = metrics.height();
+}
+
+int DialogUnits::ToPixelsX(int dlu) const { return MulDivRounded(dlu, m_baseX, 4); }
+int DialogUnits::ToPixelsY(int dlu) const { return MulDivRounded(dlu, m_baseY, 8); }
+
+QRect DialogUnits::ToPixels(int x, int y, int w, int h) const
+{
+    return QRect(ToPixelsX(x), ToPixelsY(y), ToPixelsX(w), ToPixelsY(h));
+}
+
+QFont DialogFont(int pointSize)
+{
+    QFont font(QStringLiteral("Sans Serif"), pointSize);
+    font.setStyleHint(QFont::SansSerif);
+    return font;
+}
+
+void PlaceControl(QWidget* control, const ControlPlace& place, const DialogUnits& units)
+{
+    control->setObjectName(QString::number(place.id));
+    control->setGeometry(units.ToPixels(place));
+    control->setVisible(place.visible);
+}
+
+}  // namespace dialogs

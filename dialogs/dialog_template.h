@@ -1,0 +1,51 @@
+#pragma once
+// Dialogs laid out from a table of controls in dialog units, as the
+// templates give them. One dialog unit is a quarter of the dialog font's
+// average character width across and an eighth of its line height down.
+
+#include <QFont>
+#include <QRect>
+#include <QString>
+#include <QWidget>
+
+namespace dialogs {
+
+// A template control: its id, where it sits (dialog units) and whether the
+// template shows it at first.
+struct ControlPlace {
+    int id;
+    int x, y, w, h;
+    bool visible = true;
+};
+
+class DialogUnits {
+public:
+    explicit DialogUnits(const QFont& font);
+    DialogUnits(int baseX, int baseY) : m_baseX(baseX), m_baseY(baseY) {}
+
+    int BaseX() const { return m_baseX; }
+    int BaseY() const { return m_baseY; }
+    int ToPixelsX(int dlu) const;
+    int ToPixelsY(int dlu) const;
+    QRect ToPixels(int x, int y, int w, int h) const;
+    QRect ToPixels(const ControlPlace& place) const { return ToPixels(place.x, place.y, place.w, place.h); }
+
+private:
+    int m_baseX;
+    int m_baseY;
+};
+
+// The dialog font of a template: the system sans face at the template's size.
+QFont DialogFont(int pointSize);
+
+// Gives `control` its id (as objectName), template geometry and visibility.
+void PlaceControl(QWidget* control, const ControlPlace& place, const DialogUnits& units);
+
+// The direct child carrying `id`, or null (a child dialog has ids of its own).
+template <class T = QWidget>
+T* FindControl(const QWidget* dialog, int id)
+{
+    return dialog->findChild<T*>(QString::number(id), Qt::FindDirectChildrenOnly);
+}
+
+}  // namespace dialogs

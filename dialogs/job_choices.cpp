@@ -1,0 +1,4 @@
+#include "job_choices.h"
+
+EncodingChoice CutChoice;
+EncodingChoice JoinChoice;

@@ -1,0 +1,21 @@
+#include "morvane_app.h"
+
+#include "morvane_dlg.h"
+
+CMorvaneApp::CMorvaneApp(int& argc, char** argv) : m_app(argc, argv)
+{
+    QApplication::setApplicationName(QStringLiteral("morvane"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Morvane"));
+}
+
+int CMorvaneApp::InitInstance()
+{
+    CMorvaneDlg dialog;
+    dialog.exec();
+    return 0;
+}
+
+int CMorvaneApp::ExitInstance()
+{
+    return 0;
+}

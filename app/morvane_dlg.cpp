@@ -1,0 +1,763 @@
+#include "morvane_dlg.h"
+
+#include "av_convert_dlg.h"
+#include "bitmap_slider.h"
+#include "check_list_ctrl.h"
+#include "control_button.h"
+#include "conversion_job.h"
+#include "dialog_template.h"
+#include "hyperlink.h"
+#include "job_choices.h"
+#include "job_setup.h"
+#include "language_file.h"
+#include "preview.h"
+#include "probe.h"
+#include "resource_loader.h"
+#include "seams.h"
+#include "settings_file.h"
+#include "ui_strings.h"
+#include "app_directory.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QHelpEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QTabBar>
+#include <QToolTip>
+#include <QTreeWidgetItem>
+#include <QWindow>
+
+#include <algorithm>
+
+using dialogs::ControlPlace;
+using i18n::g_uiStrings;
+
+// The static with the black frame that shows the snapshot. It draws what its
+// owner hands it; mouse presses fall through to the window (it is no target).
+class CPreviewArea : public QWidget {
+public:
+    CPreviewArea(CMorvaneDlg* owner, QWidget* parent) : QWidget(parent), m_owner(owner)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setPen(Qt::black);
+        painter.drawRect(rect().adjusted(0, 0, -1, -1));
+        m_owner->PaintSnapshot(painter, rect());
+    }
+
+private:
+    CMorvaneDlg* m_owner;
+};
+
+namespace {
+
+enum class Kind { Tab, Link, Static, Combo, List, Preview, Button, Slider, Group, Edit, Sunken };
+
+struct MainControl {
+    ControlPlace place;
+    Kind kind;
+    int bitmap = 0;            // buttons: one picture for every state
+    const char* text = "";     // the template's own text
+};
+
+// Template 102: 383 x 263 dialog units, 9-point font. The order is the
+// template's, which is also the stacking order here (later on top).
+constexpr int kFontPoints = 9;
+constexpr int kWidthDlu = 383;
+constexpr int kHeightDlu = 263;
+const MainControl kTemplate102[] = {
+    {{1160, 4, 0, 147, 16}, Kind::Tab},
+    {{1180, 154, 1, 180, 11}, Kind::Link},
+    {{1278, 301, 1, 32, 10}, Kind::Static},
+    {{1105, 335, 0, 44, 30}, Kind::Combo},
+    {{1114, 4, 15, 308, 201, false}, Kind::List},
+    {{1139, 4, 16, 375, 164}, Kind::Preview},
+    {{1000, 164, 76, 63, 36}, Kind::Button, 178},
+    {{1140, 4, 183, 374, 12}, Kind::Slider},
+    {{1172, 4, 195, 375, 31}, Kind::Group},
+    {{1183, 94, 200, 32, 22}, Kind::Button, 254},
+    {{1188, 130, 202, 24, 21}, Kind::Button, 326},
+    {{1154, 155, 203, 21, 21}, Kind::Button, 320},
+    {{1149, 178, 203, 23, 20}, Kind::Button, 321},
+    {{1184, 234, 208, 112, 8}, Kind::Static, 0, "00:00:00:000 / 00:00:00:000"},
+    {{1018, 4, 229, 102, 8}, Kind::Static},
+    {{1019, 111, 229, 116, 9}, Kind::Static},
+    {{1157, 221, 229, 96, 8}, Kind::Static},
+    {{1023, 4, 242, 55, 14}, Kind::Edit},
+    {{1024, 112, 242, 55, 14}, Kind::Edit},
+    {{1025, 222, 243, 52, 13}, Kind::Sunken, 0, "00:00:00.000"},
+    {{1004, 321, 231, 58, 25}, Kind::Button, 186},
+    {{1255, 321, 51, 57, 32, false}, Kind::Button, 178},
+    {{1254, 321, 87, 57, 33, false}, Kind::Button, 331},
+    {{1099, 321, 124, 57, 40, false}, Kind::Button, 295},
+};
+
+const QColor kBackground(187, 222, 251);
+const QColor kListBackground(241, 250, 233);
+const QString kZeroTime = QStringLiteral("00:00:00.000");
+const QString kVideoPatterns = QStringLiteral(
+    "*.rm;*.rmvb;*.flv;*.swf;*.f4v;*.mov;*.qt;*.avi;*.mpg;*.mpeg;*.mod;*.tod;*.mts;*.ts;*.nut;*.h264;"
+    "*.nsv;*.dv;*.m2t;*.vob;*.dat;*.mkv;*.mp4;*.m4v;*.3gp;*.3g2;*.3gpp;*.asf;*.wmv;*.wm");
+
+constexpr int kChannelBitmap = 306;
+constexpr int kActiveChannelBitmap = 307;
+constexpr int kThumbBitmap = 308;
+constexpr int kMainIcon = 266;
+constexpr int kMergeId = 1099;
+
+struct ColumnSpec {
+    const char* key;
+    int width;
+};
+const ColumnSpec kColumns[] = {{"ywj", 185}, {"spgs", 60}, {"spcd", 90}, {"spdx", 70}, {"zl", 70}, {"zt", 60}};
+
+QString Ui(const char* section, const char* key)
+{
+    return g_uiStrings.Text(QString::fromLatin1(section), QString::fromLatin1(key));
+}
+
+QString TimeText(long long ms)
+{
+    return QString::fromStdString(FormatTimeText(static_cast<int>(ms)));
+}
+
+// Clears a flag when the add ends, however it ends.
+class FlagScope {
+public:
+    explicit FlagScope(bool& flag) : m_flag(flag) { m_flag = true; }
+    ~FlagScope() { m_flag = false; }
+    FlagScope(const FlagScope&) = delete;
+    FlagScope& operator=(const FlagScope&) = delete;
+
+private:
+    bool& m_flag;
+};
+
+}  // namespace
+
+QString GetAppFolderWithSlash()
+{
+    QString folder = platform::GetAppDirectory();
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    return folder;
+}
+
+QString RepairDoubledSeparators(const QString& path)
+{
+    if (path.isEmpty() || path.startsWith(QStringLiteral("//")))
+        return path;
+    QString repaired = path;
+    repaired.replace(QStringLiteral("//"), QStringLiteral("/"));
+    return repaired;
+}
+
+CMorvaneDlg::CMorvaneDlg(QWidget* parent) : QDialog(parent)
+{
+    m_hIcon = resources::LoadIconResource(kMainIcon);
+    m_joinRows.fill(-1);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFont(dialogs::DialogFont(kFontPoints));
+    CreateControls();
+    m_dlgProgress = new CAVConvertDlg(this);
+    OnInitDialog();
+    qApp->installEventFilter(this);
+}
+
+CMorvaneDlg::~CMorvaneDlg()
+{
+    qApp->removeEventFilter(this);
+    ReleaseJobRecord();
+}
+
+void CMorvaneDlg::CreateControls()
+{
+    const dialogs::DialogUnits units(font());
+    setFixedSize(units.ToPixelsX(kWidthDlu), units.ToPixelsY(kHeightDlu));
+
+    for (const MainControl& control : kTemplate102) {
+        QWidget* widget = nullptr;
+        switch (control.kind) {
+        case Kind::Tab:
+            widget = m_tab = new QTabBar(this);
+            m_tab->setDrawBase(false);
+            break;
+        case Kind::Link:
+            widget = m_linkHelp = new CHyperLink(this);
+            break;
+        case Kind::Static:
+        case Kind::Sunken: {
+            auto* label = new QLabel(QString::fromLatin1(control.text), this);
+            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            label->setWordWrap(true);
+            if (control.kind == Kind::Sunken)
+                label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+            widget = label;
+            break;
+        }
+        case Kind::Combo:
+            widget = m_comboLanguage = new QComboBox(this);
+            break;
+        case Kind::List:
+            widget = m_listFiles = new CCheckListCtrl(this);
+            break;
+        case Kind::Preview:
+            widget = m_preview = new CPreviewArea(this, this);
+            break;
+        case Kind::Button: {
+            auto* button = new CControlButton(this);
+            button->setAutoDefault(false);
+            button->setFocusPolicy(Qt::TabFocus);
+            widget = button;
+            break;
+        }
+        case Kind::Slider:
+            widget = m_slider = new CBitmapSlider(this);
+            break;
+        case Kind::Group:
+            widget = new QGroupBox(this);
+            break;
+        case Kind::Edit:
+            widget = new QLineEdit(this);
+            break;
+        }
+        dialogs::PlaceControl(widget, control.place, units);
+    }
+    // A closed drop list is one line high; the template's height includes the list.
+    m_comboLanguage->resize(m_comboLanguage->width(),
+                            std::min(m_comboLanguage->sizeHint().height(), m_comboLanguage->height()));
+
+    const auto button = [this](int id) { return dialogs::FindControl<CControlButton>(this, id); };
+    m_btnAdd = button(1000);
+    m_btnConvert = button(1004);
+    m_btnMerge = button(1099);
+    m_btnStartPoint = button(1154);
+    m_btnEndPoint = button(1149);
+    m_btnOpenFile = button(1183);
+    m_btnPlay = button(1188);
+    m_btnDelete = button(1254);
+    m_btnAddFile = button(1255);
+
+    for (CControlButton* add : {m_btnAdd, m_btnOpenFile, m_btnAddFile})
+        connect(add, &QPushButton::clicked, this, &CMorvaneDlg::OnAddFiles);
+    connect(m_btnConvert, &QPushButton::clicked, this, &CMorvaneDlg::OnLaunchCut);
+    connect(m_btnMerge, &QPushButton::clicked, this, &CMorvaneDlg::OnLaunchJoin);
+    connect(m_btnStartPoint, &QPushButton::clicked, this, &CMorvaneDlg::OnStartPoint);
+    connect(m_btnEndPoint, &QPushButton::clicked, this, &CMorvaneDlg::OnEndPoint);
+    connect(m_btnPlay, &QPushButton::clicked, this, &CMorvaneDlg::OnPlay);
+    connect(m_btnDelete, &QPushButton::clicked, this, &CMorvaneDlg::DeleteSelectedRow);
+    connect(m_slider, &CBitmapSlider::sliderMoving, this, &CMorvaneDlg::OnSliderMoving);
+    connect(Edit(1023), &QLineEdit::textChanged, this, &CMorvaneDlg::OnTimeTextChanged);
+    connect(Edit(1024), &QLineEdit::textChanged, this, &CMorvaneDlg::OnTimeTextChanged);
+    // Only a choice the user makes; filling the list at start-up is no choice.
+    connect(m_comboLanguage, &QComboBox::activated, this, &CMorvaneDlg::ApplyLanguageChoice);
+}
+
+bool CMorvaneDlg::OnInitDialog()
+{
+    setWindowIcon(m_hIcon);
+
+    m_comboLanguage->clear();
+    for (int i = 0; i < i18n::kLanguageCount; ++i)
+        m_comboLanguage->insertItem(
+            i, i18n::ReadSetting(QStringLiteral("LANGUAGE"), QStringLiteral("name%1").arg(i + 1)));
+    g_uiStrings.SetLanguage(i18n::ReadSetting(QStringLiteral("LANGUAGE"), QStringLiteral("file")));
+    const auto& files = i18n::LanguageFileNames();
+    const auto chosen = std::find(files.begin(), files.end(), g_uiStrings.Language());
+    m_comboLanguage->setCurrentIndex(chosen == files.end() ? -1 : static_cast<int>(chosen - files.begin()));
+
+    m_brushBack = kBackground;
+    QPalette back = palette();
+    back.setColor(QPalette::Window, m_brushBack);
+    setPalette(back);
+    setAutoFillBackground(true);
+
+    const QString language = g_uiStrings.Language();
+    m_tab->addTab(i18n::LanguageFile::ReadText(language, QStringLiteral("JIEMIAN"), QStringLiteral("spjq")));
+    m_tab->addTab(i18n::LanguageFile::ReadText(language, QStringLiteral("JIEMIAN"), QStringLiteral("sphb")));
+    connect(m_tab, &QTabBar::currentChanged, this, &CMorvaneDlg::OnTabChanged);
+
+    SetUpFileList();
+    ApplyLanguage();
+
+    Edit(1023)->setText(kZeroTime);
+    Edit(1024)->setText(kZeroTime);
+
+    SetUpButtons();
+    SetUpSlider();
+
+    QPalette listColours = m_listFiles->palette();
+    listColours.setColor(QPalette::Base, kListBackground);
+    m_listFiles->setPalette(listColours);
+
+    JoinChoice.width = 320;
+    JoinChoice.height = 240;
+    JoinChoice.video_bit_rate = 3000000;
+    JoinChoice.audio_bit_rate = 192000;
+    JoinChoice.sample_rate = 44100;
+    JoinChoice.channels = 2;
+    JoinChoice.fps_name = "29.97 fps";
+    JoinChoice.video_codec_name = "MPEG4";
+    JoinChoice.audio_codec_name = "AAC";
+    return true;
+}
+
+void CMorvaneDlg::SetUpFileList()
+{
+    m_listFiles->setColumnCount(static_cast<int>(std::size(kColumns)));
+    QStringList headers;
+    for (const ColumnSpec& column : kColumns)
+        headers << g_uiStrings.Text(QStringLiteral("JIEMIAN"), QString::fromLatin1(column.key));
+    m_listFiles->setHeaderLabels(headers);
+    m_listFiles->SetupHeaderCheckBox();
+    // The check header replaced the list's own, so the widths go on it.
+    m_listFiles->header()->setStretchLastSection(false);
+    m_listFiles->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i)
+        m_listFiles->setColumnWidth(i, kColumns[i].width);
+    m_listFiles->setStyleSheet(QStringLiteral(
+        "QTreeView::item { border-right: 1px solid #d4d4d4; border-bottom: 1px solid #d4d4d4; }"));
+}
+
+void CMorvaneDlg::SetUpButtons()
+{
+    for (const MainControl& control : kTemplate102) {
+        if (control.kind != Kind::Button)
+            continue;
+        auto* button = dialogs::FindControl<CControlButton>(this, control.place.id);
+        if (control.place.id != kMergeId)
+            button->SetRegionFromBitmap(control.bitmap);
+        button->SetBitmaps(control.bitmap, control.bitmap, control.bitmap, control.bitmap);
+    }
+    m_btnConvert->setEnabled(true);
+    m_btnMerge->setEnabled(true);
+}
+
+void CMorvaneDlg::SetUpSlider()
+{
+    m_slider->SetBitmapChannel(kChannelBitmap, kActiveChannelBitmap);
+    m_slider->SetBitmapThumb(kThumbBitmap, kThumbBitmap);
+    m_slider->DrawFocusRect(false);
+    m_slider->SetRange(0, 1000);
+    m_slider->SetPos(0);
+    m_slider->SetMargin(0, 4, 4, 0);
+    m_slider->setEnabled(false);
+}
+
+void CMorvaneDlg::ApplyLanguage()
+{
+    const QString language = g_uiStrings.Language();
+    const auto read = [&](const char* section, const char* key) {
+        return i18n::LanguageFile::ReadText(language, QString::fromLatin1(section), QString::fromLatin1(key));
+    };
+    const QString name = read("APPLICATION", "name");
+    const QString version = read("APPLICATION", "version");
+    g_uiStrings.LoadSlotsFromLanguageFile();
+
+    m_linkHelp->setText(read("JIEMIAN", "zysybrj"));
+    m_linkHelp->setFont(dialogs::DialogFont(10));
+    m_linkHelp->SetURL(Ui("APPLICATION", "url"));
+    m_linkHelp->SetUnderline(CHyperLink::UnderlineAlways);
+
+    Static(1018)->setText(Ui("JIEMIAN", "ksjq"));
+    Static(1019)->setText(read("JIEMIAN", "jsjq"));
+    Static(1157)->setText(read("JIEMIAN", "jqsj"));
+    Static(1278)->setText(Ui("JIEMIAN", "yy"));
+
+    for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i)
+        m_listFiles->headerItem()->setText(i, Ui("JIEMIAN", kColumns[i].key));
+
+    m_tab->setTabText(0, Ui("JIEMIAN", "spjq"));
+    m_tab->setTabText(1, Ui("JIEMIAN", "sphb"));
+
+    setWindowTitle(name + QLatin1Char(' ') + version);
+}
+
+void CMorvaneDlg::ApplyLanguageChoice()
+{
+    const int entry = m_comboLanguage->currentIndex();
+    if (entry >= 0 && entry < i18n::kLanguageCount)
+        g_uiStrings.SetLanguage(i18n::LanguageFileNames()[entry]);
+    i18n::WriteSetting(QStringLiteral("LANGUAGE"), QStringLiteral("file"), g_uiStrings.Language());
+    ApplyLanguage();
+}
+
+QString CMorvaneDlg::OnToolTipText(int id) const
+{
+    switch (id) {
+    case 1000:
+    case 1183:
+    case 1255: return Ui("HINT", "tjspwj");
+    case 1004: return Ui("HINT", "ksjq");
+    case 1023:
+    case 1024: return Ui("HINT", "zjsrsjd");
+    case 1099: return Ui("HINT", "hbcygwj");
+    case 1140: return Ui("HINT", "djsbzj");
+    case 1149: return Ui("HINT", "szjsjqd");
+    case 1154: return Ui("HINT", "szksjqd");
+    case 1188: return Ui("HINT", "bf");
+    case 1254: return Ui("HINT", "sc");
+    default: return QString();
+    }
+}
+
+void CMorvaneDlg::OnTabChanged()
+{
+    const auto show = [this](std::initializer_list<int> ids, bool visible) {
+        for (int id : ids)
+            dialogs::FindControl(this, id)->setVisible(visible);
+    };
+    if (m_tab->currentIndex() == kCutTab) {
+        show({1004}, true);
+        show({1099}, false);
+        show({1183}, true);
+        show({1114}, false);
+        show({1140, 1154, 1149, 1000}, true);
+        show({1018, 1019, 1157, 1023, 1024, 1025, 1172, 1139, 1184, 1188}, true);
+        if (!m_strCutFile.isEmpty())
+            show({1000}, false);
+        show({1254, 1255}, false);
+    } else {
+        show({1114, 1099}, true);
+        show({1004, 1140, 1154, 1149, 1183}, false);
+        show({1018, 1019, 1157, 1023, 1024, 1025, 1172, 1184, 1188, 1139, 1000}, false);
+        show({1254, 1255}, true);
+    }
+}
+
+void CMorvaneDlg::OnAddFiles()
+{
+    // The per-file pump below could deliver another click on an Add button.
+    if (m_adding)
+        return;
+    const QString filter = Ui("JIEMIAN", "symtwj") + QLatin1Char('|') + kVideoPatterns + QLatin1Char('|') +
+                           Ui("JIEMIAN", "sywj") + QStringLiteral("|*.*|");
+    const int tabAtStart = m_tab->currentIndex();
+    const QStringList chosen = platform::GetOpenFileNames(this, filter);
+    if (chosen.isEmpty())
+        return;
+
+    bool failed = false;
+    {
+        FlagScope adding(m_adding);
+        if (tabAtStart == kCutTab)
+            m_strCutFile.clear();
+        for (const QString& chosenPath : chosen) {
+            // Keeps the window painting through a long selection.
+            QCoreApplication::processEvents();
+            if (!g_pJob) {
+                g_pJob = new ConversionJob();
+                InitConversionJob(g_pJob);
+            }
+            const QString path = RepairDoubledSeparators(chosenPath);
+            m_probePathUtf8 = path.toStdString();
+            g_pJob->probe_path = m_probePathUtf8.data();
+            // Under one millisecond the timeline would divide by a zero length.
+            if (ProbeMedia(g_pJob) < 0 || g_pJob->initial_start_us < 0 || g_pJob->initial_end_us < 0 ||
+                g_pJob->duration_us / 1000 <= 0) {
+                ShowAddFailure(path);
+                failed = true;
+                break;
+            }
+            // The pump may have switched the tab.
+            const int tab = m_tab->currentIndex();
+            if (tab == kCutTab) {
+                m_strCutFile = path;
+                m_cutFacts = {m_probePathUtf8, g_pJob->initial_start_us, g_pJob->initial_end_us,
+                              g_pJob->duration_us};
+            } else {
+                AppendJoinRow(path);
+            }
+        }
+    }
+    if (!failed && tabAtStart == kCutTab && !m_strCutFile.isEmpty())
+        LoadCutFile();
+    if (m_closePending)
+        close();
+}
+
+void CMorvaneDlg::AppendJoinRow(const QString& path)
+{
+    if (QTreeWidgetItem* first = m_listFiles->topLevelItem(0))
+        first->setSelected(false);
+    const JoinRow row = MakeJoinRow(path.toStdString(), *g_pJob);
+    m_listFiles->AddRow({path, QString::fromStdString(row.extension_text), QString::fromStdString(row.length_text),
+                         QString::fromStdString(row.size_text), QString::fromStdString(row.rate_text),
+                         Ui("JIEMIAN", "zb")},
+                        true);
+    m_listFiles->viewport()->update();
+}
+
+void CMorvaneDlg::ShowAddFailure(const QString& path)
+{
+    const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    platform::MessageBoxRequest request;
+    request.owner = this;
+    request.text = Ui("TISHI", "wj") + name + QLatin1Char(' ') + Ui("TISHI", "wx");
+    platform::ShowMessageBox(request);
+}
+
+void CMorvaneDlg::UseSnapshotPath()
+{
+    m_strSnapshotPath = GetAppFolderWithSlash() + QStringLiteral("image.jpg");
+    m_snapshotPathWide = m_strSnapshotPath.toStdWString();
+    g_pJob->snapshot_path = m_snapshotPathWide.data();
+    // The preview shows the cut file, whichever file was probed last.
+    g_pJob->probe_path = m_cutFacts.path_utf8.data();
+}
+
+void CMorvaneDlg::LoadCutFile()
+{
+    m_btnAdd->hide();
+    g_pJob->current_input = 0;
+    g_pJob->start_s[0] = 0.0;
+    UseSnapshotPath();
+    DecodePreviewFrame(g_pJob);
+    DrawSnapshot();
+
+    const long long start = m_cutFacts.initial_start_us / 1000;
+    const long long end = m_cutFacts.initial_end_us / 1000;
+    const long long length = m_cutFacts.duration_us / 1000;
+    m_slider->SetStartMarker(static_cast<int>(start * 1000 / length));
+    m_slider->SetEndMarker(static_cast<int>(end * 1000 / length));
+
+    Edit(1023)->setText(TimeText(start));
+    Edit(1024)->setText(TimeText(end));
+    Static(1025)->setText(TimeText(end - start));
+    Static(1184)->setText(TimeText(start) + QStringLiteral(" / ") + TimeText(end));
+    m_slider->setEnabled(true);
+}
+
+void CMorvaneDlg::DeleteSelectedRow()
+{
+    int selected = -1;
+    for (int row = 0; row < m_listFiles->topLevelItemCount() && selected < 0; ++row)
+        if (m_listFiles->topLevelItem(row)->isSelected())
+            selected = row;
+    if (selected < 0)
+        return;
+    delete m_listFiles->takeTopLevelItem(selected);
+    const int count = m_listFiles->topLevelItemCount();
+    m_listFiles->viewport()->update();
+    if (count > 0) {
+        m_listFiles->setCurrentItem(m_listFiles->topLevelItem(std::min(selected, count - 1)));
+        m_listFiles->setFocus();
+    }
+}
+
+void CMorvaneDlg::OnSliderMoving()
+{
+    // Nothing to preview before a cut file exists (the slider is disabled then).
+    if (!g_pJob || m_cutFacts.path_utf8.empty())
+        return;
+    g_pJob->current_input = 0;
+    const float fraction = static_cast<float>(m_slider->GetPos() / 1000.0);
+    const double duration_s = m_cutFacts.duration_us / 1000000.0;
+    const double t = fraction * duration_s;
+    m_nCurrentMs = static_cast<int>(t * 1000);
+    Static(1184)->setText(TimeText(m_nCurrentMs) + QStringLiteral(" / ") +
+                          TimeText(static_cast<long long>(duration_s * 1000)));
+    g_pJob->start_s[0] = t;
+    UseSnapshotPath();
+    DecodePreviewFrame(g_pJob);
+    DrawSnapshot();
+}
+
+void CMorvaneDlg::DrawSnapshot()
+{
+    m_preview->repaint();
+}
+
+// Every paint reads the file again; a file that does not load leaves the
+// picture drawn before.
+void CMorvaneDlg::PaintSnapshot(QPainter& painter, const QRect& area)
+{
+    if (m_strSnapshotPath.isEmpty())
+        return;
+    QImage loaded(m_strSnapshotPath);
+    if (!loaded.isNull())
+        m_lastSnapshot = loaded;
+    if (!m_lastSnapshot.isNull())
+        painter.drawImage(area, m_lastSnapshot);
+}
+
+void CMorvaneDlg::OnStartPoint()
+{
+    if (m_strCutFile.isEmpty())
+        return;
+    m_slider->SetStartMarker(m_slider->GetPos());
+    m_slider->SetMarkerMode(1);
+    m_slider->update();
+    const long long duration_ms = m_cutFacts.duration_us / 1000;
+    Edit(1023)->setText(TimeText(m_nCurrentMs));
+    Edit(1024)->setText(TimeText(duration_ms));
+    Static(1025)->setText(TimeText(duration_ms - m_nCurrentMs));
+}
+
+void CMorvaneDlg::OnEndPoint()
+{
+    if (m_strCutFile.isEmpty())
+        return;
+    m_slider->SetEndMarker(m_slider->GetPos());
+    m_slider->SetMarkerMode(2);
+    m_slider->update();
+    const int start = ParseTimeText(Edit(1023)->text().toStdString());
+    const int position = m_nCurrentMs;
+    if (position > start) {
+        Edit(1024)->setText(TimeText(position));
+        Static(1025)->setText(TimeText(position - start));
+    } else {
+        // The earlier time always goes into the start field.
+        Edit(1023)->setText(TimeText(position));
+        Edit(1024)->setText(TimeText(start));
+        Static(1025)->setText(TimeText(start - position));
+    }
+}
+
+void CMorvaneDlg::OnTimeTextChanged()
+{
+    const int start = ParseTimeText(Edit(1023)->text().toStdString());
+    const int end = ParseTimeText(Edit(1024)->text().toStdString());
+    Static(1025)->setText(end > start ? TimeText(end - start) : kZeroTime);
+}
+
+void CMorvaneDlg::OnPlay()
+{
+    platform::ShellOpen(m_strCutFile);
+}
+
+void CMorvaneDlg::OnLaunchCut()
+{
+    // Not built yet: pressing Convert does nothing for now.
+}
+
+void CMorvaneDlg::OnLaunchJoin()
+{
+    // Not built yet: pressing Merge does nothing for now.
+}
+
+void CMorvaneDlg::AdoptWorker(std::thread worker)
+{
+    if (m_worker.joinable())
+        m_worker.join();
+    m_worker = std::move(worker);
+}
+
+void CMorvaneDlg::ReleaseJobRecord()
+{
+    if (m_worker.joinable()) {
+        if (g_pJob)
+            g_pJob->cancel_requested = 1;
+        m_worker.join();
+    }
+    if (!g_pJob)
+        return;
+    FreePathArray(g_pJob->input_paths, g_pJob->input_count);
+    FreePathArray(g_pJob->output_paths, g_pJob->input_count);
+    delete g_pJob;
+    g_pJob = nullptr;
+}
+
+void CMorvaneDlg::OnClose()
+{
+    ReleaseJobRecord();
+    done(QDialog::Accepted);
+}
+
+void CMorvaneDlg::closeEvent(QCloseEvent* event)
+{
+    // The add in progress still uses the job record; close once it is through.
+    if (m_adding) {
+        m_closePending = true;
+        event->ignore();
+        return;
+    }
+    m_closePending = false;
+    if (isVisible())
+        OnClose();
+    event->accept();
+}
+
+void CMorvaneDlg::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        event->accept();
+        return;
+    default:
+        QDialog::keyPressEvent(event);
+    }
+}
+
+// Delete removes the selected join row whichever control has the focus; a
+// tool tip asks the window for the hint of the control under the mouse.
+bool CMorvaneDlg::eventFilter(QObject* watched, QEvent* event)
+{
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (!widget || (widget != this && !isAncestorOf(widget)))
+        return QDialog::eventFilter(watched, event);
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
+        DeleteSelectedRow();
+        return true;
+    }
+    if (event->type() == QEvent::ToolTip) {
+        bool numbered = false;
+        const int id = widget->objectName().toInt(&numbered);
+        const QString text = numbered ? OnToolTipText(id) : QString();
+        if (!text.isEmpty()) {
+            QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), text, widget);
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+// A press on the window's background moves the window.
+void CMorvaneDlg::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton) {
+        if (windowHandle() && windowHandle()->startSystemMove())
+            return;
+        m_movingWindow = true;
+        m_grabOffset = event->globalPosition().toPoint() - frameGeometry().topLeft();
+        return;
+    }
+    QDialog::mousePressEvent(event);
+}
+
+void CMorvaneDlg::mouseMoveEvent(QMouseEvent* event)
+{
+    if (m_movingWindow)
+        move(event->globalPosition().toPoint() - m_grabOffset);
+    QDialog::mouseMoveEvent(event);
+}
+
+void CMorvaneDlg::mouseReleaseEvent(QMouseEvent* event)
+{
+    m_movingWindow = false;
+    QDialog::mouseReleaseEvent(event);
+}
+
+QLabel* CMorvaneDlg::Static(int id) const
+{
+    return dialogs::FindControl<QLabel>(this, id);
+}
+
+QLineEdit* CMorvaneDlg::Edit(int id) const
+{
+    return dialogs::FindControl<QLineEdit>(this, id);
+}

@@ -1,0 +1,159 @@
+#pragma once
+// The main window: a cut tab (one file, its preview, the timeline and the cut
+// points) and a join tab (the list of files to join), sharing one window.
+
+#include <QColor>
+#include <QDialog>
+#include <QIcon>
+#include <QImage>
+#include <QPoint>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+class CAVConvertDlg;
+class CBitmapSlider;
+class CCheckListCtrl;
+class CControlButton;
+class CHyperLink;
+class CPreviewArea;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPainter;
+class QTabBar;
+
+// The executable's folder with one trailing separator.
+QString GetAppFolderWithSlash();
+
+// Collapses doubled separators in a path from the file dialog. A path that
+// starts with two separators names a network share and is kept as it is.
+QString RepairDoubledSeparators(const QString& path);
+
+class CMorvaneDlg : public QDialog {
+    Q_OBJECT
+
+public:
+    static constexpr int kCutTab = 0;
+    static constexpr int kJoinTab = 1;
+    static constexpr int kMaxJoinRows = 9999;
+
+    explicit CMorvaneDlg(QWidget* parent = nullptr);
+    ~CMorvaneDlg() override;
+
+    // Language, tabs, list, buttons and slider, in start-up order.
+    bool OnInitDialog();
+
+    // The texts of the current language file, onto every caption of the window.
+    void ApplyLanguage();
+    void ApplyLanguageChoice();
+
+    void OnAddFiles();
+    void DeleteSelectedRow();
+    void OnTabChanged();
+
+    void OnSliderMoving();
+    // Reloads the snapshot file and draws it into the preview area now.
+    void DrawSnapshot();
+    void OnStartPoint();
+    void OnEndPoint();
+    void OnTimeTextChanged();
+    void OnPlay();
+
+    // Not built yet: Convert and Merge do nothing for now.
+    void OnLaunchCut();
+    void OnLaunchJoin();
+
+    // The tool tip of control `id`: its hint in the current language, "" for
+    // controls without one.
+    QString OnToolTipText(int id) const;
+
+    // Frees the job record (after the worker, if any, has ended) and ends the
+    // dialog. Closing is the only way out.
+    void OnClose();
+
+    // Takes over a running worker; closing joins it before the record goes.
+    void AdoptWorker(std::thread worker);
+
+    // Called from the preview area's paint: the snapshot, loaded from disk.
+    void PaintSnapshot(QPainter& painter, const QRect& area);
+
+    const QString& CutFile() const { return m_strCutFile; }
+    const QString& SnapshotPath() const { return m_strSnapshotPath; }
+    int CurrentMs() const { return m_nCurrentMs; }
+    CCheckListCtrl* FileList() const { return m_listFiles; }
+    CBitmapSlider* Slider() const { return m_slider; }
+    QTabBar* Tabs() const { return m_tab; }
+    CAVConvertDlg* ProgressDialog() const { return m_dlgProgress; }
+
+    void accept() override {}
+    void reject() override {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    // What the timeline needs of the cut file, kept apart from the job's
+    // probe fields, which any later Add in the join tab overwrites.
+    struct CutFileFacts {
+        std::string path_utf8;
+        int64_t initial_start_us = 0;
+        int64_t initial_end_us = 0;
+        int64_t duration_us = 0;
+    };
+
+    void CreateControls();
+    void SetUpButtons();
+    void SetUpSlider();
+    void SetUpFileList();
+    void LoadCutFile();
+    void AppendJoinRow(const QString& path);
+    void ShowAddFailure(const QString& path);
+    void UseSnapshotPath();
+    void ReleaseJobRecord();
+    QLabel* Static(int id) const;
+    QLineEdit* Edit(int id) const;
+
+    int m_completedCount = 0;
+    QIcon m_hIcon;
+    CControlButton* m_btnAdd = nullptr;
+    CAVConvertDlg* m_dlgProgress = nullptr;
+    CControlButton* m_btnConvert = nullptr;
+    CCheckListCtrl* m_listFiles = nullptr;
+    CControlButton* m_btnMerge = nullptr;
+    QString m_strSnapshotPath;
+    QColor m_brushBack;
+    int m_nCurrentMs = 0;
+    std::array<int, kMaxJoinRows> m_joinRows{};
+    CBitmapSlider* m_slider = nullptr;
+    CControlButton* m_btnStartPoint = nullptr;
+    CControlButton* m_btnEndPoint = nullptr;
+    CPreviewArea* m_preview = nullptr;
+    QTabBar* m_tab = nullptr;
+    CControlButton* m_btnOpenFile = nullptr;
+    CControlButton* m_btnPlay = nullptr;
+    QString m_strCutFile;
+    QString m_strOutputFolder;
+    CControlButton* m_btnDelete = nullptr;
+    CControlButton* m_btnAddFile = nullptr;
+    QComboBox* m_comboLanguage = nullptr;
+    CHyperLink* m_linkHelp = nullptr;
+
+    CutFileFacts m_cutFacts;
+    std::string m_probePathUtf8;     // what the job's probe_path points at
+    std::wstring m_snapshotPathWide; // what the job's snapshot_path points at
+    QImage m_lastSnapshot;           // drawn again when the file cannot be loaded
+    std::thread m_worker;
+    bool m_adding = false;
+    bool m_closePending = false;
+    bool m_movingWindow = false;
+    QPoint m_grabOffset;
+};

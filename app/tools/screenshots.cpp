@@ -1,0 +1,87 @@
+// Shows the main window with files loaded and a preview, and saves what the
+// screen shows of both tabs. Run under a display (xvfb-run -a) from build/:
+//
+//   morvane_screenshots OUT_DIR LANGUAGE_FILE CUT_FILE POSITION JOIN_FILE...
+//
+// e.g. morvane_screenshots shots english.ini media/h264_aac.mp4 400 media/*.mp4
+#include "bitmap_slider.h"
+#include "morvane_dlg.h"
+#include "seams.h"
+#include "settings_file.h"
+#include "ui_strings.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QScreen>
+#include <QTabBar>
+#include <QTest>
+#include <QTextStream>
+
+#include <algorithm>
+
+namespace {
+
+void Save(QWidget* window, const QString& path)
+{
+    QTest::qWait(400);
+    QPixmap shot = window->screen()->grabWindow(window->winId());
+    if (shot.isNull())
+        shot = window->grab();
+    shot.save(path);
+    QTextStream(stdout) << "saved " << path << "\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() < 6) {
+        QTextStream(stderr) << "usage: morvane_screenshots OUT_DIR LANGUAGE_FILE CUT_FILE POSITION JOIN_FILE...\n";
+        return 2;
+    }
+    const QString outDir = args[1];
+    QDir().mkpath(outDir);
+    const QString language = args[2];
+    const QString cutFile = QFileInfo(args[3]).absoluteFilePath();
+    const int position = args[4].toInt();
+    QStringList joinFiles;
+    for (int i = 5; i < args.size(); ++i)
+        joinFiles << QFileInfo(args[i]).absoluteFilePath();
+
+    platform::ScopedSeams seams;
+    QStringList answer;
+    platform::CurrentSeams().getOpenFileNames = [&](QWidget*, const QString&) { return answer; };
+    platform::CurrentSeams().messageBox = [](const platform::MessageBoxRequest& request) {
+        QTextStream(stderr) << "message: " << request.text << "\n";
+    };
+
+    CMorvaneDlg dialog;
+    // The language is shown without writing it to setting.ini.
+    const auto& files = i18n::LanguageFileNames();
+    const auto entry = std::find(files.begin(), files.end(), language);
+    auto* combo = dialog.findChild<QComboBox*>(QStringLiteral("1105"));
+    combo->setCurrentIndex(entry == files.end() ? -1 : static_cast<int>(entry - files.begin()));
+    i18n::g_uiStrings.SetLanguage(language);
+    dialog.ApplyLanguage();
+    dialog.show();
+    if (!QTest::qWaitForWindowExposed(&dialog))
+        QTextStream(stderr) << "the window was not exposed\n";
+
+    answer = {cutFile};
+    dialog.OnAddFiles();
+    dialog.Slider()->SetPos(position);
+    dialog.OnSliderMoving();
+    dialog.OnStartPoint();
+    const QString stem = outDir + QStringLiteral("/main-") + QFileInfo(language).baseName();
+    Save(&dialog, stem + QStringLiteral("-cut.png"));
+
+    dialog.Tabs()->setCurrentIndex(CMorvaneDlg::kJoinTab);
+    answer = joinFiles;
+    dialog.OnAddFiles();
+    Save(&dialog, stem + QStringLiteral("-join.png"));
+    return 0;
+}

@@ -1,0 +1,48 @@
+#pragma once
+// A main window in a private program folder (its own setting.ini, language
+// files and snapshot), with the file dialog, message box and shell-open
+// answered by the test.
+
+#include "morvane_dlg.h"
+#include "seams.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <ostream>
+
+// Readable failures.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+
+class AppTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    void WriteSettings(const QString& languageFile);
+    // Opens the window (again) on the current settings.
+    void OpenWindow();
+    // Runs Add with the file dialog answering `paths`.
+    void Add(const QStringList& paths);
+    // The language text of the current language file.
+    QString LanguageText(const char* section, const char* key) const;
+
+    static QString Media(const char* name);
+    QString Text(int id) const;
+    QWidget* Control(int id) const;
+    // Moves the timeline as a drag that stops at `position` does.
+    void DragTo(int position);
+
+    platform::ScopedSeams m_seams;
+    QTemporaryDir m_folder;
+    QStringList m_answer;
+    QStringList m_filters;
+    QStringList m_messages;
+    QStringList m_opened;
+    std::unique_ptr<CMorvaneDlg> m_dlg;
+};

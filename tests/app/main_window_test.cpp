@@ -1,0 +1,466 @@
+// The main window driven through its seams: adding files in both tabs, the
+// join list, the timeline and its cut points, tabs, keys and closing.
+#include "app_test_support.h"
+
+#include "bitmap_slider.h"
+#include "check_list_ctrl.h"
+#include "control_button.h"
+#include "conversion_job.h"
+#include "dialog_template.h"
+#include "settings_file.h"
+#include "ui_strings.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTabBar>
+#include <QTest>
+#include <QTreeWidgetItem>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+QStringList RowTexts(CCheckListCtrl* list, int row)
+{
+    QStringList texts;
+    for (int column = 0; column < 6; ++column)
+        texts << list->topLevelItem(row)->text(column);
+    return texts;
+}
+
+}  // namespace
+
+TEST_F(AppTest, ThreeFilesInTheJoinTabBecomeThreeCheckedRowsWithTheirFacts)
+{
+    m_dlg->Tabs()->setCurrentIndex(CMorvaneDlg::kJoinTab);
+    const QString ready = LanguageText("JIEMIAN", "zb");
+    ASSERT_FALSE(ready.isEmpty());
+    Add({Media("h264_aac.mp4"), Media("fps8.mp4"), Media("h264_640.mp4")});
+
+    CCheckListCtrl* list = m_dlg->FileList();
+    ASSERT_EQ(list->topLevelItemCount(), 3);
+    EXPECT_EQ(RowTexts(list, 0),
+              QStringList({Media("h264_aac.mp4"), "mp4", "00:00:10.000", "320*240", "25.00fps", ready}));
+    // A rate below 10 keeps the five-character field: a leading space.
+    EXPECT_EQ(RowTexts(list, 1),
+              QStringList({Media("fps8.mp4"), "mp4", "00:00:03.000", "320*240", " 8.00fps", ready}));
+    EXPECT_EQ(RowTexts(list, 2),
+              QStringList({Media("h264_640.mp4"), "mp4", "00:00:03.000", "640*480", "25.00fps", ready}));
+    for (int row = 0; row < 3; ++row)
+        EXPECT_TRUE(list->IsRowChecked(row)) << row;
+    EXPECT_TRUE(m_dlg->CutFile().isEmpty());
+    EXPECT_TRUE(m_messages.isEmpty());
+    // The dialog offered the video patterns first and everything second.
+    ASSERT_EQ(m_filters.size(), 1);
+    EXPECT_TRUE(m_filters[0].startsWith(LanguageText("JIEMIAN", "symtwj") + "|*.rm;*.rmvb;"));
+    EXPECT_TRUE(m_filters[0].endsWith(";*.wmv;*.wm|" + LanguageText("JIEMIAN", "sywj") + "|*.*|"));
+}
+
+TEST_F(AppTest, ThreeFilesInTheCutTabLoadTheLastAndLeaveTheListAlone)
+{
+    Add({Media("h264_640.mp4"), Media("h264_aac.mp4"), Media("fps8.mp4")});
+    EXPECT_EQ(m_dlg->FileList()->topLevelItemCount(), 0);
+    EXPECT_EQ(m_dlg->CutFile(), Media("fps8.mp4"));
+    EXPECT_EQ(Text(1023), "00:00:00.000");
+    EXPECT_EQ(Text(1024), "00:00:03.000");
+    EXPECT_EQ(Text(1025), "00:00:03.000");
+    EXPECT_EQ(Text(1184), "00:00:00.000 / 00:00:03.000");
+    EXPECT_TRUE(Control(1000)->isHidden());
+    EXPECT_TRUE(m_dlg->Slider()->isEnabled());
+    EXPECT_EQ(m_dlg->Slider()->GetStartMarker(), 0);
+    EXPECT_EQ(m_dlg->Slider()->GetEndMarker(), 1000);
+    EXPECT_EQ(m_dlg->SnapshotPath(), m_folder.path() + "/image.jpg");
+    EXPECT_FALSE(QImage(m_dlg->SnapshotPath()).isNull());
+}
+
+TEST_F(AppTest, AFailingSecondFileInTheCutTabIsReportedAndStopsTheAdd)
+{
+    Add({Media("h264_aac.mp4"), Media("text.mp4"), Media("fps8.mp4")});
+    ASSERT_EQ(m_messages.size(), 1);
+    EXPECT_EQ(m_messages[0], LanguageText("TISHI", "wj") + "text.mp4 " + LanguageText("TISHI", "wx"));
+    // The first file became the cut file, but nothing was loaded.
+    EXPECT_EQ(m_dlg->CutFile(), Media("h264_aac.mp4"));
+    EXPECT_TRUE(m_dlg->SnapshotPath().isEmpty());
+    EXPECT_FALSE(Control(1000)->isHidden());
+    EXPECT_FALSE(m_dlg->Slider()->isEnabled());
+    EXPECT_EQ(Text(1024), "00:00:00.000");
+}
+
+TEST_F(AppTest, AFailingFileInTheJoinTabKeepsTheRowsAddedBeforeIt)
+{
+    m_dlg->Tabs()->setCurrentIndex(CMorvaneDlg::kJoinTab);
+    Add({Media("h264_aac.mp4"), Media("empty.mp4"), Media("fps8.mp4")});
+    EXPECT_EQ(m_dlg->FileList()->topLevelItemCount(), 1);
+    ASSERT_EQ(m_messages.size(), 1);
+    EXPECT_TRUE(m_messages[0].contains("empty.mp4 "));
+}
+
+TEST_F(AppTest, CancellingTheFileDialogChangesNothing)
+{
+    Add({Media("h264_aac.mp4")});
+    Add({});
+    EXPECT_EQ(m_dlg->CutFile(), Media("h264_aac.mp4"));
+    EXPECT_EQ(g_pJob != nullptr, true);
+}
+
+TEST_F(AppTest, AFileShorterThanAMillisecondIsRefusedLikeAnUnreadableOne)
+{
+    const QString tiny = m_folder.path() + "/tiny.nut";
+    const int rc = QProcess::execute("ffmpeg", {"-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-f",
+                                                "lavfi", "-i", "testsrc2=size=64x48:rate=5000", "-frames:v",
+                                                "1", "-c:v", "mpeg4", tiny});
+    ASSERT_EQ(rc, 0);
+    Add({tiny});
+    ASSERT_EQ(m_messages.size(), 1);
+    EXPECT_EQ(m_messages[0], LanguageText("TISHI", "wj") + "tiny.nut " + LanguageText("TISHI", "wx"));
+    EXPECT_TRUE(m_dlg->CutFile().isEmpty());
+    EXPECT_FALSE(m_dlg->Slider()->isEnabled());
+
+    m_dlg->Tabs()->setCurrentIndex(CMorvaneDlg::kJoinTab);
+    Add({tiny});
+    EXPECT_EQ(m_dlg->FileList()->topLevelItemCount(), 0);
+    EXPECT_EQ(m_messages.size(), 2);
+}
+
+TEST_F(AppTest, DoubledSeparatorsAreCollapsedButANetworkPathIsKept)
+{
+    QString doubled = Media("h264_aac.mp4");
+    doubled.insert(doubled.lastIndexOf('/'), '/');
+    ASSERT_TRUE(doubled.contains("//"));
+    m_dlg->Tabs()->setCurrentIndex(CMorvaneDlg::kJoinTab);
+    Add({doubled});
+    ASSERT_EQ(m_dlg->FileList()->topLevelItemCount(), 1);
+    EXPECT_EQ(m_dlg->FileList()->topLevelItem(0)->text(0), Media("h264_aac.mp4"));
+
+    EXPECT_EQ(RepairDoubledSeparators("//server/share//clip.mp4"), "//server/share//clip.mp4");
+    EXPECT_EQ(RepairDoubledSeparators("clips//a\\\\b.mp4"), "clips/a\\\\b.mp4");
+    EXPECT_EQ(RepairDoubledSeparators(""), "");
+}
+
+TEST_F(AppTest, DeletingTheLastRowSelectsTheNewLastAndDeletingTheOnlyRowLeavesNothing)
+{
+    m_dlg->Tabs()->setCurrentIndex(CMorvaneDlg::kJoinTab);
+    Add({Media("h264_aac.mp4"), Media("fps8.mp4"), Media("h264_640.mp4")});
+    CCheckListCtrl* list = m_dlg->FileList();
+    list->topLevelItem(2)->setSelected(true);
+    m_dlg->DeleteSelectedRow();
+    ASSERT_EQ(list->topLevelItemCount(), 2);
+    EXPECT_TRUE(list->topLevelItem(1)->isSelected());
+    EXPECT_EQ(list->currentItem(), list->topLevelItem(1));
+
+    // Deleting from the middle selects the row that moved into its place.
+    list->clearSelection();
+    list->topLevelItem(0)->setSelected(true);
+    m_dlg->DeleteSelectedRow();
+    ASSERT_EQ(list->topLevelItemCount(), 1);
+    EXPECT_EQ(list->topLevelItem(0)->text(0), Media("fps8.mp4"));
+    EXPECT_TRUE(list->topLevelItem(0)->isSelected());
+
+    m_dlg->DeleteSelectedRow();
+    EXPECT_EQ(list->topLevelItemCount(), 0);
+    EXPECT_TRUE(list->selectedItems().isEmpty());
+    m_dlg->DeleteSelectedRow();  // nothing selected: nothing happens
+}
+
+TEST_F(AppTest, DeleteWhileTypingInATimeFieldRemovesTheRowNotACharacter)
+{
+    m_dlg->Tabs()->setCurrentIndex(CMorvaneDlg::kJoinTab);
+    Add({Media("h264_aac.mp4"), Media("fps8.mp4")});
+    m_dlg->FileList()->topLevelItem(0)->setSelected(true);
+    m_dlg->Tabs()->setCurrentIndex(CMorvaneDlg::kCutTab);
+    m_dlg->show();
+    auto* edit = static_cast<QLineEdit*>(Control(1023));
+    edit->setFocus();
+    edit->setCursorPosition(0);
+    QTest::keyClick(edit, Qt::Key_Delete);
+    EXPECT_EQ(edit->text(), "00:00:00.000");
+    EXPECT_EQ(m_dlg->FileList()->topLevelItemCount(), 1);
+    // The delete button does the same.
+    static_cast<QPushButton*>(Control(1254))->click();
+    EXPECT_EQ(m_dlg->FileList()->topLevelItemCount(), 0);
+}
+
+TEST_F(AppTest, SliderHalfwayOnATenSecondFilePreviewsFiveSeconds)
+{
+    Add({Media("h264_aac.mp4")});
+    const QImage first(m_dlg->SnapshotPath());
+    ASSERT_FALSE(first.isNull());
+    m_dlg->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_dlg.get()));
+
+    // A press on the channel at the pixel of 500, as the user drags there.
+    CBitmapSlider* slider = m_dlg->Slider();
+    QTest::mousePress(slider, Qt::LeftButton, {}, QPoint(slider->PixelOfPosition(500), 10));
+    QTRY_COMPARE(Text(1184), QString("00:00:05.000 / 00:00:10.000"));
+    QTest::mouseRelease(slider, Qt::LeftButton, {}, QPoint(slider->PixelOfPosition(500), 10));
+    EXPECT_EQ(slider->GetPos(), 500);
+    EXPECT_EQ(m_dlg->CurrentMs(), 5000);
+    EXPECT_DOUBLE_EQ(g_pJob->start_s[0], 5.0);
+    EXPECT_EQ(g_pJob->current_input, 0);
+
+    // A new picture was written, and the preview area shows it.
+    const QImage fifth(m_dlg->SnapshotPath());
+    ASSERT_FALSE(fifth.isNull());
+    EXPECT_NE(fifth, first);
+    QWidget* preview = Control(1139);
+    const QImage shown = preview->grab().toImage();
+    const QImage expected = fifth.scaled(preview->size()).convertToFormat(shown.format());
+    const QPoint centre(preview->width() / 2, preview->height() / 2);
+    EXPECT_LE(std::abs(qRed(shown.pixel(centre)) - qRed(expected.pixel(centre))), 8);
+    EXPECT_LE(std::abs(qGreen(shown.pixel(centre)) - qGreen(expected.pixel(centre))), 8);
+}
+
+TEST_F(AppTest, StartPointAtAQuarterSetsTheStartAndResetsTheEnd)
+{
+    Add({Media("h264_aac.mp4")});
+    DragTo(250);
+    static_cast<QPushButton*>(Control(1154))->click();
+    EXPECT_EQ(Text(1023), "00:00:02.500");
+    EXPECT_EQ(Text(1024), "00:00:10.000");
+    EXPECT_EQ(Text(1025), "00:00:07.500");
+    EXPECT_EQ(m_dlg->Slider()->GetMarkerMode(), 1);
+    EXPECT_EQ(m_dlg->Slider()->GetStartMarker(), 250);
+    EXPECT_EQ(m_dlg->Slider()->GetEndMarker(), 1000);
+}
+
+TEST_F(AppTest, EndPointBeforeTheStartSwapsTheTimesButNotTheMarkers)
+{
+    Add({Media("h264_aac.mp4")});
+    DragTo(250);
+    m_dlg->OnStartPoint();
+    DragTo(750);
+    m_dlg->OnEndPoint();
+    EXPECT_EQ(Text(1023), "00:00:02.500");
+    EXPECT_EQ(Text(1024), "00:00:07.500");
+    EXPECT_EQ(Text(1025), "00:00:05.000");
+
+    DragTo(100);
+    static_cast<QPushButton*>(Control(1149))->click();
+    EXPECT_EQ(Text(1023), "00:00:01.000");
+    EXPECT_EQ(Text(1024), "00:00:02.500");
+    EXPECT_EQ(Text(1025), "00:00:01.500");
+    EXPECT_EQ(m_dlg->Slider()->GetStartMarker(), 250);
+    EXPECT_EQ(m_dlg->Slider()->GetEndMarker(), 100);
+    EXPECT_EQ(m_dlg->Slider()->GetMarkerMode(), 2);
+}
+
+TEST_F(AppTest, CutPointsNeedALoadedFile)
+{
+    m_dlg->OnStartPoint();
+    m_dlg->OnEndPoint();
+    EXPECT_EQ(Text(1023), "00:00:00.000");
+    EXPECT_EQ(Text(1024), "00:00:00.000");
+    EXPECT_EQ(m_dlg->Slider()->GetMarkerMode(), 0);
+    EXPECT_FALSE(m_dlg->Slider()->isEnabled());
+}
+
+TEST_F(AppTest, TypedTimesChangeOnlyTheLength)
+{
+    Add({Media("h264_aac.mp4")});
+    auto* start = static_cast<QLineEdit*>(Control(1023));
+    auto* end = static_cast<QLineEdit*>(Control(1024));
+    start->clear();
+    QTest::keyClicks(start, "00:00:01.250");
+    end->setText("00:00:04.500");
+    EXPECT_EQ(Text(1025), "00:00:03.250");
+    end->setText("00:00:00.900");
+    EXPECT_EQ(Text(1025), "00:00:00.000");
+    end->setText("01:00:00.000");
+    EXPECT_EQ(Text(1025), "00:59:58.750");
+    EXPECT_EQ(m_dlg->Slider()->GetStartMarker(), 0);
+    EXPECT_EQ(m_dlg->Slider()->GetEndMarker(), 1000);
+}
+
+TEST_F(AppTest, TheTimelineKeepsTheCutFileAfterJoinFilesAreAdded)
+{
+    Add({Media("h264_aac.mp4")});
+    m_dlg->Tabs()->setCurrentIndex(CMorvaneDlg::kJoinTab);
+    Add({Media("fps8.mp4")});
+    m_dlg->Tabs()->setCurrentIndex(CMorvaneDlg::kCutTab);
+
+    DragTo(500);
+    EXPECT_EQ(Text(1184), "00:00:05.000 / 00:00:10.000");
+    EXPECT_STREQ(g_pJob->probe_path, Media("h264_aac.mp4").toStdString().c_str());
+    m_dlg->OnStartPoint();
+    EXPECT_EQ(Text(1024), "00:00:10.000");
+    EXPECT_EQ(m_dlg->FileList()->topLevelItemCount(), 1);
+}
+
+TEST_F(AppTest, TheTabSwitchShowsEachTabsControlsAndKeepsAddHiddenOnceAFileIsLoaded)
+{
+    const QList<int> cutOnly = {1004, 1183, 1140, 1154, 1149, 1018, 1019, 1157, 1023,
+                                1024, 1025, 1172, 1139, 1184, 1188};
+    const QList<int> joinOnly = {1114, 1099, 1254, 1255};
+    for (int id : joinOnly)
+        EXPECT_TRUE(Control(id)->isHidden()) << id;
+
+    m_dlg->Tabs()->setCurrentIndex(CMorvaneDlg::kJoinTab);
+    for (int id : cutOnly)
+        EXPECT_TRUE(Control(id)->isHidden()) << id;
+    for (int id : joinOnly)
+        EXPECT_FALSE(Control(id)->isHidden()) << id;
+    EXPECT_TRUE(Control(1000)->isHidden());
+    m_dlg->Tabs()->setCurrentIndex(CMorvaneDlg::kCutTab);
+    EXPECT_FALSE(Control(1000)->isHidden());  // no file yet
+
+    Add({Media("h264_aac.mp4")});
+    DragTo(300);
+    m_dlg->Tabs()->setCurrentIndex(CMorvaneDlg::kJoinTab);
+    m_dlg->Tabs()->setCurrentIndex(CMorvaneDlg::kCutTab);
+    EXPECT_TRUE(Control(1000)->isHidden());
+    for (int id : cutOnly)
+        EXPECT_FALSE(Control(id)->isHidden()) << id;
+    for (int id : joinOnly)
+        EXPECT_TRUE(Control(id)->isHidden()) << id;
+    EXPECT_EQ(m_dlg->CutFile(), Media("h264_aac.mp4"));
+    EXPECT_EQ(m_dlg->Slider()->GetPos(), 300);
+    EXPECT_EQ(Text(1184), "00:00:03.000 / 00:00:10.000");
+    for (int id : {1160, 1180, 1278, 1105})
+        EXPECT_FALSE(Control(id)->isHidden()) << id;
+}
+
+TEST_F(AppTest, EscapeAndEnterLeaveTheWindowOpen)
+{
+    Add({Media("h264_aac.mp4")});
+    m_dlg->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_dlg.get()));
+    QSignalSpy finished(m_dlg.get(), &QDialog::finished);
+    ASSERT_TRUE(finished.isValid());
+    QTest::keyClick(m_dlg.get(), Qt::Key_Escape);
+    QTest::keyClick(m_dlg.get(), Qt::Key_Return);
+    QTest::keyClick(Control(1023), Qt::Key_Enter);
+    Control(1004)->setFocus();
+    QTest::keyClick(Control(1004), Qt::Key_Return);
+    QTest::keyClick(Control(1024), Qt::Key_Escape);
+    EXPECT_TRUE(m_dlg->isVisible());
+    EXPECT_EQ(finished.count(), 0);
+    EXPECT_NE(g_pJob, nullptr);
+}
+
+TEST_F(AppTest, ClosingFreesTheJobOnlyAfterTheWorkerHasEnded)
+{
+    Add({Media("h264_aac.mp4")});
+    m_dlg->show();
+    ASSERT_NE(g_pJob, nullptr);
+    ConversionJob* job = g_pJob;
+    std::atomic<bool> workerDone{false};
+    m_dlg->AdoptWorker(std::thread([job, &workerDone] {
+        while (!job->cancel_requested)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        job->progress_percent = 100;  // a last write, as a worker finishing its packet does
+        workerDone = true;
+    }));
+    QSignalSpy finished(m_dlg.get(), &QDialog::finished);
+    ASSERT_TRUE(m_dlg->close());
+    EXPECT_TRUE(workerDone);
+    EXPECT_EQ(g_pJob, nullptr);
+    EXPECT_FALSE(m_dlg->isVisible());
+    ASSERT_EQ(finished.count(), 1);
+    EXPECT_EQ(finished[0][0].toInt(), int(QDialog::Accepted));
+}
+
+TEST_F(AppTest, ClosingBeforeAnyAddHasNothingToFree)
+{
+    m_dlg->show();
+    EXPECT_EQ(g_pJob, nullptr);
+    EXPECT_TRUE(m_dlg->close());
+    EXPECT_EQ(g_pJob, nullptr);
+}
+
+TEST_F(AppTest, PlayOpensTheCutFile)
+{
+    m_dlg->OnPlay();
+    Add({Media("fps8.mp4")});
+    static_cast<QPushButton*>(Control(1188))->click();
+    EXPECT_EQ(m_opened, QStringList({QString(), Media("fps8.mp4")}));
+}
+
+TEST_F(AppTest, ChoosingJapaneseSwitchesEveryCaptionAtOnceAndRemembersIt)
+{
+    m_dlg->Tabs()->setCurrentIndex(CMorvaneDlg::kJoinTab);
+    Add({Media("fps8.mp4")});
+    const QString englishReady = LanguageText("JIEMIAN", "zb");
+    EXPECT_EQ(m_dlg->windowTitle(), LanguageText("APPLICATION", "name") + " " + LanguageText("APPLICATION", "version"));
+
+    auto* combo = static_cast<QComboBox*>(Control(1105));
+    EXPECT_EQ(combo->currentIndex(), 0);
+    EXPECT_EQ(combo->itemText(5), "Japanese");
+    combo->setCurrentIndex(5);
+    m_dlg->ApplyLanguageChoice();
+
+    EXPECT_EQ(i18n::g_uiStrings.Language(), "japanese.ini");
+    EXPECT_EQ(i18n::ReadSetting("LANGUAGE", "file"), "japanese.ini");
+    const QString tabText = LanguageText("JIEMIAN", "sphb");
+    ASSERT_FALSE(tabText.isEmpty());
+    EXPECT_EQ(m_dlg->Tabs()->tabText(1), tabText);
+    EXPECT_EQ(m_dlg->Tabs()->tabText(0), LanguageText("JIEMIAN", "spjq"));
+    EXPECT_EQ(m_dlg->FileList()->headerItem()->text(5), LanguageText("JIEMIAN", "zt"));
+    EXPECT_EQ(Text(1018), LanguageText("JIEMIAN", "ksjq"));
+    EXPECT_EQ(Text(1019), LanguageText("JIEMIAN", "jsjq"));
+    EXPECT_EQ(Text(1157), LanguageText("JIEMIAN", "jqsj"));
+    EXPECT_EQ(Text(1278), LanguageText("JIEMIAN", "yy"));
+    EXPECT_EQ(Text(1180), LanguageText("JIEMIAN", "zysybrj"));
+    EXPECT_EQ(m_dlg->OnToolTipText(1004), LanguageText("HINT", "ksjq"));
+    // Rows already listed keep the word they were given.
+    EXPECT_EQ(m_dlg->FileList()->topLevelItem(0)->text(5), englishReady);
+
+    OpenWindow();
+    EXPECT_EQ(static_cast<QComboBox*>(Control(1105))->currentIndex(), 5);
+    EXPECT_EQ(m_dlg->Tabs()->tabText(1), tabText);
+}
+
+TEST_F(AppTest, AnUnknownLanguageFileSelectsNoEntry)
+{
+    WriteSettings("English.ini");
+    OpenWindow();
+    EXPECT_EQ(static_cast<QComboBox*>(Control(1105))->currentIndex(), -1);
+    EXPECT_EQ(static_cast<QComboBox*>(Control(1105))->count(), 6);
+}
+
+TEST_F(AppTest, ToolTipsComeFromTheHintsOfTheCurrentLanguage)
+{
+    for (int id : {1000, 1183, 1255})
+        EXPECT_EQ(m_dlg->OnToolTipText(id), LanguageText("HINT", "tjspwj")) << id;
+    EXPECT_EQ(m_dlg->OnToolTipText(1004), LanguageText("HINT", "ksjq"));
+    EXPECT_EQ(m_dlg->OnToolTipText(1023), LanguageText("HINT", "zjsrsjd"));
+    EXPECT_EQ(m_dlg->OnToolTipText(1024), LanguageText("HINT", "zjsrsjd"));
+    EXPECT_EQ(m_dlg->OnToolTipText(1099), LanguageText("HINT", "hbcygwj"));
+    EXPECT_EQ(m_dlg->OnToolTipText(1140), LanguageText("HINT", "djsbzj"));
+    EXPECT_EQ(m_dlg->OnToolTipText(1149), LanguageText("HINT", "szjsjqd"));
+    EXPECT_EQ(m_dlg->OnToolTipText(1154), LanguageText("HINT", "szksjqd"));
+    EXPECT_EQ(m_dlg->OnToolTipText(1188), LanguageText("HINT", "bf"));
+    EXPECT_EQ(m_dlg->OnToolTipText(1254), LanguageText("HINT", "sc"));
+    EXPECT_NE(LanguageText("HINT", "ksjq"), LanguageText("JIEMIAN", "ksjq"));
+    EXPECT_EQ(m_dlg->OnToolTipText(1025), QString());
+    EXPECT_EQ(m_dlg->OnToolTipText(1180), QString());
+}
+
+TEST_F(AppTest, EveryTemplateControlSitsAtItsDialogUnitsWithItsStartingState)
+{
+    const dialogs::DialogUnits units(m_dlg->font());
+    EXPECT_EQ(m_dlg->size(), QSize(units.ToPixelsX(383), units.ToPixelsY(263)));
+    EXPECT_EQ(Control(1004)->geometry(), units.ToPixels(321, 231, 58, 25));
+    EXPECT_EQ(Control(1139)->geometry(), units.ToPixels(4, 16, 375, 164));
+    EXPECT_EQ(Control(1114)->geometry(), units.ToPixels(4, 15, 308, 201));
+    // The slider takes its channel bitmap's size at its template position.
+    EXPECT_EQ(Control(1140)->geometry(), QRect(units.ToPixels(4, 183, 1, 1).topLeft(), QSize(655, 20)));
+    const QList<int> ids = {1160, 1180, 1278, 1105, 1114, 1139, 1000, 1140, 1172, 1183, 1188, 1154,
+                            1149, 1184, 1018, 1019, 1157, 1023, 1024, 1025, 1004, 1255, 1254, 1099};
+    for (int id : ids)
+        EXPECT_NE(Control(id), nullptr) << id;
+    EXPECT_EQ(Text(1184), "00:00:00:000 / 00:00:00:000");
+    EXPECT_EQ(Text(1025), "00:00:00.000");
+    EXPECT_EQ(m_dlg->palette().color(QPalette::Window), QColor(187, 222, 251));
+    EXPECT_EQ(m_dlg->FileList()->palette().color(QPalette::Base), QColor(241, 250, 233));
+    const int widths[] = {185, 60, 90, 70, 70, 60};
+    for (int column = 0; column < 6; ++column)
+        EXPECT_EQ(m_dlg->FileList()->columnWidth(column), widths[column]) << column;
+    EXPECT_EQ(m_dlg->minimumSize(), m_dlg->maximumSize());
+}

@@ -387,10 +387,11 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
         if (job->reencode)
             out.reencoder = std::make_unique<Reencoder>(job);
     }
-    if (!SetUpOutputStreams(job, out, run))
-        return MarkFailed(job, run);
-    if (!out.header_written && !OpenOutputFile(out)) {
-        DiscardOutput(job, out);
+    // Until its header is written the output is only this input's draft:
+    // a failure drops it, and the next input starts the output afresh.
+    if (!SetUpOutputStreams(job, out, run) || (!out.header_written && !OpenOutputFile(out))) {
+        if (!out.header_written)
+            DiscardOutput(job, out);
         return MarkFailed(job, run);
     }
 

@@ -84,3 +84,15 @@ TEST(Cli, TruncatedFileIsSavedAsFarAsItGoesButNotCalledDone)
                " --start 0 --end 00:00:02.000 --out " + Quote(folder));
     EXPECT_EQ(r.exit_code, 0) << r.output;
 }
+
+TEST(Cli, PreviewWritesTheSnapshotOrSaysWhyNot)
+{
+    const std::string folder = MakeScratchFolder("cli-preview");
+    CliResult r = RunCli("preview " + Quote(FixturePath("h264_aac.mp4")) + " 3.5 " + Quote(folder + "/p.jpg"));
+    EXPECT_EQ(r.exit_code, 0) << r.output;
+    EXPECT_GT(std::filesystem::file_size(folder + "/p.jpg"), 1000u);
+    r = RunCli("preview " + Quote(FixturePath("audio_only.m4a")) + " 1 " + Quote(folder + "/a.jpg"));
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.output.find("no picture"), std::string::npos) << r.output;
+    EXPECT_FALSE(std::filesystem::exists(folder + "/a.jpg"));
+}

@@ -18,6 +18,7 @@
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTest>
+#include <QToolTip>
 #include <QTreeWidgetItem>
 
 #include <atomic>
@@ -463,4 +464,32 @@ TEST_F(AppTest, EveryTemplateControlSitsAtItsDialogUnitsWithItsStartingState)
     for (int column = 0; column < 6; ++column)
         EXPECT_EQ(m_dlg->FileList()->columnWidth(column), widths[column]) << column;
     EXPECT_EQ(m_dlg->minimumSize(), m_dlg->maximumSize());
+}
+
+TEST_F(AppTest, PressingOnTheBackgroundMovesTheWindow)
+{
+    m_dlg->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_dlg.get()));
+    const QPoint before = m_dlg->pos();
+    // On the time labels, which take no clicks themselves, as on the bare background.
+    QWidget* label = Control(1018);
+    const QPoint press = label->mapTo(m_dlg.get(), QPoint(2, 2));
+    QTest::mousePress(m_dlg.get(), Qt::LeftButton, {}, press);
+    QMouseEvent move(QEvent::MouseMove, QPointF(press + QPoint(30, 20)),
+                     QPointF(m_dlg->mapToGlobal(press + QPoint(30, 20))), Qt::NoButton, Qt::LeftButton, {});
+    QApplication::sendEvent(m_dlg.get(), &move);
+    QTest::mouseRelease(m_dlg.get(), Qt::LeftButton, {}, press + QPoint(30, 20));
+    EXPECT_EQ(m_dlg->pos(), before + QPoint(30, 20));
+}
+
+TEST_F(AppTest, AToolTipAsksTheWindowForTheControlsHint)
+{
+    m_dlg->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_dlg.get()));
+    QWidget* convert = Control(1004);
+    QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), convert->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(convert, &help);
+    QTRY_VERIFY(QToolTip::isVisible());
+    EXPECT_EQ(QToolTip::text(), LanguageText("HINT", "ksjq"));
+    QToolTip::hideText();
 }

@@ -8,7 +8,9 @@
 // 120 s at about 24 Mbit/s. Every run writes into MEDIA_DIR/out, on the same
 // file system as the source; the input stays in the page cache after a
 // warm-up read, so the figures compare writing work, not reading the disk.
+// CPU seconds are reported beside wall time: they hold still on a busy machine.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -34,10 +36,25 @@ bool SyncFile(const fs::path& p)
     return ok;
 }
 
+// CPU seconds of this process and of its waited-for children: unlike wall
+// time, barely moved by other work on a busy machine.
+double CpuSeconds()
+{
+    double total = 0;
+    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        rusage u{};
+        getrusage(who, &u);
+        total += static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+                 static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    }
+    return total;
+}
+
 struct Timing {
     std::string name;
     std::vector<double> write_s;  // until the operation returned
     std::vector<double> sync_s;   // until its output was on disk as well
+    std::vector<double> cpu_s;    // user + system, the fsync left out
     uintmax_t bytes = 0;
     std::string output;
     bool ok = true;
@@ -52,15 +69,18 @@ Timing Measure(const std::string& name, int runs, const std::function<std::strin
     for (int i = 0; i < runs && t.ok; ++i) {
         clean();
         ::sync();  // the previous run's write-back must not land in this one
+        const double cpu_start = CpuSeconds();
         const auto start = Clock::now();
         const std::string out = op();
         const auto written = Clock::now();
+        const double cpu = CpuSeconds() - cpu_start;
         if (out.empty() || !SyncFile(out)) {
             t.ok = false;
             break;
         }
         t.write_s.push_back(Seconds(written - start));
         t.sync_s.push_back(Seconds(Clock::now() - start));
+        t.cpu_s.push_back(cpu);
         t.bytes = fs::file_size(out);
         t.output = out;
     }
@@ -130,28 +150,30 @@ int main(int argc, char** argv)
 
     std::printf("\nsource: %s, %.1f MB, %.1f s\n", src.c_str(), static_cast<double>(src_bytes) / 1e6,
                 ProbedSeconds(src));
-    std::printf("median of %d runs; 'vs cp' = time / (cp time scaled to the bytes written)\n\n", runs);
-    std::printf("%-30s %10s %9s %9s %9s %9s %9s\n", "operation", "written", "time", "MB/s", "vs cp",
-                "+fsync", "vs cp");
-    std::printf("%-30s %10s %9s %9s %9s %9s %9s\n", "", "MB", "s", "", "", "s", "+fsync");
+    std::printf("median of %d runs; 'vs cp' = time / (cp's time scaled to the bytes written);\n"
+                "wall time until the operation returned, +fsync until its file was on disk, "
+                "cpu = user + system of the operation\n\n", runs);
+    std::printf("%-28s %8s %7s %7s %7s %7s %7s %7s %7s\n", "operation", "written", "wall", "MB/s", "vs cp",
+                "+fsync", "vs cp", "cpu", "vs cp");
+    std::printf("%-28s %8s %7s %7s %7s %7s %7s %7s %7s\n", "", "MB", "s", "", "", "s", "+fsync", "s", "cpu");
     const Timing& cp = rows[0];
     if (!cp.ok) {
         std::fprintf(stderr, "cp failed\n");
         return 1;
     }
-    const double cp_write = Median(cp.write_s), cp_sync = Median(cp.sync_s);
+    const double cp_write = Median(cp.write_s), cp_sync = Median(cp.sync_s), cp_cpu = Median(cp.cpu_s);
     int failures = 0;
     for (const Timing& t : rows) {
         if (!t.ok) {
-            std::printf("%-30s FAILED\n", t.name.c_str());
+            std::printf("%-28s FAILED\n", t.name.c_str());
             ++failures;
             continue;
         }
         const double scale = static_cast<double>(t.bytes) / static_cast<double>(cp.bytes);
-        const double w = Median(t.write_s), s = Median(t.sync_s);
-        std::printf("%-30s %10.1f %9.3f %9.1f %9.2f %9.3f %9.2f\n", t.name.c_str(),
+        const double w = Median(t.write_s), s = Median(t.sync_s), c = Median(t.cpu_s);
+        std::printf("%-28s %8.1f %7.3f %7.1f %7.2f %7.3f %7.2f %7.3f %7.2f\n", t.name.c_str(),
                     static_cast<double>(t.bytes) / 1e6, w, static_cast<double>(t.bytes) / 1e6 / w,
-                    w / (cp_write * scale), s, s / (cp_sync * scale));
+                    w / (cp_write * scale), s, s / (cp_sync * scale), c, c / (cp_cpu * scale));
     }
     std::printf("\noutputs kept for checking:\n");
     for (size_t i = 1; i < rows.size(); ++i) {

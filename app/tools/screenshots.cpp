@@ -2,6 +2,7 @@
 // screen shows of both tabs. Run under a display (xvfb-run -a) from build/:
 //
 //   morvane_screenshots OUT_DIR LANGUAGE_FILE CUT_FILE POSITION JOIN_FILE...
+//   morvane_screenshots --screen OUT.png    (the whole screen, e.g. with build/morvane on it)
 //
 // e.g. morvane_screenshots shots english.ini media/h264_aac.mp4 400 media/*.mp4
 #include "bitmap_slider.h"
@@ -39,6 +40,10 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
+    if (args.size() == 3 && args[1] == QStringLiteral("--screen")) {
+        QTest::qWait(1500);
+        return QGuiApplication::primaryScreen()->grabWindow(0).save(args[2]) ? 0 : 1;
+    }
     if (args.size() < 6) {
         QTextStream(stderr) << "usage: morvane_screenshots OUT_DIR LANGUAGE_FILE CUT_FILE POSITION JOIN_FILE...\n";
         return 2;

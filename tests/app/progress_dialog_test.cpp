@@ -29,6 +29,8 @@ protected:
     void SetUp() override
     {
         AppTest::SetUp();
+        if (HasFatalFailure())
+            return;
         Add({Media("fps8.mp4")});  // the job record exists from the first add
         ASSERT_NE(g_pJob, nullptr);
         g_pJob->cancel_requested = 0;

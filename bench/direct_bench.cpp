@@ -10,7 +10,6 @@
 // warm-up read, so the figures compare writing work, not reading the disk.
 // CPU seconds are reported beside wall time: they hold still on a busy machine.
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -34,20 +33,6 @@ bool SyncFile(const fs::path& p)
     const bool ok = ::fsync(fd) == 0;
     ::close(fd);
     return ok;
-}
-
-// CPU seconds of this process and of its waited-for children: unlike wall
-// time, barely moved by other work on a busy machine.
-double CpuSeconds()
-{
-    double total = 0;
-    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
-        rusage u{};
-        getrusage(who, &u);
-        total += static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-                 static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-    }
-    return total;
 }
 
 struct Timing {

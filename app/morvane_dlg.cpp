@@ -28,6 +28,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QStyledItemDelegate>
 #include <QTabBar>
 #include <QToolTip>
 #include <QTreeWidgetItem>
@@ -131,6 +132,23 @@ QString TimeText(long long ms)
 {
     return QString::fromStdString(FormatTimeText(static_cast<int>(ms)));
 }
+
+// The report list's grid lines: each cell gets a right and a bottom edge.
+class GridLineDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::paint(painter, option, index);
+        painter->save();
+        painter->setPen(QColor(212, 212, 212));
+        const QRect cell = option.rect;
+        painter->drawLine(cell.topRight(), cell.bottomRight());
+        painter->drawLine(cell.bottomLeft(), cell.bottomRight());
+        painter->restore();
+    }
+};
 
 // Clears a flag when the add ends, however it ends.
 class FlagScope {
@@ -327,8 +345,7 @@ void CMorvaneDlg::SetUpFileList()
     m_listFiles->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i)
         m_listFiles->setColumnWidth(i, kColumns[i].width);
-    m_listFiles->setStyleSheet(QStringLiteral(
-        "QTreeView::item { border-right: 1px solid #d4d4d4; border-bottom: 1px solid #d4d4d4; }"));
+    m_listFiles->setItemDelegate(new GridLineDelegate(m_listFiles));
 }
 
 void CMorvaneDlg::SetUpButtons()

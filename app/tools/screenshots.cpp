@@ -6,6 +6,7 @@
 //
 // e.g. morvane_screenshots shots english.ini media/h264_aac.mp4 400 media/*.mp4
 #include "bitmap_slider.h"
+#include "check_list_ctrl.h"
 #include "morvane_dlg.h"
 #include "seams.h"
 #include "settings_file.h"
@@ -87,6 +88,8 @@ int main(int argc, char** argv)
     dialog.Tabs()->setCurrentIndex(CMorvaneDlg::kJoinTab);
     answer = joinFiles;
     dialog.OnAddFiles();
+    if (QTreeWidgetItem* second = dialog.FileList()->topLevelItem(1))
+        dialog.FileList()->setCurrentItem(second);
     Save(&dialog, stem + QStringLiteral("-join.png"));
     return 0;
 }

@@ -18,6 +18,7 @@
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTest>
+#include <QTimer>
 #include <QToolTip>
 #include <QTreeWidgetItem>
 
@@ -492,4 +493,23 @@ TEST_F(AppTest, AToolTipAsksTheWindowForTheControlsHint)
     QTRY_VERIFY(QToolTip::isVisible());
     EXPECT_EQ(QToolTip::text(), LanguageText("HINT", "ksjq"));
     QToolTip::hideText();
+}
+
+TEST_F(AppTest, ACloseDuringAnAddWaitsUntilTheAddIsThrough)
+{
+    m_dlg->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_dlg.get()));
+    // Delivered by the add's own pump, while the record is in use.
+    QTimer::singleShot(0, m_dlg.get(), [this] { m_dlg->close(); });
+    QTimer::singleShot(0, m_dlg.get(), [this] { static_cast<QPushButton*>(Control(1183))->click(); });
+    Add({Media("h264_640.mp4"), Media("fps8.mp4"), Media("h264_aac.mp4")});
+    EXPECT_EQ(m_filters.size(), 1);  // the second Add was refused
+    EXPECT_EQ(m_dlg->CutFile(), Media("h264_aac.mp4"));
+    EXPECT_FALSE(m_dlg->isVisible());
+    EXPECT_EQ(g_pJob, nullptr);
+}
+
+TEST_F(AppTest, DroppedFilesAreNotAccepted)
+{
+    EXPECT_FALSE(m_dlg->acceptDrops());
 }

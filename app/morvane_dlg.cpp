@@ -117,11 +117,11 @@ constexpr int kThumbBitmap = 308;
 constexpr int kMainIcon = 266;
 constexpr int kMergeId = 1099;
 
-struct ColumnSpec {
+struct ListColumn {
     const char* key;
     int width;
 };
-const ColumnSpec kColumns[] = {{"ywj", 185}, {"spgs", 60}, {"spcd", 90}, {"spdx", 70}, {"zl", 70}, {"zt", 60}};
+const ListColumn kColumns[] = {{"ywj", 185}, {"spgs", 60}, {"spcd", 90}, {"spdx", 70}, {"zl", 70}, {"zt", 60}};
 
 QString Ui(const char* section, const char* key)
 {
@@ -336,7 +336,7 @@ void CMorvaneDlg::SetUpFileList()
 {
     m_listFiles->setColumnCount(static_cast<int>(std::size(kColumns)));
     QStringList headers;
-    for (const ColumnSpec& column : kColumns)
+    for (const ListColumn& column : kColumns)
         headers << g_uiStrings.Text(QStringLiteral("JIEMIAN"), QString::fromLatin1(column.key));
     m_listFiles->setHeaderLabels(headers);
     m_listFiles->SetupHeaderCheckBox();

@@ -1,0 +1,177 @@
+#include "file_infomation_dlg.h"
+
+#include "job_choices.h"
+#include "job_setup.h"
+#include "output_folder.h"
+#include "settings_file.h"
+#include "settings_layout.h"
+
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+using dialogs::SettingsKind;
+
+namespace {
+
+// Template 165: 324 x 325 dialog units, 8-point font.
+constexpr int kFontPoints = 8;
+constexpr int kWidthDlu = 324;
+constexpr int kHeightDlu = 325;
+
+const QStringList kVideoQualities = {
+    QStringLiteral("1500 kbps"),  QStringLiteral("2000 kbps"),  QStringLiteral("2500 kbps"),
+    QStringLiteral("3000 kbps"),  QStringLiteral("4000 kbps"),  QStringLiteral("5000 kbps"),
+    QStringLiteral("6000 kbps"),  QStringLiteral("8000 kbps"),  QStringLiteral("12000 kbps"),
+    QStringLiteral("16000 kbps"), QStringLiteral("20000 kbps")};
+const QStringList kVideoSizes = {QStringLiteral("320*240"),  QStringLiteral("640*480"),
+                                 QStringLiteral("720*480"),  QStringLiteral("720*576"),
+                                 QStringLiteral("960*540"),  QStringLiteral("1024*768"),
+                                 QStringLiteral("1280*720"), QStringLiteral("1920*1080")};
+// Entry 0, keeping the source's rate, comes from the language file.
+const QStringList kFrameRates = {
+    QStringLiteral("8.0 fps"),  QStringLiteral("10.0 fps"),   QStringLiteral("12.0 fps"),
+    QStringLiteral("14.985 fps"), QStringLiteral("15.0 fps"), QStringLiteral("23.975 fps"),
+    QStringLiteral("24.0 fps"), QStringLiteral("25.0 fps"),   QStringLiteral("29.97 fps"),
+    QStringLiteral("30.0 fps"), QStringLiteral("50.0 fps"),   QStringLiteral("60.0 fps")};
+const QStringList kAudioQualities = {QStringLiteral("32 kbps"),  QStringLiteral("64 kbps"),
+                                     QStringLiteral("96 kbps"),  QStringLiteral("128 kbps"),
+                                     QStringLiteral("160 kbps"), QStringLiteral("192 kbps"),
+                                     QStringLiteral("256 kbps"), QStringLiteral("320 kbps")};
+const QStringList kSampleRates = {QStringLiteral("22050 Hz"), QStringLiteral("32000 Hz"),
+                                  QStringLiteral("44100 Hz"), QStringLiteral("48000 Hz")};
+
+const dialogs::SettingsTemplate kTemplate165 = {
+    {{1259, 8, 7, 159, 8}, SettingsKind::Label, "yzfa"},
+    {{1189, 21, 17, 294, 23}, SettingsKind::Radio, "zjjq"},
+    {{1007, 22, 40, 294, 26}, SettingsKind::Radio, "jjjq"},
+    {{1260, 37, 68, 110, 8}, SettingsKind::Label, "spgs"},
+    {{1105, 53, 83, 248, 30}, SettingsKind::DropList, ""},
+    {{1261, 37, 98, 106, 8}, SettingsKind::Label, "spzl"},
+    {{1190, 54, 111, 83, 30}, SettingsKind::DropList, ""},
+    {{1262, 202, 99, 117, 8}, SettingsKind::Label, "spdx"},
+    {{1191, 219, 113, 82, 30}, SettingsKind::DropList, ""},
+    {{1263, 36, 134, 111, 8}, SettingsKind::Label, "zl"},
+    {{1065, 54, 145, 86, 30}, SettingsKind::DropList, ""},
+    {{1264, 35, 169, 111, 8}, SettingsKind::Label, "ypzl"},
+    {{1192, 54, 180, 85, 30}, SettingsKind::DropList, ""},
+    {{1265, 205, 166, 100, 8}, SettingsKind::Label, "ypcyl"},
+    {{1197, 219, 180, 82, 30}, SettingsKind::DropList, ""},
+    {{1193, 7, 197, 309, 26}, SettingsKind::Label, "zyzjjq"},
+    {{1266, 10, 230, 109, 8}, SettingsKind::Label, "scml"},
+    {{1003, 29, 242, 214, 14}, SettingsKind::ReadOnlyEdit, ""},
+    {{1076, 247, 241, 58, 16}, SettingsKind::Button, "ll"},
+    {{1267, 11, 261, 107, 8}, SettingsKind::Label, "wjm"},
+    {{1075, 29, 271, 275, 14}, SettingsKind::Edit, ""},
+    {{1194, 225, 294, 98, 29}, SettingsKind::Button, "ksjq1"},
+    {{0, 0, 0, 323, 221}, SettingsKind::Group, ""},
+    {{0, 0, 221, 323, 69}, SettingsKind::Group, ""},
+};
+
+std::string Utf8(const QString& text) { return text.toStdString(); }
+
+}  // namespace
+
+CFileInfomation::CFileInfomation(QWidget* parent) : QDialog(parent)
+{
+    setFont(dialogs::DialogFont(kFontPoints));
+    const dialogs::DialogUnits units(font());
+    setFixedSize(units.ToPixelsX(kWidthDlu), units.ToPixelsY(kHeightDlu));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    dialogs::BuildSettingsTemplate(this, kTemplate165);
+
+    const auto list = [this](int id) { return dialogs::FindControl<QComboBox>(this, id); };
+    m_listFormat = list(1105);
+    m_listVideoQuality = list(1190);
+    m_listVideoSize = list(1191);
+    m_listFrameRate = list(1065);
+    m_listAudioQuality = list(1192);
+    m_listSampleRate = list(1197);
+    m_radioDirect = dialogs::FindControl<QRadioButton>(this, 1189);
+    m_radioIndirect = dialogs::FindControl<QRadioButton>(this, 1007);
+    m_editFolder = dialogs::FindControl<QLineEdit>(this, 1003);
+    m_editTitle = dialogs::FindControl<QLineEdit>(this, 1075);
+
+    connect(m_radioDirect, &QRadioButton::clicked, this, &CFileInfomation::OnDirectCut);
+    connect(m_radioIndirect, &QRadioButton::clicked, this, &CFileInfomation::OnIndirectCut);
+    connect(dialogs::FindControl<QPushButton>(this, 1076), &QPushButton::clicked, this,
+            &CFileInfomation::OnBrowse);
+    connect(dialogs::FindControl<QPushButton>(this, 1194), &QPushButton::clicked, this,
+            &CFileInfomation::OnStartCut);
+}
+
+bool CFileInfomation::OnInitDialog()
+{
+    const QString language = dialogs::CurrentLanguage();
+    const QString folder = i18n::ReadSetting(QStringLiteral("PATH"), QStringLiteral("name"));
+    dialogs::ApplyCaptions(this, kTemplate165, language);
+    setWindowTitle(dialogs::LanguageText(language, "APPLICATION", "name"));
+    m_folderMissingText = dialogs::LanguageText(language, "TISHI", "mlbcz");
+
+    m_radioDirect->setChecked(true);
+    dialogs::FillList(m_listFormat, dialogs::FormatTexts(), 0);
+    dialogs::FillList(m_listVideoQuality, kVideoQualities, 3);
+    dialogs::FillList(m_listVideoSize, kVideoSizes, 0);
+    dialogs::FillList(m_listFrameRate,
+                      QStringList{dialogs::LanguageText(language, "JIEMIAN", "ywjyy")} + kFrameRates, 0);
+    dialogs::FillList(m_listAudioQuality, kAudioQualities, 3);
+    dialogs::FillList(m_listSampleRate, kSampleRates, 2);
+    EnableLists(false);
+
+    m_editFolder->setText(folder);
+    m_editTitle->setText(file_title);
+    CutChoice.direct = true;
+    return true;
+}
+
+int CFileInfomation::DoModal()
+{
+    OnInitDialog();
+    return exec();
+}
+
+void CFileInfomation::EnableLists(bool enabled)
+{
+    for (QComboBox* list : {m_listFormat, m_listVideoQuality, m_listVideoSize, m_listFrameRate,
+                            m_listAudioQuality, m_listSampleRate})
+        list->setEnabled(enabled);
+}
+
+void CFileInfomation::OnDirectCut() { EnableLists(false); }
+
+void CFileInfomation::OnIndirectCut() { EnableLists(true); }
+
+void CFileInfomation::OnBrowse() { dialogs::BrowseOutputFolder(this, m_editFolder); }
+
+// The choices are recorded whatever the mode, before the folder is tested:
+// disabled lists still hold their selections.
+void CFileInfomation::OnStartCut()
+{
+    CutChoice.direct = m_radioDirect->isChecked();
+    ApplyFormatEntry(m_listFormat->currentIndex(), &CutChoice);
+    CutChoice.video_bit_rate = ParseRateText(Utf8(m_listVideoQuality->currentText()));
+    ParseSizeText(Utf8(m_listVideoSize->currentText()), &CutChoice.width, &CutChoice.height);
+    CutChoice.fps_name = Utf8(m_listFrameRate->currentText());
+    CutChoice.audio_bit_rate = ParseRateText(Utf8(m_listAudioQuality->currentText()));
+    CutChoice.sample_rate = ParseRateText(Utf8(m_listSampleRate->currentText()));
+    CutChoice.channels = 2;
+
+    output_folder = m_editFolder->text();
+    if (!dialogs::CheckOutputFolder(this, output_folder, m_folderMissingText))
+        return;
+    file_title = QString::fromStdString(CleanFileTitle(Utf8(m_editTitle->text())));
+    extension = QString::fromStdString(FormatExtension(Utf8(m_listFormat->currentText())));
+    done(QDialog::Accepted);
+}
+
+// The dialog has no default button: Enter neither starts nor closes it.
+void CFileInfomation::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}

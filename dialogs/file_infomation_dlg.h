@@ -1,0 +1,52 @@
+#pragma once
+// The cut settings: direct or re-encoded cut, the output format and its
+// encoding values, the output folder and the new file's name. The start
+// button records the choices in CutChoice and closes with OK once the folder
+// has passed its test; the main window then starts the cut.
+
+#include <QDialog>
+#include <QString>
+
+class QComboBox;
+class QKeyEvent;
+class QLineEdit;
+class QRadioButton;
+
+class CFileInfomation : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit CFileInfomation(QWidget* parent = nullptr);
+
+    // Captions, lists and fields from the settings, then exec().
+    int DoModal();
+    bool OnInitDialog();
+
+    void OnDirectCut();    // 1189: the six lists off
+    void OnIndirectCut();  // 1007: the six lists on
+    void OnBrowse();       // 1076
+    void OnStartCut();     // 1194
+
+    // Set by the main window before DoModal; read by it after OK.
+    QString output_folder;
+    QString file_title;
+    QString extension;  // ".mp4"
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void EnableLists(bool enabled);
+
+    QComboBox* m_listFormat;        // 1105
+    QComboBox* m_listVideoQuality;  // 1190
+    QComboBox* m_listVideoSize;     // 1191
+    QComboBox* m_listFrameRate;     // 1065
+    QComboBox* m_listAudioQuality;  // 1192
+    QComboBox* m_listSampleRate;    // 1197
+    QRadioButton* m_radioDirect;    // 1189
+    QRadioButton* m_radioIndirect;  // 1007
+    QLineEdit* m_editFolder;        // 1003
+    QLineEdit* m_editTitle;         // 1075
+    QString m_folderMissingText;    // TISHI/mlbcz, read at opening
+};

@@ -1,0 +1,92 @@
+#include "output_folder.h"
+
+#include "language_file.h"
+#include "seams.h"
+#include "settings_file.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+
+namespace dialogs {
+namespace {
+
+const QString kPickerTitle = QStringLiteral("Please select output folder:");
+const QString kInvalidFolder = QStringLiteral("The output folder name is invalid!");
+const QString kCannotCreate =
+    QStringLiteral("Can not create mp4 file, please click browse button to save as other directory!");
+
+QString ProgramName()
+{
+    return i18n::LanguageFile::ReadText(i18n::ReadSetting(QStringLiteral("LANGUAGE"), QStringLiteral("file")),
+                                        QStringLiteral("APPLICATION"), QStringLiteral("name"));
+}
+
+void Tell(QWidget* owner, const QString& text)
+{
+    platform::MessageBoxRequest request;
+    request.owner = owner;
+    request.text = text;
+    request.caption = ProgramName();
+    platform::ShowMessageBox(request);
+}
+
+bool IsFolder(const QString& path)
+{
+    return !path.isEmpty() && QFileInfo(path).isDir();
+}
+
+// Creates the probe file when it is absent and removes only what it created;
+// a file of that name that was already there is opened (never truncated) and
+// kept, since it belongs to the user.
+bool CanWriteProbe(const QString& folder)
+{
+    QFile probe(folder + QLatin1Char('/') + kProbeFileName);
+    if (probe.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        probe.close();
+        probe.remove();
+        return true;
+    }
+    if (!probe.exists())
+        return false;
+    return probe.open(QIODevice::WriteOnly | QIODevice::Append);
+}
+
+}  // namespace
+
+const QString kProbeFileName = QStringLiteral("jlewhqlhqwenqfwk.mp4");
+
+void BrowseOutputFolder(QWidget* dialog, QLineEdit* field)
+{
+    for (;;) {
+        // The picker has no owner window, like the one the template names.
+        const QString picked = platform::BrowseForFolder(nullptr, kPickerTitle);
+        if (picked.isEmpty())
+            return;
+        if (IsFolder(picked)) {
+            field->setText(picked);
+            i18n::WriteSetting(QStringLiteral("PATH"), QStringLiteral("name"), picked);
+            return;
+        }
+        platform::MessageBoxRequest request;
+        request.owner = dialog;
+        request.text = kInvalidFolder;
+        platform::ShowMessageBox(request);
+    }
+}
+
+bool CheckOutputFolder(QWidget* dialog, const QString& folder, const QString& missingText)
+{
+    if (!IsFolder(folder)) {
+        Tell(dialog, missingText);
+        return false;
+    }
+    if (!CanWriteProbe(folder)) {
+        Tell(nullptr, kCannotCreate);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace dialogs

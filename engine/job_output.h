@@ -12,13 +12,17 @@ struct ConversionJob;
 
 // Where one output stream stands, in its own time base.
 struct StreamClock {
+    int64_t first_dts = AV_NOPTS_VALUE;
     int64_t last_dts = AV_NOPTS_VALUE;
     int64_t next_dts = 0;  // the running clock: decoding time of the next packet
     int64_t end = 0;       // presentation end of everything written
 
     // The written time: how far the stream has been written in decoding
     // order, so pictures reordered behind a later one are never cut off.
-    double Seconds(const AVStream* st) const { return next_dts * av_q2d(st->time_base); }
+    double Seconds(const AVStream* st) const
+    {
+        return first_dts == AV_NOPTS_VALUE ? 0.0 : (next_dts - first_dts) * av_q2d(st->time_base);
+    }
     double EndSeconds(const AVStream* st) const { return end * av_q2d(st->time_base); }
 };
 

@@ -246,7 +246,11 @@ int CopyVideoPacket(JobOutput& out, InputRun& run, AVPacket* pkt)
         // Whatever precedes the first key frame cannot be decoded.
         if (!(pkt->flags & AV_PKT_FLAG_KEY) || PacketStart(pkt) == AV_NOPTS_VALUE)
             return 0;
-        run.origin_us = ToMicroseconds(PacketStart(pkt), run.in.VideoStream()->time_base);
+        // The first picture's presentation time: with reordered pictures the
+        // decoding time runs ahead of it, and taking that instead would leave
+        // a gap of the reorder delay at every seam of a join.
+        const int64_t first = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : PacketStart(pkt);
+        run.origin_us = ToMicroseconds(first, run.in.VideoStream()->time_base);
         WriteWaitingAudio(out, run);
     }
     return WriteShiftedPacket(out, run, pkt, run.in.VideoStream(), out.video, out.video_clock);
@@ -433,6 +437,8 @@ int WriteOutputPacket(JobOutput& out, AVPacket* pkt, AVStream* out_st, StreamClo
         pkt->dts = clock.last_dts + 1;
     if (pkt->pts < pkt->dts)
         pkt->pts = pkt->dts;
+    if (clock.first_dts == AV_NOPTS_VALUE)
+        clock.first_dts = pkt->dts;
     clock.last_dts = pkt->dts;
     clock.next_dts = pkt->dts + std::max<int64_t>(pkt->duration, 0);
     clock.end = std::max(clock.end, pkt->pts + std::max<int64_t>(pkt->duration, 0));
@@ -450,8 +456,11 @@ int WriteShiftedPacket(JobOutput& out, InputRun& run, AVPacket* pkt, const AVStr
     const int64_t offset = av_rescale_q(run.offset_us, AV_TIME_BASE_Q, out_tb);
     if (pkt->duration <= 0)
         pkt->duration = FallbackDuration(in_st);
-    if (pkt->pts != AV_NOPTS_VALUE && pkt->pts < origin && in_st->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
-        return 0;  // sound from before this input's first picture
+    // Sound from before this input's first picture is dropped, but for the
+    // one packet that leads into it (decoders need it to start cleanly).
+    if (in_st->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && pkt->pts != AV_NOPTS_VALUE &&
+        pkt->pts + pkt->duration < origin)
+        return 0;
     if (pkt->dts != AV_NOPTS_VALUE)
         pkt->dts = av_rescale_q(pkt->dts - origin, in_tb, out_tb) + offset;
     if (pkt->pts != AV_NOPTS_VALUE)

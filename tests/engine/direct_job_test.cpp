@@ -115,7 +115,8 @@ TEST_F(DirectJob, JoinLastsAsLongAsItsInputsWithoutGapOrOverlap)
     const MediaFacts f = AnalyzeMedia(output);
     ExpectPlaysInSync(f);
     EXPECT_EQ(f.video_frames, 250 + 100);
-    EXPECT_NEAR(f.VideoSeconds(), 14.0, 0.1);
+    EXPECT_NEAR(f.VideoSeconds(), 14.0, 0.02);
+    EXPECT_NEAR(f.max_picture_gap_s, 0.04, 0.001) << "a picture is held at the seam";
 }
 
 TEST_F(DirectJob, JoinSkipsInputsThatCannotBeCopiedAndFinishesTheOutput)

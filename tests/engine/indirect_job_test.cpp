@@ -92,6 +92,7 @@ TEST_F(Reencode, MixedJoinIsOneContinuousFileAsLongAsItsInputs)
     EXPECT_EQ(f.width, 320);
     EXPECT_EQ(f.height, 240);
     EXPECT_NEAR(f.VideoSeconds(), 27.0, 0.2);
+    EXPECT_LT(f.max_picture_gap_s, 0.05);
     EXPECT_NEAR(f.video_frames, 27 * 29.97, 6);
     EXPECT_NEAR(f.audio_end_s - f.audio_start_s, f.VideoSeconds(), 0.1);
 }

@@ -1,5 +1,6 @@
 #include "media_checks.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -35,6 +36,7 @@ struct StreamTally {
     double start = -1;
     double end = 0;
     int frames = 0;
+    std::vector<double> times;
 };
 
 void Note(StreamTally& t, const AVFrame* f, AVRational tb, int64_t duration)
@@ -47,6 +49,7 @@ void Note(StreamTally& t, const AVFrame* f, AVRational tb, int64_t duration)
     if (t.start < 0 || start < t.start)
         t.start = start;
     t.end = std::max(t.end, end);
+    t.times.push_back(start);
     ++t.frames;
 }
 
@@ -121,6 +124,9 @@ MediaFacts AnalyzeMedia(const std::string& path)
         Feed(adec, as, nullptr, frame.get(), audio, facts.decode_errors);
 
     facts.video_frames = video.frames;
+    std::sort(video.times.begin(), video.times.end());
+    for (size_t i = 1; i < video.times.size(); ++i)
+        facts.max_picture_gap_s = std::max(facts.max_picture_gap_s, video.times[i] - video.times[i - 1]);
     facts.video_start_s = std::max(video.start, 0.0);
     facts.video_end_s = video.end;
     facts.audio_start_s = std::max(audio.start, 0.0);

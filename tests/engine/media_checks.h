@@ -22,6 +22,7 @@ struct MediaFacts {
     int decode_errors = 0;  // packets or frames the decoders refused
     double video_start_s = 0;
     double video_end_s = 0;  // last picture's time + its duration, from the file's start
+    double max_picture_gap_s = 0;  // longest time one picture stays on screen
     double audio_start_s = 0;
     double audio_end_s = 0;
     double VideoSeconds() const { return video_end_s - video_start_s; }

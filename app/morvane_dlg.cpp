@@ -655,16 +655,6 @@ void CMorvaneDlg::OnPlay()
     platform::ShellOpen(m_strCutFile);
 }
 
-void CMorvaneDlg::OnLaunchCut()
-{
-    // Not built yet: pressing Convert does nothing for now.
-}
-
-void CMorvaneDlg::OnLaunchJoin()
-{
-    // Not built yet: pressing Merge does nothing for now.
-}
-
 void CMorvaneDlg::AdoptWorker(std::thread worker)
 {
     if (m_worker.joinable())
@@ -698,6 +688,13 @@ void CMorvaneDlg::closeEvent(QCloseEvent* event)
     // The add in progress still uses the job record; close once it is through.
     if (m_adding) {
         m_closePending = true;
+        event->ignore();
+        return;
+    }
+    // A running job is stopped first; the launch closes once its worker is joined.
+    if (m_jobRunning) {
+        m_closePending = true;
+        StopSequence();
         event->ignore();
         return;
     }

@@ -63,9 +63,12 @@ public:
     void OnTimeTextChanged();
     void OnPlay();
 
-    // Not built yet: Convert and Merge do nothing for now.
+    // Convert and Merge: the settings dialog, then the job on its worker
+    // thread behind the modal progress dialog. They return when it closes.
     void OnLaunchCut();
     void OnLaunchJoin();
+    // The 500 ms poll of a running job.
+    void OnTimer();
 
     // The tool tip of control `id`: its hint in the current language, "" for
     // controls without one.
@@ -99,6 +102,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
 
 private:
     // What the timeline needs of the cut file, kept apart from the job's
@@ -120,6 +124,12 @@ private:
     void UseSnapshotPath();
     void ReleaseJobRecord();
     QLabel* Static(int id) const;
+
+    // Launch and poll (job_launch.cpp).
+    void StartJob(bool join);
+    void StopSequence();
+    void KillPollTimer();
+    void ShowMessage(const QString& text);
     QLineEdit* Edit(int id) const;
 
     int m_completedCount = 0;
@@ -153,6 +163,8 @@ private:
     QImage m_lastSnapshot;           // drawn again when the file cannot be loaded
     std::thread m_worker;
     bool m_adding = false;
+    bool m_jobRunning = false;  // from the worker's start until it has been joined
+    int m_pollTimerId = 0;      // timer 1
     bool m_closePending = false;
     bool m_movingWindow = false;
     QPoint m_grabOffset;

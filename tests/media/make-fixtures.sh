@@ -50,6 +50,11 @@ make_once mono48k.mkv -f lavfi -i "testsrc2=size=640x360:rate=30:duration=3" \
   -f lavfi -i "sine=frequency=330:sample_rate=48000:duration=3" \
   -c:v libx264 -preset veryfast -c:a aac -ac 1 -ar 48000 -shortest
 
+# 30 s of the same kind as h264_aac.mp4: a job that runs for several polls.
+make_once long_h264_aac.mp4 -f lavfi -i "$pic:duration=30" -f lavfi -i "sine=frequency=550:sample_rate=44100:duration=30" \
+  -c:v libx264 -preset veryfast -bf 2 -g 50 -keyint_min 50 -sc_threshold 0 -pix_fmt yuv420p \
+  -c:a aac -b:a 128k -ac 2 -shortest
+
 # Bad files.
 : > empty.mp4
 [ -s random.mp4 ] || head -c 200000 /dev/urandom > random.mp4

@@ -1,0 +1,270 @@
+// Convert and Merge: from the settings dialog to a running worker, and the
+// 500 ms poll that shows its progress and reports its end.
+#include "morvane_dlg.h"
+
+#include "av_convert_dlg.h"
+#include "check_list_ctrl.h"
+#include "conversion_job.h"
+#include "dialog_template.h"
+#include "file_infomation_dlg.h"
+#include "job_choices.h"
+#include "job_setup.h"
+#include "seams.h"
+#include "settings_dlg.h"
+#include "ui_strings.h"
+#include "worker.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QTabBar>
+#include <QTimerEvent>
+#include <QTreeWidgetItem>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+using i18n::g_uiStrings;
+
+namespace {
+
+constexpr int kPollMs = 500;
+constexpr int kStatusColumn = 5;
+
+// Refusals the language files have no text for.
+const QString kNoExtensionCut = QStringLiteral(
+    "A direct cut keeps the file's own format, but this file's name has no extension. "
+    "Choose re-encoding instead, or rename the file.");
+const QString kNoExtensionJoin = QStringLiteral(
+    "A direct join keeps the files' own format, but a ticked file's name has no extension. "
+    "Choose re-encoding instead, or rename the file.");
+const QString kTooManyFiles = QStringLiteral("At most 999 files can be joined at once. Please untick some files.");
+
+QString Ui(const char* section, const char* key)
+{
+    return g_uiStrings.Text(QString::fromLatin1(section), QString::fromLatin1(key));
+}
+
+// The file's name without folder and without its last extension; a name
+// without '.' is taken whole.
+QString TitleOf(const QString& path)
+{
+    const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    const int dot = name.lastIndexOf(QLatin1Char('.'));
+    return dot < 0 ? name : name.left(dot);
+}
+
+OutputTarget TargetOf(const QString& folder, const QString& title, const QString& extension)
+{
+    return {folder.toStdString(), title.toStdString(), extension.toStdString()};
+}
+
+}  // namespace
+
+void CMorvaneDlg::ShowMessage(const QString& text)
+{
+    platform::MessageBoxRequest request;
+    request.owner = this;
+    request.text = text;
+    platform::ShowMessageBox(request);
+}
+
+void CMorvaneDlg::OnLaunchCut()
+{
+    if (m_strCutFile.isEmpty() || !g_pJob) {
+        ShowMessage(Ui("TISHI", "qxtjsp"));
+        return;
+    }
+    m_completedCount = 0;
+
+    CFileInfomation settings(this);
+    settings.file_title = TitleOf(m_strCutFile);
+    if (settings.DoModal() != QDialog::Accepted)
+        return;
+
+    std::string output;
+    const LaunchRefusal refusal =
+        FillCutJob(g_pJob, m_strCutFile.toStdString(), Edit(1023)->text().toStdString(),
+                   Edit(1024)->text().toStdString(),
+                   TargetOf(settings.output_folder, settings.file_title, settings.extension), CutChoice, &output);
+    if (refusal != LaunchRefusal::None) {
+        ShowMessage(kNoExtensionCut);
+        return;
+    }
+    m_strOutputFolder = settings.output_folder;
+    StartJob(false);
+}
+
+void CMorvaneDlg::OnLaunchJoin()
+{
+    const int rowCount = m_listFiles->topLevelItemCount();
+    if (rowCount == 0 || !g_pJob) {
+        ShowMessage(Ui("TISHI", "qxtjsp"));
+        return;
+    }
+    // Counted first: nothing is filled in for a join the record cannot hold.
+    int checked = 0;
+    for (int row = 0; row < rowCount; ++row)
+        checked += m_listFiles->IsRowChecked(row) ? 1 : 0;
+    if (checked > kMaxJobInputs) {
+        ShowMessage(kTooManyFiles);
+        return;
+    }
+
+    m_joinRows.fill(-1);
+    std::vector<JoinRow> rows;
+    for (int row = 0; row < m_listFiles->topLevelItemCount(); ++row) {
+        if (!m_listFiles->IsRowChecked(row))
+            continue;
+        const QTreeWidgetItem* item = m_listFiles->topLevelItem(row);
+        m_joinRows[rows.size()] = row;
+        rows.push_back({item->text(0).toStdString(), item->text(1).toStdString(), item->text(2).toStdString(),
+                        item->text(3).toStdString(), item->text(4).toStdString()});
+    }
+    if (rows.size() < 2) {
+        ShowMessage(Ui("TISHI", "zslgwj"));
+        return;
+    }
+    m_completedCount = 0;
+
+    CSettings settings(this);
+    if (settings.DoModal() != QDialog::Accepted)
+        return;
+
+    // The same-kind test comes after the settings: only a direct join needs it.
+    std::string output;
+    const LaunchRefusal refusal = FillJoinJob(
+        g_pJob, rows, TargetOf(settings.output_folder, settings.file_title, settings.extension), JoinChoice, &output);
+    if (refusal == LaunchRefusal::NotSameKind) {
+        ShowMessage(Ui("TISHI", "bnzjhb"));
+        return;
+    }
+    if (refusal != LaunchRefusal::None) {
+        ShowMessage(kNoExtensionJoin);
+        return;
+    }
+    m_strOutputFolder = settings.output_folder;
+    StartJob(true);
+}
+
+// The worker runs behind the modal progress dialog; once that closes the
+// worker is joined, so no later probe, preview or launch shares the record
+// with it, and a close asked for meanwhile can free the record safely.
+void CMorvaneDlg::StartJob(bool join)
+{
+    MarkJobStarting(g_pJob, join);
+    AdoptWorker(StartConversionWorker(g_pJob));
+    m_jobRunning = true;
+    m_pollTimerId = startTimer(kPollMs);
+    if (!m_dlgProgress->isVisible()) {
+        m_dlgProgress->SetMainWindow(this, [this] { KillPollTimer(); });
+        m_dlgProgress->DoModal();
+    }
+    KillPollTimer();
+    // Only an event loop quit from outside ends the dialog before the job has
+    // run through or been stopped.
+    if (g_pJob->current_input < g_pJob->input_count)
+        g_pJob->cancel_requested = 1;
+    if (m_worker.joinable())
+        m_worker.join();
+    m_jobRunning = false;
+    if (m_closePending)
+        close();
+}
+
+void CMorvaneDlg::KillPollTimer()
+{
+    if (m_pollTimerId != 0)
+        killTimer(m_pollTimerId);
+    m_pollTimerId = 0;
+}
+
+void CMorvaneDlg::StopSequence()
+{
+    KillPollTimer();
+    m_dlgProgress->StopJob();
+}
+
+void CMorvaneDlg::timerEvent(QTimerEvent* event)
+{
+    if (event->timerId() == m_pollTimerId && m_pollTimerId != 0) {
+        OnTimer();
+        return;
+    }
+    QDialog::timerEvent(event);
+}
+
+void CMorvaneDlg::OnTimer()
+{
+    ConversionJob* job = g_pJob;
+    if (!job)
+        return;
+    const bool joinTab = m_tab->currentIndex() == kJoinTab;
+    const auto rowOf = [this](int input) -> QTreeWidgetItem* {
+        if (input < 0 || input >= kMaxJoinRows || m_joinRows[input] < 0)
+            return nullptr;
+        return m_listFiles->topLevelItem(m_joinRows[input]);
+    };
+
+    QString name;
+    if (joinTab) {
+        if (const QTreeWidgetItem* row = rowOf(job->current_input))
+            name = row->text(0);
+    } else {
+        name = m_strCutFile;
+        job->display_count = 1;
+    }
+    const int total = job->display_count;
+    const int percent = job->progress_percent;
+    if (percent >= 0 && job->current_input < total)
+        m_dlgProgress->SetCurrentText(name + QStringLiteral("   ") + QString::number(percent) + QStringLiteral("% ") +
+                                      Ui("TISHI", "wjwc"));
+    m_dlgProgress->SetTotalText(QString::number(m_completedCount) + QLatin1Char(' ') + Ui("TISHI", "wjwczg") +
+                                QLatin1Char(' ') + QString::number(job->display_count) + QLatin1Char(' ') +
+                                Ui("TISHI", "wj1"));
+    if (job->display_count > 0)
+        m_dlgProgress->SetTotalPos(m_completedCount * 100 / job->display_count);
+    if (percent >= 0 && percent <= 100)
+        m_dlgProgress->SetCurrentPos(percent);
+    if (job->cancel_requested)
+        StopSequence();
+
+    // Every processed input again on every tick; completion is reported once,
+    // since it moves current_input past the total.
+    for (int i = 0; i < job->current_input && i < job->input_count; ++i) {
+        if (joinTab) {
+            QTreeWidgetItem* row = rowOf(i);
+            if (row && job->input_status[i] == kInputFailed)
+                row->setText(kStatusColumn, Ui("TISHI", "sb"));
+            if (row && job->input_status[i] == kInputDone) {
+                m_completedCount = job->current_input;
+                row->setText(kStatusColumn, Ui("TISHI", "wc"));
+                m_listFiles->SetRowChecked(m_joinRows[i], false);
+            }
+            if (job->current_input == total) {
+                job->current_input = total + 1;
+                StopSequence();
+                bool failed = false;
+                for (int j = 0; j < job->input_count; ++j)
+                    failed = failed || job->input_status[j] == kInputFailed;
+                if (failed) {
+                    ShowMessage(Ui("TISHI", "hbsb"));
+                    platform::ShellOpen(Ui("APPLICATION", "url"));
+                    return;
+                }
+                ShowMessage(Ui("TISHI", "hbcg"));
+                platform::ShellOpen(m_strOutputFolder);
+            }
+        } else if (job->current_input == total) {
+            job->current_input = total + 1;
+            StopSequence();
+            if (job->input_status[i] == kInputDone) {
+                ShowMessage(Ui("TISHI", "jqcg"));
+                platform::ShellOpen(m_strOutputFolder);
+            } else if (job->input_status[i] == kInputFailed) {
+                ShowMessage(Ui("TISHI", "jqsb"));
+                platform::ShellOpen(Ui("APPLICATION", "url"));
+            }
+        }
+    }
+}

@@ -1,0 +1,384 @@
+// Convert and Merge through the real window and dialogs: the settings
+// dialog is answered from inside its modal loop, the progress dialog is
+// watched while the worker runs, and the output is decoded afterwards.
+#include "app_test_support.h"
+
+#include "av_convert_dlg.h"
+#include "check_list_ctrl.h"
+#include "conversion_job.h"
+#include "file_infomation_dlg.h"
+#include "media_checks.h"
+#include "settings_dlg.h"
+#include "settings_file.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabBar>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+
+namespace {
+
+struct ProgressSample {
+    QString current;  // 1018
+    QString total;    // 1019
+    int currentBar;   // 1011
+    int totalBar;     // 1012
+};
+
+class LaunchTest : public AppTest {
+protected:
+    void SetUp() override
+    {
+        AppTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        ASSERT_TRUE(m_out.isValid());
+        i18n::WriteSetting("PATH", "name", m_out.path());
+    }
+
+    // Runs `action` on the settings dialog of type T once it is open modally.
+    template <class T>
+    void WhenOpen(std::function<void(T*)> action)
+    {
+        auto* poll = new QTimer(m_dlg.get());
+        poll->setInterval(10);
+        QObject::connect(poll, &QTimer::timeout, [this, poll, action] {
+            for (T* dialog : m_dlg->findChildren<T*>()) {
+                if (dialog->isVisible()) {
+                    poll->stop();
+                    poll->deleteLater();
+                    ++m_settingsShown;
+                    action(dialog);
+                    return;
+                }
+            }
+        });
+        poll->start();
+    }
+
+    // Samples the progress dialog every 50 ms while it is open; `onSample`
+    // may act on it (press stop, close the window).
+    void WatchProgress(std::function<void(const ProgressSample&)> onSample = nullptr)
+    {
+        auto* watch = new QTimer(m_dlg.get());
+        watch->setInterval(50);
+        QObject::connect(watch, &QTimer::timeout, [this, onSample] {
+            CAVConvertDlg* progress = m_dlg->ProgressDialog();
+            if (!progress || !progress->isVisible())
+                return;
+            const auto text = [progress](int id) {
+                return progress->findChild<QLabel*>(QString::number(id))->text();
+            };
+            const auto bar = [progress](int id) {
+                return progress->findChild<QProgressBar*>(QString::number(id))->value();
+            };
+            m_samples.push_back({text(1018), text(1019), bar(1011), bar(1012)});
+            if (onSample)
+                onSample(m_samples.back());
+        });
+        watch->start();
+    }
+
+    static void Pick(QWidget* dialog, int radio, int format, const QString& title)
+    {
+        dialog->findChild<QRadioButton*>(QString::number(radio))->click();
+        if (format >= 0)
+            dialog->findChild<QComboBox*>("1105")->setCurrentIndex(format);
+        if (!title.isNull())
+            dialog->findChild<QLineEdit*>("1075")->setText(title);
+    }
+    static void Start(QWidget* dialog, int id) { dialog->findChild<QPushButton*>(QString::number(id))->click(); }
+
+    void Convert() { static_cast<QPushButton*>(Control(1004))->click(); }
+    void Merge() { static_cast<QPushButton*>(Control(1099))->click(); }
+    void JoinTab() { m_dlg->Tabs()->setCurrentIndex(CMorvaneDlg::kJoinTab); }
+    QString Status(int row) const { return m_dlg->FileList()->topLevelItem(row)->text(5); }
+    bool Checked(int row) const { return m_dlg->FileList()->IsRowChecked(row); }
+    QString Out(const QString& name) const { return m_out.path() + "/" + name; }
+    // A copy of a fixture under another name.
+    QString Copy(const char* fixture, const QString& name)
+    {
+        const QString path = m_inputs.path() + "/" + name;
+        EXPECT_TRUE(QFile::copy(Media(fixture), path));
+        return path;
+    }
+
+    QTemporaryDir m_out;
+    QTemporaryDir m_inputs;
+    std::vector<ProgressSample> m_samples;
+    int m_settingsShown = 0;
+};
+
+TEST_F(LaunchTest, AnIndirectCutOfTheMarkedSpanReportsItsProgressAndItsSuccess)
+{
+    Add({Media("long_h264_aac.mp4")});
+    DragTo(100);  // 3 s
+    m_dlg->OnStartPoint();
+    DragTo(500);  // 15 s
+    m_dlg->OnEndPoint();
+    ASSERT_EQ(Text(1023), "00:00:03.000");
+    ASSERT_EQ(Text(1024), "00:00:15.000");
+
+    WhenOpen<CFileInfomation>([](CFileInfomation* dlg) {
+        EXPECT_EQ(dlg->findChild<QLineEdit*>("1075")->text(), "long_h264_aac");
+        Pick(dlg, 1007, 0, "clip");
+        Start(dlg, 1194);
+    });
+    WatchProgress();
+    Convert();
+
+    ASSERT_EQ(m_settingsShown, 1);
+    EXPECT_EQ(m_messages, QStringList({LanguageText("TISHI", "jqcg")}));
+    EXPECT_EQ(m_opened, QStringList({m_out.path()}));
+    EXPECT_FALSE(m_dlg->ProgressDialog()->isVisible());
+
+    // The progress lines and bars followed the worker.
+    ASSERT_GE(m_samples.size(), 3u);
+    int lastBar = 0;
+    bool sawProgress = false;
+    for (const ProgressSample& s : m_samples) {
+        if (s.total == "...")
+            continue;  // before the first tick
+        EXPECT_EQ(s.total, "0 of 1 files");
+        EXPECT_EQ(s.totalBar, 0);
+        EXPECT_GE(s.currentBar, lastBar);
+        lastBar = s.currentBar;
+        EXPECT_TRUE(s.current.startsWith(Media("long_h264_aac.mp4") + "   ")) << s.current.toStdString();
+        EXPECT_TRUE(s.current.endsWith(QString::number(s.currentBar) + "% done")) << s.current.toStdString();
+        sawProgress = sawProgress || (s.currentBar > 0 && s.currentBar < 100);
+    }
+    EXPECT_TRUE(sawProgress);
+
+    const MediaFacts facts = AnalyzeMedia(Out("clip.mp4").toStdString());
+    ASSERT_TRUE(facts.opened);
+    EXPECT_EQ(facts.video_codec, AV_CODEC_ID_MPEG4);
+    EXPECT_EQ(facts.audio_codec, AV_CODEC_ID_AAC);
+    EXPECT_EQ(facts.decode_errors, 0);
+    EXPECT_NEAR(facts.VideoSeconds(), 12.0, 0.25);
+    EXPECT_NEAR(facts.audio_end_s - facts.audio_start_s, 12.0, 0.25);
+}
+
+TEST_F(LaunchTest, DirectCutsOfMovieAviCountUpTheirNames)
+{
+    Add({Copy("mpeg4_mp3.avi", "movie.avi")});
+    for (const char* expected : {"movie.avi", "movie(0).avi", "movie(1).avi"}) {
+        WhenOpen<CFileInfomation>([](CFileInfomation* dlg) { Start(dlg, 1194); });
+        Convert();
+        EXPECT_TRUE(QFile::exists(Out(expected))) << expected;
+    }
+    EXPECT_EQ(m_settingsShown, 3);
+    EXPECT_EQ(m_messages.count(LanguageText("TISHI", "jqcg")), 3);
+    const MediaFacts facts = AnalyzeMedia(Out("movie(1).avi").toStdString());
+    ASSERT_TRUE(facts.opened);
+    EXPECT_EQ(facts.video_codec, AV_CODEC_ID_MPEG4);
+    EXPECT_NEAR(facts.VideoSeconds(), 6.0, 0.3);
+}
+
+TEST_F(LaunchTest, ConvertAndMergeRefuseWithoutFiles)
+{
+    WhenOpen<CFileInfomation>([](CFileInfomation* dlg) { dlg->reject(); });
+    Convert();
+    JoinTab();
+    Merge();
+    EXPECT_EQ(m_settingsShown, 0);
+    EXPECT_EQ(m_messages, QStringList({LanguageText("TISHI", "qxtjsp"), LanguageText("TISHI", "qxtjsp")}));
+
+    Add({Media("h264_aac.mp4"), Media("h264_aac_b.mp4")});
+    m_dlg->FileList()->SetRowChecked(1, false);
+    Merge();
+    EXPECT_EQ(m_settingsShown, 0);
+    EXPECT_EQ(m_messages.last(), LanguageText("TISHI", "zslgwj"));
+}
+
+TEST_F(LaunchTest, ACancelledSettingsDialogStartsNothing)
+{
+    Add({Media("h264_aac.mp4")});
+    WhenOpen<CFileInfomation>([](CFileInfomation* dlg) { QTest::keyClick(dlg, Qt::Key_Escape); });
+    WatchProgress();
+    Convert();
+    EXPECT_EQ(m_settingsShown, 1);
+    EXPECT_TRUE(m_samples.empty());
+    EXPECT_TRUE(m_messages.isEmpty());
+    EXPECT_TRUE(QDir(m_out.path()).isEmpty());
+}
+
+TEST_F(LaunchTest, AFileNameWithoutExtensionIsRefusedForADirectCutButReencodes)
+{
+    Add({Copy("h264_aac.mp4", "movie")});
+    WhenOpen<CFileInfomation>([](CFileInfomation* dlg) {
+        EXPECT_EQ(dlg->findChild<QLineEdit*>("1075")->text(), "movie");
+        Start(dlg, 1194);
+    });
+    WatchProgress();
+    Convert();
+    ASSERT_EQ(m_messages.size(), 1);
+    EXPECT_TRUE(m_messages[0].contains("no extension"));
+    EXPECT_TRUE(m_samples.empty());
+    EXPECT_TRUE(QDir(m_out.path()).isEmpty());
+
+    WhenOpen<CFileInfomation>([](CFileInfomation* dlg) {
+        Pick(dlg, 1007, 2, QString());
+        Start(dlg, 1194);
+    });
+    Convert();
+    EXPECT_EQ(m_messages.last(), LanguageText("TISHI", "jqcg"));
+    EXPECT_TRUE(AnalyzeMedia(Out("movie.avi").toStdString()).opened);
+}
+
+TEST_F(LaunchTest, ADirectJoinOfTwoFilesOfOneKindMarksBothDone)
+{
+    JoinTab();
+    Add({Media("h264_aac.mp4"), Media("h264_640.mp4"), Media("h264_aac_b.mp4")});
+    m_dlg->FileList()->SetRowChecked(1, false);  // only neighbouring checked rows are compared
+    WhenOpen<CSettings>([](CSettings* dlg) { Start(dlg, 1); });
+    Merge();
+
+    EXPECT_EQ(m_messages, QStringList({LanguageText("TISHI", "hbcg")}));
+    EXPECT_EQ(m_opened, QStringList({m_out.path()}));
+    EXPECT_EQ(Status(0), LanguageText("TISHI", "wc"));
+    EXPECT_EQ(Status(1), LanguageText("JIEMIAN", "zb"));
+    EXPECT_EQ(Status(2), LanguageText("TISHI", "wc"));
+    EXPECT_FALSE(Checked(0));
+    EXPECT_FALSE(Checked(1));
+    EXPECT_FALSE(Checked(2));
+    const MediaFacts facts = AnalyzeMedia(Out(LanguageText("JIEMIAN", "hbhwj") + ".mp4").toStdString());
+    ASSERT_TRUE(facts.opened);
+    EXPECT_EQ(facts.video_codec, AV_CODEC_ID_H264);
+    EXPECT_NEAR(facts.VideoSeconds(), 14.0, 0.3);
+}
+
+TEST_F(LaunchTest, ADirectJoinOfDifferentKindsIsRefusedAfterTheSettingsButReencodes)
+{
+    JoinTab();
+    Add({Media("h264_aac.mp4"), Media("h264_640.mp4")});
+    WhenOpen<CSettings>([](CSettings* dlg) { Start(dlg, 1); });
+    WatchProgress();
+    Merge();
+    EXPECT_EQ(m_settingsShown, 1);
+    EXPECT_EQ(m_messages, QStringList({LanguageText("TISHI", "bnzjhb")}));
+    EXPECT_TRUE(m_samples.empty());
+    EXPECT_TRUE(QDir(m_out.path()).isEmpty());
+
+    WhenOpen<CSettings>([](CSettings* dlg) {
+        Pick(dlg, 1007, 2, "mixed");
+        Start(dlg, 1);
+    });
+    Merge();
+    EXPECT_EQ(m_messages.last(), LanguageText("TISHI", "hbcg"));
+    const MediaFacts facts = AnalyzeMedia(Out("mixed.avi").toStdString());
+    ASSERT_TRUE(facts.opened);
+    EXPECT_EQ(facts.width, 320);
+    EXPECT_NEAR(facts.VideoSeconds(), 13.0, 0.4);
+}
+
+TEST_F(LaunchTest, AJoinWhoseSecondFileFailsReportsTheFailureAndOpensTheHelp)
+{
+    JoinTab();
+    const QString second = Copy("h264_aac_b.mp4", "second.mp4");
+    Add({Media("h264_aac.mp4"), second, Media("long_h264_aac.mp4")});
+    ASSERT_TRUE(QFile::remove(second));  // gone by the time the worker reaches it
+
+    WhenOpen<CSettings>([](CSettings* dlg) {
+        Pick(dlg, 1007, 0, "three");
+        Start(dlg, 1);
+    });
+    bool sawThird = false;
+    WatchProgress([&](const ProgressSample& s) {
+        sawThird = sawThird || s.current.startsWith(Media("long_h264_aac.mp4"));
+        if (sawThird) {
+            // While the third runs the first is done and the second failed.
+            EXPECT_EQ(Status(1), LanguageText("TISHI", "sb"));
+        }
+    });
+    Merge();
+
+    ASSERT_TRUE(sawThird) << "no poll while the third file ran";
+    EXPECT_EQ(m_messages, QStringList({LanguageText("TISHI", "hbsb")}));
+    EXPECT_EQ(m_opened, QStringList({LanguageText("APPLICATION", "url")}));
+    EXPECT_EQ(Status(0), LanguageText("TISHI", "wc"));
+    EXPECT_FALSE(Checked(0));
+    EXPECT_EQ(Status(1), LanguageText("TISHI", "sb"));
+    EXPECT_TRUE(Checked(1));
+    // The pass ends at the failure report: the third keeps its text and tick.
+    EXPECT_EQ(Status(2), LanguageText("JIEMIAN", "zb"));
+    EXPECT_TRUE(Checked(2));
+    // Processed, not succeeded: the count is the input the worker is on.
+    bool sawCount = false;
+    for (const ProgressSample& s : m_samples)
+        sawCount = sawCount || (s.total == "2 of 3 files" && s.totalBar == 66);
+    EXPECT_TRUE(sawCount);
+}
+
+TEST_F(LaunchTest, StopDuringACutEndsItQuietlyWithAFinishedFile)
+{
+    Add({Media("long_h264_aac.mp4")});
+    WhenOpen<CFileInfomation>([](CFileInfomation* dlg) {
+        Pick(dlg, 1007, 0, "stopped");
+        Start(dlg, 1194);
+    });
+    WatchProgress([this](const ProgressSample& s) {
+        if (s.currentBar >= 10)
+            m_dlg->ProgressDialog()->findChild<QPushButton*>("1000")->click();
+    });
+    Convert();
+    EXPECT_TRUE(m_messages.isEmpty());
+    EXPECT_TRUE(m_opened.isEmpty());
+    ASSERT_FALSE(m_samples.empty());
+    EXPECT_LT(m_samples.back().currentBar, 100);
+    const MediaFacts facts = AnalyzeMedia(Out("stopped.mp4").toStdString());
+    ASSERT_TRUE(facts.opened);
+    EXPECT_EQ(facts.decode_errors, 0);
+    EXPECT_GT(facts.VideoSeconds(), 2.0);
+    EXPECT_LT(facts.VideoSeconds(), 29.0);
+}
+
+TEST_F(LaunchTest, ClosingTheWindowDuringAJobStopsItBeforeTheRecordIsFreed)
+{
+    Add({Media("long_h264_aac.mp4")});
+    WhenOpen<CFileInfomation>([](CFileInfomation* dlg) {
+        Pick(dlg, 1007, 0, "closed");
+        Start(dlg, 1194);
+    });
+    WatchProgress([this](const ProgressSample& s) {
+        if (s.currentBar >= 5)
+            m_dlg->close();
+    });
+    m_dlg->show();
+    Convert();
+    EXPECT_EQ(g_pJob, nullptr);
+    EXPECT_FALSE(m_dlg->isVisible());
+    EXPECT_TRUE(m_messages.isEmpty());
+    const MediaFacts facts = AnalyzeMedia(Out("closed.mp4").toStdString());
+    EXPECT_TRUE(facts.opened);
+    EXPECT_EQ(facts.decode_errors, 0);
+}
+
+TEST_F(LaunchTest, MoreThan999TickedFilesAreRefusedBeforeTheSettings)
+{
+    JoinTab();
+    Add({Media("h264_aac.mp4")});
+    const QTreeWidgetItem* first = m_dlg->FileList()->topLevelItem(0);
+    QStringList texts;
+    for (int c = 0; c < 6; ++c)
+        texts << first->text(c);
+    for (int i = 0; i < 999; ++i)
+        m_dlg->FileList()->AddRow(texts, true);
+    WhenOpen<CSettings>([](CSettings* dlg) { dlg->reject(); });
+    Merge();
+    EXPECT_EQ(m_settingsShown, 0);
+    ASSERT_EQ(m_messages.size(), 1);
+    EXPECT_TRUE(m_messages[0].contains("999"));
+
+    m_dlg->FileList()->SetRowChecked(999, false);
+    Merge();
+    EXPECT_EQ(m_settingsShown, 1);
+}
+
+}  // namespace

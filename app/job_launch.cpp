@@ -21,6 +21,7 @@
 #include <QTreeWidgetItem>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -54,6 +55,26 @@ QString TitleOf(const QString& path)
     return dot < 0 ? name : name.left(dot);
 }
 
+// Marks a launch on the stack; a close asked for meanwhile runs at its end.
+class LaunchScope {
+public:
+    LaunchScope(bool& launching, std::function<void()> atEnd) : m_launching(launching), m_atEnd(std::move(atEnd))
+    {
+        m_launching = true;
+    }
+    ~LaunchScope()
+    {
+        m_launching = false;
+        m_atEnd();
+    }
+    LaunchScope(const LaunchScope&) = delete;
+    LaunchScope& operator=(const LaunchScope&) = delete;
+
+private:
+    bool& m_launching;
+    std::function<void()> m_atEnd;
+};
+
 OutputTarget TargetOf(const QString& folder, const QString& title, const QString& extension)
 {
     return {folder.toStdString(), title.toStdString(), extension.toStdString()};
@@ -77,9 +98,10 @@ void CMorvaneDlg::OnLaunchCut()
     }
     m_completedCount = 0;
 
+    const LaunchScope scope(m_launching, [this] { FinishPendingClose(); });
     CFileInfomation settings(this);
     settings.file_title = TitleOf(m_strCutFile);
-    if (settings.DoModal() != QDialog::Accepted)
+    if (settings.DoModal() != QDialog::Accepted || m_closePending)
         return;
 
     std::string output;
@@ -127,8 +149,9 @@ void CMorvaneDlg::OnLaunchJoin()
     }
     m_completedCount = 0;
 
+    const LaunchScope scope(m_launching, [this] { FinishPendingClose(); });
     CSettings settings(this);
-    if (settings.DoModal() != QDialog::Accepted)
+    if (settings.DoModal() != QDialog::Accepted || m_closePending)
         return;
 
     // The same-kind test comes after the settings: only a direct join needs it.
@@ -168,7 +191,11 @@ void CMorvaneDlg::StartJob(bool join)
     if (m_worker.joinable())
         m_worker.join();
     m_jobRunning = false;
-    if (m_closePending)
+}
+
+void CMorvaneDlg::FinishPendingClose()
+{
+    if (m_closePending && !m_launching)
         close();
 }
 

@@ -691,10 +691,12 @@ void CMorvaneDlg::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
-    // A running job is stopped first; the launch closes once its worker is joined.
-    if (m_jobRunning) {
+    // A running job is stopped first; the launch closes once its worker is
+    // joined, or once its settings dialog is answered.
+    if (m_launching) {
         m_closePending = true;
-        StopSequence();
+        if (m_jobRunning)
+            StopSequence();
         event->ignore();
         return;
     }

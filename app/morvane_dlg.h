@@ -130,6 +130,7 @@ private:
     void StopSequence();
     void KillPollTimer();
     void ShowMessage(const QString& text);
+    void FinishPendingClose();
     QLineEdit* Edit(int id) const;
 
     int m_completedCount = 0;
@@ -163,6 +164,7 @@ private:
     QImage m_lastSnapshot;           // drawn again when the file cannot be loaded
     std::thread m_worker;
     bool m_adding = false;
+    bool m_launching = false;   // Convert or Merge is on the stack
     bool m_jobRunning = false;  // from the worker's start until it has been joined
     int m_pollTimerId = 0;      // timer 1
     bool m_closePending = false;

@@ -360,6 +360,24 @@ TEST_F(LaunchTest, ClosingTheWindowDuringAJobStopsItBeforeTheRecordIsFreed)
     EXPECT_EQ(facts.decode_errors, 0);
 }
 
+TEST_F(LaunchTest, ClosingTheWindowUnderTheSettingsDialogClosesOnceItIsAnsweredAndStartsNothing)
+{
+    Add({Media("h264_aac.mp4")});
+    m_dlg->show();
+    WhenOpen<CFileInfomation>([this](CFileInfomation* dlg) {
+        m_dlg->close();
+        EXPECT_NE(g_pJob, nullptr);  // still in use by the launch
+        Start(dlg, 1194);
+    });
+    WatchProgress();
+    Convert();
+    EXPECT_EQ(m_settingsShown, 1);
+    EXPECT_TRUE(m_samples.empty());
+    EXPECT_EQ(g_pJob, nullptr);
+    EXPECT_FALSE(m_dlg->isVisible());
+    EXPECT_TRUE(QDir(m_out.path()).isEmpty());
+}
+
 TEST_F(LaunchTest, MoreThan999TickedFilesAreRefusedBeforeTheSettings)
 {
     JoinTab();

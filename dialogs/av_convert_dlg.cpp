@@ -7,11 +7,13 @@
 #include "settings_file.h"
 
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -68,6 +70,13 @@ CAVConvertDlg::CAVConvertDlg(QWidget* parent) : QDialog(parent)
     dialogs::PlaceControl(m_lineTotal, kLineTotal, units);
     dialogs::PlaceControl(m_barTotal, kBarTotal, units);
     dialogs::PlaceControl(m_btnStop, kStop, units);
+
+    // A line that mixes Latin and CJK text is laid out with the taller
+    // fallback font; the template's 8 units would cut its bottom off.
+    const int lineHeight = QFontMetrics(font()).size(Qt::TextSingleLine, QStringLiteral("Ag_\u5b8c\u4e86")).height();
+    for (QLabel* label : {m_captionCurrent, static_cast<QLabel*>(m_lineCurrent), m_captionTotal,
+                          static_cast<QLabel*>(m_lineTotal)})
+        label->resize(label->width(), std::max(label->height(), lineHeight));
 
     connect(m_btnStop, &QPushButton::clicked, this, &CAVConvertDlg::StopJob);
 }

@@ -5,6 +5,7 @@
 //   morvane_screenshots --screen OUT.png    (the whole screen, e.g. with build/morvane on it)
 //
 // e.g. morvane_screenshots shots english.ini media/h264_aac.mp4 400 media/*.mp4
+#include "av_convert_dlg.h"
 #include "bitmap_slider.h"
 #include "check_list_ctrl.h"
 #include "morvane_dlg.h"
@@ -91,5 +92,18 @@ int main(int argc, char** argv)
     if (QTreeWidgetItem* second = dialog.FileList()->topLevelItem(1))
         dialog.FileList()->setCurrentItem(second);
     Save(&dialog, stem + QStringLiteral("-join.png"));
+
+    // The progress dialog as the poll fills it, shown without a job.
+    CAVConvertDlg* progress = dialog.ProgressDialog();
+    progress->OnInitDialog();
+    progress->SetCurrentText(QFileInfo(cutFile).fileName() + QStringLiteral("   40% ") +
+                             i18n::g_uiStrings.Text(QStringLiteral("TISHI"), QStringLiteral("wjwc")));
+    progress->SetCurrentPos(40);
+    progress->SetTotalPos(0);
+    progress->show();
+    if (!QTest::qWaitForWindowExposed(progress))
+        QTextStream(stderr) << "the progress dialog was not exposed\n";
+    Save(progress, outDir + QStringLiteral("/progress-") + QFileInfo(language).baseName() + QStringLiteral(".png"));
+    progress->hide();
     return 0;
 }

@@ -745,26 +745,19 @@ bool CMorvaneDlg::eventFilter(QObject* watched, QEvent* event)
 // A press on the window's background moves the window.
 void CMorvaneDlg::mousePressEvent(QMouseEvent* event)
 {
-    if (event->button() == Qt::LeftButton) {
-        if (windowHandle() && windowHandle()->startSystemMove())
-            return;
-        m_movingWindow = true;
-        m_grabOffset = event->globalPosition().toPoint() - frameGeometry().topLeft();
-        return;
-    }
-    QDialog::mousePressEvent(event);
+    if (!m_drag.Press(this, event))
+        QDialog::mousePressEvent(event);
 }
 
 void CMorvaneDlg::mouseMoveEvent(QMouseEvent* event)
 {
-    if (m_movingWindow)
-        move(event->globalPosition().toPoint() - m_grabOffset);
+    m_drag.Move(this, event);
     QDialog::mouseMoveEvent(event);
 }
 
 void CMorvaneDlg::mouseReleaseEvent(QMouseEvent* event)
 {
-    m_movingWindow = false;
+    m_drag.Release();
     QDialog::mouseReleaseEvent(event);
 }
 

@@ -2,6 +2,7 @@
 // The main window: a cut tab (one file, its preview, the timeline and the cut
 // points) and a join tab (the list of files to join), sharing one window.
 
+#include "window_drag.h"
 #include <QColor>
 #include <QDialog>
 #include <QIcon>
@@ -168,6 +169,5 @@ private:
     bool m_jobRunning = false;  // from the worker's start until it has been joined
     int m_pollTimerId = 0;      // timer 1
     bool m_closePending = false;
-    bool m_movingWindow = false;
-    QPoint m_grabOffset;
+    WindowDrag m_drag;
 };

@@ -232,25 +232,18 @@ bool CSettings::eventFilter(QObject* watched, QEvent* event)
 // A press anywhere on the client area moves the window, as the title bar would.
 void CSettings::mousePressEvent(QMouseEvent* event)
 {
-    if (event->button() == Qt::LeftButton) {
-        if (windowHandle() && windowHandle()->startSystemMove())
-            return;
-        m_movingWindow = true;
-        m_grabOffset = event->globalPosition().toPoint() - frameGeometry().topLeft();
-        return;
-    }
-    QDialog::mousePressEvent(event);
+    if (!m_drag.Press(this, event))
+        QDialog::mousePressEvent(event);
 }
 
 void CSettings::mouseMoveEvent(QMouseEvent* event)
 {
-    if (m_movingWindow)
-        move(event->globalPosition().toPoint() - m_grabOffset);
+    m_drag.Move(this, event);
     QDialog::mouseMoveEvent(event);
 }
 
 void CSettings::mouseReleaseEvent(QMouseEvent* event)
 {
-    m_movingWindow = false;
+    m_drag.Release();
     QDialog::mouseReleaseEvent(event);
 }

@@ -4,6 +4,7 @@
 // records the choices in JoinChoice and closes once the name and the folder
 // have passed their tests; the main window then starts the join.
 
+#include "window_drag.h"
 #include <QDialog>
 #include <QPoint>
 #include <QString>
@@ -56,6 +57,5 @@ private:
     QLineEdit* m_editFolder;        // 1003
     QLineEdit* m_editTitle;         // 1075
     QPushButton* m_btnStart;        // 1
-    bool m_movingWindow = false;
-    QPoint m_grabOffset;
+    WindowDrag m_drag;
 };

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "conversion_job.h"
+#include "exact_cut.h"
 #include "job_setup.h"
 #include "preview.h"
 #include "probe.h"
@@ -29,9 +30,11 @@ const char kKeepSourceRate[] = "source rate";
 const char kUsage[] =
     "usage:\n"
     "  morvane-cli probe FILE...\n"
-    "  morvane-cli cut FILE --start HH:MM:SS.mmm --end HH:MM:SS.mmm --out FOLDER [--title T] [ENCODING]\n"
+    "  morvane-cli cut FILE --start HH:MM:SS.mmm --end HH:MM:SS.mmm --out FOLDER [--title T] [--exact | ENCODING]\n"
     "  morvane-cli join FILE FILE... --out FOLDER [--title T] [ENCODING]\n"
     "  morvane-cli preview FILE SECONDS OUT.jpg\n"
+    "--exact: a direct cut that starts and ends exactly at the points given, re-encoding\n"
+    "  only the pictures around them (H.264, HEVC, MPEG-4 Part 2; others cut at key pictures)\n"
     "ENCODING (re-encode; without it packets are copied):\n"
     "  --format N (0-6) [--video-rate \"3000 kbps\"] [--size 320*240] [--fps \"25.0 fps\"]\n"
     "  [--audio-rate \"128 kbps\"] [--sample-rate \"44100 Hz\"]\n"
@@ -109,6 +112,7 @@ int RunProbe(const std::vector<std::string>& files)
 struct Arguments {
     std::vector<std::string> files;
     std::map<std::string, std::string> options;
+    bool exact = false;  // --exact, a flag without a value
 };
 
 const char* const kValueOptions[] = {"--start", "--end",  "--out",         "--title",
@@ -121,6 +125,10 @@ bool ParseArguments(int argc, char** argv, int first, Arguments* args, std::stri
         const std::string a = argv[i];
         if (a.rfind("--", 0) != 0) {
             args->files.push_back(a);
+            continue;
+        }
+        if (a == "--exact") {
+            args->exact = true;
             continue;
         }
         bool known = false;
@@ -269,6 +277,24 @@ int Refused(LaunchRefusal why)
     return kExitFailed;
 }
 
+// --exact on the job; a file it cannot handle is cut at key pictures, and
+// the user is told so.
+bool ApplyExactChoice(ConversionJob* job, const Arguments& args, const EncodingChoice& choice)
+{
+    job->exact_cut = 0;
+    if (!args.exact)
+        return true;
+    if (!choice.direct)
+        return false;
+    std::string why;
+    if (ExactCutPossible(job->input_paths[0], &why))
+        job->exact_cut = 1;
+    else
+        std::fprintf(stderr, "morvane-cli: no exact cut for this file (%s): cutting at key pictures\n",
+                     why.c_str());
+    return true;
+}
+
 int RunCut(const Arguments& args)
 {
     if (args.files.size() != 1)
@@ -297,6 +323,8 @@ int RunCut(const Arguments& args)
                                          target, choice, &output);
     if (why != LaunchRefusal::None)
         return Refused(why);
+    if (!ApplyExactChoice(job, args, choice))
+        return Usage("--exact is a way of cutting directly; it does not go with --format");
     return RunJob(job, false, output);
 }
 

@@ -26,6 +26,7 @@ void InitConversionJob(ConversionJob* job)
     job->input_paths = nullptr;
     job->output_paths = nullptr;
     job->input_count = 0;
+    job->exact_cut = 0;
 }
 
 char** AllocPathArray(int n)

@@ -98,6 +98,9 @@ struct ConversionJob {
     std::atomic<int32_t> current_input;
     int32_t display_count;
     int32_t input_count;
+    // Direct cuts only: re-encode the pictures around the cut points so the
+    // output starts and ends exactly there (1), or cut at key pictures (0).
+    uint8_t exact_cut;
 };
 
 static_assert(std::atomic<int32_t>::is_always_lock_free, "exchanged fields must be lock-free");

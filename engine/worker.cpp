@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "conversion_job.h"
+#include "exact_cut.h"
 #include "job_output.h"
 #include "reencode.h"
 
@@ -486,7 +487,12 @@ void ConversionWorker(ConversionJob* job)
             break;  // the output is still finished below
         InputRun run;
         run.index = job->current_input;
-        ProcessInput(job, out, run);
+        if (ExactCutApplies(job, run.index)) {
+            if (!RunExactCut(job, run.index))  // a loop of its own, with its own output
+                MarkFailed(job, run);
+        } else {
+            ProcessInput(job, out, run);
+        }
         ClearInputHandles(job);
         if (!Cancelled(job) && !run.failed)
             job->input_status[run.index] = kInputDone;

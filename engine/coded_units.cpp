@@ -1,0 +1,208 @@
+#include "coded_units.h"
+
+namespace {
+
+// Offset of the next 00 00 01 at or after `from`, `size` when none.
+size_t FindStartCode(const uint8_t* p, size_t size, size_t from)
+{
+    for (size_t i = from; i + 2 < size; ++i) {
+        if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1)
+            return i;
+    }
+    return size;
+}
+
+uint32_t ReadBigEndian(const uint8_t* p, int n)
+{
+    uint32_t v = 0;
+    for (int i = 0; i < n; ++i)
+        v = (v << 8) | p[i];
+    return v;
+}
+
+class BitReader {
+public:
+    explicit BitReader(Bytes rbsp) : bits_(std::move(rbsp)) {}
+    int Bit()
+    {
+        if (pos_ >= bits_.size() * 8)
+            return -1;
+        const int b = (bits_[pos_ / 8] >> (7 - pos_ % 8)) & 1;
+        ++pos_;
+        return b;
+    }
+    int Ue()
+    {
+        int zeros = 0;
+        for (int b = Bit(); b == 0; b = Bit()) {
+            if (++zeros > 31)
+                return -1;
+        }
+        if (pos_ > bits_.size() * 8)
+            return -1;
+        uint32_t value = 0;
+        for (int i = 0; i < zeros; ++i) {
+            const int b = Bit();
+            if (b < 0)
+                return -1;
+            value = (value << 1) | static_cast<uint32_t>(b);
+        }
+        return static_cast<int>((1u << zeros) - 1 + value);
+    }
+
+private:
+    Bytes bits_;
+    size_t pos_ = 0;
+};
+
+}  // namespace
+
+std::vector<CodedUnit> SplitStartCodeUnits(const uint8_t* data, size_t size)
+{
+    std::vector<CodedUnit> units;
+    size_t at = FindStartCode(data, size, 0);
+    while (at < size) {
+        const size_t begin = at + 3;
+        const size_t next = FindStartCode(data, size, begin);
+        size_t end = next;
+        while (end > begin && data[end - 1] == 0)
+            --end;  // a four-byte start code's leading zero, or trailing zeros
+        if (end > begin)
+            units.push_back({data + begin, end - begin});
+        at = next;
+    }
+    return units;
+}
+
+bool SplitLengthUnits(const uint8_t* data, size_t size, int length_size, std::vector<CodedUnit>* units)
+{
+    size_t at = 0;
+    while (at + static_cast<size_t>(length_size) <= size) {
+        const size_t n = ReadBigEndian(data + at, length_size);
+        at += static_cast<size_t>(length_size);
+        if (n > size - at)
+            return false;
+        units->push_back({data + at, n});
+        at += n;
+    }
+    return at == size;
+}
+
+void AppendLengthUnit(Bytes& out, const uint8_t* data, size_t size, int length_size)
+{
+    for (int i = length_size - 1; i >= 0; --i)
+        out.push_back(static_cast<uint8_t>(size >> (8 * i)));
+    out.insert(out.end(), data, data + size);
+}
+
+Bytes StartCodesToLengths(const uint8_t* data, size_t size, int length_size)
+{
+    Bytes out;
+    out.reserve(size + 16);
+    for (const CodedUnit& u : SplitStartCodeUnits(data, size))
+        AppendLengthUnit(out, u.data, u.size, length_size);
+    return out;
+}
+
+int ReadLeadingUe(const uint8_t* data, size_t size, size_t skip_bytes)
+{
+    Bytes rbsp;
+    int zeros = 0;
+    for (size_t i = 0; i < size && rbsp.size() < skip_bytes + 8; ++i) {
+        if (zeros >= 2 && data[i] == 3) {
+            zeros = 0;  // emulation prevention byte
+            continue;
+        }
+        zeros = data[i] == 0 ? zeros + 1 : 0;
+        rbsp.push_back(data[i]);
+    }
+    if (rbsp.size() <= skip_bytes)
+        return -1;
+    rbsp.erase(rbsp.begin(), rbsp.begin() + static_cast<std::ptrdiff_t>(skip_bytes));
+    return BitReader(std::move(rbsp)).Ue();
+}
+
+bool ParseAvcConfig(const uint8_t* data, size_t size, AvcConfig* config)
+{
+    if (size < 7 || data[0] != 1)
+        return false;
+    config->profile = data[1];
+    config->compatibility = data[2];
+    config->level = data[3];
+    config->length_size = (data[4] & 3) + 1;
+    size_t at = 5;
+    for (std::vector<Bytes>* list : {&config->sps, &config->pps}) {
+        if (at >= size)
+            return false;
+        const int count = list == &config->sps ? data[at] & 0x1f : data[at];
+        ++at;
+        for (int i = 0; i < count; ++i) {
+            if (at + 2 > size)
+                return false;
+            const size_t n = ReadBigEndian(data + at, 2);
+            at += 2;
+            if (n > size - at)
+                return false;
+            list->emplace_back(data + at, data + at + n);
+            at += n;
+        }
+    }
+    config->rest.assign(data + at, data + size);
+    return true;
+}
+
+Bytes WriteAvcConfig(const AvcConfig& config)
+{
+    Bytes out = {1, config.profile, config.compatibility, config.level,
+                 static_cast<uint8_t>(0xfc | (config.length_size - 1)),
+                 static_cast<uint8_t>(0xe0 | config.sps.size())};
+    auto put = [&out](const Bytes& unit) {
+        out.push_back(static_cast<uint8_t>(unit.size() >> 8));
+        out.push_back(static_cast<uint8_t>(unit.size()));
+        out.insert(out.end(), unit.begin(), unit.end());
+    };
+    for (const Bytes& s : config.sps)
+        put(s);
+    out.push_back(static_cast<uint8_t>(config.pps.size()));
+    for (const Bytes& p : config.pps)
+        put(p);
+    out.insert(out.end(), config.rest.begin(), config.rest.end());
+    return out;
+}
+
+bool ParseHevcConfig(const uint8_t* data, size_t size, int* length_size, std::vector<Bytes>* units)
+{
+    if (size < 23 || data[0] != 1)
+        return false;
+    *length_size = (data[21] & 3) + 1;
+    const int arrays = data[22];
+    size_t at = 23;
+    for (int a = 0; a < arrays; ++a) {
+        if (at + 3 > size)
+            return false;
+        const size_t count = ReadBigEndian(data + at + 1, 2);
+        at += 3;
+        for (size_t i = 0; i < count; ++i) {
+            if (at + 2 > size)
+                return false;
+            const size_t n = ReadBigEndian(data + at, 2);
+            at += 2;
+            if (n > size - at)
+                return false;
+            units->emplace_back(data + at, data + at + n);
+            at += n;
+        }
+    }
+    return true;
+}
+
+bool HasMpeg4VolHeader(const uint8_t* data, size_t size)
+{
+    for (size_t at = FindStartCode(data, size, 0); at + 3 < size; at = FindStartCode(data, size, at + 3)) {
+        if (data[at + 3] >= 0x20 && data[at + 3] <= 0x2f)
+            return true;
+        if (data[at + 3] == 0xb6)
+            return false;  // the picture itself starts
+    }
+    return false;
+}

@@ -1,0 +1,848 @@
+#include "exact_cut.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <vector>
+
+#include "coded_units.h"
+#include "conversion_job.h"
+#include "matching_encoder.h"
+#include "media_input.h"
+
+namespace {
+
+// Re-encoding one picture costs about this many copied packets: the weight of
+// the re-encoded parts in the progress.
+constexpr int kEncodeWeight = 12;
+// Pictures read past the first key picture beyond the end point, so the
+// leading pictures decoded after it are seen too.
+constexpr int kPacketsPastEnd = 16;
+
+enum class CutCodec { H264, Hevc, Mpeg4 };
+
+bool SameFamily(const char* name, const char* a, const char* b)
+{
+    return std::strstr(name, a) || (b && std::strstr(name, b));
+}
+
+// Containers whose track timing can hide the start of the first sound packet.
+bool ContainerTrimsSound(const AVOutputFormat* format)
+{
+    return SameFamily(format->name, "mp4", "mov") || std::strstr(format->name, "3gp") ||
+           std::strstr(format->name, "ipod");
+}
+
+bool ContainerHandled(CutCodec codec, const AVOutputFormat* format)
+{
+    const bool mp4_or_mkv = SameFamily(format->name, "mp4", "mov") || std::strstr(format->name, "matroska");
+    if (codec == CutCodec::Mpeg4)
+        return mp4_or_mkv || std::strcmp(format->name, "avi") == 0;
+    return mp4_or_mkv;
+}
+
+// Codec and container: null `why` when an exact cut can be made.
+bool ClassifySource(const AVStream* st, const char* output_path, CutCodec* codec, std::string* why)
+{
+    const AVCodecParameters* par = st->codecpar;
+    switch (par->codec_id) {
+    case AV_CODEC_ID_H264: *codec = CutCodec::H264; break;
+    case AV_CODEC_ID_HEVC: *codec = CutCodec::Hevc; break;
+    case AV_CODEC_ID_MPEG4: *codec = CutCodec::Mpeg4; break;
+    default:
+        *why = std::string("the codec ") + avcodec_get_name(par->codec_id) + " is not re-encoded";
+        return false;
+    }
+    if (!MatchingEncoderAvailable(par, why))
+        return false;
+    const AVOutputFormat* format = av_guess_format(nullptr, output_path, nullptr);
+    if (!format || !ContainerHandled(*codec, format)) {
+        *why = "the container is not handled";
+        return false;
+    }
+    // Parameter sets must come in a configuration record, so both parts' can be stored.
+    const bool record = par->extradata_size > 6 && par->extradata[0] == 1;
+    if (*codec != CutCodec::Mpeg4 && !record) {
+        *why = "the stream has no configuration record";
+        return false;
+    }
+    if (*codec == CutCodec::Mpeg4 && par->video_delay > 0) {
+        *why = "MPEG-4 with B-pictures is not handled";
+        return false;
+    }
+    return true;
+}
+
+struct Scanned {
+    int64_t pts = AV_NOPTS_VALUE;
+    int64_t dts = AV_NOPTS_VALUE;
+    int64_t duration = 0;
+    bool key = false;
+    bool clean = false;  // a copy may begin here: no reference to earlier pictures
+};
+
+struct Plan {
+    int64_t start = 0, end = 0;  // [start, end) on the video stream's clock
+    int64_t first_pts = 0;       // becomes 0 in the output
+    int64_t end_pts = 0;         // end of the last picture
+    int64_t frame_duration = 1;
+    int copy_begin = -1, copy_end = -1;  // scanned indices, decoding order
+    std::vector<bool> dropped;           // leading pictures of the first copied key picture
+    int64_t copy_min = 0, copy_max = 0;
+    int head_feed_end = -1;  // the last packet the head's decoder needs
+    int tail_from = -1;      // where the tail's decoder starts
+    int head_count = 0, copy_count = 0, tail_count = 0;
+    int64_t head_dts_shift = 0;
+    bool HasCopy() const { return copy_begin >= 0; }
+};
+
+bool IsCleanStart(CutCodec codec, int length_size, const AVPacket* pkt)
+{
+    if (!(pkt->flags & AV_PKT_FLAG_KEY))
+        return false;
+    if (codec == CutCodec::Mpeg4)
+        return HasMpeg4VolHeader(pkt->data, static_cast<size_t>(pkt->size));
+    std::vector<CodedUnit> units;
+    if (!SplitLengthUnits(pkt->data, static_cast<size_t>(pkt->size), length_size, &units))
+        return false;
+    for (const CodedUnit& u : units) {
+        if (codec == CutCodec::H264 && H264UnitType(u) == kH264Idr)
+            return true;
+        if (codec == CutCodec::Hevc && HevcUnitType(u) >= kHevcIrapFirst && HevcUnitType(u) <= kHevcIrapLast)
+            return true;
+    }
+    return false;
+}
+
+// Pictures decoded after key picture `k`, before the next one, but shown
+// before it.
+std::vector<int> LeadingPictures(const std::vector<Scanned>& scan, int k)
+{
+    std::vector<int> leading;
+    for (int i = k + 1; i < static_cast<int>(scan.size()) && !scan[i].key; ++i) {
+        if (scan[i].pts < scan[k].pts)
+            leading.push_back(i);
+    }
+    return leading;
+}
+
+int CountPictures(const std::vector<Scanned>& scan, int64_t from, int64_t to)  // [from, to)
+{
+    return static_cast<int>(std::count_if(scan.begin(), scan.end(),
+                                          [&](const Scanned& s) { return s.pts >= from && s.pts < to; }));
+}
+
+// The copied run that begins at clean key picture `k`: up to the last key
+// picture whose preceding pictures all lie before the end point.
+bool TryCopyFrom(const std::vector<Scanned>& scan, int k, bool reached_eof, CutCodec codec, Plan* plan)
+{
+    const int n = static_cast<int>(scan.size());
+    std::vector<bool> dropped(scan.size(), false);
+    const std::vector<int> leading = LeadingPictures(scan, k);
+    if (!leading.empty() && codec != CutCodec::Hevc)
+        return false;  // leading pictures would need the previous group
+    for (int i : leading)
+        dropped[i] = true;
+    int64_t max_pts = INT64_MIN, best_max = INT64_MIN;
+    int best_end = -1;
+    for (int j = k + 1; j <= n; ++j) {
+        if (!dropped[j - 1])
+            max_pts = std::max(max_pts, scan[j - 1].pts);
+        if (max_pts >= plan->end)
+            break;
+        if (j == n ? reached_eof : scan[j].key) {
+            best_end = j;
+            best_max = max_pts;
+        }
+    }
+    if (best_end < 0)
+        return false;
+    int64_t min_pts = INT64_MAX;
+    int copied = 0;
+    for (int i = k; i < best_end; ++i) {
+        if (!dropped[i]) {
+            min_pts = std::min(min_pts, scan[i].pts);
+            ++copied;
+        }
+    }
+    // No picture of the source may be missing between the first and last copied.
+    if (min_pts < plan->start || CountPictures(scan, min_pts, best_max + 1) != copied)
+        return false;
+    plan->copy_begin = k;
+    plan->copy_end = best_end;
+    plan->copy_min = min_pts;
+    plan->copy_max = best_max;
+    plan->copy_count = copied;
+    plan->dropped = std::move(dropped);
+    plan->head_feed_end = leading.empty() ? k - 1 : leading.back();
+    return true;
+}
+
+int64_t TypicalDuration(const std::vector<Scanned>& scan)
+{
+    std::vector<int64_t> pts;
+    for (const Scanned& s : scan)
+        pts.push_back(s.pts);
+    std::sort(pts.begin(), pts.end());
+    std::vector<int64_t> steps;
+    for (size_t i = 1; i < pts.size(); ++i) {
+        if (pts[i] > pts[i - 1])
+            steps.push_back(pts[i] - pts[i - 1]);
+    }
+    if (steps.empty())
+        return scan.empty() || scan[0].duration <= 0 ? 1 : scan[0].duration;
+    std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
+    return steps[steps.size() / 2];
+}
+
+bool MakePlan(const std::vector<Scanned>& scan, bool reached_eof, CutCodec codec, Plan* plan)
+{
+    const int n = static_cast<int>(scan.size());
+    int64_t first = INT64_MAX, last = INT64_MIN;
+    for (const Scanned& s : scan) {
+        if (s.pts >= plan->start && s.pts < plan->end) {
+            first = std::min(first, s.pts);
+            last = std::max(last, s.pts);
+        }
+    }
+    if (first == INT64_MAX)
+        return false;  // no picture in the span
+    plan->first_pts = first;
+    plan->frame_duration = std::max<int64_t>(1, TypicalDuration(scan));
+    plan->end_pts = last + plan->frame_duration;
+    for (int k = 0; k < n && !plan->HasCopy(); ++k) {
+        if (scan[k].clean && scan[k].pts >= plan->start)
+            TryCopyFrom(scan, k, reached_eof, codec, plan);
+    }
+    if (!plan->HasCopy()) {
+        plan->head_count = CountPictures(scan, plan->start, plan->end);
+        plan->head_feed_end = n - 1;
+        return plan->head_count > 0;
+    }
+    plan->head_count = CountPictures(scan, plan->start, plan->copy_min);
+    plan->tail_count = CountPictures(scan, plan->copy_max + 1, plan->end);
+    if (plan->tail_count > 0) {
+        // The tail's own leading pictures need the group before it decoded.
+        int from = plan->copy_end;
+        if (from < n && !LeadingPictures(scan, from).empty()) {
+            for (int k = from - 1; k >= plan->copy_begin; --k) {
+                if (scan[k].key) {
+                    from = k;
+                    break;
+                }
+            }
+        }
+        plan->tail_from = from;
+    }
+    if (plan->head_count > 0) {
+        // Re-encoded pictures are not reordered (decoding time = presentation
+        // time); their decoding times move back so they precede the copy's.
+        int64_t last_head = INT64_MIN;
+        for (const Scanned& s : scan) {
+            if (s.pts >= plan->start && s.pts < plan->copy_min)
+                last_head = std::max(last_head, s.pts);
+        }
+        const int64_t overlap = last_head - scan[plan->copy_begin].dts + 1;
+        if (overlap > 0)
+            plan->head_dts_shift = (overlap + plan->frame_duration - 1) / plan->frame_duration * plan->frame_duration;
+    }
+    return true;
+}
+
+CodecContextPtr OpenDecoder(const AVStream* st)
+{
+    const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
+    if (!codec)
+        return nullptr;
+    CodecContextPtr dec(avcodec_alloc_context3(codec));
+    if (!dec || avcodec_parameters_to_context(dec.get(), st->codecpar) < 0)
+        return nullptr;
+    dec->pkt_timebase = st->time_base;
+    dec->thread_count = 2;
+    if (avcodec_open2(dec.get(), codec, nullptr) < 0)
+        return nullptr;
+    return dec;
+}
+
+// One re-encoded end of the cut: a decoder fed from a key picture, the
+// pictures of [from, to) passed to an encoder of the source's kind.
+struct ReencodedPart {
+    CodecContextPtr dec;
+    CodecContextPtr enc;
+    int64_t from = 0, to = 0;
+    int encoded = 0;
+    bool flushed = false;
+};
+
+class ExactCutter {
+public:
+    ExactCutter(ConversionJob* job, int input) : job_(job), input_(input) {}
+    bool Run();
+
+private:
+    bool OpenSource();
+    bool SeekBeforeStart();
+    bool Scan();
+    bool OpenOutput();
+    bool OpenEncoders();
+    bool Process();
+    bool VideoPacket(AVPacket* pkt, int index);
+    bool AudioPacket(AVPacket* pkt);
+    bool FeedPart(ReencodedPart& part, const AVPacket* pkt);
+    bool EncodeFrame(ReencodedPart& part, AVFrame* frame);
+    bool DrainEncoder(ReencodedPart& part);
+    bool WriteEncoded(ReencodedPart& part, AVPacket* pkt);
+    bool FinishHead();
+    bool WriteHeld(bool last_of_head);
+    bool WriteCopied(AVPacket* pkt);
+    bool PrependSourceParameterSets(AVPacket* pkt);
+    bool WriteVideo(AVPacket* pkt);
+    void Progress();
+    bool Cancelled() const { return job_->cancel_requested.load() != 0; }
+
+    ConversionJob* job_;
+    int input_;
+    CutCodec codec_ = CutCodec::H264;
+    MediaInput in_;
+    AVStream* vst_ = nullptr;
+    AVStream* ast_ = nullptr;
+    int length_size_ = 4;
+    std::vector<Bytes> source_units_;  // HEVC parameter sets of the source, for the join
+    int64_t seek_target_ = 0;
+    std::vector<Scanned> scan_;
+    bool reached_eof_ = false;
+    Plan plan_;
+
+    OutputContextPtr out_;
+    bool header_written_ = false;
+    AVStream* out_video_ = nullptr;
+    AVStream* out_audio_ = nullptr;
+    ReencodedPart head_, tail_;
+    PacketPtr held_;  // the head's latest packet, written once the next is known
+    std::deque<PacketPtr> waiting_copies_;  // copied packets read while the head still decodes
+    bool head_done_ = false;
+    int64_t last_video_dts_ = INT64_MIN;
+    int copied_ = 0;
+    int64_t audio_from_ = 0, audio_to_ = 0;  // on the sound's clock
+    bool trims_sound_ = false;
+};
+
+bool ExactCutter::OpenSource()
+{
+    MediaInputOptions options;
+    options.open_audio = false;
+    if (OpenMediaInput(job_->input_paths[input_], in_, options) != kProbeOk)
+        return false;
+    vst_ = in_.VideoStream();
+    ast_ = in_.AudioStream();
+    std::string why;
+    if (!vst_ || !ClassifySource(vst_, job_->output_paths[input_], &codec_, &why))
+        return false;
+    const AVCodecParameters* par = vst_->codecpar;
+    if (codec_ == CutCodec::H264) {
+        AvcConfig config;
+        if (!ParseAvcConfig(par->extradata, static_cast<size_t>(par->extradata_size), &config))
+            return false;
+        length_size_ = config.length_size;
+    } else if (codec_ == CutCodec::Hevc) {
+        if (!ParseHevcConfig(par->extradata, static_cast<size_t>(par->extradata_size), &length_size_,
+                             &source_units_))
+            return false;
+    }
+    const double origin_s = ContainerStartSeconds(in_.format.get());
+    const auto to_ts = [&](double s) {
+        return av_rescale_q(static_cast<int64_t>((s + origin_s) * 1e6 + 0.5), AV_TIME_BASE_Q, vst_->time_base);
+    };
+    plan_.start = to_ts(job_->start_s[input_]);
+    plan_.end = to_ts(job_->end_s[input_]);
+    return plan_.end > plan_.start;
+}
+
+// Reading must begin at a key picture at or before the start point; a seek
+// that lands after it is repeated from further back.
+bool ExactCutter::SeekBeforeStart()
+{
+    const int64_t second = av_rescale_q(1, AVRational{1, 1}, vst_->time_base);
+    const int64_t origin = vst_->start_time != AV_NOPTS_VALUE ? vst_->start_time : 0;
+    const int64_t backs[] = {0, 3, 10, 30, 120};
+    AVFormatContext* fmt = in_.format.get();
+    PacketPtr pkt = MakePacket();
+    for (int64_t back : backs) {
+        seek_target_ = std::max(plan_.start - back * second, origin);
+        if (av_seek_frame(fmt, vst_->index, seek_target_, AVSEEK_FLAG_BACKWARD) < 0)
+            continue;
+        while (av_read_frame(fmt, pkt.get()) >= 0) {
+            const bool video_key = pkt->stream_index == vst_->index && (pkt->flags & AV_PKT_FLAG_KEY);
+            const int64_t pts = pkt->pts;
+            av_packet_unref(pkt.get());
+            if (!video_key)
+                continue;
+            if (pts != AV_NOPTS_VALUE && (pts <= plan_.start || seek_target_ == origin))
+                return true;
+            break;
+        }
+    }
+    return false;
+}
+
+bool ExactCutter::Scan()
+{
+    AVFormatContext* fmt = in_.format.get();
+    if (av_seek_frame(fmt, vst_->index, seek_target_, AVSEEK_FLAG_BACKWARD) < 0)
+        return false;
+    PacketPtr pkt = MakePacket();
+    int past_end = -1;
+    int rc;
+    while ((rc = av_read_frame(fmt, pkt.get())) >= 0) {
+        if (Cancelled())
+            return false;
+        if (pkt->stream_index == vst_->index && (!scan_.empty() || (pkt->flags & AV_PKT_FLAG_KEY))) {
+            Scanned s;
+            s.pts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+            s.dts = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : s.pts;
+            s.duration = pkt->duration;
+            s.key = (pkt->flags & AV_PKT_FLAG_KEY) != 0;
+            s.clean = IsCleanStart(codec_, length_size_, pkt.get());
+            if (s.pts == AV_NOPTS_VALUE)
+                return false;
+            scan_.push_back(s);
+            if (past_end < 0 && s.key && s.pts >= plan_.end)
+                past_end = 0;
+            else if (past_end >= 0)
+                ++past_end;
+        }
+        av_packet_unref(pkt.get());
+        if (past_end >= kPacketsPastEnd)
+            break;
+    }
+    reached_eof_ = rc == AVERROR_EOF;
+    return (rc >= 0 || rc == AVERROR_EOF) && !scan_.empty();
+}
+
+// The codec tag of the source when the output container knows it (hvc1, avc1, FMP4...).
+unsigned KeptCodecTag(const AVOutputFormat* format, const AVCodecParameters* par)
+{
+    if (!par->codec_tag || !format->codec_tag)
+        return 0;
+    return av_codec_get_id(format->codec_tag, par->codec_tag) == par->codec_id ? par->codec_tag : 0;
+}
+
+bool ExactCutter::OpenOutput()
+{
+    AVFormatContext* ctx = nullptr;
+    const char* path = job_->output_paths[input_];
+    if (avformat_alloc_output_context2(&ctx, nullptr, nullptr, path) < 0 || !ctx)
+        return false;
+    out_.reset(ctx);
+    ctx->max_interleave_delta = 0;  // the re-encoded head is written late: wait for it
+    trims_sound_ = ContainerTrimsSound(ctx->oformat);
+    out_video_ = avformat_new_stream(ctx, nullptr);
+    if (!out_video_ || avcodec_parameters_copy(out_video_->codecpar, vst_->codecpar) < 0)
+        return false;
+    out_video_->codecpar->codec_tag = KeptCodecTag(ctx->oformat, vst_->codecpar);
+    out_video_->time_base = vst_->time_base;
+    out_video_->avg_frame_rate = vst_->avg_frame_rate;
+    out_video_->r_frame_rate = vst_->r_frame_rate;
+    out_video_->sample_aspect_ratio = vst_->sample_aspect_ratio;
+    if (ast_) {
+        out_audio_ = avformat_new_stream(ctx, nullptr);
+        if (!out_audio_ || avcodec_parameters_copy(out_audio_->codecpar, ast_->codecpar) < 0)
+            return false;
+        out_audio_->codecpar->codec_tag = 0;
+        out_audio_->time_base = ast_->time_base;
+        if (out_audio_->codecpar->codec_id == AV_CODEC_ID_MP3 && out_audio_->codecpar->block_align == 1)
+            out_audio_->codecpar->block_align = 0;
+    }
+    if (!OpenEncoders())
+        return false;
+    if (!(ctx->oformat->flags & AVFMT_NOFILE) && avio_open(&ctx->pb, path, AVIO_FLAG_WRITE) < 0)
+        return false;
+    if (avformat_write_header(ctx, nullptr) < 0)
+        return false;
+    header_written_ = true;
+    return true;
+}
+
+// Two ids for the re-encoded parts' SPS/PPS that the source does not use.
+void FreeParameterSetIds(const AvcConfig& config, int ids[2])
+{
+    bool used[32] = {};
+    for (const Bytes& s : config.sps)
+        if (int id = H264SpsId(s); id >= 0 && id < 32)
+            used[id] = true;
+    for (const Bytes& p : config.pps)
+        if (int id = H264PpsId(p); id >= 0 && id < 32)
+            used[id] = true;
+    int found = 0;
+    for (int id = 1; id < 32 && found < 2; ++id)
+        if (!used[id])
+            ids[found++] = id;
+}
+
+bool ExactCutter::OpenEncoders()
+{
+    FramePtr shape = MakeFrame();
+    shape->format = vst_->codecpar->format;
+    shape->interlaced_frame = 0;
+    MatchingEncoderSetup setup;
+    setup.source = vst_;
+    setup.first_frame = shape.get();
+    AvcConfig config;
+    int ids[2] = {1, 2};
+    if (codec_ == CutCodec::H264) {
+        // Both parts' SPS/PPS under their own ids in one record: every
+        // decoder has them from the start, the packets stay as they were.
+        ParseAvcConfig(vst_->codecpar->extradata, static_cast<size_t>(vst_->codecpar->extradata_size), &config);
+        FreeParameterSetIds(config, ids);
+        setup.global_header = true;
+    }
+    ReencodedPart* parts[2] = {&head_, &tail_};
+    const int counts[2] = {plan_.head_count, plan_.tail_count};
+    for (int p = 0; p < 2; ++p) {
+        if (counts[p] == 0)
+            continue;
+        setup.parameter_set_id = ids[p];
+        parts[p]->enc = OpenMatchingEncoder(setup);
+        if (!parts[p]->enc)
+            return false;
+        if (codec_ != CutCodec::H264)
+            continue;
+        const AVCodecContext* enc = parts[p]->enc.get();
+        for (const CodedUnit& u : SplitStartCodeUnits(enc->extradata, static_cast<size_t>(enc->extradata_size))) {
+            if (H264UnitType(u) == kH264Sps)
+                config.sps.emplace_back(u.data, u.data + u.size);
+            else if (H264UnitType(u) == kH264Pps)
+                config.pps.emplace_back(u.data, u.data + u.size);
+        }
+    }
+    if (codec_ == CutCodec::H264) {
+        const Bytes record = WriteAvcConfig(config);
+        AVCodecParameters* par = out_video_->codecpar;
+        av_freep(&par->extradata);
+        par->extradata = static_cast<uint8_t*>(av_mallocz(record.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+        if (!par->extradata)
+            return false;
+        std::memcpy(par->extradata, record.data(), record.size());
+        par->extradata_size = static_cast<int>(record.size());
+    }
+    head_.from = plan_.start;
+    head_.to = plan_.HasCopy() ? plan_.copy_min : plan_.end;
+    tail_.from = plan_.copy_max + 1;
+    tail_.to = plan_.end;
+    return true;
+}
+
+void ExactCutter::Progress()
+{
+    const int total = (plan_.head_count + plan_.tail_count) * kEncodeWeight + plan_.copy_count;
+    const int done = (head_.encoded + tail_.encoded) * kEncodeWeight + copied_;
+    job_->progress_percent = total > 0 ? std::min(100, done * 100 / total) : 100;
+}
+
+bool AppendToPacket(AVPacket* pkt, const Bytes& extra)
+{
+    const int old_size = pkt->size;
+    if (av_grow_packet(pkt, static_cast<int>(extra.size())) < 0)
+        return false;
+    std::memcpy(pkt->data + old_size, extra.data(), extra.size());
+    return true;
+}
+
+// The re-encoded head carried its own HEVC parameter sets under the same ids
+// as the source's: the first copied packet brings the source's back, in
+// front of its own units, which stay as they were.
+bool ExactCutter::PrependSourceParameterSets(AVPacket* pkt)
+{
+    Bytes data;
+    for (const Bytes& u : source_units_) {
+        const int type = u.empty() ? -1 : (u[0] >> 1) & 0x3f;
+        if (type >= kHevcVps && type <= kHevcVps + 2)
+            AppendLengthUnit(data, u.data(), u.size(), length_size_);
+    }
+    data.insert(data.end(), pkt->data, pkt->data + pkt->size);
+    PacketPtr joined = MakePacket();
+    if (!joined || av_new_packet(joined.get(), static_cast<int>(data.size())) < 0 ||
+        av_packet_copy_props(joined.get(), pkt) < 0)
+        return false;
+    std::memcpy(joined->data, data.data(), data.size());
+    av_packet_unref(pkt);
+    av_packet_move_ref(pkt, joined.get());
+    return true;
+}
+
+bool ExactCutter::WriteVideo(AVPacket* pkt)
+{
+    if (pkt->dts <= last_video_dts_)
+        return false;  // a fault of the plan: decoding order would break
+    last_video_dts_ = pkt->dts;
+    pkt->stream_index = out_video_->index;
+    pkt->pos = -1;
+    av_packet_rescale_ts(pkt, vst_->time_base, out_video_->time_base);
+    return av_interleaved_write_frame(out_.get(), pkt) >= 0;
+}
+
+bool ExactCutter::WriteCopied(AVPacket* pkt)
+{
+    if (copied_ == 0 && codec_ == CutCodec::Hevc && plan_.head_count > 0 && !PrependSourceParameterSets(pkt))
+        return false;
+    pkt->pts -= plan_.first_pts;
+    pkt->dts -= plan_.first_pts;
+    if (pkt->duration <= 0)
+        pkt->duration = plan_.frame_duration;
+    ++copied_;
+    return WriteVideo(pkt);
+}
+
+// The head's last packet also ends its coded sequence (HEVC), so the copied
+// key picture after it starts afresh in every decoder.
+bool ExactCutter::WriteHeld(bool last_of_head)
+{
+    if (!held_)
+        return true;
+    PacketPtr pkt = std::move(held_);
+    if (last_of_head && codec_ == CutCodec::Hevc) {
+        Bytes extra;
+        const uint8_t end_of_sequence[] = {kHevcEndOfSequence << 1, 1};
+        AppendLengthUnit(extra, end_of_sequence, sizeof end_of_sequence, length_size_);
+        if (!AppendToPacket(pkt.get(), extra))
+            return false;
+    }
+    return WriteVideo(pkt.get());
+}
+
+bool ExactCutter::WriteEncoded(ReencodedPart& part, AVPacket* pkt)
+{
+    av_packet_rescale_ts(pkt, part.enc->time_base, vst_->time_base);
+    if (pkt->duration <= 0)
+        pkt->duration = plan_.frame_duration;
+    if (codec_ != CutCodec::Mpeg4) {
+        const Bytes data = StartCodesToLengths(pkt->data, static_cast<size_t>(pkt->size), length_size_);
+        PacketPtr rewritten = MakePacket();
+        if (!rewritten || av_new_packet(rewritten.get(), static_cast<int>(data.size())) < 0 ||
+            av_packet_copy_props(rewritten.get(), pkt) < 0)
+            return false;
+        std::memcpy(rewritten->data, data.data(), data.size());
+        av_packet_unref(pkt);
+        av_packet_move_ref(pkt, rewritten.get());
+    }
+    pkt->pts -= plan_.first_pts;
+    pkt->dts -= plan_.first_pts;
+    if (&part == &head_) {
+        pkt->dts -= plan_.head_dts_shift;
+        if (!WriteHeld(false))
+            return false;
+        held_ = MakePacket();
+        if (!held_)
+            return false;
+        av_packet_move_ref(held_.get(), pkt);
+        return true;
+    }
+    return WriteVideo(pkt);
+}
+
+bool ExactCutter::DrainEncoder(ReencodedPart& part)
+{
+    PacketPtr pkt = MakePacket();
+    int rc;
+    while ((rc = avcodec_receive_packet(part.enc.get(), pkt.get())) >= 0) {
+        if (!WriteEncoded(part, pkt.get()))
+            return false;
+        av_packet_unref(pkt.get());
+    }
+    return rc == AVERROR(EAGAIN) || rc == AVERROR_EOF;
+}
+
+bool ExactCutter::EncodeFrame(ReencodedPart& part, AVFrame* frame)
+{
+    frame->pts = av_rescale_q(frame->pts, vst_->time_base, part.enc->time_base);
+    frame->pict_type = AV_PICTURE_TYPE_NONE;
+    if (avcodec_send_frame(part.enc.get(), frame) < 0)
+        return false;
+    ++part.encoded;
+    Progress();
+    return DrainEncoder(part);
+}
+
+// Feeds one packet (null: the end) to a part's decoder and encodes the
+// pictures that fall inside the part.
+bool ExactCutter::FeedPart(ReencodedPart& part, const AVPacket* pkt)
+{
+    if (!part.dec) {
+        part.dec = OpenDecoder(vst_);
+        if (!part.dec)
+            return false;
+    }
+    if (avcodec_send_packet(part.dec.get(), pkt) < 0 && pkt)
+        return true;  // a damaged packet: the picture counts below tell
+    FramePtr frame = MakeFrame();
+    int rc;
+    while ((rc = avcodec_receive_frame(part.dec.get(), frame.get())) >= 0) {
+        frame->pts = frame->best_effort_timestamp;
+        if (frame->pts >= part.from && frame->pts < part.to && !EncodeFrame(part, frame.get()))
+            return false;
+        av_frame_unref(frame.get());
+    }
+    if (rc != AVERROR(EAGAIN) && rc != AVERROR_EOF)
+        return false;
+    if (!pkt) {
+        if (avcodec_send_frame(part.enc.get(), nullptr) < 0 || !DrainEncoder(part))
+            return false;
+        part.flushed = true;
+    }
+    return true;
+}
+
+bool ExactCutter::FinishHead()
+{
+    head_done_ = true;
+    if (plan_.head_count > 0) {
+        if (!FeedPart(head_, nullptr) || !WriteHeld(true))
+            return false;
+        if (head_.encoded != plan_.head_count)
+            return false;  // the source did not decode as its index promised
+    }
+    while (!waiting_copies_.empty()) {
+        PacketPtr pkt = std::move(waiting_copies_.front());
+        waiting_copies_.pop_front();
+        if (!WriteCopied(pkt.get()))
+            return false;
+    }
+    return true;
+}
+
+bool ExactCutter::VideoPacket(AVPacket* pkt, int index)
+{
+    const Scanned& s = scan_[index];
+    const int64_t pts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+    if (pts != s.pts)
+        return false;  // the file reads differently the second time
+    if (!head_done_ && plan_.head_count > 0 && index <= plan_.head_feed_end && !FeedPart(head_, pkt))
+        return false;
+    if (plan_.tail_count > 0 && index >= plan_.tail_from && !FeedPart(tail_, pkt))
+        return false;
+    if (plan_.HasCopy() && index >= plan_.copy_begin && index < plan_.copy_end && !plan_.dropped[index]) {
+        PacketPtr copy = MakePacket();
+        if (!copy || av_packet_ref(copy.get(), pkt) < 0)
+            return false;
+        if (head_done_) {
+            if (!WriteCopied(copy.get()))
+                return false;
+        } else {
+            waiting_copies_.push_back(std::move(copy));
+        }
+    }
+    if (!head_done_ && index >= plan_.head_feed_end && !FinishHead())
+        return false;
+    Progress();
+    return true;
+}
+
+bool ExactCutter::AudioPacket(AVPacket* pkt)
+{
+    if (pkt->pts == AV_NOPTS_VALUE)
+        return true;
+    if (pkt->duration <= 0 && ast_->codecpar->frame_size > 0 && ast_->codecpar->sample_rate > 0)
+        pkt->duration = av_rescale_q(ast_->codecpar->frame_size, AVRational{1, ast_->codecpar->sample_rate},
+                                     ast_->time_base);
+    // Where the container can hide its start, the packet that covers the
+    // first picture leads in; elsewhere the sound starts at the first packet
+    // inside the picture, within one packet of it.
+    const bool starts_in_time = trims_sound_ ? pkt->pts + pkt->duration > audio_from_ : pkt->pts >= audio_from_;
+    if (!starts_in_time || pkt->pts >= audio_to_)
+        return true;
+    const int64_t shift = av_rescale_q(plan_.first_pts, vst_->time_base, ast_->time_base);
+    pkt->pts -= shift;
+    pkt->dts = (pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts + shift) - shift;
+    pkt->stream_index = out_audio_->index;
+    pkt->pos = -1;
+    av_packet_rescale_ts(pkt, ast_->time_base, out_audio_->time_base);
+    av_interleaved_write_frame(out_.get(), pkt);  // a lost sound packet does not fail the cut
+    return true;
+}
+
+bool ExactCutter::Process()
+{
+    AVFormatContext* fmt = in_.format.get();
+    if (av_seek_frame(fmt, vst_->index, seek_target_, AVSEEK_FLAG_BACKWARD) < 0)
+        return false;
+    if (ast_) {
+        audio_from_ = av_rescale_q(plan_.first_pts, vst_->time_base, ast_->time_base);
+        audio_to_ = av_rescale_q(plan_.end_pts, vst_->time_base, ast_->time_base);
+    }
+    const int n = static_cast<int>(scan_.size());
+    PacketPtr pkt = MakePacket();
+    int index = 0;
+    bool sound_done = !ast_;
+    int rc = 0;
+    while ((index < n || !sound_done) && (rc = av_read_frame(fmt, pkt.get())) >= 0) {
+        if (Cancelled())
+            break;
+        bool ok = true;
+        if (pkt->stream_index == vst_->index) {
+            if (index < n && (index > 0 || (pkt->flags & AV_PKT_FLAG_KEY)))
+                ok = VideoPacket(pkt.get(), index++);
+        } else if (ast_ && pkt->stream_index == ast_->index) {
+            sound_done = pkt->pts != AV_NOPTS_VALUE && pkt->pts >= audio_to_;
+            ok = AudioPacket(pkt.get());
+        }
+        av_packet_unref(pkt.get());
+        if (!ok)
+            return false;
+    }
+    if (Cancelled())
+        return true;
+    if (index < n)
+        return false;
+    if (!head_done_ && !FinishHead())
+        return false;
+    if (plan_.tail_count > 0 && (!FeedPart(tail_, nullptr) || tail_.encoded != plan_.tail_count))
+        return false;
+    return true;
+}
+
+bool ExactCutter::Run()
+{
+    job_->progress_percent = 0;
+    if (!OpenSource() || !SeekBeforeStart() || !Scan() || !MakePlan(scan_, reached_eof_, codec_, &plan_))
+        return false;
+    const bool ok = OpenOutput() && Process();
+    if (header_written_ && (ok || Cancelled()))
+        av_write_trailer(out_.get());
+    const bool keep = header_written_ && (ok || Cancelled());
+    out_.reset();
+    if (!keep)
+        std::remove(job_->output_paths[input_]);
+    if (ok)
+        job_->progress_percent = 100;
+    return ok && !Cancelled();
+}
+
+}  // namespace
+
+bool ExactCutPossible(const char* path, std::string* why)
+{
+    MediaInput in;
+    MediaInputOptions options;
+    options.open_audio = false;
+    if (OpenMediaInput(path, in, options) != kProbeOk || !in.VideoStream()) {
+        *why = "the file has no picture to cut";
+        return false;
+    }
+    CutCodec codec;
+    return ClassifySource(in.VideoStream(), path, &codec, why);
+}
+
+bool ExactCutApplies(const ConversionJob* job, int input)
+{
+    if (!job->exact_cut || job->join_mode || job->reencode)
+        return false;
+    std::string why;
+    return ExactCutPossible(job->input_paths[input], &why);
+}
+
+bool RunExactCut(ConversionJob* job, int input)
+{
+    ExactCutter cutter(job, input);
+    return cutter.Run();
+}

@@ -1,0 +1,22 @@
+// Exact start and end for direct cuts: the pictures between the start point
+// and the first key picture of the span, and between the last key picture
+// and the end point, are re-encoded with the source's codec and parameters;
+// every packet between them is copied as it is. The sound is copied from the
+// packet that covers the start point.
+#pragma once
+
+#include <string>
+
+struct ConversionJob;
+
+// Whether `path` can be cut exactly into a file of the same container; when
+// not, `why` says so in a few words and the cut falls back to key pictures.
+bool ExactCutPossible(const char* path, std::string* why);
+
+// Whether the worker should take input `input` through RunExactCut.
+bool ExactCutApplies(const ConversionJob* job, int input);
+
+// Cuts input `input` of `job` (start_s / end_s / output_paths) into its own
+// output, reporting progress across the three parts. False when the input
+// failed; the output is then removed unless the job was cancelled.
+bool RunExactCut(ConversionJob* job, int input);

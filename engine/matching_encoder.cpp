@@ -1,0 +1,174 @@
+#include "matching_encoder.h"
+
+#include <cstdio>
+
+extern "C" {
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+}
+
+namespace {
+
+const char* EncoderName(AVCodecID id)
+{
+    switch (id) {
+    case AV_CODEC_ID_H264: return "libx264";
+    case AV_CODEC_ID_HEVC: return "libx265";
+    case AV_CODEC_ID_MPEG4: return "mpeg4";
+    default: return nullptr;
+    }
+}
+
+bool PixelFormatHandled(AVCodecID id, int format)
+{
+    switch (id) {
+    case AV_CODEC_ID_H264:
+        return format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P;
+    case AV_CODEC_ID_HEVC:
+        return format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUV420P10LE;
+    case AV_CODEC_ID_MPEG4:
+        return format == AV_PIX_FMT_YUV420P;
+    default:
+        return false;
+    }
+}
+
+const char* H264ProfileName(int profile)
+{
+    switch (profile) {
+    case FF_PROFILE_H264_BASELINE:
+    case FF_PROFILE_H264_CONSTRAINED_BASELINE: return "baseline";
+    case FF_PROFILE_H264_MAIN: return "main";
+    case FF_PROFILE_H264_HIGH: return "high";
+    default: return nullptr;
+    }
+}
+
+void CopyPictureDescription(AVCodecContext* enc, const AVStream* st, const AVFrame* frame)
+{
+    const AVCodecParameters* par = st->codecpar;
+    enc->width = par->width;
+    enc->height = par->height;
+    enc->pix_fmt = static_cast<AVPixelFormat>(frame->format);
+    enc->sample_aspect_ratio = par->sample_aspect_ratio.num > 0 ? par->sample_aspect_ratio
+                                                                : frame->sample_aspect_ratio;
+    enc->color_range = par->color_range != AVCOL_RANGE_UNSPECIFIED ? par->color_range : frame->color_range;
+    enc->color_primaries = par->color_primaries;
+    enc->color_trc = par->color_trc;
+    enc->colorspace = par->color_space;
+    enc->chroma_sample_location = par->chroma_location;
+    enc->field_order = par->field_order;
+    if (frame->interlaced_frame || (par->field_order != AV_FIELD_UNKNOWN && par->field_order != AV_FIELD_PROGRESSIVE))
+        enc->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
+    enc->time_base = EncoderTimeBase(st);
+    enc->framerate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
+    enc->profile = par->profile;
+    enc->level = par->level;
+    // Each cut end is one open sequence: no second key picture, no reordering,
+    // so decoding times equal presentation times.
+    enc->gop_size = 100000;
+    enc->max_b_frames = 0;
+}
+
+bool SetUpX264(AVCodecContext* enc, const MatchingEncoderSetup& setup)
+{
+    const char* profile = H264ProfileName(setup.source->codecpar->profile);
+    if (!profile)
+        return false;
+    char params[128];
+    std::snprintf(params, sizeof params, "sps-id=%d:scenecut=0:open-gop=0:bframes=0:rc-lookahead=10",
+                  setup.parameter_set_id);
+    av_opt_set(enc->priv_data, "preset", "veryfast", 0);
+    av_opt_set(enc->priv_data, "profile", profile, 0);
+    av_opt_set(enc->priv_data, "crf", "15", 0);
+    av_opt_set(enc->priv_data, "x264-params", params, 0);
+    return true;
+}
+
+bool SetUpX265(AVCodecContext* enc, const MatchingEncoderSetup& setup)
+{
+    const bool ten_bit = setup.first_frame->format == AV_PIX_FMT_YUV420P10LE;
+    char params[200];
+    const int level = setup.source->codecpar->level;  // general_level_idc: 30 times the level
+    if (level > 0)
+        std::snprintf(params, sizeof params,
+                      "keyint=100000:min-keyint=100000:scenecut=0:open-gop=0:bframes=0:"
+                      "repeat-headers=1:log-level=error:level-idc=%d",
+                      level / 3);
+    else
+        std::snprintf(params, sizeof params,
+                      "keyint=100000:min-keyint=100000:scenecut=0:open-gop=0:bframes=0:"
+                      "repeat-headers=1:log-level=error");
+    av_opt_set(enc->priv_data, "preset", "veryfast", 0);
+    av_opt_set(enc->priv_data, "profile", ten_bit ? "main10" : "main", 0);
+    av_opt_set(enc->priv_data, "crf", "16", 0);
+    av_opt_set(enc->priv_data, "x265-params", params, 0);
+    return true;
+}
+
+void SetUpMpeg4(AVCodecContext* enc)
+{
+    enc->flags |= AV_CODEC_FLAG_QSCALE;
+    enc->global_quality = FF_QP2LAMBDA * 2;
+    enc->mb_decision = FF_MB_DECISION_RD;
+}
+
+}  // namespace
+
+bool MatchingEncoderAvailable(const AVCodecParameters* par, std::string* why)
+{
+    const char* name = EncoderName(par->codec_id);
+    if (!name) {
+        *why = "no encoder for this codec";
+        return false;
+    }
+    if (!avcodec_find_encoder_by_name(name)) {
+        *why = std::string("this build has no ") + name;
+        return false;
+    }
+    if (!PixelFormatHandled(par->codec_id, par->format)) {
+        *why = "pixel format not handled";
+        return false;
+    }
+    if (par->codec_id == AV_CODEC_ID_H264 && !H264ProfileName(par->profile)) {
+        *why = "H.264 profile not handled";
+        return false;
+    }
+    return true;
+}
+
+AVRational EncoderTimeBase(const AVStream* source)
+{
+    // The MPEG-4 picture header counts time in at most 16 bits.
+    if (source->codecpar->codec_id == AV_CODEC_ID_MPEG4 && source->time_base.den >= (1 << 16)) {
+        const AVRational rate = source->avg_frame_rate.num > 0 ? source->avg_frame_rate : source->r_frame_rate;
+        if (rate.num > 0)
+            return av_inv_q(rate);
+    }
+    return source->time_base;
+}
+
+CodecContextPtr OpenMatchingEncoder(const MatchingEncoderSetup& setup)
+{
+    const AVCodecID id = setup.source->codecpar->codec_id;
+    const AVCodec* codec = avcodec_find_encoder_by_name(EncoderName(id));
+    if (!codec || !PixelFormatHandled(id, setup.first_frame->format))
+        return nullptr;
+    CodecContextPtr enc(avcodec_alloc_context3(codec));
+    if (!enc)
+        return nullptr;
+    CopyPictureDescription(enc.get(), setup.source, setup.first_frame);
+    enc->thread_count = 0;
+    if (setup.global_header)
+        enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    bool ok = true;
+    if (id == AV_CODEC_ID_H264)
+        ok = SetUpX264(enc.get(), setup);
+    else if (id == AV_CODEC_ID_HEVC)
+        ok = SetUpX265(enc.get(), setup);
+    else
+        SetUpMpeg4(enc.get());
+    if (!ok || avcodec_open2(enc.get(), codec, nullptr) < 0)
+        return nullptr;
+    return enc;
+}

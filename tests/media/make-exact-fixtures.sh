@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Media for the exact-cut tests, made once into the folder given: short clips
+# of the codecs and containers an exact cut handles, key frames 2 s apart.
+set -euo pipefail
+out=${1:-fixtures}
+mkdir -p "$out"
+cd "$out"
+
+ff() { ffmpeg -hide_banner -loglevel error -nostdin -y "$@"; }
+make_once() { local name=$1; shift; [ -s "$name" ] || { ff "$@" "tmp.$name" && mv "tmp.$name" "$name"; }; }
+
+tone="sine=frequency=440:sample_rate=48000"
+gop="-g 50 -keyint_min 50 -sc_threshold 0"
+
+# 1080p H.264 High with B-frames, AAC, 6 s.
+make_once exact_h264_1080.mp4 -f lavfi -i "testsrc2=size=1920x1080:rate=25:duration=6" \
+  -f lavfi -i "$tone:duration=6" -c:v libx264 -preset ultrafast -tune zerolatency -profile:v high \
+  -x264-params cabac=1:8x8dct=1:bframes=2:b-adapt=0:sync-lookahead=0:rc-lookahead=10 $gop -crf 26 \
+  -pix_fmt yuv420p -c:a aac -b:a 96k -shortest
+# H.264 with an open GOP.
+make_once exact_h264_open.mp4 -f lavfi -i "testsrc2=size=640x360:rate=25:duration=6" \
+  -f lavfi -i "$tone:duration=6" -c:v libx264 -preset veryfast -bf 3 $gop -x264-params open-gop=1 \
+  -pix_fmt yuv420p -c:a aac -b:a 96k -shortest
+# HEVC Main 10 in MP4 tagged hvc1.
+make_once exact_hevc10.mp4 -f lavfi -i "testsrc2=size=640x360:rate=25:duration=6" \
+  -f lavfi -i "$tone:duration=6" -c:v libx265 -preset ultrafast -pix_fmt yuv420p10le \
+  -x265-params keyint=50:min-keyint=50:scenecut=0:bframes=3:log-level=error -tag:v hvc1 \
+  -c:a aac -b:a 96k -shortest
+# MPEG-4 ASP in AVI with MP3.
+make_once exact_mpeg4.avi -f lavfi -i "testsrc2=size=640x360:rate=25:duration=6" \
+  -f lavfi -i "$tone:duration=6" -c:v mpeg4 -profile:v 15 -q:v 4 $gop -c:a libmp3lame -b:a 96k -shortest
+# H.264 in Matroska with Vorbis-free AAC sound.
+make_once exact_h264.mkv -f lavfi -i "testsrc2=size=640x360:rate=25:duration=6" \
+  -f lavfi -i "$tone:duration=6" -c:v libx264 -preset veryfast -bf 2 $gop -pix_fmt yuv420p \
+  -c:a aac -b:a 96k -shortest
+# A codec an exact cut does not re-encode: MPEG-2 video.
+make_once exact_mpeg2.mpg -f lavfi -i "testsrc2=size=320x240:rate=25:duration=6" \
+  -c:v mpeg2video -q:v 4 $gop

@@ -6,6 +6,7 @@
 #include "check_list_ctrl.h"
 #include "conversion_job.h"
 #include "dialog_template.h"
+#include "exact_cut.h"
 #include "file_infomation_dlg.h"
 #include "job_choices.h"
 #include "job_setup.h"
@@ -112,6 +113,11 @@ void CMorvaneDlg::OnLaunchCut()
     if (refusal != LaunchRefusal::None) {
         ShowMessage(kNoExtensionCut);
         return;
+    }
+    std::string whyNotExact;
+    if (g_pJob->exact_cut && !ExactCutPossible(m_strCutFile.toUtf8().constData(), &whyNotExact)) {
+        ShowMessage(Ui("TISHI", "jqjqbx"));  // cut at key pictures instead
+        g_pJob->exact_cut = 0;
     }
     m_strOutputFolder = settings.output_folder;
     StartJob(false);

@@ -277,22 +277,16 @@ int Refused(LaunchRefusal why)
     return kExitFailed;
 }
 
-// --exact on the job; a file it cannot handle is cut at key pictures, and
-// the user is told so.
-bool ApplyExactChoice(ConversionJob* job, const Arguments& args, const EncodingChoice& choice)
+// A file an exact cut cannot handle is cut at key pictures, and the user is
+// told so.
+void CheckExactCut(ConversionJob* job)
 {
-    job->exact_cut = 0;
-    if (!args.exact)
-        return true;
-    if (!choice.direct)
-        return false;
     std::string why;
-    if (ExactCutPossible(job->input_paths[0], &why))
-        job->exact_cut = 1;
-    else
+    if (job->exact_cut && !ExactCutPossible(job->input_paths[0], &why)) {
         std::fprintf(stderr, "morvane-cli: no exact cut for this file (%s): cutting at key pictures\n",
                      why.c_str());
-    return true;
+        job->exact_cut = 0;
+    }
 }
 
 int RunCut(const Arguments& args)
@@ -305,6 +299,9 @@ int RunCut(const Arguments& args)
     std::string extension, problem;
     if (!ReadChoice(args, DefaultCutChoice(kKeepSourceRate), &choice, &extension, &problem))
         return Usage(problem);
+    if (args.exact && !choice.direct)
+        return Usage("--exact is a way of cutting directly; it does not go with --format");
+    choice.exact = args.exact;
     const std::string folder = Option(args, "--out");
     if (!CheckOutputFolder(folder, &problem)) {
         std::fprintf(stderr, "morvane-cli: %s\n", problem.c_str());
@@ -323,8 +320,7 @@ int RunCut(const Arguments& args)
                                          target, choice, &output);
     if (why != LaunchRefusal::None)
         return Refused(why);
-    if (!ApplyExactChoice(job, args, choice))
-        return Usage("--exact is a way of cutting directly; it does not go with --format");
+    CheckExactCut(job);
     return RunJob(job, false, output);
 }
 

@@ -6,6 +6,7 @@
 #include "settings_file.h"
 #include "settings_layout.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -45,7 +46,7 @@ const QStringList kSampleRates = {QStringLiteral("22050 Hz"), QStringLiteral("32
 
 const dialogs::SettingsTemplate kTemplate165 = {
     {{1259, 8, 7, 159, 8}, SettingsKind::Label, "yzfa"},
-    {{1189, 21, 17, 294, 23}, SettingsKind::Radio, "zjjq"},
+    {{1189, 21, 17, 294, 13}, SettingsKind::Radio, "zjjq"},
     {{1007, 22, 40, 294, 26}, SettingsKind::Radio, "jjjq"},
     {{1260, 37, 68, 110, 8}, SettingsKind::Label, "spgs"},
     {{1105, 53, 83, 248, 30}, SettingsKind::DropList, ""},
@@ -72,6 +73,12 @@ const dialogs::SettingsTemplate kTemplate165 = {
 
 std::string Utf8(const QString& text) { return text.toStdString(); }
 
+// Exact cuts: a choice of the direct cut, under its radio button, remembered
+// in setting.ini.
+constexpr dialogs::ControlPlace kExactCutPlace{1198, 33, 29, 282, 11};
+const QString kExactSection = QStringLiteral("CUT");
+const QString kExactKey = QStringLiteral("exact");
+
 }  // namespace
 
 CFileInfomation::CFileInfomation(QWidget* parent) : QDialog(parent)
@@ -93,6 +100,8 @@ CFileInfomation::CFileInfomation(QWidget* parent) : QDialog(parent)
     m_radioIndirect = dialogs::FindControl<QRadioButton>(this, 1007);
     m_editFolder = dialogs::FindControl<QLineEdit>(this, 1003);
     m_editTitle = dialogs::FindControl<QLineEdit>(this, 1075);
+    m_checkExact = new QCheckBox(this);
+    dialogs::PlaceControl(m_checkExact, kExactCutPlace, units);
 
     connect(m_radioDirect, &QRadioButton::clicked, this, &CFileInfomation::OnDirectCut);
     connect(m_radioIndirect, &QRadioButton::clicked, this, &CFileInfomation::OnIndirectCut);
@@ -111,6 +120,8 @@ bool CFileInfomation::OnInitDialog()
     m_folderMissingText = dialogs::LanguageText(language, "TISHI", "mlbcz");
 
     m_radioDirect->setChecked(true);
+    m_checkExact->setText(dialogs::LanguageText(language, "JIEMIAN", "jqjq"));
+    m_checkExact->setChecked(i18n::ReadSetting(kExactSection, kExactKey) == QLatin1String("1"));
     dialogs::FillList(m_listFormat, dialogs::FormatTexts(), 0);
     dialogs::FillList(m_listVideoQuality, kVideoQualities, 3);
     dialogs::FillList(m_listVideoSize, kVideoSizes, 0);
@@ -137,6 +148,7 @@ void CFileInfomation::EnableLists(bool enabled)
     for (QComboBox* list : {m_listFormat, m_listVideoQuality, m_listVideoSize, m_listFrameRate,
                             m_listAudioQuality, m_listSampleRate})
         list->setEnabled(enabled);
+    m_checkExact->setEnabled(!enabled);  // the lists are on for re-encoding only
 }
 
 void CFileInfomation::OnDirectCut() { EnableLists(false); }
@@ -157,6 +169,8 @@ void CFileInfomation::OnStartCut()
     CutChoice.audio_bit_rate = ParseRateText(Utf8(m_listAudioQuality->currentText()));
     CutChoice.sample_rate = ParseRateText(Utf8(m_listSampleRate->currentText()));
     CutChoice.channels = 2;
+    CutChoice.exact = m_checkExact->isChecked();
+    i18n::WriteSetting(kExactSection, kExactKey, CutChoice.exact ? QStringLiteral("1") : QStringLiteral("0"));
 
     output_folder = m_editFolder->text();
     if (!dialogs::CheckOutputFolder(this, output_folder, m_folderMissingText))

@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QString>
 
+class QCheckBox;
 class QComboBox;
 class QKeyEvent;
 class QLineEdit;
@@ -49,4 +50,5 @@ private:
     QLineEdit* m_editFolder;        // 1003
     QLineEdit* m_editTitle;         // 1075
     QString m_folderMissingText;    // TISHI/mlbcz, read at opening
+    QCheckBox* m_checkExact;        // 1198, exact start and end (direct only)
 };

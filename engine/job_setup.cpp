@@ -326,6 +326,7 @@ LaunchRefusal FillCutJob(ConversionJob* job, const std::string& input_path,
     job->span_s[0] = job->end_s[0] - job->start_s[0];
 
     job->reencode = choice.direct ? 0 : 1;
+    job->exact_cut = choice.direct && choice.exact ? 1 : 0;
     *output_path = OutputNameFor(input_path, target, choice.direct);
     SetPath(job->output_paths, 0, *output_path);
     SetVideoAndAudioTargets(job, choice, kCutVideoCodecs, kCutAudioCodecs);

@@ -68,6 +68,7 @@ struct EncodingChoice {
     int audio_bit_rate = 0;
     int sample_rate = 0;
     int channels = 0;
+    bool exact = false;  // direct cuts: exact start and end
 };
 
 // What the dialogs select when they open.

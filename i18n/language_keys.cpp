@@ -20,7 +20,9 @@ std::vector<LanguageKey> BuildKeyList()
         {"wj", kKept}, {"wx", kKept}, {"qxtjsp", kKept}, {"zslgwj", kKept}, {"bnzjhb", kKept},
         {"wjwc", kKept}, {"wjwczg", kKept}, {"wj1", kKept}, {"sb", kKept}, {"wc", kKept},
         {"jqcg", kKept}, {"jqsb", kKept}, {"hbcg", kKept}, {"hbsb", kKept},
-        {"mlbcz", kDialogOnly}, {"xsrwjm", kDialogOnly}});
+        {"mlbcz", kDialogOnly}, {"xsrwjm", kDialogOnly},
+        // Exact cuts
+        {"jqjqbx", kKept}});
     AddSection(keys, "JIEMIAN", {
         {"yy", kKept}, {"zysybrj", kDialogOnly}, {"ksjq", kKept}, {"jsjq", kDialogOnly},
         {"jqsj", kDialogOnly}, {"spjq", kKept}, {"sphb", kKept}, {"ywj", kKept}, {"spgs", kKept},
@@ -30,7 +32,9 @@ std::vector<LanguageKey> BuildKeyList()
         {"zjhb", kDialogOnly}, {"jjhb", kDialogOnly}, {"spzl", kDialogOnly}, {"ypzl", kDialogOnly},
         {"ypcyl", kDialogOnly}, {"zyzjjq", kDialogOnly}, {"zyzjhb", kDialogOnly},
         {"scml", kDialogOnly}, {"ll", kDialogOnly}, {"wjm", kDialogOnly}, {"ksjq1", kDialogOnly},
-        {"kshb", kDialogOnly}, {"ywjyy", kDialogOnly}, {"hbhwj", kDialogOnly}});
+        {"kshb", kDialogOnly}, {"ywjyy", kDialogOnly}, {"hbhwj", kDialogOnly},
+        // Exact cuts
+        {"jqjq", kDialogOnly}});
     AddSection(keys, "HINT", {
         {"tjspwj", kKept}, {"ksjq", kKept}, {"hbcygwj", kKept}, {"sc", kKept}, {"bf", kKept},
         {"szksjqd", kKept}, {"szjsjqd", kKept}, {"zjsrsjd", kKept}, {"djsbzj", kKept}});

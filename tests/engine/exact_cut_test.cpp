@@ -1,0 +1,269 @@
+// Exact direct cuts, run on the worker as a launch runs them, checked against
+// the source: every picture of the span and no other, re-encoded ends close
+// to the source's pictures, copied packets unchanged, sound with the picture.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "av_handles.h"
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+#include "conversion_job.h"
+#include "exact_cut.h"
+#include "job_setup.h"
+#include "media_checks.h"
+
+namespace {
+
+struct Picture {
+    int64_t pts;
+    FramePtr frame;
+};
+
+// The pictures shown from `from_s` up to `to_s` (seconds of the stream) in
+// presentation order, decoded from the file's start: the accurate reference
+// for any start point.
+std::vector<Picture> DecodePictures(const std::string& path, AVRational* time_base, double from_s = -1,
+                                    double to_s = 1e9)
+{
+    std::vector<Picture> pictures;
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0)
+        return pictures;
+    InputContextPtr fmt(raw);
+    avformat_find_stream_info(fmt.get(), nullptr);
+    const int vi = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (vi < 0)
+        return pictures;
+    const AVStream* st = fmt->streams[vi];
+    *time_base = st->time_base;
+    CodecContextPtr dec(avcodec_alloc_context3(avcodec_find_decoder(st->codecpar->codec_id)));
+    avcodec_parameters_to_context(dec.get(), st->codecpar);
+    dec->pkt_timebase = st->time_base;
+    if (avcodec_open2(dec.get(), dec->codec, nullptr) < 0)
+        return pictures;
+    PacketPtr pkt = MakePacket();
+    const auto drain = [&] {
+        for (FramePtr f = MakeFrame(); avcodec_receive_frame(dec.get(), f.get()) >= 0; f = MakeFrame()) {
+            const double t = f->best_effort_timestamp * av_q2d(st->time_base);
+            if (t >= from_s - 1e-6 && t < to_s - 1e-6)
+                pictures.push_back({f->best_effort_timestamp, std::move(f)});
+        }
+    };
+    while (av_read_frame(fmt.get(), pkt.get()) >= 0) {
+        if (pkt->stream_index == vi && avcodec_send_packet(dec.get(), pkt.get()) >= 0)
+            drain();
+        av_packet_unref(pkt.get());
+    }
+    avcodec_send_packet(dec.get(), nullptr);
+    drain();
+    return pictures;
+}
+
+// Luma PSNR of two pictures of one size and format (8 or 16 bits a sample).
+double LumaPsnr(const AVFrame* a, const AVFrame* b)
+{
+    const bool wide = av_get_bits_per_pixel(av_pix_fmt_desc_get(AVPixelFormat(a->format))) > 12;
+    const double peak = wide ? 1023.0 : 255.0;
+    double sum = 0;
+    for (int y = 0; y < a->height; ++y) {
+        const uint8_t* ra = a->data[0] + y * a->linesize[0];
+        const uint8_t* rb = b->data[0] + y * b->linesize[0];
+        for (int x = 0; x < a->width; ++x) {
+            const double d = wide ? double(reinterpret_cast<const uint16_t*>(ra)[x]) -
+                                        reinterpret_cast<const uint16_t*>(rb)[x]
+                                  : double(ra[x]) - rb[x];
+            sum += d * d;
+        }
+    }
+    const double mse = sum / (double(a->width) * a->height);
+    return mse <= 0 ? 99.0 : 10 * std::log10(peak * peak / mse);
+}
+
+struct CodedPicture {
+    int64_t pts;
+    bool key;
+    std::string bytes;
+};
+
+// Every video packet of a file, in decoding order.
+std::vector<CodedPicture> VideoPackets(const std::string& path)
+{
+    std::vector<CodedPicture> packets;
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0)
+        return packets;
+    InputContextPtr fmt(raw);
+    avformat_find_stream_info(fmt.get(), nullptr);
+    const int vi = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    PacketPtr pkt = MakePacket();
+    while (av_read_frame(fmt.get(), pkt.get()) >= 0) {
+        if (pkt->stream_index == vi)
+            packets.push_back({pkt->pts, (pkt->flags & AV_PKT_FLAG_KEY) != 0,
+                               std::string(reinterpret_cast<char*>(pkt->data), pkt->size)});
+        av_packet_unref(pkt.get());
+    }
+    return packets;
+}
+
+unsigned VideoTag(const std::string& path)
+{
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0)
+        return 0;
+    InputContextPtr fmt(raw);
+    avformat_find_stream_info(fmt.get(), nullptr);
+    const int vi = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    return vi < 0 ? 0 : fmt->streams[vi]->codecpar->codec_tag;
+}
+
+// What the command-line decoder says about a file: nothing, for a clean one.
+std::string IndependentDecoderComplaints(const std::string& path)
+{
+    const std::string command = "ffmpeg -nostdin -v error -i '" + path + "' -f null - 2>&1";
+    std::string said;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return "ffmpeg did not run";
+    char buffer[1024];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        said.append(buffer, n);
+    return pclose(pipe) == 0 ? said : said + " (exit status)";
+}
+
+struct ExactCase {
+    const char* file;
+    double audio_frame_s;  // one packet of the fixture's sound
+    bool copies;           // key pictures a copy may start at lie inside the span
+};
+
+// Cut at 1.3 s and 4.7 s: key pictures are at 0, 2 and 4 s.
+constexpr double kStart = 1.3, kEnd = 4.7;
+const ExactCase kCases[] = {
+    {"exact_h264_1080.mp4", 1024 / 48000.0, true},
+    {"exact_h264.mkv", 1024 / 48000.0, true},
+    {"exact_hevc10.mp4", 1024 / 48000.0, true},
+    {"exact_mpeg4.avi", 1152 / 48000.0, true},
+    // Its key pictures after the first are recovery points, not IDR: the
+    // whole span is re-encoded rather than joined to pictures that need it.
+    {"exact_h264_open.mp4", 1024 / 48000.0, false},
+};
+
+class ExactCut : public JobTest, public ::testing::WithParamInterface<ExactCase> {
+protected:
+    void ExactCutOf(const std::string& name)
+    {
+        av_log_set_level(AV_LOG_ERROR);  // the encoders' statistics
+        EncodingChoice choice = DefaultCutChoice("k");
+        choice.direct = true;
+        choice.exact = true;
+        JobTest::Cut(name, "00:00:01.300", "00:00:04.700", choice);
+    }
+};
+
+}  // namespace
+
+TEST_P(ExactCut, HoldsExactlyTheSpanAndJoinsCleanly)
+{
+    const ExactCase& c = GetParam();
+    const std::string source = FixturePath(c.file);
+    ExactCutOf(c.file);
+    ASSERT_EQ(Status(0), kInputDone);
+    EXPECT_EQ(job->progress_percent, 100);
+
+    AVRational stb{}, otb{};
+    const std::vector<Picture> span = DecodePictures(source, &stb, kStart, kEnd);
+    const std::vector<Picture> cut = DecodePictures(output, &otb);
+    ASSERT_EQ(cut.size(), span.size()) << "pictures of the span";
+    double worst = 99;
+    for (size_t i = 0; i < cut.size(); ++i) {
+        ASSERT_EQ(cut[i].frame->format, span[i].frame->format);
+        worst = std::min(worst, LumaPsnr(cut[i].frame.get(), span[i].frame.get()));
+    }
+    EXPECT_GE(worst, 38.0) << "a picture differs visibly from the source's";
+    EXPECT_GE(LumaPsnr(cut.front().frame.get(), span.front().frame.get()), 38.0) << "first picture";
+    EXPECT_GE(LumaPsnr(cut.back().frame.get(), span.back().frame.get()), 38.0) << "last picture";
+    EXPECT_EQ(IndependentDecoderComplaints(output), "");
+    EXPECT_EQ(VideoTag(output), VideoTag(source));
+
+    const MediaFacts f = AnalyzeMedia(output);
+    EXPECT_EQ(f.decode_errors, 0);
+    EXPECT_NEAR(f.audio_start_s, f.video_start_s, c.audio_frame_s + 1e-3) << "sound starts apart";
+    EXPECT_NEAR(f.audio_end_s, f.video_end_s, c.audio_frame_s + 1e-3) << "sound ends apart";
+
+    // The pictures decoded after the key picture at 2 s (past its leading
+    // pictures) and before the one at 4 s are the source's packets, byte for
+    // byte.
+    std::multiset<std::string> written;
+    for (CodedPicture& p : VideoPackets(output))
+        written.insert(std::move(p.bytes));
+    int expected = 0, found = 0;
+    for (const CodedPicture& p : VideoPackets(source)) {
+        const double t = p.pts * av_q2d(stb);
+        if (p.key && t > 3.0)
+            break;
+        if (t > 2.2) {
+            ++expected;
+            found += written.count(p.bytes) ? 1 : 0;
+        }
+    }
+    EXPECT_GT(expected, 40);
+    EXPECT_EQ(found, c.copies ? expected : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, ExactCut, ::testing::ValuesIn(kCases),
+                         [](const auto& info) {
+                             std::string name = info.param.file;
+                             for (char& ch : name)
+                                 ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+                             return name;
+                         });
+
+// A codec without a matching encoder is cut at key pictures, and says so
+// before the cut starts (the window and the command line tell the user).
+TEST_F(JobTest, ExactCutOfAnotherCodecFallsBackToKeyPictures)
+{
+    std::string why;
+    EXPECT_FALSE(ExactCutPossible(FixturePath("exact_mpeg2.mpg").c_str(), &why));
+    EXPECT_NE(why.find("mpeg2video"), std::string::npos) << why;
+    EXPECT_TRUE(ExactCutPossible(FixturePath("exact_hevc10.mp4").c_str(), &why));
+
+    EncodingChoice choice = DefaultCutChoice("k");
+    choice.direct = true;
+    choice.exact = true;
+    Cut("exact_mpeg2.mpg", "00:00:01.300", "00:00:04.700", choice, "cut", ".mpg");
+    EXPECT_EQ(job->exact_cut, 1);
+    EXPECT_FALSE(ExactCutApplies(job, 0));
+    ASSERT_EQ(Status(0), kInputDone);
+    EXPECT_EQ(AnalyzeMedia(output).decode_errors, 0);
+
+    const CliResult r = RunCli("cut '" + FixturePath("exact_mpeg2.mpg") + "' --start 00:00:01.300 --end "
+                               "00:00:04.700 --out '" + folder + "' --title cli --exact");
+    EXPECT_EQ(r.exit_code, 0) << r.output;
+    EXPECT_NE(r.output.find("no exact cut for this file"), std::string::npos) << r.output;
+    EXPECT_EQ(RunCli("cut x --start 0 --end 1 --out /tmp --exact --format 1").exit_code, 2);
+}
+
+// The choice reaches the record only for direct cuts.
+TEST_F(JobTest, ExactChoiceIsForDirectCutsOnly)
+{
+    EncodingChoice choice = DefaultCutChoice("k");
+    choice.exact = true;
+    std::string out;
+    choice.direct = false;
+    ASSERT_EQ(FillCutJob(job, FixturePath("exact_h264.mkv"), "0", "1", {folder, "a", ".mp4"}, choice, &out),
+              LaunchRefusal::None);
+    EXPECT_EQ(job->exact_cut, 0);
+    choice.direct = true;
+    ASSERT_EQ(FillCutJob(job, FixturePath("exact_h264.mkv"), "0", "1", {folder, "a", ".mp4"}, choice, &out),
+              LaunchRefusal::None);
+    EXPECT_EQ(job->exact_cut, 1);
+}

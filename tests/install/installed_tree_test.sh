@@ -21,7 +21,11 @@ for f in bin/morvane bin/morvane-cli share/morvane/setting.ini share/man/man1/mo
   [ -s "$prefix/$f" ] || fail "missing $f"
 done
 for lang in english spanish german french italian japanese; do
-  [ -s "$prefix/share/morvane/languages/$lang.ini" ] || fail "missing language $lang"
+  ini=$prefix/share/morvane/languages/$lang.ini
+  [ -s "$ini" ] || { fail "missing language $lang"; continue; }
+  # A help address without a scheme names a page shipped with the program.
+  url=$(sed -n 's/^url=//p' "$ini" | head -1 | tr -d '\r')
+  [[ -z $url || $url == *:* || -s $prefix/share/morvane/$url ]] || fail "$lang help page $url not installed"
 done
 for size in 16 22 24 32 48 64 128 256; do
   icon=$prefix/share/icons/hicolor/${size}x${size}/apps/$app.png

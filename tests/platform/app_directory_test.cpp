@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <vector>
+
 #include <unistd.h>
 
 namespace {
@@ -33,14 +36,20 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(root_.isValid());
-        saved_ = {qgetenv("XDG_CONFIG_HOME"), qgetenv("XDG_CACHE_HOME")};
+        for (const char* name : kVariables) {
+            saved_.push_back(qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt);
+        }
         qputenv("XDG_CONFIG_HOME", Path("home/config").toUtf8());
         qputenv("XDG_CACHE_HOME", Path("home/cache").toUtf8());
     }
     void TearDown() override
     {
-        qputenv("XDG_CONFIG_HOME", saved_.first);
-        qputenv("XDG_CACHE_HOME", saved_.second);
+        for (size_t i = 0; i < saved_.size(); ++i) {
+            if (saved_[i])
+                qputenv(kVariables[i], *saved_[i]);
+            else
+                qunsetenv(kVariables[i]);
+        }
     }
     QString Path(const QString& relative) const { return root_.path() + QLatin1Char('/') + relative; }
     QString MakeFolder(const QString& relative) const
@@ -49,8 +58,9 @@ protected:
         return Path(relative);
     }
 
+    static constexpr const char* kVariables[] = {"XDG_CONFIG_HOME", "XDG_CACHE_HOME"};
     QTemporaryDir root_;
-    std::pair<QByteArray, QByteArray> saved_;
+    std::vector<std::optional<QByteArray>> saved_;
 };
 
 TEST_F(AppDirectoryTest, AFolderWithItsOwnLanguagesKeepsEverythingBesideTheExecutable)

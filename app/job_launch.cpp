@@ -12,6 +12,7 @@
 #include "job_setup.h"
 #include "seams.h"
 #include "settings_dlg.h"
+#include "settings_layout.h"
 #include "ui_strings.h"
 #include "worker.h"
 
@@ -116,7 +117,7 @@ void CMorvaneDlg::OnLaunchCut()
     }
     std::string whyNotExact;
     if (g_pJob->exact_cut && !ExactCutPossible(m_strCutFile.toUtf8().constData(), &whyNotExact)) {
-        ShowMessage(Ui("TISHI", "jqjqbx"));  // cut at key pictures instead
+        ShowMessage(dialogs::LanguageText(dialogs::CurrentLanguage(), "TISHI", "jqjqbx"));  // cut at key pictures instead
         g_pJob->exact_cut = 0;
     }
     m_strOutputFolder = settings.output_folder;

@@ -89,6 +89,7 @@ int main(int argc, char** argv)
     g_shots = QString::fromLocal8Bit(argv[2]);
     QDir().mkpath(g_shots + "/out");
     i18n::WriteSetting("PATH", "name", g_shots + "/out");
+    i18n::WriteSetting("CUT", "exact", "1");  // the direct cut is shown with exact start and end
 
     QStringList answer;
     platform::CurrentSeams().getOpenFileNames = [&](QWidget*, const QString&) { return answer; };

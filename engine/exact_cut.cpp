@@ -284,6 +284,7 @@ private:
     bool OpenSource();
     bool SeekBeforeStart();
     bool Scan();
+    int64_t DerivedDts(int64_t pts) const;
     bool OpenOutput();
     bool OpenEncoders();
     bool Process();
@@ -386,6 +387,18 @@ bool ExactCutter::SeekBeforeStart()
     return false;
 }
 
+// A decoding time the container left out (Matroska's first packet): one
+// picture after the previous one, or the reorder delay before the first.
+int64_t ExactCutter::DerivedDts(int64_t pts) const
+{
+    const AVRational rate = vst_->avg_frame_rate.num > 0 ? vst_->avg_frame_rate : vst_->r_frame_rate;
+    const int64_t step = rate.num > 0 ? std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate), vst_->time_base)) : 1;
+    if (!scan_.empty())
+        return scan_.back().dts + std::max(step, scan_.back().duration);
+    const int delay = std::max(vst_->codecpar->video_delay, in_.video_dec ? in_.video_dec->has_b_frames : 0);
+    return pts - delay * step;
+}
+
 bool ExactCutter::Scan()
 {
     AVFormatContext* fmt = in_.format.get();
@@ -400,7 +413,7 @@ bool ExactCutter::Scan()
         if (pkt->stream_index == vst_->index && (!scan_.empty() || (pkt->flags & AV_PKT_FLAG_KEY))) {
             Scanned s;
             s.pts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
-            s.dts = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : s.pts;
+            s.dts = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : DerivedDts(s.pts);
             s.duration = pkt->duration;
             s.key = (pkt->flags & AV_PKT_FLAG_KEY) != 0;
             s.clean = IsCleanStart(codec_, length_size_, pkt.get());
@@ -717,6 +730,8 @@ bool ExactCutter::VideoPacket(AVPacket* pkt, int index)
     const int64_t pts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
     if (pts != s.pts)
         return false;  // the file reads differently the second time
+    if (pkt->dts == AV_NOPTS_VALUE)
+        pkt->dts = s.dts;
     if (!head_done_ && plan_.head_count > 0 && index <= plan_.head_feed_end && !FeedPart(head_, pkt))
         return false;
     if (plan_.tail_count > 0 && index >= plan_.tail_from && !FeedPart(tail_, pkt))

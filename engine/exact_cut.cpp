@@ -1,5 +1,8 @@
 #include "exact_cut.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -286,6 +289,7 @@ private:
     bool Scan();
     int64_t DerivedDts(int64_t pts) const;
     bool OpenOutput();
+    bool CreateNewFile(const char* path);
     bool OpenEncoders();
     bool Process();
     bool VideoPacket(AVPacket* pkt, int index);
@@ -317,6 +321,7 @@ private:
 
     OutputContextPtr out_;
     bool header_written_ = false;
+    bool created_ = false;  // the output file is this job's
     AVStream* out_video_ = nullptr;
     AVStream* out_audio_ = nullptr;
     ReencodedPart head_, tail_;
@@ -441,6 +446,18 @@ unsigned KeptCodecTag(const AVOutputFormat* format, const AVCodecParameters* par
     return av_codec_get_id(format->codec_tag, par->codec_tag) == par->codec_id ? par->codec_tag : 0;
 }
 
+// The output is made here, never taken over: a file that appeared under its
+// name since the launch chose it stays as it is.
+bool ExactCutter::CreateNewFile(const char* path)
+{
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    created_ = true;
+    return true;
+}
+
 bool ExactCutter::OpenOutput()
 {
     AVFormatContext* ctx = nullptr;
@@ -469,7 +486,7 @@ bool ExactCutter::OpenOutput()
     }
     if (!OpenEncoders())
         return false;
-    if (!(ctx->oformat->flags & AVFMT_NOFILE) && avio_open(&ctx->pb, path, AVIO_FLAG_WRITE) < 0)
+    if (!(ctx->oformat->flags & AVFMT_NOFILE) && (!CreateNewFile(path) || avio_open(&ctx->pb, path, AVIO_FLAG_WRITE) < 0))
         return false;
     if (avformat_write_header(ctx, nullptr) < 0)
         return false;
@@ -821,16 +838,17 @@ bool ExactCutter::Run()
     job_->progress_percent = 0;
     if (!OpenSource() || !SeekBeforeStart() || !Scan() || !MakePlan(scan_, reached_eof_, codec_, &plan_))
         return false;
-    const bool ok = OpenOutput() && Process();
-    if (header_written_ && (ok || Cancelled()))
-        av_write_trailer(out_.get());
+    bool ok = OpenOutput() && Process();
+    // A stopped cut keeps what it wrote, as a stopped direct cut does.
     const bool keep = header_written_ && (ok || Cancelled());
+    if (keep)
+        ok = av_write_trailer(out_.get()) >= 0 && ok;
     out_.reset();
-    if (!keep)
+    if (!keep && created_)
         std::remove(job_->output_paths[input_]);
     if (ok)
         job_->progress_percent = 100;
-    return ok && !Cancelled();
+    return ok || Cancelled();
 }
 
 }  // namespace

@@ -18,5 +18,6 @@ bool ExactCutApplies(const ConversionJob* job, int input);
 
 // Cuts input `input` of `job` (start_s / end_s / output_paths) into its own
 // output, reporting progress across the three parts. False when the input
-// failed; the output is then removed unless the job was cancelled.
+// failed: the output, if this cut made it, is then removed. A cancelled cut
+// keeps what it wrote and is not a failure.
 bool RunExactCut(ConversionJob* job, int input);

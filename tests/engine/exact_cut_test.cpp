@@ -299,4 +299,15 @@ TEST_F(JobTest, ExactChoiceIsForDirectCutsOnly)
     ASSERT_EQ(FillCutJob(job, FixturePath("exact_h264.mkv"), "0", "1", {folder, "a", ".mp4"}, choice, &out),
               LaunchRefusal::None);
     EXPECT_EQ(job->exact_cut, 1);
+
+    // A file that appears under the output's name meanwhile is not taken over.
+    {
+        FILE* f = std::fopen(out.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fputs("mine", f);
+        std::fclose(f);
+    }
+    Run(false);
+    EXPECT_EQ(Status(0), kInputFailed);
+    EXPECT_EQ(std::filesystem::file_size(out), 4u);
 }

@@ -109,6 +109,10 @@ void CMorvaneDlg::OnLaunchCut()
         FillCutJob(g_pJob, m_strCutFile.toStdString(), Edit(1023)->text().toStdString(),
                    Edit(1024)->text().toStdString(),
                    TargetOf(settings.output_folder, settings.file_title, settings.extension), CutChoice, &output);
+    if (refusal == LaunchRefusal::NeedsReencoding) {
+        ShowMessage(Ui("TISHI", "zncxbm"));
+        return;
+    }
     if (refusal != LaunchRefusal::None) {
         ShowMessage(kNoExtensionCut);
         return;
@@ -160,6 +164,10 @@ void CMorvaneDlg::OnLaunchJoin()
         g_pJob, rows, TargetOf(settings.output_folder, settings.file_title, settings.extension), JoinChoice, &output);
     if (refusal == LaunchRefusal::NotSameKind) {
         ShowMessage(Ui("TISHI", "bnzjhb"));
+        return;
+    }
+    if (refusal == LaunchRefusal::NeedsReencoding) {
+        ShowMessage(Ui("TISHI", "zncxbm"));
         return;
     }
     if (refusal != LaunchRefusal::None) {

@@ -7,6 +7,7 @@
 
 #include "av_handles.h"
 #include "media_input.h"
+#include "packet_timing.h"
 
 struct ConversionJob;
 
@@ -37,8 +38,12 @@ struct JobOutput {
     StreamClock audio_clock;
     std::unique_ptr<Reencoder> reencoder;  // indirect mode only
 
-    // Where the next input of a join starts: the end of everything written.
+    // The end of everything written.
     int64_t EndMicroseconds() const;
+    // Where the next input of a direct join starts: the picture's end, or
+    // the sound's when there is no picture. The sound meets it within a
+    // fraction of one audio frame.
+    int64_t SeamMicroseconds() const;
 };
 
 struct InputRun {
@@ -54,11 +59,17 @@ struct InputRun {
     int64_t offset_us = 0;
     std::deque<PacketPtr> waiting;  // audio read before the first video packet
     int pictures_past_cut = 0;      // read while the sound catches up
+
+    // Direct mode only.
+    bool continues_output = false;  // pictures of earlier inputs are written
+    DecodeTimeFiller video_dts;
+    DecodeTimeFiller audio_dts;
+    std::deque<PacketPtr> lead_in;     // hidden pictures before the first shown one (joins)
+    bool skip_to_key = false;          // a lead-in that could not be kept hidden was dropped
+    int64_t audio_shift = AV_NOPTS_VALUE;  // output time base; set by the input's first sound
+    bool trim_sound_to_picture = false;    // a join: the input's sound ends with its picture
+    std::deque<PacketPtr> held_audio;  // in the output's time base, past the picture so far
 };
 
-// Writes a packet of input stream `in_st` to output stream `out_st`, shifting
-// its timestamps by the input's origin and offset. Takes the packet's data.
-int WriteShiftedPacket(JobOutput& out, InputRun& run, AVPacket* pkt, const AVStream* in_st,
-                       AVStream* out_st, StreamClock& clock);
 // Writes a packet already in `out_st`'s time base at the stream's clock.
 int WriteOutputPacket(JobOutput& out, AVPacket* pkt, AVStream* out_st, StreamClock& clock);

@@ -85,7 +85,7 @@ void ReadOnlyStream(AVFormatContext* format, int keep)
 }
 
 // The first complete picture after the seek, or false at the end of the input.
-// `skip_to_key`: a byte seek lands anywhere in a group of pictures; some
+// `skip_to_key`: a seek may land anywhere in a group of pictures; some
 // decoders drop the pictures before the next key frame, others (MPEG-4 part 2)
 // paint them over grey.
 bool DecodeFirstPicture(MediaInput& in, bool skip_to_key, AVFrame* picture)
@@ -233,7 +233,7 @@ bool DecodePreviewFrame(ConversionJob* job)
     job->input_start_s = ContainerStartSeconds(in.format.get());
     ReadOnlyStream(in.format.get(), in.video_index);
     SeekToStartPoint(job, in.format.get(), input);
-    if (!DecodeFirstPicture(in, job->seek_by_bytes != 0, decoded.get()))
+    if (!DecodeFirstPicture(in, job->start_s[input] > 0, decoded.get()))
         return false;
     job->got_picture = 1;
     if (!ScaleToSnapshot(decoded.get(), snapshot.get()))

@@ -2,6 +2,7 @@
 // muxer with its streams and clocks, the opened input with its time shift.
 #pragma once
 
+#include <algorithm>
 #include <deque>
 #include <memory>
 
@@ -20,10 +21,17 @@ struct StreamClock {
 
     // The written time: how far the stream has been written in decoding
     // order, so pictures reordered behind a later one are never cut off.
+    // Counted from the output's start: decoding times before it (reordered
+    // pictures, an edit list's hidden lead-in) come before anything shown.
     double Seconds(const AVStream* st) const
     {
-        return first_dts == AV_NOPTS_VALUE ? 0.0 : (next_dts - first_dts) * av_q2d(st->time_base);
+        return first_dts == AV_NOPTS_VALUE ? 0.0
+                                           : (next_dts - std::max<int64_t>(first_dts, 0)) * av_q2d(st->time_base);
     }
+    // Every picture up to the presentation end is written: none reordered
+    // ahead of the decoding clock by up to `reorder` still waits for the
+    // ones before it.
+    bool CaughtUp(int64_t reorder) const { return end <= next_dts + reorder; }
     double EndSeconds(const AVStream* st) const { return end * av_q2d(st->time_base); }
 };
 

@@ -160,11 +160,18 @@ void UpdateProgress(ConversionJob* job, int l)
     job->progress_percent = static_cast<int32_t>(std::clamp(percent, 0.0, 100.0));
 }
 
-// The clock a cut's length is measured on: its video, or its audio when the
-// cut has no video at all.
-double CutClockSeconds(const ConversionJob* job, const JobOutput& out, const InputRun& run)
+// The cut has its length on its video clock, or on its audio clock when it
+// has no video at all.
+bool CutSpanWritten(const ConversionJob* job, const JobOutput& out, const InputRun& run)
 {
-    return (out.video && run.in.video_index >= 0) ? job->video_written_s : job->audio_written_s;
+    const double span = job->span_s[run.index];
+    if (!out.video || run.in.video_index < 0)
+        return span <= job->audio_written_s;
+    // A picture reordered ahead of the span's end needs the ones before it.
+    const AVStream* vs = run.in.VideoStream();
+    const int64_t reorder = av_rescale_q(vs->codecpar->video_delay * FallbackDuration(vs), vs->time_base,
+                                         out.video->time_base);
+    return span <= job->video_written_s && out.video_clock.CaughtUp(reorder);
 }
 
 // When the cut's picture has reached its length, the sound read in the same
@@ -219,7 +226,7 @@ void RunPacketLoop(ConversionJob* job, JobOutput& out, InputRun& run)
                 av_packet_unref(pkt);
                 break;
             }
-        } else if (job->span_s[l] <= CutClockSeconds(job, out, run)) {
+        } else if (CutSpanWritten(job, out, run)) {
             const bool more_sound = SoundStillCatchingUp(out, run, pkt);
             const bool is_sound = pkt->stream_index == run.in.audio_index;
             run.cut_complete = true;

@@ -114,7 +114,12 @@ bool DirectCopyPossible(const char* input_path)
     if (avformat_open_input(&raw, input_path, nullptr, nullptr) != 0)
         return true;
     InputContextPtr input(raw);
-    if (avformat_find_stream_info(raw, nullptr) < 0)
+    // Most containers name their codecs in the header; reading packets to
+    // find them is needed only where they do not (program streams).
+    bool named = raw->nb_streams > 0;
+    for (unsigned i = 0; i < raw->nb_streams; ++i)
+        named = named && raw->streams[i]->codecpar->codec_id != AV_CODEC_ID_NONE;
+    if (!named && avformat_find_stream_info(raw, nullptr) < 0)
         return true;
     return DirectOutputFormat(raw, input_path) != nullptr;
 }

@@ -103,6 +103,9 @@ bool DecodeFirstPicture(MediaInput& in, bool skip_to_key, AVFrame* picture)
 
     while (av_read_frame(format, packet.get()) >= 0) {
         const bool key = packet->flags & AV_PKT_FLAG_KEY;
+        // An edit list's hidden lead-in is decoded for its references only:
+        // its pictures never come out, so draining after one would lose them.
+        const bool shown = !(packet->flags & AV_PKT_FLAG_DISCARD);
         if (packet->stream_index != in.video_index || (skip_to_key && !key)) {
             av_packet_unref(packet.get());
             continue;
@@ -114,7 +117,7 @@ bool DecodeFirstPicture(MediaInput& in, bool skip_to_key, AVFrame* picture)
             continue;  // a damaged packet: the next one may decode
         if (avcodec_receive_frame(dec, picture) >= 0)
             return true;
-        if (key && drain_after_key) {
+        if (key && shown && drain_after_key) {
             avcodec_send_packet(dec, nullptr);
             if (avcodec_receive_frame(dec, picture) >= 0)
                 return true;

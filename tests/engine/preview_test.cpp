@@ -251,6 +251,18 @@ TEST_F(PreviewTest, PositionZeroShowsTheFirstPictureAsA320x240BaselineJpeg)
     EXPECT_FALSE(fs::exists(snapshot_.string() + ".part"));
 }
 
+// An edit list hides 1.3 s of pictures before the first one shown; they are
+// decoded for their references only.
+TEST_F(PreviewTest, PositionZeroOfAnEditListShowsItsFirstShownPicture)
+{
+    ASSERT_TRUE(Preview(Fixture("editlist.mp4"), 0));
+    const RgbImage shot = Snapshot();
+    const auto source = ReferencePictures(Fixture("editlist_src.mp4"), 2.0);
+    ASSERT_FALSE(source.empty());
+    EXPECT_LT(MeanAbsDiff(shot, PictureAt(source, 1.32).rgb), kSamePicture);
+    EXPECT_GT(MeanAbsDiff(shot, PictureAt(source, 0.0).rgb), kSamePicture);
+}
+
 TEST_F(PreviewTest, APositionBetweenKeyFramesShowsTheEarlierKeyFrame)
 {
     // Key frames every 2 s; 3.4 s lies between those at 2 s and 4 s.

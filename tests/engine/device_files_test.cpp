@@ -172,6 +172,7 @@ TEST_F(DeviceFile, TwelveJoinedPhoneClipsEndTheirSoundWithThePicture)
     const double our_excess = std::fabs(ours.audio_played_s - ours.VideoSeconds());
     EXPECT_LT(our_excess, 0.03);
     EXPECT_NEAR(ours.audio_end_s, ours.video_end_s, 0.03);
+    EXPECT_EQ(DecoderComplaints(output), "");
 
     const MediaFacts theirs = AnalyzeMedia(FfmpegJoin(twelve, folder));
     EXPECT_GT(std::fabs(theirs.audio_played_s - theirs.VideoSeconds()), our_excess);

@@ -13,6 +13,7 @@
 #include "conversion_job.h"
 #include "matching_encoder.h"
 #include "media_input.h"
+#include "stream_copy.h"
 
 namespace {
 
@@ -45,8 +46,10 @@ bool ContainerHandled(CutCodec codec, const AVOutputFormat* format)
     return mp4_or_mkv;
 }
 
-// Codec and container: null `why` when an exact cut can be made.
-bool ClassifySource(const AVStream* st, const char* output_path, CutCodec* codec, std::string* why)
+// Codec and container: true when an exact cut can be made, else `why` says
+// why not.
+bool ClassifySource(const AVFormatContext* input, const AVStream* st, const char* output_path, CutCodec* codec,
+                    std::string* why)
 {
     const AVCodecParameters* par = st->codecpar;
     switch (par->codec_id) {
@@ -59,7 +62,7 @@ bool ClassifySource(const AVStream* st, const char* output_path, CutCodec* codec
     }
     if (!MatchingEncoderAvailable(par, why))
         return false;
-    const AVOutputFormat* format = av_guess_format(nullptr, output_path, nullptr);
+    const AVOutputFormat* format = DirectOutputFormat(input, output_path);
     if (!format || !ContainerHandled(*codec, format)) {
         *why = "the container is not handled";
         return false;
@@ -343,7 +346,7 @@ bool ExactCutter::OpenSource()
     vst_ = in_.VideoStream();
     ast_ = in_.AudioStream();
     std::string why;
-    if (!vst_ || !ClassifySource(vst_, job_->output_paths[input_], &codec_, &why))
+    if (!vst_ || !ClassifySource(in_.format.get(), vst_, job_->output_paths[input_], &codec_, &why))
         return false;
     const AVCodecParameters* par = vst_->codecpar;
     if (codec_ == CutCodec::H264) {
@@ -438,14 +441,6 @@ bool ExactCutter::Scan()
     return (rc >= 0 || rc == AVERROR_EOF) && !scan_.empty();
 }
 
-// The codec tag of the source when the output container knows it (hvc1, avc1, FMP4...).
-unsigned KeptCodecTag(const AVOutputFormat* format, const AVCodecParameters* par)
-{
-    if (!par->codec_tag || !format->codec_tag)
-        return 0;
-    return av_codec_get_id(format->codec_tag, par->codec_tag) == par->codec_id ? par->codec_tag : 0;
-}
-
 // The output is made here, never taken over: a file that appeared under its
 // name since the launch chose it stays as it is.
 bool ExactCutter::CreateNewFile(const char* path)
@@ -462,28 +457,17 @@ bool ExactCutter::OpenOutput()
 {
     AVFormatContext* ctx = nullptr;
     const char* path = job_->output_paths[input_];
-    if (avformat_alloc_output_context2(&ctx, nullptr, nullptr, path) < 0 || !ctx)
+    const AVOutputFormat* format = DirectOutputFormat(in_.format.get(), path);
+    if (!format || avformat_alloc_output_context2(&ctx, format, nullptr, path) < 0 || !ctx)
         return false;
     out_.reset(ctx);
     ctx->max_interleave_delta = 0;  // the re-encoded head is written late: wait for it
     trims_sound_ = ContainerTrimsSound(ctx->oformat);
-    out_video_ = avformat_new_stream(ctx, nullptr);
-    if (!out_video_ || avcodec_parameters_copy(out_video_->codecpar, vst_->codecpar) < 0)
+    // The streams and the container's facts travel as in any direct copy.
+    out_video_ = AddCopiedStream(ctx, vst_);
+    if (!out_video_ || (ast_ && !(out_audio_ = AddCopiedStream(ctx, ast_))))
         return false;
-    out_video_->codecpar->codec_tag = KeptCodecTag(ctx->oformat, vst_->codecpar);
-    out_video_->time_base = vst_->time_base;
-    out_video_->avg_frame_rate = vst_->avg_frame_rate;
-    out_video_->r_frame_rate = vst_->r_frame_rate;
-    out_video_->sample_aspect_ratio = vst_->sample_aspect_ratio;
-    if (ast_) {
-        out_audio_ = avformat_new_stream(ctx, nullptr);
-        if (!out_audio_ || avcodec_parameters_copy(out_audio_->codecpar, ast_->codecpar) < 0)
-            return false;
-        out_audio_->codecpar->codec_tag = 0;
-        out_audio_->time_base = ast_->time_base;
-        if (out_audio_->codecpar->codec_id == AV_CODEC_ID_MP3 && out_audio_->codecpar->block_align == 1)
-            out_audio_->codecpar->block_align = 0;
-    }
+    CopyContainerFacts(ctx, in_.format.get());
     if (!OpenEncoders())
         return false;
     if (!(ctx->oformat->flags & AVFMT_NOFILE) && (!CreateNewFile(path) || avio_open(&ctx->pb, path, AVIO_FLAG_WRITE) < 0))
@@ -863,7 +847,7 @@ bool ExactCutPossible(const char* path, std::string* why)
         return false;
     }
     CutCodec codec;
-    return ClassifySource(in.VideoStream(), path, &codec, why);
+    return ClassifySource(in.format.get(), in.VideoStream(), path, &codec, why);
 }
 
 bool ExactCutApplies(const ConversionJob* job, int input)

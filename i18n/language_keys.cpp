@@ -21,6 +21,8 @@ std::vector<LanguageKey> BuildKeyList()
         {"wjwc", kKept}, {"wjwczg", kKept}, {"wj1", kKept}, {"sb", kKept}, {"wc", kKept},
         {"jqcg", kKept}, {"jqsb", kKept}, {"hbcg", kKept}, {"hbsb", kKept},
         {"mlbcz", kDialogOnly}, {"xsrwjm", kDialogOnly},
+        // Direct copy refused: no container takes the file's codecs.
+        {"zncxbm", kDialogOnly},
         // Exact cuts
         {"jqjqbx", kDialogOnly}});
     AddSection(keys, "JIEMIAN", {

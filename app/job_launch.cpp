@@ -20,6 +20,7 @@
 #include <QTimerEvent>
 #include <QTreeWidgetItem>
 
+#include <cerrno>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -75,6 +76,23 @@ private:
     std::function<void()> m_atEnd;
 };
 
+// The refusals a launch meets after the settings dialog.
+QString RefusalText(LaunchRefusal refusal, const QString& noExtension)
+{
+    switch (refusal) {
+    case LaunchRefusal::EmptySpan: return Ui("TISHI", "sjdwx");
+    case LaunchRefusal::OutputNotCreated: return Ui("TISHI", "bncjwj");
+    default: return noExtension;
+    }
+}
+
+// A failed job's report: a full disk says so, anything else opens the help.
+bool ReportFullDisk(const ConversionJob* job)
+{
+    const int error = job->output_error;
+    return error == ENOSPC || error == EDQUOT;
+}
+
 OutputTarget TargetOf(const QString& folder, const QString& title, const QString& extension)
 {
     return {folder.toStdString(), title.toStdString(), extension.toStdString()};
@@ -96,6 +114,12 @@ void CMorvaneDlg::OnLaunchCut()
         ShowMessage(Ui("TISHI", "qxtjsp"));
         return;
     }
+    // A span that holds nothing is refused before any choice is asked for.
+    if (!CutSpanIsPossible(ParseTimeText(Edit(1023)->text().toStdString()),
+                           ParseTimeText(Edit(1024)->text().toStdString()), m_cutFacts.duration_us)) {
+        ShowMessage(Ui("TISHI", "sjdwx"));
+        return;
+    }
     m_completedCount = 0;
 
     const LaunchScope scope(m_launching, [this] { FinishPendingClose(); });
@@ -110,7 +134,7 @@ void CMorvaneDlg::OnLaunchCut()
                    Edit(1024)->text().toStdString(),
                    TargetOf(settings.output_folder, settings.file_title, settings.extension), CutChoice, &output);
     if (refusal != LaunchRefusal::None) {
-        ShowMessage(kNoExtensionCut);
+        ShowMessage(RefusalText(refusal, kNoExtensionCut));
         return;
     }
     m_strOutputFolder = settings.output_folder;
@@ -163,7 +187,7 @@ void CMorvaneDlg::OnLaunchJoin()
         return;
     }
     if (refusal != LaunchRefusal::None) {
-        ShowMessage(kNoExtensionJoin);
+        ShowMessage(RefusalText(refusal, kNoExtensionJoin));
         return;
     }
     m_strOutputFolder = settings.output_folder;
@@ -274,6 +298,10 @@ void CMorvaneDlg::OnTimer()
                 bool failed = false;
                 for (int j = 0; j < job->input_count; ++j)
                     failed = failed || job->input_status[j] == kInputFailed;
+                if (failed && ReportFullDisk(job)) {
+                    ShowMessage(Ui("TISHI", "cpym"));
+                    return;
+                }
                 if (failed) {
                     ShowMessage(Ui("TISHI", "hbsb"));
                     platform::ShellOpen(Ui("APPLICATION", "url"));
@@ -288,6 +316,8 @@ void CMorvaneDlg::OnTimer()
             if (job->input_status[i] == kInputDone) {
                 ShowMessage(Ui("TISHI", "jqcg"));
                 platform::ShellOpen(m_strOutputFolder);
+            } else if (job->input_status[i] == kInputFailed && ReportFullDisk(job)) {
+                ShowMessage(Ui("TISHI", "cpym"));
             } else if (job->input_status[i] == kInputFailed) {
                 ShowMessage(Ui("TISHI", "jqsb"));
                 platform::ShellOpen(Ui("APPLICATION", "url"));

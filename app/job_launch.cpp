@@ -9,6 +9,7 @@
 #include "file_infomation_dlg.h"
 #include "job_choices.h"
 #include "job_setup.h"
+#include "language_file.h"
 #include "seams.h"
 #include "settings_dlg.h"
 #include "ui_strings.h"
@@ -47,6 +48,12 @@ QString Ui(const char* section, const char* key)
     return g_uiStrings.Text(QString::fromLatin1(section), QString::fromLatin1(key));
 }
 
+// A text outside the UI string table, read from the current language file.
+QString LanguageText(const char* key)
+{
+    return i18n::LanguageFile::ReadText(g_uiStrings.Language(), QStringLiteral("TISHI"), QString::fromLatin1(key));
+}
+
 // The file's name without folder and without its last extension; a name
 // without '.' is taken whole.
 QString TitleOf(const QString& path)
@@ -80,8 +87,8 @@ private:
 QString RefusalText(LaunchRefusal refusal, const QString& noExtension)
 {
     switch (refusal) {
-    case LaunchRefusal::EmptySpan: return Ui("TISHI", "sjdwx");
-    case LaunchRefusal::OutputNotCreated: return Ui("TISHI", "bncjwj");
+    case LaunchRefusal::EmptySpan: return LanguageText("sjdwx");
+    case LaunchRefusal::OutputNotCreated: return LanguageText("bncjwj");
     default: return noExtension;
     }
 }
@@ -117,7 +124,7 @@ void CMorvaneDlg::OnLaunchCut()
     // A span that holds nothing is refused before any choice is asked for.
     if (!CutSpanIsPossible(ParseTimeText(Edit(1023)->text().toStdString()),
                            ParseTimeText(Edit(1024)->text().toStdString()), m_cutFacts.duration_us)) {
-        ShowMessage(Ui("TISHI", "sjdwx"));
+        ShowMessage(LanguageText("sjdwx"));
         return;
     }
     m_completedCount = 0;
@@ -299,7 +306,7 @@ void CMorvaneDlg::OnTimer()
                 for (int j = 0; j < job->input_count; ++j)
                     failed = failed || job->input_status[j] == kInputFailed;
                 if (failed && ReportFullDisk(job)) {
-                    ShowMessage(Ui("TISHI", "cpym"));
+                    ShowMessage(LanguageText("cpym"));
                     return;
                 }
                 if (failed) {
@@ -317,7 +324,7 @@ void CMorvaneDlg::OnTimer()
                 ShowMessage(Ui("TISHI", "jqcg"));
                 platform::ShellOpen(m_strOutputFolder);
             } else if (job->input_status[i] == kInputFailed && ReportFullDisk(job)) {
-                ShowMessage(Ui("TISHI", "cpym"));
+                ShowMessage(LanguageText("cpym"));
             } else if (job->input_status[i] == kInputFailed) {
                 ShowMessage(Ui("TISHI", "jqsb"));
                 platform::ShellOpen(Ui("APPLICATION", "url"));

@@ -22,7 +22,7 @@ std::vector<LanguageKey> BuildKeyList()
         {"jqcg", kKept}, {"jqsb", kKept}, {"hbcg", kKept}, {"hbsb", kKept},
         {"mlbcz", kDialogOnly}, {"xsrwjm", kDialogOnly},
         // Refused spans and output files that cannot be written
-        {"sjdwx", kKept}, {"cpym", kKept}, {"bncjwj", kKept}});
+        {"sjdwx", kDialogOnly}, {"cpym", kDialogOnly}, {"bncjwj", kDialogOnly}});
     AddSection(keys, "JIEMIAN", {
         {"yy", kKept}, {"zysybrj", kDialogOnly}, {"ksjq", kKept}, {"jsjq", kDialogOnly},
         {"jqsj", kDialogOnly}, {"spjq", kKept}, {"sphb", kKept}, {"ywj", kKept}, {"spgs", kKept},

@@ -225,6 +225,20 @@ TEST_F(LaunchTest, ACutThatHoldsNothingIsRefusedBeforeTheSettings)
     EXPECT_TRUE(QDir(m_out.path()).isEmpty());
 }
 
+TEST_F(LaunchTest, AFullDiskIsNamedAndLeavesNoFile)
+{
+    const SmallDisk disk("launch-full-disk", 128);
+    if (disk.path().empty())
+        GTEST_SKIP() << "mounting a small tmpfs needs root";
+    i18n::WriteSetting("PATH", "name", QString::fromStdString(disk.path()));
+    Add({Media("h264_aac.mp4")});
+    WhenOpen<CFileInfomation>([](CFileInfomation* dlg) { Start(dlg, 1194); });
+    Convert();
+    EXPECT_EQ(m_messages, QStringList({LanguageText("TISHI", "cpym")}));
+    EXPECT_TRUE(m_opened.isEmpty());
+    EXPECT_TRUE(QDir(QString::fromStdString(disk.path())).isEmpty());
+}
+
 TEST_F(LaunchTest, DirectCutsOfMovieAviCountUpTheirNames)
 {
     Add({Copy("mpeg4_mp3.avi", "movie.avi")});

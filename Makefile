@@ -4,7 +4,7 @@ JOBS  ?= $(shell nproc 2>/dev/null || echo 2)
 # Extra ctest options, e.g. CTEST_ARGS="--repeat until-fail:3" to catch flaky tests.
 CTEST_ARGS ?=
 
-.PHONY: deps build run test bench clean
+.PHONY: deps build run test bench package clean
 
 deps:
 	bash scripts/install-deps
@@ -21,6 +21,10 @@ test: build
 
 bench: build
 	bash bench/run
+
+# morvane_<version>_<arch>.deb in $(BUILD); install it with apt install ./<file>.
+package: build
+	cmake --build $(BUILD) --target package
 
 clean:
 	rm -rf $(BUILD)

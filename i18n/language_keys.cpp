@@ -22,7 +22,9 @@ std::vector<LanguageKey> BuildKeyList()
         {"jqcg", kKept}, {"jqsb", kKept}, {"hbcg", kKept}, {"hbsb", kKept},
         {"mlbcz", kDialogOnly}, {"xsrwjm", kDialogOnly},
         // Direct copy refused: no container takes the file's codecs.
-        {"zncxbm", kDialogOnly}});
+        {"zncxbm", kDialogOnly},
+        // Refused spans and output files that cannot be written
+        {"sjdwx", kDialogOnly}, {"cpym", kDialogOnly}, {"bncjwj", kDialogOnly}});
     AddSection(keys, "JIEMIAN", {
         {"yy", kKept}, {"zysybrj", kDialogOnly}, {"ksjq", kKept}, {"jsjq", kDialogOnly},
         {"jqsj", kDialogOnly}, {"spjq", kKept}, {"sphb", kKept}, {"ywj", kKept}, {"spgs", kKept},

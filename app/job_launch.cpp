@@ -23,6 +23,7 @@
 #include <QTimerEvent>
 #include <QTreeWidgetItem>
 
+#include <cerrno>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -49,10 +50,10 @@ QString Ui(const char* section, const char* key)
     return g_uiStrings.Text(QString::fromLatin1(section), QString::fromLatin1(key));
 }
 
-// Read when needed: the table of kept texts has no slot for it.
-QString NeedsReencodingText()
+// A text outside the UI string table, read from the current language file.
+QString LanguageText(const char* key)
 {
-    return i18n::LanguageFile::ReadText(g_uiStrings.Language(), QStringLiteral("TISHI"), QStringLiteral("zncxbm"));
+    return i18n::LanguageFile::ReadText(g_uiStrings.Language(), QStringLiteral("TISHI"), QString::fromLatin1(key));
 }
 
 // The file's name without folder and without its last extension; a name
@@ -84,6 +85,23 @@ private:
     std::function<void()> m_atEnd;
 };
 
+// The refusals a launch meets after the settings dialog.
+QString RefusalText(LaunchRefusal refusal, const QString& noExtension)
+{
+    switch (refusal) {
+    case LaunchRefusal::EmptySpan: return LanguageText("sjdwx");
+    case LaunchRefusal::OutputNotCreated: return LanguageText("bncjwj");
+    default: return noExtension;
+    }
+}
+
+// A failed job's report: a full disk says so, anything else opens the help.
+bool ReportFullDisk(const ConversionJob* job)
+{
+    const int error = job->output_error;
+    return error == ENOSPC || error == EDQUOT;
+}
+
 OutputTarget TargetOf(const QString& folder, const QString& title, const QString& extension)
 {
     return {folder.toStdString(), title.toStdString(), extension.toStdString()};
@@ -105,6 +123,12 @@ void CMorvaneDlg::OnLaunchCut()
         ShowMessage(Ui("TISHI", "qxtjsp"));
         return;
     }
+    // A span that holds nothing is refused before any choice is asked for.
+    if (!CutSpanIsPossible(ParseTimeText(Edit(1023)->text().toStdString()),
+                           ParseTimeText(Edit(1024)->text().toStdString()), m_cutFacts.duration_us)) {
+        ShowMessage(LanguageText("sjdwx"));
+        return;
+    }
     m_completedCount = 0;
 
     const LaunchScope scope(m_launching, [this] { FinishPendingClose(); });
@@ -119,11 +143,11 @@ void CMorvaneDlg::OnLaunchCut()
                    Edit(1024)->text().toStdString(),
                    TargetOf(settings.output_folder, settings.file_title, settings.extension), CutChoice, &output);
     if (refusal == LaunchRefusal::NeedsReencoding) {
-        ShowMessage(NeedsReencodingText());
+        ShowMessage(LanguageText("zncxbm"));
         return;
     }
     if (refusal != LaunchRefusal::None) {
-        ShowMessage(kNoExtensionCut);
+        ShowMessage(RefusalText(refusal, kNoExtensionCut));
         return;
     }
     std::string whyNotExact;
@@ -181,11 +205,11 @@ void CMorvaneDlg::OnLaunchJoin()
         return;
     }
     if (refusal == LaunchRefusal::NeedsReencoding) {
-        ShowMessage(NeedsReencodingText());
+        ShowMessage(LanguageText("zncxbm"));
         return;
     }
     if (refusal != LaunchRefusal::None) {
-        ShowMessage(kNoExtensionJoin);
+        ShowMessage(RefusalText(refusal, kNoExtensionJoin));
         return;
     }
     m_strOutputFolder = settings.output_folder;
@@ -296,6 +320,10 @@ void CMorvaneDlg::OnTimer()
                 bool failed = false;
                 for (int j = 0; j < job->input_count; ++j)
                     failed = failed || job->input_status[j] == kInputFailed;
+                if (failed && ReportFullDisk(job)) {
+                    ShowMessage(LanguageText("cpym"));
+                    return;
+                }
                 if (failed) {
                     ShowMessage(Ui("TISHI", "hbsb"));
                     platform::ShellOpen(Ui("APPLICATION", "url"));
@@ -310,6 +338,8 @@ void CMorvaneDlg::OnTimer()
             if (job->input_status[i] == kInputDone) {
                 ShowMessage(Ui("TISHI", "jqcg"));
                 platform::ShellOpen(m_strOutputFolder);
+            } else if (job->input_status[i] == kInputFailed && ReportFullDisk(job)) {
+                ShowMessage(LanguageText("cpym"));
             } else if (job->input_status[i] == kInputFailed) {
                 ShowMessage(Ui("TISHI", "jqsb"));
                 platform::ShellOpen(Ui("APPLICATION", "url"));

@@ -1,10 +1,15 @@
 #include "cli.h"
 
+#include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <future>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
@@ -14,6 +19,7 @@
 #include "conversion_job.h"
 #include "exact_cut.h"
 #include "job_setup.h"
+#include "media_input.h"
 #include "preview.h"
 #include "probe.h"
 #include "worker.h"
@@ -40,8 +46,74 @@ const char kUsage[] =
     "  [--audio-rate \"128 kbps\"] [--sample-rate \"44100 Hz\"]\n"
     "formats:\n";
 
-volatile std::sig_atomic_t g_interrupted = 0;
-void OnInterrupt(int) { g_interrupted = 1; }
+// Ctrl-C, a terminal hang-up and a polite kill all stop the running job the
+// same way, so its output is finished and playable. A signal after the job
+// has run through changes nothing.
+volatile std::sig_atomic_t g_stopSignal = 0;
+std::atomic<std::atomic<uint8_t>*> g_runningJobCancel{nullptr};
+static_assert(std::atomic<std::atomic<uint8_t>*>::is_always_lock_free, "used from a signal handler");
+
+void OnStopSignal(int signal)
+{
+    g_stopSignal = signal;
+    if (std::atomic<uint8_t>* cancel = g_runningJobCancel.load())
+        cancel->store(1);
+}
+
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+class StopSignalHandlers {
+public:
+    StopSignalHandlers()
+    {
+        struct sigaction action {};
+        action.sa_handler = OnStopSignal;
+        sigemptyset(&action.sa_mask);
+        for (size_t i = 0; i < std::size(kStopSignals); ++i)
+            sigaction(kStopSignals[i], &action, &previous_[i]);
+    }
+    ~StopSignalHandlers()
+    {
+        for (size_t i = 0; i < std::size(kStopSignals); ++i)
+            sigaction(kStopSignals[i], &previous_[i], nullptr);
+    }
+    StopSignalHandlers(const StopSignalHandlers&) = delete;
+    StopSignalHandlers& operator=(const StopSignalHandlers&) = delete;
+
+private:
+    struct sigaction previous_[std::size(kStopSignals)] {};
+};
+
+// A name as the terminal should show it: control characters (a newline or
+// an escape sequence in a file name) are written out, not obeyed.
+std::string Shown(const std::string& text)
+{
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\n')
+            out += "\\n";
+        else if (c == '\t')
+            out += "\\t";
+        else if (byte < 0x20 || byte == 0x7f) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", byte);
+            out += hex;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// Installed when a job starts; kept until the record is freed.
+std::unique_ptr<StopSignalHandlers> g_stopSignalHandlers;
+
+int Fail(const std::string& message)
+{
+    std::fprintf(stderr, "morvane-cli: %s\n", message.c_str());
+    return 1;
+}
 
 int Usage(const std::string& problem)
 {
@@ -56,10 +128,12 @@ int Usage(const std::string& problem)
 std::string ProbeMessage(int code)
 {
     switch (code) {
-    case -1: return "not a media file the program can open";
-    case -2: return "the file's streams cannot be read";
-    case -4: return "no decoder for the file's video";
-    case -5: return "the file's video decoder does not open";
+    case kProbeOpenFailed: return "not a media file the program can open";
+    case kProbeNoStreamInfo: return "the file's streams cannot be read";
+    case kProbeNoVideoDecoder: return "no decoder for the file's video";
+    case kProbeVideoDecoderFailed: return "the file's video decoder does not open";
+    case kProbeNoSuchFile: return "no such file";
+    case kProbeNotAFile: return "not a regular file (folders, pipes and devices other than disks cannot be read)";
     default: return "unknown problem";
     }
 }
@@ -90,7 +164,7 @@ int RunProbe(const std::vector<std::string>& files)
     int status = kExitOk;
     for (const std::string& path : files) {
         const int rc = ProbeInto(job, path);
-        std::printf("file=%s\nresult=%d\n", path.c_str(), rc);
+        std::printf("file=%s\nresult=%d\n", Shown(path).c_str(), rc);
         if (rc < 0) {
             std::printf("error=%s\n\n", ProbeMessage(rc).c_str());
             status = kExitFailed;
@@ -194,11 +268,27 @@ bool ReadChoice(const Arguments& args, const EncodingChoice& defaults, EncodingC
 bool CheckOutputFolder(const std::string& folder, std::string* problem)
 {
     std::error_code ec;
-    if (folder.empty() || !std::filesystem::is_directory(std::filesystem::u8path(folder), ec)) {
-        *problem = "the output folder does not exist: " + folder;
-        return false;
-    }
-    return true;
+    const auto path = std::filesystem::u8path(folder);
+    if (!folder.empty() && std::filesystem::is_directory(path, ec))
+        return true;
+    if (!folder.empty() && std::filesystem::exists(path, ec))
+        *problem = "the output folder is not a folder but a file: " + Shown(folder);
+    else
+        *problem = "the output folder does not exist: " + Shown(folder);
+    return false;
+}
+
+std::string InputProblem(const std::string& path, int rc)
+{
+    return Shown(path) + ": " + ProbeMessage(rc);
+}
+
+// Why the output went wrong, when the engine knows.
+std::string WriteProblem(int error, const std::string& output)
+{
+    if (error == ENOSPC || error == EDQUOT)
+        return "the disk is full: " + Shown(output) + " could not be written completely and was deleted";
+    return "writing " + Shown(output) + " failed: " + std::strerror(error);
 }
 
 const char* StatusWord(uint8_t status)
@@ -206,22 +296,28 @@ const char* StatusWord(uint8_t status)
     return status == kInputDone ? "done" : status == kInputFailed ? "failed" : "pending";
 }
 
-// Runs the worker and polls the record every 500 ms, as the window does.
+// Runs the worker and returns the moment it ends; while it runs, progress
+// is printed every 500 ms, as the window polls.
 int RunJob(ConversionJob* job, bool join, const std::string& output_path)
 {
+    constexpr auto kProgressPeriod = std::chrono::milliseconds(500);
     MarkJobStarting(job, join);
-    g_interrupted = 0;
-    auto previous = std::signal(SIGINT, OnInterrupt);
-    std::thread worker = StartConversionWorker(job);
+    std::promise<void> ended;
+    std::future<void> end = ended.get_future();
+    g_runningJobCancel = &job->cancel_requested;
+    if (!g_stopSignalHandlers)
+        g_stopSignalHandlers = std::make_unique<StopSignalHandlers>();
+    std::thread worker([job, &ended] {
+        ConversionWorker(job);
+        ended.set_value();
+    });
     int last_percent = -2;
-    while (job->current_input < job->input_count) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        if (g_interrupted && !job->cancel_requested) {
+    bool announced = false;
+    while (end.wait_for(kProgressPeriod) != std::future_status::ready) {
+        if (g_stopSignal && !announced) {
             std::fprintf(stderr, "cancelling...\n");
-            job->cancel_requested = 1;
+            announced = true;
         }
-        if (job->cancel_requested)
-            break;  // the worker ends at its next check
         const int percent = job->progress_percent;
         const int current = job->current_input;
         if (percent != last_percent && current >= 0 && current < job->input_count) {
@@ -230,25 +326,31 @@ int RunJob(ConversionJob* job, bool join, const std::string& output_path)
             last_percent = percent;
         }
     }
+    g_runningJobCancel = nullptr;
     worker.join();
-    std::signal(SIGINT, previous);
 
     bool all_done = true;
+    bool any_pending = false;
     for (int i = 0; i < job->input_count; ++i) {
         const uint8_t s = job->input_status[i];
-        std::printf("input %d %s %s\n", i + 1, StatusWord(s), job->input_paths[i]);
+        std::printf("input %d %s %s\n", i + 1, StatusWord(s), Shown(job->input_paths[i]).c_str());
         all_done = all_done && s == kInputDone;
+        any_pending = any_pending || s == kInputPending;
     }
     if (FileExists(output_path))
-        std::printf("output=%s\n", output_path.c_str());
+        std::printf("output=%s\n", Shown(output_path).c_str());
     else
         std::printf("no output was written\n");
-    if (job->cancel_requested)
-        std::fprintf(stderr, "morvane-cli: cancelled; the output holds what was done so far\n");
-    else if (!all_done)
-        std::fprintf(stderr, "morvane-cli: some inputs failed (unreadable file, unsupported "
-                             "settings or an output that cannot be written)\n");
-    return all_done && !job->cancel_requested ? kExitOk : kExitFailed;
+    if (all_done)
+        return kExitOk;
+    if (job->output_error != 0)
+        Fail(WriteProblem(job->output_error, output_path));
+    else if (job->cancel_requested && any_pending)
+        Fail("cancelled; the output holds what was done so far");
+    else
+        Fail("some inputs failed (unreadable file, nothing within the cut, unsupported settings "
+             "or an output that cannot be written)");
+    return kExitFailed;
 }
 
 std::string TitleOf(const std::string& path)
@@ -258,9 +360,9 @@ std::string TitleOf(const std::string& path)
     return dot == std::string::npos ? name : name.substr(0, dot);
 }
 
-int Refused(LaunchRefusal why)
+int Refused(LaunchRefusal why, const ConversionJob* job = nullptr, const std::string& output = "")
 {
-    const char* text = "";
+    std::string text;
     switch (why) {
     case LaunchRefusal::TooFewInputs: text = "a join needs at least two files"; break;
     case LaunchRefusal::TooManyInputs: text = "a join takes at most 999 files"; break;
@@ -275,9 +377,13 @@ int Refused(LaunchRefusal why)
         text = "no container can hold a direct copy of this file's codecs; it can be cut only by "
                "re-encoding (--format)";
         break;
+    case LaunchRefusal::EmptySpan: text = "the cut is empty: its end must come after its start"; break;
+    case LaunchRefusal::OutputNotCreated:
+        text = "cannot create " + Shown(output) + ": " + std::strerror(job ? job->output_error.load() : EIO);
+        break;
     case LaunchRefusal::None: break;
     }
-    std::fprintf(stderr, "morvane-cli: refused: %s\n", text);
+    std::fprintf(stderr, "morvane-cli: refused: %s\n", text.c_str());
     return kExitFailed;
 }
 
@@ -314,16 +420,19 @@ int RunCut(const Arguments& args)
     const std::string& input = args.files[0];
     ConversionJob* job = TheJob();
     const int rc = ProbeInto(job, input);
-    if (rc < 0) {
-        std::fprintf(stderr, "morvane-cli: %s: %s\n", input.c_str(), ProbeMessage(rc).c_str());
-        return kExitFailed;
-    }
+    if (rc < 0)
+        return Fail(InputProblem(input, rc));
+    const int start_ms = ParseTimeText(Option(args, "--start"));
+    const int end_ms = ParseTimeText(Option(args, "--end"));
+    if (end_ms > start_ms && !CutSpanIsPossible(start_ms, end_ms, job->duration_us))
+        return Fail("refused: the cut starts at " + FormatTimeText(start_ms) + ", past the end of " +
+                    Shown(input) + " (" + FormatTimeText(static_cast<int>(job->duration_us / 1000)) + ")");
     const OutputTarget target{folder, CleanFileTitle(Option(args, "--title", TitleOf(input))), extension};
     std::string output;
     const LaunchRefusal why = FillCutJob(job, input, Option(args, "--start"), Option(args, "--end"),
                                          target, choice, &output);
     if (why != LaunchRefusal::None)
-        return Refused(why);
+        return Refused(why, job, output);
     CheckExactCut(job);
     return RunJob(job, false, output);
 }
@@ -349,55 +458,81 @@ int RunJoin(const Arguments& args)
     std::vector<JoinRow> rows;
     for (const std::string& path : args.files) {
         const int rc = ProbeInto(job, path);
-        if (rc < 0 || job->initial_end_us < 0) {
-            std::fprintf(stderr, "morvane-cli: %s: %s\n", path.c_str(),
-                         rc < 0 ? ProbeMessage(rc).c_str() : "its length is unknown");
-            return kExitFailed;
-        }
+        if (rc < 0)
+            return Fail(InputProblem(path, rc));
+        if (job->initial_end_us < 0)
+            return Fail(Shown(path) + ": its length is unknown");
         rows.push_back(MakeJoinRow(path, *job));
     }
     const OutputTarget target{folder, CleanFileTitle(Option(args, "--title", "joined")), extension};
     std::string output;
     const LaunchRefusal why = FillJoinJob(job, rows, target, choice, &output);
     if (why != LaunchRefusal::None)
-        return Refused(why);
+        return Refused(why, job, output);
     return RunJob(job, true, output);
+}
+
+bool IsJpegName(const std::string& path)
+{
+    std::string ext = FileExtensionWithDot(FileNameOf(path));
+    for (char& c : ext)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext == ".jpg" || ext == ".jpeg";
+}
+
+bool SameFile(const std::string& a, const std::string& b)
+{
+    std::error_code ec;
+    const auto pa = std::filesystem::u8path(a), pb = std::filesystem::u8path(b);
+    if (std::filesystem::equivalent(pa, pb, ec))
+        return true;
+    return std::filesystem::absolute(pa, ec).lexically_normal() == std::filesystem::absolute(pb, ec).lexically_normal();
+}
+
+// SECONDS: a finite number of seconds from the file's start, nothing else.
+bool ParseSeconds(const std::string& text, double* seconds)
+{
+    char* end = nullptr;
+    errno = 0;
+    *seconds = std::strtod(text.c_str(), &end);
+    return !text.empty() && end && *end == '\0' && errno == 0 && std::isfinite(*seconds) && *seconds >= 0;
 }
 
 int RunPreview(const Arguments& args)
 {
     if (args.files.size() != 3)
         return Usage("preview takes FILE SECONDS OUT.jpg");
-    ConversionJob* job = TheJob();
     const std::string& input = args.files[0];
+    const std::string& out = args.files[2];
+    double seconds = 0;
+    if (!ParseSeconds(args.files[1], &seconds))
+        return Usage("SECONDS must be a number of seconds, 0 or more: " + Shown(args.files[1]));
+    if (!IsJpegName(out))
+        return Fail("refused: the snapshot is written as JPEG, so its name must end in .jpg or .jpeg: " +
+                    Shown(out));
+    if (SameFile(input, out))
+        return Fail("refused: the snapshot would replace its own input " + Shown(input));
+    ConversionJob* job = TheJob();
     const int rc = ProbeInto(job, input);
-    if (rc < 0) {
-        std::fprintf(stderr, "morvane-cli: %s: %s\n", input.c_str(), ProbeMessage(rc).c_str());
-        return kExitFailed;
-    }
-    if (job->video_stream_index < 0) {
-        std::fprintf(stderr, "morvane-cli: %s has no picture to preview\n", input.c_str());
-        return kExitFailed;
-    }
-    std::wstring snapshot(args.files[2].begin(), args.files[2].end());
-    if (std::mbstowcs(nullptr, args.files[2].c_str(), 0) != static_cast<size_t>(-1)) {
-        snapshot.resize(std::mbstowcs(nullptr, args.files[2].c_str(), 0));
-        std::mbstowcs(snapshot.data(), args.files[2].c_str(), snapshot.size());
+    if (rc < 0)
+        return Fail(InputProblem(input, rc));
+    if (job->video_stream_index < 0)
+        return Fail(Shown(input) + " has no picture to preview");
+    std::wstring snapshot(out.begin(), out.end());
+    if (std::mbstowcs(nullptr, out.c_str(), 0) != static_cast<size_t>(-1)) {
+        snapshot.resize(std::mbstowcs(nullptr, out.c_str(), 0));
+        std::mbstowcs(snapshot.data(), out.c_str(), snapshot.size());
     }
     job->probe_path = const_cast<char*>(input.c_str());
     job->snapshot_path = snapshot.data();
     job->current_input = 0;
-    job->start_s[0] = std::strtod(args.files[1].c_str(), nullptr);
-    std::error_code ec;
-    std::filesystem::remove(std::filesystem::u8path(args.files[2]), ec);
-    DecodePreviewFrame(job);
+    job->start_s[0] = seconds;
+    const bool written = DecodePreviewFrame(job);
     job->probe_path = const_cast<char*>("");
     job->snapshot_path = nullptr;
-    if (!FileExists(args.files[2])) {
-        std::fprintf(stderr, "morvane-cli: no picture was written to %s\n", args.files[2].c_str());
-        return kExitFailed;
-    }
-    std::printf("snapshot=%s\n", args.files[2].c_str());
+    if (!written)
+        return Fail("no picture was written to " + Shown(out));
+    std::printf("snapshot=%s\n", Shown(out).c_str());
     return kExitOk;
 }
 
@@ -425,6 +560,7 @@ int RunCli(int argc, char** argv)
         status = RunPreview(args);
     else
         return Usage("unknown command " + command);
+    g_stopSignalHandlers.reset();  // a signal after the job ran through changed nothing
     if (g_pJob) {
         FreePathArray(g_pJob->input_paths, g_pJob->input_count);
         FreePathArray(g_pJob->output_paths, g_pJob->input_count);

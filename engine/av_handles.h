@@ -55,13 +55,14 @@ inline FramePtr MakeFrame() { return FramePtr(av_frame_alloc()); }
 inline PacketPtr MakePacket() { return PacketPtr(av_packet_alloc()); }
 
 // Output muxer: closes the file it opened (if any) and frees the context.
-// Writing the trailer is the worker's decision, not the destructor's.
+// Writing the trailer is the worker's decision, not the destructor's. A
+// writer the caller supplied stays the caller's.
 struct OutputContextDeleter {
     void operator()(AVFormatContext* ctx) const
     {
         if (!ctx)
             return;
-        if (ctx->pb && !(ctx->oformat->flags & AVFMT_NOFILE))
+        if (ctx->pb && !(ctx->oformat->flags & AVFMT_NOFILE) && !(ctx->flags & AVFMT_FLAG_CUSTOM_IO))
             avio_closep(&ctx->pb);
         avformat_free_context(ctx);
     }

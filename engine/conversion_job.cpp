@@ -26,6 +26,8 @@ void InitConversionJob(ConversionJob* job)
     job->input_paths = nullptr;
     job->output_paths = nullptr;
     job->input_count = 0;
+    job->output_fd = -1;
+    job->output_error = 0;
     job->exact_cut = 0;
 }
 

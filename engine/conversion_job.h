@@ -24,9 +24,9 @@ constexpr uint8_t kInputFailed = 2;
 // fields mirror what the engine currently has open (the engine's RAII owners
 // hold the real ownership); nothing outside the engine reads them.
 //
-// The four fields that cross threads are atomics with exactly one writer at a
-// time: progress_percent, input_status and current_input (worker -> UI) and
-// cancel_requested (UI -> worker).
+// The fields that cross threads are atomics with exactly one writer at a
+// time: progress_percent, input_status, current_input and output_error
+// (worker -> UI) and cancel_requested (UI -> worker).
 struct ConversionJob {
     // Engine working state.
     AVFormatContext* input_ctx;
@@ -98,6 +98,12 @@ struct ConversionJob {
     std::atomic<int32_t> current_input;
     int32_t display_count;
     int32_t input_count;
+    // The output file the launch created exclusively (-1: none); the worker
+    // takes it over and closes it.
+    int32_t output_fd;
+    // Why the output could not be written, as an errno value (ENOSPC: the
+    // disk is full); 0 when nothing went wrong.
+    std::atomic<int32_t> output_error;
     // Direct cuts only: re-encode the pictures around the cut points so the
     // output starts and ends exactly there (1), or cut at key pictures (0).
     uint8_t exact_cut;

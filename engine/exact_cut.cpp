@@ -1,8 +1,5 @@
 #include "exact_cut.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +10,7 @@
 #include "conversion_job.h"
 #include "matching_encoder.h"
 #include "media_input.h"
+#include "output_file.h"
 #include "stream_copy.h"
 
 namespace {
@@ -283,7 +281,10 @@ struct ReencodedPart {
 
 class ExactCutter {
 public:
-    ExactCutter(ConversionJob* job, int input) : job_(job), input_(input) {}
+    ExactCutter(ConversionJob* job, int input, std::unique_ptr<OutputFile> file)
+        : job_(job), input_(input), file_(std::move(file))
+    {
+    }
     bool Run();
 
 private:
@@ -292,7 +293,7 @@ private:
     bool Scan();
     int64_t DerivedDts(int64_t pts) const;
     bool OpenOutput();
-    bool CreateNewFile(const char* path);
+    bool FinishFile(bool keep);
     bool OpenEncoders();
     bool Process();
     bool VideoPacket(AVPacket* pkt, int index);
@@ -311,6 +312,7 @@ private:
 
     ConversionJob* job_;
     int input_;
+    std::unique_ptr<OutputFile> file_;  // created by the launch, written here
     CutCodec codec_ = CutCodec::H264;
     MediaInput in_;
     AVStream* vst_ = nullptr;
@@ -324,7 +326,6 @@ private:
 
     OutputContextPtr out_;
     bool header_written_ = false;
-    bool created_ = false;  // the output file is this job's
     AVStream* out_video_ = nullptr;
     AVStream* out_audio_ = nullptr;
     ReencodedPart head_, tail_;
@@ -441,18 +442,6 @@ bool ExactCutter::Scan()
     return (rc >= 0 || rc == AVERROR_EOF) && !scan_.empty();
 }
 
-// The output is made here, never taken over: a file that appeared under its
-// name since the launch chose it stays as it is.
-bool ExactCutter::CreateNewFile(const char* path)
-{
-    const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    ::close(fd);
-    created_ = true;
-    return true;
-}
-
 bool ExactCutter::OpenOutput()
 {
     AVFormatContext* ctx = nullptr;
@@ -470,8 +459,12 @@ bool ExactCutter::OpenOutput()
     CopyContainerFacts(ctx, in_.format.get());
     if (!OpenEncoders())
         return false;
-    if (!(ctx->oformat->flags & AVFMT_NOFILE) && (!CreateNewFile(path) || avio_open(&ctx->pb, path, AVIO_FLAG_WRITE) < 0))
-        return false;
+    if (!(ctx->oformat->flags & AVFMT_NOFILE)) {
+        ctx->pb = file_ ? file_->OpenWriter() : nullptr;  // the job's own file
+        if (!ctx->pb)
+            return false;
+        ctx->flags |= AVFMT_FLAG_CUSTOM_IO;
+    }
     if (avformat_write_header(ctx, nullptr) < 0)
         return false;
     header_written_ = true;
@@ -817,6 +810,25 @@ bool ExactCutter::Process()
     return true;
 }
 
+// Closes the job's file, or deletes it when it holds nothing playable.
+bool ExactCutter::FinishFile(bool keep)
+{
+    if (!file_)
+        return false;
+    const bool flushed = keep && file_->Flush();
+    if (file_->error() != 0)
+        job_->output_error = file_->error();
+    if (!flushed) {
+        file_->Delete();
+        return false;
+    }
+    if (!file_->Close()) {
+        job_->output_error = file_->error();
+        return false;
+    }
+    return true;
+}
+
 bool ExactCutter::Run()
 {
     job_->progress_percent = 0;
@@ -824,15 +836,15 @@ bool ExactCutter::Run()
         return false;
     bool ok = OpenOutput() && Process();
     // A stopped cut keeps what it wrote, as a stopped direct cut does.
-    const bool keep = header_written_ && (ok || Cancelled());
-    if (keep)
-        ok = av_write_trailer(out_.get()) >= 0 && ok;
-    out_.reset();
-    if (!keep && created_)
-        std::remove(job_->output_paths[input_]);
+    const bool wrote = copied_ + head_.encoded + tail_.encoded > 0;
+    bool keep = header_written_ && wrote && (ok || Cancelled());
+    if (keep && av_write_trailer(out_.get()) < 0)
+        ok = keep = false;
+    out_.reset();  // the writer is the file's
+    ok = FinishFile(keep) && ok;
     if (ok)
         job_->progress_percent = 100;
-    return ok || Cancelled();
+    return ok || (Cancelled() && keep);
 }
 
 }  // namespace
@@ -858,8 +870,8 @@ bool ExactCutApplies(const ConversionJob* job, int input)
     return ExactCutPossible(job->input_paths[input], &why);
 }
 
-bool RunExactCut(ConversionJob* job, int input)
+bool RunExactCut(ConversionJob* job, int input, std::unique_ptr<OutputFile> file)
 {
-    ExactCutter cutter(job, input);
+    ExactCutter cutter(job, input, std::move(file));
     return cutter.Run();
 }

@@ -5,8 +5,10 @@
 // packet that covers the start point.
 #pragma once
 
+#include <memory>
 #include <string>
 
+class OutputFile;
 struct ConversionJob;
 
 // Whether `path` can be cut exactly into a file of the same container; when
@@ -16,8 +18,8 @@ bool ExactCutPossible(const char* path, std::string* why);
 // Whether the worker should take input `input` through RunExactCut.
 bool ExactCutApplies(const ConversionJob* job, int input);
 
-// Cuts input `input` of `job` (start_s / end_s / output_paths) into its own
-// output, reporting progress across the three parts. False when the input
-// failed: the output, if this cut made it, is then removed. A cancelled cut
+// Cuts input `input` of `job` (start_s / end_s) into `file`, the job's
+// output, reporting progress across the three parts, and closes the file.
+// False when the input failed: the file is then deleted. A cancelled cut
 // keeps what it wrote and is not a failure.
-bool RunExactCut(ConversionJob* job, int input);
+bool RunExactCut(ConversionJob* job, int input, std::unique_ptr<OutputFile> file);

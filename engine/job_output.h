@@ -9,6 +9,7 @@
 #include "av_handles.h"
 #include "media_input.h"
 #include "packet_timing.h"
+#include "output_file.h"
 
 struct ConversionJob;
 
@@ -38,6 +39,7 @@ struct StreamClock {
 class Reencoder;  // indirect mode's encoders, scaler, resampler and queues
 
 struct JobOutput {
+    std::unique_ptr<OutputFile> file;  // outlives ctx, which writes into it
     OutputContextPtr ctx;
     bool header_written = false;
     AVStream* video = nullptr;
@@ -45,6 +47,10 @@ struct JobOutput {
     StreamClock video_clock;
     StreamClock audio_clock;
     std::unique_ptr<Reencoder> reencoder;  // indirect mode only
+    int64_t packets_written = 0;           // accepted by the muxer
+
+    // A write to the file failed: what follows would only widen the hole.
+    bool WriteFailed() const { return file && file->error() != 0; }
 
     // The end of everything written.
     int64_t EndMicroseconds() const;

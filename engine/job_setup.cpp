@@ -7,8 +7,11 @@
 #include <cstdio>
 #include <filesystem>
 
+#include <unistd.h>
+
 #include "conversion_job.h"
 #include "stream_copy.h"
+#include "output_file.h"
 
 namespace {
 
@@ -268,6 +271,7 @@ namespace {
 
 void ReplacePathArrays(ConversionJob* job, int n)
 {
+    ReleaseReservedOutput(job);  // names it by the old paths
     FreePathArray(job->input_paths, job->input_count);
     FreePathArray(job->output_paths, job->input_count);
     job->input_count = n;
@@ -285,7 +289,17 @@ void SetPath(char** paths, int i, const std::string& text)
 std::string OutputNameFor(const std::string& input_path, const OutputTarget& target, bool direct)
 {
     const std::string ext = direct ? FileExtensionWithDot(input_path) : target.extension;
-    return MakeUniqueOutputName(target.folder + "/" + target.file_title + ext);
+    return target.folder + "/" + target.file_title + ext;
+}
+
+// The name is taken by creating the file: two launches at once can never
+// choose the same one.
+bool ReserveOutputFile(ConversionJob* job, const std::string& wanted, std::string* chosen)
+{
+    const int fd = CreateUniqueOutputFile(wanted, chosen);
+    job->output_error = fd < 0 ? -fd : 0;
+    job->output_fd = fd < 0 ? -1 : fd;
+    return fd >= 0;
 }
 
 void SetVideoAndAudioTargets(ConversionJob* job, const EncodingChoice& choice,
@@ -330,10 +344,12 @@ LaunchRefusal FillCutJob(ConversionJob* job, const std::string& input_path,
 
     job->reencode = choice.direct ? 0 : 1;
     job->exact_cut = choice.direct && choice.exact ? 1 : 0;
-    *output_path = OutputNameFor(input_path, target, choice.direct);
-    SetPath(job->output_paths, 0, *output_path);
     SetVideoAndAudioTargets(job, choice, kCutVideoCodecs, kCutAudioCodecs);
-    return LaunchRefusal::None;
+    if (job->span_s[0] <= 0)
+        return LaunchRefusal::EmptySpan;
+    const bool created = ReserveOutputFile(job, OutputNameFor(input_path, target, choice.direct), output_path);
+    SetPath(job->output_paths, 0, *output_path);
+    return created ? LaunchRefusal::None : LaunchRefusal::OutputNotCreated;
 }
 
 LaunchRefusal CheckJoinRows(const std::vector<JoinRow>& rows, bool direct)
@@ -373,16 +389,34 @@ LaunchRefusal FillJoinJob(ConversionJob* job, const std::vector<JoinRow>& rows,
     job->join_total_s = 0;
     job->reencode = choice.direct ? 0 : 1;
 
+    SetVideoAndAudioTargets(job, choice, kJoinVideoCodecs, kJoinAudioCodecs);
     // Every entry gets the same name: nothing is written between two inputs.
-    *output_path = OutputNameFor(rows[0].path, target, choice.direct);
+    const bool created = ReserveOutputFile(job, OutputNameFor(rows[0].path, target, choice.direct), output_path);
     for (int j = 0; j < n; ++j) {
         SetPath(job->input_paths, j, rows[j].path);
         job->join_total_s =
             static_cast<int32_t>(ParseTimeText(rows[j].length_text) / 1000.0 + job->join_total_s);
         SetPath(job->output_paths, j, *output_path);
     }
-    SetVideoAndAudioTargets(job, choice, kJoinVideoCodecs, kJoinAudioCodecs);
-    return LaunchRefusal::None;
+    return created ? LaunchRefusal::None : LaunchRefusal::OutputNotCreated;
+}
+
+bool CutSpanIsPossible(int start_ms, int end_ms, int64_t duration_us)
+{
+    if (end_ms <= start_ms)
+        return false;
+    return duration_us <= 0 || static_cast<int64_t>(start_ms) * 1000 < duration_us;
+}
+
+void ReleaseReservedOutput(ConversionJob* job)
+{
+    if (job->output_fd < 0)
+        return;
+    // Still empty: nothing was written to it, so it is only the reservation.
+    if (job->output_paths && job->output_paths[0] && lseek(job->output_fd, 0, SEEK_END) == 0)
+        RemoveIfSameFile(job->output_fd, job->output_paths[0]);
+    close(job->output_fd);
+    job->output_fd = -1;
 }
 
 void MarkJobStarting(ConversionJob* job, bool join)
@@ -391,4 +425,5 @@ void MarkJobStarting(ConversionJob* job, bool join)
     job->cancel_requested = 0;
     job->progress_percent = 0;
     job->join_mode = join ? 1 : 0;
+    job->output_error = 0;
 }

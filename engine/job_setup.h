@@ -3,6 +3,7 @@
 // naming. Plain functions shared by the window and the command-line tool.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -101,10 +102,22 @@ enum class LaunchRefusal {
     NotSameKind,      // direct join of files of different kinds
     NoFileExtension,  // a direct job cannot name its container
     NeedsReencoding,  // no container can take a direct copy of the file's codecs
+    EmptySpan,        // a cut that ends at or before its start
+    OutputNotCreated, // the output file cannot be made (job->output_error says why)
 };
 
+// A cut from start to end can hold something: it ends after it starts, and
+// it starts before the file's end (a duration of 0 or less is unknown).
+bool CutSpanIsPossible(int start_ms, int end_ms, int64_t duration_us);
+
+// Closes and deletes the output file a launch created for a job that then
+// never ran. Nothing happens when the worker has taken it over.
+void ReleaseReservedOutput(ConversionJob* job);
+
 // Fill the job for a cut / join exactly as the window's launches do, short of
-// starting the worker. On success `output_path` is the file the job writes.
+// starting the worker. On success `output_path` is the file the job writes:
+// it has just been created, empty, under the first free name, and the job
+// holds it open for the worker.
 LaunchRefusal FillCutJob(ConversionJob* job, const std::string& input_path,
                          const std::string& start_text, const std::string& end_text,
                          const OutputTarget& target, const EncodingChoice& choice,

@@ -3,6 +3,11 @@
 #include "conversion_job.h"
 #include "seek.h"
 
+#include <algorithm>
+#include <cerrno>
+
+#include <sys/stat.h>
+
 void SelectStreams(const AVFormatContext* format, int* video_index, int* audio_index)
 {
     *video_index = -1;
@@ -74,12 +79,28 @@ int OpenMediaInput(const char* path, MediaInput& in, int decoder_threads)
     return OpenMediaInput(path, in, options);
 }
 
+// Only files and disks are read: opening a FIFO would wait for a writer with
+// no way to cancel, and a folder or terminal is never a video.
+int CheckInputKind(const char* path)
+{
+    struct stat st {};
+    if (stat(path, &st) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? kProbeNoSuchFile : kProbeOpenFailed;
+    return S_ISREG(st.st_mode) || S_ISBLK(st.st_mode) ? kProbeOk : kProbeNotAFile;
+}
+
 int OpenMediaInput(const char* path, MediaInput& in, const MediaInputOptions& options)
 {
     in = MediaInput{};
-    AVFormatContext* raw = nullptr;
-    if (avformat_open_input(&raw, path, nullptr, nullptr) != 0)
+    const int kind = CheckInputKind(path);
+    if (kind != kProbeOk)
+        return kind;
+    AVFormatContext* raw = avformat_alloc_context();
+    if (!raw)
         return kProbeOpenFailed;
+    raw->interrupt_callback = options.interrupt;
+    if (avformat_open_input(&raw, path, nullptr, nullptr) != 0)
+        return kProbeOpenFailed;  // the library freed `raw`
     in.format.reset(raw);
     if (avformat_find_stream_info(raw, nullptr) < 0) {
         in = MediaInput{};
@@ -109,6 +130,18 @@ void ApplyFrameRateRule(ConversionJob* job, AVStream* stream)
     }
     job->source_fps_den = rate.den;
     job->source_fps_num = rate.num;
+}
+
+double HeldSeconds(const MediaInput& in)
+{
+    double held = 0;
+    for (const AVStream* st : {in.VideoStream(), in.AudioStream()}) {
+        if (st && st->duration != AV_NOPTS_VALUE && st->duration > 0)
+            held = std::max(held, st->duration * av_q2d(st->time_base));
+    }
+    if (held > 0 || in.format->duration <= 0)
+        return held;
+    return in.format->duration / 1e6;
 }
 
 double ContainerStartSeconds(const AVFormatContext* format)

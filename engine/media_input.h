@@ -12,6 +12,8 @@ constexpr int kProbeOpenFailed = -1;
 constexpr int kProbeNoStreamInfo = -2;
 constexpr int kProbeNoVideoDecoder = -4;
 constexpr int kProbeVideoDecoderFailed = -5;
+constexpr int kProbeNoSuchFile = -6;
+constexpr int kProbeNotAFile = -7;  // a folder, FIFO, socket or character device
 
 struct MediaInput {
     InputContextPtr format;
@@ -32,6 +34,8 @@ struct MediaInputOptions {
     int decoder_threads = 1;
     int thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     bool open_audio = true;  // false leaves audio_dec empty and audio_index set
+    // Asked before every blocking read: a non-zero answer ends it at once.
+    AVIOInterruptCB interrupt = {nullptr, nullptr};
 };
 
 // Opens `path` for reading, selects the streams and opens the decoders.
@@ -42,6 +46,11 @@ int OpenMediaInput(const char* path, MediaInput& in, int decoder_threads = 1);
 // The base frame rate of `stream` into source_fps / _num / _den, correcting a
 // rate above 1000 fps to num/1001 in the stream itself.
 void ApplyFrameRateRule(ConversionJob* job, AVStream* stream);
+
+// What the selected streams hold, in seconds: the longest of their own
+// durations, or the container's when no stream gives one. A container's
+// duration also counts an empty lead before its streams start.
+double HeldSeconds(const MediaInput& in);
 
 // Container start time in seconds, 0 when the container gives none.
 double ContainerStartSeconds(const AVFormatContext* format);

@@ -1,10 +1,13 @@
 #include "preview.h"
 
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
 
+#include <fcntl.h>
 #include <jpeglib.h>
+#include <unistd.h>
 
 #include "conversion_job.h"
 #include "media_input.h"
@@ -143,6 +146,28 @@ bool ScaleToSnapshot(const AVFrame* decoded, AVFrame* snapshot)
                      snapshot->linesize) == kSnapshotHeight;
 }
 
+// A new file beside `target` under a name nobody uses: an existing file,
+// whatever its name, is never opened for writing.
+std::FILE* CreateFileBeside(const std::string& target, std::string* name)
+{
+    constexpr int kMaxTries = 1000;
+    for (int i = 0; i < kMaxTries; ++i) {
+        *name = target + ".part" + std::to_string(i);
+        const int fd = open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno == EEXIST)
+            continue;
+        if (fd < 0)
+            return nullptr;
+        std::FILE* file = fdopen(fd, "wb");
+        if (!file) {
+            close(fd);
+            std::remove(name->c_str());
+        }
+        return file;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 std::string WideToUtf8(const wchar_t* text)
@@ -187,8 +212,8 @@ bool WriteSnapshotJpeg(const wchar_t* path, const AVFrame* picture)
     const std::string target = WideToUtf8(path);
     if (target.empty())
         return false;
-    const std::string partial = target + ".part";
-    std::FILE* file = std::fopen(partial.c_str(), "wb");
+    std::string partial;
+    std::FILE* file = CreateFileBeside(target, &partial);
     if (!file)
         return false;
     bool ok = CompressRgbRows(file, picture->data[0], picture->linesize[0]);

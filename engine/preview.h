@@ -19,8 +19,9 @@ bool DecodePreviewFrame(ConversionJob* job);
 bool DecodePreviewFrame();  // on g_pJob
 
 // Writes the first 320x240 RGB24 rows of `picture` as a baseline JPEG. The
-// file is written beside `path` and renamed over it, so a failure never
-// leaves a half-written snapshot.
+// file is written under a new name beside `path` and renamed over it only
+// once complete, so a failure never leaves a half-written snapshot and never
+// touches `path`.
 bool WriteSnapshotJpeg(const wchar_t* path, const AVFrame* picture);
 
 // UTF-8 form of a wide path (UTF-16 or UTF-32, as wchar_t is); unpaired

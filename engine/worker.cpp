@@ -1,8 +1,13 @@
 #include "worker.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "conversion_job.h"
 #include "direct_copy.h"
@@ -14,6 +19,13 @@
 namespace {
 
 bool Cancelled(const ConversionJob* job) { return job->cancel_requested.load() != 0; }
+
+std::atomic<ProgressObserver> g_progressObserver{nullptr};
+
+// Asked by the libraries before each blocking read or open, so a stop is
+// never stuck behind a stalled input.
+int InterruptWhenCancelled(void* opaque) { return Cancelled(static_cast<const ConversionJob*>(opaque)) ? 1 : 0; }
+AVIOInterruptCB CancelCallback(ConversionJob* job) { return {InterruptWhenCancelled, job}; }
 
 void MarkFailed(ConversionJob* job, InputRun& run)
 {
@@ -66,11 +78,30 @@ void ClearInputHandles(ConversionJob* job)
     job->decoded_frame = nullptr;
 }
 
+// The file the launch created; a record filled some other way gets its file
+// here, under its exact name and only if that name is free.
+std::unique_ptr<OutputFile> TakeOutputFile(ConversionJob* job)
+{
+    int fd = job->output_fd;
+    job->output_fd = -1;
+    const char* path = job->output_paths ? job->output_paths[0] : nullptr;
+    if (!path)
+        return nullptr;
+    if (fd < 0)
+        fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        job->output_error = errno;
+        return nullptr;
+    }
+    return std::make_unique<OutputFile>(fd, path);
+}
+
 bool CreateOutput(ConversionJob* job, JobOutput& out, const AVOutputFormat* format)
 {
     AVFormatContext* ctx = nullptr;
-    if (avformat_alloc_output_context2(&ctx, format, nullptr, job->output_paths[0]) < 0 || !ctx)
+    if (!out.file || avformat_alloc_output_context2(&ctx, format, nullptr, job->output_paths[0]) < 0 || !ctx)
         return false;
+    ctx->interrupt_callback = CancelCallback(job);
     out.ctx.reset(ctx);
     job->output_ctx = ctx;
     return true;
@@ -116,30 +147,33 @@ bool SetUpOutputStreams(ConversionJob* job, JobOutput& out, InputRun& run)
     return true;
 }
 
-// Opens the file and writes the header. On failure nothing of the output is
-// kept, so a later input of a join can start it afresh.
+// Writes the header into the job's own file. On failure the caller discards
+// the output, so a later input of a join can start it afresh.
 bool OpenOutputFile(JobOutput& out)
 {
     AVFormatContext* ctx = out.ctx.get();
     if (ctx->nb_streams == 0)
         return false;
-    const bool needs_file = !(ctx->oformat->flags & AVFMT_NOFILE);
-    if (needs_file && avio_open(&ctx->pb, ctx->url, AVIO_FLAG_WRITE) < 0)
-        return false;
-    if (avformat_write_header(ctx, nullptr) < 0) {
-        if (needs_file) {
-            avio_closep(&ctx->pb);
-            std::remove(ctx->url);  // made by this job a moment ago
-        }
-        return false;
+    if (!(ctx->oformat->flags & AVFMT_NOFILE)) {
+        ctx->pb = out.file->OpenWriter();
+        if (!ctx->pb)
+            return false;
+        ctx->flags |= AVFMT_FLAG_CUSTOM_IO;
     }
+    if (avformat_write_header(ctx, nullptr) < 0)
+        return false;
     out.header_written = true;
     return true;
 }
 
+// Drops the draft output; the file keeps its name, emptied.
 void DiscardOutput(ConversionJob* job, JobOutput& out)
 {
+    std::unique_ptr<OutputFile> file = std::move(out.file);
     out = JobOutput{};
+    if (file)
+        file->Rewind();
+    out.file = std::move(file);
     job->output_ctx = nullptr;
     job->video_out_stream = nullptr;
     job->audio_out_stream = nullptr;
@@ -159,6 +193,8 @@ void UpdateProgress(ConversionJob* job, int l)
     const double span = job->span_s[l];
     const double percent = span > 0 ? written * 100 / span : 100;
     job->progress_percent = static_cast<int32_t>(std::clamp(percent, 0.0, 100.0));
+    if (const ProgressObserver observer = g_progressObserver.load())
+        observer(job);
 }
 
 // The cut has its length on its video clock, or on its audio clock when it
@@ -197,11 +233,12 @@ bool EndedBeforeItsLength(const ConversionJob* job, const JobOutput& out, const 
     constexpr double kToleranceS = 1.0;
     if (run.read_result < 0 && run.read_result != AVERROR_EOF)
         return true;
-    if (job->duration_us <= 0 || run.cut_complete)
+    const double held_s = HeldSeconds(run.in);
+    if (held_s <= 0 || run.cut_complete)
         return false;
     const double written_s = job->reencode ? out.reencoder->InputSeconds(run)
                                            : (out.EndMicroseconds() - run.offset_us) / 1e6;
-    double expected_s = job->duration_us / 1e6;
+    double expected_s = held_s;
     if (!job->join_mode)
         expected_s = std::min(job->span_s[run.index], expected_s - run.cut_start_s);
     return written_s < expected_s - kToleranceS;
@@ -214,7 +251,7 @@ void RunPacketLoop(ConversionJob* job, JobOutput& out, InputRun& run)
     AVPacket* pkt = packet.get();
     const int l = run.index;
     while (pkt && (run.read_result = av_read_frame(run.in.format.get(), pkt)) >= 0) {
-        if (Cancelled(job)) {
+        if (Cancelled(job) || out.WriteFailed()) {
             av_packet_unref(pkt);
             break;
         }
@@ -268,17 +305,57 @@ void RunPacketLoop(ConversionJob* job, JobOutput& out, InputRun& run)
     UpdateWrittenTimes(job, out);
 }
 
-void FinishOutput(ConversionJob* job, JobOutput& out)
+enum class OutputEnd { Kept, Deleted, None };
+
+// Drains the encoders and writes the trailer. A file that holds nothing, or
+// whose end could not be written (a full disk leaves an MP4 without its
+// index), cannot play: it is deleted rather than left looking like a result.
+OutputEnd FinishOutput(ConversionJob* job, JobOutput& out)
 {
+    bool ok = out.header_written;
     if (out.header_written) {
-        if (out.reencoder)
-            out.reencoder->FinishJob(out);
-        av_write_trailer(out.ctx.get());
+        if (out.reencoder && !out.reencoder->FinishJob(out))
+            ok = false;
+        if (av_write_trailer(out.ctx.get()) < 0)
+            ok = false;
     }
-    out = JobOutput{};  // closes the file
+    const bool wrote_packets = out.packets_written > 0;
+    std::unique_ptr<OutputFile> file = std::move(out.file);
+    out = JobOutput{};  // frees the muxer; the writer is the file's
     job->output_ctx = nullptr;
     job->video_out_stream = nullptr;
     job->audio_out_stream = nullptr;
+    if (!file)
+        return OutputEnd::None;
+    ok = ok && wrote_packets && file->Flush();
+    if (file->error() != 0)
+        job->output_error = file->error();
+    if (!ok) {
+        file->Delete();
+        return OutputEnd::Deleted;
+    }
+    if (!file->Close()) {
+        job->output_error = file->error();
+        return OutputEnd::Deleted;  // written, but not known to be whole
+    }
+    return OutputEnd::Kept;
+}
+
+// A cut starting at or past what the streams hold: the seek would land on
+// the last key frame and copy pictures from before the span.
+bool StartsPastItsEnd(const MediaInput& in, double start_s)
+{
+    const double held_s = HeldSeconds(in);
+    return held_s > 0 && start_s >= held_s;
+}
+
+// Nothing of this input reached the output: a span past the file's end, or
+// a stream that gave not one packet.
+bool WroteNothing(const ConversionJob* job, const JobOutput& out, const InputRun& run, int64_t packets_before)
+{
+    if (job->reencode)
+        return !out.reencoder || out.reencoder->InputSeconds(run) <= 0;
+    return out.packets_written == packets_before;
 }
 
 // One input, steps from opening it to releasing it. Failures mark the input
@@ -286,8 +363,14 @@ void FinishOutput(ConversionJob* job, JobOutput& out)
 void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
 {
     const int l = run.index;
-    if (OpenMediaInput(job->input_paths[l], run.in, 2) != kProbeOk)
-        return MarkFailed(job, run);
+    MediaInputOptions options;
+    options.decoder_threads = 2;
+    options.interrupt = CancelCallback(job);
+    if (OpenMediaInput(job->input_paths[l], run.in, options) != kProbeOk) {
+        if (!Cancelled(job))  // a stop during the open leaves the input pending
+            MarkFailed(job, run);
+        return;
+    }
     RecordInputFacts(job, run);
     FramePtr decoded = MakeFrame();
     job->decoded_frame = decoded.get();
@@ -318,16 +401,35 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
     run.continues_output = out.video_clock.last_dts != AV_NOPTS_VALUE;
     run.trim_sound_to_picture = job->join_mode && out.video && out.audio && run.in.video_index >= 0;
     run.cut_start_s = job->start_s[l];
+    if (!job->join_mode && StartsPastItsEnd(run.in, job->start_s[l]))
+        return MarkFailed(job, run);
     if (!job->join_mode && job->start_s[l] > 0)
         SeekToStartPoint(job, run.in.format.get(), l);
     if (job->reencode && !out.reencoder->BeginInput(out, run))
         return MarkFailed(job, run);
 
+    const int64_t packets_before = out.packets_written;
     RunPacketLoop(job, out, run);
     if (job->reencode && !out.reencoder->EndInput(out, run))
         return MarkFailed(job, run);
-    if (!Cancelled(job) && EndedBeforeItsLength(job, out, run))
+    if (out.WriteFailed())
+        return MarkFailed(job, run);
+    if (!Cancelled(job) && (WroteNothing(job, out, run, packets_before) || EndedBeforeItsLength(job, out, run)))
         MarkFailed(job, run);
+}
+
+// The output is gone, or can take nothing more: no input is done.
+void FailInputsFrom(ConversionJob* job, int first)
+{
+    for (int i = first; i < job->input_count && i <= kMaxJobInputs; ++i)
+        job->input_status[i] = kInputFailed;
+}
+
+void FailDoneInputs(ConversionJob* job)
+{
+    for (int i = 0; i < job->input_count && i <= kMaxJobInputs; ++i)
+        if (job->input_status[i] == kInputDone)
+            job->input_status[i] = kInputFailed;
 }
 
 }  // namespace
@@ -367,7 +469,10 @@ int WriteOutputPacket(JobOutput& out, AVPacket* pkt, AVStream* out_st, StreamClo
     clock.end = std::max(clock.end, pkt->pts + std::max<int64_t>(pkt->duration, 0));
     pkt->stream_index = out_st->index;
     pkt->pos = -1;
-    return av_interleaved_write_frame(out.ctx.get(), pkt);
+    const int rc = av_interleaved_write_frame(out.ctx.get(), pkt);
+    if (rc >= 0)
+        ++out.packets_written;
+    return rc;
 }
 
 void ConversionWorker(ConversionJob* job)
@@ -381,6 +486,8 @@ void ConversionWorker(ConversionJob* job)
         return;
 
     JobOutput out;
+    out.file = TakeOutputFile(job);
+    bool finished = false;
     while (job->current_input < job->input_count) {
         ResetPerInputState(job);
         if (Cancelled(job))
@@ -388,7 +495,8 @@ void ConversionWorker(ConversionJob* job)
         InputRun run;
         run.index = job->current_input;
         if (ExactCutApplies(job, run.index)) {
-            if (!RunExactCut(job, run.index))  // a loop of its own, with its own output
+            // A loop of its own that writes and closes the job's file itself.
+            if (!RunExactCut(job, run.index, std::move(out.file)))
                 MarkFailed(job, run);
         } else {
             ProcessInput(job, out, run);
@@ -396,11 +504,20 @@ void ConversionWorker(ConversionJob* job)
         ClearInputHandles(job);
         if (!Cancelled(job) && !run.failed)
             job->input_status[run.index] = kInputDone;
-        if (run.index == job->input_count - 1)
-            FinishOutput(job, out);
-        job->current_input = run.index + 1;
+        const bool write_failed = out.WriteFailed();
+        if (write_failed)
+            FailInputsFrom(job, run.index + 1);  // nothing more fits
+        if (run.index == job->input_count - 1 || write_failed) {
+            if (FinishOutput(job, out) == OutputEnd::Deleted)
+                FailDoneInputs(job);
+            finished = true;
+        }
+        job->current_input = write_failed ? job->input_count : run.index + 1;
     }
-    FinishOutput(job, out);  // after a cancel; a no-op when the last input finished it
+    if (!finished && FinishOutput(job, out) == OutputEnd::Deleted)  // after a cancel
+        FailDoneInputs(job);
 }
+
+void SetProgressObserver(ProgressObserver observer) { g_progressObserver = observer; }
 
 std::thread StartConversionWorker(ConversionJob* job) { return std::thread(ConversionWorker, job); }

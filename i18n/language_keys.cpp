@@ -23,6 +23,8 @@ std::vector<LanguageKey> BuildKeyList()
         {"mlbcz", kDialogOnly}, {"xsrwjm", kDialogOnly},
         // Direct copy refused: no container takes the file's codecs.
         {"zncxbm", kDialogOnly},
+        // Refused spans and output files that cannot be written
+        {"sjdwx", kDialogOnly}, {"cpym", kDialogOnly}, {"bncjwj", kDialogOnly},
         // Exact cuts
         {"jqjqbx", kDialogOnly}});
     AddSection(keys, "JIEMIAN", {

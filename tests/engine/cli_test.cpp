@@ -1,12 +1,90 @@
 // The command-line tool as a user meets it: messages, exit codes, outputs.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "media_checks.h"
 
+extern char** environ;
+
 namespace {
 std::string Quote(const std::string& s) { return "'" + s + "'"; }
+
+// The tool started with its standard output on a pipe, so a test can act
+// once it has said something.
+class RunningCli {
+public:
+    explicit RunningCli(const std::vector<std::string>& arguments)
+    {
+        const char* cli = std::getenv("MORVANE_CLI");
+        std::vector<std::string> args = {cli ? cli : "morvane-cli"};
+        args.insert(args.end(), arguments.begin(), arguments.end());
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        int fds[2];
+        if (pipe(fds) != 0)
+            return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+        posix_spawn_file_actions_addclose(&actions, fds[0]);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        close(fds[1]);
+        out_ = fds[0];
+    }
+    ~RunningCli()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (out_ >= 0)
+            close(out_);
+    }
+    // Reads until `text` has been printed; false when the tool ended first.
+    bool WaitFor(const std::string& text)
+    {
+        char buffer[4096];
+        while (output.find(text) == std::string::npos) {
+            const ssize_t n = read(out_, buffer, sizeof buffer);
+            if (n <= 0)
+                return false;
+            output.append(buffer, static_cast<size_t>(n));
+        }
+        return true;
+    }
+    int Signal(int sig) const { return kill(pid_, sig); }
+    // The exit code once the tool has ended, -1 when a signal ended it.
+    int Wait()
+    {
+        WaitFor(std::string(1, '\0'));  // reads to the end
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string output;
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+};
 }  // namespace
 
 TEST(Cli, ProbePrintsFactsAndFailsOnBadFiles)
@@ -95,4 +173,99 @@ TEST(Cli, PreviewWritesTheSnapshotOrSaysWhyNot)
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_NE(r.output.find("no picture"), std::string::npos) << r.output;
     EXPECT_FALSE(std::filesystem::exists(folder + "/a.jpg"));
+}
+
+TEST(Cli, StopSignalsEndAJobWithAPlayableFile)
+{
+    for (const int sig : {SIGTERM, SIGHUP, SIGINT}) {
+        const std::string folder = MakeScratchFolder("cli-signal-" + std::to_string(sig));
+        // Far more work than any machine finishes before the first progress line.
+        std::vector<std::string> args = {"join"};
+        for (int i = 0; i < 200; ++i)
+            args.push_back(FixturePath("h264_aac_b.mp4"));
+        for (const char* a : {"--out", folder.c_str(), "--title", "stopped", "--format", "0"})
+            args.push_back(a);
+        RunningCli cli(args);
+        ASSERT_TRUE(cli.WaitFor("progress input=")) << cli.output;
+        ASSERT_EQ(cli.Signal(sig), 0);
+        EXPECT_EQ(cli.Wait(), 1) << sig;
+        EXPECT_NE(cli.output.find("cancelled"), std::string::npos) << cli.output;
+        EXPECT_NE(cli.output.find("input 200 pending"), std::string::npos) << sig;
+        const MediaFacts f = AnalyzeMedia(folder + "/stopped.mp4");
+        EXPECT_TRUE(f.opened) << sig;
+        EXPECT_EQ(f.decode_errors, 0) << sig;
+        EXPECT_GT(f.video_frames, 0) << sig;
+    }
+}
+
+TEST(Cli, EmptySpansAndBadNamesAreRefusedWithTheReason)
+{
+    const std::string folder = MakeScratchFolder("cli-spans");
+    const std::string video = Quote(FixturePath("h264_aac.mp4"));
+    struct Case {
+        std::string args;
+        std::string says;
+    } cases[] = {
+        {"cut " + video + " --start 00:00:05.000 --end 00:00:05.000 --out " + Quote(folder), "empty"},
+        {"cut " + video + " --start 00:00:06.000 --end 00:00:02.000 --out " + Quote(folder), "empty"},
+        {"cut " + video + " --start 00:00:12.000 --end 00:00:20.000 --out " + Quote(folder), "past the end"},
+        {"cut " + Quote(folder + "/none.mp4") + " --start 0 --end 1 --out " + Quote(folder), "no such file"},
+        {"cut " + Quote(FixturePath("text.mp4")) + " --start 0 --end 1 --out " + Quote(folder), "not a media file"},
+        {"cut " + Quote(folder) + " --start 0 --end 1 --out " + Quote(folder), "not a regular file"},
+        {"cut " + video + " --start 0 --end 1 --out " + Quote(FixturePath("text.mp4")), "is not a folder but a file"},
+        {"probe " + Quote(folder + "/bad\x1b[2Jname.mp4"), "bad\\x1b[2Jname.mp4"},
+    };
+    for (const Case& c : cases) {
+        const CliResult r = RunCli(c.args);
+        EXPECT_EQ(r.exit_code, 1) << c.args;
+        EXPECT_NE(r.output.find(c.says), std::string::npos) << c.args << "\n" << r.output;
+        EXPECT_EQ(r.output.find('\x1b'), std::string::npos) << "control characters are shown escaped";
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(folder));
+
+    // A pipe is refused at once instead of waiting for a writer that never comes.
+    const std::string fifo = folder + "/pipe.mp4";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const CliResult r = RunCli("cut " + Quote(fifo) + " --start 0 --end 1 --out " + Quote(folder));
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.output.find("not a regular file"), std::string::npos) << r.output;
+}
+
+TEST(Cli, APreviewNeverReplacesItsInputOrAnythingOnFailure)
+{
+    const std::string folder = MakeScratchFolder("cli-preview-safe");
+    const std::string movie = folder + "/movie.mp4";
+    std::filesystem::copy_file(FixturePath("h264_aac.mp4"), movie);
+    const auto size = std::filesystem::file_size(movie);
+    for (const std::string& out : {movie, folder + "/./movie.mp4", folder + "/shot.png"}) {
+        const CliResult r = RunCli("preview " + Quote(movie) + " 1 " + Quote(out));
+        EXPECT_EQ(r.exit_code, 1) << out << r.output;
+        EXPECT_NE(r.output.find("refused"), std::string::npos) << r.output;
+    }
+    EXPECT_EQ(std::filesystem::file_size(movie), size);
+    for (const char* seconds : {"abc", "-1", "nan", "inf", "2s"})
+        EXPECT_EQ(RunCli("preview " + Quote(movie) + " " + seconds + " " + Quote(folder + "/p.jpg")).exit_code, 2)
+            << seconds;
+
+    // A failed preview leaves an existing picture as it was; a good one replaces it.
+    const std::string shot = folder + "/shot.JPG";
+    std::ofstream(shot) << "an older picture";
+    EXPECT_EQ(RunCli("preview " + Quote(FixturePath("audio_only.m4a")) + " 1 " + Quote(shot)).exit_code, 1);
+    EXPECT_EQ(std::filesystem::file_size(shot), 16u);
+    EXPECT_EQ(RunCli("preview " + Quote(movie) + " 1.5 " + Quote(shot)).exit_code, 0);
+    EXPECT_GT(std::filesystem::file_size(shot), 1000u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 2) << "no temporary file is left";
+}
+
+TEST(Cli, AFullDiskIsNamedAndLeavesNoFile)
+{
+    const SmallDisk disk("cli-full-disk", 256);
+    if (disk.path().empty())
+        GTEST_SKIP() << "mounting a small tmpfs needs root";
+    const CliResult r = RunCli("cut " + Quote(FixturePath("long_h264_aac.mp4")) + " --start 0 --end 00:00:30.000 --out " +
+                               Quote(disk.path()));
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.output.find("the disk is full"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("no output was written"), std::string::npos) << r.output;
+    EXPECT_TRUE(std::filesystem::is_empty(disk.path()));
 }

@@ -2,6 +2,7 @@
 // runs them, checked by decoding the output.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <thread>
 
@@ -101,12 +102,85 @@ TEST_F(DirectJob, CutOfAnAudioOnlyFileFollowsItsSound)
     EXPECT_NEAR(f.audio_end_s - f.audio_start_s, 2.0, 0.1);
 }
 
-TEST_F(DirectJob, SpanOfZeroWritesAnEmptyButValidFile)
+TEST_F(DirectJob, ASpanThatHoldsNothingFailsAndLeavesNoFile)
 {
-    Cut("h264_aac.mp4", "00:00:02.000", "00:00:02.000");
+    // Past the end of the file: the launch cannot know, the worker can. A
+    // seek there lands on the last key frame, which is no part of the span.
+    for (const char* name : {"mpeg2.ts", "h264_aac.mp4"}) {
+        Cut(name, "00:00:12.000", "00:00:15.000");
+        EXPECT_EQ(Status(0), kInputFailed) << name;
+        EXPECT_EQ(job->current_input, 1);
+        EXPECT_TRUE(std::filesystem::is_empty(folder)) << name;
+    }
+
+    // A record that reaches the worker with an empty span anyway.
+    ASSERT_EQ(FillCutJob(job, FixturePath("mpeg2.ts"), "0", "00:00:01.000", {folder, "ts", ".mp4"},
+                         DefaultCutChoice("k"), &output),
+              LaunchRefusal::None);
+    job->span_s[0] = 0;
+    Run(false);
+    EXPECT_EQ(Status(0), kInputFailed);
+    EXPECT_TRUE(std::filesystem::is_empty(folder));
+}
+
+TEST_F(DirectJob, AMovWhoseContainerStartsLateIsMeasuredByItsStreams)
+{
+    // The container's length counts an empty lead of 10 s; the streams hold 4 s.
+    Join({"start10.mov", "start10.mov"});
     EXPECT_EQ(Status(0), kInputDone);
-    EXPECT_TRUE(std::filesystem::exists(output));
-    EXPECT_TRUE(AnalyzeMedia(output).opened);
+    EXPECT_EQ(Status(1), kInputDone);
+    const MediaFacts f = AnalyzeMedia(output);
+    EXPECT_TRUE(f.opened);
+    EXPECT_NEAR(f.VideoSeconds(), 8.0, 0.2);
+}
+
+TEST_F(DirectJob, TwoJobsLaunchedTogetherWriteTwoFiles)
+{
+    ConversionJob* second = new ConversionJob();
+    InitConversionJob(second);
+    std::string second_output;
+    const OutputTarget target{folder, "clip", ".mp4"};
+    ASSERT_EQ(FillCutJob(job, FixturePath("h264_aac.mp4"), "0", "00:00:04.000", target, DefaultCutChoice("k"),
+                         &output),
+              LaunchRefusal::None);
+    ASSERT_EQ(FillCutJob(second, FixturePath("h264_aac_b.mp4"), "0", "00:00:02.000", target,
+                         DefaultCutChoice("k"), &second_output),
+              LaunchRefusal::None);
+    EXPECT_EQ(output, folder + "/clip.mp4");
+    EXPECT_EQ(second_output, folder + "/clip(0).mp4");
+    MarkJobStarting(job, false);
+    MarkJobStarting(second, false);
+    std::thread a = StartConversionWorker(job);
+    std::thread b = StartConversionWorker(second);
+    a.join();
+    b.join();
+    EXPECT_EQ(Status(0), kInputDone);
+    EXPECT_EQ(second->input_status[0], kInputDone);
+    EXPECT_NEAR(AnalyzeMedia(output).VideoSeconds(), 4.0, 0.2);
+    EXPECT_NEAR(AnalyzeMedia(second_output).VideoSeconds(), 2.0, 0.2);
+    FreePathArray(second->input_paths, second->input_count);
+    FreePathArray(second->output_paths, second->input_count);
+    delete second;
+}
+
+TEST_F(DirectJob, AFullDiskFailsTheJobAndLeavesNoBrokenFile)
+{
+    const SmallDisk disk("direct-full-disk", 128);
+    if (disk.path().empty())
+        GTEST_SKIP() << "mounting a small tmpfs needs root";
+    folder = disk.path();
+    // 4 s of MP4 fill the disk while its end is written; the AVI fills it midway.
+    for (const char* name : {"h264_aac.mp4", "mpeg4_mp3.avi"}) {
+        Cut(name, "0", "00:00:04.000");
+        EXPECT_EQ(Status(0), kInputFailed) << name;
+        EXPECT_EQ(job->output_error, ENOSPC) << name;
+        EXPECT_FALSE(std::filesystem::exists(output)) << name;
+    }
+    // A join stops at the full disk: nothing after it is called done.
+    Join({"h264_aac.mp4", "h264_aac_b.mp4"});
+    EXPECT_EQ(Status(0), kInputFailed);
+    EXPECT_EQ(Status(1), kInputFailed);
+    EXPECT_TRUE(std::filesystem::is_empty(folder));
 }
 
 TEST_F(DirectJob, JoinLastsAsLongAsItsInputsWithoutGapOrOverlap)

@@ -2,6 +2,8 @@
 // what comes out.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <filesystem>
 #include <thread>
 
@@ -169,4 +171,16 @@ TEST_F(Reencode, CancelledEncodeStillLeavesAPlayableFile)
     ASSERT_TRUE(f.opened);
     EXPECT_EQ(f.decode_errors, 0);
     EXPECT_GE(f.VideoSeconds(), 7.5);
+}
+
+TEST_F(Reencode, AFullDiskFailsTheCutAndLeavesNoBrokenFile)
+{
+    const SmallDisk disk("reencode-full-disk", 64);
+    if (disk.path().empty())
+        GTEST_SKIP() << "mounting a small tmpfs needs root";
+    folder = disk.path();
+    Cut("h264_aac.mp4", "0", "00:00:04.000", Format(1));
+    EXPECT_EQ(Status(0), kInputFailed);
+    EXPECT_EQ(job->output_error, ENOSPC);
+    EXPECT_TRUE(std::filesystem::is_empty(folder));
 }

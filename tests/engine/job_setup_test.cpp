@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
 #include <set>
+
+#include <stdlib.h>
 
 #include "conversion_job.h"
 #include "job_setup.h"
@@ -87,24 +93,38 @@ protected:
     {
         job = new ConversionJob();
         InitConversionJob(job);
+        char name[] = "/tmp/morvane-fill-XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        folder = name;
     }
     void TearDown() override
     {
+        ReleaseReservedOutput(job);
         FreePathArray(job->input_paths, job->input_count);
         FreePathArray(job->output_paths, job->input_count);
         delete job;
+        std::filesystem::remove_all(folder);
+    }
+    std::vector<std::string> FolderNames() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
     }
     ConversionJob* job = nullptr;
+    std::string folder;
     std::string out;
 };
 
 TEST_F(LaunchFill, CutTakesSpanAndNamesOutputByMode)
 {
-    OutputTarget target{"/nonexistent-dir", "clip", ".mp4"};
+    OutputTarget target{folder, "clip", ".mp4"};
     EncodingChoice choice = DefaultCutChoice("keep");
     ASSERT_EQ(FillCutJob(job, "/v/movie.avi", "00:00:10.000", "00:01:00.500", target, choice, &out),
               LaunchRefusal::None);
-    EXPECT_EQ(out, "/nonexistent-dir/clip.avi");  // direct keeps the input's container
+    EXPECT_EQ(out, folder + "/clip.avi");  // direct keeps the input's container
     EXPECT_DOUBLE_EQ(job->start_s[0], 10.0);
     EXPECT_DOUBLE_EQ(job->end_s[0], 60.5);
     EXPECT_DOUBLE_EQ(job->span_s[0], 50.5);
@@ -116,7 +136,9 @@ TEST_F(LaunchFill, CutTakesSpanAndNamesOutputByMode)
     choice.fps_name = "29.97 fps";
     ApplyFormatEntry(6, &choice);
     ASSERT_EQ(FillCutJob(job, "/v/movie.avi", "0", "5", target, choice, &out), LaunchRefusal::None);
-    EXPECT_EQ(out, "/nonexistent-dir/clip.mp4");
+    EXPECT_EQ(out, folder + "/clip.mp4");
+    // The first launch's reservation, never run, is gone with it.
+    EXPECT_EQ(FolderNames(), std::vector<std::string>({"clip.mp4"}));
     EXPECT_EQ(job->reencode, 1);
     EXPECT_EQ(job->video_codec_id, AV_CODEC_ID_H264);
     EXPECT_EQ(job->audio_codec_id, AV_CODEC_ID_VORBIS);
@@ -125,13 +147,13 @@ TEST_F(LaunchFill, CutTakesSpanAndNamesOutputByMode)
 
 TEST_F(LaunchFill, DirectCutOfAFileWithoutExtensionIsRefused)
 {
-    OutputTarget target{"/tmp", "clip", ".mp4"};
+    OutputTarget target{folder, "clip", ".mp4"};
     EXPECT_EQ(FillCutJob(job, "/v.d/movie", "0", "5", target, DefaultCutChoice("k"), &out),
               LaunchRefusal::NoFileExtension);
     EncodingChoice indirect = DefaultCutChoice("k");
     indirect.direct = false;
     EXPECT_EQ(FillCutJob(job, "/v.d/movie", "0", "5", target, indirect, &out), LaunchRefusal::None);
-    EXPECT_EQ(out, "/tmp/clip.mp4");
+    EXPECT_EQ(out, folder + "/clip.mp4");
 }
 
 TEST_F(LaunchFill, JoinTruncatesTheTotalAfterEveryAddition)
@@ -141,7 +163,7 @@ TEST_F(LaunchFill, JoinTruncatesTheTotalAfterEveryAddition)
     rows[1] = {"/v/b.mp4", "mp4", "00:00:10.600", "1280*720", ""};
     EncodingChoice choice = DefaultJoinChoice();
     choice.direct = true;
-    ASSERT_EQ(FillJoinJob(job, rows, {"/tmp", "both", ".mp4"}, choice, &out), LaunchRefusal::None);
+    ASSERT_EQ(FillJoinJob(job, rows, {folder, "both", ".mp4"}, choice, &out), LaunchRefusal::None);
     EXPECT_EQ(job->join_total_s, 20);
     EXPECT_EQ(job->input_count, 2);
     EXPECT_EQ(job->display_count, 2);
@@ -163,4 +185,55 @@ TEST_F(LaunchFill, DirectJoinNeedsFilesOfOneKind)
     EXPECT_EQ(CheckJoinRows(rows, false), LaunchRefusal::TooManyInputs);
     rows.resize(999);
     EXPECT_EQ(CheckJoinRows(rows, true), LaunchRefusal::None);
+}
+
+TEST_F(LaunchFill, TheOutputIsCreatedAtOnceUnderTheFirstFreeNameAndNothingElseIsTouched)
+{
+    {
+        std::ofstream(folder + "/clip.mp4") << "the user's";
+        std::ofstream(folder + "/clip(0).mp4") << "files";
+    }
+    const OutputTarget target{folder, "clip", ".mp4"};
+    EncodingChoice choice = DefaultCutChoice("k");
+    choice.direct = false;
+    ASSERT_EQ(FillCutJob(job, "/v/a.avi", "0", "5", target, choice, &out), LaunchRefusal::None);
+    EXPECT_EQ(out, folder + "/clip(1).mp4");
+    EXPECT_GE(job->output_fd, 0);
+    EXPECT_EQ(std::filesystem::file_size(out), 0u);
+    EXPECT_EQ(std::filesystem::file_size(folder + "/clip.mp4"), 10u);
+
+    // Each fill holds its own file, so a second launch never shares the name.
+    ConversionJob other{};
+    InitConversionJob(&other);
+    std::string other_out;
+    ASSERT_EQ(FillCutJob(&other, "/v/a.avi", "0", "5", target, choice, &other_out), LaunchRefusal::None);
+    EXPECT_EQ(other_out, folder + "/clip(2).mp4");
+    ReleaseReservedOutput(&other);
+    EXPECT_EQ(other.output_fd, -1);
+    EXPECT_FALSE(std::filesystem::exists(other_out));
+    FreePathArray(other.input_paths, other.input_count);
+    FreePathArray(other.output_paths, other.input_count);
+
+    EXPECT_EQ(FillCutJob(job, "/v/a.avi", "0", "5", {folder + "/missing", "clip", ".mp4"}, choice, &out),
+              LaunchRefusal::OutputNotCreated);
+    EXPECT_EQ(job->output_error, ENOENT);
+    EXPECT_EQ(job->output_fd, -1);
+}
+
+TEST_F(LaunchFill, SpansThatHoldNothingAreRefused)
+{
+    struct Case {
+        int start_ms, end_ms;
+        int64_t duration_us;
+        bool possible;
+    } cases[] = {
+        {0, 1000, 10000000, true},      {9999, 20000, 10000000, true},  {5000, 5000, 10000000, false},
+        {6000, 5000, 10000000, false}, {10000, 12000, 10000000, false}, {20000, 30000, 0, true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(CutSpanIsPossible(c.start_ms, c.end_ms, c.duration_us), c.possible) << c.start_ms << "-" << c.end_ms;
+    EXPECT_EQ(FillCutJob(job, "/v/a.avi", "00:00:02.000", "00:00:02.000", {folder, "clip", ".mp4"},
+                         DefaultCutChoice("k"), &out),
+              LaunchRefusal::EmptySpan);
+    EXPECT_TRUE(FolderNames().empty());
 }

@@ -6,7 +6,9 @@
 #include <filesystem>
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "av_handles.h"
 #include "conversion_job.h"
@@ -28,6 +30,20 @@ std::string MakeScratchFolder(const std::string& test_name)
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir.string();
+}
+
+SmallDisk::SmallDisk(const std::string& name, int kib)
+{
+    const std::string dir = MakeScratchFolder(name);
+    const std::string options = "size=" + std::to_string(kib) + "k";
+    if (geteuid() == 0 && mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) == 0)
+        path_ = dir;
+}
+
+SmallDisk::~SmallDisk()
+{
+    if (!path_.empty())
+        umount2(path_.c_str(), MNT_DETACH);
 }
 
 namespace {

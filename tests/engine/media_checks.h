@@ -58,6 +58,20 @@ protected:
     std::string output;
 };
 
+// A tmpfs of `kib` KiB on a fresh folder while the object lives, to see what
+// a full disk does. Mounting needs root: otherwise path() is empty.
+class SmallDisk {
+public:
+    SmallDisk(const std::string& name, int kib);
+    ~SmallDisk();
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
 struct CliResult {
     int exit_code = -1;
     std::string output;  // stdout and stderr together

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "conversion_job.h"
 #include "media_checks.h"
 #include "media_input.h"
@@ -78,6 +80,20 @@ TEST(Probe, BadFilesGiveNegativeCodes)
         Probed p(name);
         EXPECT_LT(p.rc, 0) << name;
     }
+}
+
+TEST(MediaInputOpen, OnlyFilesAndDisksAreReadAndAStopEndsTheOpen)
+{
+    MediaInput in;
+    EXPECT_EQ(OpenMediaInput(FixturePath("no-such-file.mp4").c_str(), in), kProbeNoSuchFile);
+    EXPECT_EQ(OpenMediaInput(std::getenv("MORVANE_FIXTURES"), in), kProbeNotAFile);
+    EXPECT_EQ(OpenMediaInput("/dev/null", in), kProbeNotAFile);
+    // The job's stop answer is asked before the first read.
+    MediaInputOptions options;
+    options.interrupt = {[](void*) { return 1; }, nullptr};
+    EXPECT_EQ(OpenMediaInput(FixturePath("h264_aac.mp4").c_str(), in, options), kProbeOpenFailed);
+    options.interrupt = {[](void*) { return 0; }, nullptr};
+    EXPECT_EQ(OpenMediaInput(FixturePath("h264_aac.mp4").c_str(), in, options), kProbeOk);
 }
 
 TEST(FrameRateRule, CorrectsRatesAboveOneThousand)

@@ -21,9 +21,48 @@
 #include <QTest>
 #include <QTimer>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
+
+#include "worker.h"
 
 namespace {
+
+// Holds the worker at its first progress between 1 and 99 % until the
+// window has shown that value, so the test sees the job run on any machine.
+class ProgressGate {
+public:
+    static void Install() { SetProgressObserver(&ProgressGate::Hold); }
+    static void Remove()
+    {
+        Open();
+        SetProgressObserver(nullptr);
+    }
+    static void Open()
+    {
+        std::lock_guard<std::mutex> lock(s_mutex);
+        s_open = true;
+        s_changed.notify_all();
+    }
+
+private:
+    static void Hold(const ConversionJob* job)
+    {
+        const int percent = job->progress_percent;
+        if (percent < 1 || percent > 99)
+            return;
+        std::unique_lock<std::mutex> lock(s_mutex);
+        // The bound only keeps a broken window from hanging the suite.
+        s_changed.wait_for(lock, std::chrono::seconds(60), [] { return s_open; });
+        s_open = true;
+    }
+    static inline std::mutex s_mutex;
+    static inline std::condition_variable s_changed;
+    static inline bool s_open = false;
+};
 
 struct ProgressSample {
     QString current;  // 1018
@@ -131,8 +170,13 @@ TEST_F(LaunchTest, AnIndirectCutOfTheMarkedSpanReportsItsProgressAndItsSuccess)
         Pick(dlg, 1007, 0, "clip");
         Start(dlg, 1194);
     });
-    WatchProgress();
+    ProgressGate::Install();
+    WatchProgress([](const ProgressSample& s) {
+        if (s.currentBar > 0 && s.currentBar < 100)
+            ProgressGate::Open();
+    });
     Convert();
+    ProgressGate::Remove();
 
     ASSERT_EQ(m_settingsShown, 1);
     EXPECT_EQ(m_messages, QStringList({LanguageText("TISHI", "jqcg")}));
@@ -163,6 +207,36 @@ TEST_F(LaunchTest, AnIndirectCutOfTheMarkedSpanReportsItsProgressAndItsSuccess)
     EXPECT_EQ(facts.decode_errors, 0);
     EXPECT_NEAR(facts.VideoSeconds(), 12.0, 0.25);
     EXPECT_NEAR(facts.audio_end_s - facts.audio_start_s, 12.0, 0.25);
+}
+
+TEST_F(LaunchTest, ACutThatHoldsNothingIsRefusedBeforeTheSettings)
+{
+    Add({Media("h264_aac.mp4")});
+    WhenOpen<CFileInfomation>([](CFileInfomation* dlg) { dlg->reject(); });
+    const char* spans[][2] = {{"00:00:04.000", "00:00:04.000"}, {"00:00:05.000", "00:00:01.000"},
+                              {"00:00:10.000", "00:00:12.000"}};
+    for (const auto& span : spans) {
+        static_cast<QLineEdit*>(Control(1023))->setText(span[0]);
+        static_cast<QLineEdit*>(Control(1024))->setText(span[1]);
+        Convert();
+    }
+    EXPECT_EQ(m_settingsShown, 0);
+    EXPECT_EQ(m_messages, QStringList(3, LanguageText("TISHI", "sjdwx")));
+    EXPECT_TRUE(QDir(m_out.path()).isEmpty());
+}
+
+TEST_F(LaunchTest, AFullDiskIsNamedAndLeavesNoFile)
+{
+    const SmallDisk disk("launch-full-disk", 128);
+    if (disk.path().empty())
+        GTEST_SKIP() << "mounting a small tmpfs needs root";
+    i18n::WriteSetting("PATH", "name", QString::fromStdString(disk.path()));
+    Add({Media("h264_aac.mp4")});
+    WhenOpen<CFileInfomation>([](CFileInfomation* dlg) { Start(dlg, 1194); });
+    Convert();
+    EXPECT_EQ(m_messages, QStringList({LanguageText("TISHI", "cpym")}));
+    EXPECT_TRUE(m_opened.isEmpty());
+    EXPECT_TRUE(QDir(QString::fromStdString(disk.path())).isEmpty());
 }
 
 TEST_F(LaunchTest, DirectCutsOfMovieAviCountUpTheirNames)

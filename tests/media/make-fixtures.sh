@@ -39,6 +39,9 @@ make_once cover_art.mp4 -i h264_aac.mp4 -i cover.png -map 0:v -map 0:a -map 1 -c
   -disposition:v:1 attached_pic
 # A video with a container start time of 10 s.
 make_once start10.ts -f lavfi -i "$pic:duration=4" -c:v mpeg2video -q:v 5 -g 25 -output_ts_offset 10
+# A MOV whose streams start 10 s into the container (an empty lead).
+make_once start10.mov -f lavfi -i "$pic:duration=4" -f lavfi -i "$tone:duration=4" \
+  -c:v libx264 -preset veryfast -pix_fmt yuv420p -c:a aac -ac 2 -output_ts_offset 10 -shortest
 # 8 fps video, 3 s.
 make_once fps8.mp4 -f lavfi -i "testsrc2=size=320x240:rate=8:duration=3" -c:v libx264 -preset veryfast
 # 640x480 H.264 for "different kind" joins.

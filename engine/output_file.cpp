@@ -1,0 +1,160 @@
+#include "output_file.h"
+
+#include <cerrno>
+#include <cstdint>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+extern "C" {
+#include <libavformat/avio.h>
+#include <libavutil/error.h>
+#include <libavutil/mem.h>
+}
+
+namespace {
+
+constexpr int kWriterBufferSize = 256 * 1024;
+constexpr int kMaxNameCounter = 100000;  // a folder full of copies ends the search
+
+std::string NumberedName(const std::string& name, int counter)
+{
+    const size_t dot = name.rfind('.');
+    const size_t slash = name.rfind('/');
+    const bool has_ext = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    const std::string stem = has_ext ? name.substr(0, dot) : name;
+    const std::string ext = has_ext ? name.substr(dot) : "";
+    return stem + "(" + std::to_string(counter) + ")" + ext;
+}
+
+}  // namespace
+
+int CreateUniqueOutputFile(const std::string& wanted, std::string* chosen)
+{
+    *chosen = wanted;
+    std::string candidate = wanted;
+    for (int counter = 0; counter <= kMaxNameCounter; ++counter) {
+        const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            *chosen = candidate;
+            return fd;
+        }
+        if (errno != EEXIST)
+            return -errno;
+        candidate = NumberedName(wanted, counter);
+    }
+    return -EEXIST;
+}
+
+void RemoveIfSameFile(int fd, const std::string& path)
+{
+    struct stat mine {}, named {};
+    if (fd < 0 || fstat(fd, &mine) != 0 || stat(path.c_str(), &named) != 0)
+        return;
+    if (mine.st_dev == named.st_dev && mine.st_ino == named.st_ino)
+        unlink(path.c_str());
+}
+
+OutputFile::~OutputFile()
+{
+    FreeWriter();
+    if (fd_ >= 0)
+        close(fd_);
+}
+
+AVIOContext* OutputFile::OpenWriter()
+{
+    FreeWriter();
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kWriterBufferSize));
+    if (!buffer)
+        return nullptr;
+    writer_ = avio_alloc_context(buffer, kWriterBufferSize, 1, this, nullptr, &OutputFile::Write,
+                                 &OutputFile::Seek);
+    if (!writer_)
+        av_free(buffer);
+    return writer_;
+}
+
+void OutputFile::FreeWriter()
+{
+    if (!writer_)
+        return;
+    av_freep(&writer_->buffer);
+    avio_context_free(&writer_);
+}
+
+void OutputFile::Rewind()
+{
+    FreeWriter();
+    error_ = 0;
+    if (fd_ >= 0 && (ftruncate(fd_, 0) != 0 || lseek(fd_, 0, SEEK_SET) != 0))
+        error_ = errno;
+}
+
+bool OutputFile::Flush()
+{
+    if (writer_) {
+        avio_flush(writer_);
+        if (writer_->error < 0 && error_ == 0)
+            error_ = AVUNERROR(writer_->error);
+    }
+    return error_ == 0;
+}
+
+bool OutputFile::Close()
+{
+    Flush();
+    FreeWriter();
+    if (fd_ >= 0) {
+        if (close(fd_) != 0 && error_ == 0)
+            error_ = errno;
+        fd_ = -1;
+    }
+    return error_ == 0;
+}
+
+void OutputFile::Delete()
+{
+    FreeWriter();
+    if (fd_ >= 0) {
+        RemoveIfSameFile(fd_, path_);
+        close(fd_);
+        fd_ = -1;
+    }
+}
+
+int OutputFile::Write(void* opaque, uint8_t* buf, int size)
+{
+    auto* self = static_cast<OutputFile*>(opaque);
+    if (self->error_ != 0)
+        return AVERROR(self->error_);  // nothing after a hole in the file
+    int done = 0;
+    while (done < size) {
+        const ssize_t n = write(self->fd_, buf + done, static_cast<size_t>(size - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            self->error_ = n < 0 ? errno : ENOSPC;
+            return AVERROR(self->error_);
+        }
+        done += static_cast<int>(n);
+    }
+    return size;
+}
+
+int64_t OutputFile::Seek(void* opaque, int64_t offset, int whence)
+{
+    auto* self = static_cast<OutputFile*>(opaque);
+    if (whence == AVSEEK_SIZE) {
+        struct stat st {};
+        return fstat(self->fd_, &st) == 0 ? static_cast<int64_t>(st.st_size) : AVERROR(errno);
+    }
+    const off_t at = lseek(self->fd_, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
+    if (at < 0) {
+        if (self->error_ == 0)
+            self->error_ = errno;
+        return AVERROR(errno);
+    }
+    return at;
+}

@@ -1,0 +1,52 @@
+// The file a job writes: created exclusively under a free name at launch, so
+// no other job or program can own the same name, and written by the muxer
+// through that very descriptor. Nothing here ever opens an existing file for
+// writing.
+#pragma once
+
+#include <string>
+
+struct AVIOContext;
+
+// Creates `wanted`, or the first free of name(0).ext, name(1).ext, ..., with
+// O_EXCL. Returns the open descriptor and sets *chosen, or returns -errno
+// (*chosen then holds `wanted`).
+int CreateUniqueOutputFile(const std::string& wanted, std::string* chosen);
+
+// Removes `path` only while it is still the file behind `fd`: a name the user
+// has since given to another file is left alone.
+void RemoveIfSameFile(int fd, const std::string& path);
+
+// The muxer's sink on a descriptor the job owns. The first failed write or
+// seek is kept (as an errno value) so the job can say why its output broke.
+class OutputFile {
+public:
+    OutputFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // A write context for the muxer, owned by this object; null when out of memory.
+    AVIOContext* OpenWriter();
+    // Drops the writer and everything written: the name stays reserved.
+    void Rewind();
+    // Writes out what the writer still buffers; false once any write failed.
+    bool Flush();
+    // Flushes and closes the file; false on any write error.
+    bool Close();
+    // Closes and deletes the file: it holds nothing a user could play.
+    void Delete();
+
+    int error() const { return error_; }
+    const std::string& path() const { return path_; }
+
+private:
+    static int Write(void* opaque, uint8_t* buf, int size);
+    static int64_t Seek(void* opaque, int64_t offset, int whence);
+    void FreeWriter();
+
+    int fd_;
+    std::string path_;
+    AVIOContext* writer_ = nullptr;
+    int error_ = 0;
+};

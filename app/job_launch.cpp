@@ -13,7 +13,6 @@
 #include "language_file.h"
 #include "seams.h"
 #include "settings_dlg.h"
-#include "settings_layout.h"
 #include "ui_strings.h"
 #include "worker.h"
 
@@ -152,7 +151,7 @@ void CMorvaneDlg::OnLaunchCut()
     }
     std::string whyNotExact;
     if (g_pJob->exact_cut && !ExactCutPossible(m_strCutFile.toUtf8().constData(), &whyNotExact)) {
-        ShowMessage(dialogs::LanguageText(dialogs::CurrentLanguage(), "TISHI", "jqjqbx"));  // cut at key pictures instead
+        ShowMessage(LanguageText("jqjqbx"));  // cut at key pictures instead
         g_pJob->exact_cut = 0;
     }
     m_strOutputFolder = settings.output_folder;

@@ -9,6 +9,7 @@
 #include "file_infomation_dlg.h"
 #include "job_choices.h"
 #include "job_setup.h"
+#include "language_file.h"
 #include "seams.h"
 #include "settings_dlg.h"
 #include "ui_strings.h"
@@ -32,18 +33,16 @@ namespace {
 constexpr int kPollMs = 500;
 constexpr int kStatusColumn = 5;
 
-// Refusals the language files have no text for.
-const QString kNoExtensionCut = QStringLiteral(
-    "A direct cut keeps the file's own format, but this file's name has no extension. "
-    "Choose re-encoding instead, or rename the file.");
-const QString kNoExtensionJoin = QStringLiteral(
-    "A direct join keeps the files' own format, but a ticked file's name has no extension. "
-    "Choose re-encoding instead, or rename the file.");
-const QString kTooManyFiles = QStringLiteral("At most 999 files can be joined at once. Please untick some files.");
-
 QString Ui(const char* section, const char* key)
 {
     return g_uiStrings.Text(QString::fromLatin1(section), QString::fromLatin1(key));
+}
+
+// Texts of the current language that UiStrings keeps no slot for.
+QString LanguageText(const char* section, const char* key)
+{
+    return i18n::LanguageFile::ReadText(g_uiStrings.Language(), QString::fromLatin1(section),
+                                        QString::fromLatin1(key));
 }
 
 // The file's name without folder and without its last extension; a name
@@ -87,6 +86,7 @@ void CMorvaneDlg::ShowMessage(const QString& text)
     platform::MessageBoxRequest request;
     request.owner = this;
     request.text = text;
+    request.caption = LanguageText("APPLICATION", "name");
     platform::ShowMessageBox(request);
 }
 
@@ -110,7 +110,7 @@ void CMorvaneDlg::OnLaunchCut()
                    Edit(1024)->text().toStdString(),
                    TargetOf(settings.output_folder, settings.file_title, settings.extension), CutChoice, &output);
     if (refusal != LaunchRefusal::None) {
-        ShowMessage(kNoExtensionCut);
+        ShowMessage(LanguageText("TISHI", "zjjqwkzm"));
         return;
     }
     m_strOutputFolder = settings.output_folder;
@@ -129,7 +129,7 @@ void CMorvaneDlg::OnLaunchJoin()
     for (int row = 0; row < rowCount; ++row)
         checked += m_listFiles->IsRowChecked(row) ? 1 : 0;
     if (checked > kMaxJobInputs) {
-        ShowMessage(kTooManyFiles);
+        ShowMessage(LanguageText("TISHI", "hbtdwj"));
         return;
     }
 
@@ -163,7 +163,7 @@ void CMorvaneDlg::OnLaunchJoin()
         return;
     }
     if (refusal != LaunchRefusal::None) {
-        ShowMessage(kNoExtensionJoin);
+        ShowMessage(LanguageText("TISHI", "zjhbwkzm"));
         return;
     }
     m_strOutputFolder = settings.output_folder;
@@ -244,8 +244,8 @@ void CMorvaneDlg::OnTimer()
     const int total = job->display_count;
     const int percent = job->progress_percent;
     if (percent >= 0 && job->current_input < total)
-        m_dlgProgress->SetCurrentText(name + QStringLiteral("   ") + QString::number(percent) + QStringLiteral("% ") +
-                                      Ui("TISHI", "wjwc"));
+        m_dlgProgress->SetCurrentLine(name, QStringLiteral("   ") + QString::number(percent) + QStringLiteral("% ") +
+                                                Ui("TISHI", "wjwc"));
     m_dlgProgress->SetTotalText(QString::number(m_completedCount) + QLatin1Char(' ') + Ui("TISHI", "wjwczg") +
                                 QLatin1Char(' ') + QString::number(job->display_count) + QLatin1Char(' ') +
                                 Ui("TISHI", "wj1"));
@@ -276,7 +276,7 @@ void CMorvaneDlg::OnTimer()
                     failed = failed || job->input_status[j] == kInputFailed;
                 if (failed) {
                     ShowMessage(Ui("TISHI", "hbsb"));
-                    platform::ShellOpen(Ui("APPLICATION", "url"));
+                    platform::ShellOpen(HelpAddress());
                     return;
                 }
                 ShowMessage(Ui("TISHI", "hbcg"));
@@ -290,7 +290,7 @@ void CMorvaneDlg::OnTimer()
                 platform::ShellOpen(m_strOutputFolder);
             } else if (job->input_status[i] == kInputFailed) {
                 ShowMessage(Ui("TISHI", "jqsb"));
-                platform::ShellOpen(Ui("APPLICATION", "url"));
+                platform::ShellOpen(HelpAddress());
             }
         }
     }

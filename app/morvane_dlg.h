@@ -30,6 +30,11 @@ class QTabBar;
 // The executable's folder with one trailing separator.
 QString GetAppFolderWithSlash();
 
+// The help address of the current language: an address with a scheme or an
+// absolute path as it stands, a relative one (a page shipped with the
+// program) beside the executable.
+QString HelpAddress();
+
 // Collapses doubled separators in a path from the file dialog. A path that
 // starts with two separators names a network share and is kept as it is.
 QString RepairDoubledSeparators(const QString& path);

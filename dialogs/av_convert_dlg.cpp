@@ -44,6 +44,21 @@ QProgressBar* MakeBar(QWidget* parent)
     return bar;
 }
 
+QString ElidedProgressLine(const QFontMetrics& metrics, int width, const QString& path, const QString& tail)
+{
+    const QString whole = path + tail;
+    if (metrics.horizontalAdvance(whole) <= width)
+        return whole;
+    const int room = width - metrics.horizontalAdvance(tail);
+    const int slash = path.lastIndexOf(QLatin1Char('/'));
+    const QString name = path.mid(slash + 1);
+    const int nameWidth = metrics.horizontalAdvance(name);
+    if (slash >= 0 && nameWidth < room)
+        return metrics.elidedText(path.left(slash + 1), Qt::ElideMiddle, room - nameWidth) + name + tail;
+    // Even the name alone is too long: it keeps its start and its end.
+    return metrics.elidedText(path, Qt::ElideMiddle, std::max(room, 0)) + tail;
+}
+
 }  // namespace
 
 CAVConvertDlg::CAVConvertDlg(QWidget* parent) : QDialog(parent)
@@ -77,6 +92,9 @@ CAVConvertDlg::CAVConvertDlg(QWidget* parent) : QDialog(parent)
     for (QLabel* label : {m_captionCurrent, static_cast<QLabel*>(m_lineCurrent), m_captionTotal,
                           static_cast<QLabel*>(m_lineTotal)})
         label->resize(label->width(), std::max(label->height(), lineHeight));
+
+    // The line of the current file is kept to one line (see SetCurrentLine).
+    m_lineCurrent->setWordWrap(false);
 
     connect(m_btnStop, &QPushButton::clicked, this, &CAVConvertDlg::StopJob);
 }
@@ -133,6 +151,12 @@ void CAVConvertDlg::StopJob()
 }
 
 void CAVConvertDlg::SetCurrentText(const QString& text) { m_lineCurrent->setText(text); }
+void CAVConvertDlg::SetCurrentLine(const QString& path, const QString& tail)
+{
+    m_lineCurrent->setText(
+        ElidedProgressLine(m_lineCurrent->fontMetrics(), m_lineCurrent->contentsRect().width(), path, tail));
+}
+
 void CAVConvertDlg::SetTotalText(const QString& text) { m_lineTotal->setText(text); }
 void CAVConvertDlg::SetCurrentPos(int percent) { m_barCurrent->setValue(percent); }
 void CAVConvertDlg::SetTotalPos(int percent) { m_barTotal->setValue(percent); }

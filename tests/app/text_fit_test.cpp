@@ -1,0 +1,195 @@
+// What a user reads: every text of every language fits the control that
+// shows it, list rows show whole letters, the progress line keeps its
+// percentage, and windows carry their own titles.
+#include "app_test_support.h"
+
+#include "av_convert_dlg.h"
+#include "check_list_ctrl.h"
+#include "file_infomation_dlg.h"
+#include "settings_dlg.h"
+#include "settings_file.h"
+#include "ui_strings.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QImage>
+#include <QTabBar>
+#include <QTreeWidgetItem>
+
+namespace {
+
+// The text's own width and height (fallback faces included) against the
+// room the control leaves for it.
+QString LabelMisfit(const QLabel* label)
+{
+    const QRect room = label->contentsRect();
+    const QFontMetrics metrics(label->font());
+    const int flags = Qt::AlignLeft | Qt::AlignTop | (label->wordWrap() ? Qt::TextWordWrap : Qt::TextSingleLine);
+    const QRect need = metrics.boundingRect(QRect(0, 0, room.width(), 10000), flags, label->text());
+    if (need.width() <= room.width() && need.height() <= room.height())
+        return QString();
+    return QStringLiteral("\"%1\" needs %2x%3, has %4x%5")
+        .arg(label->text())
+        .arg(need.width())
+        .arg(need.height())
+        .arg(room.width())
+        .arg(room.height());
+}
+
+QString SizeMisfit(const QWidget* control, const QString& text)
+{
+    const QSize need = control->sizeHint();
+    if (need.width() <= control->width() && need.height() <= control->height())
+        return QString();
+    return QStringLiteral("\"%1\" needs %2x%3, has %4x%5")
+        .arg(text)
+        .arg(need.width())
+        .arg(need.height())
+        .arg(control->width())
+        .arg(control->height());
+}
+
+// Labels, radios, buttons and drop lists of a dialog, each by its own measure.
+void CheckDialog(QWidget* dialog, const QString& where, QStringList* misfits)
+{
+    for (QWidget* control : dialog->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (!control->isVisibleTo(dialog) || control->objectName().isEmpty())
+            continue;
+        QString misfit;
+        if (auto* label = qobject_cast<QLabel*>(control))
+            misfit = LabelMisfit(label);
+        else if (auto* button = qobject_cast<QAbstractButton*>(control))
+            misfit = SizeMisfit(button, button->text());
+        else if (auto* list = qobject_cast<QComboBox*>(control))
+            misfit = SizeMisfit(list, list->currentText());
+        if (!misfit.isEmpty())
+            *misfits << where + QLatin1Char(' ') + control->objectName() + QStringLiteral(": ") + misfit;
+    }
+}
+
+}  // namespace
+
+class TextFitTest : public AppTest {
+protected:
+    void OpenIn(const QString& language)
+    {
+        WriteSettings(language);
+        OpenWindow();
+    }
+    QString Ui(const char* section, const char* key) const
+    {
+        return i18n::g_uiStrings.Text(QString::fromLatin1(section), QString::fromLatin1(key));
+    }
+};
+
+TEST_F(TextFitTest, EveryTextOfEveryLanguageFitsItsControl)
+{
+    QStringList misfits;
+    for (const QString& language : i18n::LanguageFileNames()) {
+        OpenIn(language);
+        m_dlg->show();
+        const QString where = language + QStringLiteral(" main");
+        CheckDialog(m_dlg.get(), where, &misfits);
+
+        QTabBar* tabs = m_dlg->Tabs();
+        for (int i = 0; i < tabs->count(); ++i)
+            if (tabs->tabRect(i).right() >= tabs->width() ||
+                tabs->tabRect(i).width() < QFontMetrics(tabs->font()).horizontalAdvance(tabs->tabText(i)))
+                misfits << where + QStringLiteral(" tab: ") + tabs->tabText(i);
+
+        // Headers with their box, and every status word in its column.
+        CCheckListCtrl* list = m_dlg->FileList();
+        for (int column = 0; column < list->columnCount(); ++column)
+            if (list->header()->sectionSizeHint(column) > list->columnWidth(column))
+                misfits << where + QStringLiteral(" header: ") + list->headerItem()->text(column);
+        QTreeWidgetItem* row = list->AddRow({QStringLiteral("a.mp4")}, true);
+        for (const QString& word : {Ui("JIEMIAN", "zb"), Ui("TISHI", "wc"), Ui("TISHI", "sb")}) {
+            row->setText(5, word);
+            QStyleOptionViewItem option;
+            option.initFrom(list);
+            option.font = list->font();
+            option.fontMetrics = list->fontMetrics();
+            const int need = list->itemDelegate()->sizeHint(option, list->model()->index(0, 5)).width();
+            if (need > list->columnWidth(5))
+                misfits << where + QStringLiteral(" status: %1 needs %2").arg(word).arg(need);
+        }
+
+        // The progress dialog with its widest totals line.
+        CAVConvertDlg* progress = m_dlg->ProgressDialog();
+        progress->OnInitDialog();
+        progress->SetTotalText(QStringLiteral("999 ") + Ui("TISHI", "wjwczg") + QStringLiteral(" 999 ") +
+                               Ui("TISHI", "wj1"));
+        CheckDialog(progress, language + QStringLiteral(" progress"), &misfits);
+
+        CFileInfomation cut;
+        cut.OnInitDialog();
+        CheckDialog(&cut, language + QStringLiteral(" cut"), &misfits);
+        CSettings join;
+        join.OnInitDialog();
+        CheckDialog(&join, language + QStringLiteral(" join"), &misfits);
+    }
+    EXPECT_TRUE(misfits.isEmpty()) << misfits.join(QLatin1Char('\n')).toStdString();
+}
+
+TEST_F(TextFitTest, ListRowsShowUnderscoresAndDescendersAboveTheirGridLine)
+{
+    m_dlg->show();
+    CCheckListCtrl* list = m_dlg->FileList();
+    QTreeWidgetItem* row = list->AddRow({QStringLiteral("gone_a.mp4"), QStringLiteral("____")}, true);
+    list->resize(list->size());
+    const QRect cell = list->visualItemRect(row).intersected(
+        QRect(list->columnViewportPosition(1), 0, list->columnWidth(1), list->viewport()->height()));
+    EXPECT_GE(cell.height(), QFontMetrics(list->font()).height() + 1);
+
+    // The underscores are the only ink of column 1: they show above the grid line.
+    const QImage shot = list->viewport()->grab().toImage();
+    int ink = 0;
+    for (int y = cell.top(); y < cell.bottom(); ++y)
+        for (int x = cell.left(); x < cell.right(); ++x)
+            ink += qGray(shot.pixel(x, y)) < 128 ? 1 : 0;
+    EXPECT_GT(ink, 0) << "the underscores of a " << cell.height() << " px row are hidden";
+}
+
+TEST_F(TextFitTest, ALongPathInTheProgressLineLosesItsMiddleNotItsNameOrPercentage)
+{
+    CAVConvertDlg* progress = m_dlg->ProgressDialog();
+    progress->OnInitDialog();
+    auto* line = progress->findChild<QLabel*>(QStringLiteral("1018"));
+    const QString tail = QStringLiteral("   42% ") + Ui("TISHI", "wjwc");
+    const QString path = QStringLiteral("/home/user/") + QString(40, QLatin1Char('d')) + QStringLiteral("/") +
+                         QString(40, QLatin1Char('e')) + QStringLiteral("/holiday_clip.mp4");
+
+    progress->SetCurrentLine(QStringLiteral("/v/a.mp4"), tail);
+    EXPECT_EQ(line->text(), QStringLiteral("/v/a.mp4") + tail);
+    progress->SetCurrentLine(path, tail);
+    EXPECT_TRUE(line->text().startsWith(QStringLiteral("/home/")));
+    EXPECT_TRUE(line->text().endsWith(QStringLiteral("/holiday_clip.mp4   42% done"))) << line->text().toStdString();
+    EXPECT_FALSE(line->wordWrap());
+    EXPECT_LE(QFontMetrics(line->font()).horizontalAdvance(line->text()), line->contentsRect().width());
+    // A name too long even alone keeps its end, the tail whole.
+    progress->SetCurrentLine(QStringLiteral("/v/") + QString(300, QLatin1Char('n')) + QStringLiteral(".mp4"), tail);
+    EXPECT_TRUE(line->text().endsWith(QStringLiteral("n.mp4   42% done")));
+}
+
+TEST_F(TextFitTest, EveryWindowCarriesExactlyTheTitleItsLanguageGives)
+{
+    OpenIn(QStringLiteral("japanese.ini"));
+    const QString name = LanguageText("APPLICATION", "name");
+    EXPECT_EQ(m_dlg->windowTitle(), name + QLatin1Char(' ') + LanguageText("APPLICATION", "version"));
+    m_dlg->ProgressDialog()->OnInitDialog();
+    EXPECT_EQ(m_dlg->ProgressDialog()->windowTitle(), name);
+    CFileInfomation cut;
+    cut.OnInitDialog();
+    EXPECT_EQ(cut.windowTitle(), name);
+    CSettings join;
+    join.OnInitDialog();
+    EXPECT_EQ(join.windowTitle(), name);
+
+    // Messages of the main window carry the program's name as well.
+    QStringList captions;
+    platform::CurrentSeams().messageBox = [&](const platform::MessageBoxRequest& r) { captions << r.caption; };
+    m_dlg->OnLaunchCut();
+    EXPECT_EQ(captions, QStringList({name}));
+}

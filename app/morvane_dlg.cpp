@@ -142,17 +142,12 @@ class GridLineDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
-    static int TextLineHeight(const QFontMetrics& metrics)
-    {
-        return metrics.size(Qt::TextSingleLine, QStringLiteral("Ag_\u5b8c\u4e86")).height();
-    }
-
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
     {
         QSize size = QStyledItemDelegate::sizeHint(option, index);
         constexpr int kMargins = 2;
         constexpr int kGridLine = 1;
-        size.setHeight(std::max(size.height(), TextLineHeight(option.fontMetrics) + kMargins) + kGridLine);
+        size.setHeight(std::max(size.height(), dialogs::MixedLineHeight(option.font) + kMargins) + kGridLine);
         return size;
     }
 
@@ -281,6 +276,8 @@ void CMorvaneDlg::CreateControls()
             break;
         }
         dialogs::PlaceControl(widget, control.place, units);
+        if (control.kind == Kind::Static)
+            dialogs::FitLineHeight(widget);
     }
     // A closed drop list is one line high; the template's height includes the list.
     m_comboLanguage->resize(m_comboLanguage->width(),
@@ -421,6 +418,7 @@ void CMorvaneDlg::ApplyLanguage()
     Static(1019)->setText(read("JIEMIAN", "jsjq"));
     Static(1157)->setText(read("JIEMIAN", "jqsj"));
     Static(1278)->setText(Ui("JIEMIAN", "yy"));
+    FitLanguageLabel();
 
     for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i)
         m_listFiles->headerItem()->setText(i, Ui("JIEMIAN", kColumns[i].key));
@@ -429,6 +427,19 @@ void CMorvaneDlg::ApplyLanguage()
     m_tab->setTabText(1, Ui("JIEMIAN", "sphb"));
 
     setWindowTitle(name + QLatin1Char(' ') + version);
+}
+
+// The label before the language list ends where the template has it, but
+// may start further left: the help link beside it leaves that room free.
+void CMorvaneDlg::FitLanguageLabel()
+{
+    QLabel* label = Static(1278);
+    const auto place = std::find_if(std::begin(kTemplate102), std::end(kTemplate102),
+                                    [](const MainControl& control) { return control.place.id == 1278; });
+    const QRect room = dialogs::DialogUnits(font()).ToPixels(place->place);
+    const int need = label->fontMetrics().horizontalAdvance(label->text()) + 2 * label->margin() + 1;
+    const int width = std::max(room.width(), need);
+    label->setGeometry(room.right() + 1 - width, room.y(), width, label->height());
 }
 
 void CMorvaneDlg::ApplyLanguageChoice()

@@ -125,6 +125,7 @@ private:
     void SetUpSlider();
     void SetUpFileList();
     void LoadCutFile();
+    void FitLanguageLabel();
     void AppendJoinRow(const QString& path);
     void ShowAddFailure(const QString& path);
     void UseSnapshotPath();

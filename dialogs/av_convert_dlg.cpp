@@ -88,10 +88,9 @@ CAVConvertDlg::CAVConvertDlg(QWidget* parent) : QDialog(parent)
 
     // A line that mixes Latin and CJK text is laid out with the taller
     // fallback font; the template's 8 units would cut its bottom off.
-    const int lineHeight = QFontMetrics(font()).size(Qt::TextSingleLine, QStringLiteral("Ag_\u5b8c\u4e86")).height();
     for (QLabel* label : {m_captionCurrent, static_cast<QLabel*>(m_lineCurrent), m_captionTotal,
                           static_cast<QLabel*>(m_lineTotal)})
-        label->resize(label->width(), std::max(label->height(), lineHeight));
+        dialogs::FitLineHeight(label);
 
     // The line of the current file is kept to one line (see SetCurrentLine).
     m_lineCurrent->setWordWrap(false);

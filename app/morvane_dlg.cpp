@@ -372,6 +372,8 @@ void CMorvaneDlg::SetUpFileList()
     for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i)
         m_listFiles->setColumnWidth(i, kColumns[i].width);
     m_listFiles->setItemDelegate(new GridLineDelegate(m_listFiles));
+    // A long path gives way in its middle, so the file's name stays readable.
+    m_listFiles->setTextElideMode(Qt::ElideMiddle);
 }
 
 void CMorvaneDlg::SetUpButtons()

@@ -6,6 +6,7 @@
 #include "av_convert_dlg.h"
 #include "check_list_ctrl.h"
 #include "file_infomation_dlg.h"
+#include "hyperlink.h"
 #include "settings_dlg.h"
 #include "settings_file.h"
 #include "ui_strings.h"
@@ -237,4 +238,15 @@ TEST_F(TextFitTest, EveryWindowCarriesExactlyTheTitleItsLanguageGives)
     platform::CurrentSeams().messageBox = [&](const platform::MessageBoxRequest& r) { captions << r.caption; };
     m_dlg->OnLaunchCut();
     EXPECT_EQ(captions, QStringList({name}));
+}
+
+TEST_F(TextFitTest, TheHelpLinkNamesThePageOfTheLanguageBesideTheProgram)
+{
+    for (const char* language : {"english.ini", "japanese.ini"}) {
+        OpenIn(QString::fromLatin1(language));
+        auto* link = m_dlg->findChild<CHyperLink*>(QStringLiteral("1180"));
+        ASSERT_NE(link, nullptr);
+        EXPECT_EQ(link->GetURL(), m_folder.path() + QLatin1Char('/') + LanguageText("APPLICATION", "url"));
+        EXPECT_TRUE(link->GetURL().endsWith(QStringLiteral(".html")));
+    }
 }

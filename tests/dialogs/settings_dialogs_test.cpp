@@ -255,6 +255,7 @@ TEST_F(SettingsDialogTest, CutWithoutAFolderSaysSoAndStaysOpenButHasRecordedTheC
 {
     WriteSettings(QString(), false);
     CFileInfomation dlg;
+    dlg.file_title = "clip";  // as the main window sets it
     dlg.OnInitDialog();
     Open(&dlg);
     EXPECT_EQ(Find<QLineEdit>(&dlg, 1003)->text(), "");
@@ -281,6 +282,7 @@ TEST_F(SettingsDialogTest, AFolderNoFileCanBeMadeInIsRefusedWithTheProbeMessage)
     // Even the superuser cannot make files in /proc.
     WriteSettings("/proc");
     CFileInfomation dlg;
+    dlg.file_title = "clip";  // as the main window sets it
     dlg.OnInitDialog();
     Open(&dlg);
     QTest::mouseClick(Find<QPushButton>(&dlg, 1194), Qt::LeftButton);
@@ -302,6 +304,7 @@ TEST_F(SettingsDialogTest, TheFolderTestLeavesNoProbeBehindAndKeepsAUsersFileOfT
     mine.write("the user's own movie");
     mine.close();
     CFileInfomation dlg;
+    dlg.file_title = "clip";  // as the main window sets it
     dlg.OnInitDialog();
     Open(&dlg);
     QTest::mouseClick(Find<QPushButton>(&dlg, 1194), Qt::LeftButton);

@@ -146,7 +146,7 @@ TEST_F(LaunchTest, AnIndirectCutOfTheMarkedSpanReportsItsProgressAndItsSuccess)
     for (const ProgressSample& s : m_samples) {
         if (s.total == "...")
             continue;  // before the first tick
-        EXPECT_EQ(s.total, "0 of 1 files");
+        EXPECT_EQ(s.total, "0 of 1 " + LanguageText("TISHI", "wj1"));
         EXPECT_EQ(s.totalBar, 0);
         EXPECT_GE(s.currentBar, lastBar);
         lastBar = s.currentBar;
@@ -313,7 +313,7 @@ TEST_F(LaunchTest, AJoinWhoseSecondFileFailsReportsTheFailureAndOpensTheHelp)
     // Processed, not succeeded: the count is the input the worker is on.
     bool sawCount = false;
     for (const ProgressSample& s : m_samples)
-        sawCount = sawCount || (s.total == "2 of 3 files" && s.totalBar == 66);
+        sawCount = sawCount || (s.total == "2 of 3 " + LanguageText("TISHI", "wj1") && s.totalBar == 66);
     EXPECT_TRUE(sawCount);
 }
 

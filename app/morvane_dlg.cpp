@@ -179,9 +179,9 @@ private:
 
 }  // namespace
 
-QString GetAppFolderWithSlash()
+QString GetAppFolderWithSlash(platform::AppFiles files)
 {
-    QString folder = platform::GetAppDirectory();
+    QString folder = platform::GetAppDirectory(files);
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
     return folder;
@@ -193,7 +193,7 @@ QString HelpAddress()
     static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]+:"));
     if (url.isEmpty() || QDir::isAbsolutePath(url) || scheme.match(url).hasMatch())
         return url;
-    return GetAppFolderWithSlash() + url;
+    return GetAppFolderWithSlash(platform::AppFiles::Shipped) + url;
 }
 
 QString RepairDoubledSeparators(const QString& path)
@@ -572,7 +572,7 @@ void CMorvaneDlg::ShowAddFailure(const QString& path)
 
 void CMorvaneDlg::UseSnapshotPath()
 {
-    m_strSnapshotPath = GetAppFolderWithSlash() + QStringLiteral("image.jpg");
+    m_strSnapshotPath = GetAppFolderWithSlash(platform::AppFiles::Cache) + QStringLiteral("image.jpg");
     m_snapshotPathWide = m_strSnapshotPath.toStdWString();
     g_pJob->snapshot_path = m_snapshotPathWide.data();
     // The preview shows the cut file, whichever file was probed last.

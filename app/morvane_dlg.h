@@ -2,6 +2,7 @@
 // The main window: a cut tab (one file, its preview, the timeline and the cut
 // points) and a join tab (the list of files to join), sharing one window.
 
+#include "app_directory.h"
 #include "window_drag.h"
 #include <QColor>
 #include <QDialog>
@@ -27,12 +28,12 @@ class QLineEdit;
 class QPainter;
 class QTabBar;
 
-// The executable's folder with one trailing separator.
-QString GetAppFolderWithSlash();
+// The folder of `files` (the executable's own by default) with one trailing separator.
+QString GetAppFolderWithSlash(platform::AppFiles files = platform::AppFiles::Program);
 
 // The help address of the current language: an address with a scheme or an
 // absolute path as it stands, a relative one (a page shipped with the
-// program) beside the executable.
+// program) in the folder of the shipped files.
 QString HelpAddress();
 
 // Collapses doubled separators in a path from the file dialog. A path that

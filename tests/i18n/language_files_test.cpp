@@ -36,7 +36,7 @@ TEST(ShippedLanguageFiles, EveryFileNamesTheProgramAndItsOwnHelpPage)
         EXPECT_EQ(i18n::LanguageFile::ReadText(file, "APPLICATION", "name"), QStringLiteral("Morvane"));
         const QString url = i18n::LanguageFile::ReadText(file, "APPLICATION", "url");
         EXPECT_EQ(url, QStringLiteral("help/") + QString(file).replace(QStringLiteral(".ini"), QStringLiteral(".html")));
-        QFile page(platform::GetAppDirectory() + QLatin1Char('/') + url);
+        QFile page(platform::GetAppDirectory(platform::AppFiles::Shipped) + QLatin1Char('/') + url);
         ASSERT_TRUE(page.open(QIODevice::ReadOnly)) << page.fileName().toStdString();
         const QString html = QString::fromUtf8(page.readAll());
         QStringList expected = {i18n::LanguageFile::ReadText(file, "JIEMIAN", "zb"),

@@ -24,35 +24,27 @@
 
 namespace {
 
-// The text's own width and height (fallback faces included) against the
-// room the control leaves for it.
-QString LabelMisfit(const QLabel* label)
+// "" when `need` fits into `room`, else what did not fit.
+QString Misfit(const QString& text, QSize need, QSize room)
 {
-    const QRect room = label->contentsRect();
-    const QFontMetrics metrics(label->font());
-    const int flags = Qt::AlignLeft | Qt::AlignTop | (label->wordWrap() ? Qt::TextWordWrap : Qt::TextSingleLine);
-    const QRect need = metrics.boundingRect(QRect(0, 0, room.width(), 10000), flags, label->text());
     if (need.width() <= room.width() && need.height() <= room.height())
         return QString();
     return QStringLiteral("\"%1\" needs %2x%3, has %4x%5")
-        .arg(label->text())
+        .arg(text)
         .arg(need.width())
         .arg(need.height())
         .arg(room.width())
         .arg(room.height());
 }
 
-QString SizeMisfit(const QWidget* control, const QString& text)
+// The text's own width and height (fallback faces included) against the
+// room the label leaves for it.
+QString LabelMisfit(const QLabel* label)
 {
-    const QSize need = control->sizeHint();
-    if (need.width() <= control->width() && need.height() <= control->height())
-        return QString();
-    return QStringLiteral("\"%1\" needs %2x%3, has %4x%5")
-        .arg(text)
-        .arg(need.width())
-        .arg(need.height())
-        .arg(control->width())
-        .arg(control->height());
+    const QRect room = label->contentsRect();
+    const int flags = Qt::AlignLeft | Qt::AlignTop | (label->wordWrap() ? Qt::TextWordWrap : Qt::TextSingleLine);
+    const QRect need = QFontMetrics(label->font()).boundingRect(QRect(0, 0, room.width(), 10000), flags, label->text());
+    return Misfit(label->text(), need.size(), room.size());
 }
 
 // Every entry of a drop list against the field that shows the chosen one.
@@ -64,9 +56,9 @@ QString ListMisfit(QComboBox* list)
     option.frame = list->hasFrame();
     const QRect field = list->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, list);
     for (int i = 0; i < list->count(); ++i) {
-        const int need = list->fontMetrics().horizontalAdvance(list->itemText(i));
-        if (need > field.width())
-            return QStringLiteral("\"%1\" needs %2, has %3").arg(list->itemText(i)).arg(need).arg(field.width());
+        const QSize need(list->fontMetrics().horizontalAdvance(list->itemText(i)), 0);
+        if (need.width() > field.width())
+            return Misfit(list->itemText(i), need, field.size());
     }
     return QString();
 }
@@ -83,10 +75,8 @@ QString HeaderMisfit(QHeaderView* header, const QTreeWidgetItem* titles, int col
     const QRect label = header->style()->subElementRect(QStyle::SE_HeaderLabel, &option, header);
     const int picture = titles->data(column, Qt::DecorationRole).isNull()
         ? 0 : header->style()->pixelMetric(QStyle::PM_SmallIconSize, &option, header) + 2;
-    const int need = header->fontMetrics().horizontalAdvance(option.text);
-    if (need <= label.width() - picture)
-        return QString();
-    return QStringLiteral("header \"%1\" needs %2, has %3").arg(option.text).arg(need).arg(label.width() - picture);
+    return Misfit(option.text, QSize(header->fontMetrics().horizontalAdvance(option.text), 0),
+                  QSize(label.width() - picture, 0));
 }
 
 // Labels, radios, buttons and drop lists of a dialog, each by its own measure.
@@ -99,7 +89,7 @@ void CheckDialog(QWidget* dialog, const QString& where, QStringList* misfits)
         if (auto* label = qobject_cast<QLabel*>(control))
             misfit = LabelMisfit(label);
         else if (auto* button = qobject_cast<QAbstractButton*>(control); button && !button->text().isEmpty())
-            misfit = SizeMisfit(button, button->text());
+            misfit = Misfit(button->text(), button->sizeHint(), button->size());
         else if (auto* list = qobject_cast<QComboBox*>(control))
             misfit = ListMisfit(list);
         if (!misfit.isEmpty())
@@ -148,7 +138,7 @@ TEST_F(TextFitTest, EveryTextOfEveryLanguageFitsItsControl)
         for (int column = 0; column < list->columnCount(); ++column) {
             const QString misfit = HeaderMisfit(list->header(), list->headerItem(), column);
             if (!misfit.isEmpty())
-                misfits << where + QLatin1Char(' ') + misfit;
+                misfits << where + QStringLiteral(" header ") + misfit;
         }
         QTreeWidgetItem* row = list->AddRow({QStringLiteral("a.mp4")}, true);
         for (const QString& word : {Ui("JIEMIAN", "zb"), Ui("TISHI", "wc"), Ui("TISHI", "sb")}) {

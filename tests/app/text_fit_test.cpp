@@ -222,6 +222,8 @@ TEST_F(TextFitTest, EveryWindowCarriesExactlyTheTitleItsLanguageGives)
     CSettings join;
     join.OnInitDialog();
     EXPECT_EQ(join.windowTitle(), name);
+    // A message without a caption of its own is named after its owner's window.
+    EXPECT_EQ(platform::MessageCaption({&join, QStringLiteral("?"), QString()}), name);
 
     // Messages of the main window carry the program's name as well.
     QStringList captions;

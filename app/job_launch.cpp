@@ -45,6 +45,12 @@ QString LanguageText(const char* section, const char* key)
                                         QString::fromLatin1(key));
 }
 
+// Read when needed: the table of kept texts has no slot for it.
+QString NeedsReencodingText()
+{
+    return i18n::LanguageFile::ReadText(g_uiStrings.Language(), QStringLiteral("TISHI"), QStringLiteral("zncxbm"));
+}
+
 // The file's name without folder and without its last extension; a name
 // without '.' is taken whole.
 QString TitleOf(const QString& path)
@@ -109,6 +115,10 @@ void CMorvaneDlg::OnLaunchCut()
         FillCutJob(g_pJob, m_strCutFile.toStdString(), Edit(1023)->text().toStdString(),
                    Edit(1024)->text().toStdString(),
                    TargetOf(settings.output_folder, settings.file_title, settings.extension), CutChoice, &output);
+    if (refusal == LaunchRefusal::NeedsReencoding) {
+        ShowMessage(NeedsReencodingText());
+        return;
+    }
     if (refusal != LaunchRefusal::None) {
         ShowMessage(LanguageText("TISHI", "zjjqwkzm"));
         return;
@@ -160,6 +170,10 @@ void CMorvaneDlg::OnLaunchJoin()
         g_pJob, rows, TargetOf(settings.output_folder, settings.file_title, settings.extension), JoinChoice, &output);
     if (refusal == LaunchRefusal::NotSameKind) {
         ShowMessage(Ui("TISHI", "bnzjhb"));
+        return;
+    }
+    if (refusal == LaunchRefusal::NeedsReencoding) {
+        ShowMessage(NeedsReencodingText());
         return;
     }
     if (refusal != LaunchRefusal::None) {

@@ -21,6 +21,8 @@ std::vector<LanguageKey> BuildKeyList()
         {"wjwc", kKept}, {"wjwczg", kKept}, {"wj1", kKept}, {"sb", kKept}, {"wc", kKept},
         {"jqcg", kKept}, {"jqsb", kKept}, {"hbcg", kKept}, {"hbsb", kKept},
         {"mlbcz", kDialogOnly}, {"xsrwjm", kDialogOnly},
+        // Direct copy refused: no container takes the file's codecs.
+        {"zncxbm", kDialogOnly},
         // Launch refusals, read by the main window when it refuses.
         {"zjjqwkzm", kDialogOnly}, {"zjhbwkzm", kDialogOnly}, {"hbtdwj", kDialogOnly}});
     AddSection(keys, "JIEMIAN", {

@@ -24,7 +24,9 @@ std::vector<LanguageKey> BuildKeyList()
         // Direct copy refused: no container takes the file's codecs.
         {"zncxbm", kDialogOnly},
         // Refused spans and output files that cannot be written
-        {"sjdwx", kDialogOnly}, {"cpym", kDialogOnly}, {"bncjwj", kDialogOnly}});
+        {"sjdwx", kDialogOnly}, {"cpym", kDialogOnly}, {"bncjwj", kDialogOnly},
+        // Launch refusals, read by the main window when it refuses.
+        {"zjjqwkzm", kDialogOnly}, {"zjhbwkzm", kDialogOnly}, {"hbtdwj", kDialogOnly}});
     AddSection(keys, "JIEMIAN", {
         {"yy", kKept}, {"zysybrj", kDialogOnly}, {"ksjq", kKept}, {"jsjq", kDialogOnly},
         {"jqsj", kDialogOnly}, {"spjq", kKept}, {"sphb", kKept}, {"ywj", kKept}, {"spgs", kKept},

@@ -262,7 +262,7 @@ bool Reencoder::State::PadSilence(int64_t samples)
     if (!silence.planes())
         return false;
     av_samples_set_silence(silence.planes(), 0, chunk, enc->ch_layout.nb_channels, enc->sample_fmt);
-    while (samples > 0) {
+    while (samples > 0 && !job->cancel_requested.load()) {
         const int n = static_cast<int>(std::min<int64_t>(samples, chunk));
         if (av_audio_fifo_write(fifo.get(), silence.data(), n) != n || !EncodeQueuedFrames(false))
             return false;

@@ -143,6 +143,7 @@ struct Reencoder::State {
     bool ReceivePictures(InputRun& run);
     bool EmitPicture(InputRun& run, AVFrame* frame);
     bool PlacePicture(const AVFrame* frame, int64_t slot);
+    bool SubmitSlots(const AVFrame* frame, int64_t first, int64_t last);
     bool ExtendPictures(int64_t end_slot);
     bool WriteVideoPackets();
     bool FinishVideo();

@@ -394,6 +394,21 @@ bool Reencoder::State::WriteVideoPackets()
     return true;
 }
 
+// Long runs of one picture go as tasks of a second each, so that a cancel
+// is heard between them; later tasks repeat the first one's picture.
+bool Reencoder::State::SubmitSlots(const AVFrame* frame, int64_t first, int64_t last)
+{
+    const int64_t per_task = std::max<int64_t>(1, av_rescale_q(1, AVRational{1, 1}, video_tb));
+    for (int64_t from = first; from <= last; from += per_task) {
+        if (from > first && job->cancel_requested.load())
+            return true;
+        if (!pictures.Submit(from == first ? frame : nullptr, from, std::min(last, from + per_task - 1),
+                             frame == black.get() ? 0 : quarter_turns))
+            return false;
+    }
+    return true;
+}
+
 // Puts a picture at its output slot. The previous picture of the input stays
 // on screen until then; the first one of an input also covers the slots
 // before it (a join's seam). A lower target rate drops pictures.
@@ -407,12 +422,12 @@ bool Reencoder::State::PlacePicture(const AVFrame* frame, int64_t slot)
     const int64_t last = std::min(slot, SpanEndSlot() - 1);
     int64_t first = next_video_pts;
     if (input_has_picture && first < slot) {
-        if (!pictures.Submit(nullptr, first, std::min(slot, last + 1) - 1, quarter_turns))
+        if (!SubmitSlots(nullptr, first, std::min(slot, last + 1) - 1))
             return false;
         first = slot;
     }
     if (first <= last) {
-        if (!pictures.Submit(frame, first, last, quarter_turns))
+        if (!SubmitSlots(frame, first, last))
             return false;
         input_has_picture = true;
     }
@@ -494,7 +509,7 @@ bool Reencoder::State::ExtendPictures(int64_t end_slot)
     const AVFrame* picture = input_has_picture ? nullptr : black.get();
     if (!picture && !pictures.HasPicture())
         return true;
-    if (!pictures.Submit(picture, next_video_pts, end_slot - 1, input_has_picture ? quarter_turns : 0))
+    if (!SubmitSlots(picture, next_video_pts, end_slot - 1))
         return false;
     next_video_pts = end_slot;
     return WriteVideoPackets();

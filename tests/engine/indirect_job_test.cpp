@@ -283,4 +283,10 @@ TEST_F(RealWorld, LastPictureKeepsItsDurationAtHigherRates)
         EXPECT_EQ(f.video_frames, pictures) << fps_name;
         EXPECT_NEAR(f.VideoSeconds(), 2.0, 0.01) << fps_name;
     }
+    // Pictures that stop 0.8 s before the sound: the last one stays until it ends.
+    Cut("vfr.mp4", "0", "00:00:04.000", Sized(1, 320, 240), "vfr");
+    EXPECT_EQ(Status(0), kInputDone);
+    const MediaFacts f = AnalyzeMedia(output);
+    EXPECT_NEAR(f.audio_end_s - f.audio_start_s, 4.0, 0.05);
+    EXPECT_NEAR(f.VideoSeconds(), 4.0, 0.05);
 }

@@ -91,6 +91,10 @@ make_once anamorphic_pal.mp4 -f lavfi -i "testsrc2=size=720x576:rate=25:duration
 make_once portrait.mp4 -f lavfi -i "testsrc2=size=240x320:rate=25:duration=3" -c:v libx264 -preset veryfast
 make_once sideways.mp4 -i portrait.mp4 -vf transpose=2 -c:v libx264 -preset veryfast
 make_once rotated.mp4 -i sideways.mp4 -c copy -metadata:s:v:0 rotate=270
+# Variable frame rate: 25 pictures a second, then one in four, and none in
+# the last 0.8 s, under 4 s of sound.
+make_once vfr.mp4 -f lavfi -i "$pic:duration=4" -f lavfi -i "$tone:duration=4" \
+  -vf "select='lt(t\,3.2)*(lt(t\,1)+not(mod(n\,4)))'" -vsync vfr -c:v libx264 -preset veryfast -c:a aac -ac 2
 # Sound that ends 598 s before the picture (one picture a second).
 make_once early_sound_end.mp4 -f lavfi -i "testsrc2=size=160x120:rate=1:duration=600" \
   -f lavfi -i "$tone:duration=2" -c:v mpeg4 -q:v 5 -g 10 -c:a aac -ac 2

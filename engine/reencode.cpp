@@ -10,6 +10,14 @@
 #include "conversion_job.h"
 #include "reencode_state.h"
 
+namespace {
+
+// Before a cut's start every picture is decoded from this far on, so that the
+// one on screen at the start point is at hand.
+constexpr int64_t kDecodeAllBeforeStartUs = 500000;
+
+}  // namespace
+
 Reencoder::State::State(ConversionJob* j) : job(j), encoded(MakePacket()) {}
 
 Reencoder::State::~State() { ResetSoundShape(); }
@@ -103,7 +111,15 @@ bool Reencoder::VideoPacket(JobOutput& out, InputRun& run, const AVPacket* pkt)
     s.out = &out;
     if (!s.venc)
         return true;
-    avcodec_send_packet(run.in.video_dec.get(), pkt);  // a damaged packet is skipped
+    AVCodecContext* dec = run.in.video_dec.get();
+    // Pictures well before a cut's start that no other picture refers to
+    // need not be decoded at all.
+    const AVStream* st = run.in.VideoStream();
+    const bool long_before_start = s.start_us != AV_NOPTS_VALUE && s.origin_us == AV_NOPTS_VALUE &&
+                                   pkt->pts != AV_NOPTS_VALUE &&
+                                   av_rescale_q(pkt->pts, st->time_base, AV_TIME_BASE_Q) < s.start_us - kDecodeAllBeforeStartUs;
+    dec->skip_frame = long_before_start ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+    avcodec_send_packet(dec, pkt);  // a damaged packet is skipped
     return s.ReceivePictures(run) && s.WriteVideoPackets();
 }
 

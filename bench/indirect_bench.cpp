@@ -196,6 +196,7 @@ int main(int argc, char** argv)
                    " -b:v 4M -pix_fmt yuv420p -c:a aac -b:a 128k -ac 2"))
         return 1;
     PrintMachineLoad();  // before this bench adds its own
+    av_log_set_level(AV_LOG_ERROR);
     // First, so that the peak memory it reports is that of its own jobs.
     const int compared = CompareWithCommandLine(dir, runs);
     const fs::path out_dir = dir / "out";

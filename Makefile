@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS  ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: deps build run test bench clean
+.PHONY: deps build run test bench package clean
 
 deps:
 	bash scripts/install-deps
@@ -19,6 +19,10 @@ test: build
 
 bench: build
 	bash bench/run
+
+# morvane_<version>_<arch>.deb in $(BUILD); install it with apt install ./<file>.
+package: build
+	cmake --build $(BUILD) --target package
 
 clean:
 	rm -rf $(BUILD)

@@ -6,6 +6,8 @@ CMorvaneApp::CMorvaneApp(int& argc, char** argv) : m_app(argc, argv)
 {
     QApplication::setApplicationName(QStringLiteral("morvane"));
     QApplication::setApplicationDisplayName(QStringLiteral("Morvane"));
+    // Ties the window to its menu entry and icon on the desktop.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.morvane.Morvane"));
 }
 
 int CMorvaneApp::InitInstance()

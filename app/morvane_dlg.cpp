@@ -164,9 +164,9 @@ private:
 
 }  // namespace
 
-QString GetAppFolderWithSlash()
+QString GetAppFolderWithSlash(platform::AppFiles files)
 {
-    QString folder = platform::GetAppDirectory();
+    QString folder = platform::GetAppDirectory(files);
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
     return folder;
@@ -528,7 +528,7 @@ void CMorvaneDlg::ShowAddFailure(const QString& path)
 
 void CMorvaneDlg::UseSnapshotPath()
 {
-    m_strSnapshotPath = GetAppFolderWithSlash() + QStringLiteral("image.jpg");
+    m_strSnapshotPath = GetAppFolderWithSlash(platform::AppFiles::Cache) + QStringLiteral("image.jpg");
     m_snapshotPathWide = m_strSnapshotPath.toStdWString();
     g_pJob->snapshot_path = m_snapshotPathWide.data();
     // The preview shows the cut file, whichever file was probed last.

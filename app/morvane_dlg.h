@@ -2,6 +2,7 @@
 // The main window: a cut tab (one file, its preview, the timeline and the cut
 // points) and a join tab (the list of files to join), sharing one window.
 
+#include "app_directory.h"
 #include "window_drag.h"
 #include <QColor>
 #include <QDialog>
@@ -27,8 +28,8 @@ class QLineEdit;
 class QPainter;
 class QTabBar;
 
-// The executable's folder with one trailing separator.
-QString GetAppFolderWithSlash();
+// The folder of `files` (the executable's own by default) with one trailing separator.
+QString GetAppFolderWithSlash(platform::AppFiles files = platform::AppFiles::Program);
 
 // Collapses doubled separators in a path from the file dialog. A path that
 // starts with two separators names a network share and is kept as it is.

@@ -9,7 +9,7 @@ constexpr int kReadBufferChars = 1000;
 
 QString LanguageFile::PathOf(const QString& fileName)
 {
-    return platform::GetAppDirectory() + QStringLiteral("/languages/") + fileName;
+    return platform::GetAppDirectory(platform::AppFiles::Shipped) + QStringLiteral("/languages/") + fileName;
 }
 
 QString LanguageFile::ReadText(const QString& fileName, const QString& section, const QString& key)

@@ -8,7 +8,7 @@ namespace i18n {
 
 class LanguageFile {
 public:
-    // GetAppDirectory() + "/languages/" + fileName. An empty name gives the
+    // GetAppDirectory(Shipped) + "/languages/" + fileName. An empty name gives the
     // folder itself, which reads as empty texts.
     static QString PathOf(const QString& fileName);
 

@@ -20,7 +20,7 @@ const std::array<QString, kLanguageCount>& LanguageFileNames()
 
 QString SettingsFilePath()
 {
-    return platform::GetAppDirectory() + QStringLiteral("/setting.ini");
+    return platform::GetAppDirectory(platform::AppFiles::Settings) + QStringLiteral("/setting.ini");
 }
 
 QString ReadSetting(const QString& section, const QString& key)

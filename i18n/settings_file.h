@@ -1,6 +1,7 @@
 #pragma once
-// setting.ini beside the executable: the language in use, the six language
-// names of the main window's list and the last output folder.
+// setting.ini beside the executable (or per user for an installed program):
+// the language in use, the six language names of the main window's list and
+// the last output folder.
 
 #include <QString>
 
@@ -12,7 +13,7 @@ namespace i18n {
 inline constexpr int kLanguageCount = 6;
 const std::array<QString, kLanguageCount>& LanguageFileNames();
 
-// GetAppDirectory() + "/setting.ini", built afresh on every call.
+// GetAppDirectory(Settings) + "/setting.ini", built afresh on every call.
 QString SettingsFilePath();
 
 // The stored value, "" when the file, section or key is missing; at most 999 characters.

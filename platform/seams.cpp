@@ -41,13 +41,14 @@ bool HasUrlScheme(const QString& target)
     return scheme.match(target).hasMatch();
 }
 
-// A relative path means a file shipped beside the executable; the working
-// folder of a desktop program is arbitrary.
+// A relative path means a file shipped with the program (beside the
+// executable, or in the installed data folder); the working folder of a
+// desktop program is arbitrary.
 QString ResolveLocalPath(const QString& target)
 {
     if (QDir::isAbsolutePath(target))
         return target;
-    return GetAppDirectory() + QLatin1Char('/') + target;
+    return GetAppDirectory(AppFiles::Shipped) + QLatin1Char('/') + target;
 }
 
 int OpenWithDesktop(const QString& target)

@@ -4,6 +4,7 @@
 // is its top-left pixel (pure red); the header boxes' is magenta.
 //
 //   morvane_draw_bitmaps <output folder>
+//   morvane_draw_bitmaps --icon <size> <file.png>   the program icon at one size
 
 #include <QColor>
 #include <QGuiApplication>
@@ -220,12 +221,15 @@ QImage DrawHeaderBoxes()
     return image;
 }
 
-QImage DrawIcon()
+// Drawn on a 64-unit square, scaled to `size` pixels: the desktop's icon
+// sizes come from the same drawing as icon 266.
+QImage DrawIcon(int size = 64)
 {
-    QImage image(64, 64, QImage::Format_ARGB32);
+    QImage image(size, size, QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(size / 64.0, size / 64.0);
     QLinearGradient gradient(0, 0, 0, 64);
     gradient.setColorAt(0.0, QColor(58, 124, 214));
     gradient.setColorAt(1.0, QColor(28, 70, 150));
@@ -252,8 +256,21 @@ bool Save(const QImage& image, const QString& folder, int id)
 int main(int argc, char** argv)
 {
     QGuiApplication app(argc, argv);
+    if (argc == 4 && QString::fromLatin1(argv[1]) == QLatin1String("--icon")) {
+        bool isNumber = false;
+        const int size = QString::fromLatin1(argv[2]).toInt(&isNumber);
+        if (!isNumber || size < 16 || size > 1024) {
+            std::fprintf(stderr, "icon size must be 16 to 1024\n");
+            return 2;
+        }
+        const QString path = QString::fromLocal8Bit(argv[3]);
+        if (DrawIcon(size).save(path))
+            return 0;
+        std::fprintf(stderr, "cannot write %s\n", argv[3]);
+        return 1;
+    }
     if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <output folder>\n", argv[0]);
+        std::fprintf(stderr, "usage: %s <output folder> | --icon <size> <file.png>\n", argv[0]);
         return 2;
     }
     const QString out = QString::fromLocal8Bit(argv[1]);

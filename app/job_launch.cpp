@@ -9,6 +9,7 @@
 #include "file_infomation_dlg.h"
 #include "job_choices.h"
 #include "job_setup.h"
+#include "language_file.h"
 #include "seams.h"
 #include "settings_dlg.h"
 #include "ui_strings.h"
@@ -44,6 +45,12 @@ const QString kTooManyFiles = QStringLiteral("At most 999 files can be joined at
 QString Ui(const char* section, const char* key)
 {
     return g_uiStrings.Text(QString::fromLatin1(section), QString::fromLatin1(key));
+}
+
+// Read when needed: the table of kept texts has no slot for it.
+QString NeedsReencodingText()
+{
+    return i18n::LanguageFile::ReadText(g_uiStrings.Language(), QStringLiteral("TISHI"), QStringLiteral("zncxbm"));
 }
 
 // The file's name without folder and without its last extension; a name
@@ -109,6 +116,10 @@ void CMorvaneDlg::OnLaunchCut()
         FillCutJob(g_pJob, m_strCutFile.toStdString(), Edit(1023)->text().toStdString(),
                    Edit(1024)->text().toStdString(),
                    TargetOf(settings.output_folder, settings.file_title, settings.extension), CutChoice, &output);
+    if (refusal == LaunchRefusal::NeedsReencoding) {
+        ShowMessage(NeedsReencodingText());
+        return;
+    }
     if (refusal != LaunchRefusal::None) {
         ShowMessage(kNoExtensionCut);
         return;
@@ -160,6 +171,10 @@ void CMorvaneDlg::OnLaunchJoin()
         g_pJob, rows, TargetOf(settings.output_folder, settings.file_title, settings.extension), JoinChoice, &output);
     if (refusal == LaunchRefusal::NotSameKind) {
         ShowMessage(Ui("TISHI", "bnzjhb"));
+        return;
+    }
+    if (refusal == LaunchRefusal::NeedsReencoding) {
+        ShowMessage(NeedsReencodingText());
         return;
     }
     if (refusal != LaunchRefusal::None) {

@@ -1,15 +1,17 @@
-// A direct cut and a direct join of a large file, against `cp` of the same
-// file: a direct job only copies packets, so its cost should stay within a
-// small factor of copying the bytes it writes.
+// A direct cut and a direct join by the command-line tool, against the ffmpeg
+// program doing the same stream copy in the same run.
 //
 //   direct_bench [MEDIA_DIR] [RUNS]
 //
-// Source (made on first run): 1280x720 25 fps H.264 with B-frames + AAC,
-// 120 s at about 24 Mbit/s. Every run writes into MEDIA_DIR/out, on the same
-// file system as the source; the input stays in the page cache after a
-// warm-up read, so the figures compare writing work, not reading the disk.
-// CPU seconds are reported beside wall time: they hold still on a busy machine.
-#include <fcntl.h>
+// Media (made on first run): 30 s of 1920x1080 25 fps H.264 with B-frames and
+// AAC at about 12 Mbit/s, and three 10 s pieces of it for the join. The cut
+// takes 18 s of the long file (ffmpeg: -ss 6 -t 18 -c copy); the join takes
+// the three pieces (ffmpeg: the concat demuxer, -c copy). The operations run
+// in interleaved rounds so that a busy machine slows both sides alike; the
+// figures are medians. CPU seconds (user + system of the child) are printed
+// beside wall time: they hold still when other work shares the machine. The
+// same jobs also run inside this process (the engine alone, no poll wait).
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -24,52 +26,69 @@ using namespace bench;
 
 namespace {
 
-// Flushes one file's dirty pages; both the copy and the jobs pay it equally.
-bool SyncFile(const fs::path& p)
+struct Sample {
+    double wall_s = 0;
+    double cpu_s = 0;
+    bool ok = false;
+};
+
+double ChildCpuSeconds()
 {
-    const int fd = ::open(p.c_str(), O_RDONLY);
-    if (fd < 0)
-        return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
+    rusage u{};
+    getrusage(RUSAGE_CHILDREN, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-struct Timing {
+Sample RunTimed(const std::string& command, const fs::path& output)
+{
+    RemoveFile(output);
+    ::sync();  // the previous run's write-back must not land in this one
+    Sample s;
+    const double cpu = ChildCpuSeconds();
+    const auto start = Clock::now();
+    s.ok = std::system((command + " > /dev/null 2>&1").c_str()) == 0 && fs::exists(output);
+    s.wall_s = Seconds(Clock::now() - start);
+    s.cpu_s = ChildCpuSeconds() - cpu;
+    return s;
+}
+
+// The same job run inside this process, the worker joined rather than
+// polled: what the command-line tool costs without its wait for the poll.
+Sample RunInProcess(const std::function<JobRun()>& job, const fs::path& output)
+{
+    RemoveFile(output);
+    ::sync();
+    Sample s;
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
+    const auto start = Clock::now();
+    s.ok = job().ok && fs::exists(output);
+    s.wall_s = Seconds(Clock::now() - start);
+    getrusage(RUSAGE_SELF, &after);
+    const auto secs = [](const rusage& u) {
+        return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+               static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    };
+    s.cpu_s = secs(after) - secs(before);
+    return s;
+}
+
+struct Row {
     std::string name;
-    std::vector<double> write_s;  // until the operation returned
-    std::vector<double> sync_s;   // until its output was on disk as well
-    std::vector<double> cpu_s;    // user + system, the fsync left out
-    uintmax_t bytes = 0;
-    std::string output;
+    std::function<JobRun()> in_process;  // set: ours runs in this process
+    std::string ours, theirs;  // commands
+    fs::path our_output, their_output;
+    std::vector<double> our_wall, their_wall, our_cpu, their_cpu;
     bool ok = true;
 };
 
-// One operation `runs` times. `op` returns the file it wrote, empty on failure.
-Timing Measure(const std::string& name, int runs, const std::function<std::string()>& op,
-               const std::function<void()>& clean)
+fs::path CliPath()
 {
-    Timing t;
-    t.name = name;
-    for (int i = 0; i < runs && t.ok; ++i) {
-        clean();
-        ::sync();  // the previous run's write-back must not land in this one
-        const double cpu_start = CpuSeconds();
-        const auto start = Clock::now();
-        const std::string out = op();
-        const auto written = Clock::now();
-        const double cpu = CpuSeconds() - cpu_start;
-        if (out.empty() || !SyncFile(out)) {
-            t.ok = false;
-            break;
-        }
-        t.write_s.push_back(Seconds(written - start));
-        t.sync_s.push_back(Seconds(Clock::now() - start));
-        t.cpu_s.push_back(cpu);
-        t.bytes = fs::file_size(out);
-        t.output = out;
-    }
-    return t;
+    char self[4096] = {};
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    return n > 0 ? fs::path(std::string(self, static_cast<size_t>(n))).parent_path() / "morvane-cli"
+                 : fs::path("morvane-cli");
 }
 
 }  // namespace
@@ -79,91 +98,107 @@ int main(int argc, char** argv)
     const fs::path dir = fs::absolute(argc > 1 ? argv[1] : "bench_media");
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
     fs::create_directories(dir);
-    const fs::path source = dir / "h264_aac_720p_120s.mp4";
+    const fs::path source = dir / "h264_aac_1080p_30s.mp4";
     if (!MakeMedia(source,
-                   "-f lavfi -i testsrc2=size=1280x720:rate=25:duration=120"
-                   " -f lavfi -i sine=frequency=440:sample_rate=48000:duration=120"
-                   " -vf noise=alls=8:allf=t -c:v libx264 -preset ultrafast -bf 2 -g 50"
-                   " -b:v 24M -maxrate 24M -bufsize 24M -pix_fmt yuv420p -c:a aac -b:a 128k"))
+                   "-f lavfi -i testsrc2=size=1920x1080:rate=25:duration=30"
+                   " -f lavfi -i sine=frequency=440:sample_rate=48000:duration=30"
+                   " -vf noise=alls=6:allf=t -c:v libx264 -preset ultrafast -bf 2 -g 50"
+                   " -b:v 12M -maxrate 12M -bufsize 12M -pix_fmt yuv420p -c:a aac -b:a 128k"))
         return 1;
-    PrintMachineLoad();  // before this bench adds its own
-    const fs::path out_dir = dir / "out";
-    fs::create_directories(out_dir);
-    const std::string src = source.string();
-    const uintmax_t src_bytes = fs::file_size(source);
-
-    std::system(("cat " + Quoted(source) + " > /dev/null").c_str());  // warm the page cache
-
-    const fs::path copy_path = out_dir / "copy.mp4";
-    const fs::path cut_path = out_dir / "cut.mp4";
-    const fs::path join_path = out_dir / "joined.mp4";
-    av_log_set_level(AV_LOG_ERROR);
-
-    std::vector<Timing> rows;
-    rows.push_back(Measure(
-        "cp (whole file)", runs,
-        [&] {
-            const std::string cmd = "cp " + Quoted(source) + " " + Quoted(copy_path);
-            return std::system(cmd.c_str()) == 0 ? copy_path.string() : std::string();
-        },
-        [&] { RemoveFile(copy_path); }));
-
-    EncodingChoice cut_choice = DefaultCutChoice("source rate");
-    cut_choice.direct = true;
-    rows.push_back(Measure(
-        "direct cut 00:00:10-00:01:50", runs,
-        [&] {
-            const JobRun r = RunCut(src, "00:00:10.000", "00:01:50.000", out_dir, "cut", cut_choice);
-            if (!r.ok)
-                std::fprintf(stderr, "cut: %s\n", r.problem.c_str());
-            return r.ok ? r.output : std::string();
-        },
-        [&] { RemoveFile(cut_path); }));
-
-    EncodingChoice join_choice = DefaultJoinChoice();
-    join_choice.direct = true;  // no format chosen: packets are copied
-    rows.push_back(Measure(
-        "direct join (file + itself)", runs,
-        [&] {
-            const JobRun r = RunJoin({src, src}, out_dir, "joined", join_choice);
-            if (!r.ok)
-                std::fprintf(stderr, "join: %s\n", r.problem.c_str());
-            return r.ok ? r.output : std::string();
-        },
-        [&] { RemoveFile(join_path); }));
-    RemoveFile(copy_path);
-
-    std::printf("\nsource: %s, %.1f MB, %.1f s\n", src.c_str(), static_cast<double>(src_bytes) / 1e6,
-                ProbedSeconds(src));
-    std::printf("median of %d runs; 'vs cp' = time / (cp's time scaled to the bytes written);\n"
-                "wall time until the operation returned, +fsync until its file was on disk, "
-                "cpu = user + system of the operation\n\n", runs);
-    std::printf("%-28s %8s %7s %7s %7s %7s %7s %7s %7s\n", "operation", "written", "wall", "MB/s", "vs cp",
-                "+fsync", "vs cp", "cpu", "vs cp");
-    std::printf("%-28s %8s %7s %7s %7s %7s %7s %7s %7s\n", "", "MB", "s", "", "", "s", "+fsync", "s", "cpu");
-    const Timing& cp = rows[0];
-    if (!cp.ok) {
-        std::fprintf(stderr, "cp failed\n");
+    std::vector<fs::path> pieces;
+    for (int i = 0; i < 3; ++i) {
+        pieces.push_back(dir / ("h264_aac_1080p_piece" + std::to_string(i) + ".mp4"));
+        if (!MakeMedia(pieces.back(), "-ss " + std::to_string(i * 10) + " -i " + Quoted(source) + " -t 10 -c copy"))
+            return 1;
+    }
+    const fs::path cli = CliPath();
+    if (!fs::exists(cli)) {
+        std::fprintf(stderr, "direct_bench: %s is not built\n", cli.c_str());
         return 1;
     }
-    const double cp_write = Median(cp.write_s), cp_sync = Median(cp.sync_s), cp_cpu = Median(cp.cpu_s);
+    PrintMachineLoad();
+    av_log_set_level(AV_LOG_ERROR);
+    const fs::path out = dir / "out";
+    fs::create_directories(out);
+    const fs::path list = out / "pieces.txt";
+    if (FILE* f = std::fopen(list.c_str(), "w")) {
+        for (const fs::path& p : pieces)
+            std::fprintf(f, "file '%s'\n", p.c_str());
+        std::fclose(f);
+    }
+    std::system(("cat " + Quoted(source) + " > /dev/null").c_str());  // warm the page cache
+
+    const std::string ffmpeg = "ffmpeg -nostdin -hide_banner -v error -y ";
+    std::string join_inputs;
+    for (const fs::path& p : pieces)
+        join_inputs += Quoted(p) + " ";
+    std::vector<Row> rows(4);
+    rows[0].name = "direct cut, 18 s of 1080p";
+    rows[0].ours = Quoted(cli) + " cut " + Quoted(source) +
+                   " --start 00:00:06.000 --end 00:00:24.000 --title cut --out " + Quoted(out);
+    rows[0].our_output = out / "cut.mp4";
+    rows[0].theirs = ffmpeg + "-ss 6 -i " + Quoted(source) + " -t 18 -c copy " + Quoted(out / "ffmpeg_cut.mp4");
+    rows[0].their_output = out / "ffmpeg_cut.mp4";
+    rows[1].name = "direct join, three 10 s files";
+    rows[1].ours = Quoted(cli) + " join " + join_inputs + "--title joined --out " + Quoted(out);
+    rows[1].our_output = out / "joined.mp4";
+    rows[1].theirs = ffmpeg + "-f concat -safe 0 -i " + Quoted(list) + " -c copy " + Quoted(out / "ffmpeg_join.mp4");
+    rows[1].their_output = out / "ffmpeg_join.mp4";
+    EncodingChoice cut_choice = DefaultCutChoice("source rate");
+    cut_choice.direct = true;
+    EncodingChoice join_choice = DefaultJoinChoice();
+    join_choice.direct = true;
+    std::vector<std::string> piece_names;
+    for (const fs::path& p : pieces)
+        piece_names.push_back(p.string());
+    for (int i = 0; i < 2; ++i) {
+        rows[2 + i] = rows[i];
+        rows[2 + i].name = rows[i].name + ", engine";
+    }
+    rows[2].in_process = [&] { return RunCut(source.string(), "00:00:06.000", "00:00:24.000", out, "cut", cut_choice); };
+    rows[3].in_process = [&] { return RunJoin(piece_names, out, "joined", join_choice); };
+
+    for (int r = 0; r < runs; ++r) {
+        for (Row& row : rows) {
+            // Alternate who goes first, so neither always meets a cold cache.
+            const bool ours_first = r % 2 == 0;
+            for (int side = 0; side < 2 && row.ok; ++side) {
+                const bool ours = (side == 0) == ours_first;
+                const Sample s = ours && row.in_process ? RunInProcess(row.in_process, row.our_output)
+                                                        : RunTimed(ours ? row.ours : row.theirs,
+                                                                   ours ? row.our_output : row.their_output);
+                if (!s.ok) {
+                    std::fprintf(stderr, "failed: %s\n", (ours ? row.ours : row.theirs).c_str());
+                    row.ok = false;
+                    break;
+                }
+                (ours ? row.our_wall : row.their_wall).push_back(s.wall_s);
+                (ours ? row.our_cpu : row.their_cpu).push_back(s.cpu_s);
+            }
+        }
+    }
+
+    std::printf("\nmedian of %d interleaved runs; ratio = ours / ffmpeg's (goal: wall <= 0.80);\n"
+                "'engine': the same job inside this process, the worker joined, not polled\n\n", runs);
+    std::printf("%-40s %8s %8s %7s %8s %8s %7s\n", "operation", "wall", "ffmpeg", "ratio", "cpu", "ffmpeg",
+                "ratio");
+    std::printf("%-40s %8s %8s %7s %8s %8s %7s\n", "", "s", "s", "", "s", "s", "");
     int failures = 0;
-    for (const Timing& t : rows) {
-        if (!t.ok) {
-            std::printf("%-28s FAILED\n", t.name.c_str());
+    for (const Row& row : rows) {
+        if (!row.ok) {
+            std::printf("%-40s FAILED\n", row.name.c_str());
             ++failures;
             continue;
         }
-        const double scale = static_cast<double>(t.bytes) / static_cast<double>(cp.bytes);
-        const double w = Median(t.write_s), s = Median(t.sync_s), c = Median(t.cpu_s);
-        std::printf("%-28s %8.1f %7.3f %7.1f %7.2f %7.3f %7.2f %7.3f %7.2f\n", t.name.c_str(),
-                    static_cast<double>(t.bytes) / 1e6, w, static_cast<double>(t.bytes) / 1e6 / w,
-                    w / (cp_write * scale), s, s / (cp_sync * scale), c, c / (cp_cpu * scale));
+        const double w = Median(row.our_wall), fw = Median(row.their_wall);
+        const double c = Median(row.our_cpu), fc = Median(row.their_cpu);
+        std::printf("%-40s %8.3f %8.3f %7.2f %8.3f %8.3f %7.2f\n", row.name.c_str(), w, fw, w / fw, c, fc, c / fc);
     }
     std::printf("\noutputs kept for checking:\n");
-    for (size_t i = 1; i < rows.size(); ++i) {
-        if (rows[i].ok)
-            std::printf("  %s  (%.2f s long)\n", rows[i].output.c_str(), ProbedSeconds(rows[i].output));
+    for (const Row& row : rows) {
+        if (row.ok)
+            std::printf("  %s (%.2f s)  %s (%.2f s)\n", row.our_output.c_str(), ProbedSeconds(row.our_output.string()),
+                        row.their_output.c_str(), ProbedSeconds(row.their_output.string()));
     }
     return failures == 0 ? 0 : 1;
 }

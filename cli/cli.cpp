@@ -263,6 +263,10 @@ int Refused(LaunchRefusal why)
     case LaunchRefusal::NoFileExtension:
         text = "a direct job keeps the input's container, but the file name has no extension";
         break;
+    case LaunchRefusal::NeedsReencoding:
+        text = "no container can hold a direct copy of this file's codecs; it can be cut only by "
+               "re-encoding (--format)";
+        break;
     case LaunchRefusal::None: break;
     }
     std::fprintf(stderr, "morvane-cli: refused: %s\n", text);

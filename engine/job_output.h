@@ -2,11 +2,13 @@
 // muxer with its streams and clocks, the opened input with its time shift.
 #pragma once
 
+#include <algorithm>
 #include <deque>
 #include <memory>
 
 #include "av_handles.h"
 #include "media_input.h"
+#include "packet_timing.h"
 
 struct ConversionJob;
 
@@ -19,10 +21,17 @@ struct StreamClock {
 
     // The written time: how far the stream has been written in decoding
     // order, so pictures reordered behind a later one are never cut off.
+    // Counted from the output's start: decoding times before it (reordered
+    // pictures, an edit list's hidden lead-in) come before anything shown.
     double Seconds(const AVStream* st) const
     {
-        return first_dts == AV_NOPTS_VALUE ? 0.0 : (next_dts - first_dts) * av_q2d(st->time_base);
+        return first_dts == AV_NOPTS_VALUE ? 0.0
+                                           : (next_dts - std::max<int64_t>(first_dts, 0)) * av_q2d(st->time_base);
     }
+    // Every picture up to the presentation end is written: none reordered
+    // ahead of the decoding clock by up to `reorder` still waits for the
+    // ones before it.
+    bool CaughtUp(int64_t reorder) const { return end <= next_dts + reorder; }
     double EndSeconds(const AVStream* st) const { return end * av_q2d(st->time_base); }
 };
 
@@ -37,8 +46,12 @@ struct JobOutput {
     StreamClock audio_clock;
     std::unique_ptr<Reencoder> reencoder;  // indirect mode only
 
-    // Where the next input of a join starts: the end of everything written.
+    // The end of everything written.
     int64_t EndMicroseconds() const;
+    // Where the next input of a direct join starts: the picture's end, or
+    // the sound's when there is no picture. The sound meets it within a
+    // fraction of one audio frame.
+    int64_t SeamMicroseconds() const;
 };
 
 struct InputRun {
@@ -54,11 +67,17 @@ struct InputRun {
     int64_t offset_us = 0;
     std::deque<PacketPtr> waiting;  // audio read before the first video packet
     int pictures_past_cut = 0;      // read while the sound catches up
+
+    // Direct mode only.
+    bool continues_output = false;  // pictures of earlier inputs are written
+    DecodeTimeFiller video_dts;
+    DecodeTimeFiller audio_dts;
+    std::deque<PacketPtr> lead_in;     // hidden pictures before the first shown one (joins)
+    bool skip_to_key = false;          // a lead-in that could not be kept hidden was dropped
+    int64_t audio_shift = AV_NOPTS_VALUE;  // output time base; set by the input's first sound
+    bool trim_sound_to_picture = false;    // a join: the input's sound ends with its picture
+    std::deque<PacketPtr> held_audio;  // in the output's time base, past the picture so far
 };
 
-// Writes a packet of input stream `in_st` to output stream `out_st`, shifting
-// its timestamps by the input's origin and offset. Takes the packet's data.
-int WriteShiftedPacket(JobOutput& out, InputRun& run, AVPacket* pkt, const AVStream* in_st,
-                       AVStream* out_st, StreamClock& clock);
 // Writes a packet already in `out_st`'s time base at the stream's clock.
 int WriteOutputPacket(JobOutput& out, AVPacket* pkt, AVStream* out_st, StreamClock& clock);

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "conversion_job.h"
+#include "stream_copy.h"
 
 namespace {
 
@@ -316,6 +317,8 @@ LaunchRefusal FillCutJob(ConversionJob* job, const std::string& input_path,
 {
     if (choice.direct && FileNameOf(input_path).find('.') == std::string::npos)
         return LaunchRefusal::NoFileExtension;
+    if (choice.direct && !DirectCopyPossible(input_path.c_str()))
+        return LaunchRefusal::NeedsReencoding;
     job->display_count = 0;
     ReplacePathArrays(job, 1);
     job->progress_percent = -1;
@@ -348,6 +351,9 @@ LaunchRefusal CheckJoinRows(const std::vector<JoinRow>& rows, bool direct)
         }
         if (FileNameOf(rows[0].path).find('.') == std::string::npos)
             return LaunchRefusal::NoFileExtension;
+        // The first file's codecs make the output.
+        if (!DirectCopyPossible(rows[0].path.c_str()))
+            return LaunchRefusal::NeedsReencoding;
     }
     return LaunchRefusal::None;
 }

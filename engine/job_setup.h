@@ -99,6 +99,7 @@ enum class LaunchRefusal {
     TooManyInputs,    // more than the record holds
     NotSameKind,      // direct join of files of different kinds
     NoFileExtension,  // a direct job cannot name its container
+    NeedsReencoding,  // no container can take a direct copy of the file's codecs
 };
 
 // Fill the job for a cut / join exactly as the window's launches do, short of

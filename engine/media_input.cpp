@@ -1,6 +1,7 @@
 #include "media_input.h"
 
 #include "conversion_job.h"
+#include "seek.h"
 
 void SelectStreams(const AVFormatContext* format, int* video_index, int* audio_index)
 {
@@ -121,20 +122,13 @@ void SeekToStartPoint(ConversionJob* job, AVFormatContext* format, int input)
 {
     if (!(job->start_s[input] > 0))
         return;
-    job->seek_by_bytes = (format->iformat->flags & AVFMT_TS_DISCONT) ? 1 : 0;
-    if (job->seek_by_bytes) {
-        // The container's own duration: the file being read, not whichever
-        // file was probed last.
-        const int64_t size = format->pb ? avio_size(format->pb) : -1;
-        const int64_t duration = format->duration;
-        if (size <= 0 || duration <= 0)
-            return;
-        const double pos = job->start_s[input] / static_cast<double>(duration) *
-                           static_cast<double>(size) * 1000000.0;
-        av_seek_frame(format, -1, static_cast<int64_t>(pos), AVSEEK_FLAG_BYTE);
-        return;
-    }
+    // Every method works on the container's own timeline.
     job->start_s[input] += job->input_start_s;
-    av_seek_frame(format, -1, static_cast<int64_t>(job->start_s[input] * 1000000.0),
-                  AVSEEK_FLAG_BACKWARD);
+    int stream = -1;
+    int audio = -1;
+    SelectStreams(format, &stream, &audio);
+    if (stream < 0)
+        stream = audio;
+    const auto target = static_cast<int64_t>(job->start_s[input] * 1000000.0);
+    job->seek_by_bytes = SeekAtOrBefore(format, stream, target) == SeekMethod::Bytes ? 1 : 0;
 }

@@ -46,9 +46,8 @@ void ApplyFrameRateRule(ConversionJob* job, AVStream* stream);
 // Container start time in seconds, 0 when the container gives none.
 double ContainerStartSeconds(const AVFormatContext* format);
 
-// Seeks `format` to job->start_s[input] the way a cut does: formats with
-// discontinuous timestamps by the proportional byte position, all others by
-// time, after adding the container start time (job->input_start_s) to
-// start_s[input]. Sets job->seek_by_bytes. Nothing happens for a start of 0.
-// The seek's own result is not an error: reading then starts where it may.
+// Seeks `format` so that reading starts at the key frame at or before
+// job->start_s[input], after adding the container start time
+// (job->input_start_s) to start_s[input]. Sets job->seek_by_bytes when only
+// a byte seek could position the file. Nothing happens for a start of 0.
 void SeekToStartPoint(ConversionJob* job, AVFormatContext* format, int input);

@@ -85,7 +85,7 @@ void ReadOnlyStream(AVFormatContext* format, int keep)
 }
 
 // The first complete picture after the seek, or false at the end of the input.
-// `skip_to_key`: a byte seek lands anywhere in a group of pictures; some
+// `skip_to_key`: a seek may land anywhere in a group of pictures; some
 // decoders drop the pictures before the next key frame, others (MPEG-4 part 2)
 // paint them over grey.
 bool DecodeFirstPicture(MediaInput& in, bool skip_to_key, AVFrame* picture)
@@ -103,6 +103,9 @@ bool DecodeFirstPicture(MediaInput& in, bool skip_to_key, AVFrame* picture)
 
     while (av_read_frame(format, packet.get()) >= 0) {
         const bool key = packet->flags & AV_PKT_FLAG_KEY;
+        // An edit list's hidden lead-in is decoded for its references only:
+        // its pictures never come out, so draining after one would lose them.
+        const bool shown = !(packet->flags & AV_PKT_FLAG_DISCARD);
         if (packet->stream_index != in.video_index || (skip_to_key && !key)) {
             av_packet_unref(packet.get());
             continue;
@@ -114,7 +117,7 @@ bool DecodeFirstPicture(MediaInput& in, bool skip_to_key, AVFrame* picture)
             continue;  // a damaged packet: the next one may decode
         if (avcodec_receive_frame(dec, picture) >= 0)
             return true;
-        if (key && drain_after_key) {
+        if (key && shown && drain_after_key) {
             avcodec_send_packet(dec, nullptr);
             if (avcodec_receive_frame(dec, picture) >= 0)
                 return true;
@@ -233,7 +236,7 @@ bool DecodePreviewFrame(ConversionJob* job)
     job->input_start_s = ContainerStartSeconds(in.format.get());
     ReadOnlyStream(in.format.get(), in.video_index);
     SeekToStartPoint(job, in.format.get(), input);
-    if (!DecodeFirstPicture(in, job->seek_by_bytes != 0, decoded.get()))
+    if (!DecodeFirstPicture(in, job->start_s[input] > 0, decoded.get()))
         return false;
     job->got_picture = 1;
     if (!ScaleToSnapshot(decoded.get(), snapshot.get()))

@@ -5,14 +5,12 @@
 #include <cstring>
 
 #include "conversion_job.h"
+#include "direct_copy.h"
 #include "job_output.h"
 #include "reencode.h"
+#include "stream_copy.h"
 
 namespace {
-
-// Audio read before the first video packet waits for it, so both streams of
-// an input share one origin; past this many, the audio sets the origin.
-constexpr size_t kMaxWaitingAudio = 512;
 
 bool Cancelled(const ConversionJob* job) { return job->cancel_requested.load() != 0; }
 
@@ -23,20 +21,6 @@ void MarkFailed(ConversionJob* job, InputRun& run)
 }
 
 int64_t ToMicroseconds(int64_t ts, AVRational tb) { return av_rescale_q(ts, tb, AV_TIME_BASE_Q); }
-
-// Start of a packet on its stream's timeline, decoding order first.
-int64_t PacketStart(const AVPacket* pkt) { return pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts; }
-
-// A packet duration the demuxer left out: one frame of the stream.
-int64_t FallbackDuration(const AVStream* st)
-{
-    const AVCodecParameters* par = st->codecpar;
-    if (par->codec_type == AVMEDIA_TYPE_VIDEO && st->r_frame_rate.num > 0)
-        return av_rescale_q(1, av_inv_q(st->r_frame_rate), st->time_base);
-    if (par->codec_type == AVMEDIA_TYPE_AUDIO && par->frame_size > 0 && par->sample_rate > 0)
-        return av_rescale_q(par->frame_size, AVRational{1, par->sample_rate}, st->time_base);
-    return 0;
-}
 
 void ResetPerInputState(ConversionJob* job)
 {
@@ -89,36 +73,6 @@ bool CreateOutput(ConversionJob* job, JobOutput& out, const AVOutputFormat* form
     out.ctx.reset(ctx);
     job->output_ctx = ctx;
     return true;
-}
-
-AVStream* AddCopiedStream(AVFormatContext* ctx, const AVStream* in_st)
-{
-    AVStream* st = avformat_new_stream(ctx, nullptr);
-    if (!st || avcodec_parameters_copy(st->codecpar, in_st->codecpar) < 0)
-        return nullptr;
-    st->id = static_cast<int>(ctx->nb_streams) - 1;
-    st->codecpar->codec_tag = 0;  // let the output container pick its own tag
-    st->time_base = in_st->time_base;
-    st->r_frame_rate = in_st->r_frame_rate;
-    st->avg_frame_rate = in_st->avg_frame_rate;
-    if (st->codecpar->codec_id == AV_CODEC_ID_MP3 && st->codecpar->block_align == 1)
-        st->codecpar->block_align = 0;
-    return st;
-}
-
-// Copied packets can only continue a stream of the same kind: another codec,
-// picture size, audio format or set of codec headers would not decode.
-bool CanContinueStream(const AVCodecParameters* out, const AVCodecParameters* in)
-{
-    if (out->codec_id != in->codec_id)
-        return false;
-    if (in->codec_type == AVMEDIA_TYPE_VIDEO && (out->width != in->width || out->height != in->height))
-        return false;
-    if (in->codec_type == AVMEDIA_TYPE_AUDIO &&
-        (out->sample_rate != in->sample_rate || out->ch_layout.nb_channels != in->ch_layout.nb_channels))
-        return false;
-    return out->extradata_size == in->extradata_size &&
-           (in->extradata_size == 0 || std::memcmp(out->extradata, in->extradata, in->extradata_size) == 0);
 }
 
 // One output stream for one input stream: added while the header is still to
@@ -245,11 +199,18 @@ void UpdateProgress(ConversionJob* job, int l)
     job->progress_percent = static_cast<int32_t>(std::clamp(percent, 0.0, 100.0));
 }
 
-// The clock a cut's length is measured on: its video, or its audio when the
-// cut has no video at all.
-double CutClockSeconds(const ConversionJob* job, const JobOutput& out, const InputRun& run)
+// The cut has its length on its video clock, or on its audio clock when it
+// has no video at all.
+bool CutSpanWritten(const ConversionJob* job, const JobOutput& out, const InputRun& run)
 {
-    return (out.video && run.in.video_index >= 0) ? job->video_written_s : job->audio_written_s;
+    const double span = job->span_s[run.index];
+    if (!out.video || run.in.video_index < 0)
+        return span <= job->audio_written_s;
+    // A picture reordered ahead of the span's end needs the ones before it.
+    const AVStream* vs = run.in.VideoStream();
+    const int64_t reorder = av_rescale_q(vs->codecpar->video_delay * FallbackDuration(vs), vs->time_base,
+                                         out.video->time_base);
+    return span <= job->video_written_s && out.video_clock.CaughtUp(reorder);
 }
 
 // When the cut's picture has reached its length, the sound read in the same
@@ -265,54 +226,6 @@ bool SoundStillCatchingUp(const JobOutput& out, InputRun& run, const AVPacket* p
     if (pkt->stream_index == run.in.audio_index)
         return true;
     return ++run.pictures_past_cut < kMaxPicturesPastCut;  // the sound may simply end early
-}
-
-int WriteWaitingAudio(JobOutput& out, InputRun& run)
-{
-    int rc = 0;
-    while (!run.waiting.empty()) {
-        PacketPtr pkt = std::move(run.waiting.front());
-        run.waiting.pop_front();
-        if (rc >= 0)  // after a failure the rest is only released
-            rc = WriteShiftedPacket(out, run, pkt.get(), run.in.AudioStream(), out.audio, out.audio_clock);
-    }
-    return rc;
-}
-
-int CopyVideoPacket(JobOutput& out, InputRun& run, AVPacket* pkt)
-{
-    if (run.origin_us == AV_NOPTS_VALUE) {
-        // Whatever precedes the first key frame cannot be decoded.
-        if (!(pkt->flags & AV_PKT_FLAG_KEY) || PacketStart(pkt) == AV_NOPTS_VALUE)
-            return 0;
-        // The first picture's presentation time: with reordered pictures the
-        // decoding time runs ahead of it, and taking that instead would leave
-        // a gap of the reorder delay at every seam of a join.
-        const int64_t first = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : PacketStart(pkt);
-        run.origin_us = ToMicroseconds(first, run.in.VideoStream()->time_base);
-        WriteWaitingAudio(out, run);
-    }
-    return WriteShiftedPacket(out, run, pkt, run.in.VideoStream(), out.video, out.video_clock);
-}
-
-int CopyAudioPacket(JobOutput& out, InputRun& run, AVPacket* pkt)
-{
-    const AVStream* as = run.in.AudioStream();
-    if (run.origin_us == AV_NOPTS_VALUE) {
-        const bool video_sets_origin = run.in.video_index >= 0 && out.video;
-        if (video_sets_origin && run.waiting.size() < kMaxWaitingAudio) {
-            PacketPtr copy = MakePacket();
-            if (copy && av_packet_ref(copy.get(), pkt) >= 0)
-                run.waiting.push_back(std::move(copy));
-            return 0;
-        }
-        const AVPacket* first = run.waiting.empty() ? pkt : run.waiting.front().get();
-        if (PacketStart(first) == AV_NOPTS_VALUE)
-            return 0;
-        run.origin_us = ToMicroseconds(PacketStart(first), as->time_base);
-        WriteWaitingAudio(out, run);
-    }
-    return WriteShiftedPacket(out, run, pkt, as, out.audio, out.audio_clock);
 }
 
 // A file whose index promises more than it holds (a download cut short) or
@@ -352,7 +265,7 @@ void RunPacketLoop(ConversionJob* job, JobOutput& out, InputRun& run)
                 av_packet_unref(pkt);
                 break;
             }
-        } else if (job->span_s[l] <= CutClockSeconds(job, out, run)) {
+        } else if (CutSpanWritten(job, out, run)) {
             const bool more_sound = SoundStillCatchingUp(out, run, pkt);
             const bool is_sound = pkt->stream_index == run.in.audio_index;
             run.cut_complete = true;
@@ -386,12 +299,8 @@ void RunPacketLoop(ConversionJob* job, JobOutput& out, InputRun& run)
         }
         av_packet_unref(pkt);
     }
-    // Audio that never saw a video packet (a cut of a file whose video ends
-    // early) still belongs to the output.
-    if (!job->reencode && !run.waiting.empty() && run.origin_us == AV_NOPTS_VALUE) {
-        run.origin_us = ToMicroseconds(PacketStart(run.waiting.front().get()), run.in.AudioStream()->time_base);
-        WriteWaitingAudio(out, run);
-    }
+    if (!job->reencode)
+        FinishDirectInput(out, run);
     run.waiting.clear();
     job->packet = nullptr;
     UpdateWrittenTimes(job, out);
@@ -421,7 +330,9 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
     FramePtr decoded = MakeFrame();
     job->decoded_frame = decoded.get();
 
-    job->output_format = av_guess_format(nullptr, job->output_paths[l], nullptr);
+    // A copy keeps the input's own format under its own extension.
+    job->output_format = job->reencode ? av_guess_format(nullptr, job->output_paths[l], nullptr)
+                                       : DirectOutputFormat(run.in.format.get(), job->output_paths[l]);
     if (!job->output_format || !decoded)
         return MarkFailed(job, run);
     if (!out.ctx) {
@@ -429,6 +340,8 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
             return MarkFailed(job, run);
         if (job->reencode)
             out.reencoder = std::make_unique<Reencoder>(job);
+        else
+            CopyContainerFacts(out.ctx.get(), run.in.format.get());
     }
     // Until its header is written the output is only this input's draft:
     // a failure drops it, and the next input starts the output afresh.
@@ -439,7 +352,9 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
     }
 
     job->input_start_s = ContainerStartSeconds(run.in.format.get());
-    run.offset_us = out.EndMicroseconds();
+    run.offset_us = job->reencode ? out.EndMicroseconds() : out.SeamMicroseconds();
+    run.continues_output = out.video_clock.last_dts != AV_NOPTS_VALUE;
+    run.trim_sound_to_picture = job->join_mode && out.video && out.audio && run.in.video_index >= 0;
     run.cut_start_s = job->start_s[l];
     if (!job->join_mode && job->start_s[l] > 0)
         SeekToStartPoint(job, run.in.format.get(), l);
@@ -465,6 +380,13 @@ int64_t JobOutput::EndMicroseconds() const
     return end;
 }
 
+int64_t JobOutput::SeamMicroseconds() const
+{
+    if (video && video_clock.last_dts != AV_NOPTS_VALUE)
+        return ToMicroseconds(video_clock.end, video->time_base);
+    return EndMicroseconds();
+}
+
 int WriteOutputPacket(JobOutput& out, AVPacket* pkt, AVStream* out_st, StreamClock& clock)
 {
     if (pkt->dts == AV_NOPTS_VALUE)
@@ -484,28 +406,6 @@ int WriteOutputPacket(JobOutput& out, AVPacket* pkt, AVStream* out_st, StreamClo
     pkt->stream_index = out_st->index;
     pkt->pos = -1;
     return av_interleaved_write_frame(out.ctx.get(), pkt);
-}
-
-int WriteShiftedPacket(JobOutput& out, InputRun& run, AVPacket* pkt, const AVStream* in_st,
-                       AVStream* out_st, StreamClock& clock)
-{
-    const AVRational in_tb = in_st->time_base;
-    const AVRational out_tb = out_st->time_base;
-    const int64_t origin = av_rescale_q(run.origin_us, AV_TIME_BASE_Q, in_tb);
-    const int64_t offset = av_rescale_q(run.offset_us, AV_TIME_BASE_Q, out_tb);
-    if (pkt->duration <= 0)
-        pkt->duration = FallbackDuration(in_st);
-    // Sound from before this input's first picture is dropped, but for the
-    // one packet that leads into it (decoders need it to start cleanly).
-    if (in_st->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && pkt->pts != AV_NOPTS_VALUE &&
-        pkt->pts + pkt->duration < origin)
-        return 0;
-    if (pkt->dts != AV_NOPTS_VALUE)
-        pkt->dts = av_rescale_q(pkt->dts - origin, in_tb, out_tb) + offset;
-    if (pkt->pts != AV_NOPTS_VALUE)
-        pkt->pts = av_rescale_q(pkt->pts - origin, in_tb, out_tb) + offset;
-    pkt->duration = av_rescale_q(pkt->duration, in_tb, out_tb);
-    return WriteOutputPacket(out, pkt, out_st, clock);
 }
 
 void ConversionWorker(ConversionJob* job)

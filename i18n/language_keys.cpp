@@ -20,7 +20,9 @@ std::vector<LanguageKey> BuildKeyList()
         {"wj", kKept}, {"wx", kKept}, {"qxtjsp", kKept}, {"zslgwj", kKept}, {"bnzjhb", kKept},
         {"wjwc", kKept}, {"wjwczg", kKept}, {"wj1", kKept}, {"sb", kKept}, {"wc", kKept},
         {"jqcg", kKept}, {"jqsb", kKept}, {"hbcg", kKept}, {"hbsb", kKept},
-        {"mlbcz", kDialogOnly}, {"xsrwjm", kDialogOnly}});
+        {"mlbcz", kDialogOnly}, {"xsrwjm", kDialogOnly},
+        // Direct copy refused: no container takes the file's codecs.
+        {"zncxbm", kDialogOnly}});
     AddSection(keys, "JIEMIAN", {
         {"yy", kKept}, {"zysybrj", kDialogOnly}, {"ksjq", kKept}, {"jsjq", kDialogOnly},
         {"jqsj", kDialogOnly}, {"spjq", kKept}, {"sphb", kKept}, {"ywj", kKept}, {"spgs", kKept},

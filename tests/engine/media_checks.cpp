@@ -37,7 +37,9 @@ struct StreamTally {
     double start = -1;
     double end = 0;
     int frames = 0;
-    std::vector<double> times;
+    int out_of_order = 0;
+    int64_t samples = 0;
+    std::vector<double> times;  // in decoding output order
 };
 
 void Note(StreamTally& t, const AVFrame* f, AVRational tb, int64_t duration)
@@ -50,7 +52,10 @@ void Note(StreamTally& t, const AVFrame* f, AVRational tb, int64_t duration)
     if (t.start < 0 || start < t.start)
         t.start = start;
     t.end = std::max(t.end, end);
+    if (!t.times.empty() && start <= t.times.back())
+        ++t.out_of_order;
     t.times.push_back(start);
+    t.samples += f->nb_samples;
     ++t.frames;
 }
 
@@ -127,9 +132,15 @@ MediaFacts AnalyzeMedia(const std::string& path)
         Feed(adec, as, nullptr, frame.get(), audio, facts.decode_errors);
 
     facts.video_frames = video.frames;
+    facts.pictures_out_of_order = video.out_of_order;
     std::sort(video.times.begin(), video.times.end());
-    for (size_t i = 1; i < video.times.size(); ++i)
-        facts.max_picture_gap_s = std::max(facts.max_picture_gap_s, video.times[i] - video.times[i - 1]);
+    for (size_t i = 1; i < video.times.size(); ++i) {
+        const double gap = video.times[i] - video.times[i - 1];
+        facts.max_picture_gap_s = std::max(facts.max_picture_gap_s, gap);
+        facts.min_picture_gap_s = i == 1 ? gap : std::min(facts.min_picture_gap_s, gap);
+    }
+    if (adec && adec->sample_rate > 0)
+        facts.audio_played_s = static_cast<double>(audio.samples) / adec->sample_rate;
     facts.video_start_s = std::max(video.start, 0.0);
     facts.video_end_s = video.end;
     facts.audio_start_s = std::max(audio.start, 0.0);

@@ -23,9 +23,12 @@ struct MediaFacts {
     double video_start_s = 0;
     double video_end_s = 0;  // last picture's time + its duration, from the file's start
     double max_picture_gap_s = 0;  // longest time one picture stays on screen
+    double min_picture_gap_s = 0;  // shortest, 0 with fewer than two pictures
+    int pictures_out_of_order = 0;  // decoded with a time not after the one before
     double audio_start_s = 0;
     double audio_end_s = 0;
     double display_aspect = 0;  // width / height as shown, after the pixel aspect
+    double audio_played_s = 0;  // all decoded samples played straight through
     double VideoSeconds() const { return video_end_s - video_start_s; }
 };
 

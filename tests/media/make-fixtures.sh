@@ -99,6 +99,47 @@ make_once vfr.mp4 -f lavfi -i "$pic:duration=4" -f lavfi -i "$tone:duration=4" \
 make_once early_sound_end.mp4 -f lavfi -i "testsrc2=size=160x120:rate=1:duration=600" \
   -f lavfi -i "$tone:duration=2" -c:v mpeg4 -q:v 5 -g 10 -c:a aac -ac 2
 
+# Files as devices and tools make them, for what a direct copy must keep.
+# A phone clip: portrait (rotation in the display matrix), 30 fps, 48 kHz AAC
+# whose priming is hidden by an edit list and which runs a little past the
+# picture, with a title, a recording time and a language.
+make_once phone.mp4 -f lavfi -i "testsrc2=size=320x240:rate=30:duration=2" \
+  -f lavfi -i "sine=frequency=500:sample_rate=48000:duration=2.07" \
+  -c:v libx264 -preset veryfast -bf 2 -g 30 -pix_fmt yuv420p -c:a aac -b:a 96k -ac 2 \
+  -metadata title="Harbour walk" -metadata creation_time=2024-05-01T10:00:00Z \
+  -metadata:s:a language=deu -metadata:s:a title="Stereo mic"
+# This ffmpeg writes no rotation of its own: a phone's portrait matrix
+# (0 1 / -1 0) goes into the picture track's header, 40 bytes past 'tkhd'.
+if [ ! -s phone_portrait.mp4 ]; then
+  cp phone.mp4 phone_portrait.tmp.mp4
+  at=$(grep -obUa tkhd phone_portrait.tmp.mp4 | head -1 | cut -d: -f1)
+  printf '\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\xff\xff\x00\x00\x00\x00\x00\x00' \
+    | dd of=phone_portrait.tmp.mp4 bs=1 seek=$(( at + 4 + 40 )) conv=notrunc status=none
+  mv phone_portrait.tmp.mp4 phone_portrait.mp4
+fi
+# An edit list hiding the first 1.3 s of a 6 s clip (a copy cut off mid-group).
+make_once editlist_src.mp4 -f lavfi -i "$pic:duration=6" -f lavfi -i "$tone:duration=6" \
+  -c:v libx264 -preset veryfast -bf 2 -g 50 -keyint_min 50 -sc_threshold 0 -pix_fmt yuv420p \
+  -c:a aac -b:a 96k -ac 2 -shortest
+[ -s editlist.mp4 ] || { ff -ss 1.3 -i editlist_src.mp4 -c copy editlist.tmp.mp4 && mv editlist.tmp.mp4 editlist.mp4; }
+# Anamorphic PAL: 720x576 stored, 16:9 shown.
+make_once anamorphic.mp4 -f lavfi -i "testsrc2=size=720x576:rate=25:duration=1" -vf setsar=64/45 \
+  -c:v libx264 -preset ultrafast -pix_fmt yuv420p
+# HEVC tagged for Apple players, MPEG-4 part 2 tagged XVID.
+make_once hevc_hvc1.mp4 -f lavfi -i "$pic:duration=1" -c:v libx265 -preset ultrafast -x265-params log-level=error \
+  -tag:v hvc1 -pix_fmt yuv420p
+make_once xvid.avi -f lavfi -i "$pic:duration=2" -f lavfi -i "$tone:duration=2" -c:v mpeg4 -vtag XVID -q:v 5 \
+  -c:a libmp3lame -b:a 128k
+# Matroska H.264 with B-frames: its first packets carry no decoding time.
+make_once bframes.mkv -f lavfi -i "$pic:duration=4" -f lavfi -i "$tone:duration=4" \
+  -c:v libx264 -preset veryfast -bf 3 -g 50 -pix_fmt yuv420p -c:a aac -b:a 96k -shortest
+# A camcorder's MPEG-2 program stream with MP2 sound, named .MOD.
+[ -s camcorder.MOD ] || { ff -f lavfi -i "$pic:duration=4" -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=4" \
+  -c:v mpeg2video -q:v 5 -g 12 -c:a mp2 -b:a 192k -f vob camcorder.tmp.MOD && mv camcorder.tmp.MOD camcorder.MOD; }
+# A short transport stream with a 2 s group of pictures.
+make_once gop2s.ts -f lavfi -i "$pic:duration=4" -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=4" \
+  -c:v mpeg2video -q:v 5 -g 50 -bf 0 -c:a mp2 -b:a 192k -shortest
+
 # Bad files.
 : > empty.mp4
 [ -s random.mp4 ] || head -c 200000 /dev/urandom > random.mp4

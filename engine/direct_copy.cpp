@@ -1,0 +1,250 @@
+#include "direct_copy.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+// Audio read before the first video packet waits for it, so both streams of
+// an input share one origin; past this many, the audio sets the origin.
+constexpr size_t kMaxWaitingAudio = 512;
+
+int64_t ToMicroseconds(int64_t ts, AVRational tb) { return av_rescale_q(ts, tb, AV_TIME_BASE_Q); }
+
+// Start of a packet on its stream's timeline, decoding order first.
+int64_t PacketStart(const AVPacket* pkt) { return pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts; }
+
+bool HasContent(const StreamClock& clock) { return clock.last_dts != AV_NOPTS_VALUE; }
+
+PacketPtr TakePacket(AVPacket* pkt)
+{
+    PacketPtr copy = MakePacket();
+    if (copy)
+        av_packet_move_ref(copy.get(), pkt);
+    return copy;
+}
+
+// Moves a packet from its input stream's timeline onto the output's: the
+// input's origin lands at its offset. Rescales the duration too.
+void ShiftToOutput(const InputRun& run, AVPacket* pkt, const AVStream* in_st, const AVStream* out_st)
+{
+    const AVRational in_tb = in_st->time_base;
+    const AVRational out_tb = out_st->time_base;
+    const int64_t origin = av_rescale_q(run.origin_us, AV_TIME_BASE_Q, in_tb);
+    const int64_t offset = av_rescale_q(run.offset_us, AV_TIME_BASE_Q, out_tb);
+    if (pkt->duration <= 0)
+        pkt->duration = FallbackDuration(in_st);
+    if (pkt->dts != AV_NOPTS_VALUE)
+        pkt->dts = av_rescale_q(pkt->dts - origin, in_tb, out_tb) + offset;
+    if (pkt->pts != AV_NOPTS_VALUE)
+        pkt->pts = av_rescale_q(pkt->pts - origin, in_tb, out_tb) + offset;
+    pkt->duration = av_rescale_q(pkt->duration, in_tb, out_tb);
+}
+
+// The hidden lead-in of a later input (pictures an edit list decodes but
+// never shows) cannot stay hidden mid-stream: it is given the last ticks
+// before the input's first shown picture, in its own presentation order, so
+// that the decoder has its references and the picture is on screen for no
+// time at all. False when the time base leaves no room for it.
+bool WriteLeadIn(JobOutput& out, InputRun& run, const AVPacket* first_shown)
+{
+    const auto n = static_cast<int64_t>(run.lead_in.size());
+    const int64_t shown_pts = av_rescale_q(run.offset_us, AV_TIME_BASE_Q, out.video->time_base);
+    const int64_t first_pts = shown_pts - n;
+    const int64_t first_dts = std::min(first_pts, first_shown->dts - n);
+    const bool room = n < first_shown->duration && first_dts > out.video_clock.last_dts;
+    if (room) {
+        std::vector<int64_t> order;
+        for (const PacketPtr& p : run.lead_in)
+            order.push_back(p->pts);
+        std::sort(order.begin(), order.end());
+        for (int64_t i = 0; i < n; ++i) {
+            AVPacket* p = run.lead_in[i].get();
+            const auto rank = std::lower_bound(order.begin(), order.end(), p->pts) - order.begin();
+            p->pts = first_pts + rank;
+            p->dts = std::min(first_dts + i, p->pts);
+            p->duration = 1;
+            WriteOutputPacket(out, p, out.video, out.video_clock);
+        }
+    }
+    run.lead_in.clear();
+    return room;
+}
+
+// Held-back sound of a join goes out once the picture has reached its end;
+// at the input's end, each packet that brings the sound's end nearer to the
+// picture's, the rest is dropped.
+void ReleaseHeldAudio(JobOutput& out, InputRun& run, bool input_ended)
+{
+    const AVRational atb = out.audio->time_base;
+    while (!run.held_audio.empty()) {
+        AVPacket* p = run.held_audio.front().get();
+        const int64_t picture_end = out.video_clock.end;
+        const AVRational vtb = out.video->time_base;
+        if (av_compare_ts(p->pts + p->duration, atb, picture_end, vtb) > 0) {
+            if (!input_ended)
+                return;
+            if (av_compare_ts(p->pts + p->duration / 2, atb, picture_end, vtb) >= 0) {
+                run.held_audio.clear();
+                return;
+            }
+        }
+        WriteOutputPacket(out, p, out.audio, out.audio_clock);
+        run.held_audio.pop_front();
+    }
+}
+
+// Where a later input's sound meets the sound before it: a first packet
+// mostly overlapping what is written is dropped, one that starts within a
+// frame of its end is moved onto it. The difference from the picture is the
+// rounding carried forward; the trim at the input's end corrects it.
+bool PlaceAtSeam(const JobOutput& out, InputRun& run, const AVPacket* pkt)
+{
+    if (run.audio_shift != AV_NOPTS_VALUE)
+        return true;
+    if (!HasContent(out.audio_clock) || pkt->pts == AV_NOPTS_VALUE) {
+        run.audio_shift = 0;
+        return true;
+    }
+    const int64_t end = out.audio_clock.end;
+    if (pkt->pts + pkt->duration / 2 <= end)
+        return false;
+    run.audio_shift = std::llabs(pkt->pts - end) < pkt->duration ? end - pkt->pts : 0;
+    return true;
+}
+
+int WriteAudioPacket(JobOutput& out, InputRun& run, AVPacket* pkt)
+{
+    const AVStream* as = run.in.AudioStream();
+    if (pkt->duration <= 0)
+        pkt->duration = FallbackDuration(as);
+    // Sound from before this input's first picture is dropped, but for the
+    // one packet that leads into it (decoders need it to start cleanly).
+    const int64_t origin = av_rescale_q(run.origin_us, AV_TIME_BASE_Q, as->time_base);
+    if (pkt->pts != AV_NOPTS_VALUE && pkt->pts + pkt->duration < origin)
+        return 0;
+    const int sample_rate = as->codecpar->sample_rate;
+    if (sample_rate > 0 &&
+        SkipsMostOfPacket(pkt, av_rescale_q(pkt->duration, as->time_base, AVRational{1, sample_rate})))
+        return 0;  // encoder priming: silence that would push the sound late
+    ShiftToOutput(run, pkt, as, out.audio);
+    if (!PlaceAtSeam(out, run, pkt))
+        return 0;
+    if (pkt->pts != AV_NOPTS_VALUE)
+        pkt->pts += run.audio_shift;
+    if (pkt->dts != AV_NOPTS_VALUE)
+        pkt->dts += run.audio_shift;
+    if (run.trim_sound_to_picture) {
+        if (PacketPtr held = TakePacket(pkt))
+            run.held_audio.push_back(std::move(held));
+        ReleaseHeldAudio(out, run, false);
+        return 0;
+    }
+    return WriteOutputPacket(out, pkt, out.audio, out.audio_clock);
+}
+
+int WriteWaitingAudio(JobOutput& out, InputRun& run)
+{
+    int rc = 0;
+    while (!run.waiting.empty()) {
+        PacketPtr pkt = std::move(run.waiting.front());
+        run.waiting.pop_front();
+        if (rc >= 0)  // after a failure the rest is only released
+            rc = WriteAudioPacket(out, run, pkt.get());
+    }
+    return rc;
+}
+
+}  // namespace
+
+int64_t FallbackDuration(const AVStream* st)
+{
+    const AVCodecParameters* par = st->codecpar;
+    if (par->codec_type == AVMEDIA_TYPE_VIDEO && st->r_frame_rate.num > 0)
+        return av_rescale_q(1, av_inv_q(st->r_frame_rate), st->time_base);
+    if (par->codec_type == AVMEDIA_TYPE_AUDIO && par->frame_size > 0 && par->sample_rate > 0)
+        return av_rescale_q(par->frame_size, AVRational{1, par->sample_rate}, st->time_base);
+    return 0;
+}
+
+int CopyVideoPacket(JobOutput& out, InputRun& run, AVPacket* pkt)
+{
+    const AVStream* vs = run.in.VideoStream();
+    run.video_dts.Fill(pkt, vs, FallbackDuration(vs));
+    const bool key = pkt->flags & AV_PKT_FLAG_KEY;
+    if (run.origin_us == AV_NOPTS_VALUE) {
+        // Whatever precedes the first key frame cannot be decoded.
+        if (!key || PacketStart(pkt) == AV_NOPTS_VALUE)
+            return 0;
+        // The first picture's presentation time: with reordered pictures the
+        // decoding time runs ahead of it, and taking that instead would leave
+        // a gap of the reorder delay at every seam of a join. An edit list's
+        // hidden lead-in starts before the first picture shown: that one is
+        // where the stream starts.
+        int64_t first = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : PacketStart(pkt);
+        if (HasDiscardFlag(pkt) && vs->start_time != AV_NOPTS_VALUE && vs->start_time > first)
+            first = vs->start_time;
+        run.origin_us = ToMicroseconds(first, vs->time_base);
+        WriteWaitingAudio(out, run);
+    }
+    // On an output's first input, pictures before the origin keep times
+    // before 0, which containers with edit lists keep hidden.
+    const bool hidden = HasDiscardFlag(pkt) && pkt->pts != AV_NOPTS_VALUE &&
+                        ToMicroseconds(pkt->pts, vs->time_base) < run.origin_us;
+    if (hidden && run.continues_output) {
+        if (PacketPtr held = TakePacket(pkt))
+            run.lead_in.push_back(std::move(held));
+        return 0;
+    }
+    if (run.skip_to_key && !key)
+        return 0;
+    run.skip_to_key = false;
+    ShiftToOutput(run, pkt, vs, out.video);
+    for (PacketPtr& p : run.lead_in)
+        ShiftToOutput(run, p.get(), vs, out.video);
+    if (!run.lead_in.empty() && !WriteLeadIn(out, run, pkt) && !key) {
+        run.skip_to_key = true;  // its references are gone: wait for the next key frame
+        return 0;
+    }
+    const int rc = WriteOutputPacket(out, pkt, out.video, out.video_clock);
+    if (out.audio)
+        ReleaseHeldAudio(out, run, false);
+    return rc;
+}
+
+int CopyAudioPacket(JobOutput& out, InputRun& run, AVPacket* pkt)
+{
+    const AVStream* as = run.in.AudioStream();
+    run.audio_dts.Fill(pkt, as, FallbackDuration(as));
+    if (run.origin_us == AV_NOPTS_VALUE) {
+        const bool video_sets_origin = run.in.video_index >= 0 && out.video;
+        if (video_sets_origin && run.waiting.size() < kMaxWaitingAudio) {
+            PacketPtr copy = MakePacket();
+            if (copy && av_packet_ref(copy.get(), pkt) >= 0)
+                run.waiting.push_back(std::move(copy));
+            return 0;
+        }
+        const AVPacket* first = run.waiting.empty() ? pkt : run.waiting.front().get();
+        if (PacketStart(first) == AV_NOPTS_VALUE)
+            return 0;
+        run.origin_us = ToMicroseconds(PacketStart(first), as->time_base);
+        WriteWaitingAudio(out, run);
+    }
+    return WriteAudioPacket(out, run, pkt);
+}
+
+void FinishDirectInput(JobOutput& out, InputRun& run)
+{
+    // Audio that never saw a video packet (a cut of a file whose video ends
+    // early) still belongs to the output.
+    if (!run.waiting.empty() && run.origin_us == AV_NOPTS_VALUE) {
+        run.origin_us = ToMicroseconds(PacketStart(run.waiting.front().get()), run.in.AudioStream()->time_base);
+        WriteWaitingAudio(out, run);
+    }
+    run.waiting.clear();
+    run.lead_in.clear();
+    if (out.audio && out.video)
+        ReleaseHeldAudio(out, run, true);
+    run.held_audio.clear();
+}

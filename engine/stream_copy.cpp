@@ -1,0 +1,168 @@
+#include "stream_copy.h"
+
+#include <cstring>
+#include <string>
+
+#include "media_input.h"
+
+namespace {
+
+// The muxer named after a demuxer: the first of its comma-separated names
+// that a muxer has, with the input's own file brand where one demuxer reads
+// several (QuickTime, MP4, 3GP).
+const AVOutputFormat* MuxerOfInputFormat(const AVFormatContext* input)
+{
+    const std::string names = input->iformat->name;
+    if (names.rfind("mov,", 0) == 0) {
+        const AVDictionaryEntry* brand = av_dict_get(input->metadata, "major_brand", nullptr, 0);
+        const std::string b = brand ? brand->value : "";
+        const char* muxer = b.rfind("qt", 0) == 0    ? "mov"
+                            : b.rfind("3g2", 0) == 0 ? "3g2"
+                            : b.rfind("3g", 0) == 0  ? "3gp"
+                            : b.empty()              ? "mov"
+                                                     : "mp4";
+        return av_guess_format(muxer, nullptr, nullptr);
+    }
+    if (names == "mpeg") {
+        // A program stream of MPEG-2 pictures (camcorders, DVD) or MPEG-1 (VCD).
+        int v = -1, a = -1;
+        SelectStreams(input, &v, &a);
+        const bool mpeg1 = v >= 0 && input->streams[v]->codecpar->codec_id == AV_CODEC_ID_MPEG1VIDEO;
+        return av_guess_format(mpeg1 ? "mpeg" : "vob", nullptr, nullptr);
+    }
+    size_t from = 0;
+    while (from < names.size()) {
+        const size_t comma = names.find(',', from);
+        const std::string name = names.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+        if (const AVOutputFormat* f = av_guess_format(name.c_str(), nullptr, nullptr))
+            return f;
+        if (comma == std::string::npos)
+            break;
+        from = comma + 1;
+    }
+    return nullptr;
+}
+
+// Some muxers list codecs in their tag tables that they cannot write: the
+// RealMedia muxer writes only RealVideo 1 and 2 pictures.
+bool MuxerWritesCodec(const AVOutputFormat* format, AVCodecID id)
+{
+    if (std::strcmp(format->name, "rm") == 0 && avcodec_get_type(id) == AVMEDIA_TYPE_VIDEO)
+        return id == AV_CODEC_ID_RV10 || id == AV_CODEC_ID_RV20;
+    return avformat_query_codec(format, id, FF_COMPLIANCE_NORMAL) != 0;  // negative: the muxer does not say
+}
+
+bool TakesInputCodecs(const AVOutputFormat* format, const AVFormatContext* input)
+{
+    if (!format)
+        return false;
+    int v = -1, a = -1;
+    SelectStreams(input, &v, &a);
+    for (const int i : {v, a}) {
+        if (i >= 0 && !MuxerWritesCodec(format, input->streams[i]->codecpar->codec_id))
+            return false;
+    }
+    return v >= 0 || a >= 0;
+}
+
+// The input's tag where the container stores it for the same codec (HEVC
+// 'hvc1' in MP4, 'XVID' in AVI), else 0 for the container's own choice.
+uint32_t AcceptedCodecTag(const AVOutputFormat* format, const AVCodecParameters* par)
+{
+    if (par->codec_tag == 0)
+        return 0;
+    if (!format->codec_tag)
+        return par->codec_tag;
+    if (av_codec_get_id(format->codec_tag, par->codec_tag) == par->codec_id)
+        return par->codec_tag;
+    unsigned int own = 0;
+    return av_codec_get_tag2(format->codec_tag, par->codec_id, &own) ? 0 : par->codec_tag;
+}
+
+void CopyStreamSideData(AVStream* out, const AVStream* in)
+{
+    for (int i = 0; i < in->nb_side_data; ++i) {
+        const AVPacketSideData& sd = in->side_data[i];
+        uint8_t* data = av_stream_new_side_data(out, sd.type, sd.size);
+        if (data)
+            std::memcpy(data, sd.data, sd.size);
+    }
+}
+
+void CopyKeys(AVDictionary** out, const AVDictionary* in, const char* const* keys)
+{
+    for (const char* const* k = keys; *k; ++k) {
+        if (const AVDictionaryEntry* e = av_dict_get(in, *k, nullptr, 0))
+            av_dict_set(out, *k, e->value, 0);
+    }
+}
+
+}  // namespace
+
+const AVOutputFormat* DirectOutputFormat(const AVFormatContext* input, const char* output_path)
+{
+    const AVOutputFormat* by_name = av_guess_format(nullptr, output_path, nullptr);
+    if (TakesInputCodecs(by_name, input))
+        return by_name;
+    const AVOutputFormat* own = MuxerOfInputFormat(input);
+    return TakesInputCodecs(own, input) ? own : nullptr;
+}
+
+bool DirectCopyPossible(const char* input_path)
+{
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, input_path, nullptr, nullptr) != 0)
+        return true;
+    InputContextPtr input(raw);
+    // Most containers name their codecs in the header; reading packets to
+    // find them is needed only where they do not (program streams).
+    bool named = raw->nb_streams > 0;
+    for (unsigned i = 0; i < raw->nb_streams; ++i)
+        named = named && raw->streams[i]->codecpar->codec_id != AV_CODEC_ID_NONE;
+    if (!named && avformat_find_stream_info(raw, nullptr) < 0)
+        return true;
+    return DirectOutputFormat(raw, input_path) != nullptr;
+}
+
+AVStream* AddCopiedStream(AVFormatContext* ctx, const AVStream* in_st)
+{
+    AVStream* st = avformat_new_stream(ctx, nullptr);
+    if (!st || avcodec_parameters_copy(st->codecpar, in_st->codecpar) < 0)
+        return nullptr;
+    st->id = static_cast<int>(ctx->nb_streams) - 1;
+    st->codecpar->codec_tag = AcceptedCodecTag(ctx->oformat, in_st->codecpar);
+    st->time_base = in_st->time_base;
+    st->r_frame_rate = in_st->r_frame_rate;
+    st->avg_frame_rate = in_st->avg_frame_rate;
+    st->sample_aspect_ratio = in_st->sample_aspect_ratio.num ? in_st->sample_aspect_ratio
+                                                             : in_st->codecpar->sample_aspect_ratio;
+    st->disposition = in_st->disposition & ~AV_DISPOSITION_ATTACHED_PIC;
+    if (st->codecpar->codec_id == AV_CODEC_ID_MP3 && st->codecpar->block_align == 1)
+        st->codecpar->block_align = 0;
+    CopyStreamSideData(st, in_st);
+    static const char* const kStreamKeys[] = {"language", "title", "handler_name", "rotate", nullptr};
+    CopyKeys(&st->metadata, in_st->metadata, kStreamKeys);
+    return st;
+}
+
+bool CanContinueStream(const AVCodecParameters* out, const AVCodecParameters* in)
+{
+    if (out->codec_id != in->codec_id)
+        return false;
+    if (in->codec_type == AVMEDIA_TYPE_VIDEO && (out->width != in->width || out->height != in->height))
+        return false;
+    if (in->codec_type == AVMEDIA_TYPE_AUDIO &&
+        (out->sample_rate != in->sample_rate || out->ch_layout.nb_channels != in->ch_layout.nb_channels))
+        return false;
+    return out->extradata_size == in->extradata_size &&
+           (in->extradata_size == 0 || std::memcmp(out->extradata, in->extradata, in->extradata_size) == 0);
+}
+
+void CopyContainerFacts(AVFormatContext* out, const AVFormatContext* in)
+{
+    static const char* const kContainerKeys[] = {"title",   "creation_time", "date",      "comment",
+                                                 "artist",  "album",         "copyright", "description",
+                                                 "location", "location-eng", "com.apple.quicktime.location.ISO6709",
+                                                 "com.apple.quicktime.make", "com.apple.quicktime.model", nullptr};
+    CopyKeys(&out->metadata, in->metadata, kContainerKeys);
+}

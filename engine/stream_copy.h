@@ -1,0 +1,30 @@
+// Direct mode's output: which muxer writes a copy of an input, and what of
+// the input's streams and container travels with the packets.
+#pragma once
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+// The muxer for a direct copy of `input` into `output_path`, which keeps the
+// input's extension: the one the extension names when it takes the input's
+// codecs, else the one that writes the input's own format (a camcorder's
+// MPEG program stream named .MOD, QuickTime named .qt, ...). Null when no
+// muxer can store the input's codecs: such a file can only be re-encoded.
+const AVOutputFormat* DirectOutputFormat(const AVFormatContext* input, const char* output_path);
+
+// Opens `input_path` and checks that a direct copy can be written. A file
+// that does not open is not refused here: the job reports it as failed.
+bool DirectCopyPossible(const char* input_path);
+
+// A new output stream carrying `in_st`'s packets: codec parameters, the
+// codec tag where the container accepts it, aspect ratio, rotation and other
+// side data, language and title.
+AVStream* AddCopiedStream(AVFormatContext* ctx, const AVStream* in_st);
+
+// Copied packets can only continue a stream of the same kind: another codec,
+// picture size, audio format or set of codec headers would not decode.
+bool CanContinueStream(const AVCodecParameters* out, const AVCodecParameters* in);
+
+// The container's own facts a copy keeps: title, creation time and the like.
+void CopyContainerFacts(AVFormatContext* out, const AVFormatContext* in);

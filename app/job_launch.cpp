@@ -35,24 +35,16 @@ namespace {
 constexpr int kPollMs = 500;
 constexpr int kStatusColumn = 5;
 
-// Refusals the language files have no text for.
-const QString kNoExtensionCut = QStringLiteral(
-    "A direct cut keeps the file's own format, but this file's name has no extension. "
-    "Choose re-encoding instead, or rename the file.");
-const QString kNoExtensionJoin = QStringLiteral(
-    "A direct join keeps the files' own format, but a ticked file's name has no extension. "
-    "Choose re-encoding instead, or rename the file.");
-const QString kTooManyFiles = QStringLiteral("At most 999 files can be joined at once. Please untick some files.");
-
 QString Ui(const char* section, const char* key)
 {
     return g_uiStrings.Text(QString::fromLatin1(section), QString::fromLatin1(key));
 }
 
-// A text outside the UI string table, read from the current language file.
-QString LanguageText(const char* key)
+// Texts of the current language that UiStrings keeps no slot for.
+QString LanguageText(const char* section, const char* key)
 {
-    return i18n::LanguageFile::ReadText(g_uiStrings.Language(), QStringLiteral("TISHI"), QString::fromLatin1(key));
+    return i18n::LanguageFile::ReadText(g_uiStrings.Language(), QString::fromLatin1(section),
+                                        QString::fromLatin1(key));
 }
 
 // The file's name without folder and without its last extension; a name
@@ -85,12 +77,12 @@ private:
 };
 
 // The refusals a launch meets after the settings dialog.
-QString RefusalText(LaunchRefusal refusal, const QString& noExtension)
+QString RefusalText(LaunchRefusal refusal, const char* noExtensionKey)
 {
     switch (refusal) {
-    case LaunchRefusal::EmptySpan: return LanguageText("sjdwx");
-    case LaunchRefusal::OutputNotCreated: return LanguageText("bncjwj");
-    default: return noExtension;
+    case LaunchRefusal::EmptySpan: return LanguageText("TISHI", "sjdwx");
+    case LaunchRefusal::OutputNotCreated: return LanguageText("TISHI", "bncjwj");
+    default: return LanguageText("TISHI", noExtensionKey);
     }
 }
 
@@ -113,6 +105,7 @@ void CMorvaneDlg::ShowMessage(const QString& text)
     platform::MessageBoxRequest request;
     request.owner = this;
     request.text = text;
+    request.caption = LanguageText("APPLICATION", "name");
     platform::ShowMessageBox(request);
 }
 
@@ -125,7 +118,7 @@ void CMorvaneDlg::OnLaunchCut()
     // A span that holds nothing is refused before any choice is asked for.
     if (!CutSpanIsPossible(ParseTimeText(Edit(1023)->text().toStdString()),
                            ParseTimeText(Edit(1024)->text().toStdString()), m_cutFacts.duration_us)) {
-        ShowMessage(LanguageText("sjdwx"));
+        ShowMessage(LanguageText("TISHI", "sjdwx"));
         return;
     }
     m_completedCount = 0;
@@ -142,11 +135,11 @@ void CMorvaneDlg::OnLaunchCut()
                    Edit(1024)->text().toStdString(),
                    TargetOf(settings.output_folder, settings.file_title, settings.extension), CutChoice, &output);
     if (refusal == LaunchRefusal::NeedsReencoding) {
-        ShowMessage(LanguageText("zncxbm"));
+        ShowMessage(LanguageText("TISHI", "zncxbm"));
         return;
     }
     if (refusal != LaunchRefusal::None) {
-        ShowMessage(RefusalText(refusal, kNoExtensionCut));
+        ShowMessage(RefusalText(refusal, "zjjqwkzm"));
         return;
     }
     std::string whyNotExact;
@@ -170,7 +163,7 @@ void CMorvaneDlg::OnLaunchJoin()
     for (int row = 0; row < rowCount; ++row)
         checked += m_listFiles->IsRowChecked(row) ? 1 : 0;
     if (checked > kMaxJobInputs) {
-        ShowMessage(kTooManyFiles);
+        ShowMessage(LanguageText("TISHI", "hbtdwj"));
         return;
     }
 
@@ -204,11 +197,11 @@ void CMorvaneDlg::OnLaunchJoin()
         return;
     }
     if (refusal == LaunchRefusal::NeedsReencoding) {
-        ShowMessage(LanguageText("zncxbm"));
+        ShowMessage(LanguageText("TISHI", "zncxbm"));
         return;
     }
     if (refusal != LaunchRefusal::None) {
-        ShowMessage(RefusalText(refusal, kNoExtensionJoin));
+        ShowMessage(RefusalText(refusal, "zjhbwkzm"));
         return;
     }
     m_strOutputFolder = settings.output_folder;
@@ -289,8 +282,8 @@ void CMorvaneDlg::OnTimer()
     const int total = job->display_count;
     const int percent = job->progress_percent;
     if (percent >= 0 && job->current_input < total)
-        m_dlgProgress->SetCurrentText(name + QStringLiteral("   ") + QString::number(percent) + QStringLiteral("% ") +
-                                      Ui("TISHI", "wjwc"));
+        m_dlgProgress->SetCurrentLine(name, QStringLiteral("   ") + QString::number(percent) + QStringLiteral("% ") +
+                                                Ui("TISHI", "wjwc"));
     m_dlgProgress->SetTotalText(QString::number(m_completedCount) + QLatin1Char(' ') + Ui("TISHI", "wjwczg") +
                                 QLatin1Char(' ') + QString::number(job->display_count) + QLatin1Char(' ') +
                                 Ui("TISHI", "wj1"));
@@ -320,12 +313,12 @@ void CMorvaneDlg::OnTimer()
                 for (int j = 0; j < job->input_count; ++j)
                     failed = failed || job->input_status[j] == kInputFailed;
                 if (failed && ReportFullDisk(job)) {
-                    ShowMessage(LanguageText("cpym"));
+                    ShowMessage(LanguageText("TISHI", "cpym"));
                     return;
                 }
                 if (failed) {
                     ShowMessage(Ui("TISHI", "hbsb"));
-                    platform::ShellOpen(Ui("APPLICATION", "url"));
+                    platform::ShellOpen(HelpAddress());
                     return;
                 }
                 ShowMessage(Ui("TISHI", "hbcg"));
@@ -338,10 +331,10 @@ void CMorvaneDlg::OnTimer()
                 ShowMessage(Ui("TISHI", "jqcg"));
                 platform::ShellOpen(m_strOutputFolder);
             } else if (job->input_status[i] == kInputFailed && ReportFullDisk(job)) {
-                ShowMessage(LanguageText("cpym"));
+                ShowMessage(LanguageText("TISHI", "cpym"));
             } else if (job->input_status[i] == kInputFailed) {
                 ShowMessage(Ui("TISHI", "jqsb"));
-                platform::ShellOpen(Ui("APPLICATION", "url"));
+                platform::ShellOpen(HelpAddress());
             }
         }
     }

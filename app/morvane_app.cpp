@@ -4,8 +4,9 @@
 
 CMorvaneApp::CMorvaneApp(int& argc, char** argv) : m_app(argc, argv)
 {
+    // No display name: the platform would append it to every window title,
+    // and each window already carries the title its language file gives.
     QApplication::setApplicationName(QStringLiteral("morvane"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Morvane"));
     // Ties the window to its menu entry and icon on the desktop.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.morvane.Morvane"));
 }

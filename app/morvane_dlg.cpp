@@ -21,6 +21,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QHelpEvent>
@@ -28,6 +29,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QStyledItemDelegate>
 #include <QTabBar>
 #include <QToolTip>
@@ -133,14 +135,27 @@ QString TimeText(long long ms)
     return QString::fromStdString(FormatTimeText(static_cast<int>(ms)));
 }
 
-// The report list's grid lines: each cell gets a right and a bottom edge.
+// The report list's grid lines: each cell gets a right and a bottom edge,
+// drawn below the text. A row is as tall as a line of text that may fall
+// back to a CJK face, descenders and underscores included, plus that edge.
 class GridLineDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        constexpr int kMargins = 2;
+        constexpr int kGridLine = 1;
+        size.setHeight(std::max(size.height(), dialogs::MixedLineHeight(option.font) + kMargins) + kGridLine);
+        return size;
+    }
+
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
     {
-        QStyledItemDelegate::paint(painter, option, index);
+        QStyleOptionViewItem aboveLine(option);
+        aboveLine.rect.setBottom(option.rect.bottom() - 1);
+        QStyledItemDelegate::paint(painter, aboveLine, index);
         painter->save();
         painter->setPen(QColor(212, 212, 212));
         const QRect cell = option.rect;
@@ -170,6 +185,15 @@ QString GetAppFolderWithSlash(platform::AppFiles files)
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
     return folder;
+}
+
+QString HelpAddress()
+{
+    const QString url = Ui("APPLICATION", "url");
+    static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]+:"));
+    if (url.isEmpty() || QDir::isAbsolutePath(url) || scheme.match(url).hasMatch())
+        return url;
+    return GetAppFolderWithSlash(platform::AppFiles::Shipped) + url;
 }
 
 QString RepairDoubledSeparators(const QString& path)
@@ -252,6 +276,8 @@ void CMorvaneDlg::CreateControls()
             break;
         }
         dialogs::PlaceControl(widget, control.place, units);
+        if (control.kind == Kind::Static)
+            dialogs::FitLineHeight(widget);
     }
     // A closed drop list is one line high; the template's height includes the list.
     m_comboLanguage->resize(m_comboLanguage->width(),
@@ -346,6 +372,8 @@ void CMorvaneDlg::SetUpFileList()
     for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i)
         m_listFiles->setColumnWidth(i, kColumns[i].width);
     m_listFiles->setItemDelegate(new GridLineDelegate(m_listFiles));
+    // A long path gives way in its middle, so the file's name stays readable.
+    m_listFiles->setTextElideMode(Qt::ElideMiddle);
 }
 
 void CMorvaneDlg::SetUpButtons()
@@ -385,13 +413,14 @@ void CMorvaneDlg::ApplyLanguage()
 
     m_linkHelp->setText(read("JIEMIAN", "zysybrj"));
     m_linkHelp->setFont(dialogs::DialogFont(10));
-    m_linkHelp->SetURL(Ui("APPLICATION", "url"));
+    m_linkHelp->SetURL(HelpAddress());
     m_linkHelp->SetUnderline(CHyperLink::UnderlineAlways);
 
     Static(1018)->setText(Ui("JIEMIAN", "ksjq"));
     Static(1019)->setText(read("JIEMIAN", "jsjq"));
     Static(1157)->setText(read("JIEMIAN", "jqsj"));
     Static(1278)->setText(Ui("JIEMIAN", "yy"));
+    FitLanguageLabel();
 
     for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i)
         m_listFiles->headerItem()->setText(i, Ui("JIEMIAN", kColumns[i].key));
@@ -400,6 +429,19 @@ void CMorvaneDlg::ApplyLanguage()
     m_tab->setTabText(1, Ui("JIEMIAN", "sphb"));
 
     setWindowTitle(name + QLatin1Char(' ') + version);
+}
+
+// The label before the language list ends where the template has it, but
+// may start further left: the help link beside it leaves that room free.
+void CMorvaneDlg::FitLanguageLabel()
+{
+    QLabel* label = Static(1278);
+    const auto place = std::find_if(std::begin(kTemplate102), std::end(kTemplate102),
+                                    [](const MainControl& control) { return control.place.id == 1278; });
+    const QRect room = dialogs::DialogUnits(font()).ToPixels(place->place);
+    const int need = label->fontMetrics().horizontalAdvance(label->text()) + 2 * label->margin() + 1;
+    const int width = std::max(room.width(), need);
+    label->setGeometry(room.right() + 1 - width, room.y(), width, label->height());
 }
 
 void CMorvaneDlg::ApplyLanguageChoice()
@@ -466,11 +508,13 @@ void CMorvaneDlg::OnAddFiles()
     if (chosen.isEmpty())
         return;
 
+    // The cut file changes only once a new one has loaded, so that the screen
+    // and Convert always speak of the same file, even after a failed add.
     bool failed = false;
+    QString newCutFile;
+    CutFileFacts newCutFacts;
     {
         FlagScope adding(m_adding);
-        if (tabAtStart == kCutTab)
-            m_strCutFile.clear();
         for (const QString& chosenPath : chosen) {
             // Keeps the window painting through a long selection.
             QCoreApplication::processEvents();
@@ -491,16 +535,19 @@ void CMorvaneDlg::OnAddFiles()
             // The pump may have switched the tab.
             const int tab = m_tab->currentIndex();
             if (tab == kCutTab) {
-                m_strCutFile = path;
-                m_cutFacts = {m_probePathUtf8, g_pJob->initial_start_us, g_pJob->initial_end_us,
-                              g_pJob->duration_us};
+                newCutFile = path;
+                newCutFacts = {m_probePathUtf8, g_pJob->initial_start_us, g_pJob->initial_end_us,
+                               g_pJob->duration_us};
             } else {
                 AppendJoinRow(path);
             }
         }
     }
-    if (!failed && tabAtStart == kCutTab && !m_strCutFile.isEmpty())
+    if (!failed && tabAtStart == kCutTab && !newCutFile.isEmpty()) {
+        m_strCutFile = newCutFile;
+        m_cutFacts = newCutFacts;
         LoadCutFile();
+    }
     if (m_closePending)
         close();
 }
@@ -520,10 +567,7 @@ void CMorvaneDlg::AppendJoinRow(const QString& path)
 void CMorvaneDlg::ShowAddFailure(const QString& path)
 {
     const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-    platform::MessageBoxRequest request;
-    request.owner = this;
-    request.text = Ui("TISHI", "wj") + name + QLatin1Char(' ') + Ui("TISHI", "wx");
-    platform::ShowMessageBox(request);
+    ShowMessage(Ui("TISHI", "wj") + name + QLatin1Char(' ') + Ui("TISHI", "wx"));
 }
 
 void CMorvaneDlg::UseSnapshotPath()

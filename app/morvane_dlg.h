@@ -31,6 +31,11 @@ class QTabBar;
 // The folder of `files` (the executable's own by default) with one trailing separator.
 QString GetAppFolderWithSlash(platform::AppFiles files = platform::AppFiles::Program);
 
+// The help address of the current language: an address with a scheme or an
+// absolute path as it stands, a relative one (a page shipped with the
+// program) in the folder of the shipped files.
+QString HelpAddress();
+
 // Collapses doubled separators in a path from the file dialog. A path that
 // starts with two separators names a network share and is kept as it is.
 QString RepairDoubledSeparators(const QString& path);
@@ -121,6 +126,7 @@ private:
     void SetUpSlider();
     void SetUpFileList();
     void LoadCutFile();
+    void FitLanguageLabel();
     void AppendJoinRow(const QString& path);
     void ShowAddFailure(const QString& path);
     void UseSnapshotPath();

@@ -1,13 +1,18 @@
 // Encoding speed of an indirect cut: pictures written per second, and that
 // speed as a ratio to only decoding the same span of the same input with the
 // decoder set-up the worker uses (so the ratio is what re-encoding costs on
-// top of reading the pictures).
+// top of reading the pictures). Then the same cut of 20 s of 1080p H.264 to
+// 320x240 side by side with the ffmpeg command line given the same codecs,
+// size, rates and 2 threads: wall and CPU seconds of both, their ratio, and
+// the peak memory of each.
 //
 //   indirect_bench [MEDIA_DIR] [RUNS]
 //
 // Source (made on first run): 1280x720 25 fps H.264 with B-frames + AAC,
 // 20 s, a key frame every 2 s so the span 2 s - 18 s starts and ends on one
 // and the decode-only pass and the cut read exactly the same pictures.
+#include <sys/resource.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -73,6 +78,103 @@ DecodeCount DecodeVideo(const std::string& path, double from, double to)
     return count;
 }
 
+double PeakMegabytes(int who)
+{
+    rusage u{};
+    getrusage(who, &u);
+    return static_cast<double>(u.ru_maxrss) / 1024.0;  // kilobytes on Linux
+}
+
+// The ffmpeg command line doing what the indirect cut with `choice` does.
+std::string FfmpegCut(const std::string& src, double start, double length, const EncodingChoice& choice,
+                      const std::string& output)
+{
+    const bool h264 = choice.video_codec_name.find("264") != std::string::npos;
+    char cmd[2048];
+    std::snprintf(cmd, sizeof cmd,
+                  "ffmpeg -hide_banner -loglevel error -nostdin -y -threads 2 -ss %.3f -i '%s' -t %.3f"
+                  " -map 0:v:0 -map 0:a:0 -s %dx%d -c:v %s -b:v %d -g 12 %s -threads 2"
+                  " -c:a aac -b:a %d -ar %d -ac %d '%s'",
+                  start, src.c_str(), length, choice.width, choice.height, h264 ? "libx264" : "mpeg4",
+                  choice.video_bit_rate,
+                  h264 ? "-preset superfast -me_range 16 -qdiff 4 -qmin 10 -qmax 51 -qcomp 0.6 -keyint_min 25" : "",
+                  std::max(choice.audio_bit_rate, 128000), choice.sample_rate, choice.channels, output.c_str());
+    return cmd;
+}
+
+// Our cut and the ffmpeg command line in alternating rounds.
+int CompareWithCommandLine(const fs::path& dir, int runs)
+{
+    const fs::path source = dir / "h264_aac_1080p_24s.mp4";
+    if (!MakeMedia(source,
+                   "-f lavfi -i testsrc2=size=1920x1080:rate=25:duration=24"
+                   " -f lavfi -i sine=frequency=440:sample_rate=48000:duration=24"
+                   " -c:v libx264 -preset veryfast -bf 3 -g 250 -b:v 8M -pix_fmt yuv420p"
+                   " -c:a aac -b:a 128k -ac 2"))
+        return 1;
+    const fs::path out_dir = dir / "out";
+    fs::create_directories(out_dir);
+    const std::string src = source.string();
+    struct Side {
+        std::vector<double> wall_s, cpu_s;
+        bool ok = true;
+    };
+    struct Row {
+        int format;
+        EncodingChoice choice;
+        Side ours, theirs;
+    };
+    std::vector<Row> rows;
+    for (int format : {0, 1}) {
+        Row r;
+        r.format = format;
+        r.choice = DefaultCutChoice("source rate");
+        r.choice.direct = false;
+        ApplyFormatEntry(format, &r.choice);
+        r.choice.width = 320;
+        r.choice.height = 240;
+        rows.push_back(r);
+    }
+    double ours_peak = 0, theirs_peak = 0;
+    for (int i = 0; i < runs; ++i) {
+        for (Row& r : rows) {
+            const std::string title = "vs_ffmpeg_f" + std::to_string(r.format);
+            RemoveFile(out_dir / (title + ".mp4"));
+            double cpu = CpuSeconds();
+            const JobRun run = RunCut(src, "00:00:02.000", "00:00:22.000", out_dir, title, r.choice, ".mp4");
+            r.ours.wall_s.push_back(run.seconds);
+            r.ours.cpu_s.push_back(CpuSeconds() - cpu);
+            r.ours.ok = r.ours.ok && run.ok;
+            ours_peak = PeakMegabytes(RUSAGE_SELF);
+
+            const std::string theirs = (out_dir / (title + "_ffmpeg.mp4")).string();
+            cpu = CpuSeconds();
+            const auto start = Clock::now();
+            r.theirs.ok = std::system(FfmpegCut(src, 2, 20, r.choice, theirs).c_str()) == 0 && r.theirs.ok;
+            r.theirs.wall_s.push_back(Seconds(Clock::now() - start));
+            r.theirs.cpu_s.push_back(CpuSeconds() - cpu);
+            theirs_peak = PeakMegabytes(RUSAGE_CHILDREN);
+        }
+    }
+    std::printf("\n20 s of 1920x1080 H.264 cut to 320x240 (source rate, 2 threads), median of %d rounds\n", runs);
+    std::printf("%-24s %9s %9s %9s %9s %9s %9s\n", "format", "ours wall", "ffmpeg", "ratio", "ours cpu", "ffmpeg",
+                "ratio");
+    int failures = 0;
+    for (const Row& r : rows) {
+        if (!r.ours.ok || !r.theirs.ok) {
+            std::printf("%-24s FAILED (%s)\n", FormatTable[r.format].text, r.ours.ok ? "ffmpeg" : "ours");
+            ++failures;
+            continue;
+        }
+        const double ow = Median(r.ours.wall_s), tw = Median(r.theirs.wall_s);
+        const double oc = Median(r.ours.cpu_s), tc = Median(r.theirs.cpu_s);
+        std::printf("%-24s %9.3f %9.3f %9.2f %9.3f %9.3f %9.2f\n", FormatTable[r.format].text, ow, tw, ow / tw, oc,
+                    tc, oc / tc);
+    }
+    std::printf("peak memory: ours %.1f MB (this process so far), ffmpeg %.1f MB\n", ours_peak, theirs_peak);
+    return failures;
+}
+
 struct Config {
     int format;
     int width;
@@ -94,6 +196,9 @@ int main(int argc, char** argv)
                    " -b:v 4M -pix_fmt yuv420p -c:a aac -b:a 128k -ac 2"))
         return 1;
     PrintMachineLoad();  // before this bench adds its own
+    av_log_set_level(AV_LOG_ERROR);
+    // First, so that the peak memory it reports is that of its own jobs.
+    const int compared = CompareWithCommandLine(dir, runs);
     const fs::path out_dir = dir / "out";
     fs::create_directories(out_dir);
     const std::string src = source.string();
@@ -181,5 +286,5 @@ int main(int argc, char** argv)
     }
     std::printf("\nwall = probe to the worker's end (video and audio); cpu = user + system of the same;\n"
                 "outputs kept in %s\n", out_dir.c_str());
-    return failures == 0 ? 0 : 1;
+    return failures == 0 && compared == 0 ? 0 : 1;
 }

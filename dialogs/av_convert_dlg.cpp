@@ -44,6 +44,21 @@ QProgressBar* MakeBar(QWidget* parent)
     return bar;
 }
 
+QString ElidedProgressLine(const QFontMetrics& metrics, int width, const QString& path, const QString& tail)
+{
+    const QString whole = path + tail;
+    if (metrics.horizontalAdvance(whole) <= width)
+        return whole;
+    const int room = width - metrics.horizontalAdvance(tail);
+    const int slash = path.lastIndexOf(QLatin1Char('/'));
+    const QString name = path.mid(slash + 1);
+    const int nameWidth = metrics.horizontalAdvance(name);
+    if (slash >= 0 && nameWidth < room)
+        return metrics.elidedText(path.left(slash + 1), Qt::ElideMiddle, room - nameWidth) + name + tail;
+    // Even the name alone is too long: it keeps its start and its end.
+    return metrics.elidedText(path, Qt::ElideMiddle, std::max(room, 0)) + tail;
+}
+
 }  // namespace
 
 CAVConvertDlg::CAVConvertDlg(QWidget* parent) : QDialog(parent)
@@ -73,10 +88,12 @@ CAVConvertDlg::CAVConvertDlg(QWidget* parent) : QDialog(parent)
 
     // A line that mixes Latin and CJK text is laid out with the taller
     // fallback font; the template's 8 units would cut its bottom off.
-    const int lineHeight = QFontMetrics(font()).size(Qt::TextSingleLine, QStringLiteral("Ag_\u5b8c\u4e86")).height();
     for (QLabel* label : {m_captionCurrent, static_cast<QLabel*>(m_lineCurrent), m_captionTotal,
                           static_cast<QLabel*>(m_lineTotal)})
-        label->resize(label->width(), std::max(label->height(), lineHeight));
+        dialogs::FitLineHeight(label);
+
+    // The line of the current file is kept to one line (see SetCurrentLine).
+    m_lineCurrent->setWordWrap(false);
 
     connect(m_btnStop, &QPushButton::clicked, this, &CAVConvertDlg::StopJob);
 }
@@ -133,6 +150,12 @@ void CAVConvertDlg::StopJob()
 }
 
 void CAVConvertDlg::SetCurrentText(const QString& text) { m_lineCurrent->setText(text); }
+void CAVConvertDlg::SetCurrentLine(const QString& path, const QString& tail)
+{
+    m_lineCurrent->setText(
+        ElidedProgressLine(m_lineCurrent->fontMetrics(), m_lineCurrent->contentsRect().width(), path, tail));
+}
+
 void CAVConvertDlg::SetTotalText(const QString& text) { m_lineTotal->setText(text); }
 void CAVConvertDlg::SetCurrentPos(int percent) { m_barCurrent->setValue(percent); }
 void CAVConvertDlg::SetTotalPos(int percent) { m_barTotal->setValue(percent); }

@@ -32,6 +32,10 @@ public:
     void StopJob();
 
     void SetCurrentText(const QString& text);  // 1018
+    // 1018 as one line: `path` + `tail` ("   40% done"). A path too long for
+    // the line loses the middle of its folder, so its file name and the
+    // tail always show.
+    void SetCurrentLine(const QString& path, const QString& tail);
     void SetTotalText(const QString& text);    // 1019
     void SetCurrentPos(int percent);           // 1011
     void SetTotalPos(int percent);             // 1012

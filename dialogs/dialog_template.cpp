@@ -2,6 +2,8 @@
 
 #include <QFontMetrics>
 
+#include <algorithm>
+
 namespace dialogs {
 namespace {
 
@@ -39,6 +41,16 @@ QFont DialogFont(int pointSize)
     QFont font(QStringLiteral("Sans Serif"), pointSize);
     font.setStyleHint(QFont::SansSerif);
     return font;
+}
+
+int MixedLineHeight(const QFont& font)
+{
+    return QFontMetrics(font).size(Qt::TextSingleLine, QStringLiteral("Ag_\u5b8c\u4e86")).height();
+}
+
+void FitLineHeight(QWidget* caption)
+{
+    caption->resize(caption->width(), std::max(caption->height(), MixedLineHeight(caption->font())));
 }
 
 void PlaceControl(QWidget* control, const ControlPlace& place, const DialogUnits& units)

@@ -38,6 +38,14 @@ private:
 // The dialog font of a template: the system sans face at the template's size.
 QFont DialogFont(int pointSize);
 
+// The height of one line of text in `font` when part of it falls back to a
+// CJK face, which is taller than the Latin face the dialog units come from.
+int MixedLineHeight(const QFont& font);
+
+// Makes a one-line caption at least that tall, so no language loses the
+// bottom of its letters.
+void FitLineHeight(QWidget* caption);
+
 // Gives `control` its id (as objectName), template geometry and visibility.
 void PlaceControl(QWidget* control, const ControlPlace& place, const DialogUnits& units);
 

@@ -3,6 +3,7 @@
 #include "job_choices.h"
 #include "job_setup.h"
 #include "output_folder.h"
+#include "seams.h"
 #include "settings_file.h"
 #include "settings_layout.h"
 
@@ -158,9 +159,19 @@ void CFileInfomation::OnIndirectCut() { EnableLists(true); }
 void CFileInfomation::OnBrowse() { dialogs::BrowseOutputFolder(this, m_editFolder); }
 
 // The choices are recorded whatever the mode, before the folder is tested:
-// disabled lists still hold their selections.
+// disabled lists still hold their selections. A name that cleans to nothing
+// would make a hidden file of the extension alone; it is refused first, as
+// the join settings refuse an empty name.
 void CFileInfomation::OnStartCut()
 {
+    if (CleanFileTitle(Utf8(m_editTitle->text())).empty()) {
+        const QString language = dialogs::CurrentLanguage();
+        platform::MessageBoxRequest request;
+        request.text = dialogs::LanguageText(language, "TISHI", "xsrwjm");
+        request.caption = dialogs::LanguageText(language, "APPLICATION", "name");
+        platform::ShowMessageBox(request);
+        return;
+    }
     CutChoice.direct = m_radioDirect->isChecked();
     ApplyFormatEntry(m_listFormat->currentIndex(), &CutChoice);
     CutChoice.video_bit_rate = ParseRateText(Utf8(m_listVideoQuality->currentText()));

@@ -174,8 +174,8 @@ void CSettings::OnIndirectJoin() { EnableLists(true); }
 
 void CSettings::OnBrowse() { dialogs::BrowseOutputFolder(this, m_editFolder); }
 
-// An empty name is refused before anything is recorded; the folder is
-// tested after the choices are in JoinChoice.
+// An empty name, or one that cleans to nothing, is refused before anything
+// is recorded; the folder is tested after the choices are in JoinChoice.
 void CSettings::OnOK()
 {
     const QString language = dialogs::CurrentLanguage();
@@ -183,7 +183,8 @@ void CSettings::OnOK()
     const QString noName = dialogs::LanguageText(language, "TISHI", "xsrwjm");
     const QString folderMissing = dialogs::LanguageText(language, "TISHI", "mlbcz");
 
-    if (m_editTitle->text().isEmpty()) {
+    // A name that cleans to nothing would make a hidden file of the extension alone.
+    if (m_editTitle->text().isEmpty() || CleanFileTitle(Utf8(m_editTitle->text())).empty()) {
         Tell(nullptr, noName, caption);
         return;
     }

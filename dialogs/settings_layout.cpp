@@ -75,6 +75,8 @@ void BuildSettingsTemplate(QDialog* dialog, const SettingsTemplate& table)
         }
         }
         PlaceControl(widget, control.place, units);
+        if (control.kind == SettingsKind::Label)
+            FitLineHeight(widget);
         if (control.kind == SettingsKind::HiddenDropList)
             widget->hide();
         // A closed drop list is one line high; the template's height includes the list.

@@ -1,7 +1,8 @@
 // Indirect mode: decode every packet and encode it again to the job's
 // targets. The encoders live for the whole job (a join feeds them all its
-// inputs, and they are drained once at the end); decoders' scaler, resampler
-// and sample queue live for one input.
+// inputs, and they are drained once at the end); pictures are scaled and
+// encoded on a thread of their own while the worker decodes on; the
+// resampler lives for one input and follows the sound's format.
 #pragma once
 
 #include <memory>

@@ -132,6 +132,43 @@ bool SetUpStream(ConversionJob* job, JobOutput& out, InputRun& run, const AVStre
                  : out.reencoder->SetUpAudio(out, run, *out_st);
 }
 
+// The first input from `from` on that has a stream of `type`, or -1.
+int FirstInputWith(const ConversionJob* job, int from, AVMediaType type)
+{
+    for (int l = from; l < job->input_count; ++l) {
+        AVFormatContext* raw = nullptr;
+        if (avformat_open_input(&raw, job->input_paths[l], nullptr, nullptr) != 0)
+            continue;
+        InputContextPtr format(raw);
+        if (avformat_find_stream_info(raw, nullptr) < 0)
+            continue;
+        int video = -1, audio = -1;
+        SelectStreams(raw, &video, &audio);
+        if ((type == AVMEDIA_TYPE_VIDEO ? video : audio) >= 0)
+            return l;
+    }
+    return -1;
+}
+
+// A re-encoded join has a picture when any input has one and sound when any
+// has it, whatever the first input lacks: the header fixes the streams.
+bool SetUpStreamsOfLaterInputs(ConversionJob* job, JobOutput& out, InputRun& run)
+{
+    if (!job->reencode || !job->join_mode || out.header_written)
+        return true;
+    if (!out.video) {
+        const int l = FirstInputWith(job, run.index + 1, AVMEDIA_TYPE_VIDEO);
+        InputRun other;
+        other.index = l;
+        if (l >= 0 && (OpenMediaInput(job->input_paths[l], other.in, 1) != kProbeOk ||
+                       !SetUpStream(job, out, other, other.in.VideoStream(), &out.video, true)))
+            return false;
+    }
+    if (!out.audio && FirstInputWith(job, run.index + 1, AVMEDIA_TYPE_AUDIO) >= 0)
+        return SetUpStream(job, out, run, nullptr, &out.audio, false);
+    return true;
+}
+
 bool SetUpOutputStreams(ConversionJob* job, JobOutput& out, InputRun& run)
 {
     if (AVStream* vs = run.in.VideoStream()) {
@@ -142,6 +179,8 @@ bool SetUpOutputStreams(ConversionJob* job, JobOutput& out, InputRun& run)
         if (!SetUpStream(job, out, run, as, &out.audio, false))
             return false;
     }
+    if (!SetUpStreamsOfLaterInputs(job, out, run))
+        return false;
     job->video_out_stream = out.video;
     job->audio_out_stream = out.audio;
     return true;

@@ -25,6 +25,8 @@ std::vector<LanguageKey> BuildKeyList()
         {"zncxbm", kDialogOnly},
         // Refused spans and output files that cannot be written
         {"sjdwx", kDialogOnly}, {"cpym", kDialogOnly}, {"bncjwj", kDialogOnly},
+        // Launch refusals, read by the main window when it refuses.
+        {"zjjqwkzm", kDialogOnly}, {"zjhbwkzm", kDialogOnly}, {"hbtdwj", kDialogOnly},
         // Exact cuts
         {"jqjqbx", kDialogOnly}});
     AddSection(keys, "JIEMIAN", {

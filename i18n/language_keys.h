@@ -13,7 +13,7 @@ struct LanguageKey {
     bool kept_in_ui_strings;  // one of the 37 slots of UiStrings
 };
 
-// All 65 keys of APPLICATION, TISHI, JIEMIAN and HINT, in file order.
+// Every key of APPLICATION, TISHI, JIEMIAN and HINT, in file order.
 const std::vector<LanguageKey>& AllLanguageKeys();
 
 }  // namespace i18n

@@ -4,21 +4,120 @@
 #include <QFile>
 #include <QSaveFile>
 
-#include <SimpleIni.h>
-
-#include <string>
+#include <vector>
 
 namespace platform {
 namespace {
 
-// CSimpleIniA compares sections and keys case-insensitively.
-bool LoadProfile(const QString& path, CSimpleIniA& ini)
+// One line of the file as byte offsets: its text runs from `begin` to
+// `textEnd`, its line break (if any) from `textEnd` to `end`.
+struct Line {
+    int begin;
+    int textEnd;
+    int end;
+};
+
+// Where an entry sits: the first section of that name and the first key of
+// that name inside it, as the platform's own lookup finds them.
+struct Place {
+    int sectionLine = -1;
+    int lastFilledLine = -1;  // the section's last line that is not blank
+    int keyLine = -1;
+    int valueBegin = 0;       // byte offset of the value in keyLine
+};
+
+std::vector<Line> SplitLines(const QByteArray& data)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    std::vector<Line> lines;
+    int begin = 0;
+    while (begin < data.size()) {
+        int newline = data.indexOf('\n', begin);
+        const int end = newline < 0 ? static_cast<int>(data.size()) : newline + 1;
+        int textEnd = newline < 0 ? end : newline;
+        if (textEnd > begin && data.at(textEnd - 1) == '\r')
+            --textEnd;
+        lines.push_back({begin, textEnd, end});
+        begin = end;
+    }
+    return lines;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// A line's text without a leading byte-order mark and outer blanks.
+QByteArray TrimmedText(const QByteArray& data, const Line& line, int* textBegin = nullptr)
+{
+    int begin = line.begin;
+    if (begin == 0 && data.startsWith("\xEF\xBB\xBF"))
+        begin = 3;
+    while (begin < line.textEnd && IsBlank(data.at(begin)))
+        ++begin;
+    int end = line.textEnd;
+    while (end > begin && IsBlank(data.at(end - 1)))
+        --end;
+    if (textBegin)
+        *textBegin = begin;
+    return data.mid(begin, end - begin);
+}
+
+bool SameName(const QByteArray& stored, const QString& wanted)
+{
+    return QString::fromUtf8(stored.trimmed()).compare(wanted, Qt::CaseInsensitive) == 0;
+}
+
+// "[name]" gives name; anything else is no section header.
+bool SectionHeader(const QByteArray& text, QByteArray* name)
+{
+    if (!text.startsWith('['))
         return false;
-    const QByteArray data = file.readAll();
-    return ini.LoadData(data.constData(), static_cast<size_t>(data.size())) >= 0;
+    const int close = text.indexOf(']');
+    if (close < 0)
+        return false;
+    *name = text.mid(1, close - 1);
+    return true;
+}
+
+Place Locate(const QByteArray& data, const std::vector<Line>& lines, const QString& section, const QString& key)
+{
+    Place place;
+    bool inSection = false;
+    for (int i = 0; i < static_cast<int>(lines.size()); ++i) {
+        int textBegin = 0;
+        const QByteArray text = TrimmedText(data, lines[i], &textBegin);
+        QByteArray name;
+        if (SectionHeader(text, &name)) {
+            if (inSection)
+                break;  // a later section of the same name is never looked at
+            inSection = SameName(name, section);
+            if (inSection)
+                place.sectionLine = place.lastFilledLine = i;
+            continue;
+        }
+        if (!inSection || text.isEmpty())
+            continue;
+        place.lastFilledLine = i;
+        const int equals = text.indexOf('=');
+        if (place.keyLine >= 0 || text.startsWith(';') || equals < 0 || !SameName(text.left(equals), key))
+            continue;
+        place.keyLine = i;
+        int valueBegin = textBegin + equals + 1;
+        while (valueBegin < lines[i].textEnd && IsBlank(data.at(valueBegin)))
+            ++valueBegin;
+        place.valueBegin = valueBegin;
+    }
+    return place;
+}
+
+QString StoredValue(const QByteArray& data, const Line& line, int valueBegin)
+{
+    QByteArray value = data.mid(valueBegin, line.textEnd - valueBegin);
+    // A NUL ends the text, as it ends a string in a caller's buffer.
+    const int nul = value.indexOf('\0');
+    if (nul >= 0)
+        value.truncate(nul);
+    while (!value.isEmpty() && IsBlank(value.back()))
+        value.chop(1);
+    return QString::fromUtf8(value);
 }
 
 QString CutToBuffer(const QString& value, int bufferChars)
@@ -33,13 +132,40 @@ QString CutToBuffer(const QString& value, int bufferChars)
     return value.left(cut);
 }
 
+bool HasQuotesAround(const QString& value)
+{
+    return value.size() >= 2 && value.startsWith(QLatin1Char('"')) && value.endsWith(QLatin1Char('"'));
+}
+
 // A value written as "text" reads as text, which is how a value keeps
 // leading or trailing spaces that are otherwise trimmed.
 QString WithoutEnclosingQuotes(const QString& value)
 {
-    if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) && value.endsWith(QLatin1Char('"')))
-        return value.mid(1, value.size() - 2);
-    return value;
+    return HasQuotesAround(value) ? value.mid(1, value.size() - 2) : value;
+}
+
+// The form that reads back as `value`.
+QByteArray EncodedValue(const QString& value)
+{
+    const bool outerBlank = !value.isEmpty() && (IsBlank(value.front().toLatin1()) || IsBlank(value.back().toLatin1()));
+    const QByteArray utf8 = value.toUtf8();
+    return outerBlank || HasQuotesAround(value) ? '"' + utf8 + '"' : utf8;
+}
+
+// A line break or NUL inside a name or value would write lines of its own
+// into the file, or end its text early.
+bool WritesOneLine(const QString& text)
+{
+    return !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')) && !text.contains(QChar(0));
+}
+
+bool ReadWholeFile(const QString& path, QByteArray* data)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    *data = file.readAll();
+    return true;
 }
 
 }  // namespace
@@ -48,34 +174,54 @@ QString GetPrivateProfileString(const QString& section, const QString& key,
                                 const QString& defaultValue, int bufferChars,
                                 const QString& path)
 {
-    CSimpleIniA ini;
-    ini.SetUnicode(true);
-    const char* value = nullptr;
-    if (LoadProfile(path, ini))
-        value = ini.GetValue(section.toUtf8().constData(), key.toUtf8().constData(), nullptr);
-    const QString text = value ? WithoutEnclosingQuotes(QString::fromUtf8(value)) : defaultValue;
+    QByteArray data;
+    QString text = defaultValue;
+    if (ReadWholeFile(path, &data)) {
+        const std::vector<Line> lines = SplitLines(data);
+        const Place place = Locate(data, lines, section, key);
+        if (place.keyLine >= 0)
+            text = WithoutEnclosingQuotes(StoredValue(data, lines[place.keyLine], place.valueBegin));
+    }
     return CutToBuffer(text, bufferChars);
 }
 
 bool WritePrivateProfileString(const QString& section, const QString& key,
                                const QString& value, const QString& path)
 {
-    CSimpleIniA ini;
-    ini.SetUnicode(true);
-    ini.SetSpaces(false);
-    if (QFile::exists(path) && !LoadProfile(path, ini))
+    if (section.trimmed().isEmpty() || key.trimmed().isEmpty() || section.contains(QLatin1Char(']')) ||
+        key.contains(QLatin1Char('=')) || !WritesOneLine(section) || !WritesOneLine(key) || !WritesOneLine(value))
+        return false;
+    QByteArray data;
+    if (QFile::exists(path) && !ReadWholeFile(path, &data))
         return false;  // unreadable: better to write nothing than to lose it
-    if (ini.SetValue(section.toUtf8().constData(), key.toUtf8().constData(),
-                     value.toUtf8().constData()) < 0)
-        return false;
 
-    std::string text;
-    if (ini.Save(text, false) < 0)
-        return false;
+    const std::vector<Line> lines = SplitLines(data);
+    const QByteArray lineBreak = !lines.empty() && lines[0].end - lines[0].textEnd == 2 ? "\r\n" : "\n";
+    const auto endLine = [&](int at) {
+        // The file's last line may lack its break; it needs one before anything follows.
+        if (at == static_cast<int>(data.size()) && !data.isEmpty() && !data.endsWith('\n')) {
+            data.append(lineBreak);
+            return at + static_cast<int>(lineBreak.size());
+        }
+        return at;
+    };
+    const Place place = Locate(data, lines, section, key);
+    const QByteArray entry = key.trimmed().toUtf8() + '=' + EncodedValue(value);
+    if (place.keyLine >= 0) {
+        const Line& line = lines[place.keyLine];
+        data.replace(place.valueBegin, line.textEnd - place.valueBegin, EncodedValue(value));
+    } else if (place.sectionLine >= 0) {
+        const int at = endLine(lines[place.lastFilledLine].end);
+        data.insert(at, entry + lineBreak);
+    } else {
+        endLine(static_cast<int>(data.size()));
+        data.append('[' + section.trimmed().toUtf8() + ']' + lineBreak + entry + lineBreak);
+    }
+
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    file.write(text.data(), static_cast<qint64>(text.size()));
+    file.write(data);
     return file.commit();
 }
 

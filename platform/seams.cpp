@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QUrl>
+#include <QWidget>
 
 namespace platform {
 namespace {
@@ -28,9 +29,7 @@ QMessageBox::Icon ToQtIcon(MessageIcon icon)
 
 void ShowQtMessageBox(const MessageBoxRequest& request)
 {
-    const QString caption = request.caption.isEmpty()
-        ? QApplication::applicationDisplayName() : request.caption;
-    QMessageBox box(ToQtIcon(request.icon), caption, request.text, QMessageBox::Ok, request.owner);
+    QMessageBox box(ToQtIcon(request.icon), MessageCaption(request), request.text, QMessageBox::Ok, request.owner);
     box.setWindowModality(request.owner ? Qt::WindowModal : Qt::ApplicationModal);
     box.exec();
 }
@@ -78,6 +77,17 @@ QStringList ChooseFiles(QWidget* owner, const QString& windowsFilter)
 }
 
 }  // namespace
+
+QString MessageCaption(const MessageBoxRequest& request)
+{
+    if (!request.caption.isEmpty())
+        return request.caption;
+    // The program sets no display name (the platform would append it to every
+    // window title), so the owner's window names the program instead.
+    if (request.owner && !request.owner->window()->windowTitle().isEmpty())
+        return request.owner->window()->windowTitle();
+    return QApplication::applicationName();
+}
 
 Seams DefaultSeams()
 {

@@ -18,7 +18,7 @@ enum class MessageIcon { None, Information, Warning, Error };
 struct MessageBoxRequest {
     QWidget* owner = nullptr;  // null: application-modal
     QString text;
-    QString caption;           // empty: the application's name
+    QString caption;           // empty: the title of the owner's window
     MessageIcon icon = MessageIcon::None;
 };
 
@@ -64,6 +64,9 @@ int ShellOpen(const QString& target);
 bool StartProgram(const QString& program, const QStringList& arguments);
 QStringList GetOpenFileNames(QWidget* owner, const QString& windowsFilter);
 QString BrowseForFolder(QWidget* owner, const QString& title);
+
+// The caption a message box shows for `request`.
+QString MessageCaption(const MessageBoxRequest& request);
 
 // "Name|*.a;*.b|All|*.*|" -> "Name (*.a *.b);;All (*)".
 QString ToQtFileFilter(const QString& windowsFilter);

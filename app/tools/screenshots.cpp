@@ -96,8 +96,10 @@ int main(int argc, char** argv)
     // The progress dialog as the poll fills it, shown without a job.
     CAVConvertDlg* progress = dialog.ProgressDialog();
     progress->OnInitDialog();
-    progress->SetCurrentText(QFileInfo(cutFile).fileName() + QStringLiteral("   40% ") +
-                             i18n::g_uiStrings.Text(QStringLiteral("TISHI"), QStringLiteral("wjwc")));
+    progress->SetCurrentLine(cutFile, QStringLiteral("   40% ") +
+                                          i18n::g_uiStrings.Text(QStringLiteral("TISHI"), QStringLiteral("wjwc")));
+    progress->SetTotalText(QStringLiteral("0 ") + i18n::g_uiStrings.Text(QStringLiteral("TISHI"), QStringLiteral("wjwczg")) +
+                           QStringLiteral(" 1 ") + i18n::g_uiStrings.Text(QStringLiteral("TISHI"), QStringLiteral("wj1")));
     progress->SetCurrentPos(40);
     progress->SetTotalPos(0);
     progress->show();

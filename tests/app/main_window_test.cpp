@@ -81,17 +81,29 @@ TEST_F(AppTest, ThreeFilesInTheCutTabLoadTheLastAndLeaveTheListAlone)
     EXPECT_FALSE(QImage(m_dlg->SnapshotPath()).isNull());
 }
 
-TEST_F(AppTest, AFailingSecondFileInTheCutTabIsReportedAndStopsTheAdd)
+TEST_F(AppTest, AFailedAddInTheCutTabLeavesTheLoadedFileAsItWas)
 {
+    // Before any file: the screen stays empty, and so does the cut file.
     Add({Media("h264_aac.mp4"), Media("text.mp4"), Media("fps8.mp4")});
     ASSERT_EQ(m_messages.size(), 1);
     EXPECT_EQ(m_messages[0], LanguageText("TISHI", "wj") + "text.mp4 " + LanguageText("TISHI", "wx"));
-    // The first file became the cut file, but nothing was loaded.
-    EXPECT_EQ(m_dlg->CutFile(), Media("h264_aac.mp4"));
-    EXPECT_TRUE(m_dlg->SnapshotPath().isEmpty());
+    EXPECT_TRUE(m_dlg->CutFile().isEmpty());
     EXPECT_FALSE(Control(1000)->isHidden());
     EXPECT_FALSE(m_dlg->Slider()->isEnabled());
-    EXPECT_EQ(Text(1024), "00:00:00.000");
+
+    // With a file loaded: preview, times, slider and cut file all stay with it.
+    Add({Media("h264_aac.mp4")});
+    DragTo(250);
+    const QStringList before = {Text(1023), Text(1024), Text(1025), Text(1184)};
+    Add({Media("fps8.mp4"), Media("empty.mp4")});
+    EXPECT_EQ(m_messages.size(), 2);
+    EXPECT_EQ(m_dlg->CutFile(), Media("h264_aac.mp4"));
+    EXPECT_EQ(QStringList({Text(1023), Text(1024), Text(1025), Text(1184)}), before);
+    EXPECT_TRUE(m_dlg->Slider()->isEnabled());
+    EXPECT_EQ(m_dlg->Slider()->GetPos(), 250);
+    DragTo(500);
+    EXPECT_EQ(Text(1184), "00:00:05.000 / 00:00:10.000");
+    EXPECT_STREQ(g_pJob->probe_path, Media("h264_aac.mp4").toStdString().c_str());
 }
 
 TEST_F(AppTest, AFailingFileInTheJoinTabKeepsTheRowsAddedBeforeIt)

@@ -231,21 +231,31 @@ TEST_F(SettingsDialogTest, CutStartWithDefaultsKeepsTheSourceRateAndCleansTheNam
     EXPECT_EQ(CutChoice.height, 240);
 }
 
-TEST_F(SettingsDialogTest, CutAcceptsANameThatCleansToNothing)
+TEST_F(SettingsDialogTest, CutRefusesANameThatIsEmptyOrCleansToNothing)
 {
     CFileInfomation dlg;
     dlg.OnInitDialog();
     Open(&dlg);
-    Find<QLineEdit>(&dlg, 1075)->setText("??");
+    for (const char* name : {"", "??"}) {
+        m_messages.clear();
+        Find<QLineEdit>(&dlg, 1075)->setText(name);
+        QTest::mouseClick(Find<QPushButton>(&dlg, 1194), Qt::LeftButton);
+        ASSERT_EQ(m_messages.size(), 1u) << name;
+        EXPECT_EQ(m_messages[0].text, Text("TISHI", "xsrwjm"));
+        EXPECT_EQ(m_messages[0].caption, Text("APPLICATION", "name"));
+        EXPECT_TRUE(dlg.isVisible());
+    }
+    Find<QLineEdit>(&dlg, 1075)->setText("?clip?");
     QTest::mouseClick(Find<QPushButton>(&dlg, 1194), Qt::LeftButton);
     EXPECT_EQ(dlg.result(), QDialog::Accepted);
-    EXPECT_EQ(dlg.file_title, "");
+    EXPECT_EQ(dlg.file_title, "clip");
 }
 
 TEST_F(SettingsDialogTest, CutWithoutAFolderSaysSoAndStaysOpenButHasRecordedTheChoice)
 {
     WriteSettings(QString(), false);
     CFileInfomation dlg;
+    dlg.file_title = "clip";  // as the main window sets it
     dlg.OnInitDialog();
     Open(&dlg);
     EXPECT_EQ(Find<QLineEdit>(&dlg, 1003)->text(), "");
@@ -272,6 +282,7 @@ TEST_F(SettingsDialogTest, AFolderNoFileCanBeMadeInIsRefusedWithTheProbeMessage)
     // Even the superuser cannot make files in /proc.
     WriteSettings("/proc");
     CFileInfomation dlg;
+    dlg.file_title = "clip";  // as the main window sets it
     dlg.OnInitDialog();
     Open(&dlg);
     QTest::mouseClick(Find<QPushButton>(&dlg, 1194), Qt::LeftButton);
@@ -293,6 +304,7 @@ TEST_F(SettingsDialogTest, TheFolderTestLeavesNoProbeBehindAndKeepsAUsersFileOfT
     mine.write("the user's own movie");
     mine.close();
     CFileInfomation dlg;
+    dlg.file_title = "clip";  // as the main window sets it
     dlg.OnInitDialog();
     Open(&dlg);
     QTest::mouseClick(Find<QPushButton>(&dlg, 1194), Qt::LeftButton);
@@ -432,11 +444,12 @@ TEST_F(SettingsDialogTest, JoinRefusesAnEmptyNameBeforeRecordingAnything)
     EXPECT_EQ(JoinChoice.video_codec_name, "");
     EXPECT_EQ(JoinChoice.width, 0);
 
-    // Two question marks are not empty, but clean away to an empty title.
+    // Two question marks are not empty, but would clean away to a hidden ".mp4".
     Find<QLineEdit>(&dlg, 1075)->setText("??");
     QTest::mouseClick(Find<QPushButton>(&dlg, 1), Qt::LeftButton);
-    EXPECT_EQ(dlg.result(), QDialog::Accepted);
-    EXPECT_EQ(dlg.file_title, "");
+    EXPECT_EQ(m_messages.size(), 2u);
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(JoinChoice.width, 0);
 }
 
 TEST_F(SettingsDialogTest, JoinRecordsItsChoiceEvenWhenTheFolderThenFails)

@@ -2,8 +2,8 @@
 // what comes out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
-
 #include <filesystem>
 #include <thread>
 
@@ -183,4 +183,123 @@ TEST_F(Reencode, AFullDiskFailsTheCutAndLeavesNoBrokenFile)
     EXPECT_EQ(Status(0), kInputFailed);
     EXPECT_EQ(job->output_error, ENOSPC);
     EXPECT_TRUE(std::filesystem::is_empty(folder));
+}
+
+// Streams as they come from TV recordings, phone clips and long-GOP cameras.
+class RealWorld : public JobTest {
+protected:
+    EncodingChoice Sized(int entry, int width, int height, const char* fps = "source rate")
+    {
+        EncodingChoice c = DefaultCutChoice(fps);
+        c.direct = false;
+        ApplyFormatEntry(entry, &c);
+        c.width = width;
+        c.height = height;
+        return c;
+    }
+};
+
+TEST_F(RealWorld, SoundThatChangesFormatKeepsItsPitchAndLength)
+{
+    // AAC 48 kHz stereo -> 32 kHz mono -> 44.1 kHz stereo with a bigger
+    // picture, and AC-3 5.1 -> stereo, each with a 500 Hz tone throughout.
+    for (const char* name : {"sound_changes.ts", "ac3_51_to_stereo.ts"}) {
+        Cut(name, "0", "00:00:06.000", Sized(1, 320, 240), name);
+        EXPECT_EQ(Status(0), kInputDone) << name;
+        const MediaFacts f = AnalyzeMedia(output);
+        EXPECT_EQ(f.decode_errors, 0) << name;
+        EXPECT_NEAR(f.VideoSeconds(), 6.0, 0.1) << name;
+        const ToneFacts tone = AnalyzeTone(output);
+        EXPECT_NEAR(tone.seconds, 6.0, 0.1) << name;
+        // Every half second at 500 Hz (a wrong rate gives 750 Hz), but for
+        // the switch itself, where the source's own decoder clicks.
+        EXPECT_GE(tone.WindowsNear(500, 4), static_cast<int>(tone.window_hz.size()) - 2) << name;
+        EXPECT_GE(tone.window_hz.size(), 11u) << name;
+    }
+}
+
+TEST_F(RealWorld, ReencodedCutStartsAtItsStartPointBetweenDistantKeyFrames)
+{
+    // Key frames at 0 and 10 s only.
+    Cut("gop10s_1080p.mp4", "00:00:08.000", "00:00:09.500", Sized(1, 320, 240));
+    EXPECT_EQ(Status(0), kInputDone);
+    const MediaFacts f = AnalyzeMedia(output);
+    EXPECT_EQ(f.decode_errors, 0);
+    EXPECT_NEAR(f.VideoSeconds(), 1.5, 0.05);
+    EXPECT_NEAR(f.audio_end_s - f.audio_start_s, 1.5, 0.05);
+    const std::vector<uint8_t> first = LumaAt(output, 0, 320, 240);
+    const double at_start = LumaPsnr(first, LumaAt(FixturePath("gop10s_1080p.mp4"), 8.0, 320, 240));
+    const double at_key_frame = LumaPsnr(first, LumaAt(FixturePath("gop10s_1080p.mp4"), 0.0, 320, 240));
+    EXPECT_GT(at_start, 28);
+    EXPECT_GT(at_start, at_key_frame + 6);
+}
+
+TEST_F(RealWorld, PicturePlaysWithTheSourceShape)
+{
+    struct ShapeCase {
+        const char* name;
+        int width, height;
+        double aspect;
+    };
+    for (const ShapeCase& c : {ShapeCase{"anamorphic_pal.mp4", 320, 240, 16.0 / 9},
+                               ShapeCase{"mono48k.mkv", 320, 240, 16.0 / 9},
+                               ShapeCase{"h264_aac.mp4", 640, 360, 4.0 / 3},
+                               ShapeCase{"rotated.mp4", 240, 320, 3.0 / 4}}) {
+        Cut(c.name, "0", "00:00:02.000", Sized(0, c.width, c.height), c.name);
+        EXPECT_EQ(Status(0), kInputDone) << c.name;
+        const MediaFacts f = AnalyzeMedia(output);
+        EXPECT_EQ(f.width, c.width) << c.name;
+        EXPECT_NEAR(f.display_aspect, c.aspect, 0.02) << c.name;
+    }
+    // The turned clip plays upright: the picture of the unturned original.
+    const double upright = LumaPsnr(LumaAt(output, 0, 240, 320), LumaAt(FixturePath("portrait.mp4"), 0, 240, 320));
+    EXPECT_GT(upright, 25);
+}
+
+TEST_F(RealWorld, JoinCarriesEveryKindOfStreamAnyInputHas)
+{
+    // The first file has no sound: the sound of the second still arrives,
+    // after silence as long as the first.
+    Join({"fps8.mp4", "h264_aac.mp4"}, DefaultJoinChoice());
+    EXPECT_EQ(Status(0), kInputDone);
+    EXPECT_EQ(Status(1), kInputDone);
+    MediaFacts f = AnalyzeMedia(output);
+    EXPECT_NE(f.audio_codec, 0);
+    EXPECT_NEAR(f.VideoSeconds(), 13.0, 0.2);
+    EXPECT_NEAR(f.audio_end_s - f.audio_start_s, 13.0, 0.2);
+    const ToneFacts tone = AnalyzeTone(output);
+    // Ten seconds of tone after three silent ones (a half second may straddle).
+    EXPECT_GE(tone.WindowsNear(440, 4), 19);
+    EXPECT_LE(tone.window_hz.size(), 21u);
+
+    // The first file has no picture: black until the second's pictures.
+    std::filesystem::remove(output);
+    Join({"audio_only.m4a", "h264_aac_b.mp4"}, DefaultJoinChoice());
+    EXPECT_EQ(Status(0), kInputDone);
+    EXPECT_EQ(Status(1), kInputDone);
+    f = AnalyzeMedia(output);
+    EXPECT_NE(f.video_codec, 0);
+    EXPECT_EQ(f.decode_errors, 0);
+    EXPECT_NEAR(f.VideoSeconds(), 9.0, 0.2);
+    EXPECT_NEAR(f.audio_end_s - f.audio_start_s, 9.0, 0.2);
+    const std::vector<uint8_t> black = LumaAt(output, 1.0, 32, 24);
+    ASSERT_FALSE(black.empty());
+    EXPECT_LT(*std::max_element(black.begin(), black.end()), 24);
+    EXPECT_GT(LumaPsnr(LumaAt(output, 5.0, 320, 240), LumaAt(FixturePath("h264_aac_b.mp4"), 0, 320, 240)), 25);
+}
+
+TEST_F(RealWorld, LastPictureKeepsItsDurationAtHigherRates)
+{
+    for (const auto& [fps_name, pictures] : {std::pair{"50.0 fps", 100}, {"60.0 fps", 120}}) {
+        Cut("h264_aac.mp4", "0", "00:00:02.000", Sized(1, 320, 240, fps_name), fps_name);
+        const MediaFacts f = AnalyzeMedia(output);
+        EXPECT_EQ(f.video_frames, pictures) << fps_name;
+        EXPECT_NEAR(f.VideoSeconds(), 2.0, 0.01) << fps_name;
+    }
+    // Pictures that stop 0.8 s before the sound: the last one stays until it ends.
+    Cut("vfr.mp4", "0", "00:00:04.000", Sized(1, 320, 240), "vfr");
+    EXPECT_EQ(Status(0), kInputDone);
+    const MediaFacts f = AnalyzeMedia(output);
+    EXPECT_NEAR(f.audio_end_s - f.audio_start_s, 4.0, 0.05);
+    EXPECT_NEAR(f.VideoSeconds(), 4.0, 0.05);
 }

@@ -1,6 +1,7 @@
 #include "media_checks.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -124,6 +125,8 @@ MediaFacts AnalyzeMedia(const std::string& path)
         facts.video_codec = vs->codecpar->codec_id;
         facts.width = vs->codecpar->width;
         facts.height = vs->codecpar->height;
+        const AVRational sar = av_guess_sample_aspect_ratio(in.format.get(), vs, nullptr);
+        facts.display_aspect = facts.width * (sar.num > 0 ? av_q2d(sar) : 1.0) / std::max(facts.height, 1);
     }
     if (as)
         facts.audio_codec = as->codecpar->codec_id;
@@ -159,6 +162,115 @@ MediaFacts AnalyzeMedia(const std::string& path)
     facts.audio_start_s = std::max(audio.start, 0.0);
     facts.audio_end_s = audio.end;
     return facts;
+}
+
+std::vector<uint8_t> LumaAt(const std::string& path, double seconds, int width, int height)
+{
+    std::vector<uint8_t> luma;
+    MediaInput in;
+    if (OpenMediaInput(path.c_str(), in, 1) != kProbeOk || !in.VideoStream())
+        return luma;
+    const AVStream* vs = in.VideoStream();
+    AVCodecContext* dec = in.video_dec.get();
+    PacketPtr pkt = MakePacket();
+    FramePtr frame = MakeFrame();
+    auto take = [&]() {
+        while (luma.empty() && avcodec_receive_frame(dec, frame.get()) >= 0) {
+            const double t = frame->best_effort_timestamp * av_q2d(vs->time_base);
+            if (frame->best_effort_timestamp != AV_NOPTS_VALUE && t >= seconds - 0.001) {
+                SwsContext* sws = sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format), width,
+                                                 height, AV_PIX_FMT_GRAY8, SWS_BICUBIC, nullptr, nullptr, nullptr);
+                luma.resize(static_cast<size_t>(width) * height);
+                uint8_t* planes[4] = {luma.data()};
+                int lines[4] = {width};
+                sws_scale(sws, frame->data, frame->linesize, 0, frame->height, planes, lines);
+                sws_freeContext(sws);
+            }
+            av_frame_unref(frame.get());
+        }
+    };
+    while (luma.empty() && av_read_frame(in.format.get(), pkt.get()) >= 0) {
+        if (pkt->stream_index == vs->index) {
+            avcodec_send_packet(dec, pkt.get());
+            take();
+        }
+        av_packet_unref(pkt.get());
+    }
+    avcodec_send_packet(dec, nullptr);
+    take();
+    return luma;
+}
+
+double LumaPsnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b)
+{
+    if (a.empty() || a.size() != b.size())
+        return 0;
+    double squared = 0;
+    for (size_t i = 0; i < a.size(); ++i)
+        squared += (a[i] - b[i]) * (a[i] - b[i]);
+    const double mse = squared / a.size();
+    return mse == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+ToneFacts AnalyzeTone(const std::string& path)
+{
+    ToneFacts tone;
+    MediaInput in;
+    if (OpenMediaInput(path.c_str(), in, 1) != kProbeOk || !in.audio_decoder_open)
+        return tone;
+    AVCodecContext* dec = in.audio_dec.get();
+    std::vector<float> mono;
+    int rate = 0;
+    PacketPtr pkt = MakePacket();
+    FramePtr frame = MakeFrame();
+    auto take = [&]() {
+        while (avcodec_receive_frame(dec, frame.get()) >= 0) {
+            rate = rate ? rate : frame->sample_rate;
+            SwrContext* swr = nullptr;
+            AVChannelLayout out_layout = AV_CHANNEL_LAYOUT_MONO;
+            swr_alloc_set_opts2(&swr, &out_layout, AV_SAMPLE_FMT_FLT, rate, &frame->ch_layout,
+                                AVSampleFormat(frame->format), frame->sample_rate, 0, nullptr);
+            if (swr && swr_init(swr) >= 0) {
+                std::vector<float> part(static_cast<size_t>(swr_get_out_samples(swr, frame->nb_samples)) + 256);
+                uint8_t* out[1] = {reinterpret_cast<uint8_t*>(part.data())};
+                const int n = swr_convert(swr, out, static_cast<int>(part.size()),
+                                          const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
+                mono.insert(mono.end(), part.begin(), part.begin() + std::max(n, 0));
+            }
+            swr_free(&swr);
+            av_frame_unref(frame.get());
+        }
+    };
+    while (av_read_frame(in.format.get(), pkt.get()) >= 0) {
+        if (pkt->stream_index == in.audio_index) {
+            avcodec_send_packet(dec, pkt.get());
+            take();
+        }
+        av_packet_unref(pkt.get());
+    }
+    avcodec_send_packet(dec, nullptr);
+    take();
+    if (rate <= 0)
+        return tone;
+    tone.seconds = static_cast<double>(mono.size()) / rate;
+    const size_t window = static_cast<size_t>(rate / 2);
+    for (size_t start = 0; start + window <= mono.size(); start += window) {
+        double energy = 0;
+        int rises = 0;
+        for (size_t i = start; i < start + window; ++i) {
+            energy += mono[i] * mono[i];
+            rises += i > 0 && mono[i - 1] < 0 && mono[i] >= 0;
+        }
+        if (std::sqrt(energy / window) >= 0.01)  // not silence
+            tone.window_hz.push_back(rises * 2.0);
+    }
+    return tone;
+}
+
+int ToneFacts::WindowsNear(double hz, double tolerance) const
+{
+    return static_cast<int>(std::count_if(window_hz.begin(), window_hz.end(),
+                                          [&](double w) { return std::abs(w - hz) <= tolerance; }));
 }
 
 CliResult RunCli(const std::string& arguments)

@@ -27,12 +27,27 @@ struct MediaFacts {
     int pictures_out_of_order = 0;  // decoded with a time not after the one before
     double audio_start_s = 0;
     double audio_end_s = 0;
+    double display_aspect = 0;  // width / height as shown, after the pixel aspect
     double audio_played_s = 0;  // all decoded samples played straight through
     double VideoSeconds() const { return video_end_s - video_start_s; }
 };
 
 // Decodes the selected streams of `path` completely.
 MediaFacts AnalyzeMedia(const std::string& path);
+
+// The luma of the first picture shown at or after `seconds`, scaled to
+// width x height; empty when there is none.
+std::vector<uint8_t> LumaAt(const std::string& path, double seconds, int width, int height);
+double LumaPsnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b);
+
+// The sound mixed to mono, its frequency counted by zero crossings in each
+// half second that is not silent.
+struct ToneFacts {
+    double seconds = 0;  // decoded length
+    std::vector<double> window_hz;
+    int WindowsNear(double hz, double tolerance) const;
+};
+ToneFacts AnalyzeTone(const std::string& path);
 
 struct ConversionJob;
 struct EncodingChoice;

@@ -28,11 +28,25 @@ TEST(ShippedLanguageFiles, EveryFileHoldsEveryKeyWithAText)
     }
 }
 
-TEST(ShippedLanguageFiles, EveryFileNamesTheProgramAndItsHelpPage)
+// The help page of each language ships beside the executable and explains
+// the words the window shows in that language.
+TEST(ShippedLanguageFiles, EveryFileNamesTheProgramAndItsOwnHelpPage)
 {
     for (const QString& file : i18n::LanguageFileNames()) {
         EXPECT_EQ(i18n::LanguageFile::ReadText(file, "APPLICATION", "name"), QStringLiteral("Morvane"));
-        EXPECT_EQ(i18n::LanguageFile::ReadText(file, "APPLICATION", "url"), QStringLiteral("README.md"));
+        const QString url = i18n::LanguageFile::ReadText(file, "APPLICATION", "url");
+        EXPECT_EQ(url, QStringLiteral("help/") + QString(file).replace(QStringLiteral(".ini"), QStringLiteral(".html")));
+        QFile page(platform::GetAppDirectory(platform::AppFiles::Shipped) + QLatin1Char('/') + url);
+        ASSERT_TRUE(page.open(QIODevice::ReadOnly)) << page.fileName().toStdString();
+        const QString html = QString::fromUtf8(page.readAll());
+        QStringList expected = {i18n::LanguageFile::ReadText(file, "JIEMIAN", "zb"),
+                                i18n::LanguageFile::ReadText(file, "TISHI", "wc"),
+                                i18n::LanguageFile::ReadText(file, "TISHI", "sb"),
+                                i18n::LanguageFile::ReadText(file, "JIEMIAN", "tz")};
+        for (const char* extension : {".mp4", ".avi", ".flv", ".wmv", ".mov", ".mkv"})
+            expected << QString::fromLatin1(extension);
+        for (const QString& word : expected)
+            EXPECT_TRUE(html.contains(word)) << url.toStdString() << " lacks " << word.toStdString();
     }
 }
 

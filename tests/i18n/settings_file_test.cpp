@@ -99,6 +99,61 @@ TEST_F(SettingsFileTest, AWriteKeepsEveryOtherEntryAndComment)
     EXPECT_EQ(raw.count("file="), 1) << "the key is replaced, not repeated:\n" << raw.constData();
 }
 
+TEST_F(SettingsFileTest, AWriteChangesOnlyItsOwnLineAndKeepsEveryOtherByte)
+{
+    const QByteArray before = "; shipped\r\n[LANGUAGE]\r\nname1 = English\r\nfile = english.ini\r\n"
+                              "a line without equals\r\nfile=second.ini\r\n\r\n[PATH]\r\nname=/old";
+    WriteRaw(before);
+    // The first of two equal keys counts, for reading and for writing.
+    EXPECT_EQ(i18n::ReadSetting("LANGUAGE", "FILE"), QStringLiteral("english.ini"));
+    i18n::WriteSetting("LANGUAGE", "file", "german.ini");
+    QByteArray expected = before;
+    expected.replace("file = english.ini", "file = german.ini");
+    EXPECT_EQ(ReadRaw(), expected);
+
+    // A new key goes after the section's last entry, in the file's own line breaks;
+    // a new section after a last line that had no break.
+    i18n::WriteSetting("LANGUAGE", "name2", "Español");
+    i18n::WriteSetting("EXTRA", "note", "x");
+    expected.replace("file=second.ini\r\n", "file=second.ini\r\nname2=Español\r\n");
+    expected += "\r\n[EXTRA]\r\nnote=x\r\n";
+    EXPECT_EQ(ReadRaw(), expected);
+}
+
+TEST_F(SettingsFileTest, AValueWithALineBreakIsNeverWrittenIntoTheFile)
+{
+    WriteRaw("[LANGUAGE]\nfile=english.ini\n[PATH]\nname=/videos\n");
+    const QByteArray before = ReadRaw();
+    for (const QString& folder : {QStringLiteral("x\n[LANGUAGE]\nfile=german.ini"), QStringLiteral("a\rb"),
+                                  QStringLiteral("a") + QChar(0) + QStringLiteral("b")})
+        EXPECT_FALSE(platform::WritePrivateProfileString("PATH", "name", folder, SettingsPath()));
+    EXPECT_FALSE(platform::WritePrivateProfileString("PATH", "na\nme", "x", SettingsPath()));
+    EXPECT_EQ(ReadRaw(), before);
+    EXPECT_EQ(i18n::ReadSetting("LANGUAGE", "file"), QStringLiteral("english.ini"));
+}
+
+TEST_F(SettingsFileTest, ANulByteInTheFileDoesNotLoseTheRestAtTheNextWrite)
+{
+    static const char raw[] = "[PATH]\nname=/a\0b\n[LANGUAGE]\nfile=english.ini\nname6=x\n";
+    const QByteArray before(raw, sizeof(raw) - 1);
+    WriteRaw(before);
+    EXPECT_EQ(i18n::ReadSetting("PATH", "name"), QStringLiteral("/a"));
+    i18n::WriteSetting("LANGUAGE", "file", "french.ini");
+    QByteArray expected = before;
+    expected.replace("english.ini", "french.ini");
+    EXPECT_EQ(ReadRaw(), expected);
+    EXPECT_EQ(i18n::ReadSetting("LANGUAGE", "name6"), QStringLiteral("x"));
+}
+
+TEST_F(SettingsFileTest, OuterSpacesAndQuotesOfAValueSurviveAWriteAndARead)
+{
+    for (const QString& folder : {QStringLiteral(" /spaced folder "), QStringLiteral("\"/quoted\""),
+                                  QStringLiteral("/plain; with = signs")}) {
+        i18n::WriteSetting("PATH", "name", folder);
+        EXPECT_EQ(i18n::ReadSetting("PATH", "name"), folder);
+    }
+}
+
 TEST_F(SettingsFileTest, AnUnreadableFileIsNotOverwritten)
 {
     ASSERT_TRUE(QDir(dir_.path()).mkdir(QStringLiteral("setting.ini")));

@@ -80,7 +80,6 @@ void Settings(const QString& name, int radio, int format, int startId)
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationDisplayName("Morvane");
     if (argc < 3) {
         std::fprintf(stderr, "usage: morvane_job_screenshots MEDIA_FOLDER SHOTS_FOLDER\n");
         return 2;

@@ -58,6 +58,50 @@ make_once long_h264_aac.mp4 -f lavfi -i "$pic:duration=30" -f lavfi -i "sine=fre
   -c:v libx264 -preset veryfast -bf 2 -g 50 -keyint_min 50 -sc_threshold 0 -pix_fmt yuv420p \
   -c:a aac -b:a 128k -ac 2 -shortest
 
+# ---- Re-encoding of real-world streams: sound that changes format, long
+# GOPs, non-square pixels, turned phone clips, sound that stops early.
+tone500="sine=frequency=500"
+# Transport streams joined byte for byte, timestamps running on: a 500 Hz
+# tone whose AAC goes 48 kHz stereo -> 32 kHz mono -> 44.1 kHz stereo while
+# the picture grows from 320x240 to 640x360, and AC-3 going 5.1 -> stereo.
+if [ ! -s sound_changes.ts ]; then
+  ff -f lavfi -i "$pic:duration=2" -f lavfi -i "$tone500:sample_rate=48000:duration=2" \
+    -c:v mpeg2video -q:v 5 -g 25 -c:a aac -ac 2 -ar 48000 part1.tmp.ts
+  ff -f lavfi -i "$pic:duration=2" -f lavfi -i "$tone500:sample_rate=32000:duration=2" \
+    -c:v mpeg2video -q:v 5 -g 25 -c:a aac -ac 1 -ar 32000 -output_ts_offset 2 part2.tmp.ts
+  ff -f lavfi -i "testsrc2=size=640x360:rate=25:duration=2" -f lavfi -i "$tone500:sample_rate=44100:duration=2" \
+    -c:v mpeg2video -q:v 5 -g 25 -c:a aac -ac 2 -ar 44100 -output_ts_offset 4 part3.tmp.ts
+  cat part1.tmp.ts part2.tmp.ts part3.tmp.ts > sound_changes.ts.tmp && mv sound_changes.ts.tmp sound_changes.ts
+  rm -f part?.tmp.ts
+fi
+if [ ! -s ac3_51_to_stereo.ts ]; then
+  ff -f lavfi -i "$pic:duration=3" -f lavfi -i "$tone500:sample_rate=48000:duration=3" \
+    -c:v mpeg2video -q:v 5 -g 25 -c:a ac3 -ac 6 part1.tmp.ts
+  ff -f lavfi -i "$pic:duration=3" -f lavfi -i "$tone500:sample_rate=48000:duration=3" \
+    -c:v mpeg2video -q:v 5 -g 25 -c:a ac3 -ac 2 -output_ts_offset 3 part2.tmp.ts
+  cat part1.tmp.ts part2.tmp.ts > ac3_51_to_stereo.ts.tmp && mv ac3_51_to_stereo.ts.tmp ac3_51_to_stereo.ts
+  rm -f part?.tmp.ts
+fi
+# 1080p with key frames 10 s apart (at 0 and 10 s).
+make_once gop10s_1080p.mp4 -f lavfi -i "testsrc2=size=1920x1080:rate=25:duration=12" \
+  -f lavfi -i "$tone:duration=12" -c:v libx264 -preset ultrafast -bf 2 -g 250 -keyint_min 250 \
+  -sc_threshold 0 -pix_fmt yuv420p -c:a aac -ac 2 -shortest
+# Anamorphic PAL: 720x576 stored, 16:9 shown (pixel aspect 64:45).
+make_once anamorphic_pal.mp4 -f lavfi -i "testsrc2=size=720x576:rate=25:duration=3" \
+  -f lavfi -i "$tone:duration=3" -vf setsar=64/45 -c:v libx264 -preset veryfast -c:a aac -shortest
+# A phone clip stored sideways: portrait.mp4 turned a quarter left, with a
+# display matrix that turns it back a quarter right when played.
+make_once portrait.mp4 -f lavfi -i "testsrc2=size=240x320:rate=25:duration=3" -c:v libx264 -preset veryfast
+make_once sideways.mp4 -i portrait.mp4 -vf transpose=2 -c:v libx264 -preset veryfast
+make_once rotated.mp4 -i sideways.mp4 -c copy -metadata:s:v:0 rotate=270
+# Variable frame rate: 25 pictures a second, then one in four, and none in
+# the last 0.8 s, under 4 s of sound.
+make_once vfr.mp4 -f lavfi -i "$pic:duration=4" -f lavfi -i "$tone:duration=4" \
+  -vf "select='lt(t\,3.2)*(lt(t\,1)+not(mod(n\,4)))'" -vsync vfr -c:v libx264 -preset veryfast -c:a aac -ac 2
+# Sound that ends 598 s before the picture (one picture a second).
+make_once early_sound_end.mp4 -f lavfi -i "testsrc2=size=160x120:rate=1:duration=600" \
+  -f lavfi -i "$tone:duration=2" -c:v mpeg4 -q:v 5 -g 10 -c:a aac -ac 2
+
 # Files as devices and tools make them, for what a direct copy must keep.
 # A phone clip: portrait (rotation in the display matrix), 30 fps, 48 kHz AAC
 # whose priming is hidden by an edit list and which runs a little past the

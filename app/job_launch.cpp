@@ -144,7 +144,7 @@ void CMorvaneDlg::OnLaunchCut()
     }
     std::string whyNotExact;
     if (g_pJob->exact_cut && !ExactCutPossible(m_strCutFile.toUtf8().constData(), &whyNotExact)) {
-        ShowMessage(LanguageText("jqjqbx"));  // cut at key pictures instead
+        ShowMessage(LanguageText("TISHI", "jqjqbx"));  // cut at key pictures instead
         g_pJob->exact_cut = 0;
     }
     m_strOutputFolder = settings.output_folder;

@@ -47,8 +47,8 @@ const QStringList kSampleRates = {QStringLiteral("22050 Hz"), QStringLiteral("32
 
 const dialogs::SettingsTemplate kTemplate165 = {
     {{1259, 8, 7, 159, 8}, SettingsKind::Label, "yzfa"},
-    {{1189, 21, 17, 294, 13}, SettingsKind::Radio, "zjjq"},
-    {{1007, 22, 40, 294, 26}, SettingsKind::Radio, "jjjq"},
+    {{1189, 21, 16, 294, 14}, SettingsKind::Radio, "zjjq"},
+    {{1007, 22, 43, 294, 23}, SettingsKind::Radio, "jjjq"},
     {{1260, 37, 68, 110, 8}, SettingsKind::Label, "spgs"},
     {{1105, 53, 83, 248, 30}, SettingsKind::DropList, ""},
     {{1261, 37, 98, 106, 8}, SettingsKind::Label, "spzl"},
@@ -76,7 +76,7 @@ std::string Utf8(const QString& text) { return text.toStdString(); }
 
 // Exact cuts: a choice of the direct cut, under its radio button, remembered
 // in setting.ini.
-constexpr dialogs::ControlPlace kExactCutPlace{1198, 33, 29, 282, 11};
+constexpr dialogs::ControlPlace kExactCutPlace{1198, 33, 29, 282, 14};
 const QString kExactSection = QStringLiteral("CUT");
 const QString kExactKey = QStringLiteral("exact");
 

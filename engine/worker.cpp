@@ -403,7 +403,8 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
 {
     const int l = run.index;
     MediaInputOptions options;
-    options.decoder_threads = 2;
+    // A copy never decodes: a one-thread decoder opens without a thread pool.
+    options.decoder_threads = job->reencode ? 2 : 1;
     options.interrupt = CancelCallback(job);
     if (OpenMediaInput(job->input_paths[l], run.in, options) != kProbeOk) {
         if (!Cancelled(job))  // a stop during the open leaves the input pending

@@ -24,10 +24,35 @@ std::string FixturePath(const std::string& name)
     return std::string(dir ? dir : "fixtures") + "/" + name;
 }
 
+namespace {
+
+// One folder per test process, so two runs of the suite at once (two
+// checkouts, or a bench beside the tests) never share scratch files; it goes
+// when the process ends.
+const std::filesystem::path& ScratchRoot();
+
+void RemoveScratchRoot()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(ScratchRoot(), ignored);
+}
+
+const std::filesystem::path& ScratchRoot()
+{
+    static const std::filesystem::path root =
+        std::filesystem::temp_directory_path() / ("morvane-test-" + std::to_string(getpid()));
+    // Registered once the path exists, so it runs before the path is destroyed.
+    static const bool removed_at_exit = std::atexit(RemoveScratchRoot) == 0;
+    (void)removed_at_exit;
+    return root;
+}
+
+}  // namespace
+
 std::string MakeScratchFolder(const std::string& test_name)
 {
     namespace fs = std::filesystem;
-    const fs::path dir = fs::temp_directory_path() / ("morvane-test-" + test_name);
+    const fs::path dir = ScratchRoot() / test_name;
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir.string();

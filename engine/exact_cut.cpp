@@ -342,6 +342,7 @@ bool ExactCutter::OpenSource()
 {
     MediaInputOptions options;
     options.open_audio = false;
+    options.interrupt = CancelCallback(job_);
     if (OpenMediaInput(job_->input_paths[input_], in_, options) != kProbeOk)
         return false;
     vst_ = in_.VideoStream();
@@ -450,6 +451,7 @@ bool ExactCutter::OpenOutput()
     if (!format || avformat_alloc_output_context2(&ctx, format, nullptr, path) < 0 || !ctx)
         return false;
     out_.reset(ctx);
+    ctx->interrupt_callback = CancelCallback(job_);
     ctx->max_interleave_delta = 0;  // the re-encoded head is written late: wait for it
     trims_sound_ = ContainerTrimsSound(ctx->oformat);
     // The streams and the container's facts travel as in any direct copy.

@@ -79,6 +79,17 @@ int OpenMediaInput(const char* path, MediaInput& in, int decoder_threads)
     return OpenMediaInput(path, in, options);
 }
 
+namespace {
+
+int InterruptWhenCancelled(void* opaque)
+{
+    return static_cast<const ConversionJob*>(opaque)->cancel_requested.load() != 0 ? 1 : 0;
+}
+
+}  // namespace
+
+AVIOInterruptCB CancelCallback(ConversionJob* job) { return {InterruptWhenCancelled, job}; }
+
 // Only files and disks are read: opening a FIFO would wait for a writer with
 // no way to cancel, and a folder or terminal is never a video.
 int CheckInputKind(const char* path)

@@ -38,6 +38,13 @@ struct MediaInputOptions {
     AVIOInterruptCB interrupt = {nullptr, nullptr};
 };
 
+// Asked by the libraries before each blocking read or open, so a stop of
+// `job` is never stuck behind a stalled input or output.
+AVIOInterruptCB CancelCallback(ConversionJob* job);
+
+// kProbeOk for a regular file or a block device, else why it cannot be read.
+int CheckInputKind(const char* path);
+
 // Opens `path` for reading, selects the streams and opens the decoders.
 // Returns one of the probe codes; on failure `in` holds nothing open.
 int OpenMediaInput(const char* path, MediaInput& in, const MediaInputOptions& options);

@@ -22,10 +22,6 @@ bool Cancelled(const ConversionJob* job) { return job->cancel_requested.load() !
 
 std::atomic<ProgressObserver> g_progressObserver{nullptr};
 
-// Asked by the libraries before each blocking read or open, so a stop is
-// never stuck behind a stalled input.
-int InterruptWhenCancelled(void* opaque) { return Cancelled(static_cast<const ConversionJob*>(opaque)) ? 1 : 0; }
-AVIOInterruptCB CancelCallback(ConversionJob* job) { return {InterruptWhenCancelled, job}; }
 
 void MarkFailed(ConversionJob* job, InputRun& run)
 {
@@ -132,19 +128,22 @@ bool SetUpStream(ConversionJob* job, JobOutput& out, InputRun& run, const AVStre
                  : out.reencoder->SetUpAudio(out, run, *out_st);
 }
 
-// The first input from `from` on that has a stream of `type`, or -1.
-int FirstInputWith(const ConversionJob* job, int from, AVMediaType type)
+// Opened as every input is: files only, and a stop ends a blocked read.
+int OpenLaterInput(ConversionJob* job, int l, MediaInput& in)
 {
-    for (int l = from; l < job->input_count; ++l) {
-        AVFormatContext* raw = nullptr;
-        if (avformat_open_input(&raw, job->input_paths[l], nullptr, nullptr) != 0)
-            continue;
-        InputContextPtr format(raw);
-        if (avformat_find_stream_info(raw, nullptr) < 0)
-            continue;
-        int video = -1, audio = -1;
-        SelectStreams(raw, &video, &audio);
-        if ((type == AVMEDIA_TYPE_VIDEO ? video : audio) >= 0)
+    MediaInputOptions options;
+    options.open_audio = false;
+    options.interrupt = CancelCallback(job);
+    return OpenMediaInput(job->input_paths[l], in, options);
+}
+
+// The first input from `from` on that has a stream of `type`, or -1.
+int FirstInputWith(ConversionJob* job, int from, AVMediaType type)
+{
+    for (int l = from; l < job->input_count && !Cancelled(job); ++l) {
+        MediaInput in;
+        if (OpenLaterInput(job, l, in) == kProbeOk &&
+            (type == AVMEDIA_TYPE_VIDEO ? in.video_index : in.audio_index) >= 0)
             return l;
     }
     return -1;
@@ -160,7 +159,7 @@ bool SetUpStreamsOfLaterInputs(ConversionJob* job, JobOutput& out, InputRun& run
         const int l = FirstInputWith(job, run.index + 1, AVMEDIA_TYPE_VIDEO);
         InputRun other;
         other.index = l;
-        if (l >= 0 && (OpenMediaInput(job->input_paths[l], other.in, 1) != kProbeOk ||
+        if (l >= 0 && (OpenLaterInput(job, l, other.in) != kProbeOk ||
                        !SetUpStream(job, out, other, other.in.VideoStream(), &out.video, true)))
             return false;
     }

@@ -1,4 +1,21 @@
 // morvane-cli: the engine driven from a terminal, the way the window drives it.
 #include "cli.h"
 
-int main(int argc, char** argv) { return RunCli(argc, argv); }
+#include <cstdlib>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
+int main(int argc, char** argv)
+{
+#ifdef __GLIBC__
+    // The pre-job check and the worker open the same file one after the other,
+    // each decoding a few pictures while reading the stream facts. Kept in one
+    // heap, the memory the first open frees serves the second instead of being
+    // unmapped and faulted in afresh; this process only lives for one job.
+    mallopt(M_ARENA_MAX, 1);
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);  // the largest glibc accepts
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
+#endif
+    return RunCli(argc, argv);
+}

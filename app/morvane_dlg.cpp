@@ -151,6 +151,21 @@ public:
         return size;
     }
 
+protected:
+    // A path too long for its cell keeps its file name: the folder gives way.
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (index.column() != 0)
+            return;
+        const QWidget* widget = option->widget;
+        const QStyle* style = widget ? widget->style() : QApplication::style();
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+        const int width = style->subElementRect(QStyle::SE_ItemViewItemText, option, widget).width() - 2 * margin;
+        option->text = dialogs::ElidedPathLine(option->fontMetrics, width, option->text);
+    }
+
+public:
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
     {
         QStyleOptionViewItem aboveLine(option);

@@ -44,21 +44,6 @@ QProgressBar* MakeBar(QWidget* parent)
     return bar;
 }
 
-QString ElidedProgressLine(const QFontMetrics& metrics, int width, const QString& path, const QString& tail)
-{
-    const QString whole = path + tail;
-    if (metrics.horizontalAdvance(whole) <= width)
-        return whole;
-    const int room = width - metrics.horizontalAdvance(tail);
-    const int slash = path.lastIndexOf(QLatin1Char('/'));
-    const QString name = path.mid(slash + 1);
-    const int nameWidth = metrics.horizontalAdvance(name);
-    if (slash >= 0 && nameWidth < room)
-        return metrics.elidedText(path.left(slash + 1), Qt::ElideMiddle, room - nameWidth) + name + tail;
-    // Even the name alone is too long: it keeps its start and its end.
-    return metrics.elidedText(path, Qt::ElideMiddle, std::max(room, 0)) + tail;
-}
-
 }  // namespace
 
 CAVConvertDlg::CAVConvertDlg(QWidget* parent) : QDialog(parent)
@@ -153,7 +138,7 @@ void CAVConvertDlg::SetCurrentText(const QString& text) { m_lineCurrent->setText
 void CAVConvertDlg::SetCurrentLine(const QString& path, const QString& tail)
 {
     m_lineCurrent->setText(
-        ElidedProgressLine(m_lineCurrent->fontMetrics(), m_lineCurrent->contentsRect().width(), path, tail));
+        dialogs::ElidedPathLine(m_lineCurrent->fontMetrics(), m_lineCurrent->contentsRect().width(), path, tail));
 }
 
 void CAVConvertDlg::SetTotalText(const QString& text) { m_lineTotal->setText(text); }

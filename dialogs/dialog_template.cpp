@@ -53,6 +53,21 @@ void FitLineHeight(QWidget* caption)
     caption->resize(caption->width(), std::max(caption->height(), MixedLineHeight(caption->font())));
 }
 
+QString ElidedPathLine(const QFontMetrics& metrics, int width, const QString& path, const QString& tail)
+{
+    const QString whole = path + tail;
+    if (metrics.horizontalAdvance(whole) <= width)
+        return whole;
+    const int room = width - metrics.horizontalAdvance(tail);
+    const int slash = path.lastIndexOf(QLatin1Char('/'));
+    const QString name = path.mid(slash + 1);
+    const int nameWidth = metrics.horizontalAdvance(name);
+    if (slash >= 0 && nameWidth < room)
+        return metrics.elidedText(path.left(slash + 1), Qt::ElideMiddle, room - nameWidth) + name + tail;
+    // Even the name alone is too long: the name keeps its start and its end.
+    return metrics.elidedText(name, Qt::ElideMiddle, std::max(room, 0)) + tail;
+}
+
 void PlaceControl(QWidget* control, const ControlPlace& place, const DialogUnits& units)
 {
     control->setObjectName(QString::number(place.id));

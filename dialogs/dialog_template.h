@@ -46,6 +46,10 @@ int MixedLineHeight(const QFont& font);
 // bottom of its letters.
 void FitLineHeight(QWidget* caption);
 
+// `path` + `tail` in `width` pixels: when it does not fit, the folder gives
+// way in its middle so the file's name and the tail stay whole.
+QString ElidedPathLine(const QFontMetrics& metrics, int width, const QString& path, const QString& tail = {});
+
 // Gives `control` its id (as objectName), template geometry and visibility.
 void PlaceControl(QWidget* control, const ControlPlace& place, const DialogUnits& units);
 

@@ -20,6 +20,23 @@ uint32_t ReadBigEndian(const uint8_t* p, int n)
     return v;
 }
 
+// `count` units, each behind a two-byte size, from data[*at] on; false when
+// one would run past `size`.
+bool ReadSizedUnits(const uint8_t* data, size_t size, size_t count, size_t* at, std::vector<Bytes>* units)
+{
+    for (size_t i = 0; i < count; ++i) {
+        if (*at + 2 > size)
+            return false;
+        const size_t n = ReadBigEndian(data + *at, 2);
+        *at += 2;
+        if (n > size - *at)
+            return false;
+        units->emplace_back(data + *at, data + *at + n);
+        *at += n;
+    }
+    return true;
+}
+
 class BitReader {
 public:
     explicit BitReader(Bytes rbsp) : bits_(std::move(rbsp)) {}
@@ -134,18 +151,10 @@ bool ParseAvcConfig(const uint8_t* data, size_t size, AvcConfig* config)
     for (std::vector<Bytes>* list : {&config->sps, &config->pps}) {
         if (at >= size)
             return false;
-        const int count = list == &config->sps ? data[at] & 0x1f : data[at];
+        const size_t count = list == &config->sps ? data[at] & 0x1f : data[at];
         ++at;
-        for (int i = 0; i < count; ++i) {
-            if (at + 2 > size)
-                return false;
-            const size_t n = ReadBigEndian(data + at, 2);
-            at += 2;
-            if (n > size - at)
-                return false;
-            list->emplace_back(data + at, data + at + n);
-            at += n;
-        }
+        if (!ReadSizedUnits(data, size, count, &at, list))
+            return false;
     }
     config->rest.assign(data + at, data + size);
     return true;
@@ -182,16 +191,8 @@ bool ParseHevcConfig(const uint8_t* data, size_t size, int* length_size, std::ve
             return false;
         const size_t count = ReadBigEndian(data + at + 1, 2);
         at += 3;
-        for (size_t i = 0; i < count; ++i) {
-            if (at + 2 > size)
-                return false;
-            const size_t n = ReadBigEndian(data + at, 2);
-            at += 2;
-            if (n > size - at)
-                return false;
-            units->emplace_back(data + at, data + at + n);
-            at += n;
-        }
+        if (!ReadSizedUnits(data, size, count, &at, units))
+            return false;
     }
     return true;
 }

@@ -35,7 +35,19 @@ namespace {
 // window has shown that value, so the test sees the job run on any machine.
 class ProgressGate {
 public:
-    static void Install() { SetProgressObserver(&ProgressGate::Hold); }
+    // Holds the worker at its first progress between `from` and 99 % (of
+    // input `input` only, when one is given) until Open(), so a poll sees the
+    // job halfway however fast the machine is.
+    static void Install(int input = -1, int from = 1)
+    {
+        {
+            std::lock_guard<std::mutex> lock(s_mutex);
+            s_open = false;
+            s_input = input;
+            s_from = from;
+        }
+        SetProgressObserver(&ProgressGate::Hold);
+    }
     static void Remove()
     {
         Open();
@@ -52,7 +64,7 @@ private:
     static void Hold(const ConversionJob* job)
     {
         const int percent = job->progress_percent;
-        if (percent < 1 || percent > 99)
+        if (percent < s_from || percent > 99 || (s_input >= 0 && job->current_input != s_input))
             return;
         std::unique_lock<std::mutex> lock(s_mutex);
         // The bound only keeps a broken window from hanging the suite.
@@ -62,6 +74,8 @@ private:
     static inline std::mutex s_mutex;
     static inline std::condition_variable s_changed;
     static inline bool s_open = false;
+    static inline int s_input = -1;
+    static inline int s_from = 1;
 };
 
 struct ProgressSample {
@@ -363,15 +377,20 @@ TEST_F(LaunchTest, AJoinWhoseSecondFileFailsReportsTheFailureAndOpensTheHelp)
         Pick(dlg, 1007, 0, "three");
         Start(dlg, 1);
     });
+    // The worker waits in the third file until a poll has shown it there.
     bool sawThird = false;
+    ProgressGate::Install(2);
     WatchProgress([&](const ProgressSample& s) {
         sawThird = sawThird || s.current.startsWith(Media("long_h264_aac.mp4"));
         if (sawThird) {
             // While the third runs the first is done and the second failed.
             EXPECT_EQ(Status(1), LanguageText("TISHI", "sb"));
+            if (s.currentBar > 0 && s.currentBar < 100)
+                ProgressGate::Open();
         }
     });
     Merge();
+    ProgressGate::Remove();
 
     ASSERT_TRUE(sawThird) << "no poll while the third file ran";
     EXPECT_EQ(m_messages, QStringList({LanguageText("TISHI", "hbsb")}));
@@ -398,11 +417,15 @@ TEST_F(LaunchTest, StopDuringACutEndsItQuietlyWithAFinishedFile)
         Pick(dlg, 1007, 0, "stopped");
         Start(dlg, 1194);
     });
+    ProgressGate::Install(-1, 10);
     WatchProgress([this](const ProgressSample& s) {
-        if (s.currentBar >= 10)
+        if (s.currentBar >= 10) {
+            ProgressGate::Open();
             m_dlg->ProgressDialog()->findChild<QPushButton*>("1000")->click();
+        }
     });
     Convert();
+    ProgressGate::Remove();
     EXPECT_TRUE(m_messages.isEmpty());
     EXPECT_TRUE(m_opened.isEmpty());
     ASSERT_FALSE(m_samples.empty());
@@ -421,12 +444,16 @@ TEST_F(LaunchTest, ClosingTheWindowDuringAJobStopsItBeforeTheRecordIsFreed)
         Pick(dlg, 1007, 0, "closed");
         Start(dlg, 1194);
     });
+    ProgressGate::Install(-1, 5);
     WatchProgress([this](const ProgressSample& s) {
-        if (s.currentBar >= 5)
+        if (s.currentBar >= 5) {
+            ProgressGate::Open();  // the close waits for the worker
             m_dlg->close();
+        }
     });
     m_dlg->show();
     Convert();
+    ProgressGate::Remove();
     EXPECT_EQ(g_pJob, nullptr);
     EXPECT_FALSE(m_dlg->isVisible());
     EXPECT_TRUE(m_messages.isEmpty());

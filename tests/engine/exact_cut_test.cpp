@@ -30,6 +30,20 @@ struct Picture {
     FramePtr frame;
 };
 
+// The file opened for reading, with its best video stream in `*vi` (-1 for
+// none); null when it does not open.
+InputContextPtr OpenWithVideo(const std::string& path, int* vi)
+{
+    *vi = -1;
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0)
+        return nullptr;
+    InputContextPtr fmt(raw);
+    avformat_find_stream_info(fmt.get(), nullptr);
+    *vi = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    return fmt;
+}
+
 // The pictures shown from `from_s` up to `to_s` (seconds of the stream) in
 // presentation order, decoded from the file's start: the accurate reference
 // for any start point.
@@ -37,12 +51,10 @@ std::vector<Picture> DecodePictures(const std::string& path, AVRational* time_ba
                                     double to_s = 1e9)
 {
     std::vector<Picture> pictures;
-    AVFormatContext* raw = nullptr;
-    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0)
+    int vi = -1;
+    InputContextPtr fmt = OpenWithVideo(path, &vi);
+    if (!fmt)
         return pictures;
-    InputContextPtr fmt(raw);
-    avformat_find_stream_info(fmt.get(), nullptr);
-    const int vi = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (vi < 0)
         return pictures;
     const AVStream* st = fmt->streams[vi];
@@ -100,12 +112,10 @@ struct CodedPicture {
 std::vector<CodedPicture> VideoPackets(const std::string& path)
 {
     std::vector<CodedPicture> packets;
-    AVFormatContext* raw = nullptr;
-    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0)
+    int vi = -1;
+    InputContextPtr fmt = OpenWithVideo(path, &vi);
+    if (!fmt)
         return packets;
-    InputContextPtr fmt(raw);
-    avformat_find_stream_info(fmt.get(), nullptr);
-    const int vi = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     PacketPtr pkt = MakePacket();
     while (av_read_frame(fmt.get(), pkt.get()) >= 0) {
         if (pkt->stream_index == vi)
@@ -118,12 +128,10 @@ std::vector<CodedPicture> VideoPackets(const std::string& path)
 
 unsigned VideoTag(const std::string& path)
 {
-    AVFormatContext* raw = nullptr;
-    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0)
+    int vi = -1;
+    InputContextPtr fmt = OpenWithVideo(path, &vi);
+    if (!fmt)
         return 0;
-    InputContextPtr fmt(raw);
-    avformat_find_stream_info(fmt.get(), nullptr);
-    const int vi = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     return vi < 0 ? 0 : fmt->streams[vi]->codecpar->codec_tag;
 }
 

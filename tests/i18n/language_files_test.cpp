@@ -9,6 +9,7 @@
 #include "ui_strings.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -45,6 +46,13 @@ TEST(ShippedLanguageFiles, EveryFileNamesTheProgramAndItsOwnHelpPage)
                                 i18n::LanguageFile::ReadText(file, "JIEMIAN", "tz")};
         for (const char* extension : {".mp4", ".avi", ".flv", ".wmv", ".mov", ".mkv"})
             expected << QString::fromLatin1(extension);
+        // The exact-cut option by its name in the settings window (before its
+        // explanation in brackets), the timeline's keys, and opening from a terminal.
+        const QString exact = i18n::LanguageFile::ReadText(file, "JIEMIAN", "jqjq");
+        expected << "<b>" + exact.left(exact.indexOf(QRegularExpression(QStringLiteral("\\s*[(（]")))) + "</b>";
+        for (const char* key : {"←", "→", "I", "O", "[", "]"})
+            expected << QStringLiteral("<kbd>%1</kbd>").arg(QString::fromUtf8(key));
+        expected << QStringLiteral("<code>morvane ");
         for (const QString& word : expected)
             EXPECT_TRUE(html.contains(word)) << url.toStdString() << " lacks " << word.toStdString();
     }

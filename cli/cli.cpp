@@ -39,6 +39,7 @@ const char kUsage[] =
     "  morvane-cli cut FILE --start HH:MM:SS.mmm --end HH:MM:SS.mmm --out FOLDER [--title T] [--exact | ENCODING]\n"
     "  morvane-cli join FILE FILE... --out FOLDER [--title T] [ENCODING]\n"
     "  morvane-cli preview FILE SECONDS OUT.jpg\n"
+    "  morvane-cli --help | --version\n"
     "--exact: a direct cut that starts and ends exactly at the points given, re-encoding\n"
     "  only the pictures around them (H.264, HEVC, MPEG-4 Part 2; others cut at key pictures)\n"
     "ENCODING (re-encode; without it packets are copied):\n"
@@ -115,13 +116,18 @@ int Fail(const std::string& message)
     return 1;
 }
 
+void PrintUsage(FILE* to)
+{
+    std::fputs(kUsage, to);
+    for (int i = 0; i < kFormatCount; ++i)
+        std::fprintf(to, "  %d  %s\n", i, FormatTable[i].text);
+}
+
 int Usage(const std::string& problem)
 {
     if (!problem.empty())
         std::fprintf(stderr, "morvane-cli: %s\n", problem.c_str());
-    std::fputs(kUsage, stderr);
-    for (int i = 0; i < kFormatCount; ++i)
-        std::fprintf(stderr, "  %d  %s\n", i, FormatTable[i].text);
+    PrintUsage(stderr);
     return kExitUsage;
 }
 
@@ -542,8 +548,17 @@ int RunCli(int argc, char** argv)
 {
     std::setlocale(LC_ALL, "");
     av_log_set_level(AV_LOG_ERROR);  // the libraries' chatter is not for users
-    if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h"))
-        return Usage(argc < 2 ? "no command given" : "");
+    if (argc < 2)
+        return Usage("no command given");
+    // Asked for, the usage is the answer: on standard output, with success.
+    if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
+        PrintUsage(stdout);
+        return kExitOk;
+    }
+    if (!std::strcmp(argv[1], "--version")) {
+        std::printf("morvane-cli %s\n", MORVANE_VERSION);
+        return kExitOk;
+    }
     const std::string command = argv[1];
     Arguments args;
     std::string problem;

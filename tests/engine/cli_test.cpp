@@ -107,6 +107,38 @@ TEST(Cli, UsageErrorsExitWithTwo)
     EXPECT_EQ(RunCli("cut x --start 0 --end 1 --out /tmp --format 9").exit_code, 2);
 }
 
+// Help and version are answers, not errors: standard output, status 0. A
+// wrong command line still gets the usage on standard error with status 2.
+TEST(Cli, HelpAndVersionPrintOnStandardOutput)
+{
+    const char* cli = std::getenv("MORVANE_CLI");
+    const auto stdout_of = [cli](const std::string& arguments, int* code) {
+        FILE* pipe = popen((std::string(cli ? cli : "morvane-cli") + " " + arguments + " 2>/dev/null").c_str(), "r");
+        std::string out;
+        char buffer[4096];
+        size_t n;
+        while (pipe && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+            out.append(buffer, n);
+        const int status = pipe ? pclose(pipe) : -1;
+        *code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return out;
+    };
+    int code = -1;
+    for (const char* help : {"--help", "-h"}) {
+        const std::string out = stdout_of(help, &code);
+        EXPECT_EQ(code, 0) << help;
+        EXPECT_NE(out.find("morvane-cli cut FILE --start"), std::string::npos) << out;
+        EXPECT_NE(out.find("--exact"), std::string::npos) << out;
+        EXPECT_NE(out.find("6  MKV"), std::string::npos) << out;
+    }
+    EXPECT_EQ(stdout_of("--version", &code), std::string("morvane-cli ") + MORVANE_VERSION + "\n");
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(stdout_of("", &code), "");
+    EXPECT_EQ(code, 2);
+    const CliResult r = RunCli("frobnicate");
+    EXPECT_NE(r.output.find("usage:"), std::string::npos) << r.output;
+}
+
 TEST(Cli, CutNamesItsOutputUniquelyAndNeverOverwrites)
 {
     const std::string folder = MakeScratchFolder("cli-cut");

@@ -17,6 +17,7 @@ cmake --install "$build" --prefix "$prefix" >/dev/null || { echo "FAIL: install"
 # The tree: programs, shipped files, menu entry, icons, description, manual.
 app=org.morvane.Morvane
 for f in bin/morvane bin/morvane-cli share/morvane/setting.ini share/man/man1/morvane-cli.1.gz \
+         share/man/man1/morvane.1.gz share/doc/morvane/copyright share/doc/morvane/changelog.gz \
          share/applications/$app.desktop share/metainfo/$app.metainfo.xml; do
   [ -s "$prefix/$f" ] || fail "missing $f"
 done
@@ -46,8 +47,16 @@ for lang in es de fr it ja; do
 done
 appstreamcli validate --no-net "$prefix/share/metainfo/$app.metainfo.xml" >"$work/appstream" 2>&1 ||
   fail "metainfo: $(cat "$work/appstream")"
-out=$(zcat "$prefix/share/man/man1/morvane-cli.1.gz" | groff -man -Tutf8 -ww -z 2>&1) && [ -z "$out" ] ||
-  fail "manual page: $out"
+for page in morvane morvane-cli; do
+  out=$(zcat "$prefix/share/man/man1/$page.1.gz" | groff -man -Tutf8 -ww -z 2>&1) && [ -z "$out" ] ||
+    fail "manual page $page: $out"
+done
+# Every option the tool takes is in its manual page.
+manual=$(zcat "$prefix/share/man/man1/morvane-cli.1.gz")
+for option in --start --end --out --title --exact --format --video-rate --size --fps --audio-rate \
+              --sample-rate --help --version; do
+  grep -qF -- "${option//-/\\-}" <<<"$manual" || fail "manual lacks $option"
+done
 
 # A private user: nothing may be read from or written to the real home.
 home=$work/home

@@ -11,6 +11,7 @@
 #include "settings_file.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -260,4 +261,22 @@ TEST_F(TimelineTest, TheProgramStartedWithAFileOpensIt)
     QTRY_COMPARE_WITH_TIMEOUT(i18n::ReadSetting("PATH", "open"), folder, 60000);
     process.kill();
     process.waitForFinished();
+}
+
+TEST_F(TimelineTest, TheDesktopsOwnButtonsFollowTheChosenLanguage)
+{
+    const auto cancelText = [] {
+        return QCoreApplication::translate("QPlatformTheme", "Cancel");
+    };
+    EXPECT_EQ(cancelText(), "Cancel");
+    auto* languages = qobject_cast<QComboBox*>(Control(1105));
+    const struct {
+        int entry;
+        const char* cancel;
+    } expected[] = {{2, "Abbrechen"}, {5, "キャンセル"}, {0, "Cancel"}};
+    for (const auto& language : expected) {
+        languages->setCurrentIndex(language.entry);
+        m_dlg->ApplyLanguageChoice();
+        EXPECT_EQ(cancelText(), QString::fromUtf8(language.cancel));
+    }
 }

@@ -708,6 +708,7 @@ void CMorvaneDlg::LoadCutFile()
     m_nCurrentMs = 0;
     m_slider->SetPos(0);
     m_keyFramesUs.clear();
+    m_previewKeyUs = -1;
     m_slider->SetTicks({});
     m_keyFrameScanner->Start(m_cutFacts.path_utf8,
                              [this](std::vector<int64_t> times) { OnKeyFramesScanned(std::move(times)); });
@@ -777,8 +778,14 @@ void CMorvaneDlg::MoveToMs(long long ms)
     Static(1184)->setText(TimeText(m_nCurrentMs) + QStringLiteral(" / ") + TimeText(duration));
     g_pJob->current_input = 0;
     g_pJob->start_s[0] = static_cast<double>(ms) / 1000.0;
+    // The preview shows the key picture at or before the position: within
+    // one group of pictures the snapshot already shows it.
+    const auto after = std::upper_bound(m_keyFramesUs.begin(), m_keyFramesUs.end(), ms * 1000);
+    const int64_t key = after == m_keyFramesUs.begin() ? -1 : *(after - 1);
+    if (key >= 0 && key == m_previewKeyUs)
+        return;
     UseSnapshotPath();
-    DecodePreviewFrame(g_pJob);
+    m_previewKeyUs = DecodePreviewFrame(g_pJob) ? key : -1;
     DrawSnapshot();
 }
 

@@ -194,6 +194,7 @@ private:
 
     CutFileFacts m_cutFacts;
     std::vector<int64_t> m_keyFramesUs;  // from the cut file's start, ascending
+    int64_t m_previewKeyUs = -1;         // the key picture the snapshot shows; -1 unknown
     KeyFrameScanner* m_keyFrameScanner = nullptr;
     std::string m_probePathUtf8;     // what the job's probe_path points at
     std::wstring m_snapshotPathWide; // what the job's snapshot_path points at

@@ -5,7 +5,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QStyleOptionFocusRect>
+#include <QPen>
 
 #include <algorithm>
 #include <cmath>
@@ -277,11 +277,10 @@ void CBitmapSlider::paintEvent(QPaintEvent*)
     PaintTicks(painter);
     if (m_hasThumb && m_enabled)
         PaintThumb(painter);
+    // A dotted frame of our own: some styles draw theirs only after a Tab.
     if (m_drawFocusRect && m_hasFocus && m_enabled) {
-        QStyleOptionFocusRect option;
-        option.initFrom(this);
-        option.rect = rect();
-        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+        painter.setPen(QPen(palette().color(QPalette::WindowText), 1, Qt::DotLine));
+        painter.drawRect(rect().adjusted(0, 0, -1, -1));
     }
 }
 

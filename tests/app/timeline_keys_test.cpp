@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -278,5 +279,43 @@ TEST_F(TimelineTest, TheDesktopsOwnButtonsFollowTheChosenLanguage)
         languages->setCurrentIndex(language.entry);
         m_dlg->ApplyLanguageChoice();
         EXPECT_EQ(cancelText(), QString::fromUtf8(language.cancel));
+    }
+}
+
+TEST_F(TimelineTest, ThePreviewShowsTheKeyPictureAtOrBeforeEachPosition)
+{
+    LoadWithKeyFrames();
+    const auto snapshot = [this] {
+        QFile file(m_dlg->SnapshotPath());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    Press(Qt::Key_PageDown);
+    const QByteArray atTwo = snapshot();
+    ASSERT_FALSE(atTwo.isEmpty());
+    // Within the group of pictures the key picture shown stays the same.
+    Press(Qt::Key_Right);
+    Press(Qt::Key_Right);
+    EXPECT_EQ(snapshot(), atTwo);
+    Press(Qt::Key_PageDown);
+    const QByteArray atFour = snapshot();
+    EXPECT_NE(atFour, atTwo);
+    Press(Qt::Key_Left);  // 3.960 s: back to the picture at 2 s
+    EXPECT_EQ(snapshot(), atTwo);
+}
+
+TEST_F(TimelineTest, TheTimelineAndThePictureButtonsShowTheKeyboardFocus)
+{
+    Add({Media("h264_aac.mp4")});
+    m_dlg->show();
+    m_dlg->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_dlg.get()));
+    for (int id : {1140, 1188, 1154, 1149}) {
+        SCOPED_TRACE(id);
+        QWidget* control = Control(id);
+        Control(1023)->setFocus();
+        const QImage unfocused = control->grab().toImage();
+        control->setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(control->hasFocus());
+        EXPECT_NE(control->grab().toImage(), unfocused);
     }
 }

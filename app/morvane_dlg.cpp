@@ -594,6 +594,7 @@ void CMorvaneDlg::AddFiles(const QStringList& chosen)
     // The cut file changes only once a new one has loaded, so that the screen
     // and Convert always speak of the same file, even after a failed add.
     bool failed = false;
+    QString lastOpened;
     QString newCutFile;
     CutFileFacts newCutFacts;
     {
@@ -606,7 +607,7 @@ void CMorvaneDlg::AddFiles(const QStringList& chosen)
                 InitConversionJob(g_pJob);
             }
             const QString path = RepairDoubledSeparators(chosenPath);
-            i18n::WriteSetting(kOpenFolderSection, kOpenFolderKey, QFileInfo(path).absolutePath());
+            lastOpened = path;
             m_probePathUtf8 = path.toStdString();
             g_pJob->probe_path = m_probePathUtf8.data();
             // Under one millisecond the timeline would divide by a zero length.
@@ -630,6 +631,8 @@ void CMorvaneDlg::AddFiles(const QStringList& chosen)
             }
         }
     }
+    if (!lastOpened.isEmpty())
+        i18n::WriteSetting(kOpenFolderSection, kOpenFolderKey, QFileInfo(lastOpened).absolutePath());
     if (!failed && tabAtStart == kCutTab && !newCutFile.isEmpty()) {
         m_strCutFile = newCutFile;
         m_cutFacts = newCutFacts;

@@ -8,6 +8,7 @@
 #include "conversion_job.h"
 #include "file_infomation_dlg.h"
 #include "job_setup.h"
+#include "key_frame_scanner.h"
 #include "settings_file.h"
 
 #include <QApplication>
@@ -318,4 +319,24 @@ TEST_F(TimelineTest, TheTimelineAndThePictureButtonsShowTheKeyboardFocus)
         ASSERT_TRUE(control->hasFocus());
         EXPECT_NE(control->grab().toImage(), unfocused);
     }
+}
+
+TEST_F(TimelineTest, OnlyTheLatestScanReportsAndADestroyedScannerStopsItsOwn)
+{
+    int first = 0;
+    std::vector<int64_t> second;
+    {
+        KeyFrameScanner scanner;
+        scanner.Start(Media("mpeg2.ts").toStdString(), [&first](std::vector<int64_t>) { ++first; });
+        scanner.Start(Media("h264_aac.mp4").toStdString(), [&second](std::vector<int64_t> times) { second = times; });
+        QTRY_COMPARE(second.size(), size_t(5));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(first, 0);
+
+        // Gone before its result arrives: nothing is reported, nothing runs on.
+        KeyFrameScanner leaving;
+        leaving.Start(Media("mpeg2.ts").toStdString(), [&first](std::vector<int64_t>) { ++first; });
+    }
+    QCoreApplication::processEvents();
+    EXPECT_EQ(first, 0);
 }

@@ -96,6 +96,13 @@ TEST_F(TimelineTest, KeyPicturesEveryTwoSecondsAreTicksUnderTheChannelAtTheirPix
     Add({Media("mpeg4_mp3.avi")});
     EXPECT_TRUE(slider->TickPixels().empty());
     QTRY_COMPARE(m_dlg->KeyFramesUs().size(), size_t(6));
+
+    // A file whose clock starts at 10 s: its first key picture is the timeline's start.
+    Add({Media("start10.ts")});
+    QTRY_COMPARE(m_dlg->KeyFramesUs().size(), size_t(4));
+    EXPECT_EQ(m_dlg->KeyFramesUs().front(), 0);
+    EXPECT_EQ(m_dlg->KeyFramesUs()[1], 1000000);
+    EXPECT_EQ(slider->TickPixels().front(), slider->PixelOfPosition(0));
 }
 
 TEST_F(TimelineTest, EveryKeyMovesThumbLabelAndPreviewTogether)

@@ -2,6 +2,8 @@
 
 #include "morvane_dlg.h"
 
+#include <QTimer>
+
 CMorvaneApp::CMorvaneApp(int& argc, char** argv) : m_app(argc, argv)
 {
     // No display name: the platform would append it to every window title,
@@ -14,6 +16,18 @@ CMorvaneApp::CMorvaneApp(int& argc, char** argv) : m_app(argc, argv)
 int CMorvaneApp::InitInstance()
 {
     CMorvaneDlg dialog;
+    // `morvane FILE...`, as a file manager's "Open with" starts it: the files
+    // open once the window is up, so a refusal has a window to appear over.
+    QStringList files;
+    bool optionsEnded = false;
+    for (const QString& argument : QCoreApplication::arguments().mid(1)) {
+        if (!optionsEnded && argument == QLatin1String("--"))
+            optionsEnded = true;
+        else
+            files << argument;
+    }
+    if (!files.isEmpty())
+        QTimer::singleShot(0, &dialog, [&dialog, files] { dialog.OpenStartFiles(files); });
     dialog.exec();
     return 0;
 }

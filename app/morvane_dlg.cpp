@@ -9,6 +9,7 @@
 #include "hyperlink.h"
 #include "job_choices.h"
 #include "job_setup.h"
+#include "key_frame_scanner.h"
 #include "language_file.h"
 #include "preview.h"
 #include "probe.h"
@@ -22,6 +23,13 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QLibraryInfo>
+#include <QMimeData>
+#include <QTranslator>
+#include <QUrl>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QHelpEvent>
@@ -37,6 +45,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <cmath>
 
 using dialogs::ControlPlace;
 using i18n::g_uiStrings;
@@ -118,6 +127,11 @@ constexpr int kActiveChannelBitmap = 307;
 constexpr int kThumbBitmap = 308;
 constexpr int kMainIcon = 266;
 constexpr int kMergeId = 1099;
+// Page Up and Page Down before the key pictures are known: a fiftieth of the file.
+constexpr int kPageStepThousandths = 20;
+// The folder of the last file opened, where the open dialog starts.
+const QString kOpenFolderSection = QStringLiteral("PATH");
+const QString kOpenFolderKey = QStringLiteral("open");
 
 struct ListColumn {
     const char* key;
@@ -133,6 +147,44 @@ QString Ui(const char* section, const char* key)
 QString TimeText(long long ms)
 {
     return QString::fromStdString(FormatTimeText(static_cast<int>(ms)));
+}
+
+// The platform's own texts (file dialogs, standard buttons) in the chosen
+// language, from the translations the system ships with Qt.
+void UseQtTranslation(const QString& languageFile)
+{
+    static QTranslator* installed = nullptr;
+    static const std::pair<const char*, const char*> kLocales[] = {
+        {"spanish.ini", "es"}, {"german.ini", "de"}, {"french.ini", "fr"},
+        {"italian.ini", "it"}, {"japanese.ini", "ja"}};
+    if (installed) {
+        QCoreApplication::removeTranslator(installed);
+        delete installed;
+        installed = nullptr;
+    }
+    for (const auto& [file, locale] : kLocales) {
+        if (languageFile.compare(QLatin1String(file), Qt::CaseInsensitive) != 0)
+            continue;
+        auto* translator = new QTranslator();
+        if (translator->load(QStringLiteral("qtbase_") + QLatin1String(locale),
+                             QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
+            QCoreApplication::installTranslator(translator))
+            installed = translator;
+        else
+            delete translator;
+    }
+}
+
+// Local files named by a drop, in the order given.
+QStringList DroppedFiles(const QMimeData* data)
+{
+    QStringList files;
+    if (!data || !data->hasUrls())
+        return files;
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isFile())
+            files << url.toLocalFile();
+    return files;
 }
 
 // The report list's grid lines: each cell gets a right and a bottom edge,
@@ -229,6 +281,8 @@ CMorvaneDlg::CMorvaneDlg(QWidget* parent) : QDialog(parent)
     setFont(dialogs::DialogFont(kFontPoints));
     CreateControls();
     m_dlgProgress = new CAVConvertDlg(this);
+    m_keyFrameScanner = new KeyFrameScanner(this);
+    setAcceptDrops(true);
     OnInitDialog();
     qApp->installEventFilter(this);
 }
@@ -236,6 +290,7 @@ CMorvaneDlg::CMorvaneDlg(QWidget* parent) : QDialog(parent)
 CMorvaneDlg::~CMorvaneDlg()
 {
     qApp->removeEventFilter(this);
+    m_keyFrameScanner->Cancel();
     ReleaseJobRecord();
 }
 
@@ -318,6 +373,10 @@ void CMorvaneDlg::CreateControls()
     connect(m_btnPlay, &QPushButton::clicked, this, &CMorvaneDlg::OnPlay);
     connect(m_btnDelete, &QPushButton::clicked, this, &CMorvaneDlg::DeleteSelectedRow);
     connect(m_slider, &CBitmapSlider::sliderMoving, this, &CMorvaneDlg::OnSliderMoving);
+    connect(m_slider, &CBitmapSlider::sliderMoved, this, &CMorvaneDlg::OnSliderMoved);
+    // The picture buttons of the cut tab show where the keyboard is.
+    for (CControlButton* button : {m_btnOpenFile, m_btnPlay, m_btnStartPoint, m_btnEndPoint, m_btnConvert})
+        button->ShowFocusMark(true);
     connect(Edit(1023), &QLineEdit::textChanged, this, &CMorvaneDlg::OnTimeTextChanged);
     connect(Edit(1024), &QLineEdit::textChanged, this, &CMorvaneDlg::OnTimeTextChanged);
     // Only a choice the user makes; filling the list at start-up is no choice.
@@ -409,7 +468,7 @@ void CMorvaneDlg::SetUpSlider()
 {
     m_slider->SetBitmapChannel(kChannelBitmap, kActiveChannelBitmap);
     m_slider->SetBitmapThumb(kThumbBitmap, kThumbBitmap);
-    m_slider->DrawFocusRect(false);
+    m_slider->DrawFocusRect(true);
     m_slider->SetRange(0, 1000);
     m_slider->SetPos(0);
     m_slider->SetMargin(0, 4, 4, 0);
@@ -425,6 +484,7 @@ void CMorvaneDlg::ApplyLanguage()
     const QString name = read("APPLICATION", "name");
     const QString version = read("APPLICATION", "version");
     g_uiStrings.LoadSlotsFromLanguageFile();
+    UseQtTranslation(language);
 
     m_linkHelp->setText(read("JIEMIAN", "zysybrj"));
     m_linkHelp->setFont(dialogs::DialogFont(10));
@@ -518,14 +578,23 @@ void CMorvaneDlg::OnAddFiles()
         return;
     const QString filter = Ui("JIEMIAN", "symtwj") + QLatin1Char('|') + kVideoPatterns + QLatin1Char('|') +
                            Ui("JIEMIAN", "sywj") + QStringLiteral("|*.*|");
-    const int tabAtStart = m_tab->currentIndex();
+    platform::SetOpenFolder(i18n::ReadSetting(kOpenFolderSection, kOpenFolderKey));
     const QStringList chosen = platform::GetOpenFileNames(this, filter);
     if (chosen.isEmpty())
         return;
+    AddFiles(chosen);
+}
+
+void CMorvaneDlg::AddFiles(const QStringList& chosen)
+{
+    if (m_adding || m_launching || chosen.isEmpty())
+        return;
+    const int tabAtStart = m_tab->currentIndex();
 
     // The cut file changes only once a new one has loaded, so that the screen
     // and Convert always speak of the same file, even after a failed add.
     bool failed = false;
+    QString lastOpened;
     QString newCutFile;
     CutFileFacts newCutFacts;
     {
@@ -538,6 +607,7 @@ void CMorvaneDlg::OnAddFiles()
                 InitConversionJob(g_pJob);
             }
             const QString path = RepairDoubledSeparators(chosenPath);
+            lastOpened = path;
             m_probePathUtf8 = path.toStdString();
             g_pJob->probe_path = m_probePathUtf8.data();
             // Under one millisecond the timeline would divide by a zero length.
@@ -553,11 +623,16 @@ void CMorvaneDlg::OnAddFiles()
                 newCutFile = path;
                 newCutFacts = {m_probePathUtf8, g_pJob->initial_start_us, g_pJob->initial_end_us,
                                g_pJob->duration_us};
+                // Rates above 300 fps are timebases, not rates.
+                if (g_pJob->source_fps > 0 && g_pJob->source_fps <= 300)
+                    newCutFacts.frame_ms = 1000.0 / g_pJob->source_fps;
             } else {
                 AppendJoinRow(path);
             }
         }
     }
+    if (!lastOpened.isEmpty())
+        i18n::WriteSetting(kOpenFolderSection, kOpenFolderKey, QFileInfo(lastOpened).absolutePath());
     if (!failed && tabAtStart == kCutTab && !newCutFile.isEmpty()) {
         m_strCutFile = newCutFile;
         m_cutFacts = newCutFacts;
@@ -565,6 +640,36 @@ void CMorvaneDlg::OnAddFiles()
     }
     if (m_closePending)
         close();
+}
+
+void CMorvaneDlg::OpenStartFiles(const QStringList& paths)
+{
+    QStringList files;
+    for (const QString& path : paths)
+        files << QFileInfo(path).absoluteFilePath();
+    if (files.isEmpty())
+        return;
+    if (files.size() > 1)
+        m_tab->setCurrentIndex(kJoinTab);
+    AddFiles(files);
+}
+
+void CMorvaneDlg::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!m_adding && !m_launching && !DroppedFiles(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+// The cut tab takes the first file dropped, the join tab all of them.
+void CMorvaneDlg::dropEvent(QDropEvent* event)
+{
+    QStringList files = DroppedFiles(event->mimeData());
+    if (files.isEmpty())
+        return;
+    event->acceptProposedAction();
+    if (m_tab->currentIndex() == kCutTab)
+        files = files.mid(0, 1);
+    AddFiles(files);
 }
 
 void CMorvaneDlg::AppendJoinRow(const QString& path)
@@ -602,6 +707,14 @@ void CMorvaneDlg::LoadCutFile()
     UseSnapshotPath();
     DecodePreviewFrame(g_pJob);
     DrawSnapshot();
+    m_cutFacts.origin_us = std::llround(g_pJob->input_start_s * 1e6);
+    m_nCurrentMs = 0;
+    m_slider->SetPos(0);
+    m_keyFramesUs.clear();
+    m_previewKeyUs = -1;
+    m_slider->SetTicks({});
+    m_keyFrameScanner->Start(m_cutFacts.path_utf8,
+                             [this](std::vector<int64_t> times) { OnKeyFramesScanned(std::move(times)); });
 
     const long long start = m_cutFacts.initial_start_us / 1000;
     const long long end = m_cutFacts.initial_end_us / 1000;
@@ -638,17 +751,119 @@ void CMorvaneDlg::OnSliderMoving()
     // Nothing to preview before a cut file exists (the slider is disabled then).
     if (!g_pJob || m_cutFacts.path_utf8.empty())
         return;
-    g_pJob->current_input = 0;
     const float fraction = static_cast<float>(m_slider->GetPos() / 1000.0);
     const double duration_s = m_cutFacts.duration_us / 1000000.0;
-    const double t = fraction * duration_s;
-    m_nCurrentMs = static_cast<int>(t * 1000);
-    Static(1184)->setText(TimeText(m_nCurrentMs) + QStringLiteral(" / ") +
-                          TimeText(static_cast<long long>(duration_s * 1000)));
-    g_pJob->start_s[0] = t;
+    MoveToMs(static_cast<long long>(fraction * duration_s * 1000));
+}
+
+// A release, or a move the slider made by itself: only a position the
+// window does not show yet needs a new picture.
+void CMorvaneDlg::OnSliderMoved()
+{
+    if (m_slider->GetPos() != SliderPositionOfMs(m_nCurrentMs))
+        OnSliderMoving();
+}
+
+int CMorvaneDlg::SliderPositionOfMs(long long ms) const
+{
+    const long long duration = DurationMs();
+    return duration > 0 ? static_cast<int>(std::llround(ms * 1000.0 / static_cast<double>(duration))) : 0;
+}
+
+void CMorvaneDlg::MoveToMs(long long ms)
+{
+    if (!g_pJob || m_cutFacts.path_utf8.empty())
+        return;
+    const long long duration = DurationMs();
+    ms = std::max(0LL, std::min(ms, duration));
+    m_slider->SetPos(SliderPositionOfMs(ms));
+    m_nCurrentMs = static_cast<int>(ms);
+    Static(1184)->setText(TimeText(m_nCurrentMs) + QStringLiteral(" / ") + TimeText(duration));
+    g_pJob->current_input = 0;
+    g_pJob->start_s[0] = static_cast<double>(ms) / 1000.0;
+    // The preview shows the key picture at or before the position: within
+    // one group of pictures the snapshot already shows it.
+    const auto after = std::upper_bound(m_keyFramesUs.begin(), m_keyFramesUs.end(), ms * 1000);
+    const int64_t key = after == m_keyFramesUs.begin() ? -1 : *(after - 1);
+    if (key >= 0 && key == m_previewKeyUs)
+        return;
     UseSnapshotPath();
-    DecodePreviewFrame(g_pJob);
+    m_previewKeyUs = DecodePreviewFrame(g_pJob) ? key : -1;
     DrawSnapshot();
+}
+
+void CMorvaneDlg::OnKeyFramesScanned(std::vector<int64_t> times_us)
+{
+    m_keyFramesUs.clear();
+    const int64_t duration_us = m_cutFacts.duration_us;
+    std::vector<double> fractions;
+    for (int64_t t : times_us) {
+        const int64_t from_start = t - m_cutFacts.origin_us;
+        if (from_start < 0 || from_start > duration_us)
+            continue;
+        m_keyFramesUs.push_back(from_start);
+        fractions.push_back(static_cast<double>(from_start) / static_cast<double>(duration_us));
+    }
+    m_slider->SetTicks(fractions);
+}
+
+long long CMorvaneDlg::KeyFrameAtOrBefore(long long startMs) const
+{
+    const auto after = std::upper_bound(m_keyFramesUs.begin(), m_keyFramesUs.end(), startMs * 1000);
+    if (after == m_keyFramesUs.begin())
+        return -1;
+    return *(after - 1) / 1000;
+}
+
+bool CMorvaneDlg::OnTimelineKey(int key)
+{
+    const long long now = m_nCurrentMs;
+    const double frame = m_cutFacts.frame_ms;
+    // A key picture is reached at the first millisecond not before it, so
+    // that a start point set there cuts from that very picture.
+    const auto keyMs = [](int64_t us) { return (us + 999) / 1000; };
+    switch (key) {
+    case Qt::Key_Left:
+    case Qt::Key_Up:
+        MoveToMs(std::llround((std::ceil(now / frame - 1e-6) - 1) * frame));
+        return true;
+    case Qt::Key_Right:
+    case Qt::Key_Down:
+        MoveToMs(std::llround((std::floor(now / frame + 1e-6) + 1) * frame));
+        return true;
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown: {
+        const bool forward = key == Qt::Key_PageDown;
+        if (m_keyFramesUs.empty()) {
+            const long long step = DurationMs() * kPageStepThousandths / 1000;
+            MoveToMs(forward ? now + step : now - step);
+            return true;
+        }
+        long long target = forward ? DurationMs() : 0;
+        if (forward) {
+            for (int64_t us : m_keyFramesUs)
+                if (keyMs(us) > now) {
+                    target = keyMs(us);
+                    break;
+                }
+        } else {
+            for (auto it = m_keyFramesUs.rbegin(); it != m_keyFramesUs.rend(); ++it)
+                if (keyMs(*it) < now) {
+                    target = keyMs(*it);
+                    break;
+                }
+        }
+        MoveToMs(target);
+        return true;
+    }
+    case Qt::Key_Home: MoveToMs(0); return true;
+    case Qt::Key_End: MoveToMs(DurationMs()); return true;
+    case Qt::Key_I:
+    case Qt::Key_BracketLeft: OnStartPoint(); return true;
+    case Qt::Key_O:
+    case Qt::Key_BracketRight: OnEndPoint(); return true;
+    default: return false;
+    }
 }
 
 void CMorvaneDlg::DrawSnapshot()
@@ -738,6 +953,7 @@ void CMorvaneDlg::ReleaseJobRecord()
 
 void CMorvaneDlg::OnClose()
 {
+    m_keyFrameScanner->Cancel();
     ReleaseJobRecord();
     done(QDialog::Accepted);
 }
@@ -788,6 +1004,17 @@ bool CMorvaneDlg::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
         DeleteSelectedRow();
         return true;
+    }
+    // The timeline's keys work wherever the focus is on the cut tab, except
+    // where a key types or chooses (time fields, language list, tabs).
+    if (event->type() == QEvent::KeyPress && m_tab->currentIndex() == kCutTab && !m_strCutFile.isEmpty() &&
+        !m_launching && !qobject_cast<QLineEdit*>(widget) && !qobject_cast<QComboBox*>(widget) &&
+        !qobject_cast<QTabBar*>(widget) &&
+        !QApplication::activePopupWidget()) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const Qt::KeyboardModifiers held = key->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier | Qt::GroupSwitchModifier);
+        if (held == Qt::NoModifier && OnTimelineKey(key->key()))
+            return true;
     }
     if (event->type() == QEvent::ToolTip) {
         bool numbered = false;

@@ -13,14 +13,17 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 class CAVConvertDlg;
 class CBitmapSlider;
 class CCheckListCtrl;
 class CControlButton;
 class CHyperLink;
+class KeyFrameScanner;
 class CPreviewArea;
 class QComboBox;
 class QLabel;
@@ -59,10 +62,22 @@ public:
     void ApplyLanguageChoice();
 
     void OnAddFiles();
+    // Adds `paths` as Add does to the tab shown: the cut tab takes the first,
+    // the join tab all of them.
+    void AddFiles(const QStringList& paths);
+    // The files the program was started with: one opens in the cut tab,
+    // several go to the join tab, which is then shown.
+    void OpenStartFiles(const QStringList& paths);
     void DeleteSelectedRow();
     void OnTabChanged();
 
     void OnSliderMoving();
+    void OnSliderMoved();
+    // Every move of the timeline ends here: thumb, time label and preview
+    // follow `ms` (clamped to the file), so Start and End take what is shown.
+    void MoveToMs(long long ms);
+    // The timeline's keys; false when the key is none of them.
+    bool OnTimelineKey(int key);
     // Reloads the snapshot file and draws it into the preview area now.
     void DrawSnapshot();
     void OnStartPoint();
@@ -94,6 +109,10 @@ public:
     const QString& CutFile() const { return m_strCutFile; }
     const QString& SnapshotPath() const { return m_strSnapshotPath; }
     int CurrentMs() const { return m_nCurrentMs; }
+    // Key pictures of the cut file, microseconds from its start; empty until scanned.
+    const std::vector<int64_t>& KeyFramesUs() const { return m_keyFramesUs; }
+    // The key picture a direct cut from `startMs` begins at, in ms; -1 when unknown.
+    long long KeyFrameAtOrBefore(long long startMs) const;
     CCheckListCtrl* FileList() const { return m_listFiles; }
     CBitmapSlider* Slider() const { return m_slider; }
     QTabBar* Tabs() const { return m_tab; }
@@ -107,6 +126,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
@@ -119,6 +140,8 @@ private:
         int64_t initial_start_us = 0;
         int64_t initial_end_us = 0;
         int64_t duration_us = 0;
+        int64_t origin_us = 0;   // the file's first time, where the preview counts from
+        double frame_ms = 40.0;  // one picture
     };
 
     void CreateControls();
@@ -126,6 +149,9 @@ private:
     void SetUpSlider();
     void SetUpFileList();
     void LoadCutFile();
+    void OnKeyFramesScanned(std::vector<int64_t> times_us);
+    int SliderPositionOfMs(long long ms) const;
+    long long DurationMs() const { return m_cutFacts.duration_us / 1000; }
     void FitLanguageLabel();
     void AppendJoinRow(const QString& path);
     void ShowAddFailure(const QString& path);
@@ -167,6 +193,9 @@ private:
     CHyperLink* m_linkHelp = nullptr;
 
     CutFileFacts m_cutFacts;
+    std::vector<int64_t> m_keyFramesUs;  // from the cut file's start, ascending
+    int64_t m_previewKeyUs = -1;         // the key picture the snapshot shows; -1 unknown
+    KeyFrameScanner* m_keyFrameScanner = nullptr;
     std::string m_probePathUtf8;     // what the job's probe_path points at
     std::wstring m_snapshotPathWide; // what the job's snapshot_path points at
     QImage m_lastSnapshot;           // drawn again when the file cannot be loaded

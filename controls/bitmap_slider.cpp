@@ -5,7 +5,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QStyleOptionFocusRect>
+#include <QPen>
 
 #include <algorithm>
 #include <cmath>
@@ -151,6 +151,21 @@ int CBitmapSlider::PositionOfPixel(int x) const
     return static_cast<int>(std::trunc(m_rangeMin + fraction * (m_rangeMax - m_rangeMin)));
 }
 
+void CBitmapSlider::SetTicks(const std::vector<double>& fractions)
+{
+    m_tickFractions = fractions;
+    m_tickPixels.clear();
+    m_tickPixels.reserve(fractions.size());
+    const int travel = Travel();
+    for (double fraction : fractions) {
+        const double clamped = std::max(0.0, std::min(fraction, 1.0));
+        m_tickPixels.push_back(m_marginLeft + static_cast<int>(std::trunc(travel * clamped)) + m_thumbWidth / 2);
+    }
+    std::sort(m_tickPixels.begin(), m_tickPixels.end());
+    m_tickPixels.erase(std::unique(m_tickPixels.begin(), m_tickPixels.end()), m_tickPixels.end());
+    update();
+}
+
 void CBitmapSlider::PostMoving()
 {
     const int id = ControlId();
@@ -259,13 +274,13 @@ void CBitmapSlider::paintEvent(QPaintEvent*)
     painter.fillRect(rect(), palette().window());
     if (m_hasChannel)
         PaintChannel(painter);
+    PaintTicks(painter);
     if (m_hasThumb && m_enabled)
         PaintThumb(painter);
+    // A dotted frame of our own: some styles draw theirs only after a Tab.
     if (m_drawFocusRect && m_hasFocus && m_enabled) {
-        QStyleOptionFocusRect option;
-        option.initFrom(this);
-        option.rect = rect();
-        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+        painter.setPen(QPen(palette().color(QPalette::WindowText), 1, Qt::DotLine));
+        painter.drawRect(rect().adjusted(0, 0, -1, -1));
     }
 }
 
@@ -297,6 +312,21 @@ void CBitmapSlider::PaintChannel(QPainter& painter) const
     } else {
         PaintChannelPiece(painter, m_activeChannel, 0, right);
     }
+}
+
+// The channel bitmap leaves its lowest rows blank; the marks stand there,
+// below the bar and the thumb, so neither hides them.
+void CBitmapSlider::PaintTicks(QPainter& painter) const
+{
+    if (m_tickPixels.empty() || !m_enabled)
+        return;
+    constexpr int kTickHeight = 4;
+    const int top = m_height - kTickHeight - 1;
+    painter.save();
+    painter.setPen(QColor(64, 64, 64));
+    for (int x : m_tickPixels)
+        painter.drawLine(x, top, x, top + kTickHeight - 1);
+    painter.restore();
 }
 
 void CBitmapSlider::PaintThumb(QPainter& painter) const

@@ -7,6 +7,8 @@
 #include <QPixmap>
 #include <QWidget>
 
+#include <vector>
+
 class CBitmapSlider : public QWidget {
     Q_OBJECT
 
@@ -40,6 +42,12 @@ public:
     int PositionOfPixel(int x) const;
     int Travel() const { return m_width - m_marginRight - m_thumbWidth - m_marginLeft; }
 
+    // Marks under the channel (key pictures), each a fraction 0..1 of the
+    // range. Marks closer than a pixel merge into one.
+    void SetTicks(const std::vector<double>& fractions);
+    // The x of each drawn mark, ascending, one per pixel column.
+    const std::vector<int>& TickPixels() const { return m_tickPixels; }
+
     // The control id carried in objectName(), as the dialog templates number them.
     int ControlId() const;
 
@@ -65,6 +73,7 @@ private:
     void PaintChannel(QPainter& painter) const;
     void PaintChannelPiece(QPainter& painter, const QPixmap& bitmap, int fromX, int toX) const;
     void PaintThumb(QPainter& painter) const;
+    void PaintTicks(QPainter& painter) const;
 
     int m_rangeMax = 100;
     int m_rangeMin = 0;
@@ -90,6 +99,9 @@ private:
     bool m_hasFocus = false;
     bool m_drawFocusRect = true;
     bool m_enabled = true;
+
+    std::vector<double> m_tickFractions;
+    std::vector<int> m_tickPixels;
 
     QPixmap m_channel;
     QPixmap m_activeChannel;

@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPen>
 
 #include <vector>
 
@@ -89,8 +90,8 @@ void CControlButton::leaveEvent(QEvent* event)
     QPushButton::leaveEvent(event);
 }
 
-// Pictures are copied unscaled from their top-left corner; no text, focus
-// rectangle or disabled look.
+// Pictures are copied unscaled from their top-left corner; no text or
+// disabled look, and a focus mark only where the owner asks for one.
 void CControlButton::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
@@ -99,4 +100,10 @@ void CControlButton::paintEvent(QPaintEvent*)
         painter.drawPixmap(0, 0, base, 0, 0, width(), height());
     if (isDown() && !m_bmpPressed.isNull())
         painter.drawPixmap(0, 0, m_bmpPressed, 0, 0, width(), height());
+    if (m_showFocusMark && hasFocus()) {
+        // Inside the rounded picture, so the button's shape does not clip it.
+        constexpr int kInset = 3;
+        painter.setPen(QPen(Qt::white, 1, Qt::DotLine));
+        painter.drawRect(rect().adjusted(kInset, kInset, -kInset - 1, -kInset - 1));
+    }
 }

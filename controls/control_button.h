@@ -22,6 +22,8 @@ public:
     void SetBitmaps(int hoverId, int normalId, int pressedId, int fourthId);
     // A missing bitmap leaves the button rectangular.
     void SetRegionFromBitmap(int id);
+    // A dotted frame inside the picture while the button has the keyboard focus.
+    void ShowFocusMark(bool show) { m_showFocusMark = show; update(); }
 
     bool IsHovering() const { return m_hover; }
 
@@ -41,6 +43,7 @@ private:
     QPixmap m_bmpPressed;
     QPixmap m_bmpFourth;  // part of the picture set; never drawn
     bool m_hover = false;
+    bool m_showFocusMark = false;
     bool m_tracking = false;
     QTimer m_hoverTimer;
 };

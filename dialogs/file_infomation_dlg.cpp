@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -77,6 +78,8 @@ std::string Utf8(const QString& text) { return text.toStdString(); }
 // Exact cuts: a choice of the direct cut, under its radio button, remembered
 // in setting.ini.
 constexpr dialogs::ControlPlace kExactCutPlace{1198, 33, 29, 282, 14};
+// Beside the start button: where a direct cut really starts.
+constexpr dialogs::ControlPlace kKeyStartPlace{1199, 8, 295, 212, 26, false};
 const QString kExactSection = QStringLiteral("CUT");
 const QString kExactKey = QStringLiteral("exact");
 
@@ -103,13 +106,19 @@ CFileInfomation::CFileInfomation(QWidget* parent) : QDialog(parent)
     m_editTitle = dialogs::FindControl<QLineEdit>(this, 1075);
     m_checkExact = new QCheckBox(this);
     dialogs::PlaceControl(m_checkExact, kExactCutPlace, units);
+    m_labelKeyStart = new QLabel(this);
+    m_labelKeyStart->setWordWrap(true);
+    m_labelKeyStart->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    dialogs::PlaceControl(m_labelKeyStart, kKeyStartPlace, units);
+    m_btnStart = dialogs::FindControl<QPushButton>(this, 1194);
+    m_btnStart->setDefault(true);
+    connect(m_checkExact, &QCheckBox::toggled, this, &CFileInfomation::ShowDirectCutStart);
 
     connect(m_radioDirect, &QRadioButton::clicked, this, &CFileInfomation::OnDirectCut);
     connect(m_radioIndirect, &QRadioButton::clicked, this, &CFileInfomation::OnIndirectCut);
     connect(dialogs::FindControl<QPushButton>(this, 1076), &QPushButton::clicked, this,
             &CFileInfomation::OnBrowse);
-    connect(dialogs::FindControl<QPushButton>(this, 1194), &QPushButton::clicked, this,
-            &CFileInfomation::OnStartCut);
+    connect(m_btnStart, &QPushButton::clicked, this, &CFileInfomation::OnStartCut);
 }
 
 bool CFileInfomation::OnInitDialog()
@@ -123,6 +132,7 @@ bool CFileInfomation::OnInitDialog()
     m_radioDirect->setChecked(true);
     m_checkExact->setText(dialogs::LanguageText(language, "JIEMIAN", "jqjq"));
     m_checkExact->setChecked(i18n::ReadSetting(kExactSection, kExactKey) == QLatin1String("1"));
+    m_labelKeyStart->setText(dialogs::LanguageText(language, "JIEMIAN", "zjjqqd").replace(QStringLiteral("%1"), m_keyStartTime));
     dialogs::FillList(m_listFormat, dialogs::FormatTexts(), 0);
     dialogs::FillList(m_listVideoQuality, kVideoQualities, 3);
     dialogs::FillList(m_listVideoSize, kVideoSizes, 0);
@@ -150,6 +160,19 @@ void CFileInfomation::EnableLists(bool enabled)
                             m_listAudioQuality, m_listSampleRate})
         list->setEnabled(enabled);
     m_checkExact->setEnabled(!enabled);  // the lists are on for re-encoding only
+    ShowDirectCutStart();
+}
+
+void CFileInfomation::SetDirectCutStart(const QString& timeText)
+{
+    m_keyStartTime = timeText;
+    ShowDirectCutStart();
+}
+
+void CFileInfomation::ShowDirectCutStart()
+{
+    m_labelKeyStart->setVisible(!m_keyStartTime.isEmpty() && m_radioDirect->isChecked() &&
+                                !m_checkExact->isChecked());
 }
 
 void CFileInfomation::OnDirectCut() { EnableLists(false); }
@@ -191,11 +214,12 @@ void CFileInfomation::OnStartCut()
     done(QDialog::Accepted);
 }
 
-// The dialog has no default button: Enter neither starts nor closes it.
+// Enter starts the cut wherever the focus is, as the default button would.
 void CFileInfomation::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         event->accept();
+        m_btnStart->click();
         return;
     }
     QDialog::keyPressEvent(event);

@@ -10,7 +10,9 @@
 class QCheckBox;
 class QComboBox;
 class QKeyEvent;
+class QLabel;
 class QLineEdit;
+class QPushButton;
 class QRadioButton;
 
 class CFileInfomation : public QDialog {
@@ -28,6 +30,11 @@ public:
     void OnBrowse();       // 1076
     void OnStartCut();     // 1194
 
+    // The time of the key picture a direct cut will start at, set by the main
+    // window before DoModal when it differs from the start point; shown
+    // while a direct cut without exact start and end is chosen.
+    void SetDirectCutStart(const QString& timeText);
+
     // Set by the main window before DoModal; read by it after OK.
     QString output_folder;
     QString file_title;
@@ -38,6 +45,7 @@ protected:
 
 private:
     void EnableLists(bool enabled);
+    void ShowDirectCutStart();
 
     QComboBox* m_listFormat;        // 1105
     QComboBox* m_listVideoQuality;  // 1190
@@ -51,4 +59,7 @@ private:
     QLineEdit* m_editTitle;         // 1075
     QString m_folderMissingText;    // TISHI/mlbcz, read at opening
     QCheckBox* m_checkExact;        // 1198, exact start and end (direct only)
+    QLabel* m_labelKeyStart;        // 1199, where a direct cut really starts
+    QPushButton* m_btnStart;        // 1194, the default button
+    QString m_keyStartTime;
 };

@@ -218,14 +218,19 @@ void CSettings::OnOK()
     done(QDialog::Accepted);
 }
 
-// Enter goes no further, wherever the focus is; Esc still cancels.
+// Enter starts the join wherever the focus is, through the default button,
+// once; an open drop list keeps its Enter. Esc still cancels.
 bool CSettings::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) {
+    if ((event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) &&
+        !QApplication::activePopupWidget()) {
         auto* widget = qobject_cast<QWidget*>(watched);
         const int key = static_cast<QKeyEvent*>(event)->key();
-        if (widget && (widget == this || isAncestorOf(widget)) && (key == Qt::Key_Return || key == Qt::Key_Enter))
+        if (widget && (widget == this || isAncestorOf(widget)) && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
+            if (event->type() == QEvent::KeyPress && !static_cast<QKeyEvent*>(event)->isAutoRepeat())
+                m_btnStart->click();
             return true;
+        }
     }
     return QDialog::eventFilter(watched, event);
 }

@@ -73,7 +73,9 @@ QString ChooseFolder(QWidget* owner, const QString& title)
 
 QStringList ChooseFiles(QWidget* owner, const QString& windowsFilter)
 {
-    return QFileDialog::getOpenFileNames(owner, QString(), QString(), ToQtFileFilter(windowsFilter));
+    const QString folder = OpenFolder();
+    return QFileDialog::getOpenFileNames(owner, QString(), !folder.isEmpty() && QDir(folder).exists() ? folder : QString(),
+                                         ToQtFileFilter(windowsFilter));
 }
 
 }  // namespace
@@ -123,6 +125,18 @@ bool StartProgram(const QString& program, const QStringList& arguments)
 {
     return CurrentSeams().startProgram && CurrentSeams().startProgram(program, arguments);
 }
+
+namespace {
+QString& OpenFolderStore()
+{
+    static QString folder;
+    return folder;
+}
+}  // namespace
+
+void SetOpenFolder(const QString& folder) { OpenFolderStore() = folder; }
+
+QString OpenFolder() { return OpenFolderStore(); }
 
 QStringList GetOpenFileNames(QWidget* owner, const QString& windowsFilter)
 {

@@ -63,6 +63,9 @@ void ShowMessageBox(const MessageBoxRequest& request);
 int ShellOpen(const QString& target);
 bool StartProgram(const QString& program, const QStringList& arguments);
 QStringList GetOpenFileNames(QWidget* owner, const QString& windowsFilter);
+// Where the next open-file dialog starts; empty or missing: the dialog's own choice.
+void SetOpenFolder(const QString& folder);
+QString OpenFolder();
 QString BrowseForFolder(QWidget* owner, const QString& title);
 
 // The caption a message box shows for `request`.

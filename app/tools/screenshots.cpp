@@ -8,10 +8,12 @@
 #include "av_convert_dlg.h"
 #include "bitmap_slider.h"
 #include "check_list_ctrl.h"
+#include "file_infomation_dlg.h"
 #include "morvane_dlg.h"
 #include "seams.h"
 #include "settings_file.h"
 #include "ui_strings.h"
+#include "job_setup.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -80,11 +82,36 @@ int main(int argc, char** argv)
 
     answer = {cutFile};
     dialog.OnAddFiles();
+    // The key picture ticks come from a scan of their own.
+    QTest::qWaitFor([&dialog] { return !dialog.KeyFramesUs().empty(); }, 10000);
     dialog.Slider()->SetPos(position);
     dialog.OnSliderMoving();
     dialog.OnStartPoint();
     const QString stem = outDir + QStringLiteral("/main-") + QFileInfo(language).baseName();
     Save(&dialog, stem + QStringLiteral("-cut.png"));
+    // The timeline with its ticks, close up, and the keyboard's focus on it.
+    dialog.Slider()->setFocus();
+    QTest::qWait(100);
+    const QRect timeline = dialog.Slider()->geometry().united(dialog.findChild<QWidget*>(QStringLiteral("1172"))->geometry());
+    dialog.grab(timeline.adjusted(-4, -24, 4, 4)).save(stem + QStringLiteral("-timeline.png"));
+    QTextStream(stdout) << "saved " << stem << "-timeline.png\n";
+
+    // The cut settings for a start point between key pictures.
+    {
+        // The settings dialogs read the language from setting.ini; it is put back afterwards.
+        const QString saved = i18n::ReadSetting(QStringLiteral("LANGUAGE"), QStringLiteral("file"));
+        i18n::WriteSetting(QStringLiteral("LANGUAGE"), QStringLiteral("file"), language);
+        CFileInfomation settings(&dialog);
+        settings.file_title = QFileInfo(cutFile).completeBaseName();
+        const long long key = dialog.KeyFrameAtOrBefore(dialog.CurrentMs());
+        settings.SetDirectCutStart(QString::fromStdString(FormatTimeText(static_cast<int>(key < 0 ? 0 : key))));
+        settings.OnInitDialog();
+        settings.show();
+        if (QTest::qWaitForWindowExposed(&settings))
+            Save(&settings, outDir + QStringLiteral("/cut-settings-key-start-") + QFileInfo(language).baseName() +
+                                QStringLiteral(".png"));
+        i18n::WriteSetting(QStringLiteral("LANGUAGE"), QStringLiteral("file"), saved);
+    }
 
     dialog.Tabs()->setCurrentIndex(CMorvaneDlg::kJoinTab);
     answer = joinFiles;

@@ -520,8 +520,3 @@ TEST_F(AppTest, ACloseDuringAnAddWaitsUntilTheAddIsThrough)
     EXPECT_FALSE(m_dlg->isVisible());
     EXPECT_EQ(g_pJob, nullptr);
 }
-
-TEST_F(AppTest, DroppedFilesAreNotAccepted)
-{
-    EXPECT_FALSE(m_dlg->acceptDrops());
-}

@@ -160,6 +160,7 @@ TEST_F(TextFitTest, EveryTextOfEveryLanguageFitsItsControl)
         CheckDialog(progress, language + QStringLiteral(" progress"), &misfits);
 
         CFileInfomation cut;
+        cut.SetDirectCutStart(QStringLiteral("00:00:00.000"));  // the widest time
         cut.OnInitDialog();
         CheckDialog(&cut, language + QStringLiteral(" cut"), &misfits);
         CSettings join;

@@ -227,3 +227,29 @@ TEST_F(BitmapSliderTest, ADisabledWindowStillPaintsItsThumb)
 }
 
 }  // namespace
+
+TEST_F(BitmapSliderTest, TicksStandUnderTheChannelAndMergeWhereDenserThanPixels)
+{
+    const QImage bare = Picture();
+    slider_->SetTicks({0.0, 0.5, 1.0});
+    EXPECT_EQ(slider_->TickPixels(), (std::vector<int>{11, 325, 639}));
+    const QImage ticked = Picture();
+    const int below = slider_->height() - 3;
+    EXPECT_LT(qGray(ticked.pixel(325, below)), 100);
+    EXPECT_EQ(ticked.pixel(326, below), bare.pixel(326, below));
+    // The channel's bar and the control's size are untouched.
+    EXPECT_EQ(ticked.pixel(325, 9), bare.pixel(325, 9));
+    EXPECT_EQ(slider_->size(), QSize(655, 20));
+
+    // Ten thousand key pictures on 628 pixels: one mark per column at most.
+    std::vector<double> dense;
+    for (int i = 0; i < 10000; ++i)
+        dense.push_back(i / 9999.0);
+    slider_->SetTicks(dense);
+    EXPECT_EQ(slider_->TickPixels().size(), 629u);
+    EXPECT_EQ(slider_->TickPixels().front(), 11);
+    EXPECT_EQ(slider_->TickPixels().back(), 639);
+
+    slider_->SetTicks({});
+    EXPECT_EQ(Picture(), bare);
+}

@@ -8,9 +8,11 @@
 #include "settings_dlg.h"
 #include "settings_file.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -334,20 +336,54 @@ TEST_F(SettingsDialogTest, BrowseAsksAgainAfterAnInvalidFolderAndRemembersTheGoo
     EXPECT_EQ(m_messages.size(), 1u);
 }
 
-TEST_F(SettingsDialogTest, EnterNeverStartsTheCutAndEscCancels)
+TEST_F(SettingsDialogTest, EnterStartsTheCutFromAFieldOrTheDefaultButtonAndEscCancels)
 {
+    for (int focus : {1075, 1189, 1194}) {
+        SCOPED_TRACE(focus);
+        CFileInfomation dlg;
+        dlg.file_title = "clip";
+        dlg.OnInitDialog();
+        Open(&dlg);
+        EXPECT_TRUE(Find<QPushButton>(&dlg, 1194)->isDefault());
+        QWidget* field = dlg.findChild<QWidget*>(QString::number(focus));
+        field->setFocus();
+        QTest::keyClick(field, focus == 1194 ? Qt::Key_Enter : Qt::Key_Return);
+        EXPECT_FALSE(dlg.isVisible());
+        EXPECT_EQ(dlg.result(), QDialog::Accepted);
+        EXPECT_EQ(dlg.extension, ".mp4");
+    }
     CFileInfomation dlg;
     dlg.OnInitDialog();
     Open(&dlg);
-    QTest::keyClick(Find<QLineEdit>(&dlg, 1075), Qt::Key_Return);
-    Find<QPushButton>(&dlg, 1194)->setFocus();
-    QTest::keyClick(Find<QPushButton>(&dlg, 1194), Qt::Key_Enter);
-    QTest::keyClick(&dlg, Qt::Key_Return);
-    EXPECT_TRUE(dlg.isVisible());
-    EXPECT_TRUE(dlg.extension.isEmpty());
-    QTest::keyClick(&dlg, Qt::Key_Escape);
+    QTest::keyClick(Find<QLineEdit>(&dlg, 1075), Qt::Key_Escape);
     EXPECT_FALSE(dlg.isVisible());
     EXPECT_EQ(dlg.result(), QDialog::Rejected);
+}
+
+TEST_F(SettingsDialogTest, TheCutSaysWhereADirectCutReallyStartsOnlyWhileOneIsChosen)
+{
+    CFileInfomation dlg;
+    dlg.SetDirectCutStart("00:00:04.000");
+    dlg.OnInitDialog();
+    Open(&dlg);
+    auto* line = Find<QLabel>(&dlg, 1199);
+    EXPECT_EQ(line->text(), "A direct cut will start at the key picture at 00:00:04.000.");
+    EXPECT_TRUE(line->isVisible());
+    auto* exact = Find<QCheckBox>(&dlg, 1198);
+    exact->setChecked(true);
+    EXPECT_FALSE(line->isVisible());
+    exact->setChecked(false);
+    EXPECT_TRUE(line->isVisible());
+    QTest::mouseClick(Find<QRadioButton>(&dlg, 1007), Qt::LeftButton);
+    EXPECT_FALSE(line->isVisible());
+    QTest::mouseClick(Find<QRadioButton>(&dlg, 1189), Qt::LeftButton);
+    EXPECT_TRUE(line->isVisible());
+
+    // No key picture before the start point to speak of: no line.
+    CFileInfomation same;
+    same.OnInitDialog();
+    Open(&same);
+    EXPECT_FALSE(Find<QLabel>(&same, 1199)->isVisible());
 }
 
 // --- The join settings ------------------------------------------------------
@@ -472,24 +508,22 @@ TEST_F(SettingsDialogTest, JoinRecordsItsChoiceEvenWhenTheFolderThenFails)
     EXPECT_EQ(i18n::ReadSetting("PATH", "name"), m_output.path());
 }
 
-TEST_F(SettingsDialogTest, JoinSwallowsEnterEvenOnItsDefaultButtonButSpaceStartsAndEscCancels)
+TEST_F(SettingsDialogTest, JoinStartsOnEnterInAFieldOrOnItsDefaultButtonAndEscCancels)
 {
-    CSettings dlg;
-    dlg.OnInitDialog();
-    Open(&dlg);
-    QLineEdit* name = Find<QLineEdit>(&dlg, 1075);
-    name->setFocus();
-    QTest::keyClick(name, Qt::Key_Return);
-    auto* start = Find<QPushButton>(&dlg, 1);
-    EXPECT_TRUE(start->isDefault());
-    start->setFocus();
-    QTest::keyClick(start, Qt::Key_Enter);
-    QTest::keyClick(start, Qt::Key_Return);
-    EXPECT_TRUE(dlg.isVisible());
-    EXPECT_EQ(JoinChoice.fps_name, "");
-
-    QTest::keyClick(start, Qt::Key_Space);
-    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    for (int focus : {1075, 1}) {
+        SCOPED_TRACE(focus);
+        CSettings dlg;
+        dlg.OnInitDialog();
+        Open(&dlg);
+        auto* start = Find<QPushButton>(&dlg, 1);
+        EXPECT_TRUE(start->isDefault());
+        QWidget* field = dlg.findChild<QWidget*>(QString::number(focus));
+        field->setFocus();
+        QTest::keyClick(field, Qt::Key_Return);
+        EXPECT_FALSE(dlg.isVisible());
+        EXPECT_EQ(dlg.result(), QDialog::Accepted);
+        EXPECT_EQ(JoinChoice.fps_name, "29.97 fps");
+    }
 
     CSettings second;
     second.OnInitDialog();

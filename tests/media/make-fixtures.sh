@@ -16,6 +16,8 @@ tone="sine=frequency=440:sample_rate=44100"
 make_once h264_aac.mp4 -f lavfi -i "$pic:duration=10" -f lavfi -i "$tone:duration=10" \
   -c:v libx264 -preset veryfast -bf 2 -g 50 -keyint_min 50 -sc_threshold 0 -pix_fmt yuv420p \
   -c:a aac -b:a 128k -ac 2 -shortest
+# The same pictures in Matroska, whose key pictures are listed in its cues.
+make_once h264_aac.mkv -i h264_aac.mp4 -c copy
 # A second clip of the same kind, 4 s, for direct joins.
 make_once h264_aac_b.mp4 -f lavfi -i "testsrc=size=320x240:rate=25:duration=4" \
   -f lavfi -i "sine=frequency=660:sample_rate=44100:duration=4" \

@@ -161,8 +161,12 @@ int WriteWaitingAudio(JobOutput& out, InputRun& run)
 int64_t FallbackDuration(const AVStream* st)
 {
     const AVCodecParameters* par = st->codecpar;
-    if (par->codec_type == AVMEDIA_TYPE_VIDEO && st->r_frame_rate.num > 0)
-        return av_rescale_q(1, av_inv_q(st->r_frame_rate), st->time_base);
+    if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
+        // The base rate where it is one a stream can have (a 90000/1 is not).
+        const bool base_plausible = st->r_frame_rate.num > 0 && av_q2d(st->r_frame_rate) <= kMaxPlausibleFps;
+        const AVRational rate = base_plausible ? st->r_frame_rate : PlausibleFrameRate(st);
+        return rate.num > 0 ? av_rescale_q(1, av_inv_q(rate), st->time_base) : 0;
+    }
     if (par->codec_type == AVMEDIA_TYPE_AUDIO && par->frame_size > 0 && par->sample_rate > 0)
         return av_rescale_q(par->frame_size, AVRational{1, par->sample_rate}, st->time_base);
     return 0;

@@ -19,6 +19,7 @@ struct StreamClock {
     int64_t last_dts = AV_NOPTS_VALUE;
     int64_t next_dts = 0;  // the running clock: decoding time of the next packet
     int64_t end = 0;       // presentation end of everything written
+    int64_t reorder = 0;   // the longest a written picture waits between decoding and showing
 
     // The written time: how far the stream has been written in decoding
     // order, so pictures reordered behind a later one are never cut off.

@@ -242,11 +242,13 @@ bool CutSpanWritten(const ConversionJob* job, const JobOutput& out, const InputR
     const double span = job->span_s[run.index];
     if (!out.video || run.in.video_index < 0)
         return span <= job->audio_written_s;
-    // A picture reordered ahead of the span's end needs the ones before it.
+    // A picture reordered ahead of the span's end needs the ones before it:
+    // by the delay the written pictures really had (a count of pictures at
+    // the base rate is far too short once a variable rate drops).
     const AVStream* vs = run.in.VideoStream();
-    const int64_t reorder = av_rescale_q(vs->codecpar->video_delay * FallbackDuration(vs), vs->time_base,
+    const int64_t nominal = av_rescale_q(vs->codecpar->video_delay * FallbackDuration(vs), vs->time_base,
                                          out.video->time_base);
-    return span <= job->video_written_s && out.video_clock.CaughtUp(reorder);
+    return span <= job->video_written_s && out.video_clock.CaughtUp(std::max(nominal, out.video_clock.reorder));
 }
 
 // When the cut's picture has reached its length, the sound read in the same
@@ -506,6 +508,7 @@ int WriteOutputPacket(JobOutput& out, AVPacket* pkt, AVStream* out_st, StreamClo
     clock.last_dts = pkt->dts;
     clock.next_dts = pkt->dts + std::max<int64_t>(pkt->duration, 0);
     clock.end = std::max(clock.end, pkt->pts + std::max<int64_t>(pkt->duration, 0));
+    clock.reorder = std::max(clock.reorder, pkt->pts - pkt->dts);
     pkt->stream_index = out_st->index;
     pkt->pos = -1;
     const int rc = av_interleaved_write_frame(out.ctx.get(), pkt);

@@ -1,0 +1,113 @@
+// Cuts and joins of files whose clocks, rates and seams are as recorders,
+// phones and AVI tools write them: what a player shows must match the span
+// asked for, and the sound must stay with the picture.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "conversion_job.h"
+#include "job_setup.h"
+#include "media_checks.h"
+
+namespace {
+
+std::string Quoted(const std::string& s) { return "'" + s + "'"; }
+
+std::string RunCommand(const std::string& command)
+{
+    std::string text;
+    if (FILE* pipe = popen((command + " 2>&1").c_str(), "r")) {
+        char buffer[4096];
+        size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+            text.append(buffer, n);
+        pclose(pipe);
+    }
+    return text;
+}
+
+// The first picture of `a` is the same as the first of `b`.
+bool SameFirstPicture(const std::string& a, const std::string& b)
+{
+    const std::string compare = RunCommand("ffmpeg -hide_banner -nostdin -i " + Quoted(a) + " -i " + Quoted(b) +
+                                           " -lavfi '[0:v][1:v]psnr' -frames:v 1 -f null -");
+    return compare.find("average:inf") != std::string::npos;
+}
+
+EncodingChoice Reencoded(int entry)
+{
+    EncodingChoice c = DefaultCutChoice("keep");
+    c.direct = false;
+    ApplyFormatEntry(entry, &c);
+    return c;
+}
+
+class DeviceTiming : public JobTest {
+protected:
+    void CutDirect(const std::string& name, const std::string& start, const std::string& end)
+    {
+        JobTest::Cut(name, start, end, DefaultCutChoice("k"));
+        ASSERT_EQ(Status(0), kInputDone) << name;
+    }
+    void JoinDirect(const std::vector<std::string>& names)
+    {
+        EncodingChoice choice = DefaultJoinChoice();
+        choice.direct = true;
+        JobTest::Join(names, choice);
+        for (size_t i = 0; i < names.size(); ++i)
+            ASSERT_EQ(Status(static_cast<int>(i)), kInputDone) << i;
+    }
+};
+
+}  // namespace
+
+// The recording's clock starts at 1.47 s and its first key picture's decoding
+// time lies before that: a cut from 1 s must still begin with that picture.
+TEST_F(DeviceTiming, ACutOfARecordingWhoseClockStartsLateBeginsAtItsFirstKeyPicture)
+{
+    CutDirect("broadcast.ts", "00:00:01.000", "00:00:03.000");
+    const MediaFacts f = AnalyzeMedia(output);
+    EXPECT_EQ(f.decode_errors, 0);
+    EXPECT_TRUE(SameFirstPicture(output, FixturePath("broadcast.ts")));
+    EXPECT_NEAR(f.VideoSeconds(), 2.0, 0.25);
+    EXPECT_NEAR(f.audio_start_s, f.video_start_s, 0.05);
+}
+
+// Direct cuts end at their span whatever the stream says its rate is.
+TEST_F(DeviceTiming, DirectCutsOfVariableRateClipsEndAtTheirSpan)
+{
+    struct Case {
+        const char* name;
+        const char* start;
+        const char* end;
+        double seconds;  // from the key picture at 0 s
+        double reordered;  // pictures a cut may run past its end to complete a reordered group
+    };
+    const Case cases[] = {
+        {"vfr_drop.mp4", "00:00:01.000", "00:00:03.500", 2.5, 0.4},  // 30, then 10 pictures a second
+        {"vfr90k.mp4", "00:00:01.000", "00:00:04.000", 3.0, 0.15},  // says 90000 a second
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CutDirect(c.name, c.start, c.end);
+        const MediaFacts f = AnalyzeMedia(output);
+        EXPECT_EQ(f.decode_errors, 0);
+        EXPECT_GE(f.VideoSeconds(), c.seconds - 0.05);
+        EXPECT_LE(f.VideoSeconds(), c.seconds + c.reordered);
+    }
+}
+
+// Re-encoded at the source's rate, a clip that says 90000 pictures a second
+// keeps its real 30.
+TEST_F(DeviceTiming, AReencodeAtTheSourcesRateKeepsTheRealPictureCount)
+{
+    Cut("vfr90k.mp4", "00:00:00.000", "00:00:09.400", Reencoded(1));
+    ASSERT_EQ(Status(0), kInputDone);
+    const MediaFacts f = AnalyzeMedia(output);
+    EXPECT_EQ(f.decode_errors, 0);
+    EXPECT_NEAR(f.video_frames, 282, 3);
+    EXPECT_NEAR(f.VideoSeconds(), 9.4, 0.1);
+}

@@ -19,7 +19,6 @@ struct StreamClock {
     int64_t last_dts = AV_NOPTS_VALUE;
     int64_t next_dts = 0;  // the running clock: decoding time of the next packet
     int64_t end = 0;       // presentation end of everything written
-    int64_t reorder = 0;   // the longest a written picture waits between decoding and showing
 
     // The written time: how far the stream has been written in decoding
     // order, so pictures reordered behind a later one are never cut off.
@@ -74,6 +73,7 @@ struct InputRun {
     int64_t offset_us = 0;
     std::deque<PacketPtr> waiting;  // audio read before the first video packet
     int pictures_past_cut = 0;      // read while the sound catches up
+    bool pictures_missing = true;   // at the cut's end: a written picture still waits for ones shown before it
 
     // Direct mode only.
     bool continues_output = false;  // pictures of earlier inputs are written

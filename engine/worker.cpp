@@ -236,19 +236,20 @@ void UpdateProgress(ConversionJob* job, int l)
 }
 
 // The cut has its length on its video clock, or on its audio clock when it
-// has no video at all.
-bool CutSpanWritten(const ConversionJob* job, const JobOutput& out, const InputRun& run)
+// has no video at all. Pictures written by then may be shown after ones
+// still to come (reordered pictures): the cut ends at the first picture read
+// that is shown after everything written, so no picture is left out between
+// them. Presentation times decide, whatever the stream's rate.
+bool CutSpanWritten(const ConversionJob* job, const JobOutput& out, InputRun& run, const AVPacket* pkt)
 {
     const double span = job->span_s[run.index];
     if (!out.video || run.in.video_index < 0)
         return span <= job->audio_written_s;
-    // A picture reordered ahead of the span's end needs the ones before it:
-    // by the delay the written pictures really had (a count of pictures at
-    // the base rate is far too short once a variable rate drops).
-    const AVStream* vs = run.in.VideoStream();
-    const int64_t nominal = av_rescale_q(vs->codecpar->video_delay * FallbackDuration(vs), vs->time_base,
-                                         out.video->time_base);
-    return span <= job->video_written_s && out.video_clock.CaughtUp(std::max(nominal, out.video_clock.reorder));
+    if (span > job->video_written_s)
+        return false;
+    if (pkt->stream_index == run.in.video_index)
+        run.pictures_missing = ShownBeforeWrittenEnd(out, run, pkt);
+    return !run.pictures_missing;
 }
 
 // When the cut's picture has reached its length, the sound read in the same
@@ -304,7 +305,7 @@ void RunPacketLoop(ConversionJob* job, JobOutput& out, InputRun& run)
                 av_packet_unref(pkt);
                 break;
             }
-        } else if (CutSpanWritten(job, out, run)) {
+        } else if (CutSpanWritten(job, out, run, pkt)) {
             const bool more_sound = SoundStillCatchingUp(out, run, pkt);
             const bool is_sound = pkt->stream_index == run.in.audio_index;
             run.cut_complete = true;
@@ -508,7 +509,6 @@ int WriteOutputPacket(JobOutput& out, AVPacket* pkt, AVStream* out_st, StreamClo
     clock.last_dts = pkt->dts;
     clock.next_dts = pkt->dts + std::max<int64_t>(pkt->duration, 0);
     clock.end = std::max(clock.end, pkt->pts + std::max<int64_t>(pkt->duration, 0));
-    clock.reorder = std::max(clock.reorder, pkt->pts - pkt->dts);
     pkt->stream_index = out_st->index;
     pkt->pos = -1;
     const int rc = av_interleaved_write_frame(out.ctx.get(), pkt);

@@ -111,3 +111,25 @@ TEST_F(DeviceTiming, AReencodeAtTheSourcesRateKeepsTheRealPictureCount)
     EXPECT_NEAR(f.video_frames, 282, 3);
     EXPECT_NEAR(f.VideoSeconds(), 9.4, 0.1);
 }
+
+// Joined copies play their sound straight through as long as their pictures:
+// MP4 clips whose edit list hides the end of the last AAC packet, and AVI
+// pieces whose sound is a count of MP3 packets a little shorter than the
+// picture. Within one sound packet after any number of seams.
+TEST_F(DeviceTiming, SoundOfJoinedCopiesEndsWithTheirPictureAfterManySeams)
+{
+    struct Case {
+        const char* name;
+        int copies;
+        double packet_s;  // one sound packet
+    };
+    const Case cases[] = {{"shortest_aac.mp4", 12, 1024 / 48000.0}, {"piece.avi", 6, 1152 / 44100.0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        JoinDirect(std::vector<std::string>(c.copies, c.name));
+        const MediaFacts f = AnalyzeMedia(output);
+        EXPECT_EQ(f.decode_errors, 0);
+        EXPECT_NEAR(f.VideoSeconds(), c.copies * AnalyzeMedia(FixturePath(c.name)).VideoSeconds(), 0.01);
+        EXPECT_NEAR(f.audio_played_s, f.VideoSeconds(), c.packet_s);
+    }
+}

@@ -133,3 +133,22 @@ TEST_F(DeviceTiming, SoundOfJoinedCopiesEndsWithTheirPictureAfterManySeams)
         EXPECT_NEAR(f.audio_played_s, f.VideoSeconds(), c.packet_s);
     }
 }
+
+// An old phone's H.263 says 12:11 pixels, its 3GP box 1:1: copies keep what
+// the container says instead of being refused by the muxer.
+TEST_F(DeviceTiming, OldPhoneH263IsCutAndJoinedWithTheContainersAspect)
+{
+    CutDirect("h263.3gp", "00:00:01.000", "00:00:03.000");
+    const MediaFacts cut = AnalyzeMedia(output);
+    EXPECT_EQ(cut.video_codec, AV_CODEC_ID_H263);
+    EXPECT_EQ(cut.decode_errors, 0);
+    EXPECT_NEAR(cut.VideoSeconds(), 2.0, 0.1);
+    const double source_aspect = AnalyzeMedia(FixturePath("h263.3gp")).display_aspect;
+    EXPECT_NEAR(cut.display_aspect, source_aspect, 0.01);
+
+    JoinDirect({"h263.3gp", "h263.3gp"});
+    const MediaFacts joined = AnalyzeMedia(output);
+    EXPECT_EQ(joined.decode_errors, 0);
+    EXPECT_NEAR(joined.VideoSeconds(), 8.0, 0.1);
+    EXPECT_NEAR(joined.display_aspect, source_aspect, 0.01);
+}

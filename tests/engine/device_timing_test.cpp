@@ -152,3 +152,19 @@ TEST_F(DeviceTiming, OldPhoneH263IsCutAndJoinedWithTheContainersAspect)
     EXPECT_NEAR(joined.VideoSeconds(), 8.0, 0.1);
     EXPECT_NEAR(joined.display_aspect, source_aspect, 0.01);
 }
+
+// The picture starts 0.72 s after the sound: an exact cut from 0.3 s keeps
+// the sound from 0.3 s and shows the first picture 0.42 s in.
+TEST_F(DeviceTiming, AnExactCutKeepsTheSoundBeforeALateFirstPicture)
+{
+    EncodingChoice choice = DefaultCutChoice("k");
+    choice.exact = true;
+    Cut("late_picture.mp4", "00:00:00.300", "00:00:03.000", choice);
+    ASSERT_EQ(Status(0), kInputDone);
+    const MediaFacts f = AnalyzeMedia(output);
+    EXPECT_EQ(f.decode_errors, 0);
+    EXPECT_NEAR(f.audio_start_s, 0.0, 0.03);
+    EXPECT_NEAR(f.audio_end_s - f.audio_start_s, 2.7, 0.03);
+    EXPECT_NEAR(f.video_start_s, 0.42, 0.02);
+    EXPECT_NEAR(f.video_end_s, 2.7, 0.02);
+}

@@ -46,3 +46,7 @@ make_once shortest_aac.mp4 -f lavfi -i "testsrc2=size=320x240:rate=30000/1001:du
 make_once piece.avi -f lavfi -i "testsrc2=size=320x240:rate=25:duration=3" \
   -f lavfi -i "sine=frequency=440:sample_rate=44100:duration=3" \
   -c:v mpeg4 -q:v 5 -g 25 -c:a libmp3lame -b:a 128k
+# A recording whose picture starts 0.72 s after its sound.
+make_once late_picture.mp4 -itsoffset 0.72 -f lavfi -i "testsrc2=size=320x240:rate=25:duration=5.28" \
+  -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=6" -fps_mode passthrough \
+  -c:v libx264 -preset veryfast -g 25 -pix_fmt yuv420p -c:a aac

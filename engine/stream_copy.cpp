@@ -162,6 +162,12 @@ bool CanContinueStream(const AVCodecParameters* out, const AVCodecParameters* in
            (in->extradata_size == 0 || std::memcmp(out->extradata, in->extradata, in->extradata_size) == 0);
 }
 
+void CopyStreamFacts(AVStream* out, const AVStream* in)
+{
+    static const char* const kStreamFacts[] = {"language", "title", nullptr};
+    CopyKeys(&out->metadata, in->metadata, kStreamFacts);
+}
+
 void CopyContainerFacts(AVFormatContext* out, const AVFormatContext* in)
 {
     static const char* const kContainerKeys[] = {"title",   "creation_time", "date",      "comment",

@@ -116,6 +116,7 @@ bool SetUpStream(ConversionJob* job, JobOutput& out, InputRun& run, const AVStre
             if (!st)
                 return false;
             st->id = static_cast<int>(out.ctx->nb_streams) - 1;
+            CopyStreamFacts(st, in_st);
             *out_st = st;
         } else {
             *out_st = AddCopiedStream(out.ctx.get(), in_st);
@@ -427,8 +428,8 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
             return MarkFailed(job, run);
         if (job->reencode)
             out.reencoder = std::make_unique<Reencoder>(job);
-        else
-            CopyContainerFacts(out.ctx.get(), run.in.format.get());
+        // What the output container can hold of them, whatever the mode.
+        CopyContainerFacts(out.ctx.get(), run.in.format.get());
     }
     // Until its header is written the output is only this input's draft:
     // a failure drops it, and the next input starts the output afresh.

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "av_handles.h"
 #include "conversion_job.h"
 #include "job_setup.h"
 #include "media_checks.h"
@@ -35,6 +36,33 @@ bool SameFirstPicture(const std::string& a, const std::string& b)
     const std::string compare = RunCommand("ffmpeg -hide_banner -nostdin -i " + Quoted(a) + " -i " + Quoted(b) +
                                            " -lavfi '[0:v][1:v]psnr' -frames:v 1 -f null -");
     return compare.find("average:inf") != std::string::npos;
+}
+
+// The container's title and recording time and the sound's language.
+struct Facts {
+    std::string title, creation_time, language;
+};
+
+std::string Tag(const AVDictionary* d, const char* key)
+{
+    const AVDictionaryEntry* e = av_dict_get(d, key, nullptr, 0);
+    return e ? e->value : "";
+}
+
+Facts ReadFacts(const std::string& path)
+{
+    Facts facts;
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) != 0)
+        return facts;
+    InputContextPtr ctx(raw);
+    facts.title = Tag(raw->metadata, "title");
+    facts.creation_time = Tag(raw->metadata, "creation_time");
+    for (unsigned i = 0; i < raw->nb_streams; ++i) {
+        if (raw->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+            facts.language = Tag(raw->streams[i]->metadata, "language");
+    }
+    return facts;
 }
 
 EncodingChoice Reencoded(int entry)
@@ -167,4 +195,23 @@ TEST_F(DeviceTiming, AnExactCutKeepsTheSoundBeforeALateFirstPicture)
     EXPECT_NEAR(f.audio_end_s - f.audio_start_s, 2.7, 0.03);
     EXPECT_NEAR(f.video_start_s, 0.42, 0.02);
     EXPECT_NEAR(f.video_end_s, 2.7, 0.02);
+}
+
+// Re-encoded outputs keep the sound's language, the title and the recording
+// time where their container holds them, as copies do.
+TEST_F(DeviceTiming, ReencodedOutputsKeepLanguageTitleAndRecordingTime)
+{
+    struct Case {
+        int entry;
+        const char* extension;
+    };
+    for (const Case& c : {Case{1, ".mp4"}, Case{6, ".mkv"}}) {
+        SCOPED_TRACE(c.extension);
+        Cut("phone_portrait.mp4", "00:00:00.000", "00:00:01.000", Reencoded(c.entry), "facts", c.extension);
+        ASSERT_EQ(Status(0), kInputDone);
+        const Facts facts = ReadFacts(output);
+        EXPECT_EQ(facts.title, "Harbour walk");
+        EXPECT_EQ(facts.creation_time.substr(0, 19), "2024-05-01T10:00:00");
+        EXPECT_EQ(facts.language, "deu");
+    }
 }

@@ -18,6 +18,7 @@
 
 #include "conversion_job.h"
 #include "exact_cut.h"
+#include "library_log.h"
 #include "job_setup.h"
 #include "media_input.h"
 #include "preview.h"
@@ -343,6 +344,9 @@ int RunJob(ConversionJob* job, bool join, const std::string& output_path)
         std::printf("no output was written\n");
     if (all_done)
         return kExitOk;
+    const std::string said = TakeLibraryMessages();
+    if (!said.empty())
+        std::fprintf(stderr, "what the media libraries reported:\n%s", said.c_str());
     if (job->output_error != 0)
         Fail(WriteProblem(job->output_error, output_path));
     else if (job->cancel_requested && any_pending)
@@ -541,7 +545,7 @@ int RunPreview(const Arguments& args)
 int RunCli(int argc, char** argv)
 {
     std::setlocale(LC_ALL, "");
-    av_log_set_level(AV_LOG_ERROR);  // the libraries' chatter is not for users
+    KeepLibraryMessages();  // shown only when a job fails
     if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h"))
         return Usage(argc < 2 ? "no command given" : "");
     const std::string command = argv[1];

@@ -11,6 +11,7 @@
 #include "av_handles.h"
 #include "conversion_job.h"
 #include "job_setup.h"
+#include "library_log.h"
 #include "media_checks.h"
 
 namespace {
@@ -214,4 +215,29 @@ TEST_F(DeviceTiming, ReencodedOutputsKeepLanguageTitleAndRecordingTime)
         EXPECT_EQ(facts.creation_time.substr(0, 19), "2024-05-01T10:00:00");
         EXPECT_EQ(facts.language, "deu");
     }
+}
+
+// The muxer's "buffer underflow" on a dense MPEG-2 cut is kept for a failure
+// report, not printed by a job that succeeds.
+TEST(LibraryMessages, ASuccessfulJobPrintsNoneAndAFailureCanShowThem)
+{
+    const std::string folder = MakeScratchFolder("library_messages");
+    const CliResult cut = RunCli("cut '" + FixturePath("dense.mpg") +
+                                 "' --start 00:00:01.000 --end 00:00:02.500 --out '" + folder + "'");
+    EXPECT_EQ(cut.exit_code, 0) << cut.output;
+    EXPECT_EQ(cut.output.find("underflow"), std::string::npos) << cut.output;
+
+    const std::string log = folder + "/library.log";
+    KeepLibraryMessages(log);
+    TakeLibraryMessages();
+    av_log(nullptr, AV_LOG_ERROR, "a muxer complains\n");
+    av_log(nullptr, AV_LOG_INFO, "chatter\n");
+    EXPECT_EQ(TakeLibraryMessages(), "a muxer complains\n");
+    EXPECT_EQ(TakeLibraryMessages(), "");
+    FILE* f = std::fopen(log.c_str(), "r");
+    ASSERT_NE(f, nullptr);
+    char line[64] = {};
+    EXPECT_NE(std::fgets(line, sizeof line, f), nullptr);
+    std::fclose(f);
+    EXPECT_STREQ(line, "a muxer complains\n");
 }

@@ -7,7 +7,7 @@ out=${1:-fixtures}
 mkdir -p "$out"
 cd "$out"
 
-ff() { ffmpeg -hide_banner -loglevel error -nostdin -y "$@"; }
+ff() { ffmpeg -hide_banner -loglevel fatal -nostdin -y "$@"; }
 make_once() { local name=$1; shift; [ -s "$name" ] || ff "$@" "$name.tmp.${name##*.}" && { [ -s "$name" ] || mv "$name.tmp.${name##*.}" "$name"; }; }
 
 # A broadcast recording: its clock starts at 1.47 s, the sound a little
@@ -50,3 +50,7 @@ make_once piece.avi -f lavfi -i "testsrc2=size=320x240:rate=25:duration=3" \
 make_once late_picture.mp4 -itsoffset 0.72 -f lavfi -i "testsrc2=size=320x240:rate=25:duration=5.28" \
   -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=6" -fps_mode passthrough \
   -c:v libx264 -preset veryfast -g 25 -pix_fmt yuv420p -c:a aac
+# MPEG-2 at a rate the program stream muxer reports "buffer underflow" for.
+[ -s dense.mpg ] || { ff -f lavfi -i "testsrc2=size=720x576:rate=25:duration=3" \
+  -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=3" -c:v mpeg2video -q:v 1 -g 12 -c:a mp2 \
+  -f vob dense.tmp.mpg 2>/dev/null && mv dense.tmp.mpg dense.mpg; }

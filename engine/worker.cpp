@@ -116,7 +116,8 @@ bool SetUpStream(ConversionJob* job, JobOutput& out, InputRun& run, const AVStre
             if (!st)
                 return false;
             st->id = static_cast<int>(out.ctx->nb_streams) - 1;
-            CopyStreamFacts(st, in_st);
+            if (in_st)
+                CopyStreamFacts(st, in_st);
             *out_st = st;
         } else {
             *out_st = AddCopiedStream(out.ctx.get(), in_st);

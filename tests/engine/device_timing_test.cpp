@@ -241,3 +241,28 @@ TEST(LibraryMessages, ASuccessfulJobPrintsNoneAndAFailureCanShowThem)
     std::fclose(f);
     EXPECT_STREQ(line, "a muxer complains\n");
 }
+
+// A re-encoded join of a 4:3, a 16:9 and an upright phone clip into 4:3
+// keeps each one's shape: the picture fills what its shape allows, between
+// black bars, as ffmpeg's scale then pad gives it.
+TEST_F(DeviceTiming, AReencodedJoinKeepsEachInputsShapeBetweenBlackBars)
+{
+    Join({"h264_aac_b.mp4", "mono48k.mkv", "phone_portrait.mp4"}, DefaultJoinChoice());
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(Status(i), kInputDone) << i;
+    struct Case {
+        double at_s;
+        const char* picture;  // width:height:x:y of what is not black
+    };
+    const Case cases[] = {{2.0, "320:240:0:0"}, {5.0, "320:180:0:30"}, {8.0, "180:240:70:0"}};
+    for (const Case& c : cases) {
+        const std::string detected = RunCommand("ffmpeg -hide_banner -nostdin -ss " + std::to_string(c.at_s) +
+                                                " -i " + Quoted(output) +
+                                                " -frames:v 3 -vf cropdetect=limit=24:round=2:reset=0 -f null -");
+        const size_t last = detected.rfind("crop=");
+        ASSERT_NE(last, std::string::npos) << detected;
+        EXPECT_EQ(detected.substr(last + 5, detected.find_first_not_of("0123456789:", last + 5) - last - 5),
+                  c.picture)
+            << c.at_s;
+    }
+}

@@ -401,6 +401,9 @@ void CheckExactCut(ConversionJob* job)
                      why.c_str());
         job->exact_cut = 0;
     }
+    if (job->exact_cut && ExactCutReencodesWholeSpan(job, 0))
+        std::fprintf(stderr, "morvane-cli: no picture inside the cut can be copied (no key picture, or only "
+                             "open-GOP recovery points): all of it is re-encoded, which takes longer\n");
 }
 
 int RunCut(const Arguments& args)

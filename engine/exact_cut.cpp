@@ -288,6 +288,7 @@ public:
     {
     }
     bool Run();
+    bool ReencodesWholeSpan();
 
 private:
     bool OpenSource();
@@ -851,6 +852,30 @@ void ExactCutter::KeepSoundBeforeFirstPicture()
     plan_.origin_pts = std::min(plan_.first_pts, std::max(plan_.start, sound));
 }
 
+// Reads the span's pictures up to the first key picture at its end, or
+// until one inside it can start a copy.
+bool ExactCutter::ReencodesWholeSpan()
+{
+    if (!OpenSource() || !SeekBeforeStart())
+        return false;  // the cut itself reports what is wrong
+    AVFormatContext* fmt = in_.format.get();
+    PacketPtr pkt = MakePacket();
+    if (!pkt || av_seek_frame(fmt, vst_->index, seek_target_, AVSEEK_FLAG_BACKWARD) < 0)
+        return false;
+    while (av_read_frame(fmt, pkt.get()) >= 0) {
+        const int64_t pts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+        const bool key = pkt->stream_index == vst_->index && (pkt->flags & AV_PKT_FLAG_KEY) && pts != AV_NOPTS_VALUE;
+        const bool copy_starts = key && pts >= plan_.start && pts < plan_.end &&
+                                 IsCleanStart(codec_, length_size_, pkt.get());
+        av_packet_unref(pkt.get());
+        if (copy_starts)
+            return false;
+        if (key && pts >= plan_.end)
+            break;
+    }
+    return true;
+}
+
 bool ExactCutter::Run()
 {
     job_->progress_percent = 0;
@@ -891,6 +916,12 @@ bool ExactCutApplies(const ConversionJob* job, int input)
         return false;
     std::string why;
     return ExactCutPossible(job->input_paths[input], &why);
+}
+
+bool ExactCutReencodesWholeSpan(ConversionJob* job, int input)
+{
+    ExactCutter cutter(job, input, nullptr);
+    return cutter.ReencodesWholeSpan();
 }
 
 bool RunExactCut(ConversionJob* job, int input, std::unique_ptr<OutputFile> file)

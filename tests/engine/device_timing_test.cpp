@@ -266,3 +266,27 @@ TEST_F(DeviceTiming, AReencodedJoinKeepsEachInputsShapeBetweenBlackBars)
             << c.at_s;
     }
 }
+
+// An exact cut that can copy nothing says so before it starts.
+TEST(ExactCutNotice, TheToolSaysSoWhenTheWholeSpanIsReencoded)
+{
+    struct Case {
+        const char* name;
+        const char* start;
+        const char* end;
+        bool whole;
+    };
+    const Case cases[] = {
+        {"exact_h264_1080.mp4", "00:00:00.500", "00:00:01.500", true},   // no key picture inside
+        {"exact_h264_open.mp4", "00:00:00.500", "00:00:04.500", true},   // open-GOP recovery points only
+        {"exact_h264_1080.mp4", "00:00:00.500", "00:00:04.500", false},  // a key picture at 2 s
+    };
+    const std::string folder = MakeScratchFolder("exact_notice");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " " + c.start + "-" + c.end);
+        const CliResult r = RunCli("cut '" + FixturePath(c.name) + "' --start " + c.start + " --end " + c.end +
+                                   " --out '" + folder + "' --exact");
+        EXPECT_EQ(r.exit_code, 0) << r.output;
+        EXPECT_EQ(r.output.find("all of it is re-encoded") != std::string::npos, c.whole) << r.output;
+    }
+}

@@ -84,7 +84,22 @@ struct Scanned {
     int64_t duration = 0;
     bool key = false;
     bool clean = false;  // a copy may begin here: no reference to earlier pictures
+    int size = 0;
 };
+
+// What the source spends on the scanned pictures, in bits a second; 0 when
+// they span no time.
+int64_t MeasuredBitRate(const std::vector<Scanned>& scan, AVRational time_base)
+{
+    int64_t bytes = 0, first = INT64_MAX, end = INT64_MIN;
+    for (const Scanned& s : scan) {
+        bytes += s.size;
+        first = std::min(first, s.pts);
+        end = std::max(end, s.pts + std::max<int64_t>(s.duration, 0));
+    }
+    const double seconds = end > first ? (end - first) * av_q2d(time_base) : 0.0;
+    return seconds > 0 ? static_cast<int64_t>(bytes * 8 / seconds) : 0;
+}
 
 struct Plan {
     int64_t start = 0, end = 0;  // [start, end) on the video stream's clock
@@ -431,6 +446,7 @@ bool ExactCutter::Scan()
             s.duration = pkt->duration;
             s.key = (pkt->flags & AV_PKT_FLAG_KEY) != 0;
             s.clean = IsCleanStart(codec_, length_size_, pkt.get());
+            s.size = pkt->size;
             if (s.pts == AV_NOPTS_VALUE)
                 return false;
             scan_.push_back(s);
@@ -501,6 +517,9 @@ bool ExactCutter::OpenEncoders()
     MatchingEncoderSetup setup;
     setup.source = vst_;
     setup.first_frame = shape.get();
+    setup.source_bit_rate = MeasuredBitRate(scan_, vst_->time_base);
+    if (setup.source_bit_rate <= 0)
+        setup.source_bit_rate = vst_->codecpar->bit_rate;
     AvcConfig config;
     int ids[2] = {1, 2};
     if (codec_ == CutCodec::H264) {

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -289,4 +290,31 @@ TEST(ExactCutNotice, TheToolSaysSoWhenTheWholeSpanIsReencoded)
         EXPECT_EQ(r.exit_code, 0) << r.output;
         EXPECT_EQ(r.output.find("all of it is re-encoded") != std::string::npos, c.whole) << r.output;
     }
+}
+
+// The re-encoded ends of an exact cut of a 2 Mbit/s HEVC clip spend about
+// what the source spends, and their parameter sets name the tier its 'hvcC'
+// names (the encoder's own choice is the high tier).
+TEST_F(DeviceTiming, AnExactCutsReencodedEndsKeepTheSourcesRateAndTier)
+{
+    EncodingChoice choice = DefaultCutChoice("k");
+    choice.exact = true;
+    Cut("hevc1080.mp4", "00:00:00.500", "00:00:03.500", choice);
+    ASSERT_EQ(Status(0), kInputDone);
+    const MediaFacts f = AnalyzeMedia(output);
+    EXPECT_EQ(f.decode_errors, 0);
+    EXPECT_NEAR(f.VideoSeconds(), 3.0, 0.05);
+    const double source_bits = 8.0 * static_cast<double>(std::filesystem::file_size(FixturePath("hevc1080.mp4"))) / 4.0;
+    const double cut_bits = 8.0 * static_cast<double>(std::filesystem::file_size(output)) / 3.0;
+    EXPECT_LT(cut_bits, 2.5 * source_bits);
+    const std::string headers = RunCommand("ffmpeg -hide_banner -nostdin -i " + Quoted(output) +
+                                           " -c:v copy -bsf:v trace_headers -frames:v 40 -f null -");
+    int tiers = 0;
+    for (size_t at = headers.find("general_tier_flag"); at != std::string::npos;
+         at = headers.find("general_tier_flag", at + 1)) {
+        const std::string line = headers.substr(at, headers.find('\n', at) - at);
+        EXPECT_EQ(line.substr(line.size() - 3), "= 0") << line;  // main tier, as in the source's 'hvcC'
+        ++tiers;
+    }
+    EXPECT_GE(tiers, 2) << headers.substr(0, 400);
 }

@@ -54,3 +54,7 @@ make_once late_picture.mp4 -itsoffset 0.72 -f lavfi -i "testsrc2=size=320x240:ra
 [ -s dense.mpg ] || { ff -f lavfi -i "testsrc2=size=720x576:rate=25:duration=3" \
   -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=3" -c:v mpeg2video -q:v 1 -g 12 -c:a mp2 \
   -f vob dense.tmp.mpg 2>/dev/null && mv dense.tmp.mpg dense.mpg; }
+# Full-HD HEVC at 2 Mbit/s with a key picture every 2 s, as cameras write
+# it; level 4, main tier.
+make_once hevc1080.mp4 -f lavfi -i "testsrc2=size=1920x1080:rate=25:duration=4" -c:v libx265 -preset ultrafast \
+  -b:v 2M -x265-params log-level=error:keyint=50:min-keyint=50:scenecut=0 -tag:v hvc1 -pix_fmt yuv420p

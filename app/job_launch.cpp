@@ -151,6 +151,8 @@ void CMorvaneDlg::OnLaunchCut()
         ShowMessage(LanguageText("TISHI", "jqjqbx"));  // cut at key pictures instead
         g_pJob->exact_cut = 0;
     }
+    if (g_pJob->exact_cut && ExactCutReencodesWholeSpan(g_pJob, 0))
+        ShowMessage(LanguageText("TISHI", "jqjqqb"));  // all of the span is re-encoded
     m_strOutputFolder = settings.output_folder;
     StartJob(false);
 }

@@ -1,5 +1,7 @@
 #include "morvane_app.h"
 
+#include "app_directory.h"
+#include "library_log.h"
 #include "morvane_dlg.h"
 
 #include <QTimer>
@@ -15,6 +17,9 @@ CMorvaneApp::CMorvaneApp(int& argc, char** argv) : m_app(argc, argv)
 
 int CMorvaneApp::InitInstance()
 {
+    // The libraries' messages go to a log beside the preview picture, not
+    // to the terminal the window was started from.
+    KeepLibraryMessages((platform::GetAppDirectory(platform::AppFiles::Cache) + "/library.log").toStdString());
     CMorvaneDlg dialog;
     // `morvane FILE...`, as a file manager's "Open with" starts it: the files
     // open once the window is up, so a refusal has a window to appear over.

@@ -18,6 +18,7 @@
 
 #include "conversion_job.h"
 #include "exact_cut.h"
+#include "library_log.h"
 #include "job_setup.h"
 #include "media_input.h"
 #include "preview.h"
@@ -349,6 +350,9 @@ int RunJob(ConversionJob* job, bool join, const std::string& output_path)
         std::printf("no output was written\n");
     if (all_done)
         return kExitOk;
+    const std::string said = TakeLibraryMessages();
+    if (!said.empty())
+        std::fprintf(stderr, "what the media libraries reported:\n%s", said.c_str());
     if (job->output_error != 0)
         Fail(WriteProblem(job->output_error, output_path));
     else if (job->cancel_requested && any_pending)
@@ -403,6 +407,9 @@ void CheckExactCut(ConversionJob* job)
                      why.c_str());
         job->exact_cut = 0;
     }
+    if (job->exact_cut && ExactCutReencodesWholeSpan(job, 0))
+        std::fprintf(stderr, "morvane-cli: no picture inside the cut can be copied (no key picture, or only "
+                             "open-GOP recovery points): all of it is re-encoded, which takes longer\n");
 }
 
 int RunCut(const Arguments& args)
@@ -547,7 +554,7 @@ int RunPreview(const Arguments& args)
 int RunCli(int argc, char** argv)
 {
     std::setlocale(LC_ALL, "");
-    av_log_set_level(AV_LOG_ERROR);  // the libraries' chatter is not for users
+    KeepLibraryMessages();  // shown only when a job fails
     if (argc < 2)
         return Usage("no command given");
     // Asked for, the usage is the answer: on standard output, with success.

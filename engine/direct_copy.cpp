@@ -9,6 +9,8 @@ namespace {
 // Audio read before the first video packet waits for it, so both streams of
 // an input share one origin; past this many, the audio sets the origin.
 constexpr size_t kMaxWaitingAudio = 512;
+// A seam's gap wider than this many sound packets is left as it is.
+constexpr int64_t kMaxSeamRepeats = 8;
 
 int64_t ToMicroseconds(int64_t ts, AVRational tb) { return av_rescale_q(ts, tb, AV_TIME_BASE_Q); }
 
@@ -95,23 +97,61 @@ void ReleaseHeldAudio(JobOutput& out, InputRun& run, bool input_ended)
     }
 }
 
-// Where a later input's sound meets the sound before it: a first packet
-// mostly overlapping what is written is dropped, one that starts within a
-// frame of its end is moved onto it. The difference from the picture is the
-// rounding carried forward; the trim at the input's end corrects it.
-bool PlaceAtSeam(const JobOutput& out, InputRun& run, const AVPacket* pkt)
+// Where a later input's sound meets the sound before it. Its own start,
+// relative to its own first picture, is where it belongs: a first packet
+// mostly overlapping what is written is dropped; otherwise it goes onto the
+// nearest whole packet after the written sound's end, and `*repeats` says
+// how many packets the gap before it holds. Containers that time sound by
+// counting packets (AVI) cannot keep a gap, and moving every input's sound
+// onto the end before it would carry each one's shortfall into the next:
+// the sound stays within half a packet of its picture at any seam.
+bool PlaceAtSeam(const JobOutput& out, InputRun& run, const AVPacket* pkt, int64_t* repeats)
 {
+    *repeats = 0;
     if (run.audio_shift != AV_NOPTS_VALUE)
         return true;
-    if (!HasContent(out.audio_clock) || pkt->pts == AV_NOPTS_VALUE) {
+    if (!HasContent(out.audio_clock) || pkt->pts == AV_NOPTS_VALUE || pkt->duration <= 0) {
         run.audio_shift = 0;
         return true;
     }
     const int64_t end = out.audio_clock.end;
-    if (pkt->pts + pkt->duration / 2 <= end)
+    if (2 * (end - pkt->pts) > pkt->duration)  // more than half of it is written already
         return false;
-    run.audio_shift = std::llabs(pkt->pts - end) < pkt->duration ? end - pkt->pts : 0;
+    const int64_t gap = std::max<int64_t>(0, pkt->pts - end);
+    *repeats = std::min<int64_t>((2 * gap + pkt->duration) / (2 * pkt->duration), kMaxSeamRepeats);
+    run.audio_shift = end + *repeats * pkt->duration - pkt->pts;
     return true;
+}
+
+// Fills a gap at a seam with copies of the input's first sound packet (one
+// that needs nothing before it to decode), ending where `first` starts.
+void FillSeamGap(JobOutput& out, InputRun& run, const AVPacket* first, int64_t repeats)
+{
+    for (int64_t i = repeats; i > 0; --i) {
+        PacketPtr copy = MakePacket();
+        if (!copy || av_packet_ref(copy.get(), first) < 0)
+            return;
+        copy->pts -= i * first->duration;
+        copy->dts -= i * first->duration;
+        if (run.trim_sound_to_picture)
+            run.held_audio.push_back(std::move(copy));
+        else
+            WriteOutputPacket(out, copy.get(), out.audio, out.audio_clock);
+    }
+}
+
+// What a decoder plays of a copied sound packet: a whole frame of a codec
+// with fixed frames. An edit list may have hidden the end of a file's last
+// packet (its duration then counts only the shown part), but within a join's
+// output nothing hides it: the seam's trim must count all of it, or every
+// seam adds the hidden part.
+void CountWholeFrame(const AVStream* st, AVPacket* pkt)
+{
+    const AVCodecParameters* par = st->codecpar;
+    if (pkt->duration <= 0 || par->frame_size <= 0 || par->sample_rate <= 0)
+        return;
+    const int64_t frame = av_rescale_q(par->frame_size, AVRational{1, par->sample_rate}, st->time_base);
+    pkt->duration = std::max(pkt->duration, frame);
 }
 
 int WriteAudioPacket(JobOutput& out, InputRun& run, AVPacket* pkt)
@@ -119,6 +159,7 @@ int WriteAudioPacket(JobOutput& out, InputRun& run, AVPacket* pkt)
     const AVStream* as = run.in.AudioStream();
     if (pkt->duration <= 0)
         pkt->duration = FallbackDuration(as);
+    CountWholeFrame(as, pkt);
     // Sound from before this input's first picture is dropped, but for the
     // one packet that leads into it (decoders need it to start cleanly).
     const int64_t origin = av_rescale_q(run.origin_us, AV_TIME_BASE_Q, as->time_base);
@@ -129,12 +170,14 @@ int WriteAudioPacket(JobOutput& out, InputRun& run, AVPacket* pkt)
         SkipsMostOfPacket(pkt, av_rescale_q(pkt->duration, as->time_base, AVRational{1, sample_rate})))
         return 0;  // encoder priming: silence that would push the sound late
     ShiftToOutput(run, pkt, as, out.audio);
-    if (!PlaceAtSeam(out, run, pkt))
+    int64_t repeats = 0;
+    if (!PlaceAtSeam(out, run, pkt, &repeats))
         return 0;
     if (pkt->pts != AV_NOPTS_VALUE)
         pkt->pts += run.audio_shift;
     if (pkt->dts != AV_NOPTS_VALUE)
         pkt->dts += run.audio_shift;
+    FillSeamGap(out, run, pkt, repeats);
     if (run.trim_sound_to_picture) {
         if (PacketPtr held = TakePacket(pkt))
             run.held_audio.push_back(std::move(held));
@@ -161,8 +204,12 @@ int WriteWaitingAudio(JobOutput& out, InputRun& run)
 int64_t FallbackDuration(const AVStream* st)
 {
     const AVCodecParameters* par = st->codecpar;
-    if (par->codec_type == AVMEDIA_TYPE_VIDEO && st->r_frame_rate.num > 0)
-        return av_rescale_q(1, av_inv_q(st->r_frame_rate), st->time_base);
+    if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
+        // The base rate where it is one a stream can have (a 90000/1 is not).
+        const bool base_plausible = st->r_frame_rate.num > 0 && av_q2d(st->r_frame_rate) <= kMaxPlausibleFps;
+        const AVRational rate = base_plausible ? st->r_frame_rate : PlausibleFrameRate(st);
+        return rate.num > 0 ? av_rescale_q(1, av_inv_q(rate), st->time_base) : 0;
+    }
     if (par->codec_type == AVMEDIA_TYPE_AUDIO && par->frame_size > 0 && par->sample_rate > 0)
         return av_rescale_q(par->frame_size, AVRational{1, par->sample_rate}, st->time_base);
     return 0;
@@ -232,6 +279,17 @@ int CopyAudioPacket(JobOutput& out, InputRun& run, AVPacket* pkt)
         WriteWaitingAudio(out, run);
     }
     return WriteAudioPacket(out, run, pkt);
+}
+
+bool ShownBeforeWrittenEnd(const JobOutput& out, const InputRun& run, const AVPacket* pkt)
+{
+    if (pkt->pts == AV_NOPTS_VALUE || run.origin_us == AV_NOPTS_VALUE || !out.video)
+        return false;
+    const AVRational in_tb = run.in.VideoStream()->time_base;
+    const AVRational out_tb = out.video->time_base;
+    const int64_t origin = av_rescale_q(run.origin_us, AV_TIME_BASE_Q, in_tb);
+    const int64_t offset = av_rescale_q(run.offset_us, AV_TIME_BASE_Q, out_tb);
+    return av_rescale_q(pkt->pts - origin, in_tb, out_tb) + offset < out.video_clock.end;
 }
 
 void FinishDirectInput(JobOutput& out, InputRun& run)

@@ -15,3 +15,7 @@ void FinishDirectInput(JobOutput& out, InputRun& run);
 
 // One frame of `st` in its time base, for packets without a duration.
 int64_t FallbackDuration(const AVStream* st);
+
+// The picture `pkt`, as read from the input, would be shown before the end
+// of the pictures written so far: it fills a gap among them.
+bool ShownBeforeWrittenEnd(const JobOutput& out, const InputRun& run, const AVPacket* pkt);

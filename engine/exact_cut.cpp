@@ -84,11 +84,27 @@ struct Scanned {
     int64_t duration = 0;
     bool key = false;
     bool clean = false;  // a copy may begin here: no reference to earlier pictures
+    int size = 0;
 };
+
+// What the source spends on the scanned pictures, in bits a second; 0 when
+// they span no time.
+int64_t MeasuredBitRate(const std::vector<Scanned>& scan, AVRational time_base)
+{
+    int64_t bytes = 0, first = INT64_MAX, end = INT64_MIN;
+    for (const Scanned& s : scan) {
+        bytes += s.size;
+        first = std::min(first, s.pts);
+        end = std::max(end, s.pts + std::max<int64_t>(s.duration, 0));
+    }
+    const double seconds = end > first ? (end - first) * av_q2d(time_base) : 0.0;
+    return seconds > 0 ? static_cast<int64_t>(bytes * 8 / seconds) : 0;
+}
 
 struct Plan {
     int64_t start = 0, end = 0;  // [start, end) on the video stream's clock
-    int64_t first_pts = 0;       // becomes 0 in the output
+    int64_t first_pts = 0;       // the span's first picture
+    int64_t origin_pts = 0;      // becomes 0 in the output: the first picture, or sound before it
     int64_t end_pts = 0;         // end of the last picture
     int64_t frame_duration = 1;
     int copy_begin = -1, copy_end = -1;  // scanned indices, decoding order
@@ -213,6 +229,7 @@ bool MakePlan(const std::vector<Scanned>& scan, bool reached_eof, CutCodec codec
     if (first == INT64_MAX)
         return false;  // no picture in the span
     plan->first_pts = first;
+    plan->origin_pts = first;
     plan->frame_duration = std::max<int64_t>(1, TypicalDuration(scan));
     plan->end_pts = last + plan->frame_duration;
     for (int k = 0; k < n && !plan->HasCopy(); ++k) {
@@ -286,11 +303,13 @@ public:
     {
     }
     bool Run();
+    bool ReencodesWholeSpan();
 
 private:
     bool OpenSource();
     bool SeekBeforeStart();
     bool Scan();
+    void KeepSoundBeforeFirstPicture();
     int64_t DerivedDts(int64_t pts) const;
     bool OpenOutput();
     bool FinishFile(bool keep);
@@ -427,6 +446,7 @@ bool ExactCutter::Scan()
             s.duration = pkt->duration;
             s.key = (pkt->flags & AV_PKT_FLAG_KEY) != 0;
             s.clean = IsCleanStart(codec_, length_size_, pkt.get());
+            s.size = pkt->size;
             if (s.pts == AV_NOPTS_VALUE)
                 return false;
             scan_.push_back(s);
@@ -497,6 +517,9 @@ bool ExactCutter::OpenEncoders()
     MatchingEncoderSetup setup;
     setup.source = vst_;
     setup.first_frame = shape.get();
+    setup.source_bit_rate = MeasuredBitRate(scan_, vst_->time_base);
+    if (setup.source_bit_rate <= 0)
+        setup.source_bit_rate = vst_->codecpar->bit_rate;
     AvcConfig config;
     int ids[2] = {1, 2};
     if (codec_ == CutCodec::H264) {
@@ -595,8 +618,8 @@ bool ExactCutter::WriteCopied(AVPacket* pkt)
 {
     if (copied_ == 0 && codec_ == CutCodec::Hevc && plan_.head_count > 0 && !PrependSourceParameterSets(pkt))
         return false;
-    pkt->pts -= plan_.first_pts;
-    pkt->dts -= plan_.first_pts;
+    pkt->pts -= plan_.origin_pts;
+    pkt->dts -= plan_.origin_pts;
     if (pkt->duration <= 0)
         pkt->duration = plan_.frame_duration;
     ++copied_;
@@ -635,8 +658,8 @@ bool ExactCutter::WriteEncoded(ReencodedPart& part, AVPacket* pkt)
         av_packet_unref(pkt);
         av_packet_move_ref(pkt, rewritten.get());
     }
-    pkt->pts -= plan_.first_pts;
-    pkt->dts -= plan_.first_pts;
+    pkt->pts -= plan_.origin_pts;
+    pkt->dts -= plan_.origin_pts;
     if (&part == &head_) {
         pkt->dts -= plan_.head_dts_shift;
         if (!WriteHeld(false))
@@ -762,7 +785,7 @@ bool ExactCutter::AudioPacket(AVPacket* pkt)
     const bool starts_in_time = trims_sound_ ? pkt->pts + pkt->duration > audio_from_ : pkt->pts >= audio_from_;
     if (!starts_in_time || pkt->pts >= audio_to_)
         return true;
-    const int64_t shift = av_rescale_q(plan_.first_pts, vst_->time_base, ast_->time_base);
+    const int64_t shift = av_rescale_q(plan_.origin_pts, vst_->time_base, ast_->time_base);
     pkt->pts -= shift;
     pkt->dts = (pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts + shift) - shift;
     pkt->stream_index = out_audio_->index;
@@ -775,10 +798,14 @@ bool ExactCutter::AudioPacket(AVPacket* pkt)
 bool ExactCutter::Process()
 {
     AVFormatContext* fmt = in_.format.get();
-    if (av_seek_frame(fmt, vst_->index, seek_target_, AVSEEK_FLAG_BACKWARD) < 0)
+    // From the sound before the first picture where the span keeps it.
+    const bool sound_first = ast_ && plan_.origin_pts < seek_target_;
+    const int seek_stream = sound_first ? ast_->index : vst_->index;
+    const int64_t seek_to = sound_first ? av_rescale_q(plan_.origin_pts, vst_->time_base, ast_->time_base) : seek_target_;
+    if (av_seek_frame(fmt, seek_stream, seek_to, AVSEEK_FLAG_BACKWARD) < 0)
         return false;
     if (ast_) {
-        audio_from_ = av_rescale_q(plan_.first_pts, vst_->time_base, ast_->time_base);
+        audio_from_ = av_rescale_q(plan_.origin_pts, vst_->time_base, ast_->time_base);
         audio_to_ = av_rescale_q(plan_.end_pts, vst_->time_base, ast_->time_base);
     }
     const int n = static_cast<int>(scan_.size());
@@ -831,11 +858,49 @@ bool ExactCutter::FinishFile(bool keep)
     return true;
 }
 
+// A span that starts before the file's first picture keeps the sound
+// before it: the output's zero is then the span's start or the sound's,
+// whichever is later, and the picture begins late as it does in the file.
+void ExactCutter::KeepSoundBeforeFirstPicture()
+{
+    if (!ast_ || ast_->start_time == AV_NOPTS_VALUE || vst_->start_time == AV_NOPTS_VALUE)
+        return;
+    if (plan_.first_pts > vst_->start_time + plan_.frame_duration)
+        return;  // the span's first picture is not the file's first
+    const int64_t sound = av_rescale_q(ast_->start_time, ast_->time_base, vst_->time_base);
+    plan_.origin_pts = std::min(plan_.first_pts, std::max(plan_.start, sound));
+}
+
+// Reads the span's pictures up to the first key picture at its end, or
+// until one inside it can start a copy.
+bool ExactCutter::ReencodesWholeSpan()
+{
+    if (!OpenSource() || !SeekBeforeStart())
+        return false;  // the cut itself reports what is wrong
+    AVFormatContext* fmt = in_.format.get();
+    PacketPtr pkt = MakePacket();
+    if (!pkt || av_seek_frame(fmt, vst_->index, seek_target_, AVSEEK_FLAG_BACKWARD) < 0)
+        return false;
+    while (av_read_frame(fmt, pkt.get()) >= 0) {
+        const int64_t pts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+        const bool key = pkt->stream_index == vst_->index && (pkt->flags & AV_PKT_FLAG_KEY) && pts != AV_NOPTS_VALUE;
+        const bool copy_starts = key && pts >= plan_.start && pts < plan_.end &&
+                                 IsCleanStart(codec_, length_size_, pkt.get());
+        av_packet_unref(pkt.get());
+        if (copy_starts)
+            return false;
+        if (key && pts >= plan_.end)
+            break;
+    }
+    return true;
+}
+
 bool ExactCutter::Run()
 {
     job_->progress_percent = 0;
     if (!OpenSource() || !SeekBeforeStart() || !Scan() || !MakePlan(scan_, reached_eof_, codec_, &plan_))
         return false;
+    KeepSoundBeforeFirstPicture();
     bool ok = OpenOutput() && Process();
     // A stopped cut keeps what it wrote, as a stopped direct cut does.
     const bool wrote = copied_ + head_.encoded + tail_.encoded > 0;
@@ -870,6 +935,12 @@ bool ExactCutApplies(const ConversionJob* job, int input)
         return false;
     std::string why;
     return ExactCutPossible(job->input_paths[input], &why);
+}
+
+bool ExactCutReencodesWholeSpan(ConversionJob* job, int input)
+{
+    ExactCutter cutter(job, input, nullptr);
+    return cutter.ReencodesWholeSpan();
 }
 
 bool RunExactCut(ConversionJob* job, int input, std::unique_ptr<OutputFile> file)

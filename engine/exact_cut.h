@@ -18,6 +18,12 @@ bool ExactCutPossible(const char* path, std::string* why);
 // Whether the worker should take input `input` through RunExactCut.
 bool ExactCutApplies(const ConversionJob* job, int input);
 
+// Whether an exact cut of input `input` of `job` (start_s / end_s) must
+// re-encode its whole span: no picture inside it can start a copy (no key
+// picture, or only open-GOP recovery points). Asked before the cut starts,
+// so that the user knows it will take longer.
+bool ExactCutReencodesWholeSpan(ConversionJob* job, int input);
+
 // Cuts input `input` of `job` (start_s / end_s) into `file`, the job's
 // output, reporting progress across the three parts, and closes the file.
 // False when the input failed: the file is then deleted. A cancelled cut

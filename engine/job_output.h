@@ -73,6 +73,7 @@ struct InputRun {
     int64_t offset_us = 0;
     std::deque<PacketPtr> waiting;  // audio read before the first video packet
     int pictures_past_cut = 0;      // read while the sound catches up
+    bool pictures_missing = true;   // at the cut's end: a written picture still waits for ones shown before it
 
     // Direct mode only.
     bool continues_output = false;  // pictures of earlier inputs are written

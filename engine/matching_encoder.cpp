@@ -1,6 +1,8 @@
 #include "matching_encoder.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <string>
 
 extern "C" {
 #include <libavutil/opt.h>
@@ -70,6 +72,38 @@ void CopyPictureDescription(AVCodecContext* enc, const AVStream* st, const AVFra
     enc->max_b_frames = 0;
 }
 
+// Quantiser the re-encoded pictures never go above, whatever the rate: the
+// quality floor where a source's rate is very low.
+constexpr int kQualityFloorQp = 40;
+
+// The rate cap (kbit/s) and its buffer: a little above the source's own rate,
+// so that a high-quality setting cannot spend several times what the source
+// spends (29 Mbit/s around the cuts of a 4 Mbit/s 4K source).
+struct RateCap {
+    int max_kbps = 0;
+    int buffer_kbits = 0;
+};
+
+RateCap CapNearSource(int64_t source_bit_rate)
+{
+    if (source_bit_rate <= 0)
+        return {};
+    const int64_t kbps = std::max<int64_t>(1, source_bit_rate / 1000);
+    return {static_cast<int>(std::min<int64_t>(kbps * 3 / 2, INT32_MAX / 4)),
+            static_cast<int>(std::min<int64_t>(kbps * 2, INT32_MAX / 4))};
+}
+
+// The tier and level of an HEVC source as its 'hvcC' record gives them;
+// false without one.
+bool HevcTierAndLevel(const AVCodecParameters* par, bool* high_tier, int* level_idc)
+{
+    if (par->extradata_size < 13 || par->extradata[0] != 1)
+        return false;
+    *high_tier = (par->extradata[1] >> 5) & 1;
+    *level_idc = par->extradata[12];
+    return true;
+}
+
 bool SetUpX264(AVCodecContext* enc, const MatchingEncoderSetup& setup)
 {
     const char* profile = H264ProfileName(setup.source->codecpar->profile);
@@ -82,27 +116,37 @@ bool SetUpX264(AVCodecContext* enc, const MatchingEncoderSetup& setup)
     av_opt_set(enc->priv_data, "profile", profile, 0);
     av_opt_set(enc->priv_data, "crf", "15", 0);
     av_opt_set(enc->priv_data, "x264-params", params, 0);
+    const RateCap cap = CapNearSource(setup.source_bit_rate);
+    if (cap.max_kbps > 0) {
+        enc->rc_max_rate = static_cast<int64_t>(cap.max_kbps) * 1000;
+        enc->rc_buffer_size = cap.buffer_kbits * 1000;
+        enc->qmax = kQualityFloorQp;
+    }
     return true;
 }
 
 bool SetUpX265(AVCodecContext* enc, const MatchingEncoderSetup& setup)
 {
     const bool ten_bit = setup.first_frame->format == AV_PIX_FMT_YUV420P10LE;
-    char params[200];
-    const int level = setup.source->codecpar->level;  // general_level_idc: 30 times the level
-    if (level > 0)
-        std::snprintf(params, sizeof params,
-                      "keyint=100000:min-keyint=100000:scenecut=0:open-gop=0:bframes=0:"
-                      "repeat-headers=1:log-level=error:level-idc=%d",
-                      level / 3);
-    else
-        std::snprintf(params, sizeof params,
-                      "keyint=100000:min-keyint=100000:scenecut=0:open-gop=0:bframes=0:"
-                      "repeat-headers=1:log-level=error");
+    std::string params =
+        "keyint=100000:min-keyint=100000:scenecut=0:open-gop=0:bframes=0:repeat-headers=1:log-level=error";
+    // The parameter sets the encoder writes go into a stream whose 'hvcC'
+    // names a tier and level: they must say the same.
+    bool high_tier = false;
+    int level_idc = setup.source->codecpar->level;  // general_level_idc: 30 times the level
+    HevcTierAndLevel(setup.source->codecpar, &high_tier, &level_idc);
+    if (level_idc > 0) {
+        params += ":level-idc=" + std::to_string(level_idc / 3);
+        params += high_tier ? ":high-tier=1" : ":no-high-tier=1";
+    }
+    const RateCap cap = CapNearSource(setup.source_bit_rate);
+    if (cap.max_kbps > 0)
+        params += ":vbv-maxrate=" + std::to_string(cap.max_kbps) + ":vbv-bufsize=" +
+                  std::to_string(cap.buffer_kbits) + ":qpmax=" + std::to_string(kQualityFloorQp);
     av_opt_set(enc->priv_data, "preset", "veryfast", 0);
     av_opt_set(enc->priv_data, "profile", ten_bit ? "main10" : "main", 0);
     av_opt_set(enc->priv_data, "crf", "16", 0);
-    av_opt_set(enc->priv_data, "x265-params", params, 0);
+    av_opt_set(enc->priv_data, "x265-params", params.c_str(), 0);
     return true;
 }
 

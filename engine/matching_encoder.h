@@ -1,7 +1,7 @@
 // An encoder set up to continue a source video stream: same codec, profile,
 // level, picture size, pixel format, aspect ratio, colours and field order.
-// Only the pictures around a cut's ends pass through it, so it favours
-// quality (a viewer must not tell them from the source) over size.
+// Only the pictures around a cut's ends pass through it: it aims at the
+// source's quality at about the source's rate, never below a quality floor.
 #pragma once
 
 #include <string>
@@ -13,6 +13,7 @@ struct MatchingEncoderSetup {
     const AVFrame* first_frame = nullptr;  // the first decoded picture: pixel format, fields
     int parameter_set_id = 0;              // H.264: SPS/PPS id apart from the source's
     bool global_header = false;            // parameter sets in extradata, not in the packets
+    int64_t source_bit_rate = 0;           // bits a second the source spends around the cut; 0 unknown
 };
 
 // Whether this build can encode `codec` for an exact cut, and for which pixel

@@ -118,6 +118,8 @@ int OpenMediaInput(const char* path, MediaInput& in, const MediaInputOptions& op
         return kProbeNoStreamInfo;
     }
     SelectStreams(raw, &in.video_index, &in.audio_index);
+    if (in.video_index >= 0)
+        DropImplausibleFrameRates(in.VideoStream());
     if (in.video_index >= 0) {
         const int rc = OpenVideoDecoder(in, options.decoder_threads, options.thread_type);
         if (rc != kProbeOk) {
@@ -128,6 +130,32 @@ int OpenMediaInput(const char* path, MediaInput& in, const MediaInputOptions& op
     if (in.audio_index >= 0 && options.open_audio)
         OpenAudioDecoder(in);
     return kProbeOk;
+}
+
+namespace {
+
+bool IsPlausibleFrameRate(AVRational rate)
+{
+    return rate.num > 0 && rate.den > 0 && av_q2d(rate) <= kMaxPlausibleFps;
+}
+
+}  // namespace
+
+AVRational PlausibleFrameRate(const AVStream* st)
+{
+    if (IsPlausibleFrameRate(st->avg_frame_rate))
+        return st->avg_frame_rate;
+    if (IsPlausibleFrameRate(st->r_frame_rate))
+        return st->r_frame_rate;
+    return AVRational{0, 1};
+}
+
+void DropImplausibleFrameRates(AVStream* st)
+{
+    if (!IsPlausibleFrameRate(st->avg_frame_rate))
+        st->avg_frame_rate = AVRational{0, 1};
+    if (st->r_frame_rate.num > 0 && !IsPlausibleFrameRate(st->r_frame_rate) && st->avg_frame_rate.num > 0)
+        st->r_frame_rate = st->avg_frame_rate;
 }
 
 void ApplyFrameRateRule(ConversionJob* job, AVStream* stream)

@@ -50,6 +50,20 @@ int CheckInputKind(const char* path);
 int OpenMediaInput(const char* path, MediaInput& in, const MediaInputOptions& options);
 int OpenMediaInput(const char* path, MediaInput& in, int decoder_threads = 1);
 
+// Above this many pictures a second a stream's rate is a time base written
+// in its place (editors and phone apps write 90000/1 on variable-rate clips).
+constexpr double kMaxPlausibleFps = 300.0;
+
+// The stream's picture rate a player would see: its average rate, else its
+// base rate; {0, 1} when neither is plausible.
+AVRational PlausibleFrameRate(const AVStream* st);
+
+// A base rate above kMaxPlausibleFps is replaced by the average rate where
+// that is plausible, so that what follows (frame durations, the end of a
+// cut, the rate a re-encode keeps) counts real pictures; an implausible
+// average rate becomes unknown. Called for the selected video stream.
+void DropImplausibleFrameRates(AVStream* st);
+
 // The base frame rate of `stream` into source_fps / _num / _den, correcting a
 // rate above 1000 fps to num/1001 in the stream itself.
 void ApplyFrameRateRule(ConversionJob* job, AVStream* stream);

@@ -102,6 +102,7 @@ struct Reencoder::State {
     FramePtr decoded;
     FramePtr before_start;  // the last picture before a cut's start point
     int quarter_turns = 0;  // clockwise turns that bring the input upright
+    AVRational input_sar{1, 1};  // the input's pixel aspect, as a player shows it
     int64_t input_video_start = 0;  // next_video_pts when the input began
     int64_t input_audio_start = 0;  // audio position (samples) when it began
     int64_t offset_us = 0;          // where the input starts in the output

@@ -2,6 +2,7 @@
 // scales and encodes, and the placing of decoded pictures in output slots.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 extern "C" {
 #include <libavutil/display.h>
@@ -109,6 +110,36 @@ AVRational OutputSampleAspect(AVFormatContext* fmt, AVStream* st, const AVCodecC
     return out;
 }
 
+// Where a picture of src_w*src_h pixels of aspect `sar`, turned by `turns`,
+// goes in the output so that it keeps its shape: the largest rectangle of
+// that shape inside out_w*out_h pixels of aspect `out_sar`, centred, on even
+// positions and sizes (4:2:0 chroma). A rectangle within two pixels of the
+// whole picture is the whole picture.
+struct Placement {
+    int x = 0, y = 0, w = 0, h = 0;
+};
+
+Placement FitInside(int src_w, int src_h, AVRational sar, int turns, int out_w, int out_h, AVRational out_sar)
+{
+    Placement whole{0, 0, out_w, out_h};
+    if (src_w <= 0 || src_h <= 0 || sar.num <= 0 || sar.den <= 0 || out_sar.num <= 0 || out_sar.den <= 0)
+        return whole;
+    double shape = src_w * av_q2d(sar) / src_h;  // shown width over height
+    if (turns % 2)
+        shape = 1.0 / shape;
+    const double out_shape = out_w * av_q2d(out_sar) / out_h;
+    Placement p = whole;
+    if (shape > out_shape)
+        p.h = static_cast<int>(std::lround(out_w * av_q2d(out_sar) / shape / 2.0)) * 2;
+    else
+        p.w = static_cast<int>(std::lround(out_h * shape / av_q2d(out_sar) / 2.0)) * 2;
+    if (p.w < 2 || p.h < 2 || (out_w - p.w <= 2 && out_h - p.h <= 2))
+        return whole;
+    p.x = (out_w - p.w) / 4 * 2;
+    p.y = (out_h - p.h) / 4 * 2;
+    return p;
+}
+
 FramePtr NewPicture(int width, int height, AVPixelFormat format)
 {
     FramePtr f = MakeFrame();
@@ -126,6 +157,20 @@ bool FillBlack(AVFrame* f)
     for (int i = 0; i < 4; ++i)
         lines[i] = f->linesize[i];
     return av_image_fill_black(f->data, lines, AVPixelFormat(f->format), AVCOL_RANGE_MPEG, f->width, f->height) >= 0;
+}
+
+// Copies the planes of `src` into `dst` at (x, y); 8-bit planar formats,
+// even positions.
+void PlacePlanes(const AVFrame* src, AVFrame* dst, int x, int y)
+{
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(src->format));
+    for (int p = 0; p < desc->nb_components && p < 3; ++p) {
+        const int cw = p ? desc->log2_chroma_w : 0, ch = p ? desc->log2_chroma_h : 0;
+        const int w = AV_CEIL_RSHIFT(src->width, cw), h = AV_CEIL_RSHIFT(src->height, ch);
+        uint8_t* to = dst->data[p] + (y >> ch) * dst->linesize[p] + (x >> cw);
+        for (int row = 0; row < h; ++row)
+            std::memcpy(to + row * dst->linesize[p], src->data[p] + row * src->linesize[p], w);
+    }
 }
 
 // Copies the planes of `src` into `dst` turned clockwise; 8-bit planar
@@ -275,9 +320,13 @@ bool PictureEncoder::Encode(Task& task)
 // gives the same picture as turning first at a fraction of the work.
 bool PictureEncoder::Scale(const AVFrame* src, int quarter_turns)
 {
+    // A join's input of another shape than the output keeps it, between
+    // black bars.
+    const Placement place = FitInside(src->width, src->height, src->sample_aspect_ratio, quarter_turns,
+                                      enc_->width, enc_->height, enc_->sample_aspect_ratio);
     const bool sideways = quarter_turns % 2 != 0;
-    const int w = sideways ? enc_->height : enc_->width;
-    const int h = sideways ? enc_->width : enc_->height;
+    const int w = sideways ? place.h : place.w;
+    const int h = sideways ? place.w : place.h;
     // Rebuilt whenever the decoded size or pixel format changes mid-stream.
     scaler_.reset(sws_getCachedContext(scaler_.release(), src->width, src->height, AVPixelFormat(src->format),
                                        w, h, enc_->pix_fmt, SWS_BICUBIC, nullptr, nullptr, nullptr));
@@ -286,11 +335,18 @@ bool PictureEncoder::Scale(const AVFrame* src, int quarter_turns)
         return false;
     sws_scale(scaler_.get(), src->data, src->linesize, 0, src->height, scaled->data, scaled->linesize);
     if (quarter_turns != 0) {
-        FramePtr upright = NewPicture(enc_->width, enc_->height, enc_->pix_fmt);
+        FramePtr upright = NewPicture(place.w, place.h, enc_->pix_fmt);
         if (!upright)
             return false;
         TurnPlanes(scaled.get(), upright.get(), quarter_turns);
         scaled = std::move(upright);
+    }
+    if (place.w != enc_->width || place.h != enc_->height) {
+        FramePtr framed = NewPicture(enc_->width, enc_->height, enc_->pix_fmt);
+        if (!framed || !FillBlack(framed.get()))
+            return false;
+        PlacePlanes(scaled.get(), framed.get(), place.x, place.y);
+        scaled = std::move(framed);
     }
     scaled->sample_aspect_ratio = enc_->sample_aspect_ratio;
     last_ = std::move(scaled);
@@ -377,6 +433,10 @@ void Reencoder::State::BeginVideo(InputRun& run)
 {
     const AVStream* st = run.in.VideoStream();
     quarter_turns = st ? QuarterTurns(st) : 0;
+    input_sar = st ? av_guess_sample_aspect_ratio(run.in.format.get(), const_cast<AVStream*>(st), nullptr)
+                   : AVRational{1, 1};
+    if (input_sar.num <= 0 || input_sar.den <= 0)
+        input_sar = AVRational{1, 1};
     input_has_picture = false;
     picture_end_slot = -1;
     before_start = MakeFrame();
@@ -442,6 +502,7 @@ bool Reencoder::State::PlacePicture(const AVFrame* frame, int64_t slot)
 bool Reencoder::State::EmitPicture(InputRun& run, AVFrame* frame)
 {
     const AVStream* st = run.in.VideoStream();
+    frame->sample_aspect_ratio = input_sar;  // the shape it keeps in the output
     const int64_t ts = frame->best_effort_timestamp;
     if (ts == AV_NOPTS_VALUE)
         return true;

@@ -61,6 +61,19 @@ bool SeekByBytes(AVFormatContext* format, int64_t at_us)
     return av_seek_frame(format, -1, pos, AVSEEK_FLAG_BYTE) >= 0;
 }
 
+// The file's first packets. A time seek to the start time itself is not
+// enough: the start time is the earliest presentation time, and a key
+// picture's decoding time (reordered pictures, a transport stream whose sound
+// starts first) can lie before it, so a search by decoding time lands just
+// past that picture. A second before the start finds the first packet.
+bool SeekToFileStart(SeekMethod method, AVFormatContext* format, int64_t start_us)
+{
+    if (method == SeekMethod::Time &&
+        av_seek_frame(format, -1, start_us - AV_TIME_BASE, AVSEEK_FLAG_BACKWARD) >= 0)
+        return true;
+    return av_seek_frame(format, -1, 0, AVSEEK_FLAG_BYTE) >= 0;
+}
+
 bool SeekBy(SeekMethod method, AVFormatContext* format, int64_t at_us)
 {
     return method == SeekMethod::Time ? SeekByTime(format, at_us) : SeekByBytes(format, at_us);
@@ -78,8 +91,10 @@ bool SeekWith(SeekMethod method, AVFormatContext* format, int stream_index, int6
             return false;
         const KeyFrameFound key = ReadFirstKeyFrame(format, stream_index);
         const bool at_file_start = at_us <= start;
-        if ((key.found && key.pts_us <= target_us) || at_file_start)
+        if (key.found && key.pts_us <= target_us)
             return SeekBy(method, format, at_us);  // the same position, read again
+        if (at_file_start)
+            return SeekToFileStart(method, format, start);
         // Past the target, or nothing found: further back, farther each time.
         const int64_t past = key.found ? key.pts_us - target_us : 0;
         at_us = std::max(start, at_us - std::max(step_us, past));

@@ -137,6 +137,9 @@ AVStream* AddCopiedStream(AVFormatContext* ctx, const AVStream* in_st)
     st->avg_frame_rate = in_st->avg_frame_rate;
     st->sample_aspect_ratio = in_st->sample_aspect_ratio.num ? in_st->sample_aspect_ratio
                                                              : in_st->codecpar->sample_aspect_ratio;
+    // Muxers refuse a stream whose two aspect ratios disagree (an old phone's
+    // H.263 says 12:11, its 3GP box 1:1): what the container said is kept.
+    st->codecpar->sample_aspect_ratio = st->sample_aspect_ratio;
     st->disposition = in_st->disposition & ~AV_DISPOSITION_ATTACHED_PIC;
     if (st->codecpar->codec_id == AV_CODEC_ID_MP3 && st->codecpar->block_align == 1)
         st->codecpar->block_align = 0;
@@ -157,6 +160,12 @@ bool CanContinueStream(const AVCodecParameters* out, const AVCodecParameters* in
         return false;
     return out->extradata_size == in->extradata_size &&
            (in->extradata_size == 0 || std::memcmp(out->extradata, in->extradata, in->extradata_size) == 0);
+}
+
+void CopyStreamFacts(AVStream* out, const AVStream* in)
+{
+    static const char* const kStreamFacts[] = {"language", "title", nullptr};
+    CopyKeys(&out->metadata, in->metadata, kStreamFacts);
 }
 
 void CopyContainerFacts(AVFormatContext* out, const AVFormatContext* in)

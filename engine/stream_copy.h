@@ -26,5 +26,9 @@ AVStream* AddCopiedStream(AVFormatContext* ctx, const AVStream* in_st);
 // picture size, audio format or set of codec headers would not decode.
 bool CanContinueStream(const AVCodecParameters* out, const AVCodecParameters* in);
 
+// What a stream says of itself that a re-encoded stream keeps too: its
+// language and title.
+void CopyStreamFacts(AVStream* out, const AVStream* in);
+
 // The container's own facts a copy keeps: title, creation time and the like.
 void CopyContainerFacts(AVFormatContext* out, const AVFormatContext* in);

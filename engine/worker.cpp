@@ -116,6 +116,8 @@ bool SetUpStream(ConversionJob* job, JobOutput& out, InputRun& run, const AVStre
             if (!st)
                 return false;
             st->id = static_cast<int>(out.ctx->nb_streams) - 1;
+            if (in_st)
+                CopyStreamFacts(st, in_st);
             *out_st = st;
         } else {
             *out_st = AddCopiedStream(out.ctx.get(), in_st);
@@ -236,17 +238,20 @@ void UpdateProgress(ConversionJob* job, int l)
 }
 
 // The cut has its length on its video clock, or on its audio clock when it
-// has no video at all.
-bool CutSpanWritten(const ConversionJob* job, const JobOutput& out, const InputRun& run)
+// has no video at all. Pictures written by then may be shown after ones
+// still to come (reordered pictures): the cut ends at the first picture read
+// that is shown after everything written, so no picture is left out between
+// them. Presentation times decide, whatever the stream's rate.
+bool CutSpanWritten(const ConversionJob* job, const JobOutput& out, InputRun& run, const AVPacket* pkt)
 {
     const double span = job->span_s[run.index];
     if (!out.video || run.in.video_index < 0)
         return span <= job->audio_written_s;
-    // A picture reordered ahead of the span's end needs the ones before it.
-    const AVStream* vs = run.in.VideoStream();
-    const int64_t reorder = av_rescale_q(vs->codecpar->video_delay * FallbackDuration(vs), vs->time_base,
-                                         out.video->time_base);
-    return span <= job->video_written_s && out.video_clock.CaughtUp(reorder);
+    if (span > job->video_written_s)
+        return false;
+    if (pkt->stream_index == run.in.video_index)
+        run.pictures_missing = ShownBeforeWrittenEnd(out, run, pkt);
+    return !run.pictures_missing;
 }
 
 // When the cut's picture has reached its length, the sound read in the same
@@ -302,7 +307,7 @@ void RunPacketLoop(ConversionJob* job, JobOutput& out, InputRun& run)
                 av_packet_unref(pkt);
                 break;
             }
-        } else if (CutSpanWritten(job, out, run)) {
+        } else if (CutSpanWritten(job, out, run, pkt)) {
             const bool more_sound = SoundStillCatchingUp(out, run, pkt);
             const bool is_sound = pkt->stream_index == run.in.audio_index;
             run.cut_complete = true;
@@ -424,8 +429,8 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
             return MarkFailed(job, run);
         if (job->reencode)
             out.reencoder = std::make_unique<Reencoder>(job);
-        else
-            CopyContainerFacts(out.ctx.get(), run.in.format.get());
+        // What the output container can hold of them, whatever the mode.
+        CopyContainerFacts(out.ctx.get(), run.in.format.get());
     }
     // Until its header is written the output is only this input's draft:
     // a failure drops it, and the next input starts the output afresh.

@@ -22,6 +22,7 @@
 #include "media_input.h"
 #include "preview.h"
 #include "probe.h"
+#include "tracks.h"
 #include "worker.h"
 
 namespace {
@@ -156,6 +157,18 @@ int ProbeInto(ConversionJob* job, const std::string& path)
     return rc;
 }
 
+// Every stream of the file, one line each, after the main facts.
+void PrintTracks(const std::string& path)
+{
+    std::vector<TrackFacts> tracks;
+    ListTracks(path.c_str(), &tracks);
+    for (const TrackFacts& t : tracks)
+        std::printf("stream=%d kind=%s codec=%s language=%s default=%d main=%d title=%s\n", t.index,
+                    TrackKindName(t.kind), t.codec.c_str(), t.language.empty() ? "-" : Shown(t.language).c_str(),
+                    t.is_default ? 1 : 0, t.main ? 1 : 0, Shown(t.title).c_str());
+    std::printf("\n");
+}
+
 int RunProbe(const std::vector<std::string>& files)
 {
     if (files.empty())
@@ -172,13 +185,14 @@ int RunProbe(const std::vector<std::string>& files)
         }
         std::printf("duration_us=%lld\nwidth=%d\nheight=%d\nfps_num=%d\nfps_den=%d\n"
                     "video_codec=%s\nvideo_bit_rate=%d\naudio_codec=%s\naudio_bit_rate=%d\n"
-                    "sample_rate=%d\nchannels=%d\n\n",
+                    "sample_rate=%d\nchannels=%d\n",
                     static_cast<long long>(job->duration_us), job->source_width, job->source_height,
                     job->source_fps_num, job->source_fps_den,
                     job->video_codec_id ? avcodec_get_name(AVCodecID(job->video_codec_id)) : "none",
                     job->video_bit_rate,
                     job->audio_codec_id ? avcodec_get_name(AVCodecID(job->audio_codec_id)) : "none",
                     job->audio_bit_rate, job->audio_sample_rate, job->audio_channels);
+        PrintTracks(path);
     }
     return status;
 }

@@ -426,4 +426,5 @@ void MarkJobStarting(ConversionJob* job, bool join)
     job->progress_percent = 0;
     job->join_mode = join ? 1 : 0;
     job->output_error = 0;
+    job->dropped_tracks.clear();
 }

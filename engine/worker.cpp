@@ -15,6 +15,7 @@
 #include "job_output.h"
 #include "reencode.h"
 #include "stream_copy.h"
+#include "tracks.h"
 
 namespace {
 
@@ -168,8 +169,23 @@ bool SetUpStreamsOfLaterInputs(ConversionJob* job, JobOutput& out, InputRun& run
     return true;
 }
 
+bool SetUpMainStream(ConversionJob* job, JobOutput& out, InputRun& run, bool video)
+{
+    return video ? SetUpStream(job, out, run, run.in.VideoStream(), &out.video, true)
+                 : SetUpStream(job, out, run, run.in.AudioStream(), &out.audio, false);
+}
+
 bool SetUpOutputStreams(ConversionJob* job, JobOutput& out, InputRun& run)
 {
+    // A copy takes every track the output can hold, decided here once.
+    if (!job->reencode) {
+        if (!PlanTracks(job, out, run, SetUpMainStream))
+            return false;
+        job->video_out_stream = out.video;
+        job->audio_out_stream = out.audio;
+        return true;
+    }
+    ReportTracksNotReencoded(job, run);
     if (AVStream* vs = run.in.VideoStream()) {
         if (!SetUpStream(job, out, run, vs, &out.video, true))
             return false;
@@ -183,6 +199,27 @@ bool SetUpOutputStreams(ConversionJob* job, JobOutput& out, InputRun& run)
     job->video_out_stream = out.video;
     job->audio_out_stream = out.audio;
     return true;
+}
+
+// A direct copy's cover pictures: one packet each, right after the header.
+void WriteAttachedPicturesOf(JobOutput& out, const InputRun& run)
+{
+    std::vector<int> in_streams;
+    std::vector<AVStream*> out_streams;
+    for (size_t i = 0; i < run.extra_slot.size(); ++i) {
+        if (run.extra_slot[i] >= 0) {
+            in_streams.push_back(static_cast<int>(i));
+            out_streams.push_back(out.extras[run.extra_slot[i]].stream);
+        }
+    }
+    WriteAttachedPictures(out.ctx.get(), run.in.format.get(), in_streams, out_streams);
+}
+
+bool IsExtraSound(const JobOutput& out, const InputRun& run, int stream)
+{
+    if (stream < 0 || static_cast<size_t>(stream) >= run.extra_slot.size() || run.extra_slot[stream] < 0)
+        return false;
+    return out.extras[run.extra_slot[stream]].kind == AVMEDIA_TYPE_AUDIO;
 }
 
 // Writes the header into the job's own file. On failure the caller discards
@@ -304,7 +341,7 @@ void RunPacketLoop(ConversionJob* job, JobOutput& out, InputRun& run)
             }
         } else if (CutSpanWritten(job, out, run)) {
             const bool more_sound = SoundStillCatchingUp(out, run, pkt);
-            const bool is_sound = pkt->stream_index == run.in.audio_index;
+            const bool is_sound = pkt->stream_index == run.in.audio_index || IsExtraSound(out, run, pkt->stream_index);
             run.cut_complete = true;
             if (!more_sound || !is_sound) {
                 av_packet_unref(pkt);
@@ -327,17 +364,28 @@ void RunPacketLoop(ConversionJob* job, JobOutput& out, InputRun& run)
                 av_packet_unref(pkt);
                 break;
             }
+            if (!job->reencode && !run.waiting_extra.empty())
+                WriteWaitingExtras(out, run);
         } else if (pkt->stream_index == run.in.audio_index) {
             // A lost audio packet is not worth failing the input for.
             if (job->reencode)
                 out.reencoder->AudioPacket(out, run, pkt);
             else
                 CopyAudioPacket(out, run, pkt);
+        } else if (!job->reencode) {
+            CopyExtraPacket(out, run, pkt);
         }
         av_packet_unref(pkt);
     }
-    if (!job->reencode)
+    if (!job->reencode) {
         FinishDirectInput(out, run);
+        FinishExtraTracks(out, run);
+        if (run.origin_us != AV_NOPTS_VALUE) {
+            const int64_t length_us = out.SeamMicroseconds() - run.offset_us;
+            CollectChapters(&out.chapters, run.in.format.get(), run.origin_us, run.origin_us + length_us,
+                            run.offset_us);
+        }
+    }
     run.waiting.clear();
     job->packet = nullptr;
     UpdateWrittenTimes(job, out);
@@ -354,7 +402,7 @@ OutputEnd FinishOutput(ConversionJob* job, JobOutput& out)
     if (out.header_written) {
         if (out.reencoder && !out.reencoder->FinishJob(out))
             ok = false;
-        if (av_write_trailer(out.ctx.get()) < 0)
+        if (!PutChapters(out.ctx.get(), out.chapters) || av_write_trailer(out.ctx.get()) < 0)
             ok = false;
     }
     const bool wrote_packets = out.packets_written > 0;
@@ -424,22 +472,29 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
             return MarkFailed(job, run);
         if (job->reencode)
             out.reencoder = std::make_unique<Reencoder>(job);
-        else
+        else {
             CopyContainerFacts(out.ctx.get(), run.in.format.get());
+            ReserveChapters(out.ctx.get(), job);
+        }
     }
     // Until its header is written the output is only this input's draft:
     // a failure drops it, and the next input starts the output afresh.
+    const bool first_header = !out.header_written;
     if (!SetUpOutputStreams(job, out, run) || (!out.header_written && !OpenOutputFile(out))) {
         if (!out.header_written)
             DiscardOutput(job, out);
         return MarkFailed(job, run);
     }
+    if (first_header && !job->reencode)
+        WriteAttachedPicturesOf(out, run);
 
     job->input_start_s = ContainerStartSeconds(run.in.format.get());
     run.offset_us = job->reencode ? out.EndMicroseconds() : out.SeamMicroseconds();
     run.continues_output = out.video_clock.last_dts != AV_NOPTS_VALUE;
     run.trim_sound_to_picture = job->join_mode && out.video && out.audio && run.in.video_index >= 0;
     run.cut_start_s = job->start_s[l];
+    if (!job->join_mode)
+        run.cut_length_us = static_cast<int64_t>(job->span_s[l] * 1e6);
     if (!job->join_mode && StartsPastItsEnd(run.in, job->start_s[l]))
         return MarkFailed(job, run);
     if (!job->join_mode && job->start_s[l] > 0)

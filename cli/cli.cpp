@@ -351,6 +351,8 @@ int RunJob(ConversionJob* job, bool join, const std::string& output_path)
         all_done = all_done && s == kInputDone;
         any_pending = any_pending || s == kInputPending;
     }
+    for (const DroppedTrack& t : job->dropped_tracks)
+        std::fprintf(stderr, "morvane-cli: left out of the output: %s\n", Shown(DescribeDroppedTrack(t)).c_str());
     if (FileExists(output_path))
         std::printf("output=%s\n", Shown(output_path).c_str());
     else
@@ -394,6 +396,9 @@ int Refused(LaunchRefusal why, const ConversionJob* job = nullptr, const std::st
     case LaunchRefusal::EmptySpan: text = "the cut is empty: its end must come after its start"; break;
     case LaunchRefusal::OutputNotCreated:
         text = "cannot create " + Shown(output) + ": " + std::strerror(job ? job->output_error.load() : EIO);
+        break;
+    case LaunchRefusal::TrackLayoutDiffers:
+        text = "a direct join needs files with the same tracks; re-encode with --format instead";
         break;
     case LaunchRefusal::None: break;
     }
@@ -481,6 +486,10 @@ int RunJoin(const Arguments& args)
     const OutputTarget target{folder, CleanFileTitle(Option(args, "--title", "joined")), extension};
     std::string output;
     const LaunchRefusal why = FillJoinJob(job, rows, target, choice, &output);
+    LayoutDifference diff;
+    if (why == LaunchRefusal::TrackLayoutDiffers && FindTrackLayoutDifference(args.files, &diff))
+        return Fail("refused: the tracks of " + Shown(args.files[diff.file]) + " differ from the first file's (" +
+                    DescribeLayoutDifference(diff) + "); a direct join cannot continue them: re-encode with --format");
     if (why != LaunchRefusal::None)
         return Refused(why, job, output);
     return RunJob(job, true, output);

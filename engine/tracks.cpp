@@ -100,6 +100,12 @@ bool HeaderAccepts(const AVOutputFormat* format, const AVFormatContext* src, int
     }
     if (format->flags & AVFMT_NOFILE)
         return avformat_init_output(raw, nullptr) >= 0;
+    // A refusal here is an answer, not a fault to show the user.
+    struct QuietLog {
+        int level = av_log_get_level();
+        QuietLog() { av_log_set_level(AV_LOG_QUIET); }
+        ~QuietLog() { av_log_set_level(level); }
+    } quiet;
     NullSink sink;
     constexpr int kBufferSize = 4096;
     auto* buffer = static_cast<uint8_t*>(av_malloc(kBufferSize));

@@ -461,10 +461,11 @@ bool AddChapter(AVFormatContext* out, int64_t id, AVRational tb, int64_t start, 
 
 namespace {
 
-// Where a direct copy of `path` starts (its first key picture at or after a
-// seek to `start_s`) and how long it is, read ahead in a reading of its own.
-bool PredictCopiedSpan(const char* path, double start_s, double span_s, InputContextPtr* opened, int64_t* from_us,
-                       int64_t* to_us)
+// Where the output of `path` starts and how long it is: a copy starts at
+// its first key picture at or after a seek to `start_s`, read ahead in a
+// reading of its own; a re-encoded cut at `start_s` itself.
+bool PredictSpan(const char* path, bool copy, double start_s, double span_s, InputContextPtr* opened,
+                 int64_t* from_us, int64_t* to_us)
 {
     AVFormatContext* raw = nullptr;
     if (CheckInputKind(path) != kProbeOk || avformat_open_input(&raw, path, nullptr, nullptr) != 0)
@@ -476,6 +477,11 @@ bool PredictCopiedSpan(const char* path, double start_s, double span_s, InputCon
         return false;
     const AVStream* vs = raw->streams[video];
     const int64_t origin = raw->start_time != AV_NOPTS_VALUE ? raw->start_time : 0;
+    if (!copy) {
+        *from_us = origin + static_cast<int64_t>(start_s * 1e6);
+        *to_us = *from_us + (span_s > 0 ? static_cast<int64_t>(span_s * 1e6) : std::max<int64_t>(raw->duration, 0));
+        return true;
+    }
     if (start_s > 0)
         SeekAtOrBefore(raw, video, origin + static_cast<int64_t>(start_s * 1e6));
     PacketPtr pkt = MakePacket();
@@ -514,8 +520,8 @@ void ReserveChapters(AVFormatContext* out, const ConversionJob* job)
         InputContextPtr in;
         int64_t from = 0, to = 0;
         const bool cut = !job->join_mode;
-        if (!PredictCopiedSpan(job->input_paths[l], cut ? job->start_s[l] : 0, cut ? job->span_s[l] : 0, &in, &from,
-                               &to)) {
+        if (!PredictSpan(job->input_paths[l], !job->reencode, cut ? job->start_s[l] : 0, cut ? job->span_s[l] : 0, &in,
+                         &from, &to)) {
             if (!in || in->nb_chapters == 0)
                 continue;  // nothing to add, or its length is unknown: later chapters would be misplaced
             break;

@@ -472,10 +472,9 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
             return MarkFailed(job, run);
         if (job->reencode)
             out.reencoder = std::make_unique<Reencoder>(job);
-        else {
+        else
             CopyContainerFacts(out.ctx.get(), run.in.format.get());
-            ReserveChapters(out.ctx.get(), job);
-        }
+        ReserveChapters(out.ctx.get(), job);
     }
     // Until its header is written the output is only this input's draft:
     // a failure drops it, and the next input starts the output afresh.
@@ -506,6 +505,12 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
     RunPacketLoop(job, out, run);
     if (job->reencode && !out.reencoder->EndInput(out, run))
         return MarkFailed(job, run);
+    if (job->reencode && out.reencoder->InputOriginMicroseconds() != AV_NOPTS_VALUE) {
+        const int64_t from = out.reencoder->InputOriginMicroseconds();
+        CollectChapters(&out.chapters, run.in.format.get(), from,
+                        from + static_cast<int64_t>(out.reencoder->InputSeconds(run) * 1e6),
+                        out.reencoder->InputOffsetMicroseconds());
+    }
     if (out.WriteFailed())
         return MarkFailed(job, run);
     if (!Cancelled(job) && (WroteNothing(job, out, run, packets_before) || EndedBeforeItsLength(job, out, run)))

@@ -44,6 +44,7 @@ struct ExtraTrack {
     AVStream* stream = nullptr;
     StreamClock clock;
     int kind = 0;  // AVMediaType
+    CodecContextPtr encoder;  // subtitles converted to the container's text format
 };
 
 // A chapter on the output's timeline.
@@ -106,6 +107,7 @@ struct InputRun {
     std::deque<PacketPtr> waiting_extra;  // read before the origin was known
     std::vector<std::deque<PacketPtr>> held_extra;  // per slot: sound past the picture so far (joins)
     int64_t cut_length_us = 0;  // a cut: its span; extra tracks end there
+    std::vector<CodecContextPtr> extra_decoders;  // per slot: subtitles to convert
 };
 
 // Writes a packet already in `out_st`'s time base at the stream's clock.

@@ -148,6 +148,8 @@ void ReleaseHeldExtra(JobOutput& out, InputRun& run, size_t slot, bool input_end
     }
 }
 
+bool ConvertSubtitle(AVCodecContext* dec, AVCodecContext* enc, AVRational tb, AVPacket* pkt);
+
 void WriteExtra(JobOutput& out, InputRun& run, AVPacket* pkt)
 {
     const int slot = run.extra_slot[pkt->stream_index];
@@ -161,6 +163,11 @@ void WriteExtra(JobOutput& out, InputRun& run, AVPacket* pkt)
     if (run.cut_complete && (!sound || (out.video && av_compare_ts(pkt->pts, t.stream->time_base,
                                                                    out.video_clock.end, out.video->time_base) >= 0)))
         return;
+    if (t.encoder) {
+        AVCodecContext* dec = run.extra_decoders[slot].get();
+        if (!dec || !ConvertSubtitle(dec, t.encoder.get(), t.stream->time_base, pkt))
+            return;
+    }
     if (sound && run.trim_sound_to_picture) {
         PacketPtr held = MakePacket();
         if (!held)
@@ -318,7 +325,7 @@ bool PlanTracks(ConversionJob* job, JobOutput& out, InputRun& run,
                 if (!st)
                     return false;
                 run.extra_slot[i] = static_cast<int>(out.extras.size());
-                out.extras.push_back({st, StreamClock{}, in->streams[i]->codecpar->codec_type});
+                out.extras.push_back({st, StreamClock{}, in->streams[i]->codecpar->codec_type, nullptr});
             }
         }
         run.held_extra.resize(out.extras.size());
@@ -358,13 +365,164 @@ bool PlanTracks(ConversionJob* job, JobOutput& out, InputRun& run,
     return true;
 }
 
-void ReportTracksNotReencoded(ConversionJob* job, const InputRun& run)
+namespace {
+
+bool IsTextSubtitle(AVCodecID id)
+{
+    const AVCodecDescriptor* d = avcodec_descriptor_get(id);
+    return d && d->type == AVMEDIA_TYPE_SUBTITLE && (d->props & AV_CODEC_PROP_TEXT_SUB);
+}
+
+// The text format a container keeps subtitles in, NONE where it has none.
+AVCodecID TextSubtitleCodec(const AVOutputFormat* format, AVCodecID source)
+{
+    if (IsMovFamily(format))
+        return AV_CODEC_ID_MOV_TEXT;
+    for (AVCodecID id : {source, AV_CODEC_ID_SUBRIP})
+        if (avformat_query_codec(format, id, FF_COMPLIANCE_NORMAL) == 1)
+            return id;
+    return AV_CODEC_ID_NONE;
+}
+
+CodecContextPtr OpenSubtitleDecoder(const AVStream* st)
+{
+    const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
+    CodecContextPtr dec(codec ? avcodec_alloc_context3(codec) : nullptr);
+    if (!dec || avcodec_parameters_to_context(dec.get(), st->codecpar) < 0)
+        return nullptr;
+    dec->pkt_timebase = st->time_base;
+    return avcodec_open2(dec.get(), codec, nullptr) < 0 ? nullptr : std::move(dec);
+}
+
+// An output stream for `in_st`'s subtitles converted to `target`.
+AVStream* AddConvertedSubtitles(AVFormatContext* ctx, const AVStream* in_st, AVCodecID target, CodecContextPtr* encoder)
+{
+    CodecContextPtr dec = OpenSubtitleDecoder(in_st);
+    const AVCodec* codec = avcodec_find_encoder(target);
+    CodecContextPtr enc(codec ? avcodec_alloc_context3(codec) : nullptr);
+    if (!dec || !enc || !dec->subtitle_header)
+        return nullptr;
+    enc->time_base = AVRational{1, 1000};
+    // The styles the text refers to travel with the encoder.
+    enc->subtitle_header = static_cast<uint8_t*>(av_mallocz(dec->subtitle_header_size + 1));
+    if (!enc->subtitle_header)
+        return nullptr;
+    std::memcpy(enc->subtitle_header, dec->subtitle_header, dec->subtitle_header_size);
+    enc->subtitle_header_size = dec->subtitle_header_size;
+    if (ctx->oformat->flags & AVFMT_GLOBALHEADER)
+        enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (avcodec_open2(enc.get(), codec, nullptr) < 0)
+        return nullptr;
+    AVStream* st = avformat_new_stream(ctx, nullptr);
+    if (!st || avcodec_parameters_from_context(st->codecpar, enc.get()) < 0)
+        return nullptr;
+    st->id = static_cast<int>(ctx->nb_streams) - 1;
+    st->time_base = enc->time_base;
+    st->disposition = in_st->disposition;
+    for (const char* key : {"language", "title"})
+        if (const AVDictionaryEntry* e = av_dict_get(in_st->metadata, key, nullptr, 0))
+            av_dict_set(&st->metadata, key, e->value, 0);
+    *encoder = std::move(enc);
+    return st;
+}
+
+// Decodes a placed packet and encodes it again; the packet keeps its times.
+bool ConvertSubtitle(AVCodecContext* dec, AVCodecContext* enc, AVRational tb, AVPacket* pkt)
+{
+    AVSubtitle sub{};
+    int got = 0;
+    if (avcodec_decode_subtitle2(dec, &sub, &got, pkt) < 0 || !got)
+        return false;
+    sub.pts = av_rescale_q(pkt->pts, tb, AV_TIME_BASE_Q);
+    sub.start_display_time = 0;
+    sub.end_display_time = static_cast<uint32_t>(av_rescale_q(std::max<int64_t>(pkt->duration, 0), tb, {1, 1000}));
+    constexpr int kMaxSize = 1 << 16;
+    std::vector<uint8_t> buffer(kMaxSize);
+    const int size = avcodec_encode_subtitle(enc, buffer.data(), kMaxSize, &sub);
+    avsubtitle_free(&sub);
+    if (size <= 0)
+        return false;
+    PacketPtr encoded = MakePacket();
+    if (!encoded || av_new_packet(encoded.get(), size) < 0)
+        return false;
+    std::memcpy(encoded->data, buffer.data(), static_cast<size_t>(size));
+    encoded->pts = encoded->dts = pkt->pts;
+    encoded->duration = pkt->duration;
+    encoded->stream_index = pkt->stream_index;
+    av_packet_unref(pkt);
+    av_packet_move_ref(pkt, encoded.get());
+    return true;
+}
+
+}  // namespace
+
+bool PlanReencodedTracks(ConversionJob* job, JobOutput& out, InputRun& run)
 {
     const AVFormatContext* in = run.in.format.get();
+    run.extra_slot.assign(in->nb_streams, -1);
+    int nth = 0;  // subtitle tracks of this input so far
     for (unsigned i = 0; i < in->nb_streams; ++i) {
-        if (!IsMain(run.in, static_cast<int>(i)) && !IsChapterTextTrack(in, in->streams[i]))
-            Report(job, run.index, in->streams[i], DropReason::NotReencoded);
+        const AVStream* st = in->streams[i];
+        if (IsMain(run.in, static_cast<int>(i)) || IsChapterTextTrack(in, st))
+            continue;
+        if (st->codecpar->codec_type != AVMEDIA_TYPE_SUBTITLE) {
+            Report(job, run.index, st, DropReason::NotReencoded);
+            continue;
+        }
+        int slot = -1;
+        if (out.header_written) {
+            // A later input goes on in the output's subtitle track of the same order.
+            for (size_t k = 0, seen = 0; k < out.extras.size() && slot < 0; ++k)
+                if (out.extras[k].kind == AVMEDIA_TYPE_SUBTITLE && seen++ == static_cast<size_t>(nth))
+                    slot = static_cast<int>(k);
+            ++nth;
+            const bool fits = slot >= 0 && (out.extras[slot].encoder
+                                                ? IsTextSubtitle(st->codecpar->codec_id)
+                                                : CanContinueStream(out.extras[slot].stream->codecpar, st->codecpar));
+            if (!fits) {
+                Report(job, run.index, st, DropReason::NoMatchingTrack);
+                continue;
+            }
+        } else {
+            const AVOutputFormat* format = out.ctx->oformat;
+            const AVCodecID source = st->codecpar->codec_id;
+            const bool as_is = avformat_query_codec(format, source, FF_COMPLIANCE_NORMAL) == 1 &&
+                               !(IsMovFamily(format) && source != AV_CODEC_ID_MOV_TEXT);
+            const AVCodecID target = IsTextSubtitle(source) ? TextSubtitleCodec(format, source) : AV_CODEC_ID_NONE;
+            ExtraTrack track;
+            track.kind = AVMEDIA_TYPE_SUBTITLE;
+            track.stream = as_is ? AddExtraStream(out.ctx.get(), st)
+                           : target != AV_CODEC_ID_NONE ? AddConvertedSubtitles(out.ctx.get(), st, target, &track.encoder)
+                                                        : nullptr;
+            if (!track.stream) {
+                Report(job, run.index, st, DropReason::ContainerRefuses);
+                continue;
+            }
+            slot = static_cast<int>(out.extras.size());
+            out.extras.push_back(std::move(track));
+        }
+        run.extra_slot[i] = slot;
     }
+    run.extra_decoders.clear();
+    run.extra_decoders.resize(out.extras.size());
+    for (size_t i = 0; i < run.extra_slot.size(); ++i) {
+        const int slot = run.extra_slot[i];
+        if (slot >= 0 && out.extras[slot].encoder) {
+            run.extra_decoders[slot] = OpenSubtitleDecoder(in->streams[i]);
+            if (!run.extra_decoders[slot])
+                run.extra_slot[i] = -1;
+        }
+    }
+    run.held_extra.resize(out.extras.size());
+    return true;
+}
+
+void StartReencodedTracks(const ConversionJob* job, InputRun& run, int64_t offset_us)
+{
+    // A cut starts exactly at its start point, a joined input at its start.
+    const double start_s = job->input_start_s + (job->join_mode ? 0 : run.cut_start_s);
+    run.origin_us = static_cast<int64_t>(start_s * 1e6);
+    run.offset_us = offset_us;
 }
 
 void WriteWaitingExtras(JobOutput& out, InputRun& run)

@@ -37,7 +37,12 @@ const char* TrackKindName(int kind);
 // track besides the main ones is reported left out.
 bool PlanTracks(ConversionJob* job, JobOutput& out, InputRun& run, bool (*add_main)(ConversionJob*, JobOutput&, InputRun&, bool video));
 
-void ReportTracksNotReencoded(ConversionJob* job, const InputRun& run);
+// Re-encoding: subtitles go on in the container's text format (MP4 and MOV
+// mov_text; Matroska the source's, else SubRip), or as they are where the
+// container takes them; every other track besides the main ones is reported
+// left out. Each input's subtitles start where its picture starts.
+bool PlanReencodedTracks(ConversionJob* job, JobOutput& out, InputRun& run);
+void StartReencodedTracks(const ConversionJob* job, InputRun& run, int64_t offset_us);
 
 // A packet of a stream that is neither the main picture nor the main sound.
 void CopyExtraPacket(JobOutput& out, InputRun& run, AVPacket* pkt);

@@ -185,7 +185,6 @@ bool SetUpOutputStreams(ConversionJob* job, JobOutput& out, InputRun& run)
         job->audio_out_stream = out.audio;
         return true;
     }
-    ReportTracksNotReencoded(job, run);
     if (AVStream* vs = run.in.VideoStream()) {
         if (!SetUpStream(job, out, run, vs, &out.video, true))
             return false;
@@ -194,7 +193,7 @@ bool SetUpOutputStreams(ConversionJob* job, JobOutput& out, InputRun& run)
         if (!SetUpStream(job, out, run, as, &out.audio, false))
             return false;
     }
-    if (!SetUpStreamsOfLaterInputs(job, out, run))
+    if (!SetUpStreamsOfLaterInputs(job, out, run) || !PlanReencodedTracks(job, out, run))
         return false;
     job->video_out_stream = out.video;
     job->audio_out_stream = out.audio;
@@ -372,7 +371,7 @@ void RunPacketLoop(ConversionJob* job, JobOutput& out, InputRun& run)
                 out.reencoder->AudioPacket(out, run, pkt);
             else
                 CopyAudioPacket(out, run, pkt);
-        } else if (!job->reencode) {
+        } else {
             CopyExtraPacket(out, run, pkt);
         }
         av_packet_unref(pkt);
@@ -500,6 +499,8 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
         SeekToStartPoint(job, run.in.format.get(), l);
     if (job->reencode && !out.reencoder->BeginInput(out, run))
         return MarkFailed(job, run);
+    if (job->reencode)
+        StartReencodedTracks(job, run, out.reencoder->InputOffsetMicroseconds());
 
     const int64_t packets_before = out.packets_written;
     RunPacketLoop(job, out, run);

@@ -219,25 +219,54 @@ TEST_F(Tracks, WhatCannotBeKeptIsNamed)
     EXPECT_EQ(job->dropped_tracks[0].reason, DropReason::ContainerRefuses);
     EXPECT_NE(DescribeDroppedTrack(job->dropped_tracks[0]).find("tmcd"), std::string::npos);
 
-    // Re-encoding keeps the main picture and the default sound, and names the rest.
-    TearDown();
-    SetUp();
-    EncodingChoice choice = DefaultCutChoice("k");
-    choice.direct = false;
-    ApplyFormatEntry(1, &choice);
-    Cut("tracks.mkv", "00:00:01.000", "00:00:03.000", choice);
-    ASSERT_EQ(Status(0), kInputDone);
-    EXPECT_EQ(Read(output).streams.size(), 2u);
-    ASSERT_EQ(job->dropped_tracks.size(), 4u);
-    for (const DroppedTrack& t : job->dropped_tracks)
-        EXPECT_EQ(t.reason, DropReason::NotReencoded);
-    EXPECT_EQ(job->dropped_tracks[0].language, "deu");
-
     // The tool prints one line per track left out.
     const CliResult cli = RunCli("cut '" + FixturePath("timecode.mp4") + "' --start 00:00:01.000 --end 00:00:02.000 --out '" +
                                  folder + "'");
     EXPECT_EQ(cli.exit_code, 0) << cli.output;
     EXPECT_NE(cli.output.find("left out of the output: input 1, track 2 (data tmcd"), std::string::npos) << cli.output;
+}
+
+TEST_F(Tracks, ReencodingConvertsTextSubtitlesAndKeepsTheChapters)
+{
+    const struct {
+        int format;
+        const char* extension;
+        const char* subtitles[2];
+    } cases[] = {{1, ".mp4", {"mov_text", "mov_text"}}, {6, ".mkv", {"subrip", "ass"}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.extension);
+        TearDown();
+        SetUp();
+        EncodingChoice choice = DefaultCutChoice("k");
+        choice.direct = false;
+        ApplyFormatEntry(c.format, &choice);
+        Cut("tracks.mkv", "00:00:09.500", "00:00:14.500", choice, "cut", c.extension);
+        ASSERT_EQ(Status(0), kInputDone);
+        Output o = Read(output);
+        ASSERT_GE(o.streams.size(), 4u);
+        for (int k = 0; k < 2; ++k) {
+            Row s = o.streams[2 + k];
+            EXPECT_EQ(s["codec_type"], "subtitle");
+            EXPECT_EQ(s["codec_name"], c.subtitles[k]);
+            EXPECT_EQ(s["tag:language"], k == 0 ? "eng" : "deu");
+        }
+        EXPECT_EQ(o.streams[3]["disposition:forced"], "1");
+        // "Across the cut" (9.0-12.0 s) from the cut's start on; MP4 fills the gaps with empty samples.
+        const auto& srt = o.packets[2];
+        const auto across = std::find_if(srt.begin(), srt.end(), [](auto p) { return p.second - p.first > 2; });
+        ASSERT_NE(across, srt.end());
+        EXPECT_NEAR(across->first, 0.0, kFrame);
+        EXPECT_NEAR(across->second, 2.5, kFrame);
+        ASSERT_EQ(o.chapters.size(), 2u);
+        EXPECT_NEAR(std::atof(o.chapters[1]["start_time"].c_str()), 0.5, kFrame);
+        // The second sound and the attachment are named as left out.
+        ASSERT_EQ(job->dropped_tracks.size(), 2u);
+        EXPECT_EQ(job->dropped_tracks[0].kind, AVMEDIA_TYPE_AUDIO);
+        EXPECT_EQ(job->dropped_tracks[0].language, "deu");
+        EXPECT_EQ(job->dropped_tracks[1].kind, AVMEDIA_TYPE_ATTACHMENT);
+        for (const DroppedTrack& t : job->dropped_tracks)
+            EXPECT_EQ(t.reason, DropReason::NotReencoded);
+    }
 }
 
 TEST_F(Tracks, DirectJoinOfFilesWithOtherTracksIsRefusedNamingTheFile)

@@ -44,7 +44,9 @@ struct ExtraTrack {
     AVStream* stream = nullptr;
     StreamClock clock;
     int kind = 0;  // AVMediaType
-    CodecContextPtr encoder;  // subtitles converted to the container's text format
+    CodecContextPtr encoder;  // subtitles converted to the container's text format, or sound re-encoded
+    AudioFifoPtr fifo;        // re-encoded sound: samples waiting for a whole encoder frame
+    int64_t samples = 0;      // re-encoded sound: samples queued so far, silence included
 };
 
 // A chapter on the output's timeline.
@@ -107,7 +109,8 @@ struct InputRun {
     std::deque<PacketPtr> waiting_extra;  // read before the origin was known
     std::vector<std::deque<PacketPtr>> held_extra;  // per slot: sound past the picture so far (joins)
     int64_t cut_length_us = 0;  // a cut: its span; extra tracks end there
-    std::vector<CodecContextPtr> extra_decoders;  // per slot: subtitles to convert
+    std::vector<CodecContextPtr> extra_decoders;  // per slot: subtitles to convert, sound to re-encode
+    std::vector<ResamplerPtr> extra_resamplers;   // per slot: sound to re-encode
 };
 
 // Writes a packet already in `out_st`'s time base at the stream's clock.

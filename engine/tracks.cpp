@@ -5,6 +5,7 @@
 
 #include "conversion_job.h"
 #include "direct_copy.h"
+#include "extra_sound.h"
 #include "seek.h"
 #include "stream_copy.h"
 
@@ -163,6 +164,10 @@ void WriteExtra(JobOutput& out, InputRun& run, AVPacket* pkt)
     if (run.cut_complete && (!sound || (out.video && av_compare_ts(pkt->pts, t.stream->time_base,
                                                                    out.video_clock.end, out.video->time_base) >= 0)))
         return;
+    if (sound && t.encoder) {
+        ReencodeExtraSound(out, run, slot, pkt);
+        return;
+    }
     if (t.encoder) {
         AVCodecContext* dec = run.extra_decoders[slot].get();
         if (!dec || !ConvertSubtitle(dec, t.encoder.get(), t.stream->time_base, pkt))
@@ -325,7 +330,10 @@ bool PlanTracks(ConversionJob* job, JobOutput& out, InputRun& run,
                 if (!st)
                     return false;
                 run.extra_slot[i] = static_cast<int>(out.extras.size());
-                out.extras.push_back({st, StreamClock{}, in->streams[i]->codecpar->codec_type, nullptr});
+                ExtraTrack track;
+                track.stream = st;
+                track.kind = in->streams[i]->codecpar->codec_type;
+                out.extras.push_back(std::move(track));
             }
         }
         run.held_extra.resize(out.extras.size());
@@ -460,29 +468,40 @@ bool PlanReencodedTracks(ConversionJob* job, JobOutput& out, InputRun& run)
 {
     const AVFormatContext* in = run.in.format.get();
     run.extra_slot.assign(in->nb_streams, -1);
-    int nth = 0;  // subtitle tracks of this input so far
+    std::vector<int> nth(AVMEDIA_TYPE_NB, 0);  // tracks of each kind of this input so far
     for (unsigned i = 0; i < in->nb_streams; ++i) {
         const AVStream* st = in->streams[i];
+        const AVMediaType kind = st->codecpar->codec_type;
         if (IsMain(run.in, static_cast<int>(i)) || IsChapterTextTrack(in, st))
             continue;
-        if (st->codecpar->codec_type != AVMEDIA_TYPE_SUBTITLE) {
+        if (kind != AVMEDIA_TYPE_SUBTITLE && kind != AVMEDIA_TYPE_AUDIO) {
             Report(job, run.index, st, DropReason::NotReencoded);
             continue;
         }
         int slot = -1;
         if (out.header_written) {
-            // A later input goes on in the output's subtitle track of the same order.
+            // A later input goes on in the output's track of its kind and order.
             for (size_t k = 0, seen = 0; k < out.extras.size() && slot < 0; ++k)
-                if (out.extras[k].kind == AVMEDIA_TYPE_SUBTITLE && seen++ == static_cast<size_t>(nth))
+                if (out.extras[k].kind == kind && seen++ == static_cast<size_t>(nth[kind]))
                     slot = static_cast<int>(k);
-            ++nth;
-            const bool fits = slot >= 0 && (out.extras[slot].encoder
-                                                ? IsTextSubtitle(st->codecpar->codec_id)
-                                                : CanContinueStream(out.extras[slot].stream->codecpar, st->codecpar));
+            ++nth[kind];
+            // Sound is decoded anyway; subtitles are converted from text, else copied.
+            bool fits = slot >= 0;
+            if (fits && kind == AVMEDIA_TYPE_SUBTITLE)
+                fits = out.extras[slot].encoder ? IsTextSubtitle(st->codecpar->codec_id)
+                                                : CanContinueStream(out.extras[slot].stream->codecpar, st->codecpar);
             if (!fits) {
                 Report(job, run.index, st, DropReason::NoMatchingTrack);
                 continue;
             }
+        } else if (kind == AVMEDIA_TYPE_AUDIO) {
+            ExtraTrack track;
+            if (!AddReencodedSound(job, out.ctx.get(), st, &track)) {
+                Report(job, run.index, st, DropReason::ContainerRefuses);
+                continue;
+            }
+            slot = static_cast<int>(out.extras.size());
+            out.extras.push_back(std::move(track));
         } else {
             const AVOutputFormat* format = out.ctx->oformat;
             const AVCodecID source = st->codecpar->codec_id;
@@ -505,10 +524,13 @@ bool PlanReencodedTracks(ConversionJob* job, JobOutput& out, InputRun& run)
     }
     run.extra_decoders.clear();
     run.extra_decoders.resize(out.extras.size());
+    run.extra_resamplers.clear();
+    run.extra_resamplers.resize(out.extras.size());
     for (size_t i = 0; i < run.extra_slot.size(); ++i) {
         const int slot = run.extra_slot[i];
         if (slot >= 0 && out.extras[slot].encoder) {
-            run.extra_decoders[slot] = OpenSubtitleDecoder(in->streams[i]);
+            run.extra_decoders[slot] = out.extras[slot].kind == AVMEDIA_TYPE_AUDIO ? OpenSoundDecoder(in->streams[i])
+                                                                                   : OpenSubtitleDecoder(in->streams[i]);
             if (!run.extra_decoders[slot])
                 run.extra_slot[i] = -1;
         }
@@ -631,8 +653,8 @@ bool PredictSpan(const char* path, bool copy, double start_s, double span_s, Inp
     opened->reset(raw);
     int video = -1, audio = -1;
     SelectStreams(raw, &video, &audio);
-    if (video < 0 || raw->nb_chapters == 0)
-        return false;
+    if (video < 0 || (raw->nb_chapters == 0 && span_s > 0))
+        return false;  // a cut of a file without chapters has none to place
     const AVStream* vs = raw->streams[video];
     const int64_t origin = raw->start_time != AV_NOPTS_VALUE ? raw->start_time : 0;
     if (!copy) {
@@ -680,9 +702,7 @@ void ReserveChapters(AVFormatContext* out, const ConversionJob* job)
         const bool cut = !job->join_mode;
         if (!PredictSpan(job->input_paths[l], !job->reencode, cut ? job->start_s[l] : 0, cut ? job->span_s[l] : 0, &in,
                          &from, &to)) {
-            if (!in || in->nb_chapters == 0)
-                continue;  // nothing to add, or its length is unknown: later chapters would be misplaced
-            break;
+            break;  // its length is unknown: later chapters would be misplaced
         }
         CollectChapters(&list, in.get(), from, to, offset);
         offset += to - from;

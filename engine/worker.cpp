@@ -12,6 +12,7 @@
 #include "conversion_job.h"
 #include "direct_copy.h"
 #include "exact_cut.h"
+#include "extra_sound.h"
 #include "job_output.h"
 #include "reencode.h"
 #include "stream_copy.h"
@@ -399,7 +400,7 @@ OutputEnd FinishOutput(ConversionJob* job, JobOutput& out)
 {
     bool ok = out.header_written;
     if (out.header_written) {
-        if (out.reencoder && !out.reencoder->FinishJob(out))
+        if (out.reencoder && (!FinishExtraSound(out) || !out.reencoder->FinishJob(out)))
             ok = false;
         if (!PutChapters(out.ctx.get(), out.chapters) || av_write_trailer(out.ctx.get()) < 0)
             ok = false;
@@ -505,6 +506,10 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
     const int64_t packets_before = out.packets_written;
     RunPacketLoop(job, out, run);
     if (job->reencode && !out.reencoder->EndInput(out, run))
+        return MarkFailed(job, run);
+    if (job->reencode &&
+        !EndExtraSoundInput(out, out.reencoder->InputOffsetMicroseconds() +
+                                     static_cast<int64_t>(out.reencoder->InputSeconds(run) * 1e6)))
         return MarkFailed(job, run);
     if (job->reencode && out.reencoder->InputOriginMicroseconds() != AV_NOPTS_VALUE) {
         const int64_t from = out.reencoder->InputOriginMicroseconds();

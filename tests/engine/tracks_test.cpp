@@ -44,7 +44,14 @@ std::vector<Row> Ffprobe(const std::string& arguments)
 struct Output {
     std::vector<Row> streams, chapters;
     std::map<int, std::vector<std::pair<double, double>>> packets;  // per stream: start, end
-    double End(int stream) const { return packets.count(stream) ? packets.at(stream).back().second : 0; }
+    double End(int stream) const
+    {
+        double end = 0;
+        if (packets.count(stream))
+            for (const auto& p : packets.at(stream))
+                end = std::max(end, p.second);
+        return end;
+    }
 };
 
 Output Read(const std::string& path)
@@ -243,30 +250,55 @@ TEST_F(Tracks, ReencodingConvertsTextSubtitlesAndKeepsTheChapters)
         Cut("tracks.mkv", "00:00:09.500", "00:00:14.500", choice, "cut", c.extension);
         ASSERT_EQ(Status(0), kInputDone);
         Output o = Read(output);
-        ASSERT_GE(o.streams.size(), 4u);
+        ASSERT_GE(o.streams.size(), 5u);
+        // Both sound tracks, in source order, as long as the picture.
+        EXPECT_EQ(o.streams[1]["codec_type"], "audio");
+        EXPECT_EQ(o.streams[2]["codec_type"], "audio");
+        EXPECT_EQ(o.streams[2]["tag:language"], "deu");
+        if (c.format == 6) {
+            EXPECT_EQ(o.streams[2]["tag:title"], "Deutsch");  // MP4 keeps no track titles
+        }
+        EXPECT_NEAR(o.End(1), o.End(0), 0.05);
+        EXPECT_NEAR(o.End(2), o.End(0), 0.05);
         for (int k = 0; k < 2; ++k) {
-            Row s = o.streams[2 + k];
+            Row s = o.streams[3 + k];
             EXPECT_EQ(s["codec_type"], "subtitle");
             EXPECT_EQ(s["codec_name"], c.subtitles[k]);
             EXPECT_EQ(s["tag:language"], k == 0 ? "eng" : "deu");
         }
-        EXPECT_EQ(o.streams[3]["disposition:forced"], "1");
+        EXPECT_EQ(o.streams[4]["disposition:forced"], "1");
         // "Across the cut" (9.0-12.0 s) from the cut's start on; MP4 fills the gaps with empty samples.
-        const auto& srt = o.packets[2];
+        const auto& srt = o.packets[3];
         const auto across = std::find_if(srt.begin(), srt.end(), [](auto p) { return p.second - p.first > 2; });
         ASSERT_NE(across, srt.end());
         EXPECT_NEAR(across->first, 0.0, kFrame);
         EXPECT_NEAR(across->second, 2.5, kFrame);
         ASSERT_EQ(o.chapters.size(), 2u);
         EXPECT_NEAR(std::atof(o.chapters[1]["start_time"].c_str()), 0.5, kFrame);
-        // The second sound and the attachment are named as left out.
-        ASSERT_EQ(job->dropped_tracks.size(), 2u);
-        EXPECT_EQ(job->dropped_tracks[0].kind, AVMEDIA_TYPE_AUDIO);
-        EXPECT_EQ(job->dropped_tracks[0].language, "deu");
-        EXPECT_EQ(job->dropped_tracks[1].kind, AVMEDIA_TYPE_ATTACHMENT);
-        for (const DroppedTrack& t : job->dropped_tracks)
-            EXPECT_EQ(t.reason, DropReason::NotReencoded);
+        // The attachment is named as left out.
+        ASSERT_EQ(job->dropped_tracks.size(), 1u);
+        EXPECT_EQ(job->dropped_tracks[0].kind, AVMEDIA_TYPE_ATTACHMENT);
+        EXPECT_EQ(job->dropped_tracks[0].reason, DropReason::NotReencoded);
     }
+}
+
+TEST_F(Tracks, ReencodedJoinPairsSoundTracksByOrderAndFillsAMissingOneWithSilence)
+{
+    EncodingChoice choice = DefaultJoinChoice();
+    ApplyFormatEntry(1, &choice);
+    Join({"tracks.mp4", "h264_aac.mp4", "tracks.mp4"}, choice);  // the middle file has one sound track
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(Status(i), kInputDone) << i;
+    Output o = Read(output);
+    ASSERT_GE(o.streams.size(), 3u);
+    EXPECT_EQ(o.streams[2]["codec_type"], "audio");
+    EXPECT_EQ(o.streams[2]["tag:language"], "deu");
+    EXPECT_NEAR(o.End(2), o.End(0), 0.1);
+    EXPECT_NEAR(o.End(1), o.End(0), 0.1);
+    // The middle file's part of the second track is there, as silence.
+    const auto& sound = o.packets[2];
+    for (size_t k = 1; k < sound.size(); ++k)
+        EXPECT_NEAR(sound[k].first, sound[k - 1].second, 0.001) << k;  // no hole in the track
 }
 
 TEST_F(Tracks, DirectJoinOfFilesWithOtherTracksIsRefusedNamingTheFile)

@@ -109,6 +109,7 @@ struct InputRun {
     std::deque<PacketPtr> waiting_extra;  // read before the origin was known
     std::vector<std::deque<PacketPtr>> held_extra;  // per slot: sound past the picture so far (joins)
     int64_t cut_length_us = 0;  // a cut: its span; extra tracks end there
+    std::vector<bool> extra_keyed;  // per slot: a further picture track has reached a key picture
     std::vector<CodecContextPtr> extra_decoders;  // per slot: subtitles to convert, sound to re-encode
     std::vector<ResamplerPtr> extra_resamplers;   // per slot: sound to re-encode
 };

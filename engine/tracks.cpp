@@ -160,6 +160,14 @@ void WriteExtra(JobOutput& out, InputRun& run, AVPacket* pkt)
     if (!PlaceExtraPacket(pkt, in_st, t.stream->time_base, run.origin_us, to_us, run.offset_us))
         return;
     const bool sound = t.kind == AVMEDIA_TYPE_AUDIO;
+    // A further picture track can only start at a key picture.
+    if (t.kind == AVMEDIA_TYPE_VIDEO) {
+        if (run.extra_keyed.size() <= static_cast<size_t>(slot))
+            run.extra_keyed.resize(out.extras.size());
+        if (!run.extra_keyed[slot] && !(pkt->flags & AV_PKT_FLAG_KEY))
+            return;
+        run.extra_keyed[slot] = true;
+    }
     // Past the cut's end only sound that the picture still covers is written.
     if (run.cut_complete && (!sound || (out.video && av_compare_ts(pkt->pts, t.stream->time_base,
                                                                    out.video_clock.end, out.video->time_base) >= 0)))

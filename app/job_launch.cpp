@@ -13,11 +13,13 @@
 #include "language_file.h"
 #include "seams.h"
 #include "settings_dlg.h"
+#include "tracks.h"
 #include "ui_strings.h"
 #include "worker.h"
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QStringList>
 #include <QTabBar>
 #include <QTimerEvent>
 #include <QTreeWidgetItem>
@@ -91,6 +93,64 @@ bool ReportFullDisk(const ConversionJob* job)
 {
     const int error = job->output_error;
     return error == ENOSPC || error == EDQUOT;
+}
+
+// The language's word for a kind of track.
+QString TrackKindText(int kind)
+{
+    switch (kind) {
+    case AVMEDIA_TYPE_VIDEO: return LanguageText("TISHI", "gdsp");
+    case AVMEDIA_TYPE_AUDIO: return LanguageText("TISHI", "gdyp");
+    case AVMEDIA_TYPE_SUBTITLE: return LanguageText("TISHI", "gdzm");
+    case AVMEDIA_TYPE_ATTACHMENT: return LanguageText("TISHI", "gdfj");
+    default: return LanguageText("TISHI", "gdsj");
+    }
+}
+
+// Which file of a direct join has other tracks than the first, and how:
+// "sound 2 / 1" (their number) or "subtitles 1: ass / subrip" (a codec).
+QString LayoutRefusalText(const std::vector<JoinRow>& rows)
+{
+    std::vector<std::string> paths;
+    for (const JoinRow& row : rows)
+        paths.push_back(row.path);
+    LayoutDifference diff;
+    if (!FindTrackLayoutDifference(paths, &diff))
+        return LanguageText("TISHI", "bnzjhb");
+    QString how = TrackKindText(diff.kind) + QLatin1Char(' ');
+    if (diff.track == 0)
+        how += QString::number(diff.count) + QStringLiteral(" / ") + QString::number(diff.first_count);
+    else
+        how += QString::number(diff.track) + QStringLiteral(": ") + QString::fromStdString(diff.codec) +
+               QStringLiteral(" / ") + QString::fromStdString(diff.first_codec);
+    const QString name = QString::fromStdString(FileNameOf(paths[diff.file]));
+    return LanguageText("TISHI", "gdbt").replace(QStringLiteral("%1"), name).replace(QStringLiteral("%2"), how);
+}
+
+// The line a success message gains when tracks were left out: each by kind,
+// its number in the file and its codec and language ("subtitles 3 (dvd_subtitle, eng)").
+QString DroppedTracksText(const ConversionJob* job)
+{
+    constexpr size_t kMaxListed = 8;
+    if (job->dropped_tracks.empty())
+        return {};
+    QStringList items;
+    for (const DroppedTrack& t : job->dropped_tracks) {
+        if (items.size() == static_cast<int>(kMaxListed)) {
+            items << QStringLiteral("…");
+            break;
+        }
+        QString item = TrackKindText(t.kind) + QLatin1Char(' ') + QString::number(t.stream) + QStringLiteral(" (") +
+                       QString::fromStdString(t.codec);
+        if (!t.language.empty())
+            item += QStringLiteral(", ") + QString::fromStdString(t.language);
+        item += QLatin1Char(')');
+        if (job->input_count > 1)
+            item = LanguageText("TISHI", "gdwj") + QLatin1Char(' ') + QString::number(t.input + 1) +
+                   QStringLiteral(": ") + item;
+        items << item;
+    }
+    return QStringLiteral("\n") + LanguageText("TISHI", "ylgd") + QLatin1Char(' ') + items.join(QStringLiteral(", "));
 }
 
 OutputTarget TargetOf(const QString& folder, const QString& title, const QString& extension)
@@ -204,6 +264,10 @@ void CMorvaneDlg::OnLaunchJoin()
     }
     if (refusal == LaunchRefusal::NeedsReencoding) {
         ShowMessage(LanguageText("TISHI", "zncxbm"));
+        return;
+    }
+    if (refusal == LaunchRefusal::TrackLayoutDiffers) {
+        ShowMessage(LayoutRefusalText(rows));
         return;
     }
     if (refusal != LaunchRefusal::None) {
@@ -327,14 +391,14 @@ void CMorvaneDlg::OnTimer()
                     platform::ShellOpen(HelpAddress());
                     return;
                 }
-                ShowMessage(Ui("TISHI", "hbcg"));
+                ShowMessage(Ui("TISHI", "hbcg") + DroppedTracksText(job));
                 platform::ShellOpen(m_strOutputFolder);
             }
         } else if (job->current_input == total) {
             job->current_input = total + 1;
             StopSequence();
             if (job->input_status[i] == kInputDone) {
-                ShowMessage(Ui("TISHI", "jqcg"));
+                ShowMessage(Ui("TISHI", "jqcg") + DroppedTracksText(job));
                 platform::ShellOpen(m_strOutputFolder);
             } else if (job->input_status[i] == kInputFailed && ReportFullDisk(job)) {
                 ShowMessage(LanguageText("TISHI", "cpym"));

@@ -6,7 +6,9 @@
 // Media (made on first run): 30 s of 1920x1080 25 fps H.264 with B-frames and
 // AAC at about 12 Mbit/s, and three 10 s pieces of it for the join. The cut
 // takes 18 s of the long file (ffmpeg: -ss 6 -t 18 -c copy); the join takes
-// the three pieces (ffmpeg: the concat demuxer, -c copy). The operations run
+// the three pieces (ffmpeg: the concat demuxer, -c copy). The same cut of a
+// Matroska file with two sound tracks, two subtitle tracks, chapters and an
+// attachment copies every track (ffmpeg: -map 0 -c copy). The operations run
 // in interleaved rounds so that a busy machine slows both sides alike; the
 // figures are medians. CPU seconds (user + system of the child) are printed
 // beside wall time: they hold still when other work shares the machine. The
@@ -111,6 +113,35 @@ int main(int argc, char** argv)
         if (!MakeMedia(pieces.back(), "-ss " + std::to_string(i * 10) + " -i " + Quoted(source) + " -t 10 -c copy"))
             return 1;
     }
+    // A film ripped to Matroska: the same pictures, two sound tracks, two
+    // subtitle tracks, chapters every 10 s and an attachment.
+    const fs::path multi = dir / "multi_track_1080p_30s.mkv";
+    if (!fs::exists(multi)) {
+        const fs::path srt = dir / "multi.srt", meta = dir / "multi.chapters", font = dir / "multi.ttf";
+        if (FILE* f = std::fopen(srt.c_str(), "w")) {
+            for (int i = 0; i < 15; ++i)
+                std::fprintf(f, "%d\n00:00:%02d,000 --> 00:00:%02d,500\nLine %d\n\n", i + 1, i * 2, i * 2 + 1, i + 1);
+            std::fclose(f);
+        }
+        if (FILE* f = std::fopen(meta.c_str(), "w")) {
+            std::fprintf(f, ";FFMETADATA1\n");
+            for (int i = 0; i < 3; ++i)
+                std::fprintf(f, "[CHAPTER]\nTIMEBASE=1/1000\nSTART=%d\nEND=%d\ntitle=Part %d\n", i * 10000,
+                             (i + 1) * 10000, i + 1);
+            std::fclose(f);
+        }
+        if (FILE* f = std::fopen(font.c_str(), "w")) {
+            std::fputs("stands in for a font", f);
+            std::fclose(f);
+        }
+        if (!MakeMedia(multi, "-i " + Quoted(source) + " -f lavfi -i sine=frequency=880:sample_rate=48000:duration=30 -i " +
+                                  Quoted(srt) + " -i " + Quoted(srt) + " -i " + Quoted(meta) +
+                                  " -map 0:v -map 0:a -map 1:a -map 2 -map 3 -map_chapters 4 -c:v copy -c:a:0 ac3"
+                                  " -c:a:1 aac -c:s:0 srt -c:s:1 ass -metadata:s:a:0 language=eng"
+                                  " -metadata:s:a:1 language=deu -attach " + Quoted(font) +
+                                  " -metadata:s:t mimetype=application/x-truetype-font -f matroska"))
+            return 1;
+    }
     const fs::path cli = CliPath();
     if (!fs::exists(cli)) {
         std::fprintf(stderr, "direct_bench: %s is not built\n", cli.c_str());
@@ -134,7 +165,7 @@ int main(int argc, char** argv)
     std::string join_inputs;
     for (const fs::path& p : pieces)
         join_inputs += Quoted(p) + " ";
-    std::vector<Row> rows(4);
+    std::vector<Row> rows(5);
     rows[0].name = "direct cut, 18 s of 1080p";
     rows[0].ours = Quoted(cli) + " cut " + Quoted(source) +
                    " --start 00:00:06.000 --end 00:00:24.000 --title cut --out " + Quoted(out);
@@ -146,6 +177,12 @@ int main(int argc, char** argv)
     rows[1].our_output = out / "joined.mp4";
     rows[1].theirs = ffmpeg + "-f concat -safe 0 -i " + Quoted(list) + " -c copy " + Quoted(out / "ffmpeg_join.mp4");
     rows[1].their_output = out / "ffmpeg_join.mp4";
+    rows[4].name = "direct cut, 18 s of multi-track mkv";
+    rows[4].ours = Quoted(cli) + " cut " + Quoted(multi) +
+                   " --start 00:00:06.000 --end 00:00:24.000 --title cut --out " + Quoted(out);
+    rows[4].our_output = out / "cut.mkv";
+    rows[4].theirs = ffmpeg + "-ss 6 -i " + Quoted(multi) + " -t 18 -map 0 -c copy " + Quoted(out / "ffmpeg_cut.mkv");
+    rows[4].their_output = out / "ffmpeg_cut.mkv";
     EncodingChoice cut_choice = DefaultCutChoice("source rate");
     cut_choice.direct = true;
     EncodingChoice join_choice = DefaultJoinChoice();

@@ -23,6 +23,7 @@
 #include "media_input.h"
 #include "preview.h"
 #include "probe.h"
+#include "tracks.h"
 #include "worker.h"
 
 namespace {
@@ -163,6 +164,18 @@ int ProbeInto(ConversionJob* job, const std::string& path)
     return rc;
 }
 
+// Every stream of the file, one line each, after the main facts.
+void PrintTracks(const std::string& path)
+{
+    std::vector<TrackFacts> tracks;
+    ListTracks(path.c_str(), &tracks);
+    for (const TrackFacts& t : tracks)
+        std::printf("stream=%d kind=%s codec=%s language=%s default=%d main=%d title=%s\n", t.index,
+                    TrackKindName(t.kind), t.codec.c_str(), t.language.empty() ? "-" : Shown(t.language).c_str(),
+                    t.is_default ? 1 : 0, t.main ? 1 : 0, Shown(t.title).c_str());
+    std::printf("\n");
+}
+
 int RunProbe(const std::vector<std::string>& files)
 {
     if (files.empty())
@@ -179,13 +192,14 @@ int RunProbe(const std::vector<std::string>& files)
         }
         std::printf("duration_us=%lld\nwidth=%d\nheight=%d\nfps_num=%d\nfps_den=%d\n"
                     "video_codec=%s\nvideo_bit_rate=%d\naudio_codec=%s\naudio_bit_rate=%d\n"
-                    "sample_rate=%d\nchannels=%d\n\n",
+                    "sample_rate=%d\nchannels=%d\n",
                     static_cast<long long>(job->duration_us), job->source_width, job->source_height,
                     job->source_fps_num, job->source_fps_den,
                     job->video_codec_id ? avcodec_get_name(AVCodecID(job->video_codec_id)) : "none",
                     job->video_bit_rate,
                     job->audio_codec_id ? avcodec_get_name(AVCodecID(job->audio_codec_id)) : "none",
                     job->audio_bit_rate, job->audio_sample_rate, job->audio_channels);
+        PrintTracks(path);
     }
     return status;
 }
@@ -344,6 +358,8 @@ int RunJob(ConversionJob* job, bool join, const std::string& output_path)
         all_done = all_done && s == kInputDone;
         any_pending = any_pending || s == kInputPending;
     }
+    for (const DroppedTrack& t : job->dropped_tracks)
+        std::fprintf(stderr, "morvane-cli: left out of the output: %s\n", Shown(DescribeDroppedTrack(t)).c_str());
     if (FileExists(output_path))
         std::printf("output=%s\n", Shown(output_path).c_str());
     else
@@ -390,6 +406,9 @@ int Refused(LaunchRefusal why, const ConversionJob* job = nullptr, const std::st
     case LaunchRefusal::EmptySpan: text = "the cut is empty: its end must come after its start"; break;
     case LaunchRefusal::OutputNotCreated:
         text = "cannot create " + Shown(output) + ": " + std::strerror(job ? job->output_error.load() : EIO);
+        break;
+    case LaunchRefusal::TrackLayoutDiffers:
+        text = "a direct join needs files with the same tracks; re-encode with --format instead";
         break;
     case LaunchRefusal::None: break;
     }
@@ -480,6 +499,10 @@ int RunJoin(const Arguments& args)
     const OutputTarget target{folder, CleanFileTitle(Option(args, "--title", "joined")), extension};
     std::string output;
     const LaunchRefusal why = FillJoinJob(job, rows, target, choice, &output);
+    LayoutDifference diff;
+    if (why == LaunchRefusal::TrackLayoutDiffers && FindTrackLayoutDifference(args.files, &diff))
+        return Fail("refused: the tracks of " + Shown(args.files[diff.file]) + " differ from the first file's (" +
+                    DescribeLayoutDifference(diff) + "); a direct join cannot continue them: re-encode with --format");
     if (why != LaunchRefusal::None)
         return Refused(why, job, output);
     return RunJob(job, true, output);

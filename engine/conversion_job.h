@@ -4,6 +4,9 @@
 #include <atomic>
 #include <cstdint>
 #include <cwchar>
+#include <vector>
+
+#include "dropped_track.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -107,6 +110,9 @@ struct ConversionJob {
     // Direct cuts only: re-encode the pictures around the cut points so the
     // output starts and ends exactly there (1), or cut at key pictures (0).
     uint8_t exact_cut;
+    // Tracks the job left out, in the order met; written by the worker, read
+    // once the job has run through.
+    std::vector<DroppedTrack> dropped_tracks;
 };
 
 static_assert(std::atomic<int32_t>::is_always_lock_free, "exchanged fields must be lock-free");

@@ -12,6 +12,7 @@
 #include "media_input.h"
 #include "output_file.h"
 #include "stream_copy.h"
+#include "tracks.h"
 
 namespace {
 
@@ -317,6 +318,7 @@ private:
     bool Process();
     bool VideoPacket(AVPacket* pkt, int index);
     bool AudioPacket(AVPacket* pkt);
+    void ExtraPacket(AVPacket* pkt, size_t k);
     bool FeedPart(ReencodedPart& part, const AVPacket* pkt);
     bool EncodeFrame(ReencodedPart& part, AVFrame* frame);
     bool DrainEncoder(ReencodedPart& part);
@@ -355,6 +357,8 @@ private:
     int copied_ = 0;
     int64_t audio_from_ = 0, audio_to_ = 0;  // on the sound's clock
     bool trims_sound_ = false;
+    std::vector<int> extra_in_;  // tracks besides the main ones, copied as they are
+    std::vector<AVStream*> extra_out_;
 };
 
 bool ExactCutter::OpenSource()
@@ -479,7 +483,17 @@ bool ExactCutter::OpenOutput()
     if (!out_video_ || (ast_ && !(out_audio_ = AddCopiedStream(ctx, ast_))))
         return false;
     CopyContainerFacts(ctx, in_.format.get());
-    if (!OpenEncoders())
+    extra_in_ = CopiableExtraTracks(job_, input_, in_.format.get(), ctx->oformat);
+    for (const int i : extra_in_) {
+        extra_out_.push_back(AddExtraStream(ctx, in_.format->streams[i]));
+        if (!extra_out_.back())
+            return false;
+    }
+    // The span is known exactly, so the chapters can go with the header.
+    std::vector<ChapterCopy> chapters;
+    CollectChapters(&chapters, in_.format.get(), av_rescale_q(plan_.first_pts, vst_->time_base, AV_TIME_BASE_Q),
+                    av_rescale_q(plan_.end_pts, vst_->time_base, AV_TIME_BASE_Q), 0);
+    if (!PutChapters(ctx, chapters) || !OpenEncoders())
         return false;
     if (!(ctx->oformat->flags & AVFMT_NOFILE)) {
         ctx->pb = file_ ? file_->OpenWriter() : nullptr;  // the job's own file
@@ -490,6 +504,7 @@ bool ExactCutter::OpenOutput()
     if (avformat_write_header(ctx, nullptr) < 0)
         return false;
     header_written_ = true;
+    WriteAttachedPictures(ctx, in_.format.get(), extra_in_, extra_out_);
     return true;
 }
 
@@ -795,6 +810,21 @@ bool ExactCutter::AudioPacket(AVPacket* pkt)
     return true;
 }
 
+// Moved with the picture: what lies in the span, from its first picture on.
+void ExactCutter::ExtraPacket(AVPacket* pkt, size_t k)
+{
+    const AVStream* st = in_.format->streams[extra_in_[k]];
+    if (st->disposition & AV_DISPOSITION_ATTACHED_PIC)
+        return;
+    const int64_t from = av_rescale_q(plan_.first_pts, vst_->time_base, AV_TIME_BASE_Q);
+    const int64_t to = av_rescale_q(plan_.end_pts, vst_->time_base, AV_TIME_BASE_Q);
+    if (!PlaceExtraPacket(pkt, st, extra_out_[k]->time_base, from, to, 0))
+        return;
+    pkt->stream_index = extra_out_[k]->index;
+    pkt->pos = -1;
+    av_interleaved_write_frame(out_.get(), pkt);  // a lost packet of an extra track does not fail the cut
+}
+
 bool ExactCutter::Process()
 {
     AVFormatContext* fmt = in_.format.get();
@@ -823,6 +853,10 @@ bool ExactCutter::Process()
         } else if (ast_ && pkt->stream_index == ast_->index) {
             sound_done = pkt->pts != AV_NOPTS_VALUE && pkt->pts >= audio_to_;
             ok = AudioPacket(pkt.get());
+        } else {
+            const auto k = std::find(extra_in_.begin(), extra_in_.end(), pkt->stream_index);
+            if (k != extra_in_.end())
+                ExtraPacket(pkt.get(), static_cast<size_t>(k - extra_in_.begin()));
         }
         av_packet_unref(pkt.get());
         if (!ok)

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <deque>
 #include <memory>
+#include <vector>
 
 #include "av_handles.h"
 #include "media_input.h"
@@ -38,6 +39,23 @@ struct StreamClock {
 
 class Reencoder;  // indirect mode's encoders, scaler, resampler and queues
 
+// An output stream for a track besides the main picture and sound.
+struct ExtraTrack {
+    AVStream* stream = nullptr;
+    StreamClock clock;
+    int kind = 0;  // AVMediaType
+    CodecContextPtr encoder;  // subtitles converted to the container's text format, or sound re-encoded
+    AudioFifoPtr fifo;        // re-encoded sound: samples waiting for a whole encoder frame
+    int64_t samples = 0;      // re-encoded sound: samples queued so far, silence included
+};
+
+// A chapter on the output's timeline.
+struct ChapterCopy {
+    int64_t start_us = 0;
+    int64_t end_us = 0;
+    DictionaryPtr metadata;
+};
+
 struct JobOutput {
     std::unique_ptr<OutputFile> file;  // outlives ctx, which writes into it
     OutputContextPtr ctx;
@@ -48,6 +66,8 @@ struct JobOutput {
     StreamClock audio_clock;
     std::unique_ptr<Reencoder> reencoder;  // indirect mode only
     int64_t packets_written = 0;           // accepted by the muxer
+    std::vector<ExtraTrack> extras;        // in the order they were added
+    std::vector<ChapterCopy> chapters;     // of the inputs written so far
 
     // A write to the file failed: what follows would only widen the hole.
     bool WriteFailed() const { return file && file->error() != 0; }
@@ -84,6 +104,15 @@ struct InputRun {
     int64_t audio_shift = AV_NOPTS_VALUE;  // output time base; set by the input's first sound
     bool trim_sound_to_picture = false;    // a join: the input's sound ends with its picture
     std::deque<PacketPtr> held_audio;  // in the output's time base, past the picture so far
+
+    // Tracks besides the main ones (direct mode).
+    std::vector<int> extra_slot;  // per input stream: index into JobOutput::extras, -1 none
+    std::deque<PacketPtr> waiting_extra;  // read before the origin was known
+    std::vector<std::deque<PacketPtr>> held_extra;  // per slot: sound past the picture so far (joins)
+    int64_t cut_length_us = 0;  // a cut: its span; extra tracks end there
+    std::vector<bool> extra_keyed;  // per slot: a further picture track has reached a key picture
+    std::vector<CodecContextPtr> extra_decoders;  // per slot: subtitles to convert, sound to re-encode
+    std::vector<ResamplerPtr> extra_resamplers;   // per slot: sound to re-encode
 };
 
 // Writes a packet already in `out_st`'s time base at the stream's clock.

@@ -12,6 +12,7 @@
 #include "conversion_job.h"
 #include "stream_copy.h"
 #include "output_file.h"
+#include "tracks.h"
 
 namespace {
 
@@ -352,6 +353,20 @@ LaunchRefusal FillCutJob(ConversionJob* job, const std::string& input_path,
     return created ? LaunchRefusal::None : LaunchRefusal::OutputNotCreated;
 }
 
+namespace {
+
+// Every sound, subtitle and data track continues one of the first file's.
+bool TracksMatch(const std::vector<JoinRow>& rows)
+{
+    std::vector<std::string> paths;
+    for (const JoinRow& row : rows)
+        paths.push_back(row.path);
+    LayoutDifference diff;
+    return !FindTrackLayoutDifference(paths, &diff);
+}
+
+}  // namespace
+
 LaunchRefusal CheckJoinRows(const std::vector<JoinRow>& rows, bool direct)
 {
     if (rows.size() < 2)
@@ -371,6 +386,8 @@ LaunchRefusal CheckJoinRows(const std::vector<JoinRow>& rows, bool direct)
         // The first file's codecs make the output.
         if (!DirectCopyPossible(rows[0].path.c_str()))
             return LaunchRefusal::NeedsReencoding;
+        if (!TracksMatch(rows))
+            return LaunchRefusal::TrackLayoutDiffers;
     }
     return LaunchRefusal::None;
 }
@@ -426,4 +443,5 @@ void MarkJobStarting(ConversionJob* job, bool join)
     job->progress_percent = 0;
     job->join_mode = join ? 1 : 0;
     job->output_error = 0;
+    job->dropped_tracks.clear();
 }

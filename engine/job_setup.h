@@ -104,6 +104,7 @@ enum class LaunchRefusal {
     NeedsReencoding,  // no container can take a direct copy of the file's codecs
     EmptySpan,        // a cut that ends at or before its start
     OutputNotCreated, // the output file cannot be made (job->output_error says why)
+    TrackLayoutDiffers,  // direct join of files whose tracks differ (FindTrackLayoutDifference says how)
 };
 
 // A cut from start to end can hold something: it ends after it starts, and

@@ -8,26 +8,31 @@
 
 #include <sys/stat.h>
 
-void SelectStreams(const AVFormatContext* format, int* video_index, int* audio_index)
+namespace {
+
+// The stream a player starts with: the first one the file marks as default,
+// else the last of its kind. A cover picture is exposed as a one-packet video
+// stream; cutting it instead of the movie would be nonsense.
+int MainStreamOf(const AVFormatContext* format, AVMediaType type)
 {
-    *video_index = -1;
-    *audio_index = -1;
+    int last = -1;
     for (unsigned i = 0; i < format->nb_streams; ++i) {
         const AVStream* st = format->streams[i];
-        switch (st->codecpar->codec_type) {
-        case AVMEDIA_TYPE_VIDEO:
-            // A cover picture is exposed as a one-packet video stream; cutting
-            // it instead of the movie would be nonsense.
-            if (!(st->disposition & AV_DISPOSITION_ATTACHED_PIC))
-                *video_index = static_cast<int>(i);
-            break;
-        case AVMEDIA_TYPE_AUDIO:
-            *audio_index = static_cast<int>(i);
-            break;
-        default:
-            break;
-        }
+        if (st->codecpar->codec_type != type || (st->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            continue;
+        if (st->disposition & AV_DISPOSITION_DEFAULT)
+            return static_cast<int>(i);
+        last = static_cast<int>(i);
     }
+    return last;
+}
+
+}  // namespace
+
+void SelectStreams(const AVFormatContext* format, int* video_index, int* audio_index)
+{
+    *video_index = MainStreamOf(format, AVMEDIA_TYPE_VIDEO);
+    *audio_index = MainStreamOf(format, AVMEDIA_TYPE_AUDIO);
 }
 
 namespace {

@@ -27,7 +27,8 @@ struct MediaInput {
     AVStream* AudioStream() const { return audio_index >= 0 ? format->streams[audio_index] : nullptr; }
 };
 
-// Last video and last audio stream win; cover art is never the video.
+// The main picture and sound: the ones the file marks as default, the last
+// of each kind where none is marked; cover art is never the picture.
 void SelectStreams(const AVFormatContext* format, int* video_index, int* audio_index);
 
 struct MediaInputOptions {

@@ -146,6 +146,10 @@ double Reencoder::InputSeconds(const InputRun&) const
     return (std::max(s.VideoFedMicroseconds(), s.AudioFedMicroseconds()) - s.offset_us) / 1e6;
 }
 
+int64_t Reencoder::InputOriginMicroseconds() const { return state_->origin_us; }
+
+int64_t Reencoder::InputOffsetMicroseconds() const { return state_->offset_us; }
+
 bool Reencoder::EndInput(JobOutput& out, InputRun& run)
 {
     State& s = *state_;

@@ -34,6 +34,10 @@ public:
     bool SpanReached(const InputRun& run) const;
     // Seconds of this input handed to the encoders so far.
     double InputSeconds(const InputRun& run) const;
+    // The input's time that became the input's start in the output, and
+    // that start (microseconds); AV_NOPTS_VALUE before the first picture or sound.
+    int64_t InputOriginMicroseconds() const;
+    int64_t InputOffsetMicroseconds() const;
     // After the loop: drain the decoders and the sample queue.
     bool EndInput(JobOutput& out, InputRun& run);
     // After the last input, before the trailer: drain the encoders.

@@ -12,9 +12,11 @@
 #include "conversion_job.h"
 #include "direct_copy.h"
 #include "exact_cut.h"
+#include "extra_sound.h"
 #include "job_output.h"
 #include "reencode.h"
 #include "stream_copy.h"
+#include "tracks.h"
 
 namespace {
 
@@ -170,8 +172,22 @@ bool SetUpStreamsOfLaterInputs(ConversionJob* job, JobOutput& out, InputRun& run
     return true;
 }
 
+bool SetUpMainStream(ConversionJob* job, JobOutput& out, InputRun& run, bool video)
+{
+    return video ? SetUpStream(job, out, run, run.in.VideoStream(), &out.video, true)
+                 : SetUpStream(job, out, run, run.in.AudioStream(), &out.audio, false);
+}
+
 bool SetUpOutputStreams(ConversionJob* job, JobOutput& out, InputRun& run)
 {
+    // A copy takes every track the output can hold, decided here once.
+    if (!job->reencode) {
+        if (!PlanTracks(job, out, run, SetUpMainStream))
+            return false;
+        job->video_out_stream = out.video;
+        job->audio_out_stream = out.audio;
+        return true;
+    }
     if (AVStream* vs = run.in.VideoStream()) {
         if (!SetUpStream(job, out, run, vs, &out.video, true))
             return false;
@@ -180,11 +196,32 @@ bool SetUpOutputStreams(ConversionJob* job, JobOutput& out, InputRun& run)
         if (!SetUpStream(job, out, run, as, &out.audio, false))
             return false;
     }
-    if (!SetUpStreamsOfLaterInputs(job, out, run))
+    if (!SetUpStreamsOfLaterInputs(job, out, run) || !PlanReencodedTracks(job, out, run))
         return false;
     job->video_out_stream = out.video;
     job->audio_out_stream = out.audio;
     return true;
+}
+
+// A direct copy's cover pictures: one packet each, right after the header.
+void WriteAttachedPicturesOf(JobOutput& out, const InputRun& run)
+{
+    std::vector<int> in_streams;
+    std::vector<AVStream*> out_streams;
+    for (size_t i = 0; i < run.extra_slot.size(); ++i) {
+        if (run.extra_slot[i] >= 0) {
+            in_streams.push_back(static_cast<int>(i));
+            out_streams.push_back(out.extras[run.extra_slot[i]].stream);
+        }
+    }
+    WriteAttachedPictures(out.ctx.get(), run.in.format.get(), in_streams, out_streams);
+}
+
+bool IsExtraSound(const JobOutput& out, const InputRun& run, int stream)
+{
+    if (stream < 0 || static_cast<size_t>(stream) >= run.extra_slot.size() || run.extra_slot[stream] < 0)
+        return false;
+    return out.extras[run.extra_slot[stream]].kind == AVMEDIA_TYPE_AUDIO;
 }
 
 // Writes the header into the job's own file. On failure the caller discards
@@ -309,7 +346,7 @@ void RunPacketLoop(ConversionJob* job, JobOutput& out, InputRun& run)
             }
         } else if (CutSpanWritten(job, out, run, pkt)) {
             const bool more_sound = SoundStillCatchingUp(out, run, pkt);
-            const bool is_sound = pkt->stream_index == run.in.audio_index;
+            const bool is_sound = pkt->stream_index == run.in.audio_index || IsExtraSound(out, run, pkt->stream_index);
             run.cut_complete = true;
             if (!more_sound || !is_sound) {
                 av_packet_unref(pkt);
@@ -332,17 +369,28 @@ void RunPacketLoop(ConversionJob* job, JobOutput& out, InputRun& run)
                 av_packet_unref(pkt);
                 break;
             }
+            if (!job->reencode && !run.waiting_extra.empty())
+                WriteWaitingExtras(out, run);
         } else if (pkt->stream_index == run.in.audio_index) {
             // A lost audio packet is not worth failing the input for.
             if (job->reencode)
                 out.reencoder->AudioPacket(out, run, pkt);
             else
                 CopyAudioPacket(out, run, pkt);
+        } else {
+            CopyExtraPacket(out, run, pkt);
         }
         av_packet_unref(pkt);
     }
-    if (!job->reencode)
+    if (!job->reencode) {
         FinishDirectInput(out, run);
+        FinishExtraTracks(out, run);
+        if (run.origin_us != AV_NOPTS_VALUE) {
+            const int64_t length_us = out.SeamMicroseconds() - run.offset_us;
+            CollectChapters(&out.chapters, run.in.format.get(), run.origin_us, run.origin_us + length_us,
+                            run.offset_us);
+        }
+    }
     run.waiting.clear();
     job->packet = nullptr;
     UpdateWrittenTimes(job, out);
@@ -357,9 +405,9 @@ OutputEnd FinishOutput(ConversionJob* job, JobOutput& out)
 {
     bool ok = out.header_written;
     if (out.header_written) {
-        if (out.reencoder && !out.reencoder->FinishJob(out))
+        if (out.reencoder && (!FinishExtraSound(out) || !out.reencoder->FinishJob(out)))
             ok = false;
-        if (av_write_trailer(out.ctx.get()) < 0)
+        if (!PutChapters(out.ctx.get(), out.chapters) || av_write_trailer(out.ctx.get()) < 0)
             ok = false;
     }
     const bool wrote_packets = out.packets_written > 0;
@@ -431,31 +479,49 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
             out.reencoder = std::make_unique<Reencoder>(job);
         // What the output container can hold of them, whatever the mode.
         CopyContainerFacts(out.ctx.get(), run.in.format.get());
+        ReserveChapters(out.ctx.get(), job);
     }
     // Until its header is written the output is only this input's draft:
     // a failure drops it, and the next input starts the output afresh.
+    const bool first_header = !out.header_written;
     if (!SetUpOutputStreams(job, out, run) || (!out.header_written && !OpenOutputFile(out))) {
         if (!out.header_written)
             DiscardOutput(job, out);
         return MarkFailed(job, run);
     }
+    if (first_header && !job->reencode)
+        WriteAttachedPicturesOf(out, run);
 
     job->input_start_s = ContainerStartSeconds(run.in.format.get());
     run.offset_us = job->reencode ? out.EndMicroseconds() : out.SeamMicroseconds();
     run.continues_output = out.video_clock.last_dts != AV_NOPTS_VALUE;
     run.trim_sound_to_picture = job->join_mode && out.video && out.audio && run.in.video_index >= 0;
     run.cut_start_s = job->start_s[l];
+    if (!job->join_mode)
+        run.cut_length_us = static_cast<int64_t>(job->span_s[l] * 1e6);
     if (!job->join_mode && StartsPastItsEnd(run.in, job->start_s[l]))
         return MarkFailed(job, run);
     if (!job->join_mode && job->start_s[l] > 0)
         SeekToStartPoint(job, run.in.format.get(), l);
     if (job->reencode && !out.reencoder->BeginInput(out, run))
         return MarkFailed(job, run);
+    if (job->reencode)
+        StartReencodedTracks(job, run, out.reencoder->InputOffsetMicroseconds());
 
     const int64_t packets_before = out.packets_written;
     RunPacketLoop(job, out, run);
     if (job->reencode && !out.reencoder->EndInput(out, run))
         return MarkFailed(job, run);
+    if (job->reencode &&
+        !EndExtraSoundInput(out, out.reencoder->InputOffsetMicroseconds() +
+                                     static_cast<int64_t>(out.reencoder->InputSeconds(run) * 1e6)))
+        return MarkFailed(job, run);
+    if (job->reencode && out.reencoder->InputOriginMicroseconds() != AV_NOPTS_VALUE) {
+        const int64_t from = out.reencoder->InputOriginMicroseconds();
+        CollectChapters(&out.chapters, run.in.format.get(), from,
+                        from + static_cast<int64_t>(out.reencoder->InputSeconds(run) * 1e6),
+                        out.reencoder->InputOffsetMicroseconds());
+    }
     if (out.WriteFailed())
         return MarkFailed(job, run);
     if (!Cancelled(job) && (WroteNothing(job, out, run, packets_before) || EndedBeforeItsLength(job, out, run)))

@@ -28,7 +28,10 @@ std::vector<LanguageKey> BuildKeyList()
         // Launch refusals, read by the main window when it refuses.
         {"zjjqwkzm", kDialogOnly}, {"zjhbwkzm", kDialogOnly}, {"hbtdwj", kDialogOnly},
         // Exact cuts
-        {"jqjqbx", kDialogOnly}});
+        {"jqjqbx", kDialogOnly},
+        // Tracks a job left out; direct joins of files whose tracks differ
+        {"ylgd", kDialogOnly}, {"gdyp", kDialogOnly}, {"gdzm", kDialogOnly}, {"gdsj", kDialogOnly},
+        {"gdfj", kDialogOnly}, {"gdsp", kDialogOnly}, {"gdbt", kDialogOnly}, {"gdwj", kDialogOnly}});
     AddSection(keys, "JIEMIAN", {
         {"yy", kKept}, {"zysybrj", kDialogOnly}, {"ksjq", kKept}, {"jsjq", kDialogOnly},
         {"jqsj", kDialogOnly}, {"spjq", kKept}, {"sphb", kKept}, {"ywj", kKept}, {"spgs", kKept},

@@ -51,11 +51,11 @@ TEST(Probe, AudioOnlyFileHasNoPicture)
     EXPECT_EQ(p.job.audio_codec_id, AV_CODEC_ID_AAC);
 }
 
-TEST(Probe, LastVideoStreamWinsButCoverArtNever)
+TEST(Probe, DefaultVideoStreamWinsButCoverArtNever)
 {
     Probed two("two_video.mkv");
     ASSERT_EQ(two.rc, 0);
-    EXPECT_EQ(two.job.source_width, 160);  // the second video stream
+    EXPECT_EQ(two.job.source_width, 320);  // the first video stream, marked default
     Probed cover("cover_art.mp4");
     ASSERT_EQ(cover.rc, 0);
     EXPECT_EQ(cover.job.source_width, 320);  // the movie, not the 64x64 picture

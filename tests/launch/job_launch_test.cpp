@@ -366,6 +366,28 @@ TEST_F(LaunchTest, ADirectJoinOfDifferentKindsIsRefusedAfterTheSettingsButReenco
     EXPECT_NEAR(facts.VideoSeconds(), 13.0, 0.4);
 }
 
+TEST_F(LaunchTest, TracksACutLeavesOutAreNamedInItsSuccessMessage)
+{
+    Add({Media("timecode.mp4")});  // MP4 takes no copied timecode track
+    WhenOpen<CFileInfomation>([](CFileInfomation* dlg) { Start(dlg, 1194); });
+    Convert();
+    EXPECT_EQ(m_messages, QStringList({LanguageText("TISHI", "jqcg") + "\n" + LanguageText("TISHI", "ylgd") + " " +
+                                       LanguageText("TISHI", "gdsj") + " 2 (tmcd, eng)"}));
+}
+
+TEST_F(LaunchTest, ADirectJoinOfFilesWithOtherTracksNamesTheFirstSuchFile)
+{
+    JoinTab();
+    Add({Media("tracks.mkv"), Media("tracks_fewer.mkv")});
+    WhenOpen<CSettings>([](CSettings* dlg) { Start(dlg, 1); });
+    Merge();
+    const QString how = LanguageText("TISHI", "gdzm") + " 1 / 2";
+    EXPECT_EQ(m_messages, QStringList({LanguageText("TISHI", "gdbt")
+                                           .replace("%1", "tracks_fewer.mkv")
+                                           .replace("%2", how)}));
+    EXPECT_TRUE(QDir(m_out.path()).isEmpty());
+}
+
 TEST_F(LaunchTest, AJoinWhoseSecondFileFailsReportsTheFailureAndOpensTheHelp)
 {
     JoinTab();

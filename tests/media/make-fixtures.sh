@@ -32,7 +32,7 @@ make_once mpeg2.ts -f lavfi -i "$pic:duration=8" -f lavfi -i "$tone:duration=8" 
 # Audio only, 5 s of AAC in MP4 (M4A-like) and MP3.
 make_once audio_only.m4a -f lavfi -i "$tone:duration=5" -c:a aac -b:a 128k -ac 2
 make_once audio_only.mp3 -f lavfi -i "$tone:duration=5" -c:a libmp3lame -b:a 128k
-# Two video streams: 320x240 first, 160x120 second (the second is selected).
+# Two video streams: 320x240 first and marked default (so selected), 160x120 second.
 make_once two_video.mkv -f lavfi -i "$pic:duration=3" -f lavfi -i "testsrc=size=160x120:rate=25:duration=3" \
   -f lavfi -i "$tone:duration=3" -map 0:v -map 1:v -map 2:a -c:v libx264 -preset veryfast -c:a aac -shortest
 # Cover art after the main video (an attached picture exposed as a video stream).

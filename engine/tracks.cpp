@@ -1,0 +1,815 @@
+#include "tracks.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "conversion_job.h"
+#include "direct_copy.h"
+#include "extra_sound.h"
+#include "seek.h"
+#include "stream_copy.h"
+
+namespace {
+
+// Past this many, packets of extra tracks read before the input's origin is
+// known are no longer kept: nothing that far ahead of the picture is in a cut.
+constexpr size_t kMaxWaitingExtra = 4096;
+
+bool IsMain(const MediaInput& in, int i) { return i == in.video_index || i == in.audio_index; }
+
+bool IsAttachedPicture(const AVStream* st) { return (st->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0; }
+
+// QuickTime and MP4 files carry their chapter names in a text track, which
+// the demuxer exposes as a data stream: it travels as chapters.
+bool IsChapterTextTrack(const AVFormatContext* in, const AVStream* st)
+{
+    return in->nb_chapters > 0 && std::strncmp(in->iformat->name, "mov,", 4) == 0 &&
+           st->codecpar->codec_type == AVMEDIA_TYPE_DATA && st->codecpar->codec_tag == MKTAG('t', 'e', 'x', 't');
+}
+
+bool IsMovFamily(const AVOutputFormat* f)
+{
+    for (const char* name : {"mp4", "mov", "3gp", "3g2", "ipod", "ismv", "f4v"})
+        if (std::strcmp(f->name, name) == 0)
+            return true;
+    return false;
+}
+
+std::string Tag(const AVDictionary* dict, const char* key)
+{
+    const AVDictionaryEntry* e = av_dict_get(dict, key, nullptr, 0);
+    return e ? e->value : "";
+}
+
+void Report(ConversionJob* job, int input, const AVStream* st, DropReason why)
+{
+    DroppedTrack d;
+    d.input = input;
+    d.stream = st->index;
+    d.kind = st->codecpar->codec_type;
+    d.codec = avcodec_get_name(st->codecpar->codec_id);
+    if (st->codecpar->codec_id == AV_CODEC_ID_NONE && st->codecpar->codec_tag != 0) {
+        char tag[AV_FOURCC_MAX_STRING_SIZE] = "";
+        d.codec = av_fourcc_make_string(tag, st->codecpar->codec_tag);
+    }
+    d.language = Tag(st->metadata, "language");
+    d.reason = why;
+    job->dropped_tracks.push_back(d);
+}
+
+// A seekable sink that keeps nothing: a muxer writes its header into it to
+// show whether it takes a set of streams.
+struct NullSink {
+    int64_t pos = 0;
+    int64_t size = 0;
+    static int Write(void* opaque, uint8_t*, int n)
+    {
+        auto* s = static_cast<NullSink*>(opaque);
+        s->pos += n;
+        s->size = std::max(s->size, s->pos);
+        return n;
+    }
+    static int64_t Seek(void* opaque, int64_t offset, int whence)
+    {
+        auto* s = static_cast<NullSink*>(opaque);
+        switch (whence & ~AVSEEK_FORCE) {
+        case AVSEEK_SIZE: return s->size;
+        case SEEK_SET: s->pos = offset; break;
+        case SEEK_CUR: s->pos += offset; break;
+        case SEEK_END: s->pos = s->size + offset; break;
+        default: return -1;
+        }
+        return s->pos;
+    }
+};
+
+// Whether `format` writes a header for the main streams of `src` with the
+// extra streams `extras`, in the file's order.
+bool HeaderAccepts(const AVOutputFormat* format, const AVFormatContext* src, int video, int audio,
+                   const std::vector<int>& extras)
+{
+    AVFormatContext* raw = nullptr;
+    if (avformat_alloc_output_context2(&raw, format, nullptr, nullptr) < 0 || !raw)
+        return false;
+    OutputContextPtr ctx(raw);
+    for (unsigned i = 0; i < src->nb_streams; ++i) {
+        const int index = static_cast<int>(i);
+        const bool extra = std::find(extras.begin(), extras.end(), index) != extras.end();
+        if (index == video || index == audio ? !AddCopiedStream(raw, src->streams[i])
+                                             : extra && !AddExtraStream(raw, src->streams[i]))
+            return false;
+    }
+    if (format->flags & AVFMT_NOFILE)
+        return avformat_init_output(raw, nullptr) >= 0;
+    // A refusal here is an answer, not a fault to show the user.
+    struct QuietLog {
+        int level = av_log_get_level();
+        QuietLog() { av_log_set_level(AV_LOG_QUIET); }
+        ~QuietLog() { av_log_set_level(level); }
+    } quiet;
+    NullSink sink;
+    constexpr int kBufferSize = 4096;
+    auto* buffer = static_cast<uint8_t*>(av_malloc(kBufferSize));
+    AVIOContext* pb = buffer ? avio_alloc_context(buffer, kBufferSize, 1, &sink, nullptr, NullSink::Write,
+                                                  NullSink::Seek)
+                             : nullptr;
+    if (!pb) {
+        av_free(buffer);
+        return false;
+    }
+    raw->pb = pb;
+    raw->flags |= AVFMT_FLAG_CUSTOM_IO;
+    const bool ok = avformat_write_header(raw, nullptr) >= 0;
+    ctx.reset();
+    av_freep(&pb->buffer);
+    avio_context_free(&pb);
+    return ok;
+}
+
+void ReleaseHeldExtra(JobOutput& out, InputRun& run, size_t slot, bool input_ended)
+{
+    ExtraTrack& t = out.extras[slot];
+    std::deque<PacketPtr>& held = run.held_extra[slot];
+    const AVRational tb = t.stream->time_base;
+    while (!held.empty()) {
+        AVPacket* p = held.front().get();
+        const int64_t picture_end = out.video_clock.end;
+        const AVRational vtb = out.video->time_base;
+        if (av_compare_ts(p->pts + p->duration, tb, picture_end, vtb) > 0) {
+            if (!input_ended)
+                return;
+            // The last packet stays when it brings the sound's end nearer to the picture's.
+            if (av_compare_ts(p->pts + p->duration / 2, tb, picture_end, vtb) >= 0) {
+                held.clear();
+                return;
+            }
+        }
+        WriteOutputPacket(out, p, t.stream, t.clock);
+        held.pop_front();
+    }
+}
+
+bool ConvertSubtitle(AVCodecContext* dec, AVCodecContext* enc, AVRational tb, AVPacket* pkt);
+
+void WriteExtra(JobOutput& out, InputRun& run, AVPacket* pkt)
+{
+    const int slot = run.extra_slot[pkt->stream_index];
+    ExtraTrack& t = out.extras[slot];
+    const AVStream* in_st = run.in.format->streams[pkt->stream_index];
+    const int64_t to_us = run.cut_length_us > 0 ? run.origin_us + run.cut_length_us : INT64_MAX;
+    if (!PlaceExtraPacket(pkt, in_st, t.stream->time_base, run.origin_us, to_us, run.offset_us))
+        return;
+    const bool sound = t.kind == AVMEDIA_TYPE_AUDIO;
+    // A further picture track can only start at a key picture.
+    if (t.kind == AVMEDIA_TYPE_VIDEO) {
+        if (run.extra_keyed.size() <= static_cast<size_t>(slot))
+            run.extra_keyed.resize(out.extras.size());
+        if (!run.extra_keyed[slot] && !(pkt->flags & AV_PKT_FLAG_KEY))
+            return;
+        run.extra_keyed[slot] = true;
+    }
+    // Past the cut's end only sound that the picture still covers is written.
+    if (run.cut_complete && (!sound || (out.video && av_compare_ts(pkt->pts, t.stream->time_base,
+                                                                   out.video_clock.end, out.video->time_base) >= 0)))
+        return;
+    if (sound && t.encoder) {
+        ReencodeExtraSound(out, run, slot, pkt);
+        return;
+    }
+    if (t.encoder) {
+        AVCodecContext* dec = run.extra_decoders[slot].get();
+        if (!dec || !ConvertSubtitle(dec, t.encoder.get(), t.stream->time_base, pkt))
+            return;
+    }
+    if (sound && run.trim_sound_to_picture) {
+        PacketPtr held = MakePacket();
+        if (!held)
+            return;
+        av_packet_move_ref(held.get(), pkt);
+        run.held_extra[slot].push_back(std::move(held));
+        ReleaseHeldExtra(out, run, slot, false);
+        return;
+    }
+    WriteOutputPacket(out, pkt, t.stream, t.clock);  // a lost packet of an extra track does not fail the input
+}
+
+}  // namespace
+
+const char* TrackKindName(int kind)
+{
+    const char* name = av_get_media_type_string(static_cast<AVMediaType>(kind));
+    return name ? name : "unknown";
+}
+
+bool ListTracks(const char* path, std::vector<TrackFacts>* tracks)
+{
+    tracks->clear();
+    AVFormatContext* raw = nullptr;
+    if (CheckInputKind(path) != kProbeOk || avformat_open_input(&raw, path, nullptr, nullptr) != 0)
+        return false;
+    InputContextPtr in(raw);
+    if (avformat_find_stream_info(raw, nullptr) < 0)
+        return false;
+    int video = -1, audio = -1;
+    SelectStreams(raw, &video, &audio);
+    for (unsigned i = 0; i < raw->nb_streams; ++i) {
+        const AVStream* st = raw->streams[i];
+        TrackFacts t;
+        t.index = static_cast<int>(i);
+        t.kind = st->codecpar->codec_type;
+        t.codec = avcodec_get_name(st->codecpar->codec_id);
+        t.language = Tag(st->metadata, "language");
+        t.title = Tag(st->metadata, "title");
+        t.is_default = (st->disposition & AV_DISPOSITION_DEFAULT) != 0;
+        t.main = t.index == video || t.index == audio;
+        tracks->push_back(t);
+    }
+    return true;
+}
+
+std::vector<int> CopiableExtraTracks(ConversionJob* job, int input_index, const AVFormatContext* input,
+                                     const AVOutputFormat* format)
+{
+    int video = -1, audio = -1;
+    SelectStreams(input, &video, &audio);
+    std::vector<int> candidates;
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        const int index = static_cast<int>(i);
+        if (index != video && index != audio && !IsChapterTextTrack(input, input->streams[i]))
+            candidates.push_back(index);
+    }
+    if (candidates.empty() || HeaderAccepts(format, input, video, audio, candidates))
+        return candidates;
+    // Track by track: the ones the muxer refuses are left out.
+    std::vector<int> kept;
+    for (int i : candidates) {
+        if (HeaderAccepts(format, input, video, audio, {i}))
+            kept.push_back(i);
+        else
+            Report(job, input_index, input->streams[i], DropReason::ContainerRefuses);
+    }
+    return kept;
+}
+
+AVStream* AddExtraStream(AVFormatContext* ctx, const AVStream* in_st)
+{
+    AVStream* st = AddCopiedStream(ctx, in_st);
+    if (!st)
+        return nullptr;
+    st->disposition = in_st->disposition;
+    // An attachment is its name and type as much as its bytes.
+    if (in_st->codecpar->codec_type == AVMEDIA_TYPE_ATTACHMENT)
+        av_dict_copy(&st->metadata, in_st->metadata, 0);
+    return st;
+}
+
+void WriteAttachedPictures(AVFormatContext* ctx, const AVFormatContext* in, const std::vector<int>& in_streams,
+                           const std::vector<AVStream*>& out_streams)
+{
+    for (size_t k = 0; k < in_streams.size() && k < out_streams.size(); ++k) {
+        const AVStream* st = in->streams[in_streams[k]];
+        if (!IsAttachedPicture(st) || st->attached_pic.size <= 0)
+            continue;
+        PacketPtr pic = MakePacket();
+        if (!pic || av_packet_ref(pic.get(), &st->attached_pic) < 0)
+            continue;
+        pic->stream_index = out_streams[k]->index;
+        pic->pts = pic->dts = 0;
+        pic->pos = -1;
+        av_interleaved_write_frame(ctx, pic.get());
+    }
+}
+
+bool PlaceExtraPacket(AVPacket* pkt, const AVStream* in_st, AVRational out_tb, int64_t from_us, int64_t to_us,
+                      int64_t offset_us)
+{
+    const AVRational tb = in_st->time_base;
+    int64_t start = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+    if (start == AV_NOPTS_VALUE)
+        return false;
+    if (pkt->duration <= 0)
+        pkt->duration = FallbackDuration(in_st);
+    const int64_t from = av_rescale_q(from_us, AV_TIME_BASE_Q, tb);
+    const int64_t to = to_us == INT64_MAX ? INT64_MAX : av_rescale_q(to_us, AV_TIME_BASE_Q, tb);
+    const int64_t end = start + std::max<int64_t>(pkt->duration, 0);
+    if (start >= to)
+        return false;
+    if (in_st->codecpar->codec_type == AVMEDIA_TYPE_AUDIO || in_st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+        // The packet that leads into the start stays, as with the main sound.
+        if (end <= from && !(pkt->duration <= 0 && start >= from))
+            return false;
+    } else {
+        // Subtitles and data last: one shown across the start is kept from
+        // the start on, one shown across the end ends there.
+        if (pkt->duration > 0 ? end <= from : start < from)
+            return false;
+        if (start < from) {
+            pkt->duration = end - from;
+            start = from;
+        }
+        if (to != INT64_MAX && pkt->duration > 0 && start + pkt->duration > to)
+            pkt->duration = to - start;
+        pkt->pts = start;
+        pkt->dts = start;
+    }
+    const int64_t offset = av_rescale_q(offset_us, AV_TIME_BASE_Q, out_tb);
+    if (pkt->pts != AV_NOPTS_VALUE)
+        pkt->pts = av_rescale_q(pkt->pts - from, tb, out_tb) + offset;
+    if (pkt->dts != AV_NOPTS_VALUE)
+        pkt->dts = av_rescale_q(pkt->dts - from, tb, out_tb) + offset;
+    pkt->duration = av_rescale_q(pkt->duration, tb, out_tb);
+    return true;
+}
+
+bool PlanTracks(ConversionJob* job, JobOutput& out, InputRun& run,
+                bool (*add_main)(ConversionJob*, JobOutput&, InputRun&, bool video))
+{
+    const AVFormatContext* in = run.in.format.get();
+    run.extra_slot.assign(in->nb_streams, -1);
+    if (!out.header_written) {
+        const std::vector<int> kept = CopiableExtraTracks(job, run.index, in, out.ctx->oformat);
+        for (unsigned i = 0; i < in->nb_streams; ++i) {
+            const int index = static_cast<int>(i);
+            if (index == run.in.video_index || index == run.in.audio_index) {
+                if (!add_main(job, out, run, index == run.in.video_index))
+                    return false;
+            } else if (std::find(kept.begin(), kept.end(), index) != kept.end()) {
+                AVStream* st = AddExtraStream(out.ctx.get(), in->streams[i]);
+                if (!st)
+                    return false;
+                run.extra_slot[i] = static_cast<int>(out.extras.size());
+                ExtraTrack track;
+                track.stream = st;
+                track.kind = in->streams[i]->codecpar->codec_type;
+                out.extras.push_back(std::move(track));
+            }
+        }
+        run.held_extra.resize(out.extras.size());
+        return true;
+    }
+    for (const bool video : {true, false}) {
+        if ((video ? run.in.video_index : run.in.audio_index) >= 0 && !add_main(job, out, run, video))
+            return false;
+    }
+    // A later input continues the output's tracks of each kind in order:
+    // its n-th subtitle track goes on in the output's n-th.
+    std::vector<int> seen(AVMEDIA_TYPE_NB + 1, 0);
+    for (unsigned i = 0; i < in->nb_streams; ++i) {
+        const AVStream* st = in->streams[i];
+        if (IsMain(run.in, static_cast<int>(i)) || IsChapterTextTrack(in, st))
+            continue;
+        const int kind = st->codecpar->codec_type;
+        const int group = IsAttachedPicture(st) ? AVMEDIA_TYPE_NB : kind;  // cover pictures apart
+        int nth = seen[group < 0 ? AVMEDIA_TYPE_NB : group]++;
+        int match = -1;
+        for (size_t k = 0; k < out.extras.size() && match < 0; ++k) {
+            const AVStream* o = out.extras[k].stream;
+            if (out.extras[k].kind == kind && IsAttachedPicture(o) == IsAttachedPicture(st) && nth-- == 0)
+                match = static_cast<int>(k);
+        }
+        if (match >= 0 && !CanContinueStream(out.extras[match].stream->codecpar, st->codecpar))
+            match = -1;
+        // Attachments and cover pictures went out with the first input.
+        if (match >= 0 && (IsAttachedPicture(st) || kind == AVMEDIA_TYPE_ATTACHMENT))
+            continue;
+        if (match < 0)
+            Report(job, run.index, st, DropReason::NoMatchingTrack);
+        else
+            run.extra_slot[i] = match;
+    }
+    run.held_extra.resize(out.extras.size());
+    return true;
+}
+
+namespace {
+
+bool IsTextSubtitle(AVCodecID id)
+{
+    const AVCodecDescriptor* d = avcodec_descriptor_get(id);
+    return d && d->type == AVMEDIA_TYPE_SUBTITLE && (d->props & AV_CODEC_PROP_TEXT_SUB);
+}
+
+// The text format a container keeps subtitles in, NONE where it has none.
+AVCodecID TextSubtitleCodec(const AVOutputFormat* format, AVCodecID source)
+{
+    if (IsMovFamily(format))
+        return AV_CODEC_ID_MOV_TEXT;
+    for (AVCodecID id : {source, AV_CODEC_ID_SUBRIP})
+        if (avformat_query_codec(format, id, FF_COMPLIANCE_NORMAL) == 1)
+            return id;
+    return AV_CODEC_ID_NONE;
+}
+
+CodecContextPtr OpenSubtitleDecoder(const AVStream* st)
+{
+    const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
+    CodecContextPtr dec(codec ? avcodec_alloc_context3(codec) : nullptr);
+    if (!dec || avcodec_parameters_to_context(dec.get(), st->codecpar) < 0)
+        return nullptr;
+    dec->pkt_timebase = st->time_base;
+    return avcodec_open2(dec.get(), codec, nullptr) < 0 ? nullptr : std::move(dec);
+}
+
+// An output stream for `in_st`'s subtitles converted to `target`.
+AVStream* AddConvertedSubtitles(AVFormatContext* ctx, const AVStream* in_st, AVCodecID target, CodecContextPtr* encoder)
+{
+    CodecContextPtr dec = OpenSubtitleDecoder(in_st);
+    const AVCodec* codec = avcodec_find_encoder(target);
+    CodecContextPtr enc(codec ? avcodec_alloc_context3(codec) : nullptr);
+    if (!dec || !enc || !dec->subtitle_header)
+        return nullptr;
+    enc->time_base = AVRational{1, 1000};
+    // The styles the text refers to travel with the encoder.
+    enc->subtitle_header = static_cast<uint8_t*>(av_mallocz(dec->subtitle_header_size + 1));
+    if (!enc->subtitle_header)
+        return nullptr;
+    std::memcpy(enc->subtitle_header, dec->subtitle_header, dec->subtitle_header_size);
+    enc->subtitle_header_size = dec->subtitle_header_size;
+    if (ctx->oformat->flags & AVFMT_GLOBALHEADER)
+        enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (avcodec_open2(enc.get(), codec, nullptr) < 0)
+        return nullptr;
+    AVStream* st = avformat_new_stream(ctx, nullptr);
+    if (!st || avcodec_parameters_from_context(st->codecpar, enc.get()) < 0)
+        return nullptr;
+    st->id = static_cast<int>(ctx->nb_streams) - 1;
+    st->time_base = enc->time_base;
+    st->disposition = in_st->disposition;
+    for (const char* key : {"language", "title"})
+        if (const AVDictionaryEntry* e = av_dict_get(in_st->metadata, key, nullptr, 0))
+            av_dict_set(&st->metadata, key, e->value, 0);
+    *encoder = std::move(enc);
+    return st;
+}
+
+// Decodes a placed packet and encodes it again; the packet keeps its times.
+bool ConvertSubtitle(AVCodecContext* dec, AVCodecContext* enc, AVRational tb, AVPacket* pkt)
+{
+    AVSubtitle sub{};
+    int got = 0;
+    if (avcodec_decode_subtitle2(dec, &sub, &got, pkt) < 0 || !got)
+        return false;
+    sub.pts = av_rescale_q(pkt->pts, tb, AV_TIME_BASE_Q);
+    sub.start_display_time = 0;
+    sub.end_display_time = static_cast<uint32_t>(av_rescale_q(std::max<int64_t>(pkt->duration, 0), tb, {1, 1000}));
+    constexpr int kMaxSize = 1 << 16;
+    std::vector<uint8_t> buffer(kMaxSize);
+    const int size = avcodec_encode_subtitle(enc, buffer.data(), kMaxSize, &sub);
+    avsubtitle_free(&sub);
+    if (size <= 0)
+        return false;
+    PacketPtr encoded = MakePacket();
+    if (!encoded || av_new_packet(encoded.get(), size) < 0)
+        return false;
+    std::memcpy(encoded->data, buffer.data(), static_cast<size_t>(size));
+    encoded->pts = encoded->dts = pkt->pts;
+    encoded->duration = pkt->duration;
+    encoded->stream_index = pkt->stream_index;
+    av_packet_unref(pkt);
+    av_packet_move_ref(pkt, encoded.get());
+    return true;
+}
+
+}  // namespace
+
+bool PlanReencodedTracks(ConversionJob* job, JobOutput& out, InputRun& run)
+{
+    const AVFormatContext* in = run.in.format.get();
+    run.extra_slot.assign(in->nb_streams, -1);
+    std::vector<int> nth(AVMEDIA_TYPE_NB, 0);  // tracks of each kind of this input so far
+    for (unsigned i = 0; i < in->nb_streams; ++i) {
+        const AVStream* st = in->streams[i];
+        const AVMediaType kind = st->codecpar->codec_type;
+        if (IsMain(run.in, static_cast<int>(i)) || IsChapterTextTrack(in, st))
+            continue;
+        if (kind != AVMEDIA_TYPE_SUBTITLE && kind != AVMEDIA_TYPE_AUDIO) {
+            Report(job, run.index, st, DropReason::NotReencoded);
+            continue;
+        }
+        int slot = -1;
+        if (out.header_written) {
+            // A later input goes on in the output's track of its kind and order.
+            for (size_t k = 0, seen = 0; k < out.extras.size() && slot < 0; ++k)
+                if (out.extras[k].kind == kind && seen++ == static_cast<size_t>(nth[kind]))
+                    slot = static_cast<int>(k);
+            ++nth[kind];
+            // Sound is decoded anyway; subtitles are converted from text, else copied.
+            bool fits = slot >= 0;
+            if (fits && kind == AVMEDIA_TYPE_SUBTITLE)
+                fits = out.extras[slot].encoder ? IsTextSubtitle(st->codecpar->codec_id)
+                                                : CanContinueStream(out.extras[slot].stream->codecpar, st->codecpar);
+            if (!fits) {
+                Report(job, run.index, st, DropReason::NoMatchingTrack);
+                continue;
+            }
+        } else if (kind == AVMEDIA_TYPE_AUDIO) {
+            ExtraTrack track;
+            if (!AddReencodedSound(job, out.ctx.get(), st, &track)) {
+                Report(job, run.index, st, DropReason::ContainerRefuses);
+                continue;
+            }
+            slot = static_cast<int>(out.extras.size());
+            out.extras.push_back(std::move(track));
+        } else {
+            const AVOutputFormat* format = out.ctx->oformat;
+            const AVCodecID source = st->codecpar->codec_id;
+            const bool as_is = avformat_query_codec(format, source, FF_COMPLIANCE_NORMAL) == 1 &&
+                               !(IsMovFamily(format) && source != AV_CODEC_ID_MOV_TEXT);
+            const AVCodecID target = IsTextSubtitle(source) ? TextSubtitleCodec(format, source) : AV_CODEC_ID_NONE;
+            ExtraTrack track;
+            track.kind = AVMEDIA_TYPE_SUBTITLE;
+            track.stream = as_is ? AddExtraStream(out.ctx.get(), st)
+                           : target != AV_CODEC_ID_NONE ? AddConvertedSubtitles(out.ctx.get(), st, target, &track.encoder)
+                                                        : nullptr;
+            if (!track.stream) {
+                Report(job, run.index, st, DropReason::ContainerRefuses);
+                continue;
+            }
+            slot = static_cast<int>(out.extras.size());
+            out.extras.push_back(std::move(track));
+        }
+        run.extra_slot[i] = slot;
+    }
+    run.extra_decoders.clear();
+    run.extra_decoders.resize(out.extras.size());
+    run.extra_resamplers.clear();
+    run.extra_resamplers.resize(out.extras.size());
+    for (size_t i = 0; i < run.extra_slot.size(); ++i) {
+        const int slot = run.extra_slot[i];
+        if (slot >= 0 && out.extras[slot].encoder) {
+            run.extra_decoders[slot] = out.extras[slot].kind == AVMEDIA_TYPE_AUDIO ? OpenSoundDecoder(in->streams[i])
+                                                                                   : OpenSubtitleDecoder(in->streams[i]);
+            if (!run.extra_decoders[slot])
+                run.extra_slot[i] = -1;
+        }
+    }
+    run.held_extra.resize(out.extras.size());
+    return true;
+}
+
+void StartReencodedTracks(const ConversionJob* job, InputRun& run, int64_t offset_us)
+{
+    // A cut starts exactly at its start point, a joined input at its start.
+    const double start_s = job->input_start_s + (job->join_mode ? 0 : run.cut_start_s);
+    run.origin_us = static_cast<int64_t>(start_s * 1e6);
+    run.offset_us = offset_us;
+}
+
+void WriteWaitingExtras(JobOutput& out, InputRun& run)
+{
+    if (run.origin_us == AV_NOPTS_VALUE)
+        return;
+    while (!run.waiting_extra.empty()) {
+        PacketPtr pkt = std::move(run.waiting_extra.front());
+        run.waiting_extra.pop_front();
+        WriteExtra(out, run, pkt.get());
+    }
+}
+
+void CopyExtraPacket(JobOutput& out, InputRun& run, AVPacket* pkt)
+{
+    const int i = pkt->stream_index;
+    if (i < 0 || static_cast<size_t>(i) >= run.extra_slot.size() || run.extra_slot[i] < 0)
+        return;
+    if (IsAttachedPicture(run.in.format->streams[i]))
+        return;  // its one picture went out with the header
+    if (run.origin_us == AV_NOPTS_VALUE) {
+        PacketPtr copy = MakePacket();
+        if (copy && run.waiting_extra.size() < kMaxWaitingExtra && av_packet_ref(copy.get(), pkt) >= 0)
+            run.waiting_extra.push_back(std::move(copy));
+        return;
+    }
+    WriteWaitingExtras(out, run);
+    WriteExtra(out, run, pkt);
+}
+
+void FinishExtraTracks(JobOutput& out, InputRun& run)
+{
+    WriteWaitingExtras(out, run);
+    run.waiting_extra.clear();
+    for (size_t slot = 0; slot < run.held_extra.size() && slot < out.extras.size(); ++slot) {
+        if (out.video)
+            ReleaseHeldExtra(out, run, slot, true);
+        run.held_extra[slot].clear();
+    }
+}
+
+void CollectChapters(std::vector<ChapterCopy>* list, const AVFormatContext* in, int64_t from_us, int64_t to_us,
+                     int64_t offset_us)
+{
+    for (unsigned i = 0; i < in->nb_chapters; ++i) {
+        const AVChapter* ch = in->chapters[i];
+        const int64_t start = std::max(av_rescale_q(ch->start, ch->time_base, AV_TIME_BASE_Q), from_us);
+        const int64_t end = std::min(av_rescale_q(ch->end, ch->time_base, AV_TIME_BASE_Q), to_us);
+        if (end <= start)
+            continue;
+        ChapterCopy c;
+        c.start_us = start - from_us + offset_us;
+        c.end_us = end - from_us + offset_us;
+        AVDictionary* meta = nullptr;
+        av_dict_copy(&meta, ch->metadata, 0);
+        c.metadata.reset(meta);
+        list->push_back(std::move(c));
+    }
+}
+
+namespace {
+
+void ClearChapters(AVFormatContext* out)
+{
+    for (unsigned i = 0; i < out->nb_chapters; ++i) {
+        av_dict_free(&out->chapters[i]->metadata);
+        av_freep(&out->chapters[i]);
+    }
+    av_freep(&out->chapters);
+    out->nb_chapters = 0;
+}
+
+bool AddChapter(AVFormatContext* out, int64_t id, AVRational tb, int64_t start, int64_t end, const AVDictionary* meta)
+{
+    auto* ch = static_cast<AVChapter*>(av_mallocz(sizeof(AVChapter)));
+    if (!ch)
+        return false;
+    ch->id = id;
+    ch->time_base = tb;
+    ch->start = start;
+    ch->end = end;
+    av_dict_copy(&ch->metadata, meta, 0);
+    int n = static_cast<int>(out->nb_chapters);
+    if (av_dynarray_add_nofree(&out->chapters, &n, ch) < 0) {
+        av_dict_free(&ch->metadata);
+        av_free(ch);
+        return false;
+    }
+    out->nb_chapters = static_cast<unsigned>(n);
+    return true;
+}
+
+}  // namespace
+
+namespace {
+
+// Where the output of `path` starts and how long it is: a copy starts at
+// its first key picture at or after a seek to `start_s`, read ahead in a
+// reading of its own; a re-encoded cut at `start_s` itself.
+bool PredictSpan(const char* path, bool copy, double start_s, double span_s, InputContextPtr* opened,
+                 int64_t* from_us, int64_t* to_us)
+{
+    AVFormatContext* raw = nullptr;
+    if (CheckInputKind(path) != kProbeOk || avformat_open_input(&raw, path, nullptr, nullptr) != 0)
+        return false;
+    opened->reset(raw);
+    int video = -1, audio = -1;
+    SelectStreams(raw, &video, &audio);
+    if (video < 0 || (raw->nb_chapters == 0 && span_s > 0))
+        return false;  // a cut of a file without chapters has none to place
+    const AVStream* vs = raw->streams[video];
+    const int64_t origin = raw->start_time != AV_NOPTS_VALUE ? raw->start_time : 0;
+    if (!copy) {
+        *from_us = origin + static_cast<int64_t>(start_s * 1e6);
+        *to_us = *from_us + (span_s > 0 ? static_cast<int64_t>(span_s * 1e6) : std::max<int64_t>(raw->duration, 0));
+        return true;
+    }
+    if (start_s > 0)
+        SeekAtOrBefore(raw, video, origin + static_cast<int64_t>(start_s * 1e6));
+    PacketPtr pkt = MakePacket();
+    *from_us = AV_NOPTS_VALUE;
+    while (pkt && *from_us == AV_NOPTS_VALUE && av_read_frame(raw, pkt.get()) >= 0) {
+        if (pkt->stream_index == video && (pkt->flags & AV_PKT_FLAG_KEY) && pkt->pts != AV_NOPTS_VALUE) {
+            int64_t first = pkt->pts;
+            if ((pkt->flags & AV_PKT_FLAG_DISCARD) && vs->start_time != AV_NOPTS_VALUE && vs->start_time > first)
+                first = vs->start_time;
+            *from_us = av_rescale_q(first, vs->time_base, AV_TIME_BASE_Q);
+        }
+        av_packet_unref(pkt.get());
+    }
+    if (*from_us == AV_NOPTS_VALUE)
+        return false;
+    if (span_s > 0) {
+        *to_us = *from_us + static_cast<int64_t>(span_s * 1e6);
+    } else {
+        const int64_t length = vs->duration != AV_NOPTS_VALUE ? av_rescale_q(vs->duration, vs->time_base, AV_TIME_BASE_Q)
+                                                               : raw->duration;
+        *to_us = *from_us + std::max<int64_t>(length, 0);
+    }
+    return true;
+}
+
+}  // namespace
+
+void ReserveChapters(AVFormatContext* out, const ConversionJob* job)
+{
+    if (!IsMovFamily(out->oformat) || out->nb_chapters > 0)
+        return;
+    std::vector<ChapterCopy> list;
+    int64_t offset = 0;
+    const int inputs = job->join_mode ? std::min(job->input_count, kMaxJobInputs) : 1;
+    for (int l = 0; l < inputs; ++l) {
+        InputContextPtr in;
+        int64_t from = 0, to = 0;
+        const bool cut = !job->join_mode;
+        if (!PredictSpan(job->input_paths[l], !job->reencode, cut ? job->start_s[l] : 0, cut ? job->span_s[l] : 0, &in,
+                         &from, &to)) {
+            break;  // its length is unknown: later chapters would be misplaced
+        }
+        CollectChapters(&list, in.get(), from, to, offset);
+        offset += to - from;
+    }
+    PutChapters(out, list);
+}
+
+bool PutChapters(AVFormatContext* out, const std::vector<ChapterCopy>& list)
+{
+    if (list.empty() && out->nb_chapters == 0)
+        return true;
+    ClearChapters(out);
+    for (size_t i = 0; i < list.size(); ++i) {
+        if (!AddChapter(out, static_cast<int64_t>(i) + 1, AV_TIME_BASE_Q, list[i].start_us, list[i].end_us,
+                        list[i].metadata.get()))
+            return false;
+    }
+    return true;
+}
+
+namespace {
+
+// Codecs of every sound, subtitle and data track, by kind.
+bool ReadLayout(const std::string& path, std::vector<std::vector<AVCodecID>>* layout)
+{
+    AVFormatContext* raw = nullptr;
+    if (CheckInputKind(path.c_str()) != kProbeOk || avformat_open_input(&raw, path.c_str(), nullptr, nullptr) != 0)
+        return false;
+    InputContextPtr in(raw);
+    bool named = true;
+    for (unsigned i = 0; i < raw->nb_streams; ++i)
+        named = named && raw->streams[i]->codecpar->codec_id != AV_CODEC_ID_NONE;
+    if (!named && avformat_find_stream_info(raw, nullptr) < 0)
+        return false;
+    layout->assign(AVMEDIA_TYPE_NB, {});
+    for (unsigned i = 0; i < raw->nb_streams; ++i) {
+        const AVStream* st = raw->streams[i];
+        const AVMediaType kind = st->codecpar->codec_type;
+        if ((kind == AVMEDIA_TYPE_AUDIO || kind == AVMEDIA_TYPE_SUBTITLE || kind == AVMEDIA_TYPE_DATA) &&
+            !IsChapterTextTrack(raw, st))
+            (*layout)[kind].push_back(st->codecpar->codec_id);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool FindTrackLayoutDifference(const std::vector<std::string>& paths, LayoutDifference* diff)
+{
+    std::vector<std::vector<AVCodecID>> first;
+    size_t f = 0;
+    while (f < paths.size() && !ReadLayout(paths[f], &first))
+        ++f;
+    for (size_t i = f + 1; i < paths.size(); ++i) {
+        std::vector<std::vector<AVCodecID>> layout;
+        if (!ReadLayout(paths[i], &layout))
+            continue;
+        for (int kind : {AVMEDIA_TYPE_AUDIO, AVMEDIA_TYPE_SUBTITLE, AVMEDIA_TYPE_DATA}) {
+            const std::vector<AVCodecID>& a = layout[kind];
+            const std::vector<AVCodecID>& b = first[kind];
+            LayoutDifference d;
+            d.file = i;
+            d.kind = kind;
+            d.count = static_cast<int>(a.size());
+            d.first_count = static_cast<int>(b.size());
+            if (a.size() != b.size()) {
+                *diff = d;
+                return true;
+            }
+            for (size_t t = 0; t < a.size(); ++t) {
+                if (a[t] != b[t]) {
+                    d.track = static_cast<int>(t) + 1;
+                    d.codec = avcodec_get_name(a[t]);
+                    d.first_codec = avcodec_get_name(b[t]);
+                    *diff = d;
+                    return true;
+                }
+            }
+        }
+    }
+    return false;
+}
+
+std::string DescribeLayoutDifference(const LayoutDifference& d)
+{
+    const std::string kind = TrackKindName(d.kind);
+    if (d.track == 0)
+        return std::to_string(d.count) + " " + kind + " track(s), the first file has " + std::to_string(d.first_count);
+    return kind + " track " + std::to_string(d.track) + " is " + d.codec + ", in the first file " + d.first_codec;
+}
+
+std::string DescribeDroppedTrack(const DroppedTrack& t)
+{
+    std::string text = "input " + std::to_string(t.input + 1) + ", track " + std::to_string(t.stream) + " (" +
+                       TrackKindName(t.kind) + " " + t.codec + (t.language.empty() ? "" : ", " + t.language) + "): ";
+    switch (t.reason) {
+    case DropReason::ContainerRefuses: return text + "the output's container cannot hold it";
+    case DropReason::NotReencoded: return text + "re-encoding keeps only the main picture and sound";
+    case DropReason::NoMatchingTrack: return text + "the output has no track of its kind left to continue";
+    }
+    return text;
+}

@@ -1,0 +1,95 @@
+// Every track of a file besides the main picture and sound: which of them an
+// output keeps, how their packets follow a cut or a join, the chapters, and
+// the track layout a direct join needs. What cannot be kept is reported,
+// never dropped without a word.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "dropped_track.h"
+#include "job_output.h"
+
+struct ConversionJob;
+
+// One stream of a file, as the probe lists it.
+struct TrackFacts {
+    int index = 0;
+    int kind = 0;  // AVMediaType
+    std::string codec;
+    std::string language;
+    std::string title;
+    bool is_default = false;
+    bool main = false;  // the picture or sound a job cuts by
+};
+// False when the file does not open.
+bool ListTracks(const char* path, std::vector<TrackFacts>* tracks);
+// "video", "audio", "subtitle", "data", "attachment".
+const char* TrackKindName(int kind);
+
+// What happens to each stream of an input: the per-stream choice, made once
+// when the input's output streams are set up.
+//
+// Direct mode, first input: adds an output stream for every track the
+// container takes (the main ones through `add_main`), in the file's order.
+// Later inputs continue the output's tracks of their kind, in order. Either
+// way the tracks left out go into job->dropped_tracks. In re-encoding every
+// track besides the main ones is reported left out.
+bool PlanTracks(ConversionJob* job, JobOutput& out, InputRun& run, bool (*add_main)(ConversionJob*, JobOutput&, InputRun&, bool video));
+
+// Re-encoding: subtitles go on in the container's text format (MP4 and MOV
+// mov_text; Matroska the source's, else SubRip), or as they are where the
+// container takes them; every other track besides the main ones is reported
+// left out. Each input's subtitles start where its picture starts.
+bool PlanReencodedTracks(ConversionJob* job, JobOutput& out, InputRun& run);
+void StartReencodedTracks(const ConversionJob* job, InputRun& run, int64_t offset_us);
+
+// A packet of a stream that is neither the main picture nor the main sound.
+void CopyExtraPacket(JobOutput& out, InputRun& run, AVPacket* pkt);
+// Extra packets read before the input's origin was known, once it is.
+void WriteWaitingExtras(JobOutput& out, InputRun& run);
+// After the input's last packet: what waited for the origin or the picture.
+void FinishExtraTracks(JobOutput& out, InputRun& run);
+
+// Moves a packet of `in_st` onto an output timeline in `out_tb`: the input's
+// time from_us lands at offset_us. A subtitle that started before from_us is
+// shortened to start there, one lasting past to_us ends there; any other
+// packet must end after from_us. False: nothing of the packet is kept.
+bool PlaceExtraPacket(AVPacket* pkt, const AVStream* in_st, AVRational out_tb, int64_t from_us, int64_t to_us,
+                      int64_t offset_us);
+
+// The tracks of `input` besides the main ones that a copy into `format`
+// keeps; the others are reported in job->dropped_tracks for `input_index`.
+std::vector<int> CopiableExtraTracks(ConversionJob* job, int input_index, const AVFormatContext* input,
+                                     const AVOutputFormat* format);
+// An output stream for an extra track: its facts and disposition whole.
+AVStream* AddExtraStream(AVFormatContext* ctx, const AVStream* in_st);
+// The cover pictures' one packet each, once the header is written.
+void WriteAttachedPictures(AVFormatContext* ctx, const AVFormatContext* in, const std::vector<int>& in_streams,
+                           const std::vector<AVStream*>& out_streams);
+
+// Chapters of `in` that overlap its [from_us, to_us), clipped to it and moved
+// so that from_us lands at offset_us, appended to `list`.
+void CollectChapters(std::vector<ChapterCopy>* list, const AVFormatContext* in, int64_t from_us, int64_t to_us,
+                     int64_t offset_us);
+// Muxers that write chapters with the header (MP4, MOV) get them before it,
+// from a look ahead at where the copy of each input starts; PutChapters
+// replaces them before the trailer with the chapters as written.
+void ReserveChapters(AVFormatContext* out, const ConversionJob* job);
+bool PutChapters(AVFormatContext* out, const std::vector<ChapterCopy>& list);
+
+// The first file of a direct join whose tracks differ from the first file's.
+struct LayoutDifference {
+    size_t file = 0;  // index into the paths
+    int kind = 0;     // AVMediaType of the differing tracks
+    int track = 0;    // 1-based track of that kind whose codec differs; 0: their number differs
+    int count = 0, first_count = 0;
+    std::string codec, first_codec;
+};
+// False when all files have the same tracks (kind, number and codec of every
+// sound, subtitle and data track); files that do not open are the worker's.
+bool FindTrackLayoutDifference(const std::vector<std::string>& paths, LayoutDifference* diff);
+// "2 audio tracks, the first file has 1" and the like.
+std::string DescribeLayoutDifference(const LayoutDifference& diff);
+// One line for a dropped track: "input 1, track 3 (subtitle dvd_subtitle, eng): ..."
+std::string DescribeDroppedTrack(const DroppedTrack& track);

@@ -1,0 +1,349 @@
+// Every track of a file through a cut or a join: sound tracks, subtitles,
+// attachments and chapters, read back with the engine's own listing and with
+// the ffprobe program.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <sstream>
+
+#include "conversion_job.h"
+#include "job_setup.h"
+#include "media_checks.h"
+#include "tracks.h"
+
+namespace {
+
+using Row = std::map<std::string, std::string>;
+
+// ffprobe's compact output, one map per line ("section" names its kind).
+std::vector<Row> Ffprobe(const std::string& arguments)
+{
+    std::vector<Row> rows;
+    FILE* pipe = popen(("ffprobe -v error -of compact " + arguments).c_str(), "r");
+    if (!pipe)
+        return rows;
+    char line[4096];
+    while (std::fgets(line, sizeof line, pipe)) {
+        std::stringstream fields(line);
+        std::string field;
+        Row row;
+        std::getline(fields, field, '|');
+        row["section"] = field;
+        while (std::getline(fields, field, '|')) {
+            const size_t eq = field.find('=');
+            if (eq != std::string::npos)
+                row[field.substr(0, eq)] = field.substr(eq + 1, field.find_last_not_of("\r\n") - eq);
+        }
+        rows.push_back(row);
+    }
+    pclose(pipe);
+    return rows;
+}
+
+struct Output {
+    std::vector<Row> streams, chapters;
+    std::map<int, std::vector<std::pair<double, double>>> packets;  // per stream: start, end
+    double End(int stream) const
+    {
+        double end = 0;
+        if (packets.count(stream))
+            for (const auto& p : packets.at(stream))
+                end = std::max(end, p.second);
+        return end;
+    }
+};
+
+Output Read(const std::string& path)
+{
+    Output o;
+    for (Row& r : Ffprobe("-show_entries stream=index,codec_type,codec_name:stream_tags=language,title:"
+                          "stream_disposition=default,forced -show_chapters '" + path + "'")) {
+        // A transport stream's streams are listed again under its program.
+        if (r["section"] == "stream" && std::atoi(r["index"].c_str()) == static_cast<int>(o.streams.size()))
+            o.streams.push_back(r);
+        else if (r["section"] == "chapter")
+            o.chapters.push_back(r);
+    }
+    for (Row& r : Ffprobe("-show_entries packet=stream_index,pts_time,duration_time '" + path + "'")) {
+        const double start = std::atof(r["pts_time"].c_str());
+        const double length = r["duration_time"] == "N/A" ? 0 : std::atof(r["duration_time"].c_str());
+        o.packets[std::atoi(r["stream_index"].c_str())].push_back({start, start + length});
+    }
+    return o;
+}
+
+class Tracks : public JobTest {};
+
+constexpr double kFrame = 0.04;
+
+// How each operation on tracks.mkv moves the source's times: where the
+// output starts in the source, and how long it is.
+struct Operation {
+    const char* name;
+    bool exact;
+    bool join;
+    double source_start;  // the source time at the output's 0
+    double length;
+};
+
+}  // namespace
+
+TEST_F(Tracks, DirectCutsAndJoinsKeepEverySoundSubtitleAttachmentAndChapter)
+{
+    const Operation operations[] = {
+        {"direct cut", false, false, 8.0, 5.0},  // starts at the key picture before 9.5 s
+        {"exact cut", true, false, 9.5, 5.0},
+        {"direct join", false, true, 0.0, 40.0},
+    };
+    for (const Operation& op : operations) {
+        SCOPED_TRACE(op.name);
+        TearDown();
+        SetUp();
+        EncodingChoice choice = op.join ? DefaultJoinChoice() : DefaultCutChoice("k");
+        choice.direct = true;
+        choice.exact = op.exact;
+        if (op.join)
+            Join({"tracks.mkv", "tracks.mkv"}, choice);
+        else
+            Cut("tracks.mkv", "00:00:09.500", "00:00:14.500", choice, "cut", ".mkv");
+        ASSERT_EQ(Status(0), kInputDone);
+        EXPECT_TRUE(job->dropped_tracks.empty());
+
+        // Our own listing and ffprobe agree on every track and its facts.
+        std::vector<TrackFacts> listed;
+        ASSERT_TRUE(ListTracks(output.c_str(), &listed));
+        Output o = Read(output);
+        ASSERT_EQ(listed.size(), 6u);
+        ASSERT_EQ(o.streams.size(), 6u);
+        const char* kinds[] = {"video", "audio", "audio", "subtitle", "subtitle", "attachment"};
+        const char* codecs[] = {"h264", "ac3", "aac", "subrip", "ass", "ttf"};
+        const char* languages[] = {"", "eng", "deu", "eng", "deu", ""};
+        for (size_t i = 0; i < 6; ++i) {
+            Row s = o.streams[i];
+            EXPECT_EQ(s["codec_type"], kinds[i]) << i;
+            EXPECT_EQ(s["codec_name"], codecs[i]) << i;
+            EXPECT_EQ(s["tag:language"], languages[i]) << i;
+            EXPECT_EQ(listed[i].kind == AVMEDIA_TYPE_ATTACHMENT ? "attachment" : TrackKindName(listed[i].kind),
+                      std::string(kinds[i]));
+        }
+        EXPECT_EQ(o.streams[1]["tag:title"], "English");
+        EXPECT_EQ(o.streams[2]["tag:title"], "Deutsch");
+        EXPECT_EQ(o.streams[1]["disposition:default"], "1");
+        EXPECT_EQ(o.streams[2]["disposition:default"], "0");
+        EXPECT_EQ(o.streams[4]["disposition:forced"], "1");
+        EXPECT_TRUE(listed[1].main) << "the default sound stays the main one";
+
+        // Every sound track lasts as long as the picture.
+        EXPECT_NEAR(o.End(0), op.length, 3 * kFrame);
+        EXPECT_NEAR(o.End(1), o.End(0), 0.1);
+        EXPECT_NEAR(o.End(2), o.End(0), 0.1);
+
+        // Subtitles at their source times less the output's start; one
+        // shown across the start is kept, from the start on.
+        std::vector<std::pair<double, double>> srt, ass;
+        for (const auto& [from, to] : std::vector<std::pair<double, double>>{{1, 3.5}, {9, 12}, {15, 16}}) {
+            for (double base = 0; base < 40; base += 20) {
+                const double a = std::max(from + base - op.source_start, 0.0);
+                const double b = std::min(to + base - op.source_start, op.length);
+                if (b > a && (op.join || base == 0))
+                    srt.push_back({a, b});
+            }
+        }
+        for (const auto& [from, to] : std::vector<std::pair<double, double>>{{2, 4}, {9.5, 11}}) {
+            for (double base = 0; base < 40; base += 20) {
+                const double a = std::max(from + base - op.source_start, 0.0);
+                const double b = std::min(to + base - op.source_start, op.length);
+                if (b > a && (op.join || base == 0))
+                    ass.push_back({a, b});
+            }
+        }
+        std::sort(srt.begin(), srt.end());
+        std::sort(ass.begin(), ass.end());
+        for (const auto& [stream, expected] : {std::pair{3, srt}, std::pair{4, ass}}) {
+            ASSERT_EQ(o.packets.count(stream) ? o.packets.at(stream).size() : 0, expected.size()) << stream;
+            for (size_t k = 0; k < expected.size(); ++k) {
+                EXPECT_NEAR(o.packets.at(stream)[k].first, expected[k].first, kFrame) << stream << " " << k;
+                EXPECT_NEAR(o.packets.at(stream)[k].second, expected[k].second, kFrame) << stream << " " << k;
+            }
+        }
+
+        // Chapters overlapping the span, clipped to it; a join repeats them.
+        std::vector<double> starts;
+        for (double base = 0; base < (op.join ? 40 : 20); base += 20)
+            for (double c : {0.0, 10.0})
+                if (c + base + 10 > op.source_start && c + base < op.source_start + op.length)
+                    starts.push_back(std::max(c + base - op.source_start, 0.0));
+        ASSERT_EQ(o.chapters.size(), starts.size());
+        for (size_t k = 0; k < starts.size(); ++k)
+            EXPECT_NEAR(std::atof(o.chapters[k]["start_time"].c_str()), starts[k], kFrame) << k;
+        EXPECT_NEAR(std::atof(o.chapters.back()["end_time"].c_str()), op.length, 3 * kFrame);
+    }
+}
+
+TEST_F(Tracks, MpegFilesKeepTheirSecondSoundSubtitlesAndChapters)
+{
+    struct Case {
+        const char* name;
+        const char* extension;
+        const char* start;
+        const char* end;
+        size_t streams;  // our output; an MP4's chapters come with their own text track
+        size_t chapters;
+    } cases[] = {{"tracks.mp4", ".mp4", "00:00:09.000", "00:00:13.000", 5, 2},
+                 {"tracks.ts", ".ts", "00:00:03.000", "00:00:07.000", 3, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        Cut(c.name, c.start, c.end, DefaultCutChoice("k"), "cut", c.extension);
+        ASSERT_EQ(Status(0), kInputDone);
+        EXPECT_TRUE(job->dropped_tracks.empty());
+        Output o = Read(output);
+        ASSERT_EQ(o.streams.size(), c.streams);
+        EXPECT_EQ(o.chapters.size(), c.chapters);
+        Row second = o.streams[2];
+        EXPECT_EQ(second["codec_type"], "audio");
+        EXPECT_EQ(second["tag:language"], "deu");
+        const double picture = o.End(0) - o.packets.at(0).front().first;
+        EXPECT_NEAR(o.End(2) - o.packets.at(2).front().first, picture, 0.1);
+    }
+    // ffprobe lists the MP4's chapter text track once: the copy did not add a second.
+    Output mp4 = Read(folder + "/cut.mp4");
+    int data = 0;
+    for (Row r : mp4.streams)
+        data += r["codec_type"] == "data";
+    EXPECT_LE(data, 1);
+}
+
+TEST_F(Tracks, WhatCannotBeKeptIsNamed)
+{
+    // MP4 takes no copied timecode track: the cut still runs and says so.
+    Cut("timecode.mp4", "00:00:01.000", "00:00:04.000", DefaultCutChoice("k"));
+    ASSERT_EQ(Status(0), kInputDone);
+    ASSERT_EQ(job->dropped_tracks.size(), 1u);
+    EXPECT_EQ(job->dropped_tracks[0].kind, AVMEDIA_TYPE_DATA);
+    EXPECT_EQ(job->dropped_tracks[0].reason, DropReason::ContainerRefuses);
+    EXPECT_NE(DescribeDroppedTrack(job->dropped_tracks[0]).find("tmcd"), std::string::npos);
+
+    // The tool prints one line per track left out.
+    const CliResult cli = RunCli("cut '" + FixturePath("timecode.mp4") + "' --start 00:00:01.000 --end 00:00:02.000 --out '" +
+                                 folder + "'");
+    EXPECT_EQ(cli.exit_code, 0) << cli.output;
+    EXPECT_NE(cli.output.find("left out of the output: input 1, track 2 (data tmcd"), std::string::npos) << cli.output;
+}
+
+TEST_F(Tracks, ReencodingConvertsTextSubtitlesAndKeepsTheChapters)
+{
+    const struct {
+        int format;
+        const char* extension;
+        const char* subtitles[2];
+    } cases[] = {{1, ".mp4", {"mov_text", "mov_text"}}, {6, ".mkv", {"subrip", "ass"}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.extension);
+        TearDown();
+        SetUp();
+        EncodingChoice choice = DefaultCutChoice("k");
+        choice.direct = false;
+        ApplyFormatEntry(c.format, &choice);
+        Cut("tracks.mkv", "00:00:09.500", "00:00:14.500", choice, "cut", c.extension);
+        ASSERT_EQ(Status(0), kInputDone);
+        Output o = Read(output);
+        ASSERT_GE(o.streams.size(), 5u);
+        // Both sound tracks, in source order, as long as the picture.
+        EXPECT_EQ(o.streams[1]["codec_type"], "audio");
+        EXPECT_EQ(o.streams[2]["codec_type"], "audio");
+        EXPECT_EQ(o.streams[2]["tag:language"], "deu");
+        if (c.format == 6) {
+            EXPECT_EQ(o.streams[2]["tag:title"], "Deutsch");  // MP4 keeps no track titles
+        }
+        EXPECT_NEAR(o.End(1), o.End(0), 0.05);
+        EXPECT_NEAR(o.End(2), o.End(0), 0.05);
+        for (int k = 0; k < 2; ++k) {
+            Row s = o.streams[3 + k];
+            EXPECT_EQ(s["codec_type"], "subtitle");
+            EXPECT_EQ(s["codec_name"], c.subtitles[k]);
+            EXPECT_EQ(s["tag:language"], k == 0 ? "eng" : "deu");
+        }
+        EXPECT_EQ(o.streams[4]["disposition:forced"], "1");
+        // "Across the cut" (9.0-12.0 s) from the cut's start on; MP4 fills the gaps with empty samples.
+        const auto& srt = o.packets[3];
+        const auto across = std::find_if(srt.begin(), srt.end(), [](auto p) { return p.second - p.first > 2; });
+        ASSERT_NE(across, srt.end());
+        EXPECT_NEAR(across->first, 0.0, kFrame);
+        EXPECT_NEAR(across->second, 2.5, kFrame);
+        ASSERT_EQ(o.chapters.size(), 2u);
+        EXPECT_NEAR(std::atof(o.chapters[1]["start_time"].c_str()), 0.5, kFrame);
+        // The attachment is named as left out.
+        ASSERT_EQ(job->dropped_tracks.size(), 1u);
+        EXPECT_EQ(job->dropped_tracks[0].kind, AVMEDIA_TYPE_ATTACHMENT);
+        EXPECT_EQ(job->dropped_tracks[0].reason, DropReason::NotReencoded);
+    }
+}
+
+TEST_F(Tracks, ReencodedJoinPairsSoundTracksByOrderAndFillsAMissingOneWithSilence)
+{
+    EncodingChoice choice = DefaultJoinChoice();
+    ApplyFormatEntry(1, &choice);
+    Join({"tracks.mp4", "h264_aac.mp4", "tracks.mp4"}, choice);  // the middle file has one sound track
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(Status(i), kInputDone) << i;
+    Output o = Read(output);
+    ASSERT_GE(o.streams.size(), 3u);
+    EXPECT_EQ(o.streams[2]["codec_type"], "audio");
+    EXPECT_EQ(o.streams[2]["tag:language"], "deu");
+    EXPECT_NEAR(o.End(2), o.End(0), 0.1);
+    EXPECT_NEAR(o.End(1), o.End(0), 0.1);
+    // The middle file's part of the second track is there, as silence.
+    const auto& sound = o.packets[2];
+    for (size_t k = 1; k < sound.size(); ++k)
+        EXPECT_NEAR(sound[k].first, sound[k - 1].second, 0.001) << k;  // no hole in the track
+}
+
+TEST_F(Tracks, DirectJoinOfFilesWithOtherTracksIsRefusedNamingTheFile)
+{
+    LayoutDifference diff;
+    EXPECT_FALSE(FindTrackLayoutDifference({FixturePath("tracks.mkv"), FixturePath("tracks.mkv")}, &diff));
+    ASSERT_TRUE(FindTrackLayoutDifference(
+        {FixturePath("tracks.mkv"), FixturePath("tracks.mkv"), FixturePath("tracks_fewer.mkv")}, &diff));
+    EXPECT_EQ(diff.file, 2u);
+    EXPECT_EQ(diff.kind, AVMEDIA_TYPE_SUBTITLE);
+    EXPECT_EQ(diff.count, 1);
+    EXPECT_EQ(diff.first_count, 2);
+
+    std::vector<JoinRow> rows;
+    for (const char* name : {"tracks.mkv", "tracks_fewer.mkv"})
+        rows.push_back({FixturePath(name), "mkv", "00:00:20.000", "320*240", "25.00fps"});
+    EXPECT_EQ(CheckJoinRows(rows, true), LaunchRefusal::TrackLayoutDiffers);
+    EXPECT_EQ(CheckJoinRows(rows, false), LaunchRefusal::None);  // re-encoding joins them
+
+    const CliResult cli = RunCli("join '" + FixturePath("tracks.mkv") + "' '" + FixturePath("tracks_fewer.mkv") +
+                                 "' --out '" + folder + "'");
+    EXPECT_EQ(cli.exit_code, 1);
+    EXPECT_NE(cli.output.find("tracks_fewer.mkv differ"), std::string::npos) << cli.output;
+    EXPECT_NE(cli.output.find("1 subtitle track(s), the first file has 2"), std::string::npos) << cli.output;
+}
+
+TEST_F(Tracks, TheMainSoundIsTheDefaultOneElseTheLast)
+{
+    const struct {
+        const char* name;
+        int main_audio;
+        int channels;
+    } cases[] = {{"commentary.mp4", 1, 2}, {"no_default.mkv", 2, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const CliResult probe = RunCli("probe '" + FixturePath(c.name) + "'");
+        EXPECT_NE(probe.output.find("channels=" + std::to_string(c.channels) + "\n"), std::string::npos)
+            << probe.output;
+        const size_t line = probe.output.find("stream=" + std::to_string(c.main_audio) + " kind=audio");
+        ASSERT_NE(line, std::string::npos) << probe.output;
+        EXPECT_NE(probe.output.substr(line, probe.output.find('\n', line) - line).find("main=1"), std::string::npos);
+        std::vector<TrackFacts> tracks;
+        ASSERT_TRUE(ListTracks(FixturePath(c.name).c_str(), &tracks));
+        ASSERT_EQ(tracks.size(), 3u);
+        EXPECT_TRUE(tracks[c.main_audio].main);
+        EXPECT_FALSE(tracks[3 - c.main_audio].main);
+    }
+}

@@ -133,6 +133,7 @@ std::string ProbeMessage(int code)
     case kProbeNoVideoDecoder: return "no decoder for the file's video";
     case kProbeVideoDecoderFailed: return "the file's video decoder does not open";
     case kProbeNoSuchFile: return "no such file";
+    case kProbeUnreadable: return "the file cannot be read (no permission)";
     case kProbeNotAFile: return "not a regular file (folders, pipes and devices other than disks cannot be read)";
     default: return "unknown problem";
     }
@@ -330,26 +331,38 @@ int RunJob(ConversionJob* job, bool join, const std::string& output_path)
     worker.join();
 
     bool all_done = true;
-    bool any_pending = false;
+    int first_failed = -1;
     for (int i = 0; i < job->input_count; ++i) {
         const uint8_t s = job->input_status[i];
         std::printf("input %d %s %s\n", i + 1, StatusWord(s), Shown(job->input_paths[i]).c_str());
         all_done = all_done && s == kInputDone;
-        any_pending = any_pending || s == kInputPending;
+        if (s == kInputFailed && first_failed < 0)
+            first_failed = i;
     }
-    if (FileExists(output_path))
+    const bool written = FileExists(output_path);
+    if (written)
         std::printf("output=%s\n", Shown(output_path).c_str());
     else
         std::printf("no output was written\n");
     if (all_done)
         return kExitOk;
-    if (job->output_error != 0)
+    // Every failed input with its reason, then what it means for the output.
+    for (int i = 0; i < job->input_count; ++i) {
+        if (job->input_status[i] == kInputFailed)
+            std::fprintf(stderr, "morvane-cli: input %d (%s): %s\n", i + 1, Shown(job->input_paths[i]).c_str(),
+                         FailureReasonText(job->input_reason[i]));
+    }
+    const FailureReason first_reason = first_failed >= 0 ? job->input_reason[first_failed].load() : FailureReason::None;
+    if (job->cancel_requested)
+        Fail(written ? "stopped; the output holds what was done so far" : "stopped; no output was written");
+    else if (job->output_error != 0)
         Fail(WriteProblem(job->output_error, output_path));
-    else if (job->cancel_requested && any_pending)
-        Fail("cancelled; the output holds what was done so far");
+    else if (first_reason == FailureReason::OutputGone)
+        Fail("the output " + Shown(output_path) + " was moved or deleted during the job");
     else
-        Fail("some inputs failed (unreadable file, nothing within the cut, unsupported settings "
-             "or an output that cannot be written)");
+        Fail(std::string(job->input_count > 1 ? "input " + std::to_string(first_failed + 1) + " failed: "
+                                              : "the cut failed: ") +
+             FailureReasonText(first_reason));
     return kExitFailed;
 }
 

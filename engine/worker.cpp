@@ -23,10 +23,20 @@ bool Cancelled(const ConversionJob* job) { return job->cancel_requested.load() !
 std::atomic<ProgressObserver> g_progressObserver{nullptr};
 
 
-void MarkFailed(ConversionJob* job, InputRun& run)
+// The reason goes first: a reader that sees the status also sees why. A
+// failure while the job is being stopped is the stop.
+void MarkFailed(ConversionJob* job, InputRun& run, FailureReason reason)
 {
+    job->input_reason[run.index] = Cancelled(job) ? FailureReason::Stopped : reason;
     job->input_status[run.index] = kInputFailed;
     run.failed = true;
+}
+
+FailureReason ReasonOfOpen(int probe_code)
+{
+    return probe_code == kProbeNoSuchFile || probe_code == kProbeUnreadable || probe_code == kProbeNotAFile
+               ? FailureReason::Unreadable
+               : FailureReason::NotMedia;
 }
 
 int64_t ToMicroseconds(int64_t ts, AVRational tb) { return av_rescale_q(ts, tb, AV_TIME_BASE_Q); }
@@ -323,7 +333,7 @@ void RunPacketLoop(ConversionJob* job, JobOutput& out, InputRun& run)
             const bool ok = job->reencode ? out.reencoder->VideoPacket(out, run, pkt)
                                           : CopyVideoPacket(out, run, pkt) >= 0;
             if (!ok) {
-                MarkFailed(job, run);
+                MarkFailed(job, run, job->reencode ? FailureReason::NotMedia : FailureReason::NotAccepted);
                 av_packet_unref(pkt);
                 break;
             }
@@ -343,12 +353,11 @@ void RunPacketLoop(ConversionJob* job, JobOutput& out, InputRun& run)
     UpdateWrittenTimes(job, out);
 }
 
-enum class OutputEnd { Kept, Deleted, None };
-
 // Drains the encoders and writes the trailer. A file that holds nothing, or
 // whose end could not be written (a full disk leaves an MP4 without its
 // index), cannot play: it is deleted rather than left looking like a result.
-OutputEnd FinishOutput(ConversionJob* job, JobOutput& out)
+// Returns why the output is not a result, None when it is (or there is none).
+FailureReason FinishOutput(ConversionJob* job, JobOutput& out)
 {
     bool ok = out.header_written;
     if (out.header_written) {
@@ -364,19 +373,21 @@ OutputEnd FinishOutput(ConversionJob* job, JobOutput& out)
     job->video_out_stream = nullptr;
     job->audio_out_stream = nullptr;
     if (!file)
-        return OutputEnd::None;
+        return FailureReason::None;
     ok = ok && wrote_packets && file->Flush();
     if (file->error() != 0)
         job->output_error = file->error();
     if (!ok) {
         file->Delete();
-        return OutputEnd::Deleted;
+        return job->output_error != 0 || !wrote_packets ? FailureReason::WriteFailed : FailureReason::NotAccepted;
     }
     if (!file->Close()) {
+        if (file->moved())
+            return FailureReason::OutputGone;
         job->output_error = file->error();
-        return OutputEnd::Deleted;  // written, but not known to be whole
+        return FailureReason::WriteFailed;  // written, but not known to be whole
     }
-    return OutputEnd::Kept;
+    return FailureReason::None;
 }
 
 // A cut starting at or past what the streams hold: the seek would land on
@@ -405,9 +416,9 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
     // A copy never decodes: a one-thread decoder opens without a thread pool.
     options.decoder_threads = job->reencode ? 2 : 1;
     options.interrupt = CancelCallback(job);
-    if (OpenMediaInput(job->input_paths[l], run.in, options) != kProbeOk) {
+    if (const int rc = OpenMediaInput(job->input_paths[l], run.in, options); rc != kProbeOk) {
         if (!Cancelled(job))  // a stop during the open leaves the input pending
-            MarkFailed(job, run);
+            MarkFailed(job, run, ReasonOfOpen(rc));
         return;
     }
     RecordInputFacts(job, run);
@@ -418,10 +429,10 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
     job->output_format = job->reencode ? av_guess_format(nullptr, job->output_paths[l], nullptr)
                                        : DirectOutputFormat(run.in.format.get(), job->output_paths[l]);
     if (!job->output_format || !decoded)
-        return MarkFailed(job, run);
+        return MarkFailed(job, run, FailureReason::NotAccepted);
     if (!out.ctx) {
         if (!CreateOutput(job, out, job->output_format))
-            return MarkFailed(job, run);
+            return MarkFailed(job, run, out.file ? FailureReason::NotAccepted : FailureReason::WriteFailed);
         if (job->reencode)
             out.reencoder = std::make_unique<Reencoder>(job);
         else
@@ -430,9 +441,10 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
     // Until its header is written the output is only this input's draft:
     // a failure drops it, and the next input starts the output afresh.
     if (!SetUpOutputStreams(job, out, run) || (!out.header_written && !OpenOutputFile(out))) {
+        const bool joining_later = out.header_written && job->join_mode && !job->reencode;
         if (!out.header_written)
             DiscardOutput(job, out);
-        return MarkFailed(job, run);
+        return MarkFailed(job, run, joining_later ? FailureReason::DiffersFromFirst : FailureReason::NotAccepted);
     }
 
     job->input_start_s = ContainerStartSeconds(run.in.format.get());
@@ -441,34 +453,42 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
     run.trim_sound_to_picture = job->join_mode && out.video && out.audio && run.in.video_index >= 0;
     run.cut_start_s = job->start_s[l];
     if (!job->join_mode && StartsPastItsEnd(run.in, job->start_s[l]))
-        return MarkFailed(job, run);
+        return MarkFailed(job, run, FailureReason::NothingInSpan);
     if (!job->join_mode && job->start_s[l] > 0)
         SeekToStartPoint(job, run.in.format.get(), l);
     if (job->reencode && !out.reencoder->BeginInput(out, run))
-        return MarkFailed(job, run);
+        return MarkFailed(job, run, FailureReason::NotMedia);
 
     const int64_t packets_before = out.packets_written;
     RunPacketLoop(job, out, run);
     if (job->reencode && !out.reencoder->EndInput(out, run))
-        return MarkFailed(job, run);
+        return MarkFailed(job, run, FailureReason::NotMedia);
     if (out.WriteFailed())
-        return MarkFailed(job, run);
-    if (!Cancelled(job) && (WroteNothing(job, out, run, packets_before) || EndedBeforeItsLength(job, out, run)))
-        MarkFailed(job, run);
+        return MarkFailed(job, run, FailureReason::WriteFailed);
+    if (Cancelled(job))
+        return;
+    if (WroteNothing(job, out, run, packets_before))
+        MarkFailed(job, run, job->join_mode ? FailureReason::CutShort : FailureReason::NothingInSpan);
+    else if (EndedBeforeItsLength(job, out, run))
+        MarkFailed(job, run, FailureReason::CutShort);
 }
 
 // The output is gone, or can take nothing more: no input is done.
 void FailInputsFrom(ConversionJob* job, int first)
 {
-    for (int i = first; i < job->input_count && i <= kMaxJobInputs; ++i)
+    for (int i = first; i < job->input_count && i <= kMaxJobInputs; ++i) {
+        job->input_reason[i] = FailureReason::WriteFailed;
         job->input_status[i] = kInputFailed;
+    }
 }
 
-void FailDoneInputs(ConversionJob* job)
+void FailDoneInputs(ConversionJob* job, FailureReason reason)
 {
     for (int i = 0; i < job->input_count && i <= kMaxJobInputs; ++i)
-        if (job->input_status[i] == kInputDone)
+        if (job->input_status[i] == kInputDone) {
+            job->input_reason[i] = reason;
             job->input_status[i] = kInputFailed;
+        }
 }
 
 }  // namespace
@@ -516,8 +536,10 @@ int WriteOutputPacket(JobOutput& out, AVPacket* pkt, AVStream* out_st, StreamClo
 
 void ConversionWorker(ConversionJob* job)
 {
-    for (int i = 0; i < job->input_count && i <= kMaxJobInputs; ++i)
+    for (int i = 0; i < job->input_count && i <= kMaxJobInputs; ++i) {
+        job->input_reason[i] = FailureReason::None;
         job->input_status[i] = kInputPending;
+    }
     job->progress_percent = 0;
     job->video_pts_counter = 0;
     job->current_input = 0;
@@ -535,8 +557,9 @@ void ConversionWorker(ConversionJob* job)
         run.index = job->current_input;
         if (ExactCutApplies(job, run.index)) {
             // A loop of its own that writes and closes the job's file itself.
-            if (!RunExactCut(job, run.index, std::move(out.file)))
-                MarkFailed(job, run);
+            FailureReason why = FailureReason::None;
+            if (!RunExactCut(job, run.index, std::move(out.file), &why))
+                MarkFailed(job, run, why);
         } else {
             ProcessInput(job, out, run);
         }
@@ -547,14 +570,16 @@ void ConversionWorker(ConversionJob* job)
         if (write_failed)
             FailInputsFrom(job, run.index + 1);  // nothing more fits
         if (run.index == job->input_count - 1 || write_failed) {
-            if (FinishOutput(job, out) == OutputEnd::Deleted)
-                FailDoneInputs(job);
+            if (const FailureReason why = FinishOutput(job, out); why != FailureReason::None)
+                FailDoneInputs(job, why);
             finished = true;
         }
         job->current_input = write_failed ? job->input_count : run.index + 1;
     }
-    if (!finished && FinishOutput(job, out) == OutputEnd::Deleted)  // after a cancel
-        FailDoneInputs(job);
+    if (!finished) {  // after a cancel
+        if (const FailureReason why = FinishOutput(job, out); why != FailureReason::None)
+            FailDoneInputs(job, why);
+    }
 }
 
 void SetProgressObserver(ProgressObserver observer) { g_progressObserver = observer; }

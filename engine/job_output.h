@@ -48,6 +48,7 @@ struct JobOutput {
     StreamClock audio_clock;
     std::unique_ptr<Reencoder> reencoder;  // indirect mode only
     int64_t packets_written = 0;           // accepted by the muxer
+    int64_t video_packets_written = 0;     // of those, pictures
 
     // A write to the file failed: what follows would only widen the hole.
     bool WriteFailed() const { return file && file->error() != 0; }

@@ -12,6 +12,7 @@
 #include "conversion_job.h"
 #include "direct_copy.h"
 #include "exact_cut.h"
+#include "held_length.h"
 #include "job_output.h"
 #include "reencode.h"
 #include "stream_copy.h"
@@ -359,7 +360,12 @@ void RunPacketLoop(ConversionJob* job, JobOutput& out, InputRun& run)
 // Returns why the output is not a result, None when it is (or there is none).
 FailureReason FinishOutput(ConversionJob* job, JobOutput& out)
 {
-    bool ok = out.header_written;
+    // A job none of whose inputs is done has no result: nothing of it stays.
+    bool any_done = false;
+    for (int i = 0; i < job->input_count && i <= kMaxJobInputs; ++i)
+        any_done = any_done || job->input_status[i] == kInputDone;
+    const bool wanted = any_done || Cancelled(job);
+    bool ok = out.header_written && wanted;
     if (out.header_written) {
         if (out.reencoder && !out.reencoder->FinishJob(out))
             ok = false;
@@ -379,6 +385,8 @@ FailureReason FinishOutput(ConversionJob* job, JobOutput& out)
         job->output_error = file->error();
     if (!ok) {
         file->Delete();
+        if (!wanted)
+            return FailureReason::None;  // every input has its own reason already
         return job->output_error != 0 || !wrote_packets ? FailureReason::WriteFailed : FailureReason::NotAccepted;
     }
     if (!file->Close()) {
@@ -392,10 +400,15 @@ FailureReason FinishOutput(ConversionJob* job, JobOutput& out)
 
 // A cut starting at or past what the streams hold: the seek would land on
 // the last key frame and copy pictures from before the span.
-bool StartsPastItsEnd(const MediaInput& in, double start_s)
+bool StartsPastItsEnd(const MediaInput& in, const char* path, double start_s)
 {
     const double held_s = HeldSeconds(in);
-    return held_s > 0 && start_s >= held_s;
+    if (held_s > 0 && start_s >= held_s)
+        return true;
+    // The header may promise more than the file holds (a download stopped
+    // early): what is really there decides. The seek to the start follows.
+    const double measured_s = start_s > 0 ? MeasuredHeldSeconds(in, path) : 0;
+    return measured_s > 0 && start_s >= measured_s;
 }
 
 // Nothing of this input reached the output: a span past the file's end, or
@@ -405,6 +418,13 @@ bool WroteNothing(const ConversionJob* job, const JobOutput& out, const InputRun
     if (job->reencode)
         return !out.reencoder || out.reencoder->InputSeconds(run) <= 0;
     return out.packets_written == packets_before;
+}
+
+// The input has a picture, but not one of it could be copied (its key
+// pictures are damaged or cut off): sound alone is not the file's content.
+bool LostThePicture(const ConversionJob* job, const JobOutput& out, const InputRun& run, int64_t pictures_before)
+{
+    return !job->reencode && run.in.video_index >= 0 && out.video && out.video_packets_written == pictures_before;
 }
 
 // One input, steps from opening it to releasing it. Failures mark the input
@@ -452,7 +472,7 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
     run.continues_output = out.video_clock.last_dts != AV_NOPTS_VALUE;
     run.trim_sound_to_picture = job->join_mode && out.video && out.audio && run.in.video_index >= 0;
     run.cut_start_s = job->start_s[l];
-    if (!job->join_mode && StartsPastItsEnd(run.in, job->start_s[l]))
+    if (!job->join_mode && StartsPastItsEnd(run.in, job->input_paths[l], job->start_s[l]))
         return MarkFailed(job, run, FailureReason::NothingInSpan);
     if (!job->join_mode && job->start_s[l] > 0)
         SeekToStartPoint(job, run.in.format.get(), l);
@@ -460,6 +480,7 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
         return MarkFailed(job, run, FailureReason::NotMedia);
 
     const int64_t packets_before = out.packets_written;
+    const int64_t pictures_before = out.video_packets_written;
     RunPacketLoop(job, out, run);
     if (job->reencode && !out.reencoder->EndInput(out, run))
         return MarkFailed(job, run, FailureReason::NotMedia);
@@ -469,6 +490,8 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
         return;
     if (WroteNothing(job, out, run, packets_before))
         MarkFailed(job, run, job->join_mode ? FailureReason::CutShort : FailureReason::NothingInSpan);
+    else if (LostThePicture(job, out, run, pictures_before))
+        MarkFailed(job, run, FailureReason::PictureLost);
     else if (EndedBeforeItsLength(job, out, run))
         MarkFailed(job, run, FailureReason::CutShort);
 }
@@ -529,8 +552,11 @@ int WriteOutputPacket(JobOutput& out, AVPacket* pkt, AVStream* out_st, StreamClo
     pkt->stream_index = out_st->index;
     pkt->pos = -1;
     const int rc = av_interleaved_write_frame(out.ctx.get(), pkt);
-    if (rc >= 0)
+    if (rc >= 0) {
         ++out.packets_written;
+        if (out_st == out.video)
+            ++out.video_packets_written;
+    }
     return rc;
 }
 

@@ -17,11 +17,13 @@
 #include "worker.h"
 
 #include <QLabel>
+#include <QStringList>
 #include <QLineEdit>
 #include <QTabBar>
 #include <QTimerEvent>
 #include <QTreeWidgetItem>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <functional>
@@ -98,6 +100,54 @@ OutputTarget TargetOf(const QString& folder, const QString& title, const QString
     return {folder.toStdString(), title.toStdString(), extension.toStdString()};
 }
 
+QString FileNameText(const char* path)
+{
+    const QString text = QString::fromUtf8(path ? path : "");
+    return text.mid(text.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+QString ReasonText(FailureReason reason)
+{
+    static const char* const kKeys[] = {"yy1", "yy2", "yy3", "yy4", "yy5", "yy6", "yy7", "yy8", "yy9", "yy10"};
+    const int n = static_cast<int>(reason);
+    return n >= 1 && n <= 10 ? LanguageText("TISHI", kKeys[n - 1]) : Ui("TISHI", "sb");
+}
+
+// Each failed input by its number and name, with why, above `closing`.
+QString FailureMessage(const ConversionJob* job, const QString& closing)
+{
+    constexpr int kMaxNamed = 5;  // a long join's message stays on the screen
+    QStringList lines;
+    for (int i = 0; i < job->input_count && i <= kMaxJobInputs && lines.size() < kMaxNamed; ++i) {
+        if (job->input_status[i] != kInputFailed)
+            continue;
+        lines << LanguageText("TISHI", "srsb")
+                     .arg(i + 1)
+                     .arg(FileNameText(job->input_paths[i]), ReasonText(job->input_reason[i]));
+    }
+    lines << QString() << closing;
+    return lines.join(QLatin1Char('\n'));
+}
+
+// After a stop: what the kept file holds, or that nothing was kept. The
+// input the worker was on when stopped is in the file up to the stop.
+QString StopMessage(const ConversionJob* job)
+{
+    QStringList lines{LanguageText("TISHI", "tzjq")};
+    const char* output = job->output_paths ? job->output_paths[0] : nullptr;
+    if (!output || !FileExists(output)) {
+        lines << LanguageText("TISHI", "tzwbl");
+        return lines.join(QLatin1Char('\n'));
+    }
+    lines << LanguageText("TISHI", "tzbl").arg(QString::fromUtf8(output));
+    const int running = job->current_input;
+    for (int i = 0; i < job->input_count && i <= kMaxJobInputs; ++i) {
+        if (job->input_status[i] == kInputDone || (i == running && job->input_status[i] == kInputPending))
+            lines << QStringLiteral("  ") + FileNameText(job->input_paths[i]);
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
 }  // namespace
 
 void CMorvaneDlg::ShowMessage(const QString& text)
@@ -126,6 +176,7 @@ void CMorvaneDlg::OnLaunchCut()
     const LaunchScope scope(m_launching, [this] { FinishPendingClose(); });
     CFileInfomation settings(this);
     settings.file_title = TitleOf(m_strCutFile);
+    settings.source_extension = m_strCutFile;
     if (settings.DoModal() != QDialog::Accepted || m_closePending)
         return;
 
@@ -185,6 +236,7 @@ void CMorvaneDlg::OnLaunchJoin()
 
     const LaunchScope scope(m_launching, [this] { FinishPendingClose(); });
     CSettings settings(this);
+    settings.source_extension = QString::fromStdString(rows[0].path);
     if (settings.DoModal() != QDialog::Accepted || m_closePending)
         return;
 
@@ -205,6 +257,11 @@ void CMorvaneDlg::OnLaunchJoin()
         return;
     }
     m_strOutputFolder = settings.output_folder;
+    // The rows of this job show this job's results only.
+    for (int i = 0; i < g_pJob->input_count && i < kMaxJoinRows; ++i) {
+        if (QTreeWidgetItem* item = m_joinRows[i] >= 0 ? m_listFiles->topLevelItem(m_joinRows[i]) : nullptr)
+            item->setText(kStatusColumn, LanguageText("JIEMIAN", "zb"));
+    }
     StartJob(true);
 }
 
@@ -229,6 +286,11 @@ void CMorvaneDlg::StartJob(bool join)
     if (m_worker.joinable())
         m_worker.join();
     m_jobRunning = false;
+    // A stop the user asked for is answered once the worker has finished the
+    // file; completion, if it came first, was reported by the poll.
+    const bool reported = g_pJob->current_input > g_pJob->display_count;
+    if (g_pJob->cancel_requested && !reported && !m_closePending)
+        ShowMessage(StopMessage(g_pJob));
 }
 
 void CMorvaneDlg::FinishPendingClose()
@@ -280,6 +342,26 @@ void CMorvaneDlg::OnTimer()
         job->display_count = 1;
     }
     const int total = job->display_count;
+
+    // The rows first, so the count and the total bar below follow them. Read
+    // once: every input below it has its final status.
+    const int processed = std::min<int>(job->current_input, job->input_count);
+    int finished = 0;
+    for (int i = 0; i < processed; ++i) {
+        const uint8_t status = job->input_status[i];
+        finished += status == kInputDone || status == kInputFailed ? 1 : 0;
+        QTreeWidgetItem* row = joinTab ? rowOf(i) : nullptr;
+        if (!row)
+            continue;
+        if (status == kInputFailed)
+            row->setText(kStatusColumn, Ui("TISHI", "sb"));  // stays ticked, to be tried again
+        if (status == kInputDone) {
+            row->setText(kStatusColumn, Ui("TISHI", "wc"));
+            m_listFiles->SetRowChecked(m_joinRows[i], false);
+        }
+    }
+    m_completedCount = finished;
+
     const int percent = job->progress_percent;
     if (percent >= 0 && job->current_input < total)
         m_dlgProgress->SetCurrentLine(name, QStringLiteral("   ") + QString::number(percent) + QStringLiteral("% ") +
@@ -294,48 +376,24 @@ void CMorvaneDlg::OnTimer()
     if (job->cancel_requested)
         StopSequence();
 
-    // Every processed input again on every tick; completion is reported once,
-    // since it moves current_input past the total.
-    for (int i = 0; i < job->current_input && i < job->input_count; ++i) {
-        if (joinTab) {
-            QTreeWidgetItem* row = rowOf(i);
-            if (row && job->input_status[i] == kInputFailed)
-                row->setText(kStatusColumn, Ui("TISHI", "sb"));
-            if (row && job->input_status[i] == kInputDone) {
-                m_completedCount = job->current_input;
-                row->setText(kStatusColumn, Ui("TISHI", "wc"));
-                m_listFiles->SetRowChecked(m_joinRows[i], false);
-            }
-            if (job->current_input == total) {
-                job->current_input = total + 1;
-                StopSequence();
-                bool failed = false;
-                for (int j = 0; j < job->input_count; ++j)
-                    failed = failed || job->input_status[j] == kInputFailed;
-                if (failed && ReportFullDisk(job)) {
-                    ShowMessage(LanguageText("TISHI", "cpym"));
-                    return;
-                }
-                if (failed) {
-                    ShowMessage(Ui("TISHI", "hbsb"));
-                    platform::ShellOpen(HelpAddress());
-                    return;
-                }
-                ShowMessage(Ui("TISHI", "hbcg"));
-                platform::ShellOpen(m_strOutputFolder);
-            }
-        } else if (job->current_input == total) {
-            job->current_input = total + 1;
-            StopSequence();
-            if (job->input_status[i] == kInputDone) {
-                ShowMessage(Ui("TISHI", "jqcg"));
-                platform::ShellOpen(m_strOutputFolder);
-            } else if (job->input_status[i] == kInputFailed && ReportFullDisk(job)) {
-                ShowMessage(LanguageText("TISHI", "cpym"));
-            } else if (job->input_status[i] == kInputFailed) {
-                ShowMessage(Ui("TISHI", "jqsb"));
-                platform::ShellOpen(HelpAddress());
-            }
-        }
+    // Completion is reported once, since it moves current_input past the total.
+    if (job->current_input != total || total <= 0)
+        return;
+    job->current_input = total + 1;
+    StopSequence();
+    bool failed = false;
+    bool done = job->input_count > 0;
+    for (int j = 0; j < job->input_count && j <= kMaxJobInputs; ++j) {
+        failed = failed || job->input_status[j] == kInputFailed;
+        done = done && job->input_status[j] == kInputDone;
+    }
+    if (failed && ReportFullDisk(job)) {
+        ShowMessage(LanguageText("TISHI", "cpym"));
+    } else if (failed) {
+        ShowMessage(FailureMessage(job, Ui("TISHI", joinTab ? "hbsb" : "jqsb")));
+        platform::ShellOpen(HelpAddress());
+    } else if (done) {
+        ShowMessage(Ui("TISHI", joinTab ? "hbcg" : "jqcg"));
+        platform::ShellOpen(m_strOutputFolder);
     }
 }

@@ -130,7 +130,7 @@ QString FailureMessage(const ConversionJob* job, const QString& closing)
 }
 
 // After a stop: what the kept file holds, or that nothing was kept. The
-// input the worker was on when stopped is in the file up to the stop.
+// input the worker was on when stopped (left pending) is in it up to the stop.
 QString StopMessage(const ConversionJob* job)
 {
     QStringList lines{LanguageText("TISHI", "tzjq")};
@@ -140,9 +140,9 @@ QString StopMessage(const ConversionJob* job)
         return lines.join(QLatin1Char('\n'));
     }
     lines << LanguageText("TISHI", "tzbl").arg(QString::fromUtf8(output));
-    const int running = job->current_input;
+    const int reached = job->current_input;  // one past the input the stop ended
     for (int i = 0; i < job->input_count && i <= kMaxJobInputs; ++i) {
-        if (job->input_status[i] == kInputDone || (i == running && job->input_status[i] == kInputPending))
+        if (job->input_status[i] == kInputDone || (i < reached && job->input_status[i] == kInputPending))
             lines << QStringLiteral("  ") + FileNameText(job->input_paths[i]);
     }
     return lines.join(QLatin1Char('\n'));

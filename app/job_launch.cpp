@@ -165,9 +165,15 @@ void CMorvaneDlg::OnLaunchCut()
         ShowMessage(Ui("TISHI", "qxtjsp"));
         return;
     }
-    // A span that holds nothing is refused before any choice is asked for.
-    if (!CutSpanIsPossible(ParseTimeText(Edit(1023)->text().toStdString()),
-                           ParseTimeText(Edit(1024)->text().toStdString()), m_cutFacts.duration_us)) {
+    // A time that is not one, or a span that holds nothing, is refused before
+    // any choice is asked for.
+    int64_t startMs = 0, endMs = 0;
+    if (!ReadTimeText(Edit(1023)->text().toStdString(), &startMs) ||
+        !ReadTimeText(Edit(1024)->text().toStdString(), &endMs)) {
+        ShowMessage(LanguageText("TISHI", "sjgscw"));
+        return;
+    }
+    if (!CutSpanIsPossible(startMs, endMs, m_cutFacts.duration_us)) {
         ShowMessage(LanguageText("TISHI", "sjdwx"));
         return;
     }

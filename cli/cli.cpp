@@ -391,6 +391,10 @@ int Refused(LaunchRefusal why, const ConversionJob* job = nullptr, const std::st
                "re-encoding (--format)";
         break;
     case LaunchRefusal::EmptySpan: text = "the cut is empty: its end must come after its start"; break;
+    case LaunchRefusal::BadTime:
+        text = "--start and --end must be times such as 01:02:03.500 or 75.5 (no signs, minutes and seconds "
+               "below 60)";
+        break;
     case LaunchRefusal::OutputNotCreated:
         text = "cannot create " + Shown(output) + ": " + std::strerror(job ? job->output_error.load() : EIO);
         break;
@@ -435,11 +439,12 @@ int RunCut(const Arguments& args)
     const int rc = ProbeInto(job, input);
     if (rc < 0)
         return Fail(InputProblem(input, rc));
-    const int start_ms = ParseTimeText(Option(args, "--start"));
-    const int end_ms = ParseTimeText(Option(args, "--end"));
+    int64_t start_ms = 0, end_ms = 0;
+    if (!ReadTimeText(Option(args, "--start"), &start_ms) || !ReadTimeText(Option(args, "--end"), &end_ms))
+        return Refused(LaunchRefusal::BadTime);
     if (end_ms > start_ms && !CutSpanIsPossible(start_ms, end_ms, job->duration_us))
         return Fail("refused: the cut starts at " + FormatTimeText(start_ms) + ", past the end of " +
-                    Shown(input) + " (" + FormatTimeText(static_cast<int>(job->duration_us / 1000)) + ")");
+                    Shown(input) + " (" + FormatTimeText(job->duration_us / 1000) + ")");
     const OutputTarget target{folder, CleanFileTitle(Option(args, "--title", TitleOf(input))), extension};
     std::string output;
     const LaunchRefusal why = FillCutJob(job, input, Option(args, "--start"), Option(args, "--end"),

@@ -248,8 +248,17 @@ void CMorvaneDlg::OnLaunchJoin()
 
     // The same-kind test comes after the settings: only a direct join needs it.
     std::string output;
-    const LaunchRefusal refusal = FillJoinJob(
-        g_pJob, rows, TargetOf(settings.output_folder, settings.file_title, settings.extension), JoinChoice, &output);
+    JoinMismatch mismatch;
+    const LaunchRefusal refusal =
+        FillJoinJob(g_pJob, rows, TargetOf(settings.output_folder, settings.file_title, settings.extension),
+                    JoinChoice, &output, &mismatch);
+    if (refusal == LaunchRefusal::DiffersFromFirst) {
+        static const char* const kHow[] = {"bt6", "bt1", "bt2", "bt3", "bt4", "bt5"};  // from Tracks on
+        const int how = static_cast<int>(mismatch.how) - static_cast<int>(JoinDifference::Tracks);
+        ShowMessage(LanguageText("TISHI", "cfbt").arg(FileNameText(rows[mismatch.input].path.c_str()),
+                                                      how >= 0 && how < 6 ? LanguageText("TISHI", kHow[how]) : QString()));
+        return;
+    }
     if (refusal == LaunchRefusal::NotSameKind) {
         ShowMessage(Ui("TISHI", "bnzjhb"));
         return;

@@ -398,6 +398,7 @@ int Refused(LaunchRefusal why, const ConversionJob* job = nullptr, const std::st
     case LaunchRefusal::OutputNotCreated:
         text = "cannot create " + Shown(output) + ": " + std::strerror(job ? job->output_error.load() : EIO);
         break;
+    case LaunchRefusal::DiffersFromFirst: text = "the files differ in what a direct join copies"; break;
     case LaunchRefusal::None: break;
     }
     std::fprintf(stderr, "morvane-cli: refused: %s\n", text.c_str());
@@ -484,7 +485,14 @@ int RunJoin(const Arguments& args)
     }
     const OutputTarget target{folder, CleanFileTitle(Option(args, "--title", "joined")), extension};
     std::string output;
-    const LaunchRefusal why = FillJoinJob(job, rows, target, choice, &output);
+    JoinMismatch mismatch;
+    const LaunchRefusal why = FillJoinJob(job, rows, target, choice, &output, &mismatch);
+    if (why == LaunchRefusal::DiffersFromFirst) {
+        std::fprintf(stderr, "morvane-cli: refused: input %d (%s) cannot be joined directly to the first file: %s; "
+                     "re-encode with --format instead\n",
+                     mismatch.input + 1, Shown(args.files[mismatch.input]).c_str(), JoinDifferenceText(mismatch.how));
+        return kExitFailed;
+    }
     if (why != LaunchRefusal::None)
         return Refused(why, job, output);
     return RunJob(job, true, output);

@@ -435,11 +435,21 @@ LaunchRefusal CheckJoinRows(const std::vector<JoinRow>& rows, bool direct)
 
 LaunchRefusal FillJoinJob(ConversionJob* job, const std::vector<JoinRow>& rows,
                           const OutputTarget& target, const EncodingChoice& choice,
-                          std::string* output_path)
+                          std::string* output_path, JoinMismatch* mismatch)
 {
     const LaunchRefusal refusal = CheckJoinRows(rows, choice.direct);
     if (refusal != LaunchRefusal::None)
         return refusal;
+    if (choice.direct) {
+        std::vector<std::string> paths;
+        for (const JoinRow& row : rows)
+            paths.push_back(row.path);
+        const JoinMismatch found = FindDirectJoinMismatch(paths);
+        if (mismatch)
+            *mismatch = found;
+        if (found.input >= 0)
+            return LaunchRefusal::DiffersFromFirst;
+    }
     const int n = static_cast<int>(rows.size());
     job->display_count = n;
     ReplacePathArrays(job, n);

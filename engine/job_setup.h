@@ -12,6 +12,8 @@ extern "C" {
 #include <libavcodec/codec_id.h>
 }
 
+#include "join_check.h"
+
 struct ConversionJob;
 
 // Milliseconds <-> "HH:MM:SS.mmm" (hours may have more digits). The parse
@@ -111,6 +113,7 @@ enum class LaunchRefusal {
     NeedsReencoding,  // no container can take a direct copy of the file's codecs
     EmptySpan,        // a cut that ends at or before its start
     BadTime,          // a start or end that is not a time
+    DiffersFromFirst, // direct join: a file's streams cannot follow the first's
     OutputNotCreated, // the output file cannot be made (job->output_error says why)
 };
 
@@ -132,9 +135,11 @@ LaunchRefusal FillCutJob(ConversionJob* job, const std::string& input_path,
                          std::string* output_path);
 // Checked rows only, in row order. Sizes are checked before anything is filled.
 LaunchRefusal CheckJoinRows(const std::vector<JoinRow>& rows, bool direct);
+// A direct join whose files differ in what a copy needs is refused with
+// DiffersFromFirst, and `mismatch` (when given) says which file and how.
 LaunchRefusal FillJoinJob(ConversionJob* job, const std::vector<JoinRow>& rows,
                           const OutputTarget& target, const EncodingChoice& choice,
-                          std::string* output_path);
+                          std::string* output_path, JoinMismatch* mismatch = nullptr);
 
 // The last writes before the worker starts.
 void MarkJobStarting(ConversionJob* job, bool join);

@@ -354,7 +354,8 @@ int RunJob(ConversionJob* job, bool join, const std::string& output_path)
     }
     const FailureReason first_reason = first_failed >= 0 ? job->input_reason[first_failed].load() : FailureReason::None;
     if (job->cancel_requested)
-        Fail(written ? "stopped; the output holds what was done so far" : "stopped; no output was written");
+        Fail(written ? "cancelled: the job was stopped; the output holds what was done so far"
+                     : "cancelled: the job was stopped; no output was written");
     else if (job->output_error != 0)
         Fail(WriteProblem(job->output_error, output_path));
     else if (first_reason == FailureReason::OutputGone)

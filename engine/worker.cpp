@@ -360,10 +360,12 @@ void RunPacketLoop(ConversionJob* job, JobOutput& out, InputRun& run)
 // Returns why the output is not a result, None when it is (or there is none).
 FailureReason FinishOutput(ConversionJob* job, JobOutput& out)
 {
-    // A job none of whose inputs is done has no result: nothing of it stays.
+    // A job none of whose inputs is done has no result: nothing of it stays,
+    // but for what a cut-short file still held, which is all there is of it.
     bool any_done = false;
     for (int i = 0; i < job->input_count && i <= kMaxJobInputs; ++i)
-        any_done = any_done || job->input_status[i] == kInputDone;
+        any_done = any_done || job->input_status[i] == kInputDone ||
+                   (job->input_status[i] == kInputFailed && job->input_reason[i] == FailureReason::CutShort);
     const bool wanted = any_done || Cancelled(job);
     bool ok = out.header_written && wanted;
     if (out.header_written) {

@@ -545,11 +545,8 @@ int RunPreview(const Arguments& args)
         return Fail(InputProblem(input, rc));
     if (job->video_stream_index < 0)
         return Fail(Shown(input) + " has no picture to preview");
-    std::wstring snapshot(out.begin(), out.end());
-    if (std::mbstowcs(nullptr, out.c_str(), 0) != static_cast<size_t>(-1)) {
-        snapshot.resize(std::mbstowcs(nullptr, out.c_str(), 0));
-        std::mbstowcs(snapshot.data(), out.c_str(), snapshot.size());
-    }
+    // The name's own bytes, whatever the locale says they mean.
+    std::wstring snapshot = BytesToWide(out);
     job->probe_path = const_cast<char*>(input.c_str());
     job->snapshot_path = snapshot.data();
     job->current_input = 0;

@@ -22,6 +22,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <cstdlib>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -386,6 +387,25 @@ TEST_F(LaunchTest, ADirectJoinOfDifferentKindsIsRefusedAfterTheSettingsButReenco
     EXPECT_NEAR(facts.VideoSeconds(), 13.0, 0.4);
 }
 
+TEST_F(LaunchTest, ADirectJoinOfFilesThatLookAlikeButDifferNamesTheFileAndHow)
+{
+    // Same extension and picture size, but another video codec.
+    const QString mpeg4 = m_inputs.path() + "/mpeg4.mp4";
+    const std::string make = "ffmpeg -hide_banner -loglevel error -nostdin -y -i '" +
+                             Media("h264_aac.mp4").toStdString() + "' -c:v mpeg4 -c:a copy '" +
+                             mpeg4.toStdString() + "'";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    JoinTab();
+    Add({Media("h264_aac.mp4"), mpeg4});
+    WhenOpen<CSettings>([](CSettings* dlg) { Start(dlg, 1); });
+    WatchProgress();
+    Merge();
+    EXPECT_EQ(m_messages, QStringList({LanguageText("TISHI", "cfbt").arg("mpeg4.mp4", LanguageText("TISHI", "bt1"))}));
+    EXPECT_TRUE(m_samples.empty()) << "refused before the job";
+    EXPECT_TRUE(QDir(m_out.path()).isEmpty());
+    EXPECT_EQ(Rows(), QStringList({Ready(true), Ready(true)}));
+}
+
 TEST_F(LaunchTest, AJoinWhoseSecondFileFailsReportsTheFailureAndOpensTheHelp)
 {
     JoinTab();
@@ -517,9 +537,10 @@ TEST_F(LaunchTest, AStoppedJoinSaysWhatItKeptAndTheNextJoinStartsItsRowsAfresh)
     EXPECT_EQ(m_rowsAtMessage, QStringList({Done(), Done(), Done()}));
     EXPECT_EQ(m_opened, QStringList({m_out.path()}));
     // Any poll while the third ran counted the two rows before it.
-    for (const ProgressSample& s : m_samples)
+    for (const ProgressSample& s : m_samples) {
         if (s.current.startsWith(Media("h264_aac_b.mp4")))
             EXPECT_EQ(s.total, "2 of 3 " + LanguageText("TISHI", "wj1"));
+    }
 }
 
 TEST_F(LaunchTest, ClosingTheWindowDuringAJobStopsItBeforeTheRecordIsFreed)

@@ -322,6 +322,9 @@ TEST(Cli, EveryFailureSaysWhichInputAndWhyAndLeavesNoFile)
          "input 1 (" + lost + "): the file's picture cannot be read (damaged), only its sound"},
         {"cut " + Quote(short_mp4) + " --start 00:00:06.000 --end 00:00:08.000", 1,
          "input 1 (" + short_mp4 + "): the file holds nothing within the cut"},
+        // An exact cut that fails leaves no empty file to take the next job's name.
+        {"cut " + Quote(short_mp4) + " --exact --start 00:00:06.000 --end 00:00:08.000", 1,
+         "input 1 (" + short_mp4 + "): the file holds nothing within the cut"},
         {"cut " + Quote(h264) + " --start 00:00:00.000 --end 4294967.297", 0, "input 1 done"},
         {"cut " + Quote(h264) + " --start 1193:02:47.296 --end 1193:02:48.000", 1, "past the end of"},
         {"cut " + Quote(h264) + " --start 00:00:-1.000 --end 2", 1, "must be times"},

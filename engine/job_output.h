@@ -68,6 +68,7 @@ struct InputRun {
     int read_result = 0;        // how reading ended
     bool cut_complete = false;  // the cut reached its length
     double cut_start_s = 0;  // where the user asked the cut to start
+    double measured_held_s = 0;  // what the file was found to hold (0: not measured)
     // Each input is shifted so that its first timestamp lands at `offset_us`
     // of the output; origin is that first timestamp, one for all its streams.
     int64_t origin_us = AV_NOPTS_VALUE;

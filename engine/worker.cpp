@@ -283,6 +283,11 @@ bool EndedBeforeItsLength(const ConversionJob* job, const JobOutput& out, const 
     if (run.read_result < 0 && run.read_result != AVERROR_EOF)
         return true;
     const double held_s = HeldSeconds(run.in);
+    // The header promises the span, but the file was found to end before it.
+    const double measured_s = run.measured_held_s;
+    if (!job->join_mode && measured_s > 0 && held_s > measured_s + kToleranceS &&
+        measured_s < run.cut_start_s + job->span_s[run.index] - kToleranceS)
+        return true;
     if (held_s <= 0 || run.cut_complete)
         return false;
     const double written_s = job->reencode ? out.reencoder->InputSeconds(run)
@@ -402,15 +407,15 @@ FailureReason FinishOutput(ConversionJob* job, JobOutput& out)
 
 // A cut starting at or past what the streams hold: the seek would land on
 // the last key frame and copy pictures from before the span.
-bool StartsPastItsEnd(const MediaInput& in, const char* path, double start_s)
+bool StartsPastItsEnd(InputRun& run, const char* path, double start_s)
 {
-    const double held_s = HeldSeconds(in);
+    const double held_s = HeldSeconds(run.in);
     if (held_s > 0 && start_s >= held_s)
         return true;
     // The header may promise more than the file holds (a download stopped
     // early): what is really there decides. The seek to the start follows.
-    const double measured_s = start_s > 0 ? MeasuredHeldSeconds(in, path) : 0;
-    return measured_s > 0 && start_s >= measured_s;
+    run.measured_held_s = start_s > 0 ? MeasuredHeldSeconds(run.in, path) : 0;
+    return run.measured_held_s > 0 && start_s >= run.measured_held_s;
 }
 
 // Nothing of this input reached the output: a span past the file's end, or
@@ -474,7 +479,7 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
     run.continues_output = out.video_clock.last_dts != AV_NOPTS_VALUE;
     run.trim_sound_to_picture = job->join_mode && out.video && out.audio && run.in.video_index >= 0;
     run.cut_start_s = job->start_s[l];
-    if (!job->join_mode && StartsPastItsEnd(run.in, job->input_paths[l], job->start_s[l]))
+    if (!job->join_mode && StartsPastItsEnd(run, job->input_paths[l], job->start_s[l]))
         return MarkFailed(job, run, FailureReason::NothingInSpan);
     if (!job->join_mode && job->start_s[l] > 0)
         SeekToStartPoint(job, run.in.format.get(), l);

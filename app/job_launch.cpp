@@ -275,7 +275,7 @@ void CMorvaneDlg::OnLaunchJoin()
     // The rows of this job show this job's results only.
     for (int i = 0; i < g_pJob->input_count && i < kMaxJoinRows; ++i) {
         if (QTreeWidgetItem* item = m_joinRows[i] >= 0 ? m_listFiles->topLevelItem(m_joinRows[i]) : nullptr)
-            item->setText(kStatusColumn, LanguageText("JIEMIAN", "zb"));
+            item->setText(kStatusColumn, Ui("JIEMIAN", "zb"));
     }
     StartJob(true);
 }
@@ -303,7 +303,7 @@ void CMorvaneDlg::StartJob(bool join)
     m_jobRunning = false;
     // A stop the user asked for is answered once the worker has finished the
     // file; completion, if it came first, was reported by the poll.
-    const bool reported = g_pJob->current_input > g_pJob->display_count;
+    const bool reported = g_pJob->current_input > g_pJob->input_count;  // the poll moves it past
     if (g_pJob->cancel_requested && !reported && !m_closePending)
         ShowMessage(StopMessage(g_pJob));
 }

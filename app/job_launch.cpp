@@ -24,6 +24,7 @@
 #include <QTimerEvent>
 #include <QTreeWidgetItem>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <functional>
@@ -158,6 +159,54 @@ OutputTarget TargetOf(const QString& folder, const QString& title, const QString
     return {folder.toStdString(), title.toStdString(), extension.toStdString()};
 }
 
+QString FileNameText(const char* path)
+{
+    const QString text = QString::fromUtf8(path ? path : "");
+    return text.mid(text.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+QString ReasonText(FailureReason reason)
+{
+    static const char* const kKeys[] = {"yy1", "yy2", "yy3", "yy4", "yy5", "yy6", "yy7", "yy8", "yy9", "yy10"};
+    const int n = static_cast<int>(reason);
+    return n >= 1 && n <= 10 ? LanguageText("TISHI", kKeys[n - 1]) : Ui("TISHI", "sb");
+}
+
+// Each failed input by its number and name, with why, above `closing`.
+QString FailureMessage(const ConversionJob* job, const QString& closing)
+{
+    constexpr int kMaxNamed = 5;  // a long join's message stays on the screen
+    QStringList lines;
+    for (int i = 0; i < job->input_count && i <= kMaxJobInputs && lines.size() < kMaxNamed; ++i) {
+        if (job->input_status[i] != kInputFailed)
+            continue;
+        lines << LanguageText("TISHI", "srsb")
+                     .arg(i + 1)
+                     .arg(FileNameText(job->input_paths[i]), ReasonText(job->input_reason[i]));
+    }
+    lines << QString() << closing;
+    return lines.join(QLatin1Char('\n'));
+}
+
+// After a stop: what the kept file holds, or that nothing was kept. The
+// input the worker was on when stopped (left pending) is in it up to the stop.
+QString StopMessage(const ConversionJob* job)
+{
+    QStringList lines{LanguageText("TISHI", "tzjq")};
+    const char* output = job->output_paths ? job->output_paths[0] : nullptr;
+    if (!output || !FileExists(output)) {
+        lines << LanguageText("TISHI", "tzwbl");
+        return lines.join(QLatin1Char('\n'));
+    }
+    lines << LanguageText("TISHI", "tzbl").arg(QString::fromUtf8(output));
+    const int reached = job->current_input;  // one past the input the stop ended
+    for (int i = 0; i < job->input_count && i <= kMaxJobInputs; ++i) {
+        if (job->input_status[i] == kInputDone || (i < reached && job->input_status[i] == kInputPending))
+            lines << QStringLiteral("  ") + FileNameText(job->input_paths[i]);
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
 }  // namespace
 
 void CMorvaneDlg::ShowMessage(const QString& text)
@@ -175,9 +224,15 @@ void CMorvaneDlg::OnLaunchCut()
         ShowMessage(Ui("TISHI", "qxtjsp"));
         return;
     }
-    // A span that holds nothing is refused before any choice is asked for.
-    if (!CutSpanIsPossible(ParseTimeText(Edit(1023)->text().toStdString()),
-                           ParseTimeText(Edit(1024)->text().toStdString()), m_cutFacts.duration_us)) {
+    // A time that is not one, or a span that holds nothing, is refused before
+    // any choice is asked for.
+    int64_t startMs = 0, endMs = 0;
+    if (!ReadTimeText(Edit(1023)->text().toStdString(), &startMs) ||
+        !ReadTimeText(Edit(1024)->text().toStdString(), &endMs)) {
+        ShowMessage(LanguageText("TISHI", "sjgscw"));
+        return;
+    }
+    if (!CutSpanIsPossible(startMs, endMs, m_cutFacts.duration_us)) {
         ShowMessage(LanguageText("TISHI", "sjdwx"));
         return;
     }
@@ -189,7 +244,8 @@ void CMorvaneDlg::OnLaunchCut()
     const long long startMs = ParseTimeText(Edit(1023)->text().toStdString());
     const long long keyMs = KeyFrameAtOrBefore(startMs);
     if (keyMs >= 0 && keyMs != startMs)
-        settings.SetDirectCutStart(QString::fromStdString(FormatTimeText(static_cast<int>(keyMs))));
+        settings.SetDirectCutStart(QString::fromStdString(FormatTimeText(keyMs)));
+    settings.source_extension = m_strCutFile;
     if (settings.DoModal() != QDialog::Accepted || m_closePending)
         return;
 
@@ -251,13 +307,23 @@ void CMorvaneDlg::OnLaunchJoin()
 
     const LaunchScope scope(m_launching, [this] { FinishPendingClose(); });
     CSettings settings(this);
+    settings.source_extension = QString::fromStdString(rows[0].path);
     if (settings.DoModal() != QDialog::Accepted || m_closePending)
         return;
 
     // The same-kind test comes after the settings: only a direct join needs it.
     std::string output;
-    const LaunchRefusal refusal = FillJoinJob(
-        g_pJob, rows, TargetOf(settings.output_folder, settings.file_title, settings.extension), JoinChoice, &output);
+    JoinMismatch mismatch;
+    const LaunchRefusal refusal =
+        FillJoinJob(g_pJob, rows, TargetOf(settings.output_folder, settings.file_title, settings.extension),
+                    JoinChoice, &output, &mismatch);
+    if (refusal == LaunchRefusal::DiffersFromFirst) {
+        static const char* const kHow[] = {"bt6", "bt1", "bt2", "bt3", "bt4", "bt5"};  // from Tracks on
+        const int how = static_cast<int>(mismatch.how) - static_cast<int>(JoinDifference::Tracks);
+        ShowMessage(LanguageText("TISHI", "cfbt").arg(FileNameText(rows[mismatch.input].path.c_str()),
+                                                      how >= 0 && how < 6 ? LanguageText("TISHI", kHow[how]) : QString()));
+        return;
+    }
     if (refusal == LaunchRefusal::NotSameKind) {
         ShowMessage(Ui("TISHI", "bnzjhb"));
         return;
@@ -275,6 +341,11 @@ void CMorvaneDlg::OnLaunchJoin()
         return;
     }
     m_strOutputFolder = settings.output_folder;
+    // The rows of this job show this job's results only.
+    for (int i = 0; i < g_pJob->input_count && i < kMaxJoinRows; ++i) {
+        if (QTreeWidgetItem* item = m_joinRows[i] >= 0 ? m_listFiles->topLevelItem(m_joinRows[i]) : nullptr)
+            item->setText(kStatusColumn, Ui("JIEMIAN", "zb"));
+    }
     StartJob(true);
 }
 
@@ -299,6 +370,11 @@ void CMorvaneDlg::StartJob(bool join)
     if (m_worker.joinable())
         m_worker.join();
     m_jobRunning = false;
+    // A stop the user asked for is answered once the worker has finished the
+    // file; completion, if it came first, was reported by the poll.
+    const bool reported = g_pJob->current_input > g_pJob->input_count;  // the poll moves it past
+    if (g_pJob->cancel_requested && !reported && !m_closePending)
+        ShowMessage(StopMessage(g_pJob));
 }
 
 void CMorvaneDlg::FinishPendingClose()
@@ -350,6 +426,26 @@ void CMorvaneDlg::OnTimer()
         job->display_count = 1;
     }
     const int total = job->display_count;
+
+    // The rows first, so the count and the total bar below follow them. Read
+    // once: every input below it has its final status.
+    const int processed = std::min<int>(job->current_input, job->input_count);
+    int finished = 0;
+    for (int i = 0; i < processed; ++i) {
+        const uint8_t status = job->input_status[i];
+        finished += status == kInputDone || status == kInputFailed ? 1 : 0;
+        QTreeWidgetItem* row = joinTab ? rowOf(i) : nullptr;
+        if (!row)
+            continue;
+        if (status == kInputFailed)
+            row->setText(kStatusColumn, Ui("TISHI", "sb"));  // stays ticked, to be tried again
+        if (status == kInputDone) {
+            row->setText(kStatusColumn, Ui("TISHI", "wc"));
+            m_listFiles->SetRowChecked(m_joinRows[i], false);
+        }
+    }
+    m_completedCount = finished;
+
     const int percent = job->progress_percent;
     if (percent >= 0 && job->current_input < total)
         m_dlgProgress->SetCurrentLine(name, QStringLiteral("   ") + QString::number(percent) + QStringLiteral("% ") +
@@ -364,48 +460,24 @@ void CMorvaneDlg::OnTimer()
     if (job->cancel_requested)
         StopSequence();
 
-    // Every processed input again on every tick; completion is reported once,
-    // since it moves current_input past the total.
-    for (int i = 0; i < job->current_input && i < job->input_count; ++i) {
-        if (joinTab) {
-            QTreeWidgetItem* row = rowOf(i);
-            if (row && job->input_status[i] == kInputFailed)
-                row->setText(kStatusColumn, Ui("TISHI", "sb"));
-            if (row && job->input_status[i] == kInputDone) {
-                m_completedCount = job->current_input;
-                row->setText(kStatusColumn, Ui("TISHI", "wc"));
-                m_listFiles->SetRowChecked(m_joinRows[i], false);
-            }
-            if (job->current_input == total) {
-                job->current_input = total + 1;
-                StopSequence();
-                bool failed = false;
-                for (int j = 0; j < job->input_count; ++j)
-                    failed = failed || job->input_status[j] == kInputFailed;
-                if (failed && ReportFullDisk(job)) {
-                    ShowMessage(LanguageText("TISHI", "cpym"));
-                    return;
-                }
-                if (failed) {
-                    ShowMessage(Ui("TISHI", "hbsb"));
-                    platform::ShellOpen(HelpAddress());
-                    return;
-                }
-                ShowMessage(Ui("TISHI", "hbcg") + DroppedTracksText(job));
-                platform::ShellOpen(m_strOutputFolder);
-            }
-        } else if (job->current_input == total) {
-            job->current_input = total + 1;
-            StopSequence();
-            if (job->input_status[i] == kInputDone) {
-                ShowMessage(Ui("TISHI", "jqcg") + DroppedTracksText(job));
-                platform::ShellOpen(m_strOutputFolder);
-            } else if (job->input_status[i] == kInputFailed && ReportFullDisk(job)) {
-                ShowMessage(LanguageText("TISHI", "cpym"));
-            } else if (job->input_status[i] == kInputFailed) {
-                ShowMessage(Ui("TISHI", "jqsb"));
-                platform::ShellOpen(HelpAddress());
-            }
-        }
+    // Completion is reported once, since it moves current_input past the total.
+    if (job->current_input != total || total <= 0)
+        return;
+    job->current_input = total + 1;
+    StopSequence();
+    bool failed = false;
+    bool done = job->input_count > 0;
+    for (int j = 0; j < job->input_count && j <= kMaxJobInputs; ++j) {
+        failed = failed || job->input_status[j] == kInputFailed;
+        done = done && job->input_status[j] == kInputDone;
+    }
+    if (failed && ReportFullDisk(job)) {
+        ShowMessage(LanguageText("TISHI", "cpym"));
+    } else if (failed) {
+        ShowMessage(FailureMessage(job, Ui("TISHI", joinTab ? "hbsb" : "jqsb")));
+        platform::ShellOpen(HelpAddress());
+    } else if (done) {
+        ShowMessage(Ui("TISHI", joinTab ? "hbcg" : "jqcg") + DroppedTracksText(job));
+        platform::ShellOpen(m_strOutputFolder);
     }
 }

@@ -141,6 +141,7 @@ std::string ProbeMessage(int code)
     case kProbeNoVideoDecoder: return "no decoder for the file's video";
     case kProbeVideoDecoderFailed: return "the file's video decoder does not open";
     case kProbeNoSuchFile: return "no such file";
+    case kProbeUnreadable: return "the file cannot be read (no permission)";
     case kProbeNotAFile: return "not a regular file (folders, pipes and devices other than disks cannot be read)";
     default: return "unknown problem";
     }
@@ -351,16 +352,18 @@ int RunJob(ConversionJob* job, bool join, const std::string& output_path)
     worker.join();
 
     bool all_done = true;
-    bool any_pending = false;
+    int first_failed = -1;
     for (int i = 0; i < job->input_count; ++i) {
         const uint8_t s = job->input_status[i];
         std::printf("input %d %s %s\n", i + 1, StatusWord(s), Shown(job->input_paths[i]).c_str());
         all_done = all_done && s == kInputDone;
-        any_pending = any_pending || s == kInputPending;
+        if (s == kInputFailed && first_failed < 0)
+            first_failed = i;
     }
     for (const DroppedTrack& t : job->dropped_tracks)
         std::fprintf(stderr, "morvane-cli: left out of the output: %s\n", Shown(DescribeDroppedTrack(t)).c_str());
-    if (FileExists(output_path))
+    const bool written = FileExists(output_path);
+    if (written)
         std::printf("output=%s\n", Shown(output_path).c_str());
     else
         std::printf("no output was written\n");
@@ -369,13 +372,24 @@ int RunJob(ConversionJob* job, bool join, const std::string& output_path)
     const std::string said = TakeLibraryMessages();
     if (!said.empty())
         std::fprintf(stderr, "what the media libraries reported:\n%s", said.c_str());
-    if (job->output_error != 0)
+    // Every failed input with its reason, then what it means for the output.
+    for (int i = 0; i < job->input_count; ++i) {
+        if (job->input_status[i] == kInputFailed)
+            std::fprintf(stderr, "morvane-cli: input %d (%s): %s\n", i + 1, Shown(job->input_paths[i]).c_str(),
+                         FailureReasonText(job->input_reason[i]));
+    }
+    const FailureReason first_reason = first_failed >= 0 ? job->input_reason[first_failed].load() : FailureReason::None;
+    if (job->cancel_requested)
+        Fail(written ? "cancelled: the job was stopped; the output holds what was done so far"
+                     : "cancelled: the job was stopped; no output was written");
+    else if (job->output_error != 0)
         Fail(WriteProblem(job->output_error, output_path));
-    else if (job->cancel_requested && any_pending)
-        Fail("cancelled; the output holds what was done so far");
+    else if (first_reason == FailureReason::OutputGone)
+        Fail("the output " + Shown(output_path) + " was moved or deleted during the job");
     else
-        Fail("some inputs failed (unreadable file, nothing within the cut, unsupported settings "
-             "or an output that cannot be written)");
+        Fail(std::string(job->input_count > 1 ? "input " + std::to_string(first_failed + 1) + " failed: "
+                                              : "the cut failed: ") +
+             FailureReasonText(first_reason));
     return kExitFailed;
 }
 
@@ -404,12 +418,17 @@ int Refused(LaunchRefusal why, const ConversionJob* job = nullptr, const std::st
                "re-encoding (--format)";
         break;
     case LaunchRefusal::EmptySpan: text = "the cut is empty: its end must come after its start"; break;
+    case LaunchRefusal::BadTime:
+        text = "--start and --end must be times such as 01:02:03.500 or 75.5 (no signs, minutes and seconds "
+               "below 60)";
+        break;
     case LaunchRefusal::OutputNotCreated:
         text = "cannot create " + Shown(output) + ": " + std::strerror(job ? job->output_error.load() : EIO);
         break;
     case LaunchRefusal::TrackLayoutDiffers:
         text = "a direct join needs files with the same tracks; re-encode with --format instead";
         break;
+    case LaunchRefusal::DiffersFromFirst: text = "the files differ in what a direct join copies"; break;
     case LaunchRefusal::None: break;
     }
     std::fprintf(stderr, "morvane-cli: refused: %s\n", text.c_str());
@@ -454,11 +473,12 @@ int RunCut(const Arguments& args)
     const int rc = ProbeInto(job, input);
     if (rc < 0)
         return Fail(InputProblem(input, rc));
-    const int start_ms = ParseTimeText(Option(args, "--start"));
-    const int end_ms = ParseTimeText(Option(args, "--end"));
+    int64_t start_ms = 0, end_ms = 0;
+    if (!ReadTimeText(Option(args, "--start"), &start_ms) || !ReadTimeText(Option(args, "--end"), &end_ms))
+        return Refused(LaunchRefusal::BadTime);
     if (end_ms > start_ms && !CutSpanIsPossible(start_ms, end_ms, job->duration_us))
         return Fail("refused: the cut starts at " + FormatTimeText(start_ms) + ", past the end of " +
-                    Shown(input) + " (" + FormatTimeText(static_cast<int>(job->duration_us / 1000)) + ")");
+                    Shown(input) + " (" + FormatTimeText(job->duration_us / 1000) + ")");
     const OutputTarget target{folder, CleanFileTitle(Option(args, "--title", TitleOf(input))), extension};
     std::string output;
     const LaunchRefusal why = FillCutJob(job, input, Option(args, "--start"), Option(args, "--end"),
@@ -498,11 +518,18 @@ int RunJoin(const Arguments& args)
     }
     const OutputTarget target{folder, CleanFileTitle(Option(args, "--title", "joined")), extension};
     std::string output;
-    const LaunchRefusal why = FillJoinJob(job, rows, target, choice, &output);
+    JoinMismatch mismatch;
+    const LaunchRefusal why = FillJoinJob(job, rows, target, choice, &output, &mismatch);
     LayoutDifference diff;
     if (why == LaunchRefusal::TrackLayoutDiffers && FindTrackLayoutDifference(args.files, &diff))
         return Fail("refused: the tracks of " + Shown(args.files[diff.file]) + " differ from the first file's (" +
                     DescribeLayoutDifference(diff) + "); a direct join cannot continue them: re-encode with --format");
+    if (why == LaunchRefusal::DiffersFromFirst) {
+        std::fprintf(stderr, "morvane-cli: refused: input %d (%s) cannot be joined directly to the first file: %s; "
+                     "re-encode with --format instead\n",
+                     mismatch.input + 1, Shown(args.files[mismatch.input]).c_str(), JoinDifferenceText(mismatch.how));
+        return kExitFailed;
+    }
     if (why != LaunchRefusal::None)
         return Refused(why, job, output);
     return RunJob(job, true, output);
@@ -554,11 +581,8 @@ int RunPreview(const Arguments& args)
         return Fail(InputProblem(input, rc));
     if (job->video_stream_index < 0)
         return Fail(Shown(input) + " has no picture to preview");
-    std::wstring snapshot(out.begin(), out.end());
-    if (std::mbstowcs(nullptr, out.c_str(), 0) != static_cast<size_t>(-1)) {
-        snapshot.resize(std::mbstowcs(nullptr, out.c_str(), 0));
-        std::mbstowcs(snapshot.data(), out.c_str(), snapshot.size());
-    }
+    // The name's own bytes, whatever the locale says they mean.
+    std::wstring snapshot = BytesToWide(out);
     job->probe_path = const_cast<char*>(input.c_str());
     job->snapshot_path = snapshot.data();
     job->current_input = 0;

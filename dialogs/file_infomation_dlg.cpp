@@ -207,7 +207,10 @@ void CFileInfomation::OnStartCut()
     i18n::WriteSetting(kExactSection, kExactKey, CutChoice.exact ? QStringLiteral("1") : QStringLiteral("0"));
 
     output_folder = m_editFolder->text();
-    if (!dialogs::CheckOutputFolder(this, output_folder, m_folderMissingText))
+    const QString format = dialogs::FormatWord(
+        CutChoice.direct ? source_extension
+                         : QString::fromStdString(FormatExtension(Utf8(m_listFormat->currentText()))));
+    if (!dialogs::CheckOutputFolder(this, output_folder, m_folderMissingText, format))
         return;
     file_title = QString::fromStdString(CleanFileTitle(Utf8(m_editTitle->text())));
     extension = QString::fromStdString(FormatExtension(Utf8(m_listFormat->currentText())));

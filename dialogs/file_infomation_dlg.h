@@ -39,6 +39,7 @@ public:
     QString output_folder;
     QString file_title;
     QString extension;  // ".mp4"
+    QString source_extension;  // of the (first) input: what a direct job writes
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -14,14 +14,13 @@ namespace {
 
 const QString kPickerTitle = QStringLiteral("Please select output folder:");
 const QString kInvalidFolder = QStringLiteral("The output folder name is invalid!");
-const QString kCannotCreate =
-    QStringLiteral("Can not create mp4 file, please click browse button to save as other directory!");
-
-QString ProgramName()
+QString CurrentLanguageText(const char* section, const char* key)
 {
     return i18n::LanguageFile::ReadText(i18n::ReadSetting(QStringLiteral("LANGUAGE"), QStringLiteral("file")),
-                                        QStringLiteral("APPLICATION"), QStringLiteral("name"));
+                                        QString::fromLatin1(section), QString::fromLatin1(key));
 }
+
+QString ProgramName() { return CurrentLanguageText("APPLICATION", "name"); }
 
 void Tell(QWidget* owner, const QString& text)
 {
@@ -76,14 +75,22 @@ void BrowseOutputFolder(QWidget* dialog, QLineEdit* field)
     }
 }
 
-bool CheckOutputFolder(QWidget* dialog, const QString& folder, const QString& missingText)
+QString FormatWord(const QString& extensionOrPath)
+{
+    const QString name = extensionOrPath.mid(extensionOrPath.lastIndexOf(QLatin1Char('/')) + 1);
+    const int dot = name.lastIndexOf(QLatin1Char('.'));
+    return (dot < 0 ? name : name.mid(dot + 1)).toUpper();
+}
+
+bool CheckOutputFolder(QWidget* dialog, const QString& folder, const QString& missingText,
+                       const QString& format)
 {
     if (!IsFolder(folder)) {
         Tell(dialog, missingText);
         return false;
     }
     if (!CanWriteProbe(folder)) {
-        Tell(nullptr, kCannotCreate);
+        Tell(nullptr, CurrentLanguageText("TISHI", "bncjgs").arg(format));
         return false;
     }
     return true;

@@ -18,7 +18,12 @@ extern const QString kProbeFileName;
 void BrowseOutputFolder(QWidget* dialog, QLineEdit* field);
 
 // True when `folder` exists and a file can be made in it. Otherwise tells the
-// user why (`missingText` for a folder that is not there) and returns false.
-bool CheckOutputFolder(QWidget* dialog, const QString& folder, const QString& missingText);
+// user why (`missingText` for a folder that is not there; a folder that takes
+// no file is named with `format`, "MP4") and returns false.
+bool CheckOutputFolder(QWidget* dialog, const QString& folder, const QString& missingText,
+                       const QString& format);
+
+// The word a message names an output format by: "MP4" for ".mp4" or "a.mp4".
+QString FormatWord(const QString& extensionOrPath);
 
 }  // namespace dialogs

@@ -211,7 +211,10 @@ void CSettings::OnOK()
     JoinChoice.audio_bit_rate = ParseRateText(Utf8(m_listAudioQuality->currentText()));
 
     output_folder = m_editFolder->text();
-    if (!dialogs::CheckOutputFolder(this, output_folder, folderMissing))
+    const QString format = dialogs::FormatWord(
+        m_radioDirect->isChecked() ? source_extension
+                                   : QString::fromStdString(FormatExtension(Utf8(m_listFormat->currentText()))));
+    if (!dialogs::CheckOutputFolder(this, output_folder, folderMissing, format))
         return;
     file_title = QString::fromStdString(CleanFileTitle(Utf8(m_editTitle->text())));
     extension = QString::fromStdString(FormatExtension(Utf8(m_listFormat->currentText())));

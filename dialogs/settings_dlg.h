@@ -33,6 +33,7 @@ public:
     QString output_folder;
     QString file_title;
     QString extension;  // ".mp4"
+    QString source_extension;  // of the (first) input: what a direct job writes
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -23,12 +23,31 @@ constexpr uint8_t kInputPending = 0xFF;
 constexpr uint8_t kInputDone = 1;
 constexpr uint8_t kInputFailed = 2;
 
+// Why an input failed, written beside its status byte (before it, by the
+// same writer), so whoever sees "failed" also sees why.
+enum class FailureReason : uint8_t {
+    None = 0,
+    Unreadable,        // missing, or no permission to read it
+    NotMedia,          // not a media file, or streams/decoder unusable
+    NothingInSpan,     // the cut starts at or past what the file holds
+    CutShort,          // the file holds less than it says, or breaks off
+    PictureLost,       // the output would lack the picture the input has
+    NotAccepted,       // the output cannot take this input's codecs
+    DiffersFromFirst,  // a direct join: not of the first file's kind
+    WriteFailed,       // the output could not be written (see output_error)
+    OutputGone,        // the output file was moved or deleted meanwhile
+    Stopped,           // the user stopped the job
+};
+
+// The reason in plain English, for the command-line tool and logs.
+const char* FailureReasonText(FailureReason reason);
+
 // A plain record: allocated, then set up by InitConversionJob. The handle
 // fields mirror what the engine currently has open (the engine's RAII owners
 // hold the real ownership); nothing outside the engine reads them.
 //
 // The fields that cross threads are atomics with exactly one writer at a
-// time: progress_percent, input_status, current_input and output_error
+// time: progress_percent, input_status, input_reason, current_input and output_error
 // (worker -> UI) and cancel_requested (UI -> worker).
 struct ConversionJob {
     // Engine working state.
@@ -78,6 +97,7 @@ struct ConversionJob {
     char** output_paths;
     wchar_t* snapshot_path;
     std::atomic<uint8_t> input_status[kMaxJobInputs + 1];
+    std::atomic<FailureReason> input_reason[kMaxJobInputs + 1];
     double start_s[kMaxJobInputs];
     double end_s[kMaxJobInputs];
     double span_s[kMaxJobInputs];
@@ -117,6 +137,7 @@ struct ConversionJob {
 
 static_assert(std::atomic<int32_t>::is_always_lock_free, "exchanged fields must be lock-free");
 static_assert(std::atomic<uint8_t>::is_always_lock_free, "exchanged fields must be lock-free");
+static_assert(std::atomic<FailureReason>::is_always_lock_free, "exchanged fields must be lock-free");
 
 // The process-wide record: allocated by the first Add, freed when the main
 // window closes.

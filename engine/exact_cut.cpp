@@ -305,6 +305,7 @@ public:
     }
     bool Run();
     bool ReencodesWholeSpan();
+    FailureReason reason() const { return reason_; }
 
 private:
     bool OpenSource();
@@ -359,6 +360,7 @@ private:
     bool trims_sound_ = false;
     std::vector<int> extra_in_;  // tracks besides the main ones, copied as they are
     std::vector<AVStream*> extra_out_;
+    FailureReason reason_ = FailureReason::NotMedia;  // of the step that failed
 };
 
 bool ExactCutter::OpenSource()
@@ -366,8 +368,11 @@ bool ExactCutter::OpenSource()
     MediaInputOptions options;
     options.open_audio = false;
     options.interrupt = CancelCallback(job_);
-    if (OpenMediaInput(job_->input_paths[input_], in_, options) != kProbeOk)
+    if (const int rc = OpenMediaInput(job_->input_paths[input_], in_, options); rc != kProbeOk) {
+        if (rc == kProbeNoSuchFile || rc == kProbeUnreadable || rc == kProbeNotAFile)
+            reason_ = FailureReason::Unreadable;
         return false;
+    }
     vst_ = in_.VideoStream();
     ast_ = in_.AudioStream();
     std::string why;
@@ -882,11 +887,15 @@ bool ExactCutter::FinishFile(bool keep)
     if (file_->error() != 0)
         job_->output_error = file_->error();
     if (!flushed) {
+        if (file_->error() != 0)
+            reason_ = FailureReason::WriteFailed;
         file_->Delete();
         return false;
     }
     if (!file_->Close()) {
-        job_->output_error = file_->error();
+        reason_ = file_->moved() ? FailureReason::OutputGone : FailureReason::WriteFailed;
+        if (!file_->moved())
+            job_->output_error = file_->error();
         return false;
     }
     return true;
@@ -932,9 +941,13 @@ bool ExactCutter::ReencodesWholeSpan()
 bool ExactCutter::Run()
 {
     job_->progress_percent = 0;
-    if (!OpenSource() || !SeekBeforeStart() || !Scan() || !MakePlan(scan_, reached_eof_, codec_, &plan_))
-        return false;
+    if (!OpenSource())
+        return FinishFile(false);
+    reason_ = FailureReason::NothingInSpan;
+    if (!SeekBeforeStart() || !Scan() || !MakePlan(scan_, reached_eof_, codec_, &plan_))
+        return FinishFile(false);
     KeepSoundBeforeFirstPicture();
+    reason_ = FailureReason::NotAccepted;
     bool ok = OpenOutput() && Process();
     // A stopped cut keeps what it wrote, as a stopped direct cut does.
     const bool wrote = copied_ + head_.encoded + tail_.encoded > 0;
@@ -977,8 +990,10 @@ bool ExactCutReencodesWholeSpan(ConversionJob* job, int input)
     return cutter.ReencodesWholeSpan();
 }
 
-bool RunExactCut(ConversionJob* job, int input, std::unique_ptr<OutputFile> file)
+bool RunExactCut(ConversionJob* job, int input, std::unique_ptr<OutputFile> file, FailureReason* why)
 {
     ExactCutter cutter(job, input, std::move(file));
-    return cutter.Run();
+    const bool ok = cutter.Run();
+    *why = cutter.reason();
+    return ok;
 }

@@ -8,8 +8,9 @@
 #include <memory>
 #include <string>
 
+#include "conversion_job.h"
+
 class OutputFile;
-struct ConversionJob;
 
 // Whether `path` can be cut exactly into a file of the same container; when
 // not, `why` says so in a few words and the cut falls back to key pictures.
@@ -26,6 +27,6 @@ bool ExactCutReencodesWholeSpan(ConversionJob* job, int input);
 
 // Cuts input `input` of `job` (start_s / end_s) into `file`, the job's
 // output, reporting progress across the three parts, and closes the file.
-// False when the input failed: the file is then deleted. A cancelled cut
-// keeps what it wrote and is not a failure.
-bool RunExactCut(ConversionJob* job, int input, std::unique_ptr<OutputFile> file);
+// False when the input failed, `why` then says why: the file is deleted. A
+// cancelled cut keeps what it wrote and is not a failure.
+bool RunExactCut(ConversionJob* job, int input, std::unique_ptr<OutputFile> file, FailureReason* why);

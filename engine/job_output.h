@@ -68,6 +68,7 @@ struct JobOutput {
     int64_t packets_written = 0;           // accepted by the muxer
     std::vector<ExtraTrack> extras;        // in the order they were added
     std::vector<ChapterCopy> chapters;     // of the inputs written so far
+    int64_t video_packets_written = 0;     // of those, pictures
 
     // A write to the file failed: what follows would only widen the hole.
     bool WriteFailed() const { return file && file->error() != 0; }
@@ -87,6 +88,7 @@ struct InputRun {
     int read_result = 0;        // how reading ended
     bool cut_complete = false;  // the cut reached its length
     double cut_start_s = 0;  // where the user asked the cut to start
+    double measured_held_s = 0;  // what the file was found to hold (0: not measured)
     // Each input is shifted so that its first timestamp lands at `offset_us`
     // of the output; origin is that first timestamp, one for all its streams.
     int64_t origin_us = AV_NOPTS_VALUE;

@@ -18,6 +18,8 @@ namespace {
 
 // Reads an integer the way a C string-to-integer conversion does: leading
 // white space, a sign, then digits up to the first other character.
+constexpr long long kMaxTimeField = 360000000000LL;  // 100 million hours in ms
+
 long long LeadingInteger(const std::string& text)
 {
     size_t i = 0;
@@ -29,8 +31,8 @@ long long LeadingInteger(const std::string& text)
     long long value = 0;
     for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
         value = value * 10 + (text[i] - '0');
-        if (value > INT_MAX)
-            value = INT_MAX;  // saturate, the caller works in 32 bits
+        if (value > kMaxTimeField)
+            value = kMaxTimeField;  // saturate: no sum below can overflow
     }
     return negative ? -value : value;
 }
@@ -42,7 +44,7 @@ std::string TwoDigits(long long v)
 
 }  // namespace
 
-std::string FormatTimeText(int ms)
+std::string FormatTimeText(int64_t ms)
 {
     const int r = ms % 1000;
     std::string millis = r == 0 ? "000" : r <= 9 ? "00" + std::to_string(r)
@@ -53,7 +55,7 @@ std::string FormatTimeText(int ms)
     return TwoDigits(h) + ":" + TwoDigits(s / 60) + ":" + TwoDigits(s % 60) + "." + millis;
 }
 
-int ParseTimeText(const std::string& text)
+int64_t ParseTimeText(const std::string& text)
 {
     const size_t first_colon = text.find(':');
     const size_t last_colon = text.rfind(':');
@@ -67,9 +69,62 @@ int ParseTimeText(const std::string& text)
         LeadingInteger(last_colon == std::string::npos ? text : text.substr(last_colon + 1));
     const long long millis =
         LeadingInteger(first_dot == std::string::npos ? text : text.substr(first_dot + 1));
-    // 32-bit arithmetic, wrapping like the original int maths.
-    const long long total = (hours * 3600 + minutes * 60 + seconds) * 1000 + millis;
-    return static_cast<int>(static_cast<uint32_t>(total));
+    return (hours * 3600 + minutes * 60 + seconds) * 1000 + millis;
+}
+
+bool ReadTimeText(const std::string& text, int64_t* ms)
+{
+    size_t begin = 0, end = text.size();
+    while (begin < end && text[begin] == ' ')
+        ++begin;
+    while (end > begin && text[end - 1] == ' ')
+        --end;
+    const std::string t = text.substr(begin, end - begin);
+    const size_t dot = t.find('.');
+    const std::string whole = t.substr(0, dot);
+    long long fraction = 0;
+    if (dot != std::string::npos) {
+        const std::string digits = t.substr(dot + 1);
+        if (digits.empty() || digits.size() > 3)
+            return false;
+        for (const char c : digits) {
+            if (c < '0' || c > '9')
+                return false;
+            fraction = fraction * 10 + (c - '0');
+        }
+        for (size_t n = digits.size(); n < 3; ++n)
+            fraction *= 10;
+    }
+    std::vector<long long> fields;
+    size_t from = 0;
+    for (;;) {
+        const size_t colon = whole.find(':', from);
+        const std::string field = whole.substr(from, colon == std::string::npos ? std::string::npos : colon - from);
+        if (field.empty() || field.size() > 12)
+            return false;
+        long long value = 0;
+        for (const char c : field) {
+            if (c < '0' || c > '9')
+                return false;
+            value = value * 10 + (c - '0');
+        }
+        fields.push_back(value);
+        if (colon == std::string::npos)
+            break;
+        from = colon + 1;
+    }
+    if (fields.size() > 3)
+        return false;
+    long long total = 0;
+    for (size_t i = 0; i < fields.size(); ++i) {
+        if (i > 0 && fields[i] >= 60)
+            return false;
+        total = total * 60 + fields[i];
+        if (total > kMaxTimeField / 1000)
+            return false;
+    }
+    *ms = total * 1000 + fraction;
+    return true;
 }
 
 std::string FileExtension(const std::string& path)
@@ -258,7 +313,7 @@ JoinRow MakeJoinRow(const std::string& path, const ConversionJob& job)
     JoinRow row;
     row.path = path;
     row.extension_text = FileExtension(path);
-    row.length_text = FormatTimeText(static_cast<int>(job.duration_us / 1000));
+    row.length_text = FormatTimeText(job.duration_us / 1000);
     row.size_text = std::to_string(job.source_width) + "*" + std::to_string(job.source_height);
     char rate[32] = "";
     if (job.source_fps_den != 0)
@@ -339,8 +394,11 @@ LaunchRefusal FillCutJob(ConversionJob* job, const std::string& input_path,
     job->progress_percent = -1;
     SetPath(job->input_paths, 0, input_path);
 
-    job->start_s[0] = ParseTimeText(start_text) / 1000.0;
-    job->end_s[0] = ParseTimeText(end_text) / 1000.0;
+    int64_t start_ms = 0, end_ms = 0;
+    if (!ReadTimeText(start_text, &start_ms) || !ReadTimeText(end_text, &end_ms))
+        return LaunchRefusal::BadTime;
+    job->start_s[0] = start_ms / 1000.0;
+    job->end_s[0] = end_ms / 1000.0;
     job->span_s[0] = job->end_s[0] - job->start_s[0];
 
     job->reencode = choice.direct ? 0 : 1;
@@ -394,11 +452,21 @@ LaunchRefusal CheckJoinRows(const std::vector<JoinRow>& rows, bool direct)
 
 LaunchRefusal FillJoinJob(ConversionJob* job, const std::vector<JoinRow>& rows,
                           const OutputTarget& target, const EncodingChoice& choice,
-                          std::string* output_path)
+                          std::string* output_path, JoinMismatch* mismatch)
 {
     const LaunchRefusal refusal = CheckJoinRows(rows, choice.direct);
     if (refusal != LaunchRefusal::None)
         return refusal;
+    if (choice.direct) {
+        std::vector<std::string> paths;
+        for (const JoinRow& row : rows)
+            paths.push_back(row.path);
+        const JoinMismatch found = FindDirectJoinMismatch(paths);
+        if (mismatch)
+            *mismatch = found;
+        if (found.input >= 0)
+            return LaunchRefusal::DiffersFromFirst;
+    }
     const int n = static_cast<int>(rows.size());
     job->display_count = n;
     ReplacePathArrays(job, n);
@@ -418,11 +486,11 @@ LaunchRefusal FillJoinJob(ConversionJob* job, const std::vector<JoinRow>& rows,
     return created ? LaunchRefusal::None : LaunchRefusal::OutputNotCreated;
 }
 
-bool CutSpanIsPossible(int start_ms, int end_ms, int64_t duration_us)
+bool CutSpanIsPossible(int64_t start_ms, int64_t end_ms, int64_t duration_us)
 {
-    if (end_ms <= start_ms)
+    if (end_ms <= start_ms || start_ms < 0)
         return false;
-    return duration_us <= 0 || static_cast<int64_t>(start_ms) * 1000 < duration_us;
+    return duration_us <= 0 || start_ms * 1000 < duration_us;
 }
 
 void ReleaseReservedOutput(ConversionJob* job)

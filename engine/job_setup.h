@@ -12,11 +12,20 @@ extern "C" {
 #include <libavcodec/codec_id.h>
 }
 
+#include "join_check.h"
+
 struct ConversionJob;
 
-// Milliseconds <-> "HH:MM:SS.mmm" (hours may have more digits).
-std::string FormatTimeText(int ms);
-int ParseTimeText(const std::string& text);
+// Milliseconds <-> "HH:MM:SS.mmm" (hours may have more digits). The parse
+// never fails: it reads each field as a count, as the edits always did.
+std::string FormatTimeText(int64_t ms);
+int64_t ParseTimeText(const std::string& text);
+
+// A time as a user types it, read strictly: [[hours:]minutes:]seconds with
+// an optional fraction of up to three digits (".5" is 500 ms); minutes and
+// seconds after a colon below 60. Signs, other characters, empty fields and
+// times past 100 million hours are refused (false).
+bool ReadTimeText(const std::string& text, int64_t* ms);
 
 // Text after the last '.', or from it with the dot; the whole text without '.'.
 std::string FileExtension(const std::string& path);
@@ -103,13 +112,15 @@ enum class LaunchRefusal {
     NoFileExtension,  // a direct job cannot name its container
     NeedsReencoding,  // no container can take a direct copy of the file's codecs
     EmptySpan,        // a cut that ends at or before its start
+    BadTime,          // a start or end that is not a time
+    DiffersFromFirst, // direct join: a file's streams cannot follow the first's
     OutputNotCreated, // the output file cannot be made (job->output_error says why)
     TrackLayoutDiffers,  // direct join of files whose tracks differ (FindTrackLayoutDifference says how)
 };
 
 // A cut from start to end can hold something: it ends after it starts, and
 // it starts before the file's end (a duration of 0 or less is unknown).
-bool CutSpanIsPossible(int start_ms, int end_ms, int64_t duration_us);
+bool CutSpanIsPossible(int64_t start_ms, int64_t end_ms, int64_t duration_us);
 
 // Closes and deletes the output file a launch created for a job that then
 // never ran. Nothing happens when the worker has taken it over.
@@ -125,9 +136,11 @@ LaunchRefusal FillCutJob(ConversionJob* job, const std::string& input_path,
                          std::string* output_path);
 // Checked rows only, in row order. Sizes are checked before anything is filled.
 LaunchRefusal CheckJoinRows(const std::vector<JoinRow>& rows, bool direct);
+// A direct join whose files differ in what a copy needs is refused with
+// DiffersFromFirst, and `mismatch` (when given) says which file and how.
 LaunchRefusal FillJoinJob(ConversionJob* job, const std::vector<JoinRow>& rows,
                           const OutputTarget& target, const EncodingChoice& choice,
-                          std::string* output_path);
+                          std::string* output_path, JoinMismatch* mismatch = nullptr);
 
 // The last writes before the worker starts.
 void MarkJobStarting(ConversionJob* job, bool join);

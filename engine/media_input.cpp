@@ -6,7 +6,10 @@
 #include <algorithm>
 #include <cerrno>
 
+#include <string>
+
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -102,7 +105,19 @@ int CheckInputKind(const char* path)
     struct stat st {};
     if (stat(path, &st) != 0)
         return errno == ENOENT || errno == ENOTDIR ? kProbeNoSuchFile : kProbeOpenFailed;
-    return S_ISREG(st.st_mode) || S_ISBLK(st.st_mode) ? kProbeOk : kProbeNotAFile;
+    if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode))
+        return kProbeNotAFile;
+    return access(path, R_OK) == 0 ? kProbeOk : kProbeUnreadable;
+}
+
+int OpenLocalFormat(AVFormatContext** ctx, const char* path)
+{
+    const std::string url = std::string("file:") + path;
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    const int rc = avformat_open_input(ctx, url.c_str(), nullptr, &options);
+    av_dict_free(&options);
+    return rc;
 }
 
 int OpenMediaInput(const char* path, MediaInput& in, const MediaInputOptions& options)
@@ -115,7 +130,7 @@ int OpenMediaInput(const char* path, MediaInput& in, const MediaInputOptions& op
     if (!raw)
         return kProbeOpenFailed;
     raw->interrupt_callback = options.interrupt;
-    if (avformat_open_input(&raw, path, nullptr, nullptr) != 0)
+    if (OpenLocalFormat(&raw, path) != 0)
         return kProbeOpenFailed;  // the library freed `raw`
     in.format.reset(raw);
     if (avformat_find_stream_info(raw, nullptr) < 0) {

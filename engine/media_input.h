@@ -14,6 +14,7 @@ constexpr int kProbeNoVideoDecoder = -4;
 constexpr int kProbeVideoDecoderFailed = -5;
 constexpr int kProbeNoSuchFile = -6;
 constexpr int kProbeNotAFile = -7;  // a folder, FIFO, socket or character device
+constexpr int kProbeUnreadable = -8;  // no permission to read it
 
 struct MediaInput {
     InputContextPtr format;
@@ -45,6 +46,11 @@ AVIOInterruptCB CancelCallback(ConversionJob* job);
 
 // kProbeOk for a regular file or a block device, else why it cannot be read.
 int CheckInputKind(const char* path);
+
+// Opens the local file `path` as a media input: never as a protocol address
+// (a file named "pipe:0" or "tcp:x.mp4" is that file), and no protocol but
+// the file's own may be reached from it. Returns avformat_open_input's code.
+int OpenLocalFormat(AVFormatContext** ctx, const char* path);
 
 // Opens `path` for reading, selects the streams and opens the decoders.
 // Returns one of the probe codes; on failure `in` holds nothing open.

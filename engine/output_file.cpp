@@ -56,11 +56,16 @@ void RemoveIfSameFile(int fd, const std::string& path)
         unlink(path.c_str());
 }
 
-OutputFile::~OutputFile()
+// A file never closed as a result is not one: a job that failed or was
+// abandoned leaves nothing of its own behind.
+OutputFile::~OutputFile() { Delete(); }
+
+bool OutputFile::StillAtItsPath() const
 {
-    FreeWriter();
-    if (fd_ >= 0)
-        close(fd_);
+    struct stat mine {}, named {};
+    if (fd_ < 0 || fstat(fd_, &mine) != 0 || stat(path_.c_str(), &named) != 0)
+        return false;
+    return mine.st_dev == named.st_dev && mine.st_ino == named.st_ino;
 }
 
 AVIOContext* OutputFile::OpenWriter()
@@ -104,6 +109,13 @@ bool OutputFile::Flush()
 
 bool OutputFile::Close()
 {
+    // Written through its descriptor, the file may have been moved or
+    // deleted meanwhile: the name the user was told then holds nothing.
+    if (fd_ >= 0 && !StillAtItsPath()) {
+        moved_ = true;
+        if (error_ == 0)
+            error_ = ENOENT;
+    }
     Flush();
     FreeWriter();
     if (fd_ >= 0) {

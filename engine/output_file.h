@@ -38,15 +38,19 @@ public:
     void Delete();
 
     int error() const { return error_; }
+    // Close found the name no longer naming this file: moved or deleted.
+    bool moved() const { return moved_; }
     const std::string& path() const { return path_; }
 
 private:
     static int Write(void* opaque, uint8_t* buf, int size);
     static int64_t Seek(void* opaque, int64_t offset, int whence);
     void FreeWriter();
+    bool StillAtItsPath() const;
 
     int fd_;
     std::string path_;
     AVIOContext* writer_ = nullptr;
     int error_ = 0;
+    bool moved_ = false;
 };

@@ -184,6 +184,10 @@ std::string WideToUtf8(const wchar_t* text)
                 ++p;
             }
         }
+        if (sizeof(wchar_t) == 4 && c >= 0xDC80 && c < 0xDD00) {
+            out += static_cast<char>(c - 0xDC00);  // a byte BytesToWide kept as it was
+            continue;
+        }
         if ((c >= 0xD800 && c < 0xE000) || c > 0x10FFFF)
             c = 0xFFFD;
         if (c < 0x80) {
@@ -200,6 +204,36 @@ std::string WideToUtf8(const wchar_t* text)
             out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
             out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
             out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::wstring BytesToWide(const std::string& bytes)
+{
+    std::wstring out;
+    const auto byte = [&](size_t i) { return static_cast<uint32_t>(static_cast<unsigned char>(bytes[i])); };
+    for (size_t i = 0; i < bytes.size();) {
+        const uint32_t b = byte(i);
+        const int extra = b >= 0xF0 && b < 0xF5 ? 3 : b >= 0xE0 ? 2 : b >= 0xC2 ? 1 : 0;
+        uint32_t c = extra == 3 ? b & 0x07 : extra == 2 ? b & 0x0F : b & 0x1F;
+        bool valid = b >= 0x80 && extra > 0;
+        for (int k = 1; valid && k <= extra; ++k) {
+            valid = i + k < bytes.size() && (byte(i + k) & 0xC0) == 0x80;
+            c = (c << 6) | (valid ? byte(i + k) & 0x3F : 0);
+        }
+        // Overlong forms and surrogates are not UTF-8 either.
+        valid = valid && !(extra == 2 && (c < 0x800 || (c >= 0xD800 && c < 0xE000))) &&
+                !(extra == 3 && (c < 0x10000 || c > 0x10FFFF));
+        if (b < 0x80) {
+            out += static_cast<wchar_t>(b);
+            ++i;
+        } else if (valid && sizeof(wchar_t) == 4) {
+            out += static_cast<wchar_t>(c);
+            i += extra + 1;
+        } else {
+            out += static_cast<wchar_t>(0xDC00 + b);
+            ++i;
         }
     }
     return out;

@@ -25,5 +25,11 @@ bool DecodePreviewFrame();  // on g_pJob
 bool WriteSnapshotJpeg(const wchar_t* path, const AVFrame* picture);
 
 // UTF-8 form of a wide path (UTF-16 or UTF-32, as wchar_t is); unpaired
-// surrogates become U+FFFD.
+// surrogates become U+FFFD, except the byte escapes of BytesToWide, which
+// become their bytes again.
 std::string WideToUtf8(const wchar_t* text);
+
+// A path of any bytes as a wide string that WideToUtf8 turns back into the
+// very same bytes, whatever the locale: UTF-8 sequences are decoded, every
+// other byte b is kept as U+DC00 + b.
+std::wstring BytesToWide(const std::string& bytes);

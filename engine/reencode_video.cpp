@@ -235,8 +235,11 @@ bool PictureEncoder::Submit(const AVFrame* frame, int64_t first, int64_t last, i
     task.last = last;
     task.quarter_turns = quarter_turns;
     if (frame) {
+        // The encoder thread gets a picture that is its own: buffers still
+        // shared with the decoder's pool are copied, so nothing the worker
+        // does with its decoder (reuse, flush, free) can touch them.
         task.frame = MakeFrame();
-        if (!task.frame || av_frame_ref(task.frame.get(), frame) < 0)
+        if (!task.frame || av_frame_ref(task.frame.get(), frame) < 0 || av_frame_make_writable(task.frame.get()) < 0)
             return false;
         has_picture_ = true;
     }

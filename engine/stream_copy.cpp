@@ -112,7 +112,7 @@ bool DirectCopyPossible(const char* input_path)
 {
     // What cannot be opened is the worker's to fail and report.
     AVFormatContext* raw = nullptr;
-    if (CheckInputKind(input_path) != kProbeOk || avformat_open_input(&raw, input_path, nullptr, nullptr) != 0)
+    if (CheckInputKind(input_path) != kProbeOk || OpenLocalFormat(&raw, input_path) != 0)
         return true;
     InputContextPtr input(raw);
     // Most containers name their codecs in the header; reading packets to

@@ -13,6 +13,7 @@
 #include "direct_copy.h"
 #include "exact_cut.h"
 #include "extra_sound.h"
+#include "held_length.h"
 #include "job_output.h"
 #include "reencode.h"
 #include "stream_copy.h"
@@ -25,10 +26,20 @@ bool Cancelled(const ConversionJob* job) { return job->cancel_requested.load() !
 std::atomic<ProgressObserver> g_progressObserver{nullptr};
 
 
-void MarkFailed(ConversionJob* job, InputRun& run)
+// The reason goes first: a reader that sees the status also sees why. A
+// failure while the job is being stopped is the stop.
+void MarkFailed(ConversionJob* job, InputRun& run, FailureReason reason)
 {
+    job->input_reason[run.index] = Cancelled(job) ? FailureReason::Stopped : reason;
     job->input_status[run.index] = kInputFailed;
     run.failed = true;
+}
+
+FailureReason ReasonOfOpen(int probe_code)
+{
+    return probe_code == kProbeNoSuchFile || probe_code == kProbeUnreadable || probe_code == kProbeNotAFile
+               ? FailureReason::Unreadable
+               : FailureReason::NotMedia;
 }
 
 int64_t ToMicroseconds(int64_t ts, AVRational tb) { return av_rescale_q(ts, tb, AV_TIME_BASE_Q); }
@@ -314,6 +325,11 @@ bool EndedBeforeItsLength(const ConversionJob* job, const JobOutput& out, const 
     if (run.read_result < 0 && run.read_result != AVERROR_EOF)
         return true;
     const double held_s = HeldSeconds(run.in);
+    // The header promises the span, but the file was found to end before it.
+    const double measured_s = run.measured_held_s;
+    if (!job->join_mode && measured_s > 0 && held_s > measured_s + kToleranceS &&
+        measured_s < run.cut_start_s + job->span_s[run.index] - kToleranceS)
+        return true;
     if (held_s <= 0 || run.cut_complete)
         return false;
     const double written_s = job->reencode ? out.reencoder->InputSeconds(run)
@@ -365,7 +381,7 @@ void RunPacketLoop(ConversionJob* job, JobOutput& out, InputRun& run)
             const bool ok = job->reencode ? out.reencoder->VideoPacket(out, run, pkt)
                                           : CopyVideoPacket(out, run, pkt) >= 0;
             if (!ok) {
-                MarkFailed(job, run);
+                MarkFailed(job, run, job->reencode ? FailureReason::NotMedia : FailureReason::NotAccepted);
                 av_packet_unref(pkt);
                 break;
             }
@@ -396,14 +412,20 @@ void RunPacketLoop(ConversionJob* job, JobOutput& out, InputRun& run)
     UpdateWrittenTimes(job, out);
 }
 
-enum class OutputEnd { Kept, Deleted, None };
-
 // Drains the encoders and writes the trailer. A file that holds nothing, or
 // whose end could not be written (a full disk leaves an MP4 without its
 // index), cannot play: it is deleted rather than left looking like a result.
-OutputEnd FinishOutput(ConversionJob* job, JobOutput& out)
+// Returns why the output is not a result, None when it is (or there is none).
+FailureReason FinishOutput(ConversionJob* job, JobOutput& out)
 {
-    bool ok = out.header_written;
+    // A job none of whose inputs is done has no result: nothing of it stays,
+    // but for what a cut-short file still held, which is all there is of it.
+    bool any_done = false;
+    for (int i = 0; i < job->input_count && i <= kMaxJobInputs; ++i)
+        any_done = any_done || job->input_status[i] == kInputDone ||
+                   (job->input_status[i] == kInputFailed && job->input_reason[i] == FailureReason::CutShort);
+    const bool wanted = any_done || Cancelled(job);
+    bool ok = out.header_written && wanted;
     if (out.header_written) {
         if (out.reencoder && (!FinishExtraSound(out) || !out.reencoder->FinishJob(out)))
             ok = false;
@@ -417,27 +439,36 @@ OutputEnd FinishOutput(ConversionJob* job, JobOutput& out)
     job->video_out_stream = nullptr;
     job->audio_out_stream = nullptr;
     if (!file)
-        return OutputEnd::None;
+        return FailureReason::None;
     ok = ok && wrote_packets && file->Flush();
     if (file->error() != 0)
         job->output_error = file->error();
     if (!ok) {
         file->Delete();
-        return OutputEnd::Deleted;
+        if (!wanted)
+            return FailureReason::None;  // every input has its own reason already
+        return job->output_error != 0 || !wrote_packets ? FailureReason::WriteFailed : FailureReason::NotAccepted;
     }
     if (!file->Close()) {
+        if (file->moved())
+            return FailureReason::OutputGone;
         job->output_error = file->error();
-        return OutputEnd::Deleted;  // written, but not known to be whole
+        return FailureReason::WriteFailed;  // written, but not known to be whole
     }
-    return OutputEnd::Kept;
+    return FailureReason::None;
 }
 
 // A cut starting at or past what the streams hold: the seek would land on
 // the last key frame and copy pictures from before the span.
-bool StartsPastItsEnd(const MediaInput& in, double start_s)
+bool StartsPastItsEnd(InputRun& run, const char* path, double start_s)
 {
-    const double held_s = HeldSeconds(in);
-    return held_s > 0 && start_s >= held_s;
+    const double held_s = HeldSeconds(run.in);
+    if (held_s > 0 && start_s >= held_s)
+        return true;
+    // The header may promise more than the file holds (a download stopped
+    // early): what is really there decides. The seek to the start follows.
+    run.measured_held_s = start_s > 0 ? MeasuredHeldSeconds(run.in, path) : 0;
+    return run.measured_held_s > 0 && start_s >= run.measured_held_s;
 }
 
 // Nothing of this input reached the output: a span past the file's end, or
@@ -449,6 +480,13 @@ bool WroteNothing(const ConversionJob* job, const JobOutput& out, const InputRun
     return out.packets_written == packets_before;
 }
 
+// The input has a picture, but not one of it could be copied (its key
+// pictures are damaged or cut off): sound alone is not the file's content.
+bool LostThePicture(const ConversionJob* job, const JobOutput& out, const InputRun& run, int64_t pictures_before)
+{
+    return !job->reencode && run.in.video_index >= 0 && out.video && out.video_packets_written == pictures_before;
+}
+
 // One input, steps from opening it to releasing it. Failures mark the input
 // and return at once; the output stays open for the next input.
 void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
@@ -458,9 +496,9 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
     // A copy never decodes: a one-thread decoder opens without a thread pool.
     options.decoder_threads = job->reencode ? 2 : 1;
     options.interrupt = CancelCallback(job);
-    if (OpenMediaInput(job->input_paths[l], run.in, options) != kProbeOk) {
+    if (const int rc = OpenMediaInput(job->input_paths[l], run.in, options); rc != kProbeOk) {
         if (!Cancelled(job))  // a stop during the open leaves the input pending
-            MarkFailed(job, run);
+            MarkFailed(job, run, ReasonOfOpen(rc));
         return;
     }
     RecordInputFacts(job, run);
@@ -471,10 +509,10 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
     job->output_format = job->reencode ? av_guess_format(nullptr, job->output_paths[l], nullptr)
                                        : DirectOutputFormat(run.in.format.get(), job->output_paths[l]);
     if (!job->output_format || !decoded)
-        return MarkFailed(job, run);
+        return MarkFailed(job, run, FailureReason::NotAccepted);
     if (!out.ctx) {
         if (!CreateOutput(job, out, job->output_format))
-            return MarkFailed(job, run);
+            return MarkFailed(job, run, out.file ? FailureReason::NotAccepted : FailureReason::WriteFailed);
         if (job->reencode)
             out.reencoder = std::make_unique<Reencoder>(job);
         // What the output container can hold of them, whatever the mode.
@@ -485,9 +523,10 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
     // a failure drops it, and the next input starts the output afresh.
     const bool first_header = !out.header_written;
     if (!SetUpOutputStreams(job, out, run) || (!out.header_written && !OpenOutputFile(out))) {
+        const bool joining_later = out.header_written && job->join_mode && !job->reencode;
         if (!out.header_written)
             DiscardOutput(job, out);
-        return MarkFailed(job, run);
+        return MarkFailed(job, run, joining_later ? FailureReason::DiffersFromFirst : FailureReason::NotAccepted);
     }
     if (first_header && !job->reencode)
         WriteAttachedPicturesOf(out, run);
@@ -499,23 +538,24 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
     run.cut_start_s = job->start_s[l];
     if (!job->join_mode)
         run.cut_length_us = static_cast<int64_t>(job->span_s[l] * 1e6);
-    if (!job->join_mode && StartsPastItsEnd(run.in, job->start_s[l]))
-        return MarkFailed(job, run);
+    if (!job->join_mode && StartsPastItsEnd(run, job->input_paths[l], job->start_s[l]))
+        return MarkFailed(job, run, FailureReason::NothingInSpan);
     if (!job->join_mode && job->start_s[l] > 0)
         SeekToStartPoint(job, run.in.format.get(), l);
     if (job->reencode && !out.reencoder->BeginInput(out, run))
-        return MarkFailed(job, run);
+        return MarkFailed(job, run, FailureReason::NotMedia);
     if (job->reencode)
         StartReencodedTracks(job, run, out.reencoder->InputOffsetMicroseconds());
 
     const int64_t packets_before = out.packets_written;
+    const int64_t pictures_before = out.video_packets_written;
     RunPacketLoop(job, out, run);
     if (job->reencode && !out.reencoder->EndInput(out, run))
-        return MarkFailed(job, run);
+        return MarkFailed(job, run, FailureReason::NotMedia);
     if (job->reencode &&
         !EndExtraSoundInput(out, out.reencoder->InputOffsetMicroseconds() +
                                      static_cast<int64_t>(out.reencoder->InputSeconds(run) * 1e6)))
-        return MarkFailed(job, run);
+        return MarkFailed(job, run, FailureReason::NotMedia);
     if (job->reencode && out.reencoder->InputOriginMicroseconds() != AV_NOPTS_VALUE) {
         const int64_t from = out.reencoder->InputOriginMicroseconds();
         CollectChapters(&out.chapters, run.in.format.get(), from,
@@ -523,23 +563,33 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
                         out.reencoder->InputOffsetMicroseconds());
     }
     if (out.WriteFailed())
-        return MarkFailed(job, run);
-    if (!Cancelled(job) && (WroteNothing(job, out, run, packets_before) || EndedBeforeItsLength(job, out, run)))
-        MarkFailed(job, run);
+        return MarkFailed(job, run, FailureReason::WriteFailed);
+    if (Cancelled(job))
+        return;
+    if (WroteNothing(job, out, run, packets_before))
+        MarkFailed(job, run, job->join_mode ? FailureReason::CutShort : FailureReason::NothingInSpan);
+    else if (LostThePicture(job, out, run, pictures_before))
+        MarkFailed(job, run, FailureReason::PictureLost);
+    else if (EndedBeforeItsLength(job, out, run))
+        MarkFailed(job, run, FailureReason::CutShort);
 }
 
 // The output is gone, or can take nothing more: no input is done.
 void FailInputsFrom(ConversionJob* job, int first)
 {
-    for (int i = first; i < job->input_count && i <= kMaxJobInputs; ++i)
+    for (int i = first; i < job->input_count && i <= kMaxJobInputs; ++i) {
+        job->input_reason[i] = FailureReason::WriteFailed;
         job->input_status[i] = kInputFailed;
+    }
 }
 
-void FailDoneInputs(ConversionJob* job)
+void FailDoneInputs(ConversionJob* job, FailureReason reason)
 {
     for (int i = 0; i < job->input_count && i <= kMaxJobInputs; ++i)
-        if (job->input_status[i] == kInputDone)
+        if (job->input_status[i] == kInputDone) {
+            job->input_reason[i] = reason;
             job->input_status[i] = kInputFailed;
+        }
 }
 
 }  // namespace
@@ -580,15 +630,20 @@ int WriteOutputPacket(JobOutput& out, AVPacket* pkt, AVStream* out_st, StreamClo
     pkt->stream_index = out_st->index;
     pkt->pos = -1;
     const int rc = av_interleaved_write_frame(out.ctx.get(), pkt);
-    if (rc >= 0)
+    if (rc >= 0) {
         ++out.packets_written;
+        if (out_st == out.video)
+            ++out.video_packets_written;
+    }
     return rc;
 }
 
 void ConversionWorker(ConversionJob* job)
 {
-    for (int i = 0; i < job->input_count && i <= kMaxJobInputs; ++i)
+    for (int i = 0; i < job->input_count && i <= kMaxJobInputs; ++i) {
+        job->input_reason[i] = FailureReason::None;
         job->input_status[i] = kInputPending;
+    }
     job->progress_percent = 0;
     job->video_pts_counter = 0;
     job->current_input = 0;
@@ -606,8 +661,9 @@ void ConversionWorker(ConversionJob* job)
         run.index = job->current_input;
         if (ExactCutApplies(job, run.index)) {
             // A loop of its own that writes and closes the job's file itself.
-            if (!RunExactCut(job, run.index, std::move(out.file)))
-                MarkFailed(job, run);
+            FailureReason why = FailureReason::None;
+            if (!RunExactCut(job, run.index, std::move(out.file), &why))
+                MarkFailed(job, run, why);
         } else {
             ProcessInput(job, out, run);
         }
@@ -618,14 +674,16 @@ void ConversionWorker(ConversionJob* job)
         if (write_failed)
             FailInputsFrom(job, run.index + 1);  // nothing more fits
         if (run.index == job->input_count - 1 || write_failed) {
-            if (FinishOutput(job, out) == OutputEnd::Deleted)
-                FailDoneInputs(job);
+            if (const FailureReason why = FinishOutput(job, out); why != FailureReason::None)
+                FailDoneInputs(job, why);
             finished = true;
         }
         job->current_input = write_failed ? job->input_count : run.index + 1;
     }
-    if (!finished && FinishOutput(job, out) == OutputEnd::Deleted)  // after a cancel
-        FailDoneInputs(job);
+    if (!finished) {  // after a cancel
+        if (const FailureReason why = FinishOutput(job, out); why != FailureReason::None)
+            FailDoneInputs(job, why);
+    }
 }
 
 void SetProgressObserver(ProgressObserver observer) { g_progressObserver = observer; }

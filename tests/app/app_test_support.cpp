@@ -25,7 +25,11 @@ void AppTest::SetUp()
         m_filters << filter;
         return m_answer;
     };
-    seams.messageBox = [this](const platform::MessageBoxRequest& request) { m_messages << request.text; };
+    seams.messageBox = [this](const platform::MessageBoxRequest& request) {
+        m_messages << request.text;
+        if (m_onMessage)
+            m_onMessage();
+    };
     seams.shellOpen = [this](const QString& target) {
         m_opened << target;
         return platform::kShellSuccess;

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <ostream>
 
@@ -43,6 +44,8 @@ protected:
     QStringList m_answer;
     QStringList m_filters;
     QStringList m_messages;
+    // Called as each message is shown, while the window is as the user sees it then.
+    std::function<void()> m_onMessage;
     QStringList m_opened;
     std::unique_ptr<CMorvaneDlg> m_dlg;
 };

@@ -285,12 +285,15 @@ TEST_F(SettingsDialogTest, AFolderNoFileCanBeMadeInIsRefusedWithTheProbeMessage)
     WriteSettings("/proc");
     CFileInfomation dlg;
     dlg.file_title = "clip";  // as the main window sets it
+    dlg.source_extension = "/videos/clip.mkv";
     dlg.OnInitDialog();
     Open(&dlg);
     QTest::mouseClick(Find<QPushButton>(&dlg, 1194), Qt::LeftButton);
     ASSERT_EQ(m_messages.size(), 1u);
-    EXPECT_EQ(m_messages[0].text,
-              "Can not create mp4 file, please click browse button to save as other directory!");
+    // A direct cut writes the input's own format, and the message names it.
+    const bool direct = CutChoice.direct;
+    EXPECT_EQ(m_messages[0].text, QString("Can not create %1 file, please click browse button to save as other directory!")
+                                      .arg(direct ? "MKV" : "MP4"));
     EXPECT_EQ(m_messages[0].owner, nullptr);  // application-modal
     EXPECT_TRUE(dlg.isVisible());
 }
@@ -298,7 +301,7 @@ TEST_F(SettingsDialogTest, AFolderNoFileCanBeMadeInIsRefusedWithTheProbeMessage)
 TEST_F(SettingsDialogTest, TheFolderTestLeavesNoProbeBehindAndKeepsAUsersFileOfThatName)
 {
     const QString probe = m_output.path() + "/" + dialogs::kProbeFileName;
-    EXPECT_TRUE(dialogs::CheckOutputFolder(nullptr, m_output.path(), "missing"));
+    EXPECT_TRUE(dialogs::CheckOutputFolder(nullptr, m_output.path(), "missing", "MP4"));
     EXPECT_FALSE(QFile::exists(probe));
 
     QFile mine(probe);

@@ -301,3 +301,147 @@ TEST(Cli, AFullDiskIsNamedAndLeavesNoFile)
     EXPECT_NE(r.output.find("no output was written"), std::string::npos) << r.output;
     EXPECT_TRUE(std::filesystem::is_empty(disk.path()));
 }
+
+namespace {
+
+int Shell(const std::string& command) { return std::system(command.c_str()); }
+
+// A transport stream whose only key picture has lost the start of its data,
+// as a damaged download has: the sound is whole, the picture unreadable.
+std::string MakeLostKeyPictureTs(const std::string& folder)
+{
+    const std::string ts = folder + "/lostkey.ts";
+    Shell("ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i testsrc=size=320x240:rate=25:duration=3 "
+          "-f lavfi -i sine=sample_rate=44100:duration=3 -c:v libx264 -g 1000 -c:a aac " + Quote(ts));
+    std::fstream file(ts, std::ios::in | std::ios::out | std::ios::binary);
+    char packet[188];
+    for (std::streamoff at = 0; file.read(packet, sizeof packet); at += sizeof packet) {
+        const int pid = ((packet[1] & 0x1f) << 8) | static_cast<unsigned char>(packet[2]);
+        if (pid == 0x100 && (packet[1] & 0x40)) {  // where the first picture starts
+            std::fill(packet + 4, packet + sizeof packet, '\xff');
+            file.seekp(at);
+            file.write(packet, sizeof packet);
+            break;
+        }
+    }
+    return ts;
+}
+
+}  // namespace
+
+TEST(Cli, EveryFailureSaysWhichInputAndWhyAndLeavesNoFile)
+{
+    const std::string folder = MakeScratchFolder("cli-reasons");
+    const std::string out = MakeScratchFolder("cli-reasons-out");
+    const std::string h264 = FixturePath("h264_aac.mp4");
+    // Cut short at 30 %: the index still promises 10 s, the file holds 3 s.
+    const std::string short_mp4 = folder + "/short.mp4";
+    Shell("head -c $(( $(stat -c %s " + Quote(FixturePath("faststart.mp4")) + ") * 3 / 10 )) " +
+          Quote(FixturePath("faststart.mp4")) + " > " + Quote(short_mp4));
+    // Same extension and picture size, another video codec.
+    const std::string mpeg4 = folder + "/mpeg4.mp4";
+    Shell("ffmpeg -hide_banner -loglevel error -nostdin -y -i " + Quote(h264) + " -c:v mpeg4 -c:a copy " +
+          Quote(mpeg4));
+    const std::string lost = MakeLostKeyPictureTs(folder);
+    // A Matroska download stopped at 30 %: no index, the header says 10 s.
+    const std::string short_mkv = folder + "/short.mkv";
+    Shell("ffmpeg -hide_banner -loglevel error -nostdin -y -i " + Quote(h264) + " -c copy " + Quote(folder + "/whole.mkv") +
+          " && head -c $(( $(stat -c %s " + Quote(folder + "/whole.mkv") + ") * 3 / 10 )) " +
+          Quote(folder + "/whole.mkv") + " > " + Quote(short_mkv));
+
+    struct Case {
+        std::string args;
+        int exit_code;
+        std::string says;
+    };
+    const Case cases[] = {
+        {"cut " + Quote(lost) + " --start 0 --end 2", 1,
+         "input 1 (" + lost + "): the file's picture cannot be read (damaged), only its sound"},
+        {"cut " + Quote(short_mp4) + " --start 00:00:06.000 --end 00:00:08.000", 1,
+         "input 1 (" + short_mp4 + "): the file holds nothing within the cut"},
+        {"cut " + Quote(short_mkv) + " --start 00:00:06.000 --end 00:00:08.000", 1,
+         "input 1 (" + short_mkv + "): the file holds nothing within the cut"},
+        // What a cut-short file held of the span is kept, but the cut is not done.
+        {"cut " + Quote(short_mkv) + " --start 00:00:01.000 --end 00:00:08.000", 1,
+         "input 1 (" + short_mkv + "): the file holds less than it says (cut short or damaged)"},
+        // An exact cut that fails leaves no empty file to take the next job's name.
+        {"cut " + Quote(short_mp4) + " --exact --start 00:00:06.000 --end 00:00:08.000", 1,
+         "input 1 (" + short_mp4 + "): the file holds nothing within the cut"},
+        {"cut " + Quote(h264) + " --start 00:00:00.000 --end 4294967.297", 0, "input 1 done"},
+        {"cut " + Quote(h264) + " --start 1193:02:47.296 --end 1193:02:48.000", 1, "past the end of"},
+        {"cut " + Quote(h264) + " --start 00:00:-1.000 --end 2", 1, "must be times"},
+        {"cut " + Quote(h264) + " --start -00:00:01.000 --end 2", 1, "must be times"},
+        {"join " + Quote(h264) + " " + Quote(mpeg4), 1,
+         "input 2 (" + mpeg4 + ") cannot be joined directly to the first file: its video is in another format"},
+    };
+    for (const Case& c : cases) {
+        const CliResult r = RunCli(c.args + " --out " + Quote(out));
+        EXPECT_EQ(r.exit_code, c.exit_code) << c.args << "\n" << r.output;
+        EXPECT_NE(r.output.find(c.says), std::string::npos) << c.args << "\n" << r.output;
+        if (c.says.find("less than it says") != std::string::npos) {
+            EXPECT_TRUE(AnalyzeMedia(out + "/short.mkv").opened) << c.args;
+        } else if (c.exit_code != 0) {
+            EXPECT_TRUE(std::filesystem::is_empty(out)) << c.args << ": a failed job left a file";
+        } else {  // an end past 2^32 ms is past the file's end: the whole file, not one picture
+            EXPECT_NEAR(AnalyzeMedia(out + "/h264_aac.mp4").VideoSeconds(), 10.0, 0.1) << c.args;
+        }
+        std::filesystem::remove_all(out);
+        std::filesystem::create_directory(out);
+    }
+    // A time past 2^32 ms is that time, not one wrapped back to the start.
+    const CliResult r = RunCli("cut " + Quote(h264) + " --start 4294967.296 --end 4294968 --out " + Quote(out));
+    EXPECT_NE(r.output.find("the cut starts at 1193:02:47.296"), std::string::npos) << r.output;
+}
+
+TEST(Cli, NamesThatLookLikeAddressesAreLocalFiles)
+{
+    const std::string folder = MakeScratchFolder("cli-addresses");
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(folder);
+    for (const char* name : {"pipe:0", "tcp:clip.mp4", "udp:clip.mp4", "fd:3.mp4", "cache:clip.mp4",
+                             "subfile:clip.mp4", "unix:clip.mp4"}) {
+        std::filesystem::copy_file(FixturePath("h264_aac.mp4"), name);
+        // Standard input is empty: reading it instead of the file shows.
+        CliResult r = RunCli(std::string("probe ") + Quote(name) + " < /dev/null");
+        EXPECT_EQ(r.exit_code, 0) << name << "\n" << r.output;
+        EXPECT_NE(r.output.find("width=320"), std::string::npos) << name << "\n" << r.output;
+        if (std::string(name).find('.') != std::string::npos) {  // a direct cut needs the extension
+            r = RunCli(std::string("cut ") + Quote(name) + " --start 0 --end 1 --out . --title cut < /dev/null");
+            EXPECT_EQ(r.exit_code, 0) << name << "\n" << r.output;
+        }
+        std::filesystem::remove(folder + "/" + name);
+        for (const auto& entry : std::filesystem::directory_iterator(folder))
+            std::filesystem::remove(entry.path());
+    }
+    std::filesystem::current_path(before);
+}
+
+TEST(Cli, APreviewNameIsWrittenWithItsOwnBytesWhateverTheLocale)
+{
+    const std::string folder = MakeScratchFolder("cli-preview-bytes");
+    setenv("LC_ALL", "C", 1);  // a locale in which é is no character at all
+    for (const std::string& name : {std::string("caf\xc3\xa9.jpg"), std::string("lat\xe9.jpg")}) {
+        const CliResult r =
+            RunCli("preview " + Quote(FixturePath("h264_aac.mp4")) + " 1 " + Quote(folder + "/" + name));
+        EXPECT_EQ(r.exit_code, 0) << r.output;
+        EXPECT_TRUE(std::filesystem::exists(folder + "/" + name)) << r.output;
+    }
+    unsetenv("LC_ALL");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), std::filesystem::directory_iterator()), 2);
+}
+
+TEST(Cli, AnOutputFolderRemovedMidJobFailsTheJob)
+{
+    const std::string folder = MakeScratchFolder("cli-output-gone");
+    std::vector<std::string> args = {"join"};
+    for (int i = 0; i < 2; ++i)
+        args.push_back(FixturePath("long_h264_aac.mp4"));
+    for (const char* a : {"--out", folder.c_str(), "--title", "gone", "--format", "0"})
+        args.push_back(a);
+    RunningCli cli(args);
+    ASSERT_TRUE(cli.WaitFor("progress input=")) << cli.output;
+    std::filesystem::remove_all(folder);
+    EXPECT_EQ(cli.Wait(), 1) << cli.output;
+    EXPECT_NE(cli.output.find("was moved or deleted during the job"), std::string::npos) << cli.output;
+    EXPECT_EQ(cli.output.find(" done "), std::string::npos) << "no input is done:\n" << cli.output;
+}

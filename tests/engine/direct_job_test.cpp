@@ -201,14 +201,18 @@ TEST_F(DirectJob, JoinSkipsInputsThatCannotBeCopiedAndFinishesTheOutput)
 {
     // A different picture size cannot continue the stream; a missing last
     // file fails before its packets, and the output must still be finished.
-    Join({"h264_aac.mp4", "h264_640.mp4", "h264_aac.mp4"});
+    // (The launch refuses such a join; here the files change after it.)
+    Join({"h264_aac.mp4", "h264_aac.mp4", "h264_aac.mp4"});
     ASSERT_EQ(job->input_count, 3);
+    ReplaceInput(1, FixturePath("h264_640.mp4"));
     ReplaceInput(2, folder + "/gone.mp4");
     std::filesystem::remove(output);
     Run(true);
     EXPECT_EQ(Status(0), kInputDone);
     EXPECT_EQ(Status(1), kInputFailed);
     EXPECT_EQ(Status(2), kInputFailed);
+    EXPECT_EQ(job->input_reason[1], FailureReason::DiffersFromFirst);
+    EXPECT_EQ(job->input_reason[2], FailureReason::Unreadable);
     EXPECT_EQ(job->current_input, 3);
     const MediaFacts f = AnalyzeMedia(output);
     ExpectPlaysInSync(f);

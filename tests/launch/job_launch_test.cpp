@@ -22,6 +22,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <cstdlib>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -153,6 +154,25 @@ protected:
     void Merge() { static_cast<QPushButton*>(Control(1099))->click(); }
     void JoinTab() { m_dlg->Tabs()->setCurrentIndex(CMorvaneDlg::kJoinTab); }
     QString Status(int row) const { return m_dlg->FileList()->topLevelItem(row)->text(5); }
+    // Every row's status text and tick, as "Done-" / "Failed+".
+    QStringList Rows() const
+    {
+        QStringList rows;
+        for (int row = 0; row < m_dlg->FileList()->topLevelItemCount(); ++row)
+            rows << Status(row) + (Checked(row) ? "+" : "-");
+        return rows;
+    }
+    // The rows as they were when the first message was shown.
+    void RecordRowsAtMessage()
+    {
+        m_onMessage = [this] {
+            if (m_rowsAtMessage.isEmpty())
+                m_rowsAtMessage = Rows();
+        };
+    }
+    QString Done() const { return LanguageText("TISHI", "wc") + "-"; }
+    QString Failed() const { return LanguageText("TISHI", "sb") + "+"; }
+    QString Ready(bool ticked) const { return LanguageText("JIEMIAN", "zb") + (ticked ? "+" : "-"); }
     bool Checked(int row) const { return m_dlg->FileList()->IsRowChecked(row); }
     QString Out(const QString& name) const { return m_out.path() + "/" + name; }
     // A copy of a fixture under another name.
@@ -165,6 +185,7 @@ protected:
 
     QTemporaryDir m_out;
     QTemporaryDir m_inputs;
+    QStringList m_rowsAtMessage;
     std::vector<ProgressSample> m_samples;
     int m_settingsShown = 0;
 };
@@ -388,6 +409,25 @@ TEST_F(LaunchTest, ADirectJoinOfFilesWithOtherTracksNamesTheFirstSuchFile)
     EXPECT_TRUE(QDir(m_out.path()).isEmpty());
 }
 
+TEST_F(LaunchTest, ADirectJoinOfFilesThatLookAlikeButDifferNamesTheFileAndHow)
+{
+    // Same extension and picture size, but another video codec.
+    const QString mpeg4 = m_inputs.path() + "/mpeg4.mp4";
+    const std::string make = "ffmpeg -hide_banner -loglevel error -nostdin -y -i '" +
+                             Media("h264_aac.mp4").toStdString() + "' -c:v mpeg4 -c:a copy '" +
+                             mpeg4.toStdString() + "'";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    JoinTab();
+    Add({Media("h264_aac.mp4"), mpeg4});
+    WhenOpen<CSettings>([](CSettings* dlg) { Start(dlg, 1); });
+    WatchProgress();
+    Merge();
+    EXPECT_EQ(m_messages, QStringList({LanguageText("TISHI", "cfbt").arg("mpeg4.mp4", LanguageText("TISHI", "bt1"))}));
+    EXPECT_TRUE(m_samples.empty()) << "refused before the job";
+    EXPECT_TRUE(QDir(m_out.path()).isEmpty());
+    EXPECT_EQ(Rows(), QStringList({Ready(true), Ready(true)}));
+}
+
 TEST_F(LaunchTest, AJoinWhoseSecondFileFailsReportsTheFailureAndOpensTheHelp)
 {
     JoinTab();
@@ -399,6 +439,7 @@ TEST_F(LaunchTest, AJoinWhoseSecondFileFailsReportsTheFailureAndOpensTheHelp)
         Pick(dlg, 1007, 0, "three");
         Start(dlg, 1);
     });
+    RecordRowsAtMessage();
     // The worker waits in the third file until a poll has shown it there.
     bool sawThird = false;
     ProgressGate::Install(2);
@@ -415,24 +456,31 @@ TEST_F(LaunchTest, AJoinWhoseSecondFileFailsReportsTheFailureAndOpensTheHelp)
     ProgressGate::Remove();
 
     ASSERT_TRUE(sawThird) << "no poll while the third file ran";
-    EXPECT_EQ(m_messages, QStringList({LanguageText("TISHI", "hbsb")}));
+    // Which file failed and why, then where to read more.
+    EXPECT_EQ(m_messages, QStringList({LanguageText("TISHI", "srsb").arg(2).arg("second.mp4", LanguageText("TISHI", "yy1")) +
+                                       "\n\n" + LanguageText("TISHI", "hbsb")}));
+    // Every row of the job has its final status before the message: the
+    // failed one stays ticked, to be tried again.
+    EXPECT_EQ(m_rowsAtMessage, QStringList({Done(), Failed(), Done()}));
     // The help page of the language, shipped beside the executable.
     EXPECT_EQ(m_opened, QStringList({m_folder.path() + "/" + LanguageText("APPLICATION", "url")}));
     EXPECT_EQ(Status(0), LanguageText("TISHI", "wc"));
     EXPECT_FALSE(Checked(0));
-    EXPECT_EQ(Status(1), LanguageText("TISHI", "sb"));
-    EXPECT_TRUE(Checked(1));
-    // The pass ends at the failure report: the third keeps its text and tick.
-    EXPECT_EQ(Status(2), LanguageText("JIEMIAN", "zb"));
-    EXPECT_TRUE(Checked(2));
-    // Processed, not succeeded: the count is the input the worker is on.
+    EXPECT_EQ(Rows(), QStringList({Done(), Failed(), Done()}));
+    // While the third runs, the count and the bar follow the two rows that
+    // have their result; never "0 of 3" once a row has one.
     bool sawCount = false;
-    for (const ProgressSample& s : m_samples)
-        sawCount = sawCount || (s.total == "2 of 3 " + LanguageText("TISHI", "wj1") && s.totalBar == 66);
+    for (const ProgressSample& s : m_samples) {
+        if (s.current.startsWith(Media("long_h264_aac.mp4"))) {
+            EXPECT_EQ(s.total, "2 of 3 " + LanguageText("TISHI", "wj1"));
+            EXPECT_EQ(s.totalBar, 66);
+            sawCount = true;
+        }
+    }
     EXPECT_TRUE(sawCount);
 }
 
-TEST_F(LaunchTest, StopDuringACutEndsItQuietlyWithAFinishedFile)
+TEST_F(LaunchTest, StopDuringACutSaysSoAndWhatTheFinishedFileHolds)
 {
     Add({Media("long_h264_aac.mp4")});
     WhenOpen<CFileInfomation>([](CFileInfomation* dlg) {
@@ -448,7 +496,8 @@ TEST_F(LaunchTest, StopDuringACutEndsItQuietlyWithAFinishedFile)
     });
     Convert();
     ProgressGate::Remove();
-    EXPECT_TRUE(m_messages.isEmpty());
+    EXPECT_EQ(m_messages, QStringList({LanguageText("TISHI", "tzjq") + "\n" +
+                                       LanguageText("TISHI", "tzbl").arg(Out("stopped.mp4")) + "\n  long_h264_aac.mp4"}));
     EXPECT_TRUE(m_opened.isEmpty());
     ASSERT_FALSE(m_samples.empty());
     EXPECT_LT(m_samples.back().currentBar, 100);
@@ -457,6 +506,63 @@ TEST_F(LaunchTest, StopDuringACutEndsItQuietlyWithAFinishedFile)
     EXPECT_EQ(facts.decode_errors, 0);
     EXPECT_GT(facts.VideoSeconds(), 2.0);
     EXPECT_LT(facts.VideoSeconds(), 29.0);
+}
+
+TEST_F(LaunchTest, AStoppedJoinSaysWhatItKeptAndTheNextJoinStartsItsRowsAfresh)
+{
+    JoinTab();
+    Add({Media("h264_aac.mp4"), Media("long_h264_aac.mp4"), Media("h264_aac_b.mp4")});
+    const auto reencode = [](const QString& title) {
+        return [title](CSettings* dlg) {
+            Pick(dlg, 1007, 0, title);
+            Start(dlg, 1);
+        };
+    };
+    WhenOpen<CSettings>(reencode("stopped"));
+    ProgressGate::Install(1, 10);
+    bool stopPressed = false;  // once: this watch goes on sampling the next job
+    WatchProgress([&](const ProgressSample& s) {
+        if (!stopPressed && s.current.startsWith(Media("long_h264_aac.mp4")) && s.currentBar >= 10) {
+            stopPressed = true;
+            ProgressGate::Open();
+            m_dlg->ProgressDialog()->findChild<QPushButton*>("1000")->click();
+        }
+    });
+    Merge();
+    ProgressGate::Remove();
+    // The first file is in the kept file whole, the second up to the stop.
+    EXPECT_EQ(m_messages, QStringList({LanguageText("TISHI", "tzjq") + "\n" +
+                                       LanguageText("TISHI", "tzbl").arg(Out("stopped.mp4")) +
+                                       "\n  h264_aac.mp4\n  long_h264_aac.mp4"}));
+    EXPECT_TRUE(m_opened.isEmpty());
+    EXPECT_EQ(Rows(), QStringList({Done(), Ready(true), Ready(true)}));
+    EXPECT_TRUE(AnalyzeMedia(Out("stopped.mp4").toStdString()).opened);
+
+    // All three again: at the launch the rows hold nothing of the stopped job.
+    m_dlg->FileList()->SetRowChecked(0, true);
+    m_samples.clear();
+    m_messages.clear();
+    RecordRowsAtMessage();
+    QStringList rowsAtStart;
+    WhenOpen<CSettings>(reencode("whole"));
+    ProgressGate::Install(0, 1);
+    WatchProgress([&](const ProgressSample& s) {
+        if (rowsAtStart.isEmpty() && s.current.startsWith(Media("h264_aac.mp4")) && s.currentBar > 0) {
+            rowsAtStart = Rows();
+            ProgressGate::Open();
+        }
+    });
+    Merge();
+    ProgressGate::Remove();
+    EXPECT_EQ(rowsAtStart, QStringList({Ready(true), Ready(true), Ready(true)}));
+    EXPECT_EQ(m_messages, QStringList({LanguageText("TISHI", "hbcg")}));
+    EXPECT_EQ(m_rowsAtMessage, QStringList({Done(), Done(), Done()}));
+    EXPECT_EQ(m_opened, QStringList({m_out.path()}));
+    // Any poll while the third ran counted the two rows before it.
+    for (const ProgressSample& s : m_samples) {
+        if (s.current.startsWith(Media("h264_aac_b.mp4")))
+            EXPECT_EQ(s.total, "2 of 3 " + LanguageText("TISHI", "wj1"));
+    }
 }
 
 TEST_F(LaunchTest, ClosingTheWindowDuringAJobStopsItBeforeTheRecordIsFreed)

@@ -1,0 +1,9 @@
+// What a file really holds, as against what its header says: a download
+// stopped early keeps a header (or an MP4 index) promising the whole length.
+#pragma once
+
+struct MediaInput;
+
+// The end of the last packet the file holds, in seconds from its start; 0
+// when it cannot be told. `in` is `path` opened; its read position is kept.
+double MeasuredHeldSeconds(const MediaInput& in, const char* path);

@@ -241,7 +241,6 @@ void CMorvaneDlg::OnLaunchCut()
     const LaunchScope scope(m_launching, [this] { FinishPendingClose(); });
     CFileInfomation settings(this);
     settings.file_title = TitleOf(m_strCutFile);
-    const long long startMs = ParseTimeText(Edit(1023)->text().toStdString());
     const long long keyMs = KeyFrameAtOrBefore(startMs);
     if (keyMs >= 0 && keyMs != startMs)
         settings.SetDirectCutStart(QString::fromStdString(FormatTimeText(keyMs)));

@@ -6,6 +6,7 @@
 #include "conversion_job.h"
 #include "direct_copy.h"
 #include "extra_sound.h"
+#include "media_input.h"
 #include "seek.h"
 #include "stream_copy.h"
 
@@ -205,7 +206,7 @@ bool ListTracks(const char* path, std::vector<TrackFacts>* tracks)
 {
     tracks->clear();
     AVFormatContext* raw = nullptr;
-    if (CheckInputKind(path) != kProbeOk || avformat_open_input(&raw, path, nullptr, nullptr) != 0)
+    if (CheckInputKind(path) != kProbeOk || OpenLocalFormat(&raw, path) != 0)
         return false;
     InputContextPtr in(raw);
     if (avformat_find_stream_info(raw, nullptr) < 0)
@@ -656,7 +657,7 @@ bool PredictSpan(const char* path, bool copy, double start_s, double span_s, Inp
                  int64_t* from_us, int64_t* to_us)
 {
     AVFormatContext* raw = nullptr;
-    if (CheckInputKind(path) != kProbeOk || avformat_open_input(&raw, path, nullptr, nullptr) != 0)
+    if (CheckInputKind(path) != kProbeOk || OpenLocalFormat(&raw, path) != 0)
         return false;
     opened->reset(raw);
     int video = -1, audio = -1;
@@ -737,7 +738,7 @@ namespace {
 bool ReadLayout(const std::string& path, std::vector<std::vector<AVCodecID>>* layout)
 {
     AVFormatContext* raw = nullptr;
-    if (CheckInputKind(path.c_str()) != kProbeOk || avformat_open_input(&raw, path.c_str(), nullptr, nullptr) != 0)
+    if (CheckInputKind(path.c_str()) != kProbeOk || OpenLocalFormat(&raw, path.c_str()) != 0)
         return false;
     InputContextPtr in(raw);
     bool named = true;

@@ -560,8 +560,9 @@ TEST_F(LaunchTest, AStoppedJoinSaysWhatItKeptAndTheNextJoinStartsItsRowsAfresh)
     EXPECT_EQ(m_opened, QStringList({m_out.path()}));
     // Any poll while the third ran counted the two rows before it.
     for (const ProgressSample& s : m_samples) {
-        if (s.current.startsWith(Media("h264_aac_b.mp4")))
+        if (s.current.startsWith(Media("h264_aac_b.mp4"))) {
             EXPECT_EQ(s.total, "2 of 3 " + LanguageText("TISHI", "wj1"));
+        }
     }
 }
 

@@ -272,21 +272,6 @@ bool MakePlan(const std::vector<Scanned>& scan, bool reached_eof, CutCodec codec
     return true;
 }
 
-CodecContextPtr OpenDecoder(const AVStream* st)
-{
-    const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
-    if (!codec)
-        return nullptr;
-    CodecContextPtr dec(avcodec_alloc_context3(codec));
-    if (!dec || avcodec_parameters_to_context(dec.get(), st->codecpar) < 0)
-        return nullptr;
-    dec->pkt_timebase = st->time_base;
-    dec->thread_count = 2;
-    if (avcodec_open2(dec.get(), codec, nullptr) < 0)
-        return nullptr;
-    return dec;
-}
-
 // One re-encoded end of the cut: a decoder fed from a key picture, the
 // pictures of [from, to) passed to an encoder of the source's kind.
 struct ReencodedPart {
@@ -721,7 +706,7 @@ bool ExactCutter::EncodeFrame(ReencodedPart& part, AVFrame* frame)
 bool ExactCutter::FeedPart(ReencodedPart& part, const AVPacket* pkt)
 {
     if (!part.dec) {
-        part.dec = OpenDecoder(vst_);
+        part.dec = OpenStreamDecoder(vst_, 2);
         if (!part.dec)
             return false;
     }

@@ -106,16 +106,6 @@ bool AddReencodedSound(const ConversionJob* job, AVFormatContext* ctx, const AVS
     return true;
 }
 
-CodecContextPtr OpenSoundDecoder(const AVStream* st)
-{
-    const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
-    CodecContextPtr dec(codec ? avcodec_alloc_context3(codec) : nullptr);
-    if (!dec || avcodec_parameters_to_context(dec.get(), st->codecpar) < 0)
-        return nullptr;
-    dec->pkt_timebase = st->time_base;
-    return avcodec_open2(dec.get(), codec, nullptr) < 0 ? nullptr : std::move(dec);
-}
-
 void ReencodeExtraSound(JobOutput& out, InputRun& run, size_t slot, AVPacket* pkt)
 {
     ExtraTrack& t = out.extras[slot];

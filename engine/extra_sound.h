@@ -9,8 +9,6 @@ struct ConversionJob;
 
 // An output track for `in_st`'s sound, its encoder opened with the job's targets.
 bool AddReencodedSound(const ConversionJob* job, AVFormatContext* ctx, const AVStream* in_st, ExtraTrack* track);
-// A decoder for an input's sound track; null when there is none.
-CodecContextPtr OpenSoundDecoder(const AVStream* st);
 // A packet already placed on the output's timeline (in the track's time base).
 void ReencodeExtraSound(JobOutput& out, InputRun& run, size_t slot, AVPacket* pkt);
 // Every re-encoded sound track reaches `end_us`, the input's end in the output.

@@ -91,14 +91,7 @@ int ScanKeyFrames(const char* path, const std::atomic<bool>& cancel, std::vector
     if (!raw)
         return kProbeOpenFailed;
     raw->interrupt_callback = {StopWhenCancelled, const_cast<std::atomic<bool>*>(&cancel)};
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    DictionaryPtr owned_options(options);
-    // A name such as "pipe:x" would otherwise be taken for a protocol.
-    const std::string url = std::string("file:") + path;
-    AVDictionary* pass = owned_options.release();
-    const int opened = avformat_open_input(&raw, url.c_str(), nullptr, &pass);
-    owned_options.reset(pass);
+    const int opened = OpenLocalFormat(&raw, path);
     if (opened != 0)
         return cancel ? kKeyFrameScanCancelled : kProbeOpenFailed;
     InputContextPtr format(raw);

@@ -49,6 +49,20 @@ CodecContextPtr ContextForStream(const AVStream* st, const AVCodec* codec)
     return ctx;
 }
 
+}  // namespace
+
+CodecContextPtr OpenStreamDecoder(const AVStream* st, int threads)
+{
+    const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
+    CodecContextPtr dec = codec ? ContextForStream(st, codec) : nullptr;
+    if (!dec)
+        return nullptr;
+    dec->thread_count = threads;
+    return avcodec_open2(dec.get(), codec, nullptr) < 0 ? nullptr : std::move(dec);
+}
+
+namespace {
+
 int OpenVideoDecoder(MediaInput& in, int threads, int thread_type)
 {
     AVStream* st = in.VideoStream();

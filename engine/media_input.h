@@ -52,6 +52,10 @@ int CheckInputKind(const char* path);
 // the file's own may be reached from it. Returns avformat_open_input's code.
 int OpenLocalFormat(AVFormatContext** ctx, const char* path);
 
+// A decoder for `st` with its parameters and time base, opened; null when
+// there is none or it cannot be opened.
+CodecContextPtr OpenStreamDecoder(const AVStream* st, int threads = 1);
+
 // Opens `path` for reading, selects the streams and opens the decoders.
 // Returns one of the probe codes; on failure `in` holds nothing open.
 int OpenMediaInput(const char* path, MediaInput& in, const MediaInputOptions& options);

@@ -401,20 +401,10 @@ AVCodecID TextSubtitleCodec(const AVOutputFormat* format, AVCodecID source)
     return AV_CODEC_ID_NONE;
 }
 
-CodecContextPtr OpenSubtitleDecoder(const AVStream* st)
-{
-    const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
-    CodecContextPtr dec(codec ? avcodec_alloc_context3(codec) : nullptr);
-    if (!dec || avcodec_parameters_to_context(dec.get(), st->codecpar) < 0)
-        return nullptr;
-    dec->pkt_timebase = st->time_base;
-    return avcodec_open2(dec.get(), codec, nullptr) < 0 ? nullptr : std::move(dec);
-}
-
 // An output stream for `in_st`'s subtitles converted to `target`.
 AVStream* AddConvertedSubtitles(AVFormatContext* ctx, const AVStream* in_st, AVCodecID target, CodecContextPtr* encoder)
 {
-    CodecContextPtr dec = OpenSubtitleDecoder(in_st);
+    CodecContextPtr dec = OpenStreamDecoder(in_st);
     const AVCodec* codec = avcodec_find_encoder(target);
     CodecContextPtr enc(codec ? avcodec_alloc_context3(codec) : nullptr);
     if (!dec || !enc || !dec->subtitle_header)
@@ -538,8 +528,7 @@ bool PlanReencodedTracks(ConversionJob* job, JobOutput& out, InputRun& run)
     for (size_t i = 0; i < run.extra_slot.size(); ++i) {
         const int slot = run.extra_slot[i];
         if (slot >= 0 && out.extras[slot].encoder) {
-            run.extra_decoders[slot] = out.extras[slot].kind == AVMEDIA_TYPE_AUDIO ? OpenSoundDecoder(in->streams[i])
-                                                                                   : OpenSubtitleDecoder(in->streams[i]);
+            run.extra_decoders[slot] = OpenStreamDecoder(in->streams[i]);
             if (!run.extra_decoders[slot])
                 run.extra_slot[i] = -1;
         }

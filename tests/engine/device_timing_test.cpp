@@ -75,22 +75,7 @@ EncodingChoice Reencoded(int entry)
     return c;
 }
 
-class DeviceTiming : public JobTest {
-protected:
-    void CutDirect(const std::string& name, const std::string& start, const std::string& end)
-    {
-        JobTest::Cut(name, start, end, DefaultCutChoice("k"));
-        ASSERT_EQ(Status(0), kInputDone) << name;
-    }
-    void JoinDirect(const std::vector<std::string>& names)
-    {
-        EncodingChoice choice = DefaultJoinChoice();
-        choice.direct = true;
-        JobTest::Join(names, choice);
-        for (size_t i = 0; i < names.size(); ++i)
-            ASSERT_EQ(Status(static_cast<int>(i)), kInputDone) << i;
-    }
-};
+class DeviceTiming : public JobTest {};
 
 }  // namespace
 

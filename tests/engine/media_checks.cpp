@@ -337,6 +337,21 @@ void JobTest::Cut(const std::string& name, const std::string& start, const std::
     Run(false);
 }
 
+void JobTest::CutDirect(const std::string& name, const std::string& start, const std::string& end)
+{
+    Cut(name, start, end, DefaultCutChoice("k"));
+    ASSERT_EQ(Status(0), kInputDone) << name;
+}
+
+void JobTest::JoinDirect(const std::vector<std::string>& names)
+{
+    EncodingChoice choice = DefaultJoinChoice();
+    choice.direct = true;
+    Join(names, choice);
+    for (size_t i = 0; i < names.size(); ++i)
+        ASSERT_EQ(Status(static_cast<int>(i)), kInputDone) << i;
+}
+
 void JobTest::Join(const std::vector<std::string>& names, const EncodingChoice& choice, bool any_kind)
 {
     std::vector<JoinRow> rows;

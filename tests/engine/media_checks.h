@@ -65,6 +65,9 @@ protected:
     // see what the worker does with them.
     void Join(const std::vector<std::string>& names, const EncodingChoice& choice, bool any_kind = false);
     void Run(bool join);
+    // A direct cut or join that every input must come through as done.
+    void CutDirect(const std::string& name, const std::string& start, const std::string& end);
+    void JoinDirect(const std::vector<std::string>& names);
     void ReplaceInput(int i, const std::string& path);
     uint8_t Status(int i) const;
 

@@ -255,6 +255,42 @@ TEST_F(Spans, RefusalsAndNames)
     EXPECT_FALSE(std::filesystem::exists(outputs[1]));
 }
 
+std::string Contents(const std::string& path)
+{
+    std::string bytes;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        char buffer[65536];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
+            bytes.append(buffer, n);
+        std::fclose(f);
+    }
+    return bytes;
+}
+
+// A span in a file of its own is the cut of that span alone, byte for byte:
+// the copied packets are the source's, exactly as a single cut copies them.
+TEST_F(Spans, ASeparateSpanIsItsOwnCut)
+{
+    for (const bool exact : {false, true}) {
+        EncodingChoice choice = DefaultCutChoice("source rate");
+        choice.exact = exact;
+        const std::string title = exact ? "exact" : "direct";
+        std::vector<std::string> outputs;
+        ASSERT_EQ(FillSpansJob(job, source_path_, kSpans, {folder, title, ".mp4"}, choice, true, &outputs),
+                  LaunchRefusal::None);
+        Run(false);
+        for (size_t i = 0; i < kSpans.size(); ++i) {
+            ASSERT_EQ(FillCutJob(job, source_path_, FormatTimeText(kSpans[i].start_ms), FormatTimeText(kSpans[i].end_ms),
+                                 {folder, title + "_alone", ".mp4"}, choice, &output),
+                      LaunchRefusal::None);
+            Run(false);
+            const std::string alone = Contents(output);
+            EXPECT_FALSE(alone.empty());
+            EXPECT_TRUE(Contents(outputs[i]) == alone) << title << " span " << i;
+        }
+    }
+}
+
 // A stop keeps the spans written and the file being written; the spans not
 // reached leave no file behind.
 TEST_F(Spans, StopKeepsWhatWasWritten)

@@ -39,11 +39,15 @@ const char kUsage[] =
     "usage:\n"
     "  morvane-cli probe FILE...\n"
     "  morvane-cli cut FILE --start HH:MM:SS.mmm --end HH:MM:SS.mmm --out FOLDER [--title T] [--exact | ENCODING]\n"
+    "  morvane-cli cut FILE --span START-END [--span START-END...] [--separate] --out FOLDER [--title T]\n"
+    "      [--exact | ENCODING]\n"
     "  morvane-cli join FILE FILE... --out FOLDER [--title T] [ENCODING]\n"
     "  morvane-cli preview FILE SECONDS OUT.jpg\n"
     "  morvane-cli --help | --version\n"
     "--exact: a direct cut that starts and ends exactly at the points given, re-encoding\n"
     "  only the pictures around them (H.264, HEVC, MPEG-4 Part 2; others cut at key pictures)\n"
+    "--span: spans written one after the other into one file, in the order given; with\n"
+    "  --separate each into a file of its own (TITLE-1, TITLE-2, ...). Exact spans need --separate\n"
     "ENCODING (re-encode; without it packets are copied):\n"
     "  --format N (0-6) [--video-rate \"3000 kbps\"] [--size 320*240] [--fps \"25.0 fps\"]\n"
     "  [--audio-rate \"128 kbps\"] [--sample-rate \"44100 Hz\"]\n"
@@ -209,6 +213,8 @@ struct Arguments {
     std::vector<std::string> files;
     std::map<std::string, std::string> options;
     bool exact = false;  // --exact, a flag without a value
+    bool separate = false;  // --separate
+    std::vector<std::string> spans;  // --span values, in the order given
 };
 
 const char* const kValueOptions[] = {"--start", "--end",  "--out",         "--title",
@@ -223,8 +229,16 @@ bool ParseArguments(int argc, char** argv, int first, Arguments* args, std::stri
             args->files.push_back(a);
             continue;
         }
-        if (a == "--exact") {
-            args->exact = true;
+        if (a == "--exact" || a == "--separate") {
+            (a == "--exact" ? args->exact : args->separate) = true;
+            continue;
+        }
+        if (a == "--span") {
+            if (i + 1 >= argc) {
+                *problem = a + " needs a value";
+                return false;
+            }
+            args->spans.push_back(argv[++i]);
             continue;
         }
         bool known = false;
@@ -320,8 +334,11 @@ const char* StatusWord(uint8_t status)
 
 // Runs the worker and returns the moment it ends; while it runs, progress
 // is printed every 500 ms, as the window polls.
-int RunJob(ConversionJob* job, bool join, const std::string& output_path)
+int RunJob(ConversionJob* job, bool join, const std::vector<std::string>& output_paths)
 {
+    const std::string& output_path = output_paths.front();
+    // Spans of one file are counted as spans, not as inputs.
+    const char* unit = !join && job->input_count > 1 ? "span" : "input";
     constexpr auto kProgressPeriod = std::chrono::milliseconds(500);
     MarkJobStarting(job, join);
     std::promise<void> ended;
@@ -343,7 +360,7 @@ int RunJob(ConversionJob* job, bool join, const std::string& output_path)
         const int percent = job->progress_percent;
         const int current = job->current_input;
         if (percent != last_percent && current >= 0 && current < job->input_count) {
-            std::printf("progress input=%d/%d percent=%d\n", current + 1, job->input_count, percent);
+            std::printf("progress %s=%d/%d percent=%d\n", unit, current + 1, job->input_count, percent);
             std::fflush(stdout);
             last_percent = percent;
         }
@@ -355,17 +372,21 @@ int RunJob(ConversionJob* job, bool join, const std::string& output_path)
     int first_failed = -1;
     for (int i = 0; i < job->input_count; ++i) {
         const uint8_t s = job->input_status[i];
-        std::printf("input %d %s %s\n", i + 1, StatusWord(s), Shown(job->input_paths[i]).c_str());
+        std::printf("%s %d %s %s\n", unit, i + 1, StatusWord(s), Shown(job->input_paths[i]).c_str());
         all_done = all_done && s == kInputDone;
         if (s == kInputFailed && first_failed < 0)
             first_failed = i;
     }
     for (const DroppedTrack& t : job->dropped_tracks)
         std::fprintf(stderr, "morvane-cli: left out of the output: %s\n", Shown(DescribeDroppedTrack(t)).c_str());
-    const bool written = FileExists(output_path);
-    if (written)
-        std::printf("output=%s\n", Shown(output_path).c_str());
-    else
+    bool written = false;
+    for (const std::string& path : output_paths) {
+        if (FileExists(path)) {
+            std::printf("output=%s\n", Shown(path).c_str());
+            written = true;
+        }
+    }
+    if (!written)
         std::printf("no output was written\n");
     if (all_done)
         return kExitOk;
@@ -375,7 +396,7 @@ int RunJob(ConversionJob* job, bool join, const std::string& output_path)
     // Every failed input with its reason, then what it means for the output.
     for (int i = 0; i < job->input_count; ++i) {
         if (job->input_status[i] == kInputFailed)
-            std::fprintf(stderr, "morvane-cli: input %d (%s): %s\n", i + 1, Shown(job->input_paths[i]).c_str(),
+            std::fprintf(stderr, "morvane-cli: %s %d (%s): %s\n", unit, i + 1, Shown(job->input_paths[i]).c_str(),
                          FailureReasonText(job->input_reason[i]));
     }
     const FailureReason first_reason = first_failed >= 0 ? job->input_reason[first_failed].load() : FailureReason::None;
@@ -387,7 +408,7 @@ int RunJob(ConversionJob* job, bool join, const std::string& output_path)
     else if (first_reason == FailureReason::OutputGone)
         Fail("the output " + Shown(output_path) + " was moved or deleted during the job");
     else
-        Fail(std::string(job->input_count > 1 ? "input " + std::to_string(first_failed + 1) + " failed: "
+        Fail(std::string(job->input_count > 1 ? unit + (" " + std::to_string(first_failed + 1)) + " failed: "
                                               : "the cut failed: ") +
              FailureReasonText(first_reason));
     return kExitFailed;
@@ -429,6 +450,11 @@ int Refused(LaunchRefusal why, const ConversionJob* job = nullptr, const std::st
         text = "a direct join needs files with the same tracks; re-encode with --format instead";
         break;
     case LaunchRefusal::DiffersFromFirst: text = "the files differ in what a direct join copies"; break;
+    case LaunchRefusal::SpansOverlap: text = "two spans share time: spans may not overlap"; break;
+    case LaunchRefusal::ExactSpansInOneFile:
+        text = "exact spans are written each into a file of its own: add --separate, or leave out --exact to "
+               "cut at key pictures into one file";
+        break;
     case LaunchRefusal::None: break;
     }
     std::fprintf(stderr, "morvane-cli: refused: %s\n", text.c_str());
@@ -445,17 +471,70 @@ void CheckExactCut(ConversionJob* job)
                      why.c_str());
         job->exact_cut = 0;
     }
-    if (job->exact_cut && ExactCutReencodesWholeSpan(job, 0))
+    bool whole = false;
+    for (int i = 0; job->exact_cut && i < job->input_count && !whole; ++i)
+        whole = ExactCutReencodesWholeSpan(job, i);
+    if (whole)
         std::fprintf(stderr, "morvane-cli: no picture inside the cut can be copied (no key picture, or only "
                              "open-GOP recovery points): all of it is re-encoded, which takes longer\n");
+}
+
+// START-END, each a time as --start takes it.
+bool ReadSpanText(const std::string& text, CutSpan* span)
+{
+    const size_t dash = text.find('-');
+    return dash != std::string::npos && ReadTimeText(text.substr(0, dash), &span->start_ms) &&
+           ReadTimeText(text.substr(dash + 1), &span->end_ms);
+}
+
+int RunSpans(const Arguments& args, const EncodingChoice& choice, const std::string& folder,
+             const std::string& extension)
+{
+    std::vector<CutSpan> spans;
+    for (const std::string& text : args.spans) {
+        CutSpan span;
+        if (!ReadSpanText(text, &span))
+            return Usage("--span takes START-END, two times such as 00:01:02.500-00:01:10 or 62.5-70: " +
+                         Shown(text));
+        spans.push_back(span);
+    }
+    const std::string& input = args.files[0];
+    ConversionJob* job = TheJob();
+    const int rc = ProbeInto(job, input);
+    if (rc < 0)
+        return Fail(InputProblem(input, rc));
+    for (size_t i = 0; i < spans.size(); ++i) {
+        if (spans[i].end_ms > spans[i].start_ms &&
+            !CutSpanIsPossible(spans[i].start_ms, spans[i].end_ms, job->duration_us))
+            return Fail("refused: span " + std::to_string(i + 1) + " starts at " + FormatTimeText(spans[i].start_ms) +
+                        ", past the end of " + Shown(input) + " (" + FormatTimeText(job->duration_us / 1000) + ")");
+        if (spans[i].end_ms <= spans[i].start_ms)
+            return Fail("refused: span " + std::to_string(i + 1) + " is empty: its end must come after its start");
+        const int other = FindOverlappingSpan(spans, spans[i], static_cast<int>(i));
+        if (other >= 0)
+            return Fail("refused: spans " + std::to_string(std::min<int>(i, other) + 1) + " and " +
+                        std::to_string(std::max<int>(i, other) + 1) + " overlap; spans may not share time");
+    }
+    const OutputTarget target{folder, CleanFileTitle(Option(args, "--title", TitleOf(input))), extension};
+    std::vector<std::string> outputs;
+    const LaunchRefusal why = FillSpansJob(job, input, spans, target, choice, args.separate, &outputs);
+    if (why != LaunchRefusal::None)
+        return Refused(why, job, outputs.empty() ? "" : outputs.back());
+    CheckExactCut(job);
+    return RunJob(job, false, outputs);
 }
 
 int RunCut(const Arguments& args)
 {
     if (args.files.size() != 1)
         return Usage("cut takes exactly one file");
-    if (!args.options.count("--start") || !args.options.count("--end") || !args.options.count("--out"))
-        return Usage("cut needs --start, --end and --out");
+    const bool spans = !args.spans.empty();
+    if (spans && (args.options.count("--start") || args.options.count("--end")))
+        return Usage("--span and --start/--end do not go together: give every span with --span");
+    if (!spans && args.separate)
+        return Usage("--separate goes with --span");
+    if ((!spans && (!args.options.count("--start") || !args.options.count("--end"))) || !args.options.count("--out"))
+        return Usage("cut needs --start and --end (or --span), and --out");
     EncodingChoice choice;
     std::string extension, problem;
     if (!ReadChoice(args, DefaultCutChoice(kKeepSourceRate), &choice, &extension, &problem))
@@ -468,6 +547,8 @@ int RunCut(const Arguments& args)
         std::fprintf(stderr, "morvane-cli: %s\n", problem.c_str());
         return kExitFailed;
     }
+    if (spans)
+        return RunSpans(args, choice, folder, extension);
     const std::string& input = args.files[0];
     ConversionJob* job = TheJob();
     const int rc = ProbeInto(job, input);
@@ -486,7 +567,7 @@ int RunCut(const Arguments& args)
     if (why != LaunchRefusal::None)
         return Refused(why, job, output);
     CheckExactCut(job);
-    return RunJob(job, false, output);
+    return RunJob(job, false, {output});
 }
 
 int RunJoin(const Arguments& args)
@@ -532,7 +613,7 @@ int RunJoin(const Arguments& args)
     }
     if (why != LaunchRefusal::None)
         return Refused(why, job, output);
-    return RunJob(job, true, output);
+    return RunJob(job, true, {output});
 }
 
 bool IsJpegName(const std::string& path)

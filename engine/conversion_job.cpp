@@ -29,6 +29,7 @@ void InitConversionJob(ConversionJob* job)
     job->output_fd = -1;
     job->output_error = 0;
     job->exact_cut = 0;
+    job->separate_outputs = 0;
 }
 
 char** AllocPathArray(int n)

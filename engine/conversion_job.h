@@ -130,10 +130,27 @@ struct ConversionJob {
     // Direct cuts only: re-encode the pictures around the cut points so the
     // output starts and ends exactly there (1), or cut at key pictures (0).
     uint8_t exact_cut;
+    // A cut of several spans (each an input of the same file): each span in
+    // a file of its own (1), or all in output 0, one after the other (0).
+    uint8_t separate_outputs;
+    // Separate outputs: the files the launch created for outputs 1 on
+    // ([i - 1] for output i), -1 once the worker has taken one over.
+    std::vector<int32_t> later_output_fds;
     // Tracks the job left out, in the order met; written by the worker, read
     // once the job has run through.
     std::vector<DroppedTrack> dropped_tracks;
 };
+
+// Spans of one cut written one after the other into one file.
+inline bool SpansInOneFile(const ConversionJob* job)
+{
+    return !job->join_mode && job->input_count > 1 && !job->separate_outputs;
+}
+// The output input `input` is written to.
+inline int OutputIndexOf(const ConversionJob* job, int input)
+{
+    return job->separate_outputs ? input : 0;
+}
 
 static_assert(std::atomic<int32_t>::is_always_lock_free, "exchanged fields must be lock-free");
 static_assert(std::atomic<uint8_t>::is_always_lock_free, "exchanged fields must be lock-free");

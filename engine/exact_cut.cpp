@@ -963,7 +963,9 @@ bool ExactCutPossible(const char* path, std::string* why)
 
 bool ExactCutApplies(const ConversionJob* job, int input)
 {
-    if (!job->exact_cut || job->join_mode || job->reencode)
+    // One exact cut writes and closes a whole file: spans in one file are
+    // refused before the job, and cut at key pictures should one get here.
+    if (!job->exact_cut || job->join_mode || job->reencode || SpansInOneFile(job))
         return false;
     std::string why;
     return ExactCutPossible(job->input_paths[input], &why);

@@ -95,6 +95,8 @@ struct InputRun {
     int64_t offset_us = 0;
     std::deque<PacketPtr> waiting;  // audio read before the first video packet
     int pictures_past_cut = 0;      // read while the sound catches up
+    double video_before_s = 0;  // the output's written time when this input began
+    double audio_before_s = 0;
     bool pictures_missing = true;   // at the cut's end: a written picture still waits for ones shown before it
 
     // Direct mode only.

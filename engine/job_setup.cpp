@@ -403,12 +403,88 @@ LaunchRefusal FillCutJob(ConversionJob* job, const std::string& input_path,
 
     job->reencode = choice.direct ? 0 : 1;
     job->exact_cut = choice.direct && choice.exact ? 1 : 0;
+    job->separate_outputs = 0;
     SetVideoAndAudioTargets(job, choice, kCutVideoCodecs, kCutAudioCodecs);
     if (job->span_s[0] <= 0)
         return LaunchRefusal::EmptySpan;
     const bool created = ReserveOutputFile(job, OutputNameFor(input_path, target, choice.direct), output_path);
     SetPath(job->output_paths, 0, *output_path);
     return created ? LaunchRefusal::None : LaunchRefusal::OutputNotCreated;
+}
+
+int FindOverlappingSpan(const std::vector<CutSpan>& spans, const CutSpan& span, int skip)
+{
+    for (size_t i = 0; i < spans.size(); ++i)
+        if (static_cast<int>(i) != skip && spans[i].start_ms < span.end_ms && span.start_ms < spans[i].end_ms)
+            return static_cast<int>(i);
+    return -1;
+}
+
+std::string SpanFileTitle(const std::string& title, int span, int span_count)
+{
+    return span_count > 1 ? title + "-" + std::to_string(span + 1) : title;
+}
+
+LaunchRefusal FillSpansJob(ConversionJob* job, const std::string& input_path, const std::vector<CutSpan>& spans,
+                           const OutputTarget& target, const EncodingChoice& choice, bool separate,
+                           std::vector<std::string>* output_paths)
+{
+    output_paths->clear();
+    const int n = static_cast<int>(spans.size());
+    if (n > kMaxJobInputs)
+        return LaunchRefusal::TooManyInputs;
+    for (int i = 0; i < n; ++i) {
+        if (spans[i].end_ms <= spans[i].start_ms || spans[i].start_ms < 0)
+            return LaunchRefusal::EmptySpan;
+        if (FindOverlappingSpan(spans, spans[i], i) >= 0)
+            return LaunchRefusal::SpansOverlap;
+    }
+    if (n == 0)
+        return LaunchRefusal::EmptySpan;
+    if (choice.direct && choice.exact && !separate && n > 1)
+        return LaunchRefusal::ExactSpansInOneFile;
+    if (choice.direct && FileNameOf(input_path).find('.') == std::string::npos)
+        return LaunchRefusal::NoFileExtension;
+    if (choice.direct && !DirectCopyPossible(input_path.c_str()))
+        return LaunchRefusal::NeedsReencoding;
+    job->display_count = 0;
+    ReplacePathArrays(job, n);
+    job->progress_percent = -1;
+    job->reencode = choice.direct ? 0 : 1;
+    job->exact_cut = choice.direct && choice.exact ? 1 : 0;
+    job->separate_outputs = separate && n > 1 ? 1 : 0;
+    SetVideoAndAudioTargets(job, choice, kCutVideoCodecs, kCutAudioCodecs);
+    for (int i = 0; i < n; ++i) {
+        SetPath(job->input_paths, i, input_path);
+        job->start_s[i] = spans[i].start_ms / 1000.0;
+        job->end_s[i] = spans[i].end_ms / 1000.0;
+        job->span_s[i] = job->end_s[i] - job->start_s[i];
+    }
+    const int files = job->separate_outputs ? n : 1;
+    for (int i = 0; i < files; ++i) {
+        OutputTarget one = target;
+        one.file_title = SpanFileTitle(target.file_title, i, files);
+        const std::string wanted = OutputNameFor(input_path, one, choice.direct);
+        std::string chosen;
+        const int fd = CreateUniqueOutputFile(wanted, &chosen);
+        if (fd < 0) {
+            job->output_error = -fd;
+            output_paths->push_back(wanted);
+            ReleaseReservedOutput(job);
+            return LaunchRefusal::OutputNotCreated;
+        }
+        if (i == 0)
+            job->output_fd = fd;
+        else
+            job->later_output_fds.push_back(fd);
+        output_paths->push_back(chosen);
+        SetPath(job->output_paths, i, chosen);
+    }
+    job->output_error = 0;
+    // One file: every span names it, as a join's inputs do.
+    for (int i = files; i < n; ++i)
+        SetPath(job->output_paths, i, output_paths->front());
+    return LaunchRefusal::None;
 }
 
 namespace {
@@ -473,6 +549,7 @@ LaunchRefusal FillJoinJob(ConversionJob* job, const std::vector<JoinRow>& rows,
     job->progress_percent = -1;
     job->join_total_s = 0;
     job->reencode = choice.direct ? 0 : 1;
+    job->separate_outputs = 0;
 
     SetVideoAndAudioTargets(job, choice, kJoinVideoCodecs, kJoinAudioCodecs);
     // Every entry gets the same name: nothing is written between two inputs.
@@ -493,15 +570,30 @@ bool CutSpanIsPossible(int64_t start_ms, int64_t end_ms, int64_t duration_us)
     return duration_us <= 0 || start_ms * 1000 < duration_us;
 }
 
-void ReleaseReservedOutput(ConversionJob* job)
+namespace {
+
+void ReleaseReservedFile(int* fd, const char* path)
 {
-    if (job->output_fd < 0)
+    if (*fd < 0)
         return;
     // Still empty: nothing was written to it, so it is only the reservation.
-    if (job->output_paths && job->output_paths[0] && lseek(job->output_fd, 0, SEEK_END) == 0)
-        RemoveIfSameFile(job->output_fd, job->output_paths[0]);
-    close(job->output_fd);
-    job->output_fd = -1;
+    if (path && lseek(*fd, 0, SEEK_END) == 0)
+        RemoveIfSameFile(*fd, path);
+    close(*fd);
+    *fd = -1;
+}
+
+}  // namespace
+
+void ReleaseReservedOutput(ConversionJob* job)
+{
+    ReleaseReservedFile(&job->output_fd, job->output_paths ? job->output_paths[0] : nullptr);
+    for (size_t i = 0; i < job->later_output_fds.size(); ++i) {
+        int fd = job->later_output_fds[i];
+        const bool named = job->output_paths && i + 1 < static_cast<size_t>(job->input_count);
+        ReleaseReservedFile(&fd, named ? job->output_paths[i + 1] : nullptr);
+    }
+    job->later_output_fds.clear();
 }
 
 void MarkJobStarting(ConversionJob* job, bool join)

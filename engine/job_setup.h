@@ -116,7 +116,22 @@ enum class LaunchRefusal {
     DiffersFromFirst, // direct join: a file's streams cannot follow the first's
     OutputNotCreated, // the output file cannot be made (job->output_error says why)
     TrackLayoutDiffers,  // direct join of files whose tracks differ (FindTrackLayoutDifference says how)
+    SpansOverlap,        // two spans of one cut share time
+    ExactSpansInOneFile, // exact spans go each into its own file
 };
+
+// One span of a cut, in milliseconds of the file.
+struct CutSpan {
+    int64_t start_ms = 0;
+    int64_t end_ms = 0;
+};
+
+// The first span of `spans` (but `skip`) that shares time with `span`, or -1.
+int FindOverlappingSpan(const std::vector<CutSpan>& spans, const CutSpan& span, int skip = -1);
+
+// The file a separate span is written to: title-1, title-2, ... (a taken
+// name then gets (0), (1)... as every output does); one span keeps the title.
+std::string SpanFileTitle(const std::string& title, int span, int span_count);
 
 // A cut from start to end can hold something: it ends after it starts, and
 // it starts before the file's end (a duration of 0 or less is unknown).
@@ -134,6 +149,12 @@ LaunchRefusal FillCutJob(ConversionJob* job, const std::string& input_path,
                          const std::string& start_text, const std::string& end_text,
                          const OutputTarget& target, const EncodingChoice& choice,
                          std::string* output_path);
+// Several spans of one file in one job, in the order given: each span is an
+// input of the same path. `separate` writes each into a file of its own, else
+// all go into one file. On success `output_paths` holds the files created.
+LaunchRefusal FillSpansJob(ConversionJob* job, const std::string& input_path, const std::vector<CutSpan>& spans,
+                           const OutputTarget& target, const EncodingChoice& choice, bool separate,
+                           std::vector<std::string>* output_paths);
 // Checked rows only, in row order. Sizes are checked before anything is filled.
 LaunchRefusal CheckJoinRows(const std::vector<JoinRow>& rows, bool direct);
 // A direct join whose files differ in what a copy needs is refused with

@@ -693,8 +693,10 @@ void ReserveChapters(AVFormatContext* out, const ConversionJob* job)
         return;
     std::vector<ChapterCopy> list;
     int64_t offset = 0;
-    const int inputs = job->join_mode ? std::min(job->input_count, kMaxJobInputs) : 1;
-    for (int l = 0; l < inputs; ++l) {
+    // A separate span's file holds that span alone.
+    const int first = job->separate_outputs ? std::max(0, job->current_input.load()) : 0;
+    const int inputs = job->join_mode || SpansInOneFile(job) ? std::min(job->input_count, kMaxJobInputs) : first + 1;
+    for (int l = first; l < inputs; ++l) {
         InputContextPtr in;
         int64_t from = 0, to = 0;
         const bool cut = !job->join_mode;

@@ -15,6 +15,7 @@
 #include "extra_sound.h"
 #include "held_length.h"
 #include "job_output.h"
+#include "job_setup.h"
 #include "reencode.h"
 #include "stream_copy.h"
 #include "tracks.h"
@@ -89,11 +90,17 @@ void ClearInputHandles(ConversionJob* job)
 
 // The file the launch created; a record filled some other way gets its file
 // here, under its exact name and only if that name is free.
-std::unique_ptr<OutputFile> TakeOutputFile(ConversionJob* job)
+std::unique_ptr<OutputFile> TakeOutputFile(ConversionJob* job, int index)
 {
-    int fd = job->output_fd;
-    job->output_fd = -1;
-    const char* path = job->output_paths ? job->output_paths[0] : nullptr;
+    int fd = -1;
+    if (index == 0) {
+        fd = job->output_fd;
+        job->output_fd = -1;
+    } else if (static_cast<size_t>(index - 1) < job->later_output_fds.size()) {
+        fd = job->later_output_fds[index - 1];
+        job->later_output_fds[index - 1] = -1;
+    }
+    const char* path = job->output_paths ? job->output_paths[index] : nullptr;
     if (!path)
         return nullptr;
     if (fd < 0)
@@ -105,10 +112,10 @@ std::unique_ptr<OutputFile> TakeOutputFile(ConversionJob* job)
     return std::make_unique<OutputFile>(fd, path);
 }
 
-bool CreateOutput(ConversionJob* job, JobOutput& out, const AVOutputFormat* format)
+bool CreateOutput(ConversionJob* job, JobOutput& out, const AVOutputFormat* format, int index)
 {
     AVFormatContext* ctx = nullptr;
-    if (!out.file || avformat_alloc_output_context2(&ctx, format, nullptr, job->output_paths[0]) < 0 || !ctx)
+    if (!out.file || avformat_alloc_output_context2(&ctx, format, nullptr, job->output_paths[index]) < 0 || !ctx)
         return false;
     ctx->interrupt_callback = CancelCallback(job);
     out.ctx.reset(ctx);
@@ -275,9 +282,10 @@ void UpdateWrittenTimes(ConversionJob* job, const JobOutput& out)
         job->video_written_s = out.video_clock.Seconds(out.video);
 }
 
-void UpdateProgress(ConversionJob* job, int l)
+void UpdateProgress(ConversionJob* job, const InputRun& run)
 {
-    const double written = std::max(job->audio_written_s, job->video_written_s);
+    const int l = run.index;
+    const double written = std::max(job->audio_written_s - run.audio_before_s, job->video_written_s - run.video_before_s);
     const double span = job->span_s[l];
     const double percent = span > 0 ? written * 100 / span : 100;
     job->progress_percent = static_cast<int32_t>(std::clamp(percent, 0.0, 100.0));
@@ -292,10 +300,11 @@ void UpdateProgress(ConversionJob* job, int l)
 // them. Presentation times decide, whatever the stream's rate.
 bool CutSpanWritten(const ConversionJob* job, const JobOutput& out, InputRun& run, const AVPacket* pkt)
 {
+    // A later span of one file counts from where the span before it ended.
     const double span = job->span_s[run.index];
     if (!out.video || run.in.video_index < 0)
-        return span <= job->audio_written_s;
-    if (span > job->video_written_s)
+        return span <= job->audio_written_s - run.audio_before_s;
+    if (span > job->video_written_s - run.video_before_s)
         return false;
     if (pkt->stream_index == run.in.video_index)
         run.pictures_missing = ShownBeforeWrittenEnd(out, run, pkt);
@@ -375,7 +384,7 @@ void RunPacketLoop(ConversionJob* job, JobOutput& out, InputRun& run)
             av_packet_unref(pkt);  // damaged in the file: decoders would show garbage
             continue;
         }
-        UpdateProgress(job, l);
+        UpdateProgress(job, run);
 
         if (pkt->stream_index == run.in.video_index) {
             const bool ok = job->reencode ? out.reencoder->VideoPacket(out, run, pkt)
@@ -416,12 +425,12 @@ void RunPacketLoop(ConversionJob* job, JobOutput& out, InputRun& run)
 // whose end could not be written (a full disk leaves an MP4 without its
 // index), cannot play: it is deleted rather than left looking like a result.
 // Returns why the output is not a result, None when it is (or there is none).
-FailureReason FinishOutput(ConversionJob* job, JobOutput& out)
+FailureReason FinishOutput(ConversionJob* job, JobOutput& out, int first, int last)
 {
     // A job none of whose inputs is done has no result: nothing of it stays,
     // but for what a cut-short file still held, which is all there is of it.
     bool any_done = false;
-    for (int i = 0; i < job->input_count && i <= kMaxJobInputs; ++i)
+    for (int i = first; i <= last && i < job->input_count && i <= kMaxJobInputs; ++i)
         any_done = any_done || job->input_status[i] == kInputDone ||
                    (job->input_status[i] == kInputFailed && job->input_reason[i] == FailureReason::CutShort);
     const bool wanted = any_done || Cancelled(job);
@@ -511,7 +520,7 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
     if (!job->output_format || !decoded)
         return MarkFailed(job, run, FailureReason::NotAccepted);
     if (!out.ctx) {
-        if (!CreateOutput(job, out, job->output_format))
+        if (!CreateOutput(job, out, job->output_format, OutputIndexOf(job, l)))
             return MarkFailed(job, run, out.file ? FailureReason::NotAccepted : FailureReason::WriteFailed);
         if (job->reencode)
             out.reencoder = std::make_unique<Reencoder>(job);
@@ -534,7 +543,11 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
     job->input_start_s = ContainerStartSeconds(run.in.format.get());
     run.offset_us = job->reencode ? out.EndMicroseconds() : out.SeamMicroseconds();
     run.continues_output = out.video_clock.last_dts != AV_NOPTS_VALUE;
-    run.trim_sound_to_picture = job->join_mode && out.video && out.audio && run.in.video_index >= 0;
+    // Spans in one file meet at seams as a join's inputs do.
+    run.trim_sound_to_picture =
+        (job->join_mode || SpansInOneFile(job)) && out.video && out.audio && run.in.video_index >= 0;
+    run.video_before_s = out.video ? out.video_clock.Seconds(out.video) : 0;
+    run.audio_before_s = out.audio ? out.audio_clock.Seconds(out.audio) : 0;
     run.cut_start_s = job->start_s[l];
     if (!job->join_mode)
         run.cut_length_us = static_cast<int64_t>(job->span_s[l] * 1e6);
@@ -583,9 +596,9 @@ void FailInputsFrom(ConversionJob* job, int first)
     }
 }
 
-void FailDoneInputs(ConversionJob* job, FailureReason reason)
+void FailDoneInputs(ConversionJob* job, FailureReason reason, int first, int last)
 {
-    for (int i = 0; i < job->input_count && i <= kMaxJobInputs; ++i)
+    for (int i = first; i <= last && i < job->input_count && i <= kMaxJobInputs; ++i)
         if (job->input_status[i] == kInputDone) {
             job->input_reason[i] = reason;
             job->input_status[i] = kInputFailed;
@@ -651,14 +664,17 @@ void ConversionWorker(ConversionJob* job)
         return;
 
     JobOutput out;
-    out.file = TakeOutputFile(job);
+    out.file = TakeOutputFile(job, 0);
     bool finished = false;
+    const bool separate = job->separate_outputs != 0;
     while (job->current_input < job->input_count) {
         ResetPerInputState(job);
         if (Cancelled(job))
             break;  // the output is still finished below
         InputRun run;
         run.index = job->current_input;
+        if (separate && run.index > 0)
+            out.file = TakeOutputFile(job, run.index);
         if (ExactCutApplies(job, run.index)) {
             // A loop of its own that writes and closes the job's file itself.
             FailureReason why = FailureReason::None;
@@ -673,17 +689,21 @@ void ConversionWorker(ConversionJob* job)
         const bool write_failed = out.WriteFailed();
         if (write_failed)
             FailInputsFrom(job, run.index + 1);  // nothing more fits
-        if (run.index == job->input_count - 1 || write_failed) {
-            if (const FailureReason why = FinishOutput(job, out); why != FailureReason::None)
-                FailDoneInputs(job, why);
-            finished = true;
+        const int first = separate ? run.index : 0;
+        if (run.index == job->input_count - 1 || write_failed || separate) {
+            if (const FailureReason why = FinishOutput(job, out, first, run.index); why != FailureReason::None)
+                FailDoneInputs(job, why, first, run.index);
+            finished = run.index == job->input_count - 1 || write_failed;
         }
         job->current_input = write_failed ? job->input_count : run.index + 1;
     }
-    if (!finished) {  // after a cancel
-        if (const FailureReason why = FinishOutput(job, out); why != FailureReason::None)
-            FailDoneInputs(job, why);
+    if (!finished && !separate) {  // after a cancel
+        if (const FailureReason why = FinishOutput(job, out, 0, job->input_count - 1); why != FailureReason::None)
+            FailDoneInputs(job, why, 0, job->input_count - 1);
     }
+    // Separate spans never reached (a stop, a full disk): their files were
+    // only reserved.
+    ReleaseReservedOutput(job);
 }
 
 void SetProgressObserver(ProgressObserver observer) { g_progressObserver = observer; }

@@ -129,6 +129,7 @@ TEST(Cli, HelpAndVersionPrintOnStandardOutput)
         EXPECT_EQ(code, 0) << help;
         EXPECT_NE(out.find("morvane-cli cut FILE --start"), std::string::npos) << out;
         EXPECT_NE(out.find("--exact"), std::string::npos) << out;
+        EXPECT_NE(out.find("--span START-END"), std::string::npos) << out;
         EXPECT_NE(out.find("6  MKV"), std::string::npos) << out;
     }
     EXPECT_EQ(stdout_of("--version", &code), std::string("morvane-cli ") + MORVANE_VERSION + "\n");
@@ -444,4 +445,39 @@ TEST(Cli, AnOutputFolderRemovedMidJobFailsTheJob)
     EXPECT_EQ(cli.Wait(), 1) << cli.output;
     EXPECT_NE(cli.output.find("was moved or deleted during the job"), std::string::npos) << cli.output;
     EXPECT_EQ(cli.output.find(" done "), std::string::npos) << "no input is done:\n" << cli.output;
+}
+
+// Spans from the command line: one file or a file each, and the mistakes a
+// user makes with them refused before anything is written.
+TEST(Cli, SpansGoIntoOneFileOrAFileEach)
+{
+    const std::string folder = MakeScratchFolder("cli-spans");
+    const std::string file = Quote(FixturePath("h264_aac.mp4"));
+    const std::string out = " --out " + Quote(folder);
+    const struct {
+        std::string args;
+        int exit_code;
+        std::vector<std::string> says;
+    } kCases[] = {
+        {"--span 0-1 --span 2-3 --title one", 0, {"span 2 done", "output=" + folder + "/one.mp4"}},
+        {"--span 2-3 --span 0-1 --separate --title sep", 0,
+         {"span 1 done", "output=" + folder + "/sep-1.mp4", "output=" + folder + "/sep-2.mp4"}},
+        {"--span 0-1 --span 2-3 --format 0 --title enc", 0, {"output=" + folder + "/enc.mp4"}},
+        {"--span 0-2 --span 1-3 --title x", 1, {"spans 1 and 2 overlap"}},
+        {"--span 0-1 --span 2-3 --exact --title x", 1, {"add --separate"}},
+        {"--span 2-1 --title x", 1, {"span 1 is empty"}},
+        {"--span 1:00:00-1:00:01 --title x", 1, {"span 1 starts at 01:00:00.000, past the end"}},
+        {"--span 0.5 --title x", 2, {"--span takes START-END"}},
+        {"--span 0-1 --start 0 --end 1 --title x", 2, {"do not go together"}},
+        {"--start 0 --end 1 --separate --title x", 2, {"--separate goes with --span"}},
+    };
+    for (const auto& c : kCases) {
+        const CliResult r = RunCli("cut " + file + " " + c.args + out);
+        EXPECT_EQ(r.exit_code, c.exit_code) << c.args << "\n" << r.output;
+        for (const std::string& said : c.says)
+            EXPECT_NE(r.output.find(said), std::string::npos) << c.args << "\n" << r.output;
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder + "/x.mp4"));
+    EXPECT_NEAR(AnalyzeMedia(folder + "/one.mp4").VideoSeconds(), 2.0, 0.3);
+    EXPECT_NEAR(AnalyzeMedia(folder + "/sep-1.mp4").VideoSeconds(), 1.0, 0.25);  // from a key picture
 }

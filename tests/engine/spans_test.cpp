@@ -1,0 +1,320 @@
+// Several spans of one file in one job, in every mode, into one file and
+// into a file per span: the pictures are the source's pictures of the spans
+// in order, the sound stays with them at every seam, and the files decode
+// cleanly in an independent decoder.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "av_handles.h"
+#include "conversion_job.h"
+#include "job_setup.h"
+#include "media_checks.h"
+#include "worker.h"
+
+namespace {
+
+constexpr int kFps = 25;
+constexpr int kCell = 8;  // pictures compared as 8x8-averaged luma
+constexpr double kAudioFrameS = 1024.0 / 48000;
+
+// Luma of every picture of a file's video, in presentation order, averaged
+// over kCell x kCell blocks: enough to tell one frame of a moving pattern
+// from its neighbours, small enough to compare quickly.
+std::vector<std::vector<double>> SmallLumas(const std::string& path)
+{
+    std::vector<std::vector<double>> out;
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0)
+        return out;
+    InputContextPtr fmt(raw);
+    avformat_find_stream_info(fmt.get(), nullptr);
+    const int vi = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (vi < 0)
+        return out;
+    const AVStream* st = fmt->streams[vi];
+    CodecContextPtr dec(avcodec_alloc_context3(avcodec_find_decoder(st->codecpar->codec_id)));
+    avcodec_parameters_to_context(dec.get(), st->codecpar);
+    if (avcodec_open2(dec.get(), dec->codec, nullptr) < 0)
+        return out;
+    FramePtr f = MakeFrame();
+    const auto drain = [&] {
+        while (avcodec_receive_frame(dec.get(), f.get()) >= 0) {
+            std::vector<double> cells;
+            for (int y = 0; y + kCell <= f->height; y += kCell)
+                for (int x = 0; x + kCell <= f->width; x += kCell) {
+                    double sum = 0;
+                    for (int j = 0; j < kCell; ++j)
+                        for (int i = 0; i < kCell; ++i)
+                            sum += f->data[0][(y + j) * f->linesize[0] + x + i];
+                    cells.push_back(sum / (kCell * kCell));
+                }
+            out.push_back(std::move(cells));
+            av_frame_unref(f.get());
+        }
+    };
+    PacketPtr pkt = MakePacket();
+    while (av_read_frame(fmt.get(), pkt.get()) >= 0) {
+        if (pkt->stream_index == vi && avcodec_send_packet(dec.get(), pkt.get()) >= 0)
+            drain();
+        av_packet_unref(pkt.get());
+    }
+    avcodec_send_packet(dec.get(), nullptr);
+    drain();
+    return out;
+}
+
+double Distance(const std::vector<double>& a, const std::vector<double>& b)
+{
+    double sum = 0;
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i)
+        sum += (a[i] - b[i]) * (a[i] - b[i]);
+    return a.size() == b.size() ? sum : 1e18;
+}
+
+// For each picture of `path`, the source picture it shows (nearest match).
+std::vector<int> SourceFrames(const std::string& path, const std::vector<std::vector<double>>& source)
+{
+    std::vector<int> frames;
+    for (const auto& picture : SmallLumas(path)) {
+        int best = -1;
+        double best_d = 1e18;
+        for (size_t s = 0; s < source.size(); ++s)
+            if (const double d = Distance(picture, source[s]); d < best_d) {
+                best_d = d;
+                best = static_cast<int>(s);
+            }
+        frames.push_back(best);
+    }
+    return frames;
+}
+
+// Splits frame numbers into runs of consecutive source frames.
+std::vector<std::pair<int, int>> Runs(const std::vector<int>& frames)
+{
+    std::vector<std::pair<int, int>> runs;  // first, count
+    for (const int f : frames) {
+        if (!runs.empty() && f == runs.back().first + runs.back().second)
+            ++runs.back().second;
+        else
+            runs.push_back({f, 1});
+    }
+    return runs;
+}
+
+std::string IndependentDecoderSays(const std::string& path)
+{
+    std::string said;
+    FILE* pipe = popen(("ffmpeg -nostdin -v error -i '" + path + "' -f null - 2>&1").c_str(), "r");
+    char buffer[512];
+    while (pipe && std::fgets(buffer, sizeof buffer, pipe))
+        said += buffer;
+    if (pipe)
+        pclose(pipe);
+    return said;
+}
+
+const std::vector<CutSpan> kSpans = {{1000, 3000}, {5500, 7000}, {9000, 10200}};
+
+class Spans : public JobTest {
+protected:
+    static void SetUpTestSuite()
+    {
+        source_path_ = MakeScratchFolder("spans_source") + "/counter.mp4";
+        // A moving pattern with its own counter, key pictures each second,
+        // and a tone 100 Hz higher each second.
+        const std::string make =
+            "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=320x240:rate=25:duration=12 "
+            "-f lavfi -i \"aevalsrc='sin(2*PI*(300+100*floor(t))*t)':s=48000:d=12\" "
+            "-c:v libx264 -preset veryfast -g 25 -keyint_min 25 -sc_threshold 0 -bf 2 -pix_fmt yuv420p "
+            "-c:a aac -b:a 128k '" + source_path_ + "'";
+        ASSERT_EQ(std::system(make.c_str()), 0);
+        source_ = SmallLumas(source_path_);
+        ASSERT_EQ(source_.size(), 12u * kFps);
+    }
+
+    // The tone of each half second whose source second is known, against
+    // the seconds the pictures came from.
+    static void ExpectToneFollowsPictures(const std::string& path, const std::vector<int>& frames)
+    {
+        const ToneFacts tone = AnalyzeTone(path);
+        int checked = 0;
+        for (size_t w = 0; w < tone.window_hz.size(); ++w) {
+            const size_t a = w * kFps / 2, b = (w + 1) * kFps / 2 - 1;
+            if (b >= frames.size() || frames[a] / kFps != frames[b] / kFps || frames[b] - frames[a] != int(b - a))
+                continue;  // the window holds a seam or a change of pitch
+            EXPECT_NEAR(tone.window_hz[w], 300 + 100 * (frames[a] / kFps), 8) << path << " window " << w;
+            ++checked;
+        }
+        EXPECT_GE(checked, 2) << path;
+    }
+
+    static std::string source_path_;
+    static std::vector<std::vector<double>> source_;
+};
+std::string Spans::source_path_;
+std::vector<std::vector<double>> Spans::source_;
+
+struct Mode {
+    const char* name;
+    bool direct;
+    bool exact;
+};
+
+TEST_F(Spans, EveryModeIntoOneFileAndIntoAFileEach)
+{
+    const Mode kModes[] = {{"direct", true, false}, {"exact", true, true}, {"reencode", false, false}};
+    for (const Mode& mode : kModes) {
+        for (const bool separate : {false, true}) {
+            if (mode.exact && !separate)
+                continue;  // refused, below
+            SCOPED_TRACE(std::string(mode.name) + (separate ? " separate" : " one file"));
+            EncodingChoice choice = DefaultCutChoice("source rate");
+            choice.direct = mode.direct;
+            choice.exact = mode.exact;
+            const std::string title = std::string(mode.name) + (separate ? "_sep" : "_one");
+            std::vector<std::string> outputs;
+            ASSERT_EQ(FillSpansJob(job, source_path_, kSpans, {folder, title, ".mp4"}, choice, separate, &outputs),
+                      LaunchRefusal::None);
+            ASSERT_EQ(outputs.size(), separate ? 3u : 1u);
+            Run(false);
+            for (int i = 0; i < 3; ++i)
+                EXPECT_EQ(Status(i), kInputDone) << i;
+
+            std::vector<std::pair<int, int>> runs;
+            for (const std::string& out : outputs) {
+                EXPECT_EQ(IndependentDecoderSays(out), "") << out;
+                const std::vector<int> frames = SourceFrames(out, source_);
+                for (const auto& run : Runs(frames))
+                    runs.push_back(run);
+                ExpectToneFollowsPictures(out, frames);
+                const MediaFacts facts = AnalyzeMedia(out);
+                EXPECT_EQ(facts.decode_errors, 0);
+                EXPECT_NEAR(facts.audio_end_s, facts.video_end_s, kAudioFrameS + 0.002) << out;
+                if (separate)
+                    EXPECT_EQ(outputs[&out - &outputs[0]], folder + "/" + title + "-" +
+                                                               std::to_string(&out - &outputs[0] + 1) + ".mp4");
+            }
+            // Three runs of the source's pictures in order: the spans to the
+            // picture (a re-encoded one from the picture on screen at its
+            // start), a direct one from the key picture at or before it.
+            ASSERT_EQ(runs.size(), 3u);
+            for (size_t i = 0; i < 3; ++i) {
+                const int shown = static_cast<int>((kSpans[i].start_ms * kFps + 999) / 1000);  // first at or after
+                const int on_screen = static_cast<int>(kSpans[i].start_ms * kFps / 1000);
+                const int end = static_cast<int>((kSpans[i].end_ms * kFps + 999) / 1000);
+                const int last = runs[i].first + runs[i].second;
+                if (mode.direct && !mode.exact) {
+                    EXPECT_EQ(runs[i].first, on_screen / kFps * kFps) << "span " << i;
+                    // Its length counted from there, as a direct cut ends: a
+                    // few pictures past it when pictures are reordered.
+                    EXPECT_GE(runs[i].second, end - shown) << "span " << i;
+                    EXPECT_LE(runs[i].second, end - runs[i].first + 5) << "span " << i;
+                } else {
+                    EXPECT_EQ(runs[i].first, mode.exact ? shown : on_screen) << "span " << i;
+                    EXPECT_EQ(last, end) << "span " << i;
+                }
+            }
+        }
+    }
+}
+
+TEST_F(Spans, RefusalsAndNames)
+{
+    EncodingChoice choice = DefaultCutChoice("source rate");
+    std::vector<std::string> outputs;
+    const OutputTarget target{folder, "t", ".mp4"};
+    EXPECT_EQ(FillSpansJob(job, source_path_, {{1000, 3000}, {2999, 4000}}, target, choice, false, &outputs),
+              LaunchRefusal::SpansOverlap);
+    EXPECT_EQ(FillSpansJob(job, source_path_, {{1000, 3000}, {3000, 3000}}, target, choice, false, &outputs),
+              LaunchRefusal::EmptySpan);
+    choice.exact = true;
+    EXPECT_EQ(FillSpansJob(job, source_path_, {{1000, 3000}, {4000, 5000}}, target, choice, false, &outputs),
+              LaunchRefusal::ExactSpansInOneFile);
+    EXPECT_TRUE(std::filesystem::is_empty(folder));
+    // Touching spans do not overlap; a span list of one is a plain cut.
+    EXPECT_EQ(FindOverlappingSpan({{1000, 3000}}, {3000, 4000}), -1);
+    EXPECT_EQ(SpanFileTitle("t", 0, 1), "t");
+    EXPECT_EQ(SpanFileTitle("t", 1, 3), "t-2");
+    // Names are taken as every output's: an existing t-1 makes t-1(0).
+    choice.exact = false;
+    FILE* taken = std::fopen((folder + "/t-1.mp4").c_str(), "w");
+    ASSERT_TRUE(taken);
+    std::fclose(taken);
+    ASSERT_EQ(FillSpansJob(job, source_path_, {{1000, 2000}, {4000, 5000}}, target, choice, true, &outputs),
+              LaunchRefusal::None);
+    EXPECT_EQ(outputs, (std::vector<std::string>{folder + "/t-1(0).mp4", folder + "/t-2.mp4"}));
+    // A job that never runs leaves nothing of its reservations.
+    ReleaseReservedOutput(job);
+    EXPECT_FALSE(std::filesystem::exists(outputs[0]));
+    EXPECT_FALSE(std::filesystem::exists(outputs[1]));
+}
+
+std::string Contents(const std::string& path)
+{
+    std::string bytes;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        char buffer[65536];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
+            bytes.append(buffer, n);
+        std::fclose(f);
+    }
+    return bytes;
+}
+
+// A span in a file of its own is the cut of that span alone, byte for byte:
+// the copied packets are the source's, exactly as a single cut copies them.
+TEST_F(Spans, ASeparateSpanIsItsOwnCut)
+{
+    for (const bool exact : {false, true}) {
+        EncodingChoice choice = DefaultCutChoice("source rate");
+        choice.exact = exact;
+        const std::string title = exact ? "exact" : "direct";
+        std::vector<std::string> outputs;
+        ASSERT_EQ(FillSpansJob(job, source_path_, kSpans, {folder, title, ".mp4"}, choice, true, &outputs),
+                  LaunchRefusal::None);
+        Run(false);
+        for (size_t i = 0; i < kSpans.size(); ++i) {
+            ASSERT_EQ(FillCutJob(job, source_path_, FormatTimeText(kSpans[i].start_ms), FormatTimeText(kSpans[i].end_ms),
+                                 {folder, title + "_alone", ".mp4"}, choice, &output),
+                      LaunchRefusal::None);
+            Run(false);
+            const std::string alone = Contents(output);
+            EXPECT_FALSE(alone.empty());
+            EXPECT_TRUE(Contents(outputs[i]) == alone) << title << " span " << i;
+        }
+    }
+}
+
+// A stop keeps the spans written and the file being written; the spans not
+// reached leave no file behind.
+TEST_F(Spans, StopKeepsWhatWasWritten)
+{
+    EncodingChoice choice = DefaultCutChoice("source rate");
+    std::vector<std::string> outputs;
+    ASSERT_EQ(FillSpansJob(job, source_path_, kSpans, {folder, "stop", ".mp4"}, choice, true, &outputs),
+              LaunchRefusal::None);
+    MarkJobStarting(job, false);
+    // Stop as the second span begins: drive the worker from its progress.
+    static ConversionJob* stopping;
+    stopping = job;
+    SetProgressObserver([](const ConversionJob* j) {
+        if (j == stopping && j->current_input == 1)
+            stopping->cancel_requested = 1;
+    });
+    StartConversionWorker(job).join();
+    SetProgressObserver(nullptr);
+    EXPECT_EQ(Status(0), kInputDone);
+    EXPECT_NE(Status(1), kInputDone);
+    EXPECT_TRUE(std::filesystem::exists(outputs[0]));
+    EXPECT_TRUE(std::filesystem::exists(outputs[1]));  // what the stop found written
+    EXPECT_FALSE(std::filesystem::exists(outputs[2]));
+    EXPECT_EQ(IndependentDecoderSays(outputs[0]), "");
+}
+
+}  // namespace

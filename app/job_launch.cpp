@@ -110,21 +110,18 @@ QString TrackKindText(int kind)
 
 // Which file of a direct join has other tracks than the first, and how:
 // "sound 2 / 1" (their number) or "subtitles 1: ass / subrip" (a codec).
-QString LayoutRefusalText(const std::vector<JoinRow>& rows)
+QString LayoutRefusalText(const std::vector<JoinRow>& rows, const JoinMismatch& mismatch)
 {
-    std::vector<std::string> paths;
-    for (const JoinRow& row : rows)
-        paths.push_back(row.path);
-    LayoutDifference diff;
-    if (!FindTrackLayoutDifference(paths, &diff))
+    if (!mismatch.tracks_differ)
         return LanguageText("TISHI", "bnzjhb");
+    const LayoutDifference& diff = mismatch.tracks;
     QString how = TrackKindText(diff.kind) + QLatin1Char(' ');
     if (diff.track == 0)
         how += QString::number(diff.count) + QStringLiteral(" / ") + QString::number(diff.first_count);
     else
         how += QString::number(diff.track) + QStringLiteral(": ") + QString::fromStdString(diff.codec) +
                QStringLiteral(" / ") + QString::fromStdString(diff.first_codec);
-    const QString name = QString::fromStdString(FileNameOf(paths[diff.file]));
+    const QString name = QString::fromStdString(FileNameOf(rows[diff.file].path));
     return LanguageText("TISHI", "gdbt").replace(QStringLiteral("%1"), name).replace(QStringLiteral("%2"), how);
 }
 
@@ -332,7 +329,7 @@ void CMorvaneDlg::OnLaunchJoin()
         return;
     }
     if (refusal == LaunchRefusal::TrackLayoutDiffers) {
-        ShowMessage(LayoutRefusalText(rows));
+        ShowMessage(LayoutRefusalText(rows, mismatch));
         return;
     }
     if (refusal != LaunchRefusal::None) {

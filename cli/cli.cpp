@@ -601,8 +601,8 @@ int RunJoin(const Arguments& args)
     std::string output;
     JoinMismatch mismatch;
     const LaunchRefusal why = FillJoinJob(job, rows, target, choice, &output, &mismatch);
-    LayoutDifference diff;
-    if (why == LaunchRefusal::TrackLayoutDiffers && FindTrackLayoutDifference(args.files, &diff))
+    const LayoutDifference& diff = mismatch.tracks;
+    if (why == LaunchRefusal::TrackLayoutDiffers && mismatch.tracks_differ)
         return Fail("refused: the tracks of " + Shown(args.files[diff.file]) + " differ from the first file's (" +
                     DescribeLayoutDifference(diff) + "); a direct join cannot continue them: re-encode with --format");
     if (why == LaunchRefusal::DiffersFromFirst) {

@@ -489,60 +489,57 @@ LaunchRefusal FillSpansJob(ConversionJob* job, const std::string& input_path, co
 
 namespace {
 
-// Every sound, subtitle and data track continues one of the first file's.
-bool TracksMatch(const std::vector<JoinRow>& rows)
+// The checks of CheckJoinRows; a direct join's files are looked at once, and
+// what was found is left in `found` for the launch and its messages.
+LaunchRefusal CheckRows(const std::vector<JoinRow>& rows, bool direct, JoinMismatch* found)
 {
+    if (rows.size() < 2)
+        return LaunchRefusal::TooFewInputs;
+    if (rows.size() > static_cast<size_t>(kMaxJobInputs))
+        return LaunchRefusal::TooManyInputs;
+    if (!direct)
+        return LaunchRefusal::None;
+    for (size_t i = 1; i < rows.size(); ++i) {
+        if (rows[i].extension_text != rows[i - 1].extension_text || rows[i].size_text != rows[i - 1].size_text)
+            return LaunchRefusal::NotSameKind;
+        if (FileNameOf(rows[i].path).find('.') == std::string::npos)
+            return LaunchRefusal::NoFileExtension;
+    }
+    if (FileNameOf(rows[0].path).find('.') == std::string::npos)
+        return LaunchRefusal::NoFileExtension;
     std::vector<std::string> paths;
     for (const JoinRow& row : rows)
         paths.push_back(row.path);
-    LayoutDifference diff;
-    return !FindTrackLayoutDifference(paths, &diff);
+    *found = CheckDirectJoinFiles(paths);
+    // The first file's codecs make the output.
+    if (!found->copy_possible)
+        return LaunchRefusal::NeedsReencoding;
+    // Every sound, subtitle and data track continues one of the first file's.
+    if (found->tracks_differ)
+        return LaunchRefusal::TrackLayoutDiffers;
+    return LaunchRefusal::None;
 }
 
 }  // namespace
 
 LaunchRefusal CheckJoinRows(const std::vector<JoinRow>& rows, bool direct)
 {
-    if (rows.size() < 2)
-        return LaunchRefusal::TooFewInputs;
-    if (rows.size() > static_cast<size_t>(kMaxJobInputs))
-        return LaunchRefusal::TooManyInputs;
-    if (direct) {
-        for (size_t i = 1; i < rows.size(); ++i) {
-            if (rows[i].extension_text != rows[i - 1].extension_text ||
-                rows[i].size_text != rows[i - 1].size_text)
-                return LaunchRefusal::NotSameKind;
-            if (FileNameOf(rows[i].path).find('.') == std::string::npos)
-                return LaunchRefusal::NoFileExtension;
-        }
-        if (FileNameOf(rows[0].path).find('.') == std::string::npos)
-            return LaunchRefusal::NoFileExtension;
-        // The first file's codecs make the output.
-        if (!DirectCopyPossible(rows[0].path.c_str()))
-            return LaunchRefusal::NeedsReencoding;
-        if (!TracksMatch(rows))
-            return LaunchRefusal::TrackLayoutDiffers;
-    }
-    return LaunchRefusal::None;
+    JoinMismatch found;
+    return CheckRows(rows, direct, &found);
 }
 
 LaunchRefusal FillJoinJob(ConversionJob* job, const std::vector<JoinRow>& rows,
                           const OutputTarget& target, const EncodingChoice& choice,
                           std::string* output_path, JoinMismatch* mismatch)
 {
-    const LaunchRefusal refusal = CheckJoinRows(rows, choice.direct);
+    JoinMismatch found;
+    const LaunchRefusal refusal = CheckRows(rows, choice.direct, &found);
+    if (mismatch)
+        *mismatch = found;
     if (refusal != LaunchRefusal::None)
         return refusal;
-    if (choice.direct) {
-        std::vector<std::string> paths;
-        for (const JoinRow& row : rows)
-            paths.push_back(row.path);
-        const JoinMismatch found = FindDirectJoinMismatch(paths);
-        if (mismatch)
-            *mismatch = found;
-        if (found.input >= 0)
-            return LaunchRefusal::DiffersFromFirst;
-    }
+    if (choice.direct && found.input >= 0)
+        return LaunchRefusal::DiffersFromFirst;
     const int n = static_cast<int>(rows.size());
     job->display_count = n;
     ReplacePathArrays(job, n);

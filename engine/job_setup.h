@@ -115,7 +115,7 @@ enum class LaunchRefusal {
     BadTime,          // a start or end that is not a time
     DiffersFromFirst, // direct join: a file's streams cannot follow the first's
     OutputNotCreated, // the output file cannot be made (job->output_error says why)
-    TrackLayoutDiffers,  // direct join of files whose tracks differ (FindTrackLayoutDifference says how)
+    TrackLayoutDiffers,  // direct join of files whose tracks differ (JoinMismatch::tracks says how)
     SpansOverlap,        // two spans of one cut share time
     ExactSpansInOneFile, // exact spans go each into its own file
 };
@@ -158,7 +158,9 @@ LaunchRefusal FillSpansJob(ConversionJob* job, const std::string& input_path, co
 // Checked rows only, in row order. Sizes are checked before anything is filled.
 LaunchRefusal CheckJoinRows(const std::vector<JoinRow>& rows, bool direct);
 // A direct join whose files differ in what a copy needs is refused with
-// DiffersFromFirst, and `mismatch` (when given) says which file and how.
+// DiffersFromFirst, one whose other tracks differ with TrackLayoutDiffers;
+// `mismatch` (when given) says which file and how, from the one look at the
+// files the launch made.
 LaunchRefusal FillJoinJob(ConversionJob* job, const std::vector<JoinRow>& rows,
                           const OutputTarget& target, const EncodingChoice& choice,
                           std::string* output_path, JoinMismatch* mismatch = nullptr);

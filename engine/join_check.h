@@ -2,6 +2,7 @@
 // packets of every file are copied into an output made for the first one.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -15,15 +16,32 @@ enum class JoinDifference {
     Channels,
 };
 
+// The first file of a direct join whose tracks differ from the first file's.
+struct LayoutDifference {
+    size_t file = 0;  // index into the paths
+    int kind = 0;     // AVMediaType of the differing tracks
+    int track = 0;    // 1-based track of that kind whose codec differs; 0: their number differs
+    int count = 0, first_count = 0;
+    std::string codec, first_codec;
+};
+
 struct JoinMismatch {
     int input = -1;  // index into the paths; -1 when all match
     JoinDifference how = JoinDifference::None;
+    bool copy_possible = true;   // a container takes a copy of the first file's codecs
+    bool tracks_differ = false;  // sound, subtitle or data tracks differ: `tracks` says how
+    LayoutDifference tracks;
 };
 
-// The first file from the second on that cannot be copied after the first,
-// and how it differs. A file that cannot be opened is left to the job,
-// which says why.
-JoinMismatch FindDirectJoinMismatch(const std::vector<std::string>& paths);
+// One look at every file of a direct join, each opened once: whether the
+// first can be copied at all, the first file from the second on that cannot
+// be copied after the first and how it differs, and the first whose other
+// tracks (kind, number and codec of every sound, subtitle and data track)
+// differ. A file that cannot be opened is left to the job, which says why.
+JoinMismatch CheckDirectJoinFiles(const std::vector<std::string>& paths);
+
+// False when all files have the same tracks; files that do not open are the worker's.
+bool FindTrackLayoutDifference(const std::vector<std::string>& paths, LayoutDifference* diff);
 
 // In plain English, for the command-line tool.
 const char* JoinDifferenceText(JoinDifference how);

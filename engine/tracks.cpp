@@ -723,67 +723,17 @@ bool PutChapters(AVFormatContext* out, const std::vector<ChapterCopy>& list)
     return true;
 }
 
-namespace {
-
-// Codecs of every sound, subtitle and data track, by kind.
-bool ReadLayout(const std::string& path, std::vector<std::vector<AVCodecID>>* layout)
+std::vector<std::vector<int>> ExtraTrackLayout(const AVFormatContext* in)
 {
-    AVFormatContext* raw = nullptr;
-    if (CheckInputKind(path.c_str()) != kProbeOk || OpenLocalFormat(&raw, path.c_str()) != 0)
-        return false;
-    InputContextPtr in(raw);
-    bool named = true;
-    for (unsigned i = 0; i < raw->nb_streams; ++i)
-        named = named && raw->streams[i]->codecpar->codec_id != AV_CODEC_ID_NONE;
-    if (!named && avformat_find_stream_info(raw, nullptr) < 0)
-        return false;
-    layout->assign(AVMEDIA_TYPE_NB, {});
-    for (unsigned i = 0; i < raw->nb_streams; ++i) {
-        const AVStream* st = raw->streams[i];
+    std::vector<std::vector<int>> layout(AVMEDIA_TYPE_NB);
+    for (unsigned i = 0; i < in->nb_streams; ++i) {
+        const AVStream* st = in->streams[i];
         const AVMediaType kind = st->codecpar->codec_type;
         if ((kind == AVMEDIA_TYPE_AUDIO || kind == AVMEDIA_TYPE_SUBTITLE || kind == AVMEDIA_TYPE_DATA) &&
-            !IsChapterTextTrack(raw, st))
-            (*layout)[kind].push_back(st->codecpar->codec_id);
+            !IsChapterTextTrack(in, st))
+            layout[kind].push_back(st->codecpar->codec_id);
     }
-    return true;
-}
-
-}  // namespace
-
-bool FindTrackLayoutDifference(const std::vector<std::string>& paths, LayoutDifference* diff)
-{
-    std::vector<std::vector<AVCodecID>> first;
-    size_t f = 0;
-    while (f < paths.size() && !ReadLayout(paths[f], &first))
-        ++f;
-    for (size_t i = f + 1; i < paths.size(); ++i) {
-        std::vector<std::vector<AVCodecID>> layout;
-        if (!ReadLayout(paths[i], &layout))
-            continue;
-        for (int kind : {AVMEDIA_TYPE_AUDIO, AVMEDIA_TYPE_SUBTITLE, AVMEDIA_TYPE_DATA}) {
-            const std::vector<AVCodecID>& a = layout[kind];
-            const std::vector<AVCodecID>& b = first[kind];
-            LayoutDifference d;
-            d.file = i;
-            d.kind = kind;
-            d.count = static_cast<int>(a.size());
-            d.first_count = static_cast<int>(b.size());
-            if (a.size() != b.size()) {
-                *diff = d;
-                return true;
-            }
-            for (size_t t = 0; t < a.size(); ++t) {
-                if (a[t] != b[t]) {
-                    d.track = static_cast<int>(t) + 1;
-                    d.codec = avcodec_get_name(a[t]);
-                    d.first_codec = avcodec_get_name(b[t]);
-                    *diff = d;
-                    return true;
-                }
-            }
-        }
-    }
-    return false;
+    return layout;
 }
 
 std::string DescribeLayoutDifference(const LayoutDifference& d)

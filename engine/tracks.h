@@ -9,6 +9,7 @@
 
 #include "dropped_track.h"
 #include "job_output.h"
+#include "join_check.h"
 
 struct ConversionJob;
 
@@ -78,17 +79,9 @@ void CollectChapters(std::vector<ChapterCopy>* list, const AVFormatContext* in, 
 void ReserveChapters(AVFormatContext* out, const ConversionJob* job);
 bool PutChapters(AVFormatContext* out, const std::vector<ChapterCopy>& list);
 
-// The first file of a direct join whose tracks differ from the first file's.
-struct LayoutDifference {
-    size_t file = 0;  // index into the paths
-    int kind = 0;     // AVMediaType of the differing tracks
-    int track = 0;    // 1-based track of that kind whose codec differs; 0: their number differs
-    int count = 0, first_count = 0;
-    std::string codec, first_codec;
-};
-// False when all files have the same tracks (kind, number and codec of every
-// sound, subtitle and data track); files that do not open are the worker's.
-bool FindTrackLayoutDifference(const std::vector<std::string>& paths, LayoutDifference* diff);
+// The codecs of every sound, subtitle and data track of an opened file, by
+// kind (AVMediaType); chapter names carried in a text track are not a track.
+std::vector<std::vector<int>> ExtraTrackLayout(const AVFormatContext* in);
 // "2 audio tracks, the first file has 1" and the like.
 std::string DescribeLayoutDifference(const LayoutDifference& diff);
 // One line for a dropped track: "input 1, track 3 (subtitle dvd_subtitle, eng): ..."

@@ -301,6 +301,25 @@ TEST_F(Tracks, ReencodedJoinPairsSoundTracksByOrderAndFillsAMissingOneWithSilenc
         EXPECT_NEAR(sound[k].first, sound[k - 1].second, 0.001) << k;  // no hole in the track
 }
 
+// The launch's one look at the files: a first file that cannot be read leaves
+// the tracks to the next that can, the codecs and the copy to the worker.
+TEST_F(Tracks, OneLookAtTheFilesOfADirectJoinGivesEveryFinding)
+{
+    const std::string missing = folder + "/missing.mkv";
+    const JoinMismatch found =
+        CheckDirectJoinFiles({missing, FixturePath("tracks.mkv"), FixturePath("tracks_fewer.mkv")});
+    EXPECT_TRUE(found.copy_possible);
+    EXPECT_EQ(found.input, -1);
+    ASSERT_TRUE(found.tracks_differ);
+    EXPECT_EQ(found.tracks.file, 2u);
+    EXPECT_EQ(found.tracks.kind, AVMEDIA_TYPE_SUBTITLE);
+
+    const JoinMismatch same = CheckDirectJoinFiles({FixturePath("tracks.mkv"), FixturePath("tracks.mkv")});
+    EXPECT_TRUE(same.copy_possible);
+    EXPECT_FALSE(same.tracks_differ);
+    EXPECT_EQ(same.input, -1);
+}
+
 TEST_F(Tracks, DirectJoinOfFilesWithOtherTracksIsRefusedNamingTheFile)
 {
     LayoutDifference diff;

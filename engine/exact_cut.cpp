@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "coded_units.h"
+#include "exact_cut_plan.h"
 #include "conversion_job.h"
 #include "matching_encoder.h"
 #include "media_input.h"
@@ -22,8 +23,6 @@ constexpr int kEncodeWeight = 12;
 // Pictures read past the first key picture beyond the end point, so the
 // leading pictures decoded after it are seen too.
 constexpr int kPacketsPastEnd = 16;
-
-enum class CutCodec { H264, Hevc, Mpeg4 };
 
 bool SameFamily(const char* name, const char* a, const char* b)
 {
@@ -79,21 +78,12 @@ bool ClassifySource(const AVFormatContext* input, const AVStream* st, const char
     return true;
 }
 
-struct Scanned {
-    int64_t pts = AV_NOPTS_VALUE;
-    int64_t dts = AV_NOPTS_VALUE;
-    int64_t duration = 0;
-    bool key = false;
-    bool clean = false;  // a copy may begin here: no reference to earlier pictures
-    int size = 0;
-};
-
 // What the source spends on the scanned pictures, in bits a second; 0 when
 // they span no time.
-int64_t MeasuredBitRate(const std::vector<Scanned>& scan, AVRational time_base)
+int64_t MeasuredBitRate(const std::vector<PacketFacts>& scan, AVRational time_base)
 {
     int64_t bytes = 0, first = INT64_MAX, end = INT64_MIN;
-    for (const Scanned& s : scan) {
+    for (const PacketFacts& s : scan) {
         bytes += s.size;
         first = std::min(first, s.pts);
         end = std::max(end, s.pts + std::max<int64_t>(s.duration, 0));
@@ -101,22 +91,6 @@ int64_t MeasuredBitRate(const std::vector<Scanned>& scan, AVRational time_base)
     const double seconds = end > first ? (end - first) * av_q2d(time_base) : 0.0;
     return seconds > 0 ? static_cast<int64_t>(bytes * 8 / seconds) : 0;
 }
-
-struct Plan {
-    int64_t start = 0, end = 0;  // [start, end) on the video stream's clock
-    int64_t first_pts = 0;       // the span's first picture
-    int64_t origin_pts = 0;      // becomes 0 in the output: the first picture, or sound before it
-    int64_t end_pts = 0;         // end of the last picture
-    int64_t frame_duration = 1;
-    int copy_begin = -1, copy_end = -1;  // scanned indices, decoding order
-    std::vector<bool> dropped;           // leading pictures of the first copied key picture
-    int64_t copy_min = 0, copy_max = 0;
-    int head_feed_end = -1;  // the last packet the head's decoder needs
-    int tail_from = -1;      // where the tail's decoder starts
-    int head_count = 0, copy_count = 0, tail_count = 0;
-    int64_t head_dts_shift = 0;
-    bool HasCopy() const { return copy_begin >= 0; }
-};
 
 bool IsCleanStart(CutCodec codec, int length_size, const AVPacket* pkt)
 {
@@ -134,142 +108,6 @@ bool IsCleanStart(CutCodec codec, int length_size, const AVPacket* pkt)
             return true;
     }
     return false;
-}
-
-// Pictures decoded after key picture `k`, before the next one, but shown
-// before it.
-std::vector<int> LeadingPictures(const std::vector<Scanned>& scan, int k)
-{
-    std::vector<int> leading;
-    for (int i = k + 1; i < static_cast<int>(scan.size()) && !scan[i].key; ++i) {
-        if (scan[i].pts < scan[k].pts)
-            leading.push_back(i);
-    }
-    return leading;
-}
-
-int CountPictures(const std::vector<Scanned>& scan, int64_t from, int64_t to)  // [from, to)
-{
-    return static_cast<int>(std::count_if(scan.begin(), scan.end(),
-                                          [&](const Scanned& s) { return s.pts >= from && s.pts < to; }));
-}
-
-// The copied run that begins at clean key picture `k`: up to the last key
-// picture whose preceding pictures all lie before the end point.
-bool TryCopyFrom(const std::vector<Scanned>& scan, int k, bool reached_eof, CutCodec codec, Plan* plan)
-{
-    const int n = static_cast<int>(scan.size());
-    std::vector<bool> dropped(scan.size(), false);
-    const std::vector<int> leading = LeadingPictures(scan, k);
-    if (!leading.empty() && codec != CutCodec::Hevc)
-        return false;  // leading pictures would need the previous group
-    for (int i : leading)
-        dropped[i] = true;
-    int64_t max_pts = INT64_MIN, best_max = INT64_MIN;
-    int best_end = -1;
-    for (int j = k + 1; j <= n; ++j) {
-        if (!dropped[j - 1])
-            max_pts = std::max(max_pts, scan[j - 1].pts);
-        if (max_pts >= plan->end)
-            break;
-        if (j == n ? reached_eof : scan[j].key) {
-            best_end = j;
-            best_max = max_pts;
-        }
-    }
-    if (best_end < 0)
-        return false;
-    int64_t min_pts = INT64_MAX;
-    int copied = 0;
-    for (int i = k; i < best_end; ++i) {
-        if (!dropped[i]) {
-            min_pts = std::min(min_pts, scan[i].pts);
-            ++copied;
-        }
-    }
-    // No picture of the source may be missing between the first and last copied.
-    if (min_pts < plan->start || CountPictures(scan, min_pts, best_max + 1) != copied)
-        return false;
-    plan->copy_begin = k;
-    plan->copy_end = best_end;
-    plan->copy_min = min_pts;
-    plan->copy_max = best_max;
-    plan->copy_count = copied;
-    plan->dropped = std::move(dropped);
-    plan->head_feed_end = leading.empty() ? k - 1 : leading.back();
-    return true;
-}
-
-int64_t TypicalDuration(const std::vector<Scanned>& scan)
-{
-    std::vector<int64_t> pts;
-    for (const Scanned& s : scan)
-        pts.push_back(s.pts);
-    std::sort(pts.begin(), pts.end());
-    std::vector<int64_t> steps;
-    for (size_t i = 1; i < pts.size(); ++i) {
-        if (pts[i] > pts[i - 1])
-            steps.push_back(pts[i] - pts[i - 1]);
-    }
-    if (steps.empty())
-        return scan.empty() || scan[0].duration <= 0 ? 1 : scan[0].duration;
-    std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
-    return steps[steps.size() / 2];
-}
-
-bool MakePlan(const std::vector<Scanned>& scan, bool reached_eof, CutCodec codec, Plan* plan)
-{
-    const int n = static_cast<int>(scan.size());
-    int64_t first = INT64_MAX, last = INT64_MIN;
-    for (const Scanned& s : scan) {
-        if (s.pts >= plan->start && s.pts < plan->end) {
-            first = std::min(first, s.pts);
-            last = std::max(last, s.pts);
-        }
-    }
-    if (first == INT64_MAX)
-        return false;  // no picture in the span
-    plan->first_pts = first;
-    plan->origin_pts = first;
-    plan->frame_duration = std::max<int64_t>(1, TypicalDuration(scan));
-    plan->end_pts = last + plan->frame_duration;
-    for (int k = 0; k < n && !plan->HasCopy(); ++k) {
-        if (scan[k].clean && scan[k].pts >= plan->start)
-            TryCopyFrom(scan, k, reached_eof, codec, plan);
-    }
-    if (!plan->HasCopy()) {
-        plan->head_count = CountPictures(scan, plan->start, plan->end);
-        plan->head_feed_end = n - 1;
-        return plan->head_count > 0;
-    }
-    plan->head_count = CountPictures(scan, plan->start, plan->copy_min);
-    plan->tail_count = CountPictures(scan, plan->copy_max + 1, plan->end);
-    if (plan->tail_count > 0) {
-        // The tail's own leading pictures need the group before it decoded.
-        int from = plan->copy_end;
-        if (from < n && !LeadingPictures(scan, from).empty()) {
-            for (int k = from - 1; k >= plan->copy_begin; --k) {
-                if (scan[k].key) {
-                    from = k;
-                    break;
-                }
-            }
-        }
-        plan->tail_from = from;
-    }
-    if (plan->head_count > 0) {
-        // Re-encoded pictures are not reordered (decoding time = presentation
-        // time); their decoding times move back so they precede the copy's.
-        int64_t last_head = INT64_MIN;
-        for (const Scanned& s : scan) {
-            if (s.pts >= plan->start && s.pts < plan->copy_min)
-                last_head = std::max(last_head, s.pts);
-        }
-        const int64_t overlap = last_head - scan[plan->copy_begin].dts + 1;
-        if (overlap > 0)
-            plan->head_dts_shift = (overlap + plan->frame_duration - 1) / plan->frame_duration * plan->frame_duration;
-    }
-    return true;
 }
 
 // One re-encoded end of the cut: a decoder fed from a key picture, the
@@ -327,9 +165,9 @@ private:
     int length_size_ = 4;
     std::vector<Bytes> source_units_;  // HEVC parameter sets of the source, for the join
     int64_t seek_target_ = 0;
-    std::vector<Scanned> scan_;
+    std::vector<PacketFacts> scan_;
     bool reached_eof_ = false;
-    Plan plan_;
+    CutPlan plan_;
 
     OutputContextPtr out_;
     bool header_written_ = false;
@@ -434,7 +272,7 @@ bool ExactCutter::Scan()
         if (Cancelled())
             return false;
         if (pkt->stream_index == vst_->index && (!scan_.empty() || (pkt->flags & AV_PKT_FLAG_KEY))) {
-            Scanned s;
+            PacketFacts s;
             s.pts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
             s.dts = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : DerivedDts(s.pts);
             s.duration = pkt->duration;
@@ -750,7 +588,7 @@ bool ExactCutter::FinishHead()
 
 bool ExactCutter::VideoPacket(AVPacket* pkt, int index)
 {
-    const Scanned& s = scan_[index];
+    const PacketFacts& s = scan_[index];
     const int64_t pts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
     if (pts != s.pts)
         return false;  // the file reads differently the second time
@@ -929,7 +767,7 @@ bool ExactCutter::Run()
     if (!OpenSource())
         return FinishFile(false);
     reason_ = FailureReason::NothingInSpan;
-    if (!SeekBeforeStart() || !Scan() || !MakePlan(scan_, reached_eof_, codec_, &plan_))
+    if (!SeekBeforeStart() || !Scan() || !MakeCutPlan(scan_, reached_eof_, codec_, &plan_))
         return FinishFile(false);
     KeepSoundBeforeFirstPicture();
     reason_ = FailureReason::NotAccepted;

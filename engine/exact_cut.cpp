@@ -8,6 +8,7 @@
 
 #include "coded_units.h"
 #include "exact_cut_plan.h"
+#include "job_file.h"
 #include "conversion_job.h"
 #include "matching_encoder.h"
 #include "media_input.h"
@@ -297,13 +298,12 @@ bool ExactCutter::Scan()
 
 bool ExactCutter::OpenOutput()
 {
-    AVFormatContext* ctx = nullptr;
     const char* path = job_->output_paths[input_];
     const AVOutputFormat* format = DirectOutputFormat(in_.format.get(), path);
-    if (!format || avformat_alloc_output_context2(&ctx, format, nullptr, path) < 0 || !ctx)
+    AVFormatContext* ctx = format ? NewJobMuxer(job_, format, path) : nullptr;
+    if (!ctx)
         return false;
     out_.reset(ctx);
-    ctx->interrupt_callback = CancelCallback(job_);
     ctx->max_interleave_delta = 0;  // the re-encoded head is written late: wait for it
     trims_sound_ = ContainerTrimsSound(ctx->oformat);
     // The streams and the container's facts travel as in any direct copy.
@@ -323,13 +323,7 @@ bool ExactCutter::OpenOutput()
                     av_rescale_q(plan_.end_pts, vst_->time_base, AV_TIME_BASE_Q), 0);
     if (!PutChapters(ctx, chapters) || !OpenEncoders())
         return false;
-    if (!(ctx->oformat->flags & AVFMT_NOFILE)) {
-        ctx->pb = file_ ? file_->OpenWriter() : nullptr;  // the job's own file
-        if (!ctx->pb)
-            return false;
-        ctx->flags |= AVFMT_FLAG_CUSTOM_IO;
-    }
-    if (avformat_write_header(ctx, nullptr) < 0)
+    if (!WriteHeaderInto(ctx, file_.get()))  // the job's own file
         return false;
     header_written_ = true;
     WriteAttachedPictures(ctx, in_.format.get(), extra_in_, extra_out_);
@@ -704,24 +698,14 @@ bool ExactCutter::Process()
 // Closes the job's file, or deletes it when it holds nothing playable.
 bool ExactCutter::FinishFile(bool keep)
 {
+    FailureReason why = FailureReason::None;
     if (!file_)
         return false;
-    const bool flushed = keep && file_->Flush();
-    if (file_->error() != 0)
-        job_->output_error = file_->error();
-    if (!flushed) {
-        if (file_->error() != 0)
-            reason_ = FailureReason::WriteFailed;
-        file_->Delete();
-        return false;
-    }
-    if (!file_->Close()) {
-        reason_ = file_->moved() ? FailureReason::OutputGone : FailureReason::WriteFailed;
-        if (!file_->moved())
-            job_->output_error = file_->error();
-        return false;
-    }
-    return true;
+    if (FinishJobFile(job_, file_.get(), keep, &why))
+        return true;
+    if (why != FailureReason::None)
+        reason_ = why;
+    return false;
 }
 
 // A span that starts before the file's first picture keeps the sound

@@ -6,14 +6,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "conversion_job.h"
 #include "direct_copy.h"
 #include "exact_cut.h"
 #include "extra_sound.h"
 #include "held_length.h"
+#include "job_file.h"
 #include "job_output.h"
 #include "job_setup.h"
 #include "reencode.h"
@@ -42,8 +40,6 @@ FailureReason ReasonOfOpen(int probe_code)
                ? FailureReason::Unreadable
                : FailureReason::NotMedia;
 }
-
-int64_t ToMicroseconds(int64_t ts, AVRational tb) { return av_rescale_q(ts, tb, AV_TIME_BASE_Q); }
 
 void ResetPerInputState(ConversionJob* job)
 {
@@ -88,36 +84,11 @@ void ClearInputHandles(ConversionJob* job)
     job->decoded_frame = nullptr;
 }
 
-// The file the launch created; a record filled some other way gets its file
-// here, under its exact name and only if that name is free.
-std::unique_ptr<OutputFile> TakeOutputFile(ConversionJob* job, int index)
-{
-    int fd = -1;
-    if (index == 0) {
-        fd = job->output_fd;
-        job->output_fd = -1;
-    } else if (static_cast<size_t>(index - 1) < job->later_output_fds.size()) {
-        fd = job->later_output_fds[index - 1];
-        job->later_output_fds[index - 1] = -1;
-    }
-    const char* path = job->output_paths ? job->output_paths[index] : nullptr;
-    if (!path)
-        return nullptr;
-    if (fd < 0)
-        fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        job->output_error = errno;
-        return nullptr;
-    }
-    return std::make_unique<OutputFile>(fd, path);
-}
-
 bool CreateOutput(ConversionJob* job, JobOutput& out, const AVOutputFormat* format, int index)
 {
-    AVFormatContext* ctx = nullptr;
-    if (!out.file || avformat_alloc_output_context2(&ctx, format, nullptr, job->output_paths[index]) < 0 || !ctx)
+    AVFormatContext* ctx = out.file ? NewJobMuxer(job, format, job->output_paths[index]) : nullptr;
+    if (!ctx)
         return false;
-    ctx->interrupt_callback = CancelCallback(job);
     out.ctx.reset(ctx);
     job->output_ctx = ctx;
     return true;
@@ -247,15 +218,7 @@ bool IsExtraSound(const JobOutput& out, const InputRun& run, int stream)
 bool OpenOutputFile(JobOutput& out)
 {
     AVFormatContext* ctx = out.ctx.get();
-    if (ctx->nb_streams == 0)
-        return false;
-    if (!(ctx->oformat->flags & AVFMT_NOFILE)) {
-        ctx->pb = out.file->OpenWriter();
-        if (!ctx->pb)
-            return false;
-        ctx->flags |= AVFMT_FLAG_CUSTOM_IO;
-    }
-    if (avformat_write_header(ctx, nullptr) < 0)
+    if (ctx->nb_streams == 0 || !WriteHeaderInto(ctx, out.file.get()))
         return false;
     out.header_written = true;
     return true;
@@ -447,24 +410,14 @@ FailureReason FinishOutput(ConversionJob* job, JobOutput& out, int first, int la
     job->output_ctx = nullptr;
     job->video_out_stream = nullptr;
     job->audio_out_stream = nullptr;
-    if (!file)
+    FailureReason why = FailureReason::None;
+    if (!file || FinishJobFile(job, file.get(), ok && wrote_packets, &why))
         return FailureReason::None;
-    ok = ok && wrote_packets && file->Flush();
-    if (file->error() != 0)
-        job->output_error = file->error();
-    if (!ok) {
-        file->Delete();
-        if (!wanted)
-            return FailureReason::None;  // every input has its own reason already
-        return job->output_error != 0 || !wrote_packets ? FailureReason::WriteFailed : FailureReason::NotAccepted;
-    }
-    if (!file->Close()) {
-        if (file->moved())
-            return FailureReason::OutputGone;
-        job->output_error = file->error();
-        return FailureReason::WriteFailed;  // written, but not known to be whole
-    }
-    return FailureReason::None;
+    if (!wanted)
+        return FailureReason::None;  // every input has its own reason already
+    if (why != FailureReason::None)
+        return why;  // a write failed, or the file is gone
+    return job->output_error != 0 || !wrote_packets ? FailureReason::WriteFailed : FailureReason::NotAccepted;
 }
 
 // A cut starting at or past what the streams hold: the seek would land on
@@ -606,50 +559,6 @@ void FailDoneInputs(ConversionJob* job, FailureReason reason, int first, int las
 }
 
 }  // namespace
-
-int64_t JobOutput::EndMicroseconds() const
-{
-    int64_t end = 0;
-    if (video)
-        end = std::max(end, ToMicroseconds(video_clock.end, video->time_base));
-    if (audio)
-        end = std::max(end, ToMicroseconds(audio_clock.end, audio->time_base));
-    return end;
-}
-
-int64_t JobOutput::SeamMicroseconds() const
-{
-    if (video && video_clock.last_dts != AV_NOPTS_VALUE)
-        return ToMicroseconds(video_clock.end, video->time_base);
-    return EndMicroseconds();
-}
-
-int WriteOutputPacket(JobOutput& out, AVPacket* pkt, AVStream* out_st, StreamClock& clock)
-{
-    if (pkt->dts == AV_NOPTS_VALUE)
-        pkt->dts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : clock.end;
-    if (pkt->pts == AV_NOPTS_VALUE)
-        pkt->pts = pkt->dts;
-    // Muxers refuse a stream whose decoding times do not grow.
-    if (clock.last_dts != AV_NOPTS_VALUE && pkt->dts <= clock.last_dts)
-        pkt->dts = clock.last_dts + 1;
-    if (pkt->pts < pkt->dts)
-        pkt->pts = pkt->dts;
-    if (clock.first_dts == AV_NOPTS_VALUE)
-        clock.first_dts = pkt->dts;
-    clock.last_dts = pkt->dts;
-    clock.next_dts = pkt->dts + std::max<int64_t>(pkt->duration, 0);
-    clock.end = std::max(clock.end, pkt->pts + std::max<int64_t>(pkt->duration, 0));
-    pkt->stream_index = out_st->index;
-    pkt->pos = -1;
-    const int rc = av_interleaved_write_frame(out.ctx.get(), pkt);
-    if (rc >= 0) {
-        ++out.packets_written;
-        if (out_st == out.video)
-            ++out.video_packets_written;
-    }
-    return rc;
-}
 
 void ConversionWorker(ConversionJob* job)
 {

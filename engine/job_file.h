@@ -1,0 +1,27 @@
+// The file a job writes, from the launch's reservation to the end: taken
+// over by the worker, a muxer on it, its header, and at the end kept whole or
+// deleted. The worker's copy and re-encoding and the exact cut all use it.
+#pragma once
+
+#include <memory>
+
+#include "conversion_job.h"
+#include "output_file.h"
+
+// The file the launch created for output `index`; a record filled some other
+// way gets its file here, under its exact name and only if that name is free.
+// Null (job->output_error says why) when there is none.
+std::unique_ptr<OutputFile> TakeOutputFile(ConversionJob* job, int index);
+
+// A muxer of `format` for `path` that a stop of the job interrupts; null on failure.
+AVFormatContext* NewJobMuxer(ConversionJob* job, const AVOutputFormat* format, const char* path);
+
+// Writes the header of `ctx` into the job's own file.
+bool WriteHeaderInto(AVFormatContext* ctx, OutputFile* file);
+
+// Flushes and closes the file when `keep`; otherwise, or when that fails, it
+// is deleted: a half-written file never stays looking like a result. True
+// when kept whole; else `why` says what went wrong with the file itself
+// (WriteFailed, OutputGone; None when it was only not kept), with the errno
+// in job->output_error.
+bool FinishJobFile(ConversionJob* job, OutputFile* file, bool keep, FailureReason* why);

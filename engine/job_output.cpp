@@ -1,0 +1,53 @@
+#include "job_output.h"
+
+#include <algorithm>
+
+namespace {
+
+int64_t ToMicroseconds(int64_t ts, AVRational tb) { return av_rescale_q(ts, tb, AV_TIME_BASE_Q); }
+
+}  // namespace
+
+int64_t JobOutput::EndMicroseconds() const
+{
+    int64_t end = 0;
+    if (video)
+        end = std::max(end, ToMicroseconds(video_clock.end, video->time_base));
+    if (audio)
+        end = std::max(end, ToMicroseconds(audio_clock.end, audio->time_base));
+    return end;
+}
+
+int64_t JobOutput::SeamMicroseconds() const
+{
+    if (video && video_clock.last_dts != AV_NOPTS_VALUE)
+        return ToMicroseconds(video_clock.end, video->time_base);
+    return EndMicroseconds();
+}
+
+int WriteOutputPacket(JobOutput& out, AVPacket* pkt, AVStream* out_st, StreamClock& clock)
+{
+    if (pkt->dts == AV_NOPTS_VALUE)
+        pkt->dts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : clock.end;
+    if (pkt->pts == AV_NOPTS_VALUE)
+        pkt->pts = pkt->dts;
+    // Muxers refuse a stream whose decoding times do not grow.
+    if (clock.last_dts != AV_NOPTS_VALUE && pkt->dts <= clock.last_dts)
+        pkt->dts = clock.last_dts + 1;
+    if (pkt->pts < pkt->dts)
+        pkt->pts = pkt->dts;
+    if (clock.first_dts == AV_NOPTS_VALUE)
+        clock.first_dts = pkt->dts;
+    clock.last_dts = pkt->dts;
+    clock.next_dts = pkt->dts + std::max<int64_t>(pkt->duration, 0);
+    clock.end = std::max(clock.end, pkt->pts + std::max<int64_t>(pkt->duration, 0));
+    pkt->stream_index = out_st->index;
+    pkt->pos = -1;
+    const int rc = av_interleaved_write_frame(out.ctx.get(), pkt);
+    if (rc >= 0) {
+        ++out.packets_written;
+        if (out_st == out.video)
+            ++out.video_packets_written;
+    }
+    return rc;
+}

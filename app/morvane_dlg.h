@@ -31,7 +31,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPainter;
-class QPushButton;
+class QToolButton;
 class QTabBar;
 
 // The folder of `files` (the executable's own by default) with one trailing separator.
@@ -100,6 +100,8 @@ public:
     int SelectedSpan() const;
     void SelectSpan(int span);
     QComboBox* SpanList() const { return m_comboSpans; }
+    // What the closed span list shows for `entry` (0: a new span).
+    static QString SpanClosedText(int entry);
 
     // Convert and Merge: the settings dialog, then the job on its worker
     // thread behind the modal progress dialog. They return when it closes.
@@ -230,7 +232,7 @@ private:
     std::vector<CutSpan> m_spans;  // in the order they are written
     QComboBox* m_comboSpans = nullptr;     // entry 0 marks a new span
     CControlButton* m_btnAddSpan = nullptr;
-    QPushButton* m_btnSpanUp = nullptr;
-    QPushButton* m_btnSpanDown = nullptr;
-    QPushButton* m_btnSpanRemove = nullptr;
+    QToolButton* m_btnSpanUp = nullptr;
+    QToolButton* m_btnSpanDown = nullptr;
+    QToolButton* m_btnSpanRemove = nullptr;
 };

@@ -15,6 +15,8 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QToolButton>
+#include <QStylePainter>
 
 #include <algorithm>
 
@@ -25,9 +27,9 @@ namespace {
 // Left of the open button, inside the group of the cut tab's buttons: the
 // list over three small buttons (earlier, later, remove).
 constexpr dialogs::ControlPlace kSpanListPlace{1302, 8, 199, 84, 12};
-constexpr dialogs::ControlPlace kSpanUpPlace{1303, 8, 212, 27, 11};
-constexpr dialogs::ControlPlace kSpanDownPlace{1304, 36, 212, 27, 11};
-constexpr dialogs::ControlPlace kSpanRemovePlace{1305, 64, 212, 28, 11};
+constexpr dialogs::ControlPlace kSpanUpPlace{1303, 8, 211, 27, 13};
+constexpr dialogs::ControlPlace kSpanDownPlace{1304, 36, 211, 27, 13};
+constexpr dialogs::ControlPlace kSpanRemovePlace{1305, 64, 211, 28, 13};
 
 QString LanguageText(const char* section, const char* key)
 {
@@ -48,19 +50,42 @@ QString SpanEntryText(int span, const CutSpan& s)
         .arg(TimeText(s.start_ms), TimeText(s.end_ms), TimeText(s.end_ms - s.start_ms));
 }
 
+// The open list shows each span whole; the closed field, narrow, names the
+// chosen one only ("Span 2"), whose times the fields below show.
+class SpanCombo : public QComboBox {
+public:
+    using QComboBox::QComboBox;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QStylePainter painter(this);
+        QStyleOptionComboBox option;
+        initStyleOption(&option);
+        option.currentText = CMorvaneDlg::SpanClosedText(currentIndex());
+        painter.drawComplexControl(QStyle::CC_ComboBox, option);
+        painter.drawControl(QStyle::CE_ComboBoxLabel, option);
+    }
+};
+
 }  // namespace
+
+QString CMorvaneDlg::SpanClosedText(int entry)
+{
+    return entry <= 0 ? LanguageText("JIEMIAN", "xpd") : LanguageText("JIEMIAN", "pd").arg(entry);
+}
 
 void CMorvaneDlg::CreateSpanControls()
 {
     const dialogs::DialogUnits units(font());
-    m_comboSpans = new QComboBox(this);
+    m_comboSpans = new SpanCombo(this);
     dialogs::PlaceControl(m_comboSpans, kSpanListPlace, units);
     // The open list is as wide as its longest entry; the closed one keeps its place.
     m_comboSpans->view()->setTextElideMode(Qt::ElideNone);
     m_comboSpans->setSizeAdjustPolicy(QComboBox::AdjustToContentsOnFirstShow);
     const auto small = [&](const dialogs::ControlPlace& place, const QString& text) {
-        auto* button = new QPushButton(text, this);
-        button->setAutoDefault(false);
+        auto* button = new QToolButton(this);
+        button->setText(text);
         button->setFocusPolicy(Qt::TabFocus);
         dialogs::PlaceControl(button, place, units);
         return button;
@@ -70,9 +95,9 @@ void CMorvaneDlg::CreateSpanControls()
     m_btnSpanRemove = small(kSpanRemovePlace, QStringLiteral("\u2715"));
     connect(m_btnAddSpan, &QPushButton::clicked, this, &CMorvaneDlg::OnAddSpan);
     connect(m_comboSpans, &QComboBox::activated, this, &CMorvaneDlg::OnSpanChosen);
-    connect(m_btnSpanUp, &QPushButton::clicked, this, [this] { MoveSelectedSpan(-1); });
-    connect(m_btnSpanDown, &QPushButton::clicked, this, [this] { MoveSelectedSpan(1); });
-    connect(m_btnSpanRemove, &QPushButton::clicked, this, &CMorvaneDlg::RemoveSelectedSpan);
+    connect(m_btnSpanUp, &QAbstractButton::clicked, this, [this] { MoveSelectedSpan(-1); });
+    connect(m_btnSpanDown, &QAbstractButton::clicked, this, [this] { MoveSelectedSpan(1); });
+    connect(m_btnSpanRemove, &QAbstractButton::clicked, this, &CMorvaneDlg::RemoveSelectedSpan);
     for (QWidget* widget : {static_cast<QWidget*>(m_comboSpans), static_cast<QWidget*>(m_btnSpanUp),
                             static_cast<QWidget*>(m_btnSpanDown), static_cast<QWidget*>(m_btnSpanRemove)})
         widget->hide();
@@ -99,8 +124,10 @@ void CMorvaneDlg::RefreshSpans(int select)
         m_comboSpans->addItem(SpanEntryText(i, m_spans[i]));
         positions.emplace_back(SliderPositionOfMs(m_spans[i].start_ms), SliderPositionOfMs(m_spans[i].end_ms));
     }
-    const int fit = m_comboSpans->view()->sizeHintForColumn(0) + 8;
-    m_comboSpans->view()->setMinimumWidth(std::max(fit, m_comboSpans->width()));
+    int fit = m_comboSpans->width();
+    for (int i = 0; i < m_comboSpans->count(); ++i)
+        fit = std::max(fit, m_comboSpans->fontMetrics().horizontalAdvance(m_comboSpans->itemText(i)) + 24);
+    m_comboSpans->view()->setMinimumWidth(fit);
     m_slider->SetSpans(positions);
     SelectSpan(select);
     ShowSpanControls();

@@ -6,7 +6,7 @@
 #include "bitmap_slider.h"
 
 #include <QComboBox>
-#include <QPushButton>
+#include <QAbstractButton>
 #include <QTest>
 
 class SpanListTest : public AppTest {
@@ -29,7 +29,7 @@ protected:
         m_dlg->MoveToMs(to);
         Click(1149);
     }
-    void Click(int id) { static_cast<QPushButton*>(Control(id))->click(); }
+    void Click(int id) { static_cast<QAbstractButton*>(Control(id))->click(); }
     QStringList Entries() const
     {
         QStringList entries;

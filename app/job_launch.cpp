@@ -518,7 +518,7 @@ void CMorvaneDlg::OnTimer()
                                                 Ui("TISHI", "wjwc"));
     m_dlgProgress->SetTotalText(QString::number(m_completedCount) + QLatin1Char(' ') + Ui("TISHI", "wjwczg") +
                                 QLatin1Char(' ') + QString::number(job->display_count) + QLatin1Char(' ') +
-                                Ui("TISHI", "wj1"));
+                                (!joinTab && job->input_count > 1 ? LanguageText("TISHI", "pd1") : Ui("TISHI", "wj1")));
     if (job->display_count > 0)
         m_dlgProgress->SetTotalPos(m_completedCount * 100 / job->display_count);
     if (percent >= 0 && percent <= 100)

@@ -164,6 +164,11 @@ void CMorvaneDlg::ShowSpanControls()
 
 void CMorvaneDlg::OnSpanChosen(int entry)
 {
+    if (entry <= 0) {
+        // New marks start afresh; the stored spans stay drawn.
+        m_slider->SetMarkerMode(0);
+        m_slider->update();
+    }
     SelectSpan(entry - 1);
 }
 

@@ -110,6 +110,14 @@ TEST_F(SpanListTest, SpansAreAddedRefusedReMarkedMovedAndRemovedAndDrawnWhereThe
     EXPECT_FALSE(Control(1303)->isEnabled());
     EXPECT_EQ(m_dlg->Slider()->SpanPixels(), Pixels({{4000, 8000}, {1000, 3000}}));
 
+    // Back to a new span: its marks start afresh, the stored spans stay drawn.
+    emit m_dlg->SpanList()->activated(0);
+    EXPECT_EQ(m_dlg->Slider()->GetMarkerMode(), 0);
+    EXPECT_EQ(m_dlg->Slider()->SpanPixels().size(), 2u);
+    EXPECT_FALSE(Control(1305)->isEnabled());
+    m_dlg->SpanList()->setCurrentIndex(1);
+    emit m_dlg->SpanList()->activated(1);
+
     // Removed one by one; with none left the tab is as before.
     Click(1305);
     EXPECT_EQ(Entries(), QStringList({"1: 00:00:01.000 - 00:00:03.000 (00:00:02.000)"}));

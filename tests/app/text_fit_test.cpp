@@ -279,6 +279,11 @@ TEST_F(TextFitTest, TheSpanTextsOfEveryLanguageFitTheirControls)
         // The rest of the window, and the cut settings with their span choice.
         spans->hide();
         CheckDialog(m_dlg.get(), where, &misfits);
+        CAVConvertDlg* progress = m_dlg->ProgressDialog();
+        progress->OnInitDialog();
+        progress->SetTotalText(QStringLiteral("999 ") + Ui("TISHI", "wjwczg") + QStringLiteral(" 999 ") +
+                               LanguageText("TISHI", "pd1"));
+        CheckDialog(progress, language + QStringLiteral(" progress"), &misfits);
         CFileInfomation cut;
         cut.span_count = 3;
         cut.OnInitDialog();

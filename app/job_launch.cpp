@@ -324,9 +324,21 @@ void CMorvaneDlg::LaunchSpans()
     switch (refusal) {
     case LaunchRefusal::None: break;
     case LaunchRefusal::ExactSpansInOneFile: ShowMessage(LanguageText("TISHI", "jqpdyw")); return;
-    case LaunchRefusal::SpansOverlap: ShowMessage(LanguageText("TISHI", "pdcd").arg(QStringLiteral("?"))); return;
+    case LaunchRefusal::SpansOverlap: {
+        int other = -1;
+        for (int i = 0; i < static_cast<int>(m_spans.size()) && other < 0; ++i)
+            other = FindOverlappingSpan(m_spans, m_spans[i], i);
+        ShowMessage(LanguageText("TISHI", "pdcd").arg(other + 1));
+        return;
+    }
     case LaunchRefusal::NeedsReencoding: ShowMessage(LanguageText("TISHI", "zncxbm")); return;
     default: ShowMessage(RefusalText(refusal, "zjjqwkzm")); return;
+    }
+    for (int i = 0; g_pJob->exact_cut && i < g_pJob->input_count; ++i) {
+        if (ExactCutReencodesWholeSpan(g_pJob, i)) {
+            ShowMessage(LanguageText("TISHI", "jqjqqb"));  // all of a span is re-encoded
+            break;
+        }
     }
     m_strOutputFolder = settings.output_folder;
     StartJob(false);

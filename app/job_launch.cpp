@@ -190,6 +190,28 @@ QString FailureMessage(const ConversionJob* job, const QString& closing)
 QString StopMessage(const ConversionJob* job)
 {
     QStringList lines{LanguageText("TISHI", "tzjq")};
+    if (!job->join_mode && job->input_count > 1) {
+        // Spans: the files kept, and in one file the spans it holds.
+        const int reached = job->current_input;
+        const int outputs = job->separate_outputs ? job->input_count : 1;
+        QStringList kept;
+        for (int o = 0; o < outputs && job->output_paths; ++o) {
+            if (job->output_paths[o] && FileExists(job->output_paths[o]))
+                kept << LanguageText("TISHI", job->separate_outputs ? "tzpd" : "tzbl").arg(QString::fromUtf8(job->output_paths[o]));
+        }
+        if (kept.isEmpty()) {
+            lines << LanguageText("TISHI", "tzwbl");
+            return lines.join(QLatin1Char('\n'));
+        }
+        lines << kept;
+        if (!job->separate_outputs) {
+            for (int i = 0; i < job->input_count && i <= kMaxJobInputs; ++i) {
+                if (job->input_status[i] == kInputDone || (i < reached && job->input_status[i] == kInputPending))
+                    lines << QStringLiteral("  ") + LanguageText("JIEMIAN", "pd").arg(i + 1);
+            }
+        }
+        return lines.join(QLatin1Char('\n'));
+    }
     const char* output = job->output_paths ? job->output_paths[0] : nullptr;
     if (!output || !FileExists(output)) {
         lines << LanguageText("TISHI", "tzwbl");
@@ -219,6 +241,10 @@ void CMorvaneDlg::OnLaunchCut()
 {
     if (m_strCutFile.isEmpty() || !g_pJob) {
         ShowMessage(Ui("TISHI", "qxtjsp"));
+        return;
+    }
+    if (!m_spans.empty()) {
+        LaunchSpans();
         return;
     }
     // A time that is not one, or a span that holds nothing, is refused before
@@ -265,6 +291,52 @@ void CMorvaneDlg::OnLaunchCut()
     }
     if (g_pJob->exact_cut && ExactCutReencodesWholeSpan(g_pJob, 0))
         ShowMessage(LanguageText("TISHI", "jqjqqb"));  // all of the span is re-encoded
+    m_strOutputFolder = settings.output_folder;
+    StartJob(false);
+}
+
+// The stored spans, in list order, into one file or a file each.
+void CMorvaneDlg::LaunchSpans()
+{
+    m_completedCount = 0;
+    const LaunchScope scope(m_launching, [this] { FinishPendingClose(); });
+    CFileInfomation settings(this);
+    settings.file_title = TitleOf(m_strCutFile);
+    settings.source_extension = m_strCutFile;
+    settings.span_count = static_cast<int>(m_spans.size());
+    if (settings.DoModal() != QDialog::Accepted || m_closePending)
+        return;
+
+    const std::string path = m_strCutFile.toStdString();
+    const bool separate = settings.separate_spans && m_spans.size() > 1;
+    std::string whyNotExact;
+    if (CutChoice.direct && CutChoice.exact && !ExactCutPossible(path.c_str(), &whyNotExact)) {
+        ShowMessage(LanguageText("TISHI", "jqjqbx"));  // cut at key pictures instead
+        CutChoice.exact = false;
+    }
+    std::vector<std::string> outputs;
+    const LaunchRefusal refusal =
+        FillSpansJob(g_pJob, path, m_spans, TargetOf(settings.output_folder, settings.file_title, settings.extension),
+                     CutChoice, separate, &outputs);
+    switch (refusal) {
+    case LaunchRefusal::None: break;
+    case LaunchRefusal::ExactSpansInOneFile: ShowMessage(LanguageText("TISHI", "jqpdyw")); return;
+    case LaunchRefusal::SpansOverlap: {
+        int other = -1;
+        for (int i = 0; i < static_cast<int>(m_spans.size()) && other < 0; ++i)
+            other = FindOverlappingSpan(m_spans, m_spans[i], i);
+        ShowMessage(LanguageText("TISHI", "pdcd").arg(other + 1));
+        return;
+    }
+    case LaunchRefusal::NeedsReencoding: ShowMessage(LanguageText("TISHI", "zncxbm")); return;
+    default: ShowMessage(RefusalText(refusal, "zjjqwkzm")); return;
+    }
+    for (int i = 0; g_pJob->exact_cut && i < g_pJob->input_count; ++i) {
+        if (ExactCutReencodesWholeSpan(g_pJob, i)) {
+            ShowMessage(LanguageText("TISHI", "jqjqqb"));  // all of a span is re-encoded
+            break;
+        }
+    }
     m_strOutputFolder = settings.output_folder;
     StartJob(false);
 }
@@ -417,6 +489,13 @@ void CMorvaneDlg::OnTimer()
     if (joinTab) {
         if (const QTreeWidgetItem* row = rowOf(job->current_input))
             name = row->text(0);
+    } else if (job->input_count > 1) {
+        // Spans count as inputs: "Span 2 of 3".
+        job->display_count = job->input_count;
+        name = FileNameText(m_strCutFile.toUtf8().constData()) + QStringLiteral("   ") +
+               LanguageText("JIEMIAN", "pdn")
+                   .arg(std::min<int>(job->current_input, job->input_count - 1) + 1)
+                   .arg(job->input_count);
     } else {
         name = m_strCutFile;
         job->display_count = 1;
@@ -448,7 +527,7 @@ void CMorvaneDlg::OnTimer()
                                                 Ui("TISHI", "wjwc"));
     m_dlgProgress->SetTotalText(QString::number(m_completedCount) + QLatin1Char(' ') + Ui("TISHI", "wjwczg") +
                                 QLatin1Char(' ') + QString::number(job->display_count) + QLatin1Char(' ') +
-                                Ui("TISHI", "wj1"));
+                                (!joinTab && job->input_count > 1 ? LanguageText("TISHI", "pd1") : Ui("TISHI", "wj1")));
     if (job->display_count > 0)
         m_dlgProgress->SetTotalPos(m_completedCount * 100 / job->display_count);
     if (percent >= 0 && percent <= 100)

@@ -102,6 +102,7 @@ const MainControl kTemplate102[] = {
     {{1188, 130, 202, 24, 21}, Kind::Button, 326},
     {{1154, 155, 203, 21, 21}, Kind::Button, 320},
     {{1149, 178, 203, 23, 20}, Kind::Button, 321},
+    {{1301, 205, 203, 21, 21}, Kind::Button, 322},
     {{1184, 234, 208, 112, 8}, Kind::Static, 0, "00:00:00:000 / 00:00:00:000"},
     {{1018, 4, 229, 102, 8}, Kind::Static},
     {{1019, 111, 229, 116, 9}, Kind::Static},
@@ -142,6 +143,12 @@ const ListColumn kColumns[] = {{"ywj", 185}, {"spgs", 60}, {"spcd", 90}, {"spdx"
 QString Ui(const char* section, const char* key)
 {
     return g_uiStrings.Text(QString::fromLatin1(section), QString::fromLatin1(key));
+}
+
+QString LanguageText(const char* section, const char* key)
+{
+    return i18n::LanguageFile::ReadText(g_uiStrings.Language(), QString::fromLatin1(section),
+                                        QString::fromLatin1(key));
 }
 
 QString TimeText(long long ms)
@@ -363,6 +370,8 @@ void CMorvaneDlg::CreateControls()
     m_btnPlay = button(1188);
     m_btnDelete = button(1254);
     m_btnAddFile = button(1255);
+    m_btnAddSpan = button(1301);
+    CreateSpanControls();
 
     for (CControlButton* add : {m_btnAdd, m_btnOpenFile, m_btnAddFile})
         connect(add, &QPushButton::clicked, this, &CMorvaneDlg::OnAddFiles);
@@ -375,7 +384,7 @@ void CMorvaneDlg::CreateControls()
     connect(m_slider, &CBitmapSlider::sliderMoving, this, &CMorvaneDlg::OnSliderMoving);
     connect(m_slider, &CBitmapSlider::sliderMoved, this, &CMorvaneDlg::OnSliderMoved);
     // The picture buttons of the cut tab show where the keyboard is.
-    for (CControlButton* button : {m_btnOpenFile, m_btnPlay, m_btnStartPoint, m_btnEndPoint, m_btnConvert})
+    for (CControlButton* button : {m_btnOpenFile, m_btnPlay, m_btnStartPoint, m_btnEndPoint, m_btnAddSpan, m_btnConvert})
         button->ShowFocusMark(true);
     connect(Edit(1023), &QLineEdit::textChanged, this, &CMorvaneDlg::OnTimeTextChanged);
     connect(Edit(1024), &QLineEdit::textChanged, this, &CMorvaneDlg::OnTimeTextChanged);
@@ -496,6 +505,7 @@ void CMorvaneDlg::ApplyLanguage()
     Static(1157)->setText(read("JIEMIAN", "jqsj"));
     Static(1278)->setText(Ui("JIEMIAN", "yy"));
     FitLanguageLabel();
+    RefreshSpans(SelectedSpan());
 
     for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i)
         m_listFiles->headerItem()->setText(i, Ui("JIEMIAN", kColumns[i].key));
@@ -541,6 +551,11 @@ QString CMorvaneDlg::OnToolTipText(int id) const
     case 1140: return Ui("HINT", "djsbzj");
     case 1149: return Ui("HINT", "szjsjqd");
     case 1154: return Ui("HINT", "szksjqd");
+    case 1301: return LanguageText("HINT", "tjpd");
+    case 1302: return LanguageText("HINT", "pdlb");
+    case 1303: return LanguageText("HINT", "pdsy");
+    case 1304: return LanguageText("HINT", "pdxy");
+    case 1305: return LanguageText("HINT", "pdsc");
     case 1188: return Ui("HINT", "bf");
     case 1254: return Ui("HINT", "sc");
     default: return QString();
@@ -558,14 +573,16 @@ void CMorvaneDlg::OnTabChanged()
         show({1099}, false);
         show({1183}, true);
         show({1114}, false);
-        show({1140, 1154, 1149, 1000}, true);
+        show({1140, 1154, 1149, 1301, 1000}, true);
         show({1018, 1019, 1157, 1023, 1024, 1025, 1172, 1139, 1184, 1188}, true);
         if (!m_strCutFile.isEmpty())
             show({1000}, false);
         show({1254, 1255}, false);
+        ShowSpanControls();
     } else {
+        show({1302, 1303, 1304, 1305}, false);
         show({1114, 1099}, true);
-        show({1004, 1140, 1154, 1149, 1183}, false);
+        show({1004, 1140, 1154, 1149, 1301, 1183}, false);
         show({1018, 1019, 1157, 1023, 1024, 1025, 1172, 1184, 1188, 1139, 1000}, false);
         show({1254, 1255}, true);
     }
@@ -727,6 +744,8 @@ void CMorvaneDlg::LoadCutFile()
     Static(1025)->setText(TimeText(end - start));
     Static(1184)->setText(TimeText(start) + QStringLiteral(" / ") + TimeText(end));
     m_slider->setEnabled(true);
+    m_spans.clear();  // spans belong to the file they were marked in
+    RefreshSpans(-1);
 }
 
 void CMorvaneDlg::DeleteSelectedRow()
@@ -891,10 +910,15 @@ void CMorvaneDlg::OnStartPoint()
     m_slider->SetStartMarker(m_slider->GetPos());
     m_slider->SetMarkerMode(1);
     m_slider->update();
-    const long long duration_ms = m_cutFacts.duration_us / 1000;
+    // A chosen span keeps its end when its start moves before it.
+    const int span = SelectedSpan();
+    long long end_ms = m_cutFacts.duration_us / 1000;
+    if (span >= 0 && m_spans[span].end_ms > m_nCurrentMs)
+        end_ms = m_spans[span].end_ms;
     Edit(1023)->setText(TimeText(m_nCurrentMs));
-    Edit(1024)->setText(TimeText(duration_ms));
-    Static(1025)->setText(TimeText(duration_ms - m_nCurrentMs));
+    Edit(1024)->setText(TimeText(end_ms));
+    Static(1025)->setText(TimeText(end_ms - m_nCurrentMs));
+    ReMarkSelectedSpan();
 }
 
 void CMorvaneDlg::OnEndPoint()
@@ -915,6 +939,7 @@ void CMorvaneDlg::OnEndPoint()
         Edit(1024)->setText(TimeText(start));
         Static(1025)->setText(TimeText(start - position));
     }
+    ReMarkSelectedSpan();
 }
 
 void CMorvaneDlg::OnTimeTextChanged()

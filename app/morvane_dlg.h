@@ -11,6 +11,8 @@
 #include <QPoint>
 #include <QString>
 
+#include "job_setup.h"
+
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -29,6 +31,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPainter;
+class QToolButton;
 class QTabBar;
 
 // The folder of `files` (the executable's own by default) with one trailing separator.
@@ -84,6 +87,21 @@ public:
     void OnEndPoint();
     void OnTimeTextChanged();
     void OnPlay();
+
+    // The span list of the cut tab (span_list.cpp). Add stores the start and
+    // end fields as a span (refused with a message when it overlaps one);
+    // while a stored span is chosen, Start Point and End Point re-mark it.
+    bool OnAddSpan();
+    void OnSpanChosen(int entry);
+    void MoveSelectedSpan(int by);  // -1 earlier, +1 later
+    void RemoveSelectedSpan();
+    const std::vector<CutSpan>& Spans() const { return m_spans; }
+    // The chosen span, or -1 while the fields mark a new one.
+    int SelectedSpan() const;
+    void SelectSpan(int span);
+    QComboBox* SpanList() const { return m_comboSpans; }
+    // What the closed span list shows for `entry` (0: a new span).
+    static QString SpanClosedText(int entry);
 
     // Convert and Merge: the settings dialog, then the job on its worker
     // thread behind the modal progress dialog. They return when it closes.
@@ -161,11 +179,16 @@ private:
 
     // Launch and poll (job_launch.cpp).
     void StartJob(bool join);
+    void LaunchSpans();
     void StopSequence();
     void KillPollTimer();
     void ShowMessage(const QString& text);
     void FinishPendingClose();
     QLineEdit* Edit(int id) const;
+    void CreateSpanControls();
+    void RefreshSpans(int select);
+    void ReMarkSelectedSpan();
+    void ShowSpanControls();
 
     int m_completedCount = 0;
     QIcon m_hIcon;
@@ -206,4 +229,10 @@ private:
     int m_pollTimerId = 0;      // timer 1
     bool m_closePending = false;
     WindowDrag m_drag;
+    std::vector<CutSpan> m_spans;  // in the order they are written
+    QComboBox* m_comboSpans = nullptr;     // entry 0 marks a new span
+    CControlButton* m_btnAddSpan = nullptr;
+    QToolButton* m_btnSpanUp = nullptr;
+    QToolButton* m_btnSpanDown = nullptr;
+    QToolButton* m_btnSpanRemove = nullptr;
 };

@@ -290,12 +290,35 @@ void CBitmapSlider::PaintChannelPiece(QPainter& painter, const QPixmap& bitmap, 
         painter.drawPixmap(fromX, 0, bitmap, fromX, 0, toX - fromX, m_height);
 }
 
+void CBitmapSlider::SetSpans(const std::vector<std::pair<int, int>>& spans)
+{
+    m_spans = spans;
+    update();
+}
+
+std::vector<std::pair<int, int>> CBitmapSlider::SpanPixels() const
+{
+    std::vector<std::pair<int, int>> pixels;
+    for (const auto& [start, end] : m_spans)
+        pixels.emplace_back(PixelOfPosition(start), PixelOfPosition(end));
+    return pixels;
+}
+
 // The span between the markers comes from the active channel, the rest from
-// the normal one, each piece from the same x range of its bitmap.
+// the normal one, each piece from the same x range of its bitmap. Stored
+// spans go over that; with spans, unmarked time stays in the normal channel.
 void CBitmapSlider::PaintChannel(QPainter& painter) const
 {
     if (!m_hasActiveChannel || !m_enabled) {
         PaintChannelPiece(painter, m_channel, 0, m_width);
+        return;
+    }
+    if (!m_spans.empty()) {
+        PaintChannelPiece(painter, m_channel, 0, m_width);
+        if (m_markerMode == 2)
+            PaintChannelPiece(painter, m_activeChannel, PixelOfPosition(m_startMarker), PixelOfPosition(m_endMarker));
+        for (const auto& [from, to] : SpanPixels())
+            PaintChannelPiece(painter, m_activeChannel, from, to);
         return;
     }
     const int right = m_width;

@@ -7,6 +7,7 @@
 #include <QPixmap>
 #include <QWidget>
 
+#include <utility>
 #include <vector>
 
 class CBitmapSlider : public QWidget {
@@ -47,6 +48,12 @@ public:
     void SetTicks(const std::vector<double>& fractions);
     // The x of each drawn mark, ascending, one per pixel column.
     const std::vector<int>& TickPixels() const { return m_tickPixels; }
+
+    // Stored spans of the cut, each a [start, end] range of positions, drawn
+    // from the active channel over the normal one. Empty: markers only.
+    void SetSpans(const std::vector<std::pair<int, int>>& spans);
+    // The x range each span is drawn over, in the order given.
+    std::vector<std::pair<int, int>> SpanPixels() const;
 
     // The control id carried in objectName(), as the dialog templates number them.
     int ControlId() const;
@@ -102,6 +109,7 @@ private:
 
     std::vector<double> m_tickFractions;
     std::vector<int> m_tickPixels;
+    std::vector<std::pair<int, int>> m_spans;
 
     QPixmap m_channel;
     QPixmap m_activeChannel;

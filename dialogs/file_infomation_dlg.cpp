@@ -80,6 +80,9 @@ std::string Utf8(const QString& text) { return text.toStdString(); }
 constexpr dialogs::ControlPlace kExactCutPlace{1198, 33, 29, 282, 14};
 // Beside the start button: where a direct cut really starts.
 constexpr dialogs::ControlPlace kKeyStartPlace{1199, 8, 295, 212, 26, false};
+// Spans: one file or a file each, beside the file name's caption, remembered.
+constexpr dialogs::ControlPlace kSpanFilesPlace{1200, 150, 257, 154, 12};
+const QString kSeparateKey = QStringLiteral("separate");
 const QString kExactSection = QStringLiteral("CUT");
 const QString kExactKey = QStringLiteral("exact");
 
@@ -110,6 +113,8 @@ CFileInfomation::CFileInfomation(QWidget* parent) : QDialog(parent)
     m_labelKeyStart->setWordWrap(true);
     m_labelKeyStart->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     dialogs::PlaceControl(m_labelKeyStart, kKeyStartPlace, units);
+    m_listSpanFiles = new QComboBox(this);
+    dialogs::PlaceControl(m_listSpanFiles, kSpanFilesPlace, units);
     m_btnStart = dialogs::FindControl<QPushButton>(this, 1194);
     m_btnStart->setDefault(true);
     connect(m_checkExact, &QCheckBox::toggled, this, &CFileInfomation::ShowDirectCutStart);
@@ -141,6 +146,11 @@ bool CFileInfomation::OnInitDialog()
     dialogs::FillList(m_listAudioQuality, kAudioQualities, 3);
     dialogs::FillList(m_listSampleRate, kSampleRates, 2);
     EnableLists(false);
+    dialogs::FillList(m_listSpanFiles,
+                      {dialogs::LanguageText(language, "JIEMIAN", "ygwj"),
+                       dialogs::LanguageText(language, "JIEMIAN", "mdyg")},
+                      i18n::ReadSetting(kExactSection, kSeparateKey) == QLatin1String("1") ? 1 : 0);
+    m_listSpanFiles->setVisible(span_count > 1);
 
     m_editFolder->setText(folder);
     m_editTitle->setText(file_title);
@@ -205,6 +215,10 @@ void CFileInfomation::OnStartCut()
     CutChoice.channels = 2;
     CutChoice.exact = m_checkExact->isChecked();
     i18n::WriteSetting(kExactSection, kExactKey, CutChoice.exact ? QStringLiteral("1") : QStringLiteral("0"));
+    if (span_count > 1) {
+        separate_spans = m_listSpanFiles->currentIndex() == 1;
+        i18n::WriteSetting(kExactSection, kSeparateKey, separate_spans ? QStringLiteral("1") : QStringLiteral("0"));
+    }
 
     output_folder = m_editFolder->text();
     const QString format = dialogs::FormatWord(

@@ -40,6 +40,10 @@ public:
     QString file_title;
     QString extension;  // ".mp4"
     QString source_extension;  // of the (first) input: what a direct job writes
+    // Spans stored in the cut tab (set before DoModal): two or more offer
+    // one file or one file per span; the choice is read after OK.
+    int span_count = 0;
+    bool separate_spans = false;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -62,5 +66,6 @@ private:
     QCheckBox* m_checkExact;        // 1198, exact start and end (direct only)
     QLabel* m_labelKeyStart;        // 1199, where a direct cut really starts
     QPushButton* m_btnStart;        // 1194, the default button
+    QComboBox* m_listSpanFiles;     // 1200, one file / one file per span
     QString m_keyStartTime;
 };

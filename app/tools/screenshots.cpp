@@ -15,7 +15,9 @@
 #include "ui_strings.h"
 #include "job_setup.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QPainter>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -111,6 +113,48 @@ int main(int argc, char** argv)
             Save(&settings, outDir + QStringLiteral("/cut-settings-key-start-") + QFileInfo(language).baseName() +
                                 QStringLiteral(".png"));
         i18n::WriteSetting(QStringLiteral("LANGUAGE"), QStringLiteral("file"), saved);
+    }
+
+    // Three spans, the second chosen; the open list; the settings' span choice.
+    {
+        const long long length = dialog.KeyFrameAtOrBefore(1 << 30) + 1;
+        for (double from : {0.1, 0.4, 0.7}) {
+            dialog.MoveToMs(static_cast<long long>(length * from));
+            dialog.OnStartPoint();
+            dialog.MoveToMs(static_cast<long long>(length * (from + 0.15)));
+            dialog.OnEndPoint();
+            dialog.OnAddSpan();
+        }
+        dialog.SpanList()->setCurrentIndex(2);
+        dialog.OnSpanChosen(2);
+        Save(&dialog, stem + QStringLiteral("-spans.png"));
+        dialog.SpanList()->showPopup();
+        QTest::qWait(300);
+        QWidget* popup = dialog.SpanList()->view()->window();
+        const QRect list = popup->geometry().translated(-dialog.geometry().topLeft());
+        QPixmap shot = dialog.grab();
+        QPainter painter(&shot);
+        painter.drawPixmap(list.topLeft(), popup->grab());
+        painter.end();
+        shot.save(stem + QStringLiteral("-span-list.png"));
+        QTextStream(stdout) << "saved " << stem << "-span-list.png\n";
+        dialog.SpanList()->hidePopup();
+
+        const QString saved = i18n::ReadSetting(QStringLiteral("LANGUAGE"), QStringLiteral("file"));
+        i18n::WriteSetting(QStringLiteral("LANGUAGE"), QStringLiteral("file"), language);
+        CFileInfomation settings(&dialog);
+        settings.file_title = QFileInfo(cutFile).completeBaseName();
+        settings.span_count = static_cast<int>(dialog.Spans().size());
+        settings.OnInitDialog();
+        settings.show();
+        if (QTest::qWaitForWindowExposed(&settings))
+            Save(&settings, outDir + QStringLiteral("/cut-settings-spans-") + QFileInfo(language).baseName() +
+                                QStringLiteral(".png"));
+        i18n::WriteSetting(QStringLiteral("LANGUAGE"), QStringLiteral("file"), saved);
+        while (!dialog.Spans().empty()) {
+            dialog.SelectSpan(0);
+            dialog.RemoveSelectedSpan();
+        }
     }
 
     dialog.Tabs()->setCurrentIndex(CMorvaneDlg::kJoinTab);

@@ -173,6 +173,18 @@ void MarkerPictogram(QPainter& painter, const QRectF& area, bool isStart)
                                     << QPointF(barX + dir * s * 0.4, c.y() + s * 0.55));
 }
 
+// A span between two bars with a plus under it: one more span for the list.
+void AddSpanPictogram(QPainter& painter, const QRectF& area)
+{
+    const QPointF c = area.center();
+    const qreal s = area.height() * 0.45;
+    painter.setPen(QPen(kGlyph, 2.5, Qt::SolidLine, Qt::FlatCap));
+    painter.drawLine(QPointF(c.x() - s, c.y() - s), QPointF(c.x() - s, c.y() + s));
+    painter.drawLine(QPointF(c.x() + s, c.y() - s), QPointF(c.x() + s, c.y() + s));
+    painter.drawLine(QPointF(c.x() - s * 0.5, c.y()), QPointF(c.x() + s * 0.5, c.y()));
+    painter.drawLine(QPointF(c.x(), c.y() - s * 0.5), QPointF(c.x(), c.y() + s * 0.5));
+}
+
 QImage DrawChannel(const QColor& top, const QColor& bottom)
 {
     QImage image = NewImage(655, 20, QColor(236, 236, 236));
@@ -290,6 +302,7 @@ int main(int argc, char** argv)
     ok &= Save(DrawThumb(), out, 308);
     ok &= Save(DrawButton(34, 32, marker, start), out, 320);
     ok &= Save(DrawButton(34, 32, marker, end), out, 321);
+    ok &= Save(DrawButton(34, 32, add, AddSpanPictogram), out, 322);
     ok &= Save(DrawButton(34, 32, player, PlayPictogram), out, 326);
     ok &= Save(DrawButton(100, 56, remove, TrashPictogram), out, 331);
     return ok ? 0 : 1;

@@ -12,6 +12,7 @@
 #include "ui_strings.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QFile>
 #include <QFontMetrics>
@@ -242,4 +243,55 @@ TEST_F(TextFitTest, TheHelpLinkNamesThePageOfTheLanguageBesideTheProgram)
         EXPECT_EQ(link->GetURL(), m_folder.path() + QLatin1Char('/') + LanguageText("APPLICATION", "url"));
         EXPECT_TRUE(link->GetURL().endsWith(QStringLiteral(".html")));
     }
+}
+
+TEST_F(TextFitTest, TheSpanTextsOfEveryLanguageFitTheirControls)
+{
+    QStringList misfits;
+    for (const QString& language : i18n::LanguageFileNames()) {
+        OpenIn(language);
+        Add({Media("h264_aac.mp4")});
+        for (int from : {1000, 4000, 7000}) {
+            m_dlg->MoveToMs(from);
+            m_dlg->OnStartPoint();
+            m_dlg->MoveToMs(from + 2000);
+            m_dlg->OnEndPoint();
+            ASSERT_TRUE(m_dlg->OnAddSpan());
+        }
+        m_dlg->show();
+        const QString where = language + QStringLiteral(" main");
+        QComboBox* spans = m_dlg->SpanList();
+        ASSERT_TRUE(spans->isVisible());
+        // The closed field names a span; the open list shows each whole.
+        QStyleOptionComboBox option;
+        option.initFrom(spans);
+        option.frame = spans->hasFrame();
+        const QRect field = spans->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, spans);
+        for (int entry = 0; entry <= 3; ++entry) {
+            const QString text = CMorvaneDlg::SpanClosedText(entry);
+            const QString misfit = Misfit(text, QSize(spans->fontMetrics().horizontalAdvance(text), 0), field.size());
+            if (!misfit.isEmpty())
+                misfits << where + QStringLiteral(" span list: ") + misfit;
+        }
+        for (int i = 0; i < spans->count(); ++i)
+            if (spans->fontMetrics().horizontalAdvance(spans->itemText(i)) > spans->view()->minimumWidth())
+                misfits << where + QStringLiteral(" open span list: ") + spans->itemText(i);
+        // The rest of the window, and the cut settings with their span choice.
+        spans->hide();
+        CheckDialog(m_dlg.get(), where, &misfits);
+        CAVConvertDlg* progress = m_dlg->ProgressDialog();
+        progress->OnInitDialog();
+        progress->SetTotalText(QStringLiteral("999 ") + Ui("TISHI", "wjwczg") + QStringLiteral(" 999 ") +
+                               LanguageText("TISHI", "pd1"));
+        CheckDialog(progress, language + QStringLiteral(" progress"), &misfits);
+        CFileInfomation cut;
+        cut.span_count = 3;
+        cut.OnInitDialog();
+        CheckDialog(&cut, language + QStringLiteral(" cut"), &misfits);
+        // Every span text is a text of this language, not a missing key.
+        for (const char* key : {"xpd", "pdn", "pd", "ygwj", "mdyg"})
+            if (LanguageText("JIEMIAN", key).isEmpty())
+                misfits << language + QStringLiteral(" has no JIEMIAN/") + key;
+    }
+    EXPECT_TRUE(misfits.isEmpty()) << misfits.join(QLatin1Char('\n')).toStdString();
 }

@@ -11,7 +11,9 @@
 #include "settings_dlg.h"
 #include "settings_file.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QRegularExpression>
 #include <QDir>
 #include <QFile>
 #include <QProgressBar>
@@ -631,3 +633,113 @@ TEST_F(LaunchTest, MoreThan999TickedFilesAreRefusedBeforeTheSettings)
 }
 
 }  // namespace
+
+class SpansLaunchTest : public LaunchTest {
+protected:
+    // Three spans of the 30 s file, added through the window.
+    void AddThreeSpans()
+    {
+        Add({Media("long_h264_aac.mp4")});
+        for (const auto& [from, to] : {std::pair{2000, 6000}, std::pair{10000, 14000}, std::pair{20000, 24000}}) {
+            m_dlg->MoveToMs(from);
+            m_dlg->OnStartPoint();
+            m_dlg->MoveToMs(to);
+            m_dlg->OnEndPoint();
+            ASSERT_TRUE(m_dlg->OnAddSpan());
+        }
+    }
+    // Answers the cut settings: direct, exact or not, one file (0) or a file per span (1).
+    void Answer(bool exact, int files, const QString& title)
+    {
+        WhenOpen<CFileInfomation>([=](CFileInfomation* dlg) {
+            auto* choice = dlg->findChild<QComboBox*>("1200");
+            EXPECT_TRUE(choice->isVisible());
+            EXPECT_EQ(choice->itemText(1), LanguageText("JIEMIAN", "mdyg"));
+            choice->setCurrentIndex(files);
+            Pick(dlg, 1189, -1, title);
+            dlg->findChild<QCheckBox*>()->setChecked(exact);
+            Start(dlg, 1194);
+        });
+    }
+};
+
+TEST_F(SpansLaunchTest, ThreeSpansGoIntoOneFileWithTheProgressCountingSpans)
+{
+    AddThreeSpans();
+    Answer(false, 0, "three");
+    ProgressGate::Install(1);  // held in span 2 until the window has shown it
+    WatchProgress([](const ProgressSample& s) {
+        if (s.current.contains("Span 2 of 3"))
+            ProgressGate::Open();
+    });
+    Convert();
+    ProgressGate::Remove();
+    EXPECT_EQ(m_messages, QStringList({LanguageText("TISHI", "jqcg")}));
+    EXPECT_EQ(i18n::ReadSetting("CUT", "separate"), "0");
+    const QStringList kept = QDir(m_out.path()).entryList(QDir::Files);
+    EXPECT_EQ(kept, QStringList({"three.mp4"}));
+    const MediaFacts facts = AnalyzeMedia(Out("three.mp4").toStdString());
+    ASSERT_TRUE(facts.opened);
+    EXPECT_EQ(facts.decode_errors, 0);
+    // Each span from the key picture at or before its start: 12 s at least.
+    EXPECT_GE(facts.VideoSeconds(), 11.9);
+    EXPECT_LT(facts.VideoSeconds(), 18.5);
+    // The current line names the span, the total counts spans.
+    bool sawSpan = false;
+    for (const ProgressSample& s : m_samples) {
+        if (s.total == "...")
+            continue;
+        EXPECT_TRUE(s.total.endsWith(" of 3 span(s)")) << s.total.toStdString();
+        sawSpan = sawSpan || s.current.contains(QRegularExpression("Span [123] of 3"));
+    }
+    EXPECT_TRUE(sawSpan);
+}
+
+TEST_F(SpansLaunchTest, ThreeExactSpansGoEachIntoItsOwnFileAndAreRefusedInOneFile)
+{
+    AddThreeSpans();
+    Answer(true, 0, "exact");
+    Convert();
+    EXPECT_EQ(m_messages, QStringList({LanguageText("TISHI", "jqpdyw")}));
+    EXPECT_TRUE(QDir(m_out.path()).isEmpty());
+
+    m_messages.clear();
+    Answer(true, 1, "exact");
+    Convert();
+    EXPECT_EQ(m_messages, QStringList({LanguageText("TISHI", "jqcg")}));
+    EXPECT_EQ(i18n::ReadSetting("CUT", "separate"), "1");
+    EXPECT_EQ(QDir(m_out.path()).entryList(QDir::Files), QStringList({"exact-1.mp4", "exact-2.mp4", "exact-3.mp4"}));
+    for (const QString& name : QDir(m_out.path()).entryList(QDir::Files)) {
+        const MediaFacts facts = AnalyzeMedia(Out(name).toStdString());
+        ASSERT_TRUE(facts.opened) << name.toStdString();
+        EXPECT_EQ(facts.decode_errors, 0);
+        EXPECT_NEAR(facts.VideoSeconds(), 4.0, 0.1) << name.toStdString();
+    }
+}
+
+TEST_F(SpansLaunchTest, AStopInTheSecondSpanKeepsTheFileWithTheSpansItReached)
+{
+    AddThreeSpans();
+    WhenOpen<CFileInfomation>([](CFileInfomation* dlg) {
+        dlg->findChild<QComboBox*>("1200")->setCurrentIndex(0);
+        Pick(dlg, 1007, 0, "stopped");
+        dlg->findChild<QPushButton*>("1194")->click();
+    });
+    ProgressGate::Install(1, 10);
+    WatchProgress([this](const ProgressSample& s) {
+        if (s.current.contains("Span 2 of 3") && s.currentBar >= 10) {
+            ProgressGate::Open();
+            m_dlg->ProgressDialog()->findChild<QPushButton*>("1000")->click();
+        }
+    });
+    Convert();
+    ProgressGate::Remove();
+    ASSERT_EQ(m_messages.size(), 1);
+    EXPECT_EQ(m_messages[0], LanguageText("TISHI", "tzjq") + "\n" + LanguageText("TISHI", "tzbl").arg(Out("stopped.mp4")) +
+                                 "\n  Span 1\n  Span 2");
+    const MediaFacts facts = AnalyzeMedia(Out("stopped.mp4").toStdString());
+    ASSERT_TRUE(facts.opened);
+    EXPECT_EQ(facts.decode_errors, 0);
+    EXPECT_GT(facts.VideoSeconds(), 4.0);
+    EXPECT_LT(facts.VideoSeconds(), 8.0);
+}

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The two set-up commands of the README. Both install what is missing first.
 BUILD ?= build
 JOBS  ?= $(shell nproc 2>/dev/null || echo 2)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Convert and Merge: from the settings dialog to a running worker, and the
 // 500 ms poll that shows its progress and reports its end.
 #include "morvane_dlg.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Reads a file's key pictures on a thread of its own, so that a long file
 // never holds up the window. Only the latest scan reports; starting another

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The application object: owns the toolkit, runs the main window modally and
 // ends the process when it closes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The main window: a cut tab (one file, its preview, the timeline and the cut
 // points) and a join tab (the list of files to join), sharing one window.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The span list of the cut tab: spans stored from the start and end fields,
 // a drop-down list to choose one (and re-mark it), move it and remove it,
 // and the spans drawn on the timeline.

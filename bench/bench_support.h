@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the benches share: timing, media made on first run with the ffmpeg
 // command-line program, and cut / join jobs driven as the command-line tool
 // drives them (one fresh record per job, probe, fill, start, wait).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A direct cut and a direct join by the command-line tool, against the ffmpeg
 // program doing the same stream copy in the same run.
 //

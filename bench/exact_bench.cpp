@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An exact direct cut of 14 s of 1080p H.264 against re-encoding the same
 // span at the source's size with libx264 "veryfast", both in this run, in
 // alternating rounds. Only the pictures around the two cut points pass

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Encoding speed of an indirect cut: pictures written per second, and that
 // speed as a ratio to only decoding the same span of the same input with the
 // decoder set-up the worker uses (so the ratio is what re-encoding costs on

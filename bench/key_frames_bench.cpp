@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Time to find every key picture of a 2-hour file, as the timeline does it
 // after a file is loaded: an MP4 (the index lists every picture), the same
 // stream in Matroska (cues) and in MPEG-TS (no index: every packet header).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Latency of one preview request, as a slider drag issues them: open, seek,
 // decode one picture, scale, write the JPEG. Source: 1920x1080 H.264 with a
 // 10 s GOP and B-frames, the slow case for a seek that lands on key frames.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Three exact spans of 1080p H.264 in one job (a file each) against the same
 // three spans as three exact cuts, one job each, in alternating rounds. The
 // one job opens the file once per span as the cuts do, so it should take no

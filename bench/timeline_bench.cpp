@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One timeline move as the user feels it on every pixel of a drag: the main
 // window's slider handler decodes the picture at the position, writes the
 // snapshot JPEG, loads it back and draws it into the preview area. Source:

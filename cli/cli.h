@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Exit codes: 0 every input done, 1 an input failed or the job was refused,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // morvane-cli: the engine driven from a terminal, the way the window drives it.
 #include "cli.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The timeline slider: a channel bitmap fills the control, a thumb bitmap
 // with a transparent colour moves over it, and the span between the start

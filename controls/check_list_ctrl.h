@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A report list with a check box per row and one in the first column's
 // header: clicking the header box ticks or clears every row, and the box

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A push button drawn from bitmaps, shaped like its bitmap (white pixels are
 // cut away) and switching to its hover picture once the mouse rests on it.

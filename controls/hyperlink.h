@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A static text that acts as a web link: link colours, an underline while
 // hovered (or always), a hand cursor, its address as tool tip, and a click

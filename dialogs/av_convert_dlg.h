@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The progress window of a running cut or join: two lines of text, two bars
 // and a stop button. The main window writes the lines and bars on its poll

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Dialogs laid out from a table of controls in dialog units, as the
 // templates give them. One dialog unit is a quarter of the dialog font's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The cut settings: direct or re-encoded cut, the output format and its
 // encoding values, the output folder and the new file's name. The start

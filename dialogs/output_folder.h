@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The output-folder field shared by the cut and join settings dialogs: the
 // Browse button's picker loop and the test a start press makes before it

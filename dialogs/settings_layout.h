@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the cut and join settings dialogs have in common: their templates as
 // tables of controls with caption keys, the fixed choice lists, and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Moving a window by a press on its background, as its title bar would.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Owners for the FFmpeg handles: each deleter adapts the library's T** free
 // function, so every path out of a function releases what it opened.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The coded units inside H.264, HEVC and MPEG-4 video packets, and the
 // configuration records (avcC / hvcC) that carry their parameter sets. Just
 // enough parsing for an exact cut to join re-encoded and copied pictures.

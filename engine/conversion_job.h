@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one record the window, the progress dialog and the media engine share.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Direct mode's packet path: each input's packets shifted onto the output's
 // timeline, its hidden lead-in kept hidden, its sound meeting the next input
 // without overlap or gap.

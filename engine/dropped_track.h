@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A track of an input that the output could not take, as the job reports it.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Exact start and end for direct cuts: the pictures between the start point
 // and the first key picture of the span, and between the last key picture
 // and the end point, are re-encoded with the source's codec and parameters;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The plan of an exact cut, made from facts of the video packets around the
 // span alone (no file): which run of packets is copied as it is, which
 // pictures before and after it are re-encoded, and how their times fit.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Re-encoding of the sound tracks besides the main one: each is encoded with
 // the job's sound settings and kept in step with the output's picture,
 // silence standing in where an input lacks the track.

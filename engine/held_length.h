@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a file really holds, as against what its header says: a download
 // stopped early keeps a header (or an MP4 index) promising the whole length.
 #pragma once

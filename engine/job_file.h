@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The file a job writes, from the launch's reservation to the end: taken
 // over by the worker, a muxer on it, its header, and at the end kept whole or
 // deleted. The worker's copy and re-encoding and the exact cut all use it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // State the worker keeps for the whole job, and for one input: the output
 // muxer with its streams and clocks, the opened input with its time shift.
 #pragma once

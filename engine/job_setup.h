@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a launch needs to turn a user's choices into a ConversionJob: the
 // time texts, the output formats, the codec and frame-rate names, the output
 // naming. Plain functions shared by the window and the command-line tool.

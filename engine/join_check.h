@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What must match for a direct join, checked before the job starts: the
 // packets of every file are copied into an output made for the first one.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The key pictures of a file, for the timeline: read from the container's
 // index where it lists every picture, else from the packet headers. Nothing
 // is decoded, and the file is opened by a demuxer of its own, so a scan can

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the FFmpeg libraries say while they work (a muxer's "buffer
 // underflow", a decoder's complaint) is kept instead of printed: a job that
 // succeeds shows none of it, one that fails can show it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An encoder set up to continue a source video stream: same codec, profile,
 // level, picture size, pixel format, aspect ratio, colours and field order.
 // Only the pictures around a cut's ends pass through it: it aims at the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opening an input the way the probe, the worker and the preview all do:
 // the same stream selection, the same decoders, the same frame-rate rule.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The file a job writes: created exclusively under a free name at launch, so
 // no other job or program can own the same name, and written by the muxer
 // through that very descriptor. Nothing here ever opens an existing file for

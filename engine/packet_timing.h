@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the demuxer says about a packet's time, read the way decoders read it:
 // decoding times it left out, packets it marks to be discarded, samples to
 // be skipped.

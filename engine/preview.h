@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The still picture behind the timeline: one decoded frame, written as the
 // snapshot JPEG that the main window draws.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Re-encoding's shared clock: where each input starts on the output's
 // timeline, where a cut starts and ends, and how an input's picture and
 // sound end together. The paths themselves are reencode_video.cpp and

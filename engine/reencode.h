@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Indirect mode: decode every packet and encode it again to the job's
 // targets. The encoders live for the whole job (a join feeds them all its
 // inputs, and they are drained once at the end); pictures are scaled and

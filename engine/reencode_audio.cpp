@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sound path of re-encoding: the audio encoder, the conversion of
 // decoded sound to the encoder's format, and the queue that cuts it into
 // encoder frames.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the re-encoding paths share: the job-wide encoders, the picture
 // encoder thread, and the per-input clock that places pictures and sound on
 // the output's timeline. Only reencode*.cpp include this.

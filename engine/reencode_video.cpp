@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The picture path of re-encoding: the video encoder, the thread that
 // scales and encodes, and the placing of decoded pictures in output slots.
 #include <algorithm>

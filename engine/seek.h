@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Positioning an input so that reading starts at a key frame at or before a
 // point in time: a cut that began after its start point would lose pictures
 // the user asked for.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Direct mode's output: which muxer writes a copy of an input, and what of
 // the input's streams and container travels with the packets.
 #pragma once

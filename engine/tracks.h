@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every track of a file besides the main picture and sound: which of them an
 // output keeps, how their packets follow a cut or a join, the chapters, and
 // the track layout a direct join needs. What cannot be kept is reported,

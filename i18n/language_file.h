@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Language files: INI files in the languages folder beside the executable,
 // one per language, with the same sections and keys in each.

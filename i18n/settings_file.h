@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // setting.ini beside the executable (or per user for an installed program):
 // the language in use, the six language names of the main window's list and

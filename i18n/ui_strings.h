@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The texts of the current language that the main window and the job code
 // need at any moment: messages, tooltips, status words and list headers.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Private-profile (INI) files with the semantics the program relies on:
 // sections and keys are matched without regard to letter case, a missing

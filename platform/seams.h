@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The few places where the program meets the desktop: message boxes, opening
 // a file, folder or address with its program, starting a program, and the

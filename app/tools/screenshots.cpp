@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shows the main window with files loaded and a preview, and saves what the
 // screen shows of both tabs. Run under a display (xvfb-run -a) from build/:
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One of each control, set up as the main dialog sets them up, for looking
 // at them (e.g. under xvfb-run with a screenshot).
 //

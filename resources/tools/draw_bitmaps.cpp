@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Draws the program's bitmaps and icon into a folder, one PNG per resource
 // number. Buttons sit on pure white, which their window shape cuts away, so
 // nothing inside a button may be pure white. The thumb's transparent colour

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A main window in a private program folder (its own setting.ini, language
 // files and snapshot), with the file dialog, message box and shell-open

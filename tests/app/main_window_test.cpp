@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window driven through its seams: adding files in both tabs, the
 // join list, the timeline and its cut points, tabs, keys and closing.
 #include "app_test_support.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The progress dialog: captions at every opening, keys that do nothing, and
 // the stop button and close box that both stop the job.
 #include "app_test_support.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GoogleTest main with a QApplication for the window tests; without a
 // display they draw off screen.
 #include <QApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The span list of the cut tab: spans added from the marks, an overlap
 // refused, a span re-marked, moved and removed, and where the timeline
 // draws them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a user reads: every text of every language fits the control that
 // shows it, list rows show whole letters, the progress line keeps its
 // percentage, and windows carry their own titles.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The timeline as a keyboard user and a file manager meet it: key picture
 // ticks, the keys that move the thumb, files dropped on the window or named
 // on the command line, and where the open dialog starts.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The timeline slider, set up with the main dialog's bitmaps and values and
 // driven with the mouse and keyboard.
 

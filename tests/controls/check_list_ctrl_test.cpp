@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The header check box of the join list follows the rows, and the rows follow it.
 
 #include "check_list_ctrl.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The bitmap button: its shape, its pictures and its hover behaviour.
 
 #include "control_button.h"

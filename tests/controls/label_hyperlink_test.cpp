@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The label's look and the hyperlink's colours, hover, opening and errors.
 
 #include "hyperlink.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GoogleTest main with a QApplication, so widget tests can use QTest and
 // QSignalSpy. Without a display the tests draw off screen.
 

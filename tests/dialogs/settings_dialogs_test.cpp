@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The cut and join settings dialogs as a user meets them: what they offer at
 // opening, what a start press records, and what they refuse.
 #include "file_infomation_dlg.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command-line tool as a user meets it: messages, exit codes, outputs.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Direct cuts and joins of files made the way cameras, phones, recorders and
 // download tools make them: what a player shows must match the source, and
 // where the ffmpeg program's own copy differs, ours must be the better one.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cuts and joins of files whose clocks, rates and seams are as recorders,
 // phones and AVI tools write them: what a player shows must match the span
 // asked for, and the sound must stay with the picture.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Direct (packet copy) cuts and joins, run on the worker exactly as a launch
 // runs them, checked by decoding the output.
 #include <gtest/gtest.h>

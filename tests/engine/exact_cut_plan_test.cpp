@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The exact cut's planner on lists of packet facts, no media file: one
 // picture per clock tick, decoding times two ticks behind the decoding order.
 #include <gtest/gtest.h>

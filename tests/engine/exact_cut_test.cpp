@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Exact direct cuts, run on the worker as a launch runs them, checked against
 // the source: every picture of the span and no other, re-encoded ends close
 // to the source's pictures, copied packets unchanged, sound with the picture.

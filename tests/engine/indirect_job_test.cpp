@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Re-encoding cuts and joins in every output format, checked by decoding
 // what comes out.
 #include <gtest/gtest.h>

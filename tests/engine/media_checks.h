@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a user checks of an output: it opens, it decodes, it lasts as long as
 // asked, and its sound and picture end together.
 #pragma once

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The preview snapshot tests; included by tests/engine/CMakeLists.txt. They
 # read the media that the `make_media` setup test writes to ${CMAKE_BINARY_DIR}/media
 # and make a few clips of their own with the ffmpeg program.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The preview as the user sees it: which picture the snapshot shows, its
 // size, and that a failure leaves the previous snapshot alone.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Peak memory of a re-encode over a long stretch without sound; a process of
 // its own, since the peak is the whole process's.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Several spans of one file in one job, in every mode, into one file and
 // into a file per span: the pictures are the source's pictures of the spans
 // in order, the sound stays with them at every seam, and the files decode

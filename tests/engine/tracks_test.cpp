@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every track of a file through a cut or a join: sound tracks, subtitles,
 // attachments and chapters, read back with the engine's own listing and with
 // the ffprobe program.

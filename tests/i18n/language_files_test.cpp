@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The six shipped language files, setting.ini, and the UI string table.
 
 #include "app_directory.h"

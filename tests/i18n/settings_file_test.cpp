@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // setting.ini behaves like the platform's private-profile files.
 
 #include "private_profile.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the build into a private prefix and checks the installed tree: the
 # programs run from there with a private home folder, read their shipped files
 # from share/morvane, and keep the user's choices in the per-user setting.ini.

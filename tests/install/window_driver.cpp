@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Loaded into the installed window program with LD_PRELOAD, so that a script
 // can drive the real executable: once the main window shows, it prints the
 // language list and the window's labels, picks the language entry named by

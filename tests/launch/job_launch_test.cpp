@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Convert and Merge through the real window and dialogs: the settings
 // dialog is answered from inside its modal loop, the progress dialog is
 // watched while the worker runs, and the output is decoded afterwards.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pictures of every dialog of a cut and a join, taken while the real window
 // runs them under a display (xvfb-run). Writes PNGs into the folder given.
 #include "av_convert_dlg.h"

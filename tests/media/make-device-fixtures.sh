@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Makes files the way broadcast recorders, phones, old phones and AVI tools
 # make them, into the folder given (default: ./fixtures). Each file is made
 # once; rerunning only fills gaps.

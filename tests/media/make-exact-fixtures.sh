@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Media for the exact-cut tests, made once into the folder given: short clips
 # of the codecs and containers an exact cut handles, key frames 2 s apart.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Makes the small media files the engine tests run on, into the folder given
 # (default: ./fixtures). Each file is made once; rerunning only fills gaps.
 set -euo pipefail

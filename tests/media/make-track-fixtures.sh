@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Media for the tests of keeping every track, made once into the folder given:
 # files with several sound tracks, subtitles, chapters, attachments and data
 # tracks, the way rips, recorders and cameras make them. Key pictures 2 s apart.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the program's files live: beside the executable in a build tree or a
 // portable copy, per user and in share/morvane once installed.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The desktop seams' own rules that callers depend on.
 
 #include "app_directory.h"

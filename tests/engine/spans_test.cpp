@@ -197,9 +197,10 @@ TEST_F(Spans, EveryModeIntoOneFileAndIntoAFileEach)
                 const MediaFacts facts = AnalyzeMedia(out);
                 EXPECT_EQ(facts.decode_errors, 0);
                 EXPECT_NEAR(facts.audio_end_s, facts.video_end_s, kAudioFrameS + 0.002) << out;
-                if (separate)
+                if (separate) {
                     EXPECT_EQ(outputs[&out - &outputs[0]], folder + "/" + title + "-" +
                                                                std::to_string(&out - &outputs[0] + 1) + ".mp4");
+                }
             }
             // Three runs of the source's pictures in order: the spans to the
             // picture (a re-encoded one from the picture on screen at its

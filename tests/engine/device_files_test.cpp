@@ -26,25 +26,11 @@ constexpr int kMaxReordered = 4;
 
 class DeviceFile : public JobTest {};
 
-std::string Quoted(const std::string& s) { return "'" + s + "'"; }
-
-std::string RunCommand(const std::string& command)
-{
-    std::string text;
-    if (FILE* pipe = popen((command + " 2>&1").c_str(), "r")) {
-        char buffer[4096];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            text.append(buffer, n);
-        pclose(pipe);
-    }
-    return text;
-}
 
 // What an independent decoder says about the file, warnings included.
 std::string DecoderComplaints(const std::string& path)
 {
-    return RunCommand("ffmpeg -hide_banner -nostdin -v warning -i " + Quoted(path) + " -f null -");
+    return CommandOutput("ffmpeg -hide_banner -nostdin -v warning -i " + Quoted(path) + " -f null -");
 }
 
 // The ffmpeg program's direct join of the same files, by its concat demuxer.
@@ -56,7 +42,7 @@ std::string FfmpegJoin(const std::vector<std::string>& names, const std::string&
         std::fprintf(f, "file '%s'\n", FixturePath(n).c_str());
     std::fclose(f);
     const std::string out = folder + "/ffmpeg_join" + FileExtensionWithDot(names[0]);
-    RunCommand("ffmpeg -nostdin -y -v error -f concat -safe 0 -i " + Quoted(list) + " -c copy " + Quoted(out));
+    CommandOutput("ffmpeg -nostdin -y -v error -f concat -safe 0 -i " + Quoted(list) + " -c copy " + Quoted(out));
     return out;
 }
 
@@ -208,7 +194,7 @@ TEST_F(DeviceFile, ATransportStreamCutStartsAtTheKeyFrameBeforeItsStart)
     EXPECT_EQ(f.decode_errors, 0);
     // From the key frame at 0 s: 2 s of pictures, the first of them the source's first.
     EXPECT_NEAR(f.VideoSeconds(), 2.0, 0.05);
-    const std::string compare = RunCommand("ffmpeg -hide_banner -nostdin -i " + Quoted(output) + " -i " +
+    const std::string compare = CommandOutput("ffmpeg -hide_banner -nostdin -i " + Quoted(output) + " -i " +
                                            Quoted(FixturePath("gop2s.ts")) +
                                            " -lavfi '[0:v][1:v]psnr' -frames:v 1 -f null -");
     EXPECT_NE(compare.find("average:inf"), std::string::npos) << compare;

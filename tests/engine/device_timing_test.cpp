@@ -18,25 +18,10 @@
 
 namespace {
 
-std::string Quoted(const std::string& s) { return "'" + s + "'"; }
-
-std::string RunCommand(const std::string& command)
-{
-    std::string text;
-    if (FILE* pipe = popen((command + " 2>&1").c_str(), "r")) {
-        char buffer[4096];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            text.append(buffer, n);
-        pclose(pipe);
-    }
-    return text;
-}
-
 // The first picture of `a` is the same as the first of `b`.
 bool SameFirstPicture(const std::string& a, const std::string& b)
 {
-    const std::string compare = RunCommand("ffmpeg -hide_banner -nostdin -i " + Quoted(a) + " -i " + Quoted(b) +
+    const std::string compare = CommandOutput("ffmpeg -hide_banner -nostdin -i " + Quoted(a) + " -i " + Quoted(b) +
                                            " -lavfi '[0:v][1:v]psnr' -frames:v 1 -f null -");
     return compare.find("average:inf") != std::string::npos;
 }
@@ -243,7 +228,7 @@ TEST_F(DeviceTiming, AReencodedJoinKeepsEachInputsShapeBetweenBlackBars)
     };
     const Case cases[] = {{2.0, "320:240:0:0"}, {5.0, "320:180:0:30"}, {8.0, "180:240:70:0"}};
     for (const Case& c : cases) {
-        const std::string detected = RunCommand("ffmpeg -hide_banner -nostdin -ss " + std::to_string(c.at_s) +
+        const std::string detected = CommandOutput("ffmpeg -hide_banner -nostdin -ss " + std::to_string(c.at_s) +
                                                 " -i " + Quoted(output) +
                                                 " -frames:v 3 -vf cropdetect=limit=24:round=2:reset=0 -f null -");
         const size_t last = detected.rfind("crop=");
@@ -293,7 +278,7 @@ TEST_F(DeviceTiming, AnExactCutsReencodedEndsKeepTheSourcesRateAndTier)
     const double source_bits = 8.0 * static_cast<double>(std::filesystem::file_size(FixturePath("hevc1080.mp4"))) / 4.0;
     const double cut_bits = 8.0 * static_cast<double>(std::filesystem::file_size(output)) / 3.0;
     EXPECT_LT(cut_bits, 2.5 * source_bits);
-    const std::string headers = RunCommand("ffmpeg -hide_banner -nostdin -i " + Quoted(output) +
+    const std::string headers = CommandOutput("ffmpeg -hide_banner -nostdin -i " + Quoted(output) +
                                            " -c:v copy -bsf:v trace_headers -frames:v 40 -f null -");
     int tiers = 0;
     for (size_t at = headers.find("general_tier_flag"); at != std::string::npos;

@@ -299,11 +299,22 @@ int ToneFacts::WindowsNear(double hz, double tolerance) const
                                           [&](double w) { return std::abs(w - hz) <= tolerance; }));
 }
 
+std::string Quoted(const std::string& s) { return "'" + s + "'"; }
+
+std::string CommandOutput(const std::string& command)
+{
+    return RunShell(command + " 2>&1").output;
+}
+
 CliResult RunCli(const std::string& arguments)
 {
-    CliResult result;
     const char* cli = std::getenv("MORVANE_CLI");
-    const std::string command = std::string(cli ? cli : "morvane-cli") + " " + arguments + " 2>&1";
+    return RunShell(std::string(cli ? cli : "morvane-cli") + " " + arguments + " 2>&1");
+}
+
+CliResult RunShell(const std::string& command)
+{
+    CliResult result;
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe)
         return result;

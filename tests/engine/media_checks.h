@@ -96,3 +96,7 @@ struct CliResult {
     std::string output;  // stdout and stderr together
 };
 CliResult RunCli(const std::string& arguments);
+// A shell command's output, standard output and error together.
+CliResult RunShell(const std::string& command);
+std::string CommandOutput(const std::string& command);  // with its errors
+std::string Quoted(const std::string& s);                // for the shell

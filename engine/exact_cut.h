@@ -17,7 +17,8 @@ class OutputFile;
 // not, `why` says so in a few words and the cut falls back to key pictures.
 bool ExactCutPossible(const char* path, std::string* why);
 
-// Whether the worker should take input `input` through RunExactCut.
+// Whether the worker should cut input `input` exactly (RunExactCut, or a
+// series when the job's spans go into one file).
 bool ExactCutApplies(const ConversionJob* job, int input);
 
 // Whether an exact cut of input `input` of `job` (start_s / end_s) must
@@ -31,3 +32,21 @@ bool ExactCutReencodesWholeSpan(ConversionJob* job, int input);
 // False when the input failed, `why` then says why: the file is deleted. A
 // cancelled cut keeps what it wrote and is not a failure.
 bool RunExactCut(ConversionJob* job, int input, std::unique_ptr<OutputFile> file, FailureReason* why);
+
+// Every span of a job (its inputs, all of one file) cut exactly into one
+// file, one after the other, with one set of codec parameters: started once
+// (every span scanned and planned, the file's header written), cut span by
+// span in order, finished once.
+struct ExactSeries;
+struct ExactSeriesDeleter {
+    void operator()(ExactSeries* series) const;
+};
+using ExactSeriesPtr = std::unique_ptr<ExactSeries, ExactSeriesDeleter>;
+ExactSeriesPtr StartExactSeries(ConversionJob* job, std::unique_ptr<OutputFile> file);
+// False when span `input` failed (`why` says why); a span that failed before
+// writing leaves the others be, one that broke off half written fails the file.
+// A stop returns true with what was written kept.
+bool CutExactSpan(ExactSeries* series, int input, FailureReason* why);
+// Closes the file, or deletes it when no span is done. Returns why the file
+// is no result, None when it is one or every span failed for its own reason.
+FailureReason FinishExactSeries(ExactSeries* series);

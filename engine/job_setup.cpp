@@ -442,8 +442,6 @@ LaunchRefusal FillSpansJob(ConversionJob* job, const std::string& input_path, co
     }
     if (n == 0)
         return LaunchRefusal::EmptySpan;
-    if (choice.direct && choice.exact && !separate && n > 1)
-        return LaunchRefusal::ExactSpansInOneFile;
     if (choice.direct && FileNameOf(input_path).find('.') == std::string::npos)
         return LaunchRefusal::NoFileExtension;
     if (choice.direct && !DirectCopyPossible(input_path.c_str()))

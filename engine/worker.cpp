@@ -577,6 +577,15 @@ void ConversionWorker(ConversionJob* job)
     out.file = TakeOutputFile(job, 0);
     bool finished = false;
     const bool separate = job->separate_outputs != 0;
+    // Exact spans into one file: one cutter over every span.
+    ExactSeriesPtr series;
+    if (SpansInOneFile(job) && ExactCutApplies(job, 0))
+        series = StartExactSeries(job, std::move(out.file));
+    const auto finish = [&](int first, int last) {
+        const FailureReason why = series ? FinishExactSeries(series.get()) : FinishOutput(job, out, first, last);
+        if (why != FailureReason::None)
+            FailDoneInputs(job, why, first, last);
+    };
     while (job->current_input < job->input_count) {
         ResetPerInputState(job);
         if (Cancelled(job))
@@ -585,7 +594,11 @@ void ConversionWorker(ConversionJob* job)
         run.index = job->current_input;
         if (separate && run.index > 0)
             out.file = TakeOutputFile(job, run.index);
-        if (ExactCutApplies(job, run.index)) {
+        if (series) {
+            FailureReason why = FailureReason::None;
+            if (!CutExactSpan(series.get(), run.index, &why))
+                MarkFailed(job, run, why);
+        } else if (ExactCutApplies(job, run.index)) {
             // A loop of its own that writes and closes the job's file itself.
             FailureReason why = FailureReason::None;
             if (!RunExactCut(job, run.index, std::move(out.file), &why))
@@ -601,16 +614,13 @@ void ConversionWorker(ConversionJob* job)
             FailInputsFrom(job, run.index + 1);  // nothing more fits
         const int first = separate ? run.index : 0;
         if (run.index == job->input_count - 1 || write_failed || separate) {
-            if (const FailureReason why = FinishOutput(job, out, first, run.index); why != FailureReason::None)
-                FailDoneInputs(job, why, first, run.index);
+            finish(first, run.index);
             finished = run.index == job->input_count - 1 || write_failed;
         }
         job->current_input = write_failed ? job->input_count : run.index + 1;
     }
-    if (!finished && !separate) {  // after a cancel
-        if (const FailureReason why = FinishOutput(job, out, 0, job->input_count - 1); why != FailureReason::None)
-            FailDoneInputs(job, why, 0, job->input_count - 1);
-    }
+    if (!finished && !separate)  // after a cancel
+        finish(0, job->input_count - 1);
     // Separate spans never reached (a stop, a full disk): their files were
     // only reserved.
     ReleaseReservedOutput(job);

@@ -80,3 +80,15 @@ const char* FailureReasonText(FailureReason reason)
     }
     return "failed";
 }
+
+namespace {
+std::atomic<ProgressObserver> g_progressObserver{nullptr};
+}
+
+void SetProgressObserver(ProgressObserver observer) { g_progressObserver = observer; }
+
+void NotifyProgressObserver(const ConversionJob* job)
+{
+    if (const ProgressObserver observer = g_progressObserver.load())
+        observer(job);
+}

@@ -163,6 +163,12 @@ extern ConversionJob* g_pJob;
 
 void InitConversionJob(ConversionJob* job);
 
+// Called on the worker's thread after every progress update, e.g. by a test
+// that holds the worker at a known point. None by default.
+using ProgressObserver = void (*)(const ConversionJob* job);
+void SetProgressObserver(ProgressObserver observer);
+void NotifyProgressObserver(const ConversionJob* job);
+
 // n pointers, each to a zeroed 256-byte buffer. Release with FreePathArray.
 char** AllocPathArray(int n);
 void FreePathArray(char** paths, int n);

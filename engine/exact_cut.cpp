@@ -486,6 +486,7 @@ void ExactCutter::Progress()
     const int total = (plan_.head_count + plan_.tail_count) * kEncodeWeight + plan_.copy_count;
     const int done = (head_.encoded + tail_.encoded) * kEncodeWeight + copied_;
     job_->progress_percent = total > 0 ? std::min(100, done * 100 / total) : 100;
+    NotifyProgressObserver(job_);
 }
 
 bool AppendToPacket(AVPacket* pkt, const Bytes& extra)

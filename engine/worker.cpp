@@ -23,7 +23,6 @@ namespace {
 
 bool Cancelled(const ConversionJob* job) { return job->cancel_requested.load() != 0; }
 
-std::atomic<ProgressObserver> g_progressObserver{nullptr};
 
 
 // The reason goes first: a reader that sees the status also sees why. A
@@ -253,8 +252,7 @@ void UpdateProgress(ConversionJob* job, const InputRun& run)
     const double span = job->span_s[l];
     const double percent = span > 0 ? written * 100 / span : 100;
     job->progress_percent = static_cast<int32_t>(std::clamp(percent, 0.0, 100.0));
-    if (const ProgressObserver observer = g_progressObserver.load())
-        observer(job);
+    NotifyProgressObserver(job);
 }
 
 // The cut has its length on its video clock, or on its audio clock when it
@@ -626,6 +624,6 @@ void ConversionWorker(ConversionJob* job)
     ReleaseReservedOutput(job);
 }
 
-void SetProgressObserver(ProgressObserver observer) { g_progressObserver = observer; }
+
 
 std::thread StartConversionWorker(ConversionJob* job) { return std::thread(ConversionWorker, job); }

@@ -9,11 +9,6 @@ struct ConversionJob;
 // status and the current input are written back into the record.
 void ConversionWorker(ConversionJob* job);
 
-// Called on the worker's thread after every progress update, e.g. by a test
-// that holds the worker at a known point. None by default.
-using ProgressObserver = void (*)(const ConversionJob* job);
-void SetProgressObserver(ProgressObserver observer);
-
 // The worker on a thread of its own; the caller joins it before the record
 // is freed.
 std::thread StartConversionWorker(ConversionJob* job);

@@ -348,29 +348,41 @@ TEST_F(Spans, ASeparateSpanIsItsOwnCut)
 }
 
 // A stop keeps the spans written and the file being written; the spans not
-// reached leave no file behind.
+// reached leave no file behind. Exact spans in one file keep the first span
+// and what the second wrote, still one clean stream.
 TEST_F(Spans, StopKeepsWhatWasWritten)
 {
-    EncodingChoice choice = DefaultCutChoice("source rate");
-    std::vector<std::string> outputs;
-    ASSERT_EQ(FillSpansJob(job, source_path_, kSpans, {folder, "stop", ".mp4"}, choice, true, &outputs),
-              LaunchRefusal::None);
-    MarkJobStarting(job, false);
-    // Stop as the second span begins: drive the worker from its progress.
-    static ConversionJob* stopping;
-    stopping = job;
-    SetProgressObserver([](const ConversionJob* j) {
-        if (j == stopping && j->current_input == 1)
-            stopping->cancel_requested = 1;
-    });
-    StartConversionWorker(job).join();
-    SetProgressObserver(nullptr);
-    EXPECT_EQ(Status(0), kInputDone);
-    EXPECT_NE(Status(1), kInputDone);
-    EXPECT_TRUE(std::filesystem::exists(outputs[0]));
-    EXPECT_TRUE(std::filesystem::exists(outputs[1]));  // what the stop found written
-    EXPECT_FALSE(std::filesystem::exists(outputs[2]));
-    EXPECT_EQ(IndependentDecoderSays(outputs[0]), "");
+    for (const bool exact : {false, true}) {
+        SCOPED_TRACE(exact ? "exact, one file" : "direct, separate");
+        EncodingChoice choice = DefaultCutChoice("source rate");
+        choice.exact = exact;
+        std::vector<std::string> outputs;
+        const std::string title = exact ? "stop_exact" : "stop";
+        ASSERT_EQ(FillSpansJob(job, source_path_, kSpans, {folder, title, ".mp4"}, choice, !exact, &outputs),
+                  LaunchRefusal::None);
+        MarkJobStarting(job, false);
+        // Stop as the second span begins: drive the worker from its progress.
+        static ConversionJob* stopping;
+        stopping = job;
+        SetProgressObserver([](const ConversionJob* j) {
+            if (j == stopping && j->current_input == 1)
+                stopping->cancel_requested = 1;
+        });
+        StartConversionWorker(job).join();
+        SetProgressObserver(nullptr);
+        EXPECT_EQ(Status(0), kInputDone);
+        EXPECT_NE(Status(1), kInputDone);
+        EXPECT_TRUE(std::filesystem::exists(outputs[0]));
+        EXPECT_EQ(IndependentDecoderSays(outputs[0]), "");
+        if (exact) {
+            const MediaFacts facts = AnalyzeMedia(outputs[0]);
+            EXPECT_GE(facts.VideoSeconds(), 2.0);
+            EXPECT_LT(facts.VideoSeconds(), 3.0);
+            continue;
+        }
+        EXPECT_TRUE(std::filesystem::exists(outputs[1]));  // what the stop found written
+        EXPECT_FALSE(std::filesystem::exists(outputs[2]));
+    }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dropped_track.h"
+#include "input_facts.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -140,6 +141,12 @@ struct ConversionJob {
     // Tracks the job left out, in the order met; written by the worker, read
     // once the job has run through.
     std::vector<DroppedTrack> dropped_tracks;
+    // What the last probe found of probe_path, for a launch to reuse.
+    InputFacts probe_facts;
+    // What the launch knows of each input ([i] for input i), found by one
+    // look at each file: the checks before the job and the worker use these
+    // instead of opening the file again.
+    std::vector<InputFacts> input_facts;
 };
 
 // Spans of one cut written one after the other into one file.

@@ -13,6 +13,7 @@
 #include "conversion_job.h"
 #include "stream_copy.h"
 #include "output_file.h"
+#include "probe.h"
 #include "tracks.h"
 
 namespace {
@@ -321,6 +322,8 @@ JoinRow MakeJoinRow(const std::string& path, const ConversionJob& job)
         std::snprintf(rate, sizeof rate, "%5.2ffps",
                       static_cast<double>(job.source_fps_num) / job.source_fps_den);
     row.rate_text = rate;
+    if (FactsStillHold(job.probe_facts, path))
+        row.facts = job.probe_facts;
     return row;
 }
 
@@ -359,6 +362,21 @@ bool ReserveOutputFile(ConversionJob* job, const std::string& wanted, std::strin
     return fd >= 0;
 }
 
+// The facts of `path`: those given or the last probe's while the file is
+// unchanged, else read now (the launch's one look at the file).
+InputFacts FactsOf(const InputFacts& probed, const std::string& path, const InputFacts* given = nullptr)
+{
+    if (given && FactsStillHold(*given, path))
+        return *given;
+    if (FactsStillHold(probed, path))
+        return probed;
+    InputFacts facts;
+    ReadInputFacts(path, &facts);
+    return facts;
+}
+
+bool NoCopyPossible(const InputFacts& facts) { return facts.Readable() && !facts.direct_copy_possible; }
+
 void SetVideoAndAudioTargets(ConversionJob* job, const EncodingChoice& choice,
                              const std::vector<CodecName>& video_codecs,
                              const std::vector<CodecName>& audio_codecs)
@@ -384,14 +402,16 @@ void SetVideoAndAudioTargets(ConversionJob* job, const EncodingChoice& choice,
 LaunchRefusal FillCutJob(ConversionJob* job, const std::string& input_path,
                          const std::string& start_text, const std::string& end_text,
                          const OutputTarget& target, const EncodingChoice& choice,
-                         std::string* output_path)
+                         std::string* output_path, const InputFacts* facts)
 {
     if (choice.direct && FileNameOf(input_path).find('.') == std::string::npos)
         return LaunchRefusal::NoFileExtension;
-    if (choice.direct && !DirectCopyPossible(input_path.c_str()))
+    InputFacts found = FactsOf(job->probe_facts, input_path, facts);
+    if (choice.direct && NoCopyPossible(found))
         return LaunchRefusal::NeedsReencoding;
     job->display_count = 0;
     ReplacePathArrays(job, 1);
+    job->input_facts.assign(1, std::move(found));
     job->progress_percent = -1;
     SetPath(job->input_paths, 0, input_path);
 
@@ -428,7 +448,7 @@ std::string SpanFileTitle(const std::string& title, int span, int span_count)
 
 LaunchRefusal FillSpansJob(ConversionJob* job, const std::string& input_path, const std::vector<CutSpan>& spans,
                            const OutputTarget& target, const EncodingChoice& choice, bool separate,
-                           std::vector<std::string>* output_paths)
+                           std::vector<std::string>* output_paths, const InputFacts* facts)
 {
     output_paths->clear();
     const int n = static_cast<int>(spans.size());
@@ -446,10 +466,12 @@ LaunchRefusal FillSpansJob(ConversionJob* job, const std::string& input_path, co
         return LaunchRefusal::ExactSpansInOneFile;
     if (choice.direct && FileNameOf(input_path).find('.') == std::string::npos)
         return LaunchRefusal::NoFileExtension;
-    if (choice.direct && !DirectCopyPossible(input_path.c_str()))
+    InputFacts found = FactsOf(job->probe_facts, input_path, facts);
+    if (choice.direct && NoCopyPossible(found))
         return LaunchRefusal::NeedsReencoding;
     job->display_count = 0;
     ReplacePathArrays(job, n);
+    job->input_facts.assign(n, found);
     job->progress_percent = -1;
     job->reencode = choice.direct ? 0 : 1;
     job->exact_cut = choice.direct && choice.exact ? 1 : 0;
@@ -490,9 +512,22 @@ LaunchRefusal FillSpansJob(ConversionJob* job, const std::string& input_path, co
 
 namespace {
 
+// Each row's facts: those the row carries while its file is unchanged, else
+// read now.
+std::vector<InputFacts> FactsOfRows(const InputFacts& probed, const std::vector<JoinRow>& rows)
+{
+    std::vector<InputFacts> facts;
+    facts.reserve(rows.size());
+    for (const JoinRow& row : rows)
+        facts.push_back(FactsOf(probed, row.path, &row.facts));
+    return facts;
+}
+
 // The checks of CheckJoinRows; a direct join's files are looked at once, and
-// what was found is left in `found` for the launch and its messages.
-LaunchRefusal CheckRows(const std::vector<JoinRow>& rows, bool direct, JoinMismatch* found)
+// what was found is left in `found` for the launch and its messages, their
+// facts in `facts`.
+LaunchRefusal CheckRows(const InputFacts& probed, const std::vector<JoinRow>& rows, bool direct, JoinMismatch* found,
+                        std::vector<InputFacts>* facts)
 {
     if (rows.size() < 2)
         return LaunchRefusal::TooFewInputs;
@@ -508,10 +543,8 @@ LaunchRefusal CheckRows(const std::vector<JoinRow>& rows, bool direct, JoinMisma
     }
     if (FileNameOf(rows[0].path).find('.') == std::string::npos)
         return LaunchRefusal::NoFileExtension;
-    std::vector<std::string> paths;
-    for (const JoinRow& row : rows)
-        paths.push_back(row.path);
-    *found = CheckDirectJoinFiles(paths);
+    *facts = FactsOfRows(probed, rows);
+    *found = CheckDirectJoinFiles(*facts);
     // The first file's codecs make the output.
     if (!found->copy_possible)
         return LaunchRefusal::NeedsReencoding;
@@ -526,7 +559,8 @@ LaunchRefusal CheckRows(const std::vector<JoinRow>& rows, bool direct, JoinMisma
 LaunchRefusal CheckJoinRows(const std::vector<JoinRow>& rows, bool direct)
 {
     JoinMismatch found;
-    return CheckRows(rows, direct, &found);
+    std::vector<InputFacts> facts;
+    return CheckRows(InputFacts{}, rows, direct, &found, &facts);
 }
 
 LaunchRefusal FillJoinJob(ConversionJob* job, const std::vector<JoinRow>& rows,
@@ -534,7 +568,8 @@ LaunchRefusal FillJoinJob(ConversionJob* job, const std::vector<JoinRow>& rows,
                           std::string* output_path, JoinMismatch* mismatch)
 {
     JoinMismatch found;
-    const LaunchRefusal refusal = CheckRows(rows, choice.direct, &found);
+    std::vector<InputFacts> facts;
+    const LaunchRefusal refusal = CheckRows(job->probe_facts, rows, choice.direct, &found, &facts);
     if (mismatch)
         *mismatch = found;
     if (refusal != LaunchRefusal::None)
@@ -542,8 +577,11 @@ LaunchRefusal FillJoinJob(ConversionJob* job, const std::vector<JoinRow>& rows,
     if (choice.direct && found.input >= 0)
         return LaunchRefusal::DiffersFromFirst;
     const int n = static_cast<int>(rows.size());
+    if (facts.empty())
+        facts = FactsOfRows(job->probe_facts, rows);
     job->display_count = n;
     ReplacePathArrays(job, n);
+    job->input_facts = std::move(facts);
     job->progress_percent = -1;
     job->join_total_s = 0;
     job->reencode = choice.direct ? 0 : 1;

@@ -13,6 +13,7 @@ extern "C" {
 #include <libavcodec/codec_id.h>
 }
 
+#include "input_facts.h"
 #include "join_check.h"
 
 struct ConversionJob;
@@ -101,6 +102,7 @@ struct JoinRow {
     std::string length_text;     // FormatTimeText of the duration
     std::string size_text;       // "width*height"
     std::string rate_text;       // "%5.2ffps"
+    InputFacts facts;            // what the probe found; read again when stale
 };
 // The row for a file just probed into `job`.
 JoinRow MakeJoinRow(const std::string& path, const ConversionJob& job);
@@ -145,17 +147,19 @@ void ReleaseReservedOutput(ConversionJob* job);
 // Fill the job for a cut / join exactly as the window's launches do, short of
 // starting the worker. On success `output_path` is the file the job writes:
 // it has just been created, empty, under the first free name, and the job
-// holds it open for the worker.
+// holds it open for the worker. The input's facts (job->input_facts) are
+// `facts` or the job's last probe while the file is unchanged, else the
+// launch opens the file once to read them.
 LaunchRefusal FillCutJob(ConversionJob* job, const std::string& input_path,
                          const std::string& start_text, const std::string& end_text,
                          const OutputTarget& target, const EncodingChoice& choice,
-                         std::string* output_path);
+                         std::string* output_path, const InputFacts* facts = nullptr);
 // Several spans of one file in one job, in the order given: each span is an
 // input of the same path. `separate` writes each into a file of its own, else
 // all go into one file. On success `output_paths` holds the files created.
 LaunchRefusal FillSpansJob(ConversionJob* job, const std::string& input_path, const std::vector<CutSpan>& spans,
                            const OutputTarget& target, const EncodingChoice& choice, bool separate,
-                           std::vector<std::string>* output_paths);
+                           std::vector<std::string>* output_paths, const InputFacts* facts = nullptr);
 // Checked rows only, in row order. Sizes are checked before anything is filled.
 LaunchRefusal CheckJoinRows(const std::vector<JoinRow>& rows, bool direct);
 // A direct join whose files differ in what a copy needs is refused with

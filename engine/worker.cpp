@@ -135,6 +135,11 @@ int OpenLaterInput(ConversionJob* job, int l, MediaInput& in)
 int FirstInputWith(ConversionJob* job, int from, AVMediaType type)
 {
     for (int l = from; l < job->input_count && !Cancelled(job); ++l) {
+        if (const InputFacts* facts = LaunchFactsOf(job, l)) {
+            if (facts->Readable() && (type == AVMEDIA_TYPE_VIDEO ? facts->video : facts->audio).codec_id != 0)
+                return l;
+            continue;
+        }
         MediaInput in;
         if (OpenLaterInput(job, l, in) == kProbeOk &&
             (type == AVMEDIA_TYPE_VIDEO ? in.video_index : in.audio_index) >= 0)
@@ -423,14 +428,18 @@ FailureReason FinishOutput(ConversionJob* job, JobOutput& out, int first, int la
 
 // A cut starting at or past what the streams hold: the seek would land on
 // the last key frame and copy pictures from before the span.
-bool StartsPastItsEnd(InputRun& run, const char* path, double start_s)
+bool StartsPastItsEnd(const ConversionJob* job, InputRun& run, double start_s)
 {
     const double held_s = HeldSeconds(run.in);
     if (held_s > 0 && start_s >= held_s)
         return true;
     // The header may promise more than the file holds (a download stopped
-    // early): what is really there decides. The seek to the start follows.
-    run.measured_held_s = start_s > 0 ? MeasuredHeldSeconds(run.in, path) : 0;
+    // early): what is really there decides, as the launch measured it. The
+    // seek to the start follows.
+    const InputFacts* facts = LaunchFactsOf(job, run.index);
+    run.measured_held_s = start_s <= 0 ? 0
+                          : facts      ? facts->measured_held_s
+                                       : MeasuredHeldSeconds(run.in, job->input_paths[run.index]);
     return run.measured_held_s > 0 && start_s >= run.measured_held_s;
 }
 
@@ -450,20 +459,23 @@ bool LostThePicture(const ConversionJob* job, const JobOutput& out, const InputR
     return !job->reencode && run.in.video_index >= 0 && out.video && out.video_packets_written == pictures_before;
 }
 
-// One input, steps from opening it to releasing it. Failures mark the input
-// and return at once; the output stays open for the next input.
+// Opens input `run.index`, the job's one open of it. An exact cut reads
+// only the picture's decoder; a copy never decodes: a one-thread decoder
+// opens without a thread pool.
+int OpenInput(ConversionJob* job, InputRun& run, bool exact)
+{
+    MediaInputOptions options;
+    options.decoder_threads = job->reencode ? 2 : 1;
+    options.open_audio = !exact;
+    options.interrupt = CancelCallback(job);
+    return OpenMediaInput(job->input_paths[run.index], run.in, options);
+}
+
+// One input, opened, steps from there to releasing it. Failures mark the
+// input and return at once; the output stays open for the next input.
 void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
 {
     const int l = run.index;
-    MediaInputOptions options;
-    // A copy never decodes: a one-thread decoder opens without a thread pool.
-    options.decoder_threads = job->reencode ? 2 : 1;
-    options.interrupt = CancelCallback(job);
-    if (const int rc = OpenMediaInput(job->input_paths[l], run.in, options); rc != kProbeOk) {
-        if (!Cancelled(job))  // a stop during the open leaves the input pending
-            MarkFailed(job, run, ReasonOfOpen(rc));
-        return;
-    }
     RecordInputFacts(job, run);
     FramePtr decoded = MakeFrame();
     job->decoded_frame = decoded.get();
@@ -505,7 +517,7 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
     run.cut_start_s = job->start_s[l];
     if (!job->join_mode)
         run.cut_length_us = static_cast<int64_t>(job->span_s[l] * 1e6);
-    if (!job->join_mode && StartsPastItsEnd(run, job->input_paths[l], job->start_s[l]))
+    if (!job->join_mode && StartsPastItsEnd(job, run, job->start_s[l]))
         return MarkFailed(job, run, FailureReason::NothingInSpan);
     if (!job->join_mode && job->start_s[l] > 0)
         SeekToStartPoint(job, run.in.format.get(), l);
@@ -585,13 +597,18 @@ void ConversionWorker(ConversionJob* job)
         run.index = job->current_input;
         if (separate && run.index > 0)
             out.file = TakeOutputFile(job, run.index);
-        if (ExactCutApplies(job, run.index)) {
-            // A loop of its own that writes and closes the job's file itself.
+        const bool exact = ExactCutApplies(job, run.index);
+        const int opened = OpenInput(job, run, exact);
+        if (exact) {
+            // A loop of its own that writes and closes the job's file itself
+            // (deletes it when the input did not open).
             FailureReason why = FailureReason::None;
-            if (!RunExactCut(job, run.index, std::move(out.file), &why))
-                MarkFailed(job, run, why);
-        } else {
+            if (!RunExactCut(job, run.index, std::move(run.in), std::move(out.file), &why))
+                MarkFailed(job, run, opened == kProbeOk ? why : ReasonOfOpen(opened));
+        } else if (opened == kProbeOk) {
             ProcessInput(job, out, run);
+        } else if (!Cancelled(job)) {  // a stop during the open leaves the input pending
+            MarkFailed(job, run, ReasonOfOpen(opened));
         }
         ClearInputHandles(job);
         if (!Cancelled(job) && !run.failed)

@@ -23,6 +23,8 @@ extern "C" {
 #include "exact_cut.h"
 #include "job_setup.h"
 #include "media_checks.h"
+#include "media_input.h"
+#include "probe.h"
 
 namespace {
 
@@ -312,4 +314,52 @@ TEST_F(JobTest, ExactChoiceIsForDirectCutsOnly)
     EXPECT_EQ(job->exact_cut, 1);
     close(job->output_fd);
     job->output_fd = -1;
+}
+
+// A job opens each input file once: the launch reuses what the probe found
+// when the file was added, the worker opens each input once and hands it to
+// the path that runs it. Only an exact cut's launch looks into the span once
+// more (does any key picture lie inside it?), a question of the span itself.
+TEST_F(JobTest, AJobOpensEachInputFileOnce)
+{
+    const auto probed = [&](const std::string& name) {
+        std::string path = FixturePath(name);
+        job->probe_path = path.data();
+        EXPECT_EQ(ProbeMedia(job), 0) << name;
+        job->probe_path = const_cast<char*>("");
+        return path;
+    };
+    struct Case {
+        const char* name;
+        bool direct, exact;
+        int launch_opens;
+    };
+    for (const Case& c : {Case{"exact_h264.mkv", true, false, 0}, Case{"h264_aac.mp4", true, false, 0},
+                          Case{"exact_h264.mkv", true, true, 1}, Case{"h264_aac.mkv", false, false, 0}}) {
+        EncodingChoice choice = DefaultCutChoice("k");
+        choice.direct = c.direct;
+        choice.exact = c.exact;
+        const std::string path = probed(c.name);
+        const long long before = MediaFileOpenCount();
+        ASSERT_EQ(FillCutJob(job, path, "1", "3", {folder, "n", ".mp4"}, choice, &output), LaunchRefusal::None);
+        if (c.exact)
+            EXPECT_FALSE(ExactCutReencodesWholeSpan(job, 0));
+        EXPECT_EQ(MediaFileOpenCount() - before, c.launch_opens) << c.name;
+        Run(false);
+        EXPECT_EQ(Status(0), kInputDone) << c.name;
+        EXPECT_EQ(MediaFileOpenCount() - before - c.launch_opens, 1) << c.name << (c.exact ? " exact" : "");
+    }
+    std::vector<JoinRow> rows;
+    for (const char* name : {"h264_aac.mp4", "h264_aac.mp4", "h264_aac.mp4"})
+        rows.push_back(MakeJoinRow(probed(name), *job));
+    for (const bool direct : {true, false}) {
+        EncodingChoice choice = DefaultJoinChoice();
+        choice.direct = direct;
+        const long long before = MediaFileOpenCount();
+        ASSERT_EQ(FillJoinJob(job, rows, {folder, "j", ".mp4"}, choice, &output), LaunchRefusal::None);
+        EXPECT_EQ(MediaFileOpenCount() - before, 0);
+        Run(true);
+        EXPECT_EQ(Status(2), kInputDone);
+        EXPECT_EQ(MediaFileOpenCount() - before, 3) << (direct ? "direct" : "re-encoded");
+    }
 }

@@ -34,6 +34,7 @@ JobReading ReadJob(const ConversionJob& job)
             r.first_failed = i;
     }
     r.all_done = count > 0 && r.done == count;
+    r.ended = count > 0 && r.current >= count;
 
     const int outputs = job.separate_outputs ? job.input_count : 1;
     for (int o = 0; o < outputs && job.output_paths; ++o)

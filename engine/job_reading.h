@@ -29,6 +29,7 @@ struct JobReading {
     // Ended by a stop: failed because of it, or left pending once it was asked for.
     int stopped = 0;
     int first_failed = -1;  // the first failed input; -1 none
+    bool ended = false;     // the worker has moved past every input, and there was one
     bool all_done = false;  // every input done, and there was one
     bool stop_asked = false;
     int output_error = 0;   // errno of the output's failed write; 0 none

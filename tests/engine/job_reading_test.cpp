@@ -25,22 +25,22 @@ struct Case {
     int error;
     // Expected.
     int reached, finished, done, failed, stopped, first_failed;
-    bool all_done, disk_full;
+    bool ended, all_done, disk_full;
     const char* in_output;  // one letter an input: y in the output, n not
 };
 
 const Case kCases[] = {
-    {"not started", "pp", R::None, -1, false, 0, 0, 0, 0, 0, 0, -1, false, false, "nn"},
-    {"on the second", "dpp", R::None, 1, false, 0, 1, 1, 1, 0, 0, -1, false, false, "ynn"},
-    {"all done", "ddd", R::None, 3, false, 0, 3, 3, 3, 0, 0, -1, true, false, "yyy"},
-    {"completion reported", "ddd", R::None, 4, false, 0, 3, 3, 3, 0, 0, -1, true, false, "yyy"},
-    {"second differs", "dfd", R::DiffersFromFirst, 3, false, 0, 3, 3, 2, 1, 0, 1, false, false, "yny"},
-    {"stopped in the second", "dpp", R::None, 2, true, 0, 2, 1, 1, 0, 2, -1, false, false, "yyn"},
-    {"failed for the stop", "fp", R::Stopped, 1, true, 0, 1, 1, 0, 1, 2, 0, false, false, "nn"},
-    {"disk full", "dff", R::WriteFailed, 3, false, ENOSPC, 3, 3, 1, 2, 0, 1, false, true, "ynn"},
-    {"quota full", "f", R::WriteFailed, 1, false, EDQUOT, 1, 1, 0, 1, 0, 0, false, true, "n"},
-    {"write failed otherwise", "f", R::WriteFailed, 1, false, EIO, 1, 1, 0, 1, 0, 0, false, false, "n"},
-    {"no inputs", "", R::None, 0, false, 0, 0, 0, 0, 0, 0, -1, false, false, ""},
+    {"not started", "pp", R::None, -1, false, 0, 0, 0, 0, 0, 0, -1, false, false, false, "nn"},
+    {"on the second", "dpp", R::None, 1, false, 0, 1, 1, 1, 0, 0, -1, false, false, false, "ynn"},
+    {"all done", "ddd", R::None, 3, false, 0, 3, 3, 3, 0, 0, -1, true, true, false, "yyy"},
+    {"completion reported", "ddd", R::None, 4, false, 0, 3, 3, 3, 0, 0, -1, true, true, false, "yyy"},
+    {"second differs", "dfd", R::DiffersFromFirst, 3, false, 0, 3, 3, 2, 1, 0, 1, true, false, false, "yny"},
+    {"stopped in the second", "dpp", R::None, 2, true, 0, 2, 1, 1, 0, 2, -1, false, false, false, "yyn"},
+    {"failed for the stop", "fp", R::Stopped, 1, true, 0, 1, 1, 0, 1, 2, 0, false, false, false, "nn"},
+    {"disk full", "dff", R::WriteFailed, 3, false, ENOSPC, 3, 3, 1, 2, 0, 1, true, false, true, "ynn"},
+    {"quota full", "f", R::WriteFailed, 1, false, EDQUOT, 1, 1, 0, 1, 0, 0, true, false, true, "n"},
+    {"write failed otherwise", "f", R::WriteFailed, 1, false, EIO, 1, 1, 0, 1, 0, 0, true, false, false, "n"},
+    {"no inputs", "", R::None, 0, false, 0, 0, 0, 0, 0, 0, -1, false, false, false, ""},
 };
 
 uint8_t StatusOf(char letter)
@@ -110,6 +110,7 @@ TEST_F(JobReadingTest, EachRecordReadsAsItsInputsStand)
         EXPECT_EQ(r.stopped, c.stopped);
         EXPECT_EQ(r.first_failed, c.first_failed);
         EXPECT_EQ(r.FirstReason(), c.first_failed >= 0 ? c.reason : R::None);
+        EXPECT_EQ(r.ended, c.ended);
         EXPECT_EQ(r.all_done, c.all_done);
         EXPECT_EQ(r.stop_asked, c.stop);
         EXPECT_EQ(r.output_error, c.error);

@@ -10,6 +10,7 @@
 #include "exact_cut.h"
 #include "file_infomation_dlg.h"
 #include "job_choices.h"
+#include "job_reading.h"
 #include "job_setup.h"
 #include "language_file.h"
 #include "seams.h"
@@ -90,13 +91,6 @@ QString RefusalText(LaunchRefusal refusal, const char* noExtensionKey)
     }
 }
 
-// A failed job's report: a full disk says so, anything else opens the help.
-bool ReportFullDisk(const ConversionJob* job)
-{
-    const int error = job->output_error;
-    return error == ENOSPC || error == EDQUOT;
-}
-
 // The language's word for a kind of track.
 QString TrackKindText(int kind)
 {
@@ -171,16 +165,16 @@ QString ReasonText(FailureReason reason)
 }
 
 // Each failed input by its number and name, with why, above `closing`.
-QString FailureMessage(const ConversionJob* job, const QString& closing)
+QString FailureMessage(const ConversionJob* job, const JobReading& reading, const QString& closing)
 {
     constexpr int kMaxNamed = 5;  // a long join's message stays on the screen
     QStringList lines;
-    for (int i = 0; i < job->input_count && i <= kMaxJobInputs && lines.size() < kMaxNamed; ++i) {
-        if (job->input_status[i] != kInputFailed)
+    for (int i = 0; i < static_cast<int>(reading.inputs.size()) && lines.size() < kMaxNamed; ++i) {
+        if (reading.inputs[i].status != kInputFailed)
             continue;
         lines << LanguageText("TISHI", "srsb")
                      .arg(i + 1)
-                     .arg(FileNameText(job->input_paths[i]), ReasonText(job->input_reason[i]));
+                     .arg(FileNameText(job->input_paths[i]), ReasonText(reading.inputs[i].reason));
     }
     lines << QString() << closing;
     return lines.join(QLatin1Char('\n'));
@@ -190,39 +184,22 @@ QString FailureMessage(const ConversionJob* job, const QString& closing)
 // input the worker was on when stopped (left pending) is in it up to the stop.
 QString StopMessage(const ConversionJob* job)
 {
+    const JobReading reading = ReadJob(*job);
     QStringList lines{LanguageText("TISHI", "tzjq")};
-    if (!job->join_mode && job->input_count > 1) {
-        // Spans: the files kept, and in one file the spans it holds.
-        const int reached = job->current_input;
-        const int outputs = job->separate_outputs ? job->input_count : 1;
-        QStringList kept;
-        for (int o = 0; o < outputs && job->output_paths; ++o) {
-            if (job->output_paths[o] && FileExists(job->output_paths[o]))
-                kept << LanguageText("TISHI", job->separate_outputs ? "tzpd" : "tzbl").arg(QString::fromUtf8(job->output_paths[o]));
-        }
-        if (kept.isEmpty()) {
-            lines << LanguageText("TISHI", "tzwbl");
-            return lines.join(QLatin1Char('\n'));
-        }
-        lines << kept;
-        if (!job->separate_outputs) {
-            for (int i = 0; i < job->input_count && i <= kMaxJobInputs; ++i) {
-                if (job->input_status[i] == kInputDone || (i < reached && job->input_status[i] == kInputPending))
-                    lines << QStringLiteral("  ") + LanguageText("JIEMIAN", "pd").arg(i + 1);
-            }
-        }
-        return lines.join(QLatin1Char('\n'));
-    }
-    const char* output = job->output_paths ? job->output_paths[0] : nullptr;
-    if (!output || !FileExists(output)) {
+    if (reading.kept.empty()) {
         lines << LanguageText("TISHI", "tzwbl");
         return lines.join(QLatin1Char('\n'));
     }
-    lines << LanguageText("TISHI", "tzbl").arg(QString::fromUtf8(output));
-    const int reached = job->current_input;  // one past the input the stop ended
-    for (int i = 0; i < job->input_count && i <= kMaxJobInputs; ++i) {
-        if (job->input_status[i] == kInputDone || (i < reached && job->input_status[i] == kInputPending))
-            lines << QStringLiteral("  ") + FileNameText(job->input_paths[i]);
+    const bool spans = !job->join_mode && job->input_count > 1;
+    // Spans: the files kept, and in one file the spans it holds.
+    for (const std::string& kept : reading.kept)
+        lines << LanguageText("TISHI", spans && job->separate_outputs ? "tzpd" : "tzbl").arg(QString::fromStdString(kept));
+    if (spans && job->separate_outputs)
+        return lines.join(QLatin1Char('\n'));
+    for (int i = 0; i < static_cast<int>(reading.inputs.size()); ++i) {
+        if (reading.inputs[i].in_output)
+            lines << QStringLiteral("  ") +
+                         (spans ? LanguageText("JIEMIAN", "pd").arg(i + 1) : FileNameText(job->input_paths[i]));
     }
     return lines.join(QLatin1Char('\n'));
 }
@@ -486,16 +463,19 @@ void CMorvaneDlg::OnTimer()
         return m_listFiles->topLevelItem(m_joinRows[input]);
     };
 
+    // Read once: the rows, the count, the bars and the end all speak of the
+    // same moment.
+    const JobReading reading = ReadJob(*job);
     QString name;
     if (joinTab) {
-        if (const QTreeWidgetItem* row = rowOf(job->current_input))
+        if (const QTreeWidgetItem* row = rowOf(reading.current))
             name = row->text(0);
     } else if (job->input_count > 1) {
         // Spans count as inputs: "Span 2 of 3".
         job->display_count = job->input_count;
         name = FileNameText(m_strCutFile.toUtf8().constData()) + QStringLiteral("   ") +
                LanguageText("JIEMIAN", "pdn")
-                   .arg(std::min<int>(job->current_input, job->input_count - 1) + 1)
+                   .arg(std::min<int>(reading.current, job->input_count - 1) + 1)
                    .arg(job->input_count);
     } else {
         name = m_strCutFile;
@@ -503,16 +483,12 @@ void CMorvaneDlg::OnTimer()
     }
     const int total = job->display_count;
 
-    // The rows first, so the count and the total bar below follow them. Read
-    // once: every input below it has its final status.
-    const int processed = std::min<int>(job->current_input, job->input_count);
-    int finished = 0;
-    for (int i = 0; i < processed; ++i) {
-        const uint8_t status = job->input_status[i];
-        finished += status == kInputDone || status == kInputFailed ? 1 : 0;
-        QTreeWidgetItem* row = joinTab ? rowOf(i) : nullptr;
+    // The rows first, so the count and the total bar below follow them.
+    for (int i = 0; i < reading.reached && joinTab; ++i) {
+        QTreeWidgetItem* row = rowOf(i);
         if (!row)
             continue;
+        const uint8_t status = reading.inputs[i].status;
         if (status == kInputFailed)
             row->setText(kStatusColumn, Ui("TISHI", "sb"));  // stays ticked, to be tried again
         if (status == kInputDone) {
@@ -520,10 +496,10 @@ void CMorvaneDlg::OnTimer()
             m_listFiles->SetRowChecked(m_joinRows[i], false);
         }
     }
-    m_completedCount = finished;
+    m_completedCount = reading.finished;
 
-    const int percent = job->progress_percent;
-    if (percent >= 0 && job->current_input < total)
+    const int percent = reading.percent;
+    if (percent >= 0 && reading.current < total)
         m_dlgProgress->SetCurrentLine(name, QStringLiteral("   ") + QString::number(percent) + QStringLiteral("% ") +
                                                 Ui("TISHI", "wjwc"));
     m_dlgProgress->SetTotalText(QString::number(m_completedCount) + QLatin1Char(' ') + Ui("TISHI", "wjwczg") +
@@ -533,26 +509,20 @@ void CMorvaneDlg::OnTimer()
         m_dlgProgress->SetTotalPos(m_completedCount * 100 / job->display_count);
     if (percent >= 0 && percent <= 100)
         m_dlgProgress->SetCurrentPos(percent);
-    if (job->cancel_requested)
+    if (reading.stop_asked)
         StopSequence();
 
     // Completion is reported once, since it moves current_input past the total.
-    if (job->current_input != total || total <= 0)
+    if (reading.current != total || total <= 0)
         return;
     job->current_input = total + 1;
     StopSequence();
-    bool failed = false;
-    bool done = job->input_count > 0;
-    for (int j = 0; j < job->input_count && j <= kMaxJobInputs; ++j) {
-        failed = failed || job->input_status[j] == kInputFailed;
-        done = done && job->input_status[j] == kInputDone;
-    }
-    if (failed && ReportFullDisk(job)) {
+    if (reading.failed > 0 && reading.disk_full) {
         ShowMessage(LanguageText("TISHI", "cpym"));
-    } else if (failed) {
-        ShowMessage(FailureMessage(job, Ui("TISHI", joinTab ? "hbsb" : "jqsb")));
+    } else if (reading.failed > 0) {
+        ShowMessage(FailureMessage(job, reading, Ui("TISHI", joinTab ? "hbsb" : "jqsb")));
         platform::ShellOpen(HelpAddress());
-    } else if (done) {
+    } else if (reading.all_done) {
         ShowMessage(Ui("TISHI", joinTab ? "hbcg" : "jqcg") + DroppedTracksText(job));
         platform::ShellOpen(m_strOutputFolder);
     }

@@ -2,6 +2,9 @@
 #pragma once
 // The main window: a cut tab (one file, its preview, the timeline and the cut
 // points) and a join tab (the list of files to join), sharing one window.
+// Its members are defined by part: cut_tab.cpp and span_list.cpp (the cut
+// tab), join_tab.cpp (the join tab), job_launch.cpp (launch and poll) and
+// morvane_dlg.cpp (the window, its layout and what both tabs share).
 
 #include "app_directory.h"
 #include "window_drag.h"

@@ -28,11 +28,6 @@ extern "C" {
 
 namespace {
 
-struct Picture {
-    int64_t pts;
-    FramePtr frame;
-};
-
 // The file opened for reading, with its best video stream in `*vi` (-1 for
 // none); null when it does not open.
 InputContextPtr OpenWithVideo(const std::string& path, int* vi)
@@ -45,44 +40,6 @@ InputContextPtr OpenWithVideo(const std::string& path, int* vi)
     avformat_find_stream_info(fmt.get(), nullptr);
     *vi = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     return fmt;
-}
-
-// The pictures shown from `from_s` up to `to_s` (seconds of the stream) in
-// presentation order, decoded from the file's start: the accurate reference
-// for any start point.
-std::vector<Picture> DecodePictures(const std::string& path, AVRational* time_base, double from_s = -1,
-                                    double to_s = 1e9)
-{
-    std::vector<Picture> pictures;
-    int vi = -1;
-    InputContextPtr fmt = OpenWithVideo(path, &vi);
-    if (!fmt)
-        return pictures;
-    if (vi < 0)
-        return pictures;
-    const AVStream* st = fmt->streams[vi];
-    *time_base = st->time_base;
-    CodecContextPtr dec(avcodec_alloc_context3(avcodec_find_decoder(st->codecpar->codec_id)));
-    avcodec_parameters_to_context(dec.get(), st->codecpar);
-    dec->pkt_timebase = st->time_base;
-    if (avcodec_open2(dec.get(), dec->codec, nullptr) < 0)
-        return pictures;
-    PacketPtr pkt = MakePacket();
-    const auto drain = [&] {
-        for (FramePtr f = MakeFrame(); avcodec_receive_frame(dec.get(), f.get()) >= 0; f = MakeFrame()) {
-            const double t = f->best_effort_timestamp * av_q2d(st->time_base);
-            if (t >= from_s - 1e-6 && t < to_s - 1e-6)
-                pictures.push_back({f->best_effort_timestamp, std::move(f)});
-        }
-    };
-    while (av_read_frame(fmt.get(), pkt.get()) >= 0) {
-        if (pkt->stream_index == vi && avcodec_send_packet(dec.get(), pkt.get()) >= 0)
-            drain();
-        av_packet_unref(pkt.get());
-    }
-    avcodec_send_packet(dec.get(), nullptr);
-    drain();
-    return pictures;
 }
 
 // Luma PSNR of two pictures of one size and format (8 or 16 bits a sample).
@@ -138,20 +95,6 @@ unsigned VideoTag(const std::string& path)
     return vi < 0 ? 0 : fmt->streams[vi]->codecpar->codec_tag;
 }
 
-// What the command-line decoder says about a file: nothing, for a clean one.
-std::string IndependentDecoderComplaints(const std::string& path)
-{
-    const std::string command = "ffmpeg -nostdin -v error -i '" + path + "' -f null - 2>&1";
-    std::string said;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return "ffmpeg did not run";
-    char buffer[1024];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        said.append(buffer, n);
-    return pclose(pipe) == 0 ? said : said + " (exit status)";
-}
-
 struct ExactCase {
     const char* file;
     double audio_frame_s;  // one packet of the fixture's sound
@@ -187,8 +130,8 @@ protected:
 void ExpectExactSpan(const std::string& source, const std::string& output, double from_s, double to_s)
 {
     AVRational stb{}, otb{};
-    const std::vector<Picture> span = DecodePictures(source, &stb, from_s, to_s);
-    const std::vector<Picture> cut = DecodePictures(output, &otb);
+    const std::vector<DecodedPicture> span = DecodedPictures(source, &stb, from_s, to_s);
+    const std::vector<DecodedPicture> cut = DecodedPictures(output, &otb);
     ASSERT_EQ(cut.size(), span.size()) << "pictures of the span";
     ASSERT_FALSE(cut.empty());
     double worst = 99;

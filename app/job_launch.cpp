@@ -7,7 +7,6 @@
 #include "check_list_ctrl.h"
 #include "conversion_job.h"
 #include "dialog_template.h"
-#include "exact_cut.h"
 #include "file_infomation_dlg.h"
 #include "job_choices.h"
 #include "job_reading.h"
@@ -17,6 +16,7 @@
 #include "settings_dlg.h"
 #include "tracks.h"
 #include "ui_strings.h"
+#include "window_parts.h"
 #include "worker.h"
 
 #include <QLabel>
@@ -250,10 +250,12 @@ void CMorvaneDlg::OnLaunchCut()
         return;
 
     std::string output;
+    LaunchDecision decided;
     const LaunchRefusal refusal =
         FillCutJob(g_pJob, m_strCutFile.toStdString(), Edit(1023)->text().toStdString(),
                    Edit(1024)->text().toStdString(),
-                   TargetOf(settings.output_folder, settings.file_title, settings.extension), CutChoice, &output);
+                   TargetOf(settings.output_folder, settings.file_title, settings.extension), CutChoice, &output,
+                   &m_cutFacts.input, &decided);
     if (refusal == LaunchRefusal::NeedsReencoding) {
         ShowMessage(LanguageText("TISHI", "zncxbm"));
         return;
@@ -262,15 +264,18 @@ void CMorvaneDlg::OnLaunchCut()
         ShowMessage(RefusalText(refusal, "zjjqwkzm"));
         return;
     }
-    std::string whyNotExact;
-    if (g_pJob->exact_cut && !ExactCutPossible(m_strCutFile.toUtf8().constData(), &whyNotExact)) {
-        ShowMessage(LanguageText("TISHI", "jqjqbx"));  // cut at key pictures instead
-        g_pJob->exact_cut = 0;
-    }
-    if (g_pJob->exact_cut && ExactCutReencodesWholeSpan(g_pJob, 0))
-        ShowMessage(LanguageText("TISHI", "jqjqqb"));  // all of the span is re-encoded
+    TellDecision(decided);
     m_strOutputFolder = settings.output_folder;
     StartJob(false);
+}
+
+// What the launch decided that the user should know before the job runs.
+void CMorvaneDlg::TellDecision(const LaunchDecision& decided)
+{
+    if (decided.exact_fell_back)
+        ShowMessage(LanguageText("TISHI", "jqjqbx"));  // cut at key pictures instead
+    if (decided.exact_reencodes_whole)
+        ShowMessage(LanguageText("TISHI", "jqjqqb"));  // all of a span is re-encoded
 }
 
 // The stored spans, in list order, into one file or a file each.
@@ -287,15 +292,11 @@ void CMorvaneDlg::LaunchSpans()
 
     const std::string path = m_strCutFile.toStdString();
     const bool separate = settings.separate_spans && m_spans.size() > 1;
-    std::string whyNotExact;
-    if (CutChoice.direct && CutChoice.exact && !ExactCutPossible(path.c_str(), &whyNotExact)) {
-        ShowMessage(LanguageText("TISHI", "jqjqbx"));  // cut at key pictures instead
-        CutChoice.exact = false;
-    }
     std::vector<std::string> outputs;
+    LaunchDecision decided;
     const LaunchRefusal refusal =
         FillSpansJob(g_pJob, path, m_spans, TargetOf(settings.output_folder, settings.file_title, settings.extension),
-                     CutChoice, separate, &outputs);
+                     CutChoice, separate, &outputs, &m_cutFacts.input, &decided);
     switch (refusal) {
     case LaunchRefusal::None: break;
     case LaunchRefusal::ExactSpansInOneFile: ShowMessage(LanguageText("TISHI", "jqpdyw")); return;
@@ -309,12 +310,7 @@ void CMorvaneDlg::LaunchSpans()
     case LaunchRefusal::NeedsReencoding: ShowMessage(LanguageText("TISHI", "zncxbm")); return;
     default: ShowMessage(RefusalText(refusal, "zjjqwkzm")); return;
     }
-    for (int i = 0; g_pJob->exact_cut && i < g_pJob->input_count; ++i) {
-        if (ExactCutReencodesWholeSpan(g_pJob, i)) {
-            ShowMessage(LanguageText("TISHI", "jqjqqb"));  // all of a span is re-encoded
-            break;
-        }
-    }
+    TellDecision(decided);
     m_strOutputFolder = settings.output_folder;
     StartJob(false);
 }
@@ -342,8 +338,11 @@ void CMorvaneDlg::OnLaunchJoin()
             continue;
         const QTreeWidgetItem* item = m_listFiles->topLevelItem(row);
         m_joinRows[rows.size()] = row;
-        rows.push_back({item->text(0).toStdString(), item->text(1).toStdString(), item->text(2).toStdString(),
-                        item->text(3).toStdString(), item->text(4).toStdString()});
+        // The row's values from its Add; the launch reads the facts of a row without them.
+        const auto values = item->data(0, window_parts::kJoinRowRole).value<std::shared_ptr<const JoinRow>>();
+        JoinRow plain;
+        plain.path = item->text(0).toStdString();
+        rows.push_back(values ? *values : plain);
     }
     if (rows.size() < 2) {
         ShowMessage(Ui("TISHI", "zslgwj"));

@@ -20,6 +20,7 @@
 
 using i18n::g_uiStrings;
 using window_parts::kColumns;
+using window_parts::kJoinRowRole;
 using window_parts::ListColumn;
 using window_parts::Ui;
 
@@ -94,11 +95,13 @@ void CMorvaneDlg::AppendJoinRow(const QString& path)
 {
     if (QTreeWidgetItem* first = m_listFiles->topLevelItem(0))
         first->setSelected(false);
-    const JoinRow row = MakeJoinRow(path.toStdString(), *g_pJob);
-    m_listFiles->AddRow({path, QString::fromStdString(row.extension_text), QString::fromStdString(row.length_text),
-                         QString::fromStdString(row.size_text), QString::fromStdString(row.rate_text),
-                         Ui("JIEMIAN", "zb")},
-                        true);
+    auto row = std::make_shared<const JoinRow>(MakeJoinRow(path.toStdString(), *g_pJob));
+    QTreeWidgetItem* item = m_listFiles->AddRow(
+        {path, QString::fromStdString(FileExtension(row->path)), QString::fromStdString(JoinRowLengthText(*row)),
+         QString::fromStdString(JoinRowSizeText(*row)), QString::fromStdString(JoinRowRateText(*row)),
+         Ui("JIEMIAN", "zb")},
+        true);
+    item->setData(0, kJoinRowRole, QVariant::fromValue(std::shared_ptr<const JoinRow>(row)));
     m_listFiles->viewport()->update();
 }
 

@@ -519,8 +519,12 @@ void CMorvaneDlg::AddFiles(const QStringList& chosen)
             const int tab = m_tab->currentIndex();
             if (tab == kCutTab) {
                 newCutFile = path;
-                newCutFacts = {m_probePathUtf8, g_pJob->initial_start_us, g_pJob->initial_end_us,
-                               g_pJob->duration_us};
+                newCutFacts = CutFileFacts{};
+                newCutFacts.path_utf8 = m_probePathUtf8;
+                newCutFacts.initial_start_us = g_pJob->initial_start_us;
+                newCutFacts.initial_end_us = g_pJob->initial_end_us;
+                newCutFacts.duration_us = g_pJob->duration_us;
+                newCutFacts.input = g_pJob->probe_facts;
                 // Rates above 300 fps are timebases, not rates.
                 if (g_pJob->source_fps > 0 && g_pJob->source_fps <= 300)
                     newCutFacts.frame_ms = 1000.0 / g_pJob->source_fps;

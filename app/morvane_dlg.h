@@ -164,6 +164,7 @@ private:
         int64_t duration_us = 0;
         int64_t origin_us = 0;   // the file's first time, where the preview counts from
         double frame_ms = 40.0;  // one picture
+        InputFacts input;        // what the probe found, for the launch to reuse
     };
 
     void CreateControls();
@@ -184,6 +185,7 @@ private:
     // Launch and poll (job_launch.cpp).
     void StartJob(bool join);
     void LaunchSpans();
+    void TellDecision(const LaunchDecision& decided);
     void StopSequence();
     void KillPollTimer();
     void ShowMessage(const QString& text);

@@ -9,9 +9,15 @@
 #include "language_file.h"
 #include "ui_strings.h"
 
+#include <QMetaType>
 #include <QPainter>
 #include <QString>
 #include <QWidget>
+
+#include <memory>
+
+// A join list row's file as numbers and facts, kept on the row's first column.
+Q_DECLARE_METATYPE(std::shared_ptr<const JoinRow>)
 
 // The static with the black frame that shows the snapshot. It draws what its
 // owner hands it; mouse presses fall through to the window (it is no target).
@@ -36,6 +42,8 @@ private:
 };
 
 namespace window_parts {
+
+inline constexpr int kJoinRowRole = Qt::UserRole + 1;
 
 inline const QString kZeroTime = QStringLiteral("00:00:00.000");
 

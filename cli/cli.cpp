@@ -18,7 +18,6 @@
 #include <vector>
 
 #include "conversion_job.h"
-#include "exact_cut.h"
 #include "library_log.h"
 #include "job_reading.h"
 #include "job_setup.h"
@@ -455,20 +454,14 @@ int Refused(LaunchRefusal why, const ConversionJob* job = nullptr, const std::st
     return kExitFailed;
 }
 
-// A file an exact cut cannot handle is cut at key pictures, and the user is
-// told so.
-void CheckExactCut(ConversionJob* job)
+// What the launch decided that the user should know: a file an exact cut
+// cannot handle is cut at key pictures.
+void TellDecision(const LaunchDecision& decided)
 {
-    std::string why;
-    if (job->exact_cut && !ExactCutPossible(job->input_paths[0], &why)) {
+    if (decided.exact_fell_back)
         std::fprintf(stderr, "morvane-cli: no exact cut for this file (%s): cutting at key pictures\n",
-                     why.c_str());
-        job->exact_cut = 0;
-    }
-    bool whole = false;
-    for (int i = 0; job->exact_cut && i < job->input_count && !whole; ++i)
-        whole = ExactCutReencodesWholeSpan(job, i);
-    if (whole)
+                     decided.exact_why.c_str());
+    if (decided.exact_reencodes_whole)
         std::fprintf(stderr, "morvane-cli: no picture inside the cut can be copied (no key picture, or only "
                              "open-GOP recovery points): all of it is re-encoded, which takes longer\n");
 }
@@ -511,10 +504,12 @@ int RunSpans(const Arguments& args, const EncodingChoice& choice, const std::str
     }
     const OutputTarget target{folder, CleanFileTitle(Option(args, "--title", TitleOf(input))), extension};
     std::vector<std::string> outputs;
-    const LaunchRefusal why = FillSpansJob(job, input, spans, target, choice, args.separate, &outputs);
+    LaunchDecision decided;
+    const LaunchRefusal why =
+        FillSpansJob(job, input, spans, target, choice, args.separate, &outputs, nullptr, &decided);
     if (why != LaunchRefusal::None)
         return Refused(why, job, outputs.empty() ? "" : outputs.back());
-    CheckExactCut(job);
+    TellDecision(decided);
     return RunJob(job, false, outputs);
 }
 
@@ -556,11 +551,12 @@ int RunCut(const Arguments& args)
                     Shown(input) + " (" + FormatTimeText(job->duration_us / 1000) + ")");
     const OutputTarget target{folder, CleanFileTitle(Option(args, "--title", TitleOf(input))), extension};
     std::string output;
+    LaunchDecision decided;
     const LaunchRefusal why = FillCutJob(job, input, Option(args, "--start"), Option(args, "--end"),
-                                         target, choice, &output);
+                                         target, choice, &output, nullptr, &decided);
     if (why != LaunchRefusal::None)
         return Refused(why, job, output);
-    CheckExactCut(job);
+    TellDecision(decided);
     return RunJob(job, false, {output});
 }
 

@@ -12,6 +12,7 @@
 
 #include "conversion_job.h"
 #include "stream_copy.h"
+#include "exact_cut.h"
 #include "output_file.h"
 #include "probe.h"
 #include "tracks.h"
@@ -314,17 +315,29 @@ JoinRow MakeJoinRow(const std::string& path, const ConversionJob& job)
 {
     JoinRow row;
     row.path = path;
-    row.extension_text = FileExtension(path);
-    row.length_text = FormatTimeText(job.duration_us / 1000);
-    row.size_text = std::to_string(job.source_width) + "*" + std::to_string(job.source_height);
-    char rate[32] = "";
+    row.duration_us = job.duration_us;
+    row.width = job.source_width;
+    row.height = job.source_height;
     if (job.source_fps_den != 0)
-        std::snprintf(rate, sizeof rate, "%5.2ffps",
-                      static_cast<double>(job.source_fps_num) / job.source_fps_den);
-    row.rate_text = rate;
+        row.fps = static_cast<double>(job.source_fps_num) / job.source_fps_den;
     if (FactsStillHold(job.probe_facts, path))
         row.facts = job.probe_facts;
     return row;
+}
+
+std::string JoinRowLengthText(const JoinRow& row) { return FormatTimeText(row.duration_us / 1000); }
+
+std::string JoinRowSizeText(const JoinRow& row)
+{
+    return std::to_string(row.width) + "*" + std::to_string(row.height);
+}
+
+std::string JoinRowRateText(const JoinRow& row)
+{
+    char rate[32] = "";
+    if (row.fps != 0)
+        std::snprintf(rate, sizeof rate, "%5.2ffps", row.fps);
+    return rate;
 }
 
 namespace {
@@ -377,6 +390,29 @@ InputFacts FactsOf(const InputFacts& probed, const std::string& path, const Inpu
 
 bool NoCopyPossible(const InputFacts& facts) { return facts.Readable() && !facts.direct_copy_possible; }
 
+// The mode of a filled cut, for the window and the tool to tell the user: an
+// exact cut where one applies (else key pictures, and why), and whether one
+// of its spans has no picture a copy can start at.
+LaunchDecision DecideCut(ConversionJob* job, const std::string& input_path, const OutputTarget& target,
+                         const EncodingChoice& choice)
+{
+    LaunchDecision d;
+    d.container = choice.direct ? FileExtensionWithDot(input_path) : target.extension;
+    d.mode = choice.direct ? JobMode::Copy : JobMode::Reencode;
+    if (!choice.direct || !choice.exact)
+        return d;
+    if (!ExactCutApplies(job, 0)) {
+        const InputFacts* facts = LaunchFactsOf(job, 0);
+        d.exact_fell_back = true;
+        d.exact_why = facts && facts->Readable() ? facts->exact_cut_why : "the file cannot be read";
+        return d;
+    }
+    d.mode = JobMode::Exact;
+    for (int i = 0; i < job->input_count && !d.exact_reencodes_whole; ++i)
+        d.exact_reencodes_whole = ExactCutReencodesWholeSpan(job, i);
+    return d;
+}
+
 void SetVideoAndAudioTargets(ConversionJob* job, const EncodingChoice& choice,
                              const std::vector<CodecName>& video_codecs,
                              const std::vector<CodecName>& audio_codecs)
@@ -402,7 +438,7 @@ void SetVideoAndAudioTargets(ConversionJob* job, const EncodingChoice& choice,
 LaunchRefusal FillCutJob(ConversionJob* job, const std::string& input_path,
                          const std::string& start_text, const std::string& end_text,
                          const OutputTarget& target, const EncodingChoice& choice,
-                         std::string* output_path, const InputFacts* facts)
+                         std::string* output_path, const InputFacts* facts, LaunchDecision* decision)
 {
     if (choice.direct && FileNameOf(input_path).find('.') == std::string::npos)
         return LaunchRefusal::NoFileExtension;
@@ -422,6 +458,7 @@ LaunchRefusal FillCutJob(ConversionJob* job, const std::string& input_path,
     job->end_s[0] = end_ms / 1000.0;
     job->span_s[0] = job->end_s[0] - job->start_s[0];
 
+    job->join_mode = 0;
     job->reencode = choice.direct ? 0 : 1;
     job->exact_cut = choice.direct && choice.exact ? 1 : 0;
     job->separate_outputs = 0;
@@ -430,7 +467,11 @@ LaunchRefusal FillCutJob(ConversionJob* job, const std::string& input_path,
         return LaunchRefusal::EmptySpan;
     const bool created = ReserveOutputFile(job, OutputNameFor(input_path, target, choice.direct), output_path);
     SetPath(job->output_paths, 0, *output_path);
-    return created ? LaunchRefusal::None : LaunchRefusal::OutputNotCreated;
+    if (!created)
+        return LaunchRefusal::OutputNotCreated;
+    if (decision)
+        *decision = DecideCut(job, input_path, target, choice);
+    return LaunchRefusal::None;
 }
 
 int FindOverlappingSpan(const std::vector<CutSpan>& spans, const CutSpan& span, int skip)
@@ -448,7 +489,8 @@ std::string SpanFileTitle(const std::string& title, int span, int span_count)
 
 LaunchRefusal FillSpansJob(ConversionJob* job, const std::string& input_path, const std::vector<CutSpan>& spans,
                            const OutputTarget& target, const EncodingChoice& choice, bool separate,
-                           std::vector<std::string>* output_paths, const InputFacts* facts)
+                           std::vector<std::string>* output_paths, const InputFacts* facts,
+                           LaunchDecision* decision)
 {
     output_paths->clear();
     const int n = static_cast<int>(spans.size());
@@ -462,17 +504,19 @@ LaunchRefusal FillSpansJob(ConversionJob* job, const std::string& input_path, co
     }
     if (n == 0)
         return LaunchRefusal::EmptySpan;
-    if (choice.direct && choice.exact && !separate && n > 1)
+    InputFacts found = FactsOf(job->probe_facts, input_path, facts);
+    // A file no exact cut can take is cut at key pictures, into one file too.
+    if (choice.direct && choice.exact && !separate && n > 1 && found.exact_cut_possible)
         return LaunchRefusal::ExactSpansInOneFile;
     if (choice.direct && FileNameOf(input_path).find('.') == std::string::npos)
         return LaunchRefusal::NoFileExtension;
-    InputFacts found = FactsOf(job->probe_facts, input_path, facts);
     if (choice.direct && NoCopyPossible(found))
         return LaunchRefusal::NeedsReencoding;
     job->display_count = 0;
     ReplacePathArrays(job, n);
     job->input_facts.assign(n, found);
     job->progress_percent = -1;
+    job->join_mode = 0;
     job->reencode = choice.direct ? 0 : 1;
     job->exact_cut = choice.direct && choice.exact ? 1 : 0;
     job->separate_outputs = separate && n > 1 ? 1 : 0;
@@ -507,6 +551,8 @@ LaunchRefusal FillSpansJob(ConversionJob* job, const std::string& input_path, co
     // One file: every span names it, as a join's inputs do.
     for (int i = files; i < n; ++i)
         SetPath(job->output_paths, i, output_paths->front());
+    if (decision)
+        *decision = DecideCut(job, input_path, target, choice);
     return LaunchRefusal::None;
 }
 
@@ -536,7 +582,8 @@ LaunchRefusal CheckRows(const InputFacts& probed, const std::vector<JoinRow>& ro
     if (!direct)
         return LaunchRefusal::None;
     for (size_t i = 1; i < rows.size(); ++i) {
-        if (rows[i].extension_text != rows[i - 1].extension_text || rows[i].size_text != rows[i - 1].size_text)
+        if (FileExtension(rows[i].path) != FileExtension(rows[i - 1].path) || rows[i].width != rows[i - 1].width ||
+            rows[i].height != rows[i - 1].height)
             return LaunchRefusal::NotSameKind;
         if (FileNameOf(rows[i].path).find('.') == std::string::npos)
             return LaunchRefusal::NoFileExtension;
@@ -592,8 +639,8 @@ LaunchRefusal FillJoinJob(ConversionJob* job, const std::vector<JoinRow>& rows,
     const bool created = ReserveOutputFile(job, OutputNameFor(rows[0].path, target, choice.direct), output_path);
     for (int j = 0; j < n; ++j) {
         SetPath(job->input_paths, j, rows[j].path);
-        job->join_total_s =
-            static_cast<int32_t>(ParseTimeText(rows[j].length_text) / 1000.0 + job->join_total_s);
+        // Whole milliseconds, as the list shows them.
+        job->join_total_s = static_cast<int32_t>((rows[j].duration_us / 1000) / 1000.0 + job->join_total_s);
         SetPath(job->output_paths, j, *output_path);
     }
     return created ? LaunchRefusal::None : LaunchRefusal::OutputNotCreated;

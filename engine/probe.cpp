@@ -118,9 +118,6 @@ int ReadInputFacts(const std::string& path, InputFacts* facts)
 int ProbeMedia(ConversionJob* job)
 {
     job->video_stream_index = -1;
-    job->audio_stream_index = -1;
-    job->video_dec_ctx = nullptr;
-    job->audio_dec_ctx = nullptr;
 
     MediaInput in;
     const int rc = OpenMediaInput(job->probe_path, in);
@@ -132,7 +129,6 @@ int ProbeMedia(ConversionJob* job)
     }
 
     job->video_stream_index = in.video_index;
-    job->audio_stream_index = in.audio_index;
     RecordVideoFacts(job, in);
     RecordAudioFacts(job, in);
     job->duration_us = in.format->duration;

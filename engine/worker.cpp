@@ -44,15 +44,7 @@ FailureReason ReasonOfOpen(int probe_code)
 
 void ResetPerInputState(ConversionJob* job)
 {
-    job->scaler = nullptr;
-    job->audio_dec_ctx = nullptr;
-    job->audio_fifo[0] = job->audio_fifo[1] = nullptr;
-    job->audio_frame_buffer = nullptr;
-    job->video_encoder = nullptr;
-    job->audio_encoder = nullptr;
-    job->resampler = nullptr;
     job->video_stream_index = -1;
-    job->audio_stream_index = -1;
     job->input_start_s = 0;
     job->audio_written_s = 0;
     job->video_written_s = 0;
@@ -62,11 +54,7 @@ void ResetPerInputState(ConversionJob* job)
 void RecordInputFacts(ConversionJob* job, InputRun& run)
 {
     MediaInput& in = run.in;
-    job->input_ctx = in.format.get();
-    job->video_dec_ctx = in.video_dec.get();
-    job->audio_dec_ctx = in.audio_dec.get();
     job->video_stream_index = in.video_index;
-    job->audio_stream_index = in.audio_index;
     job->duration_us = in.format->duration;
     if (AVStream* vs = in.VideoStream()) {
         job->source_height = in.video_dec->height;
@@ -77,21 +65,12 @@ void RecordInputFacts(ConversionJob* job, InputRun& run)
     job->initial_end_us = job->duration_us;
 }
 
-void ClearInputHandles(ConversionJob* job)
-{
-    job->input_ctx = nullptr;
-    job->video_dec_ctx = nullptr;
-    job->audio_dec_ctx = nullptr;
-    job->decoded_frame = nullptr;
-}
-
 bool CreateOutput(ConversionJob* job, JobOutput& out, const AVOutputFormat* format, int index)
 {
     AVFormatContext* ctx = out.file ? NewJobMuxer(job, format, job->output_paths[index]) : nullptr;
     if (!ctx)
         return false;
     out.ctx.reset(ctx);
-    job->output_ctx = ctx;
     return true;
 }
 
@@ -179,8 +158,6 @@ bool SetUpOutputStreams(ConversionJob* job, JobOutput& out, InputRun& run)
     if (!job->reencode) {
         if (!PlanTracks(job, out, run, SetUpMainStream))
             return false;
-        job->video_out_stream = out.video;
-        job->audio_out_stream = out.audio;
         return true;
     }
     if (AVStream* vs = run.in.VideoStream()) {
@@ -193,8 +170,6 @@ bool SetUpOutputStreams(ConversionJob* job, JobOutput& out, InputRun& run)
     }
     if (!SetUpStreamsOfLaterInputs(job, out, run) || !PlanReencodedTracks(job, out, run))
         return false;
-    job->video_out_stream = out.video;
-    job->audio_out_stream = out.audio;
     return true;
 }
 
@@ -231,16 +206,13 @@ bool OpenOutputFile(JobOutput& out)
 }
 
 // Drops the draft output; the file keeps its name, emptied.
-void DiscardOutput(ConversionJob* job, JobOutput& out)
+void DiscardOutput(JobOutput& out)
 {
     std::unique_ptr<OutputFile> file = std::move(out.file);
     out = JobOutput{};
     if (file)
         file->Rewind();
     out.file = std::move(file);
-    job->output_ctx = nullptr;
-    job->video_out_stream = nullptr;
-    job->audio_out_stream = nullptr;
 }
 
 void UpdateWrittenTimes(ConversionJob* job, const JobOutput& out)
@@ -321,7 +293,6 @@ bool EndedBeforeItsLength(const ConversionJob* job, const JobOutput& out, const 
 void RunPacketLoop(ConversionJob* job, JobOutput& out, InputRun& run)
 {
     PacketPtr packet = MakePacket();
-    job->packet = packet.get();
     AVPacket* pkt = packet.get();
     const int l = run.index;
     while (pkt && (run.read_result = av_read_frame(run.in.format.get(), pkt)) >= 0) {
@@ -386,7 +357,6 @@ void RunPacketLoop(ConversionJob* job, JobOutput& out, InputRun& run)
         }
     }
     run.waiting.clear();
-    job->packet = nullptr;
     UpdateWrittenTimes(job, out);
 }
 
@@ -413,9 +383,6 @@ FailureReason FinishOutput(ConversionJob* job, JobOutput& out, int first, int la
     const bool wrote_packets = out.packets_written > 0;
     std::unique_ptr<OutputFile> file = std::move(out.file);
     out = JobOutput{};  // frees the muxer; the writer is the file's
-    job->output_ctx = nullptr;
-    job->video_out_stream = nullptr;
-    job->audio_out_stream = nullptr;
     FailureReason why = FailureReason::None;
     if (!file || FinishJobFile(job, file.get(), ok && wrote_packets, &why))
         return FailureReason::None;
@@ -477,13 +444,11 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
 {
     const int l = run.index;
     RecordInputFacts(job, run);
-    FramePtr decoded = MakeFrame();
-    job->decoded_frame = decoded.get();
 
     // A copy keeps the input's own format under its own extension.
     job->output_format = job->reencode ? av_guess_format(nullptr, job->output_paths[l], nullptr)
                                        : DirectOutputFormat(run.in.format.get(), job->output_paths[l]);
-    if (!job->output_format || !decoded)
+    if (!job->output_format)
         return MarkFailed(job, run, FailureReason::NotAccepted);
     if (!out.ctx) {
         if (!CreateOutput(job, out, job->output_format, OutputIndexOf(job, l)))
@@ -500,7 +465,7 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
     if (!SetUpOutputStreams(job, out, run) || (!out.header_written && !OpenOutputFile(out))) {
         const bool joining_later = out.header_written && job->join_mode && !job->reencode;
         if (!out.header_written)
-            DiscardOutput(job, out);
+            DiscardOutput(out);
         return MarkFailed(job, run, joining_later ? FailureReason::DiffersFromFirst : FailureReason::NotAccepted);
     }
     if (first_header && !job->reencode)
@@ -580,7 +545,6 @@ void ConversionWorker(ConversionJob* job)
         job->input_status[i] = kInputPending;
     }
     job->progress_percent = 0;
-    job->video_pts_counter = 0;
     job->current_input = 0;
     if (job->input_count <= 0)
         return;
@@ -610,7 +574,6 @@ void ConversionWorker(ConversionJob* job)
         } else if (!Cancelled(job)) {  // a stop during the open leaves the input pending
             MarkFailed(job, run, ReasonOfOpen(opened));
         }
-        ClearInputHandles(job);
         if (!Cancelled(job) && !run.failed)
             job->input_status[run.index] = kInputDone;
         const bool write_failed = out.WriteFailed();

@@ -284,9 +284,11 @@ TEST_F(JobTest, AJobOpensEachInputFileOnce)
         choice.exact = c.exact;
         const std::string path = probed(c.name);
         const long long before = MediaFileOpenCount();
-        ASSERT_EQ(FillCutJob(job, path, "1", "3", {folder, "n", ".mp4"}, choice, &output), LaunchRefusal::None);
-        if (c.exact)
-            EXPECT_FALSE(ExactCutReencodesWholeSpan(job, 0));
+        LaunchDecision decided;
+        ASSERT_EQ(FillCutJob(job, path, "1", "3", {folder, "n", ".mp4"}, choice, &output, nullptr, &decided),
+                  LaunchRefusal::None);
+        EXPECT_EQ(decided.mode, c.exact ? JobMode::Exact : c.direct ? JobMode::Copy : JobMode::Reencode);
+        EXPECT_FALSE(decided.exact_reencodes_whole);
         EXPECT_EQ(MediaFileOpenCount() - before, c.launch_opens) << c.name;
         Run(false);
         EXPECT_EQ(Status(0), kInputDone) << c.name;

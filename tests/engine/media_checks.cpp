@@ -428,8 +428,10 @@ void JobTest::Join(const std::vector<std::string>& names, const EncodingChoice& 
         ASSERT_EQ(ProbeMedia(job), 0) << name;
         job->probe_path = const_cast<char*>("");
         rows.push_back(MakeJoinRow(path, *job));
-        if (any_kind)
-            rows.back().size_text = rows.front().size_text;
+        if (any_kind) {
+            rows.back().width = rows.front().width;
+            rows.back().height = rows.front().height;
+        }
     }
     ASSERT_EQ(FillJoinJob(job, rows, {folder, "joined", ".mp4"}, choice, &output), LaunchRefusal::None);
     Run(true);

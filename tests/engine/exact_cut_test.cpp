@@ -308,3 +308,35 @@ TEST_F(JobTest, AJobOpensEachInputFileOnce)
         EXPECT_EQ(MediaFileOpenCount() - before, 3) << (direct ? "direct" : "re-encoded");
     }
 }
+
+// The launch decides the mode once for the window and the tool: a file no
+// exact cut can take is cut at key pictures (and says why), into one file
+// too; facts of a file changed since its probe are read afresh.
+TEST_F(JobTest, TheLaunchDecidesTheModeFromTheFactsWhileTheyHold)
+{
+    EncodingChoice choice = DefaultCutChoice("k");
+    choice.exact = true;
+    LaunchDecision decided;
+    std::vector<std::string> outputs;
+    ASSERT_EQ(FillSpansJob(job, FixturePath("exact_mpeg2.mpg"), {{0, 1000}, {2000, 3000}}, {folder, "m", ".mp4"},
+                           choice, false, &outputs, nullptr, &decided),
+              LaunchRefusal::None);
+    EXPECT_EQ(decided.mode, JobMode::Copy);
+    EXPECT_TRUE(decided.exact_fell_back);
+    EXPECT_NE(decided.exact_why.find("mpeg2video"), std::string::npos) << decided.exact_why;
+    EXPECT_EQ(decided.container, ".mpg");
+    ReleaseReservedOutput(job);
+
+    const std::string copy = folder + "/copy.mkv";
+    std::filesystem::copy_file(FixturePath("exact_h264.mkv"), copy);
+    job->probe_path = const_cast<char*>(copy.c_str());
+    ASSERT_EQ(ProbeMedia(job), 0);
+    job->probe_path = const_cast<char*>("");
+    std::filesystem::copy_file(FixturePath("exact_mpeg2.mpg"), copy, std::filesystem::copy_options::overwrite_existing);
+    const long long before = MediaFileOpenCount();
+    ASSERT_EQ(FillCutJob(job, copy, "0", "1", {folder, "c", ".mp4"}, choice, &output, nullptr, &decided),
+              LaunchRefusal::None);
+    EXPECT_EQ(MediaFileOpenCount() - before, 1);  // the probe's facts no longer hold
+    EXPECT_TRUE(decided.exact_fell_back);
+    ReleaseReservedOutput(job);
+}

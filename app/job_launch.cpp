@@ -299,7 +299,6 @@ void CMorvaneDlg::LaunchSpans()
                      CutChoice, separate, &outputs, &m_cutFacts.input, &decided);
     switch (refusal) {
     case LaunchRefusal::None: break;
-    case LaunchRefusal::ExactSpansInOneFile: ShowMessage(LanguageText("TISHI", "jqpdyw")); return;
     case LaunchRefusal::SpansOverlap: {
         int other = -1;
         for (int i = 0; i < static_cast<int>(m_spans.size()) && other < 0; ++i)

@@ -48,7 +48,7 @@ const char kUsage[] =
     "--exact: a direct cut that starts and ends exactly at the points given, re-encoding\n"
     "  only the pictures around them (H.264, HEVC, MPEG-4 Part 2; others cut at key pictures)\n"
     "--span: spans written one after the other into one file, in the order given; with\n"
-    "  --separate each into a file of its own (TITLE-1, TITLE-2, ...). Exact spans need --separate\n"
+    "  --separate each into a file of its own (TITLE-1, TITLE-2, ...)\n"
     "ENCODING (re-encode; without it packets are copied):\n"
     "  --format N (0-6) [--video-rate \"3000 kbps\"] [--size 320*240] [--fps \"25.0 fps\"]\n"
     "  [--audio-rate \"128 kbps\"] [--sample-rate \"44100 Hz\"]\n"
@@ -444,10 +444,6 @@ int Refused(LaunchRefusal why, const ConversionJob* job = nullptr, const std::st
         break;
     case LaunchRefusal::DiffersFromFirst: text = "the files differ in what a direct join copies"; break;
     case LaunchRefusal::SpansOverlap: text = "two spans share time: spans may not overlap"; break;
-    case LaunchRefusal::ExactSpansInOneFile:
-        text = "exact spans are written each into a file of its own: add --separate, or leave out --exact to "
-               "cut at key pictures into one file";
-        break;
     case LaunchRefusal::None: break;
     }
     std::fprintf(stderr, "morvane-cli: refused: %s\n", text.c_str());

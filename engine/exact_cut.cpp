@@ -112,6 +112,22 @@ bool IsCleanStart(CutCodec codec, int length_size, const AVPacket* pkt)
     return false;
 }
 
+// Two ids for the re-encoded parts' SPS/PPS that the source does not use.
+void FreeParameterSetIds(const AvcConfig& config, int ids[2])
+{
+    bool used[32] = {};
+    for (const Bytes& s : config.sps)
+        if (int id = H264SpsId(s); id >= 0 && id < 32)
+            used[id] = true;
+    for (const Bytes& p : config.pps)
+        if (int id = H264PpsId(p); id >= 0 && id < 32)
+            used[id] = true;
+    int found = 0;
+    for (int id = 1; id < 32 && found < 2; ++id)
+        if (!used[id])
+            ids[found++] = id;
+}
+
 // One re-encoded end of the cut: a decoder fed from a key picture, the
 // pictures of [from, to) passed to an encoder of the source's kind.
 struct ReencodedPart {
@@ -132,8 +148,38 @@ public:
     bool ReencodesWholeSpan();
     FailureReason reason() const { return reason_; }
 
+    // A series: every span of the job, one after the other, in one file.
+    bool StartSeries();
+    bool CutSpan(int input, FailureReason* why);
+    FailureReason FinishSeries();
+
 private:
+    // What a span of a series keeps from its scan to its turn.
+    struct PlannedSpan {
+        bool planned = false;
+        FailureReason reason = FailureReason::NothingInSpan;
+        int64_t seek_target = 0;
+        std::vector<PacketFacts> scan;
+        bool reached_eof = false;
+        CutPlan plan;
+        int64_t written_offset = INT64_MIN;  // where it went in the output
+    };
+
     bool OpenSource();
+    bool SetSpanLimits();
+    bool PlanSpan();
+    void StoreSpan(PlannedSpan& span);
+    void LoadSpan(PlannedSpan& span);
+    void ResetSpanState();
+    int64_t SeamOffset() const;
+    int64_t Shift() const { return plan_.origin_pts - offset_; }
+    std::vector<ChapterCopy> SeriesChapters() const;
+    bool SoundInSpan(const AVPacket* pkt) const;
+    bool MeetSoundBefore(AVPacket* pkt);
+    bool WritePendingVideo(bool end_sequence);
+    CodecContextPtr OpenPartEncoder(int part);
+    bool RecordPartSets(int part, const AVCodecContext* enc);
+    bool PutParameterSetRecord();
     bool SeekBeforeStart();
     bool Scan();
     void KeepSoundBeforeFirstPicture();
@@ -186,6 +232,25 @@ private:
     std::vector<int> extra_in_;  // tracks besides the main ones, copied as they are
     std::vector<AVStream*> extra_out_;
     FailureReason reason_ = FailureReason::NotMedia;  // of the step that failed
+
+    int64_t bit_rate_ = 0;       // the re-encoded parts', one for every span
+    int ids_[2] = {1, 2};        // their H.264 parameter set ids, head and tail
+    AvcConfig config_;           // the output's record: the source's sets and theirs
+    std::vector<Bytes> part_sets_[2];
+    bool source_sets_replaced_ = false;  // HEVC: re-encoded sets are the active ones
+
+    bool series_ = false;
+    std::vector<PlannedSpan> spans_;
+    int loaded_ = -1;              // the span in plan_, scan_
+    int spans_written_ = 0;
+    bool broken_ = false;          // a span failed half written: the file is no result
+    int64_t offset_ = 0;           // where the span starts in the output, video clock
+    int64_t span_end_out_ = 0;     // where the last span written ends
+    int64_t audio_fix_ = 0;        // the sound's own move at the span's seam
+    bool audio_placed_ = false;
+    int64_t audio_end_ = INT64_MIN;  // end of the sound written, output clock
+    int video_written_ = 0;
+    PacketPtr pending_video_;      // HEVC series: held to end its sequence at a seam
 };
 
 // The input comes open from the caller; what it holds is checked again here,
@@ -201,15 +266,21 @@ bool ExactCutter::OpenSource()
         return false;
     const AVCodecParameters* par = vst_->codecpar;
     if (codec_ == CutCodec::H264) {
-        AvcConfig config;
-        if (!ParseAvcConfig(par->extradata, static_cast<size_t>(par->extradata_size), &config))
+        if (!ParseAvcConfig(par->extradata, static_cast<size_t>(par->extradata_size), &config_))
             return false;
-        length_size_ = config.length_size;
+        length_size_ = config_.length_size;
+        FreeParameterSetIds(config_, ids_);
     } else if (codec_ == CutCodec::Hevc) {
         if (!ParseHevcConfig(par->extradata, static_cast<size_t>(par->extradata_size), &length_size_,
                              &source_units_))
             return false;
     }
+    return SetSpanLimits();
+}
+
+// The span of input_ on the video stream's clock.
+bool ExactCutter::SetSpanLimits()
+{
     const double origin_s = ContainerStartSeconds(in_.format.get());
     const auto to_ts = [&](double s) {
         return av_rescale_q(static_cast<int64_t>((s + origin_s) * 1e6 + 0.5), AV_TIME_BASE_Q, vst_->time_base);
@@ -314,11 +385,20 @@ bool ExactCutter::OpenOutput()
         if (!extra_out_.back())
             return false;
     }
-    // The span is known exactly, so the chapters can go with the header.
-    std::vector<ChapterCopy> chapters;
-    CollectChapters(&chapters, in_.format.get(), av_rescale_q(plan_.first_pts, vst_->time_base, AV_TIME_BASE_Q),
-                    av_rescale_q(plan_.end_pts, vst_->time_base, AV_TIME_BASE_Q), 0);
-    if (!PutChapters(ctx, chapters) || !OpenEncoders())
+    // The spans are known exactly, so the chapters can go with the header.
+    if (!PutChapters(ctx, SeriesChapters()) || !OpenEncoders())
+        return false;
+    if (series_) {
+        // Later spans may re-encode a part the first does not: its sets go
+        // into the record now, and every span's encoder must match them.
+        for (const PlannedSpan& span : spans_) {
+            const int counts[2] = {span.plan.head_count, span.plan.tail_count};
+            for (int p = 0; p < 2; ++p)
+                if (span.planned && counts[p] > 0 && part_sets_[p].empty() && !OpenPartEncoder(p))
+                    return false;
+        }
+    }
+    if (!PutParameterSetRecord())
         return false;
     if (!WriteHeaderInto(ctx, file_.get()))  // the job's own file
         return false;
@@ -327,23 +407,10 @@ bool ExactCutter::OpenOutput()
     return true;
 }
 
-// Two ids for the re-encoded parts' SPS/PPS that the source does not use.
-void FreeParameterSetIds(const AvcConfig& config, int ids[2])
-{
-    bool used[32] = {};
-    for (const Bytes& s : config.sps)
-        if (int id = H264SpsId(s); id >= 0 && id < 32)
-            used[id] = true;
-    for (const Bytes& p : config.pps)
-        if (int id = H264PpsId(p); id >= 0 && id < 32)
-            used[id] = true;
-    int found = 0;
-    for (int id = 1; id < 32 && found < 2; ++id)
-        if (!used[id])
-            ids[found++] = id;
-}
-
-bool ExactCutter::OpenEncoders()
+// An encoder for the head (0) or the tail (1) of a span, of the source's
+// kind. In H.264 its SPS/PPS go under ids of their own into the output's one
+// record: every decoder has them from the start, the packets stay as they were.
+CodecContextPtr ExactCutter::OpenPartEncoder(int part)
 {
     FramePtr shape = MakeFrame();
     shape->format = vst_->codecpar->format;
@@ -351,46 +418,57 @@ bool ExactCutter::OpenEncoders()
     MatchingEncoderSetup setup;
     setup.source = vst_;
     setup.first_frame = shape.get();
-    setup.source_bit_rate = MeasuredBitRate(scan_, vst_->time_base);
-    if (setup.source_bit_rate <= 0)
-        setup.source_bit_rate = vst_->codecpar->bit_rate;
-    AvcConfig config;
-    int ids[2] = {1, 2};
-    if (codec_ == CutCodec::H264) {
-        // Both parts' SPS/PPS under their own ids in one record: every
-        // decoder has them from the start, the packets stay as they were.
-        ParseAvcConfig(vst_->codecpar->extradata, static_cast<size_t>(vst_->codecpar->extradata_size), &config);
-        FreeParameterSetIds(config, ids);
-        setup.global_header = true;
+    setup.source_bit_rate = bit_rate_;
+    setup.global_header = codec_ == CutCodec::H264;
+    setup.parameter_set_id = ids_[part];
+    CodecContextPtr enc = OpenMatchingEncoder(setup);
+    if (enc && codec_ == CutCodec::H264 && !RecordPartSets(part, enc.get()))
+        return nullptr;
+    return enc;
+}
+
+// The first encoder of a part names its sets in the record; every later one
+// (the spans of a series) must write the same, or its pictures would decode
+// against another's.
+bool ExactCutter::RecordPartSets(int part, const AVCodecContext* enc)
+{
+    std::vector<Bytes> sets;
+    for (const CodedUnit& u : SplitStartCodeUnits(enc->extradata, static_cast<size_t>(enc->extradata_size)))
+        if (H264UnitType(u) == kH264Sps || H264UnitType(u) == kH264Pps)
+            sets.emplace_back(u.data, u.data + u.size);
+    if (part_sets_[part].empty()) {
+        part_sets_[part] = std::move(sets);
+        return !part_sets_[part].empty();
     }
+    return sets == part_sets_[part];
+}
+
+bool ExactCutter::PutParameterSetRecord()
+{
+    if (codec_ != CutCodec::H264)
+        return true;
+    AvcConfig config = config_;
+    for (const std::vector<Bytes>& sets : part_sets_)
+        for (const Bytes& u : sets)
+            (H264UnitType(CodedUnit{u.data(), u.size()}) == kH264Sps ? config.sps : config.pps).push_back(u);
+    const Bytes record = WriteAvcConfig(config);
+    AVCodecParameters* par = out_video_->codecpar;
+    av_freep(&par->extradata);
+    par->extradata = static_cast<uint8_t*>(av_mallocz(record.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (!par->extradata)
+        return false;
+    std::memcpy(par->extradata, record.data(), record.size());
+    par->extradata_size = static_cast<int>(record.size());
+    return true;
+}
+
+bool ExactCutter::OpenEncoders()
+{
     ReencodedPart* parts[2] = {&head_, &tail_};
     const int counts[2] = {plan_.head_count, plan_.tail_count};
     for (int p = 0; p < 2; ++p) {
-        if (counts[p] == 0)
-            continue;
-        setup.parameter_set_id = ids[p];
-        parts[p]->enc = OpenMatchingEncoder(setup);
-        if (!parts[p]->enc)
+        if (counts[p] > 0 && !(parts[p]->enc = OpenPartEncoder(p)))
             return false;
-        if (codec_ != CutCodec::H264)
-            continue;
-        const AVCodecContext* enc = parts[p]->enc.get();
-        for (const CodedUnit& u : SplitStartCodeUnits(enc->extradata, static_cast<size_t>(enc->extradata_size))) {
-            if (H264UnitType(u) == kH264Sps)
-                config.sps.emplace_back(u.data, u.data + u.size);
-            else if (H264UnitType(u) == kH264Pps)
-                config.pps.emplace_back(u.data, u.data + u.size);
-        }
-    }
-    if (codec_ == CutCodec::H264) {
-        const Bytes record = WriteAvcConfig(config);
-        AVCodecParameters* par = out_video_->codecpar;
-        av_freep(&par->extradata);
-        par->extradata = static_cast<uint8_t*>(av_mallocz(record.size() + AV_INPUT_BUFFER_PADDING_SIZE));
-        if (!par->extradata)
-            return false;
-        std::memcpy(par->extradata, record.data(), record.size());
-        par->extradata_size = static_cast<int>(record.size());
     }
     head_.from = plan_.start;
     head_.to = plan_.HasCopy() ? plan_.copy_min : plan_.end;
@@ -445,15 +523,47 @@ bool ExactCutter::WriteVideo(AVPacket* pkt)
     pkt->stream_index = out_video_->index;
     pkt->pos = -1;
     av_packet_rescale_ts(pkt, vst_->time_base, out_video_->time_base);
-    return av_interleaved_write_frame(out_.get(), pkt) >= 0;
+    ++video_written_;
+    if (!series_ || codec_ != CutCodec::Hevc)
+        return av_interleaved_write_frame(out_.get(), pkt) >= 0;
+    PacketPtr previous = std::move(pending_video_);
+    pending_video_ = MakePacket();
+    if (!pending_video_)
+        return false;
+    av_packet_move_ref(pending_video_.get(), pkt);
+    return !previous || av_interleaved_write_frame(out_.get(), previous.get()) >= 0;
+}
+
+bool EndsItsSequence(const AVPacket* pkt, int length_size)
+{
+    const int eos = 2 + length_size;
+    return pkt->size >= eos && pkt->data[pkt->size - 2] == (kHevcEndOfSequence << 1) && pkt->data[pkt->size - 1] == 1;
+}
+
+// The last picture of a span ends its coded sequence, so that the next
+// span's first key picture starts afresh in every decoder.
+bool ExactCutter::WritePendingVideo(bool end_sequence)
+{
+    if (!pending_video_)
+        return true;
+    PacketPtr pkt = std::move(pending_video_);
+    if (end_sequence && !EndsItsSequence(pkt.get(), length_size_)) {
+        Bytes extra;
+        const uint8_t end_of_sequence[] = {kHevcEndOfSequence << 1, 1};
+        AppendLengthUnit(extra, end_of_sequence, sizeof end_of_sequence, length_size_);
+        if (!AppendToPacket(pkt.get(), extra))
+            return false;
+    }
+    return av_interleaved_write_frame(out_.get(), pkt.get()) >= 0;
 }
 
 bool ExactCutter::WriteCopied(AVPacket* pkt)
 {
-    if (copied_ == 0 && codec_ == CutCodec::Hevc && plan_.head_count > 0 && !PrependSourceParameterSets(pkt))
+    if (copied_ == 0 && codec_ == CutCodec::Hevc && source_sets_replaced_ && !PrependSourceParameterSets(pkt))
         return false;
-    pkt->pts -= plan_.origin_pts;
-    pkt->dts -= plan_.origin_pts;
+    source_sets_replaced_ = false;
+    pkt->pts -= Shift();
+    pkt->dts -= Shift();
     if (pkt->duration <= 0)
         pkt->duration = plan_.frame_duration;
     ++copied_;
@@ -492,8 +602,9 @@ bool ExactCutter::WriteEncoded(ReencodedPart& part, AVPacket* pkt)
         av_packet_unref(pkt);
         av_packet_move_ref(pkt, rewritten.get());
     }
-    pkt->pts -= plan_.origin_pts;
-    pkt->dts -= plan_.origin_pts;
+    pkt->pts -= Shift();
+    pkt->dts -= Shift();
+    source_sets_replaced_ = true;
     if (&part == &head_) {
         pkt->dts -= plan_.head_dts_shift;
         if (!WriteHeld(false))
@@ -613,20 +724,53 @@ bool ExactCutter::AudioPacket(AVPacket* pkt)
     if (pkt->duration <= 0 && ast_->codecpar->frame_size > 0 && ast_->codecpar->sample_rate > 0)
         pkt->duration = av_rescale_q(ast_->codecpar->frame_size, AVRational{1, ast_->codecpar->sample_rate},
                                      ast_->time_base);
-    // Where the container can hide its start, the packet that covers the
-    // first picture leads in; elsewhere the sound starts at the first packet
-    // inside the picture, within one packet of it.
-    const bool starts_in_time = trims_sound_ ? pkt->pts + pkt->duration > audio_from_ : pkt->pts >= audio_from_;
-    if (!starts_in_time || pkt->pts >= audio_to_)
+    if (!SoundInSpan(pkt))
         return true;
-    const int64_t shift = av_rescale_q(plan_.origin_pts, vst_->time_base, ast_->time_base);
+    const int64_t shift = av_rescale_q(Shift(), vst_->time_base, ast_->time_base);
     pkt->pts -= shift;
     pkt->dts = (pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts + shift) - shift;
+    if (series_ && !MeetSoundBefore(pkt))
+        return true;
+    audio_end_ = pkt->pts + pkt->duration;
     pkt->stream_index = out_audio_->index;
     pkt->pos = -1;
     av_packet_rescale_ts(pkt, ast_->time_base, out_audio_->time_base);
     av_interleaved_write_frame(out_.get(), pkt);  // a lost sound packet does not fail the cut
     return true;
+}
+
+// Where the container can hide its start, the packet that covers the first
+// picture leads in; elsewhere the sound starts at the first packet inside the
+// picture, within one packet of it. Inside a series the spans meet as a
+// join's inputs do: a packet more than half outside its span stays out.
+bool ExactCutter::SoundInSpan(const AVPacket* pkt) const
+{
+    const bool first = spans_written_ == 0;
+    const bool last = !series_ || loaded_ == static_cast<int>(spans_.size()) - 1;
+    const int64_t half = pkt->duration / 2;
+    const bool starts_in_time = first ? (trims_sound_ ? pkt->pts + pkt->duration > audio_from_ : pkt->pts >= audio_from_)
+                                      : pkt->pts + half >= audio_from_;
+    const bool ends_in_time = last ? pkt->pts < audio_to_ : pkt->pts + half < audio_to_;
+    return starts_in_time && ends_in_time;
+}
+
+// The span's first sound packet follows the sound already written: less
+// than half a packet apart, it is moved to touch it, and the rest of the
+// span's sound with it; the picture's seam stays within half a packet.
+bool ExactCutter::MeetSoundBefore(AVPacket* pkt)
+{
+    if (!audio_placed_) {
+        if (audio_end_ != INT64_MIN) {
+            const int64_t apart = audio_end_ - pkt->pts;
+            if (2 * apart > pkt->duration)
+                return false;  // more than half of it is written already
+            audio_fix_ = 2 * -apart <= pkt->duration ? apart : 0;  // a wider gap is the source's
+        }
+        audio_placed_ = true;
+    }
+    pkt->pts += audio_fix_;
+    pkt->dts += audio_fix_;
+    return audio_end_ == INT64_MIN || pkt->dts > audio_end_ - pkt->duration;
 }
 
 // Moved with the picture: what lies in the span, from its first picture on.
@@ -637,7 +781,8 @@ void ExactCutter::ExtraPacket(AVPacket* pkt, size_t k)
         return;
     const int64_t from = av_rescale_q(plan_.first_pts, vst_->time_base, AV_TIME_BASE_Q);
     const int64_t to = av_rescale_q(plan_.end_pts, vst_->time_base, AV_TIME_BASE_Q);
-    if (!PlaceExtraPacket(pkt, st, extra_out_[k]->time_base, from, to, 0))
+    const int64_t offset = av_rescale_q(offset_, vst_->time_base, AV_TIME_BASE_Q);
+    if (!PlaceExtraPacket(pkt, st, extra_out_[k]->time_base, from, to, offset))
         return;
     pkt->stream_index = extra_out_[k]->index;
     pkt->pos = -1;
@@ -742,15 +887,26 @@ bool ExactCutter::ReencodesWholeSpan()
     return true;
 }
 
+// Scans and plans the span of input_ into plan_ and scan_.
+bool ExactCutter::PlanSpan()
+{
+    reason_ = FailureReason::NothingInSpan;
+    if (!SeekBeforeStart() || !Scan() || !MakeCutPlan(scan_, reached_eof_, codec_, &plan_))
+        return false;
+    KeepSoundBeforeFirstPicture();
+    return true;
+}
+
 bool ExactCutter::Run()
 {
     job_->progress_percent = 0;
     if (!OpenSource())
         return FinishFile(false);
-    reason_ = FailureReason::NothingInSpan;
-    if (!SeekBeforeStart() || !Scan() || !MakeCutPlan(scan_, reached_eof_, codec_, &plan_))
+    if (!PlanSpan())
         return FinishFile(false);
-    KeepSoundBeforeFirstPicture();
+    bit_rate_ = MeasuredBitRate(scan_, vst_->time_base);
+    if (bit_rate_ <= 0)
+        bit_rate_ = vst_->codecpar->bit_rate;
     reason_ = FailureReason::NotAccepted;
     bool ok = OpenOutput() && Process();
     // A stopped cut keeps what it wrote, as a stopped direct cut does.
@@ -763,6 +919,176 @@ bool ExactCutter::Run()
     if (ok)
         job_->progress_percent = 100;
     return ok || (Cancelled() && keep);
+}
+
+
+void ExactCutter::StoreSpan(PlannedSpan& span)
+{
+    span.seek_target = seek_target_;
+    span.scan = std::move(scan_);
+    span.reached_eof = reached_eof_;
+    span.plan = std::move(plan_);
+}
+
+void ExactCutter::LoadSpan(PlannedSpan& span)
+{
+    seek_target_ = span.seek_target;
+    scan_ = std::move(span.scan);
+    reached_eof_ = span.reached_eof;
+    plan_ = std::move(span.plan);
+}
+
+// What one span's pass leaves behind that the next must not see.
+void ExactCutter::ResetSpanState()
+{
+    head_ = ReencodedPart{};
+    tail_ = ReencodedPart{};
+    held_.reset();
+    waiting_copies_.clear();
+    head_done_ = false;
+    copied_ = 0;
+    audio_fix_ = 0;
+    audio_placed_ = false;
+}
+
+// A span starts where the one before ended; should its first decoding time
+// (the head's, moved back, or the copy's reordered one) not follow the last
+// one written, the span starts that much later.
+int64_t ExactCutter::SeamOffset() const
+{
+    if (spans_written_ == 0)
+        return 0;
+    int64_t first_dts = INT64_MAX;
+    if (plan_.head_count > 0)
+        first_dts = plan_.first_pts - plan_.head_dts_shift;
+    if (plan_.HasCopy())
+        first_dts = std::min(first_dts, scan_[plan_.copy_begin].dts);
+    const int64_t needed = last_video_dts_ + 1 - (first_dts - plan_.origin_pts);
+    return std::max(span_end_out_, needed);
+}
+
+// Every span's chapters, each span after the one before.
+std::vector<ChapterCopy> ExactCutter::SeriesChapters() const
+{
+    std::vector<ChapterCopy> chapters;
+    const auto collect = [&](const CutPlan& plan, int64_t offset) {
+        const auto us = [&](int64_t ts) { return av_rescale_q(ts, vst_->time_base, AV_TIME_BASE_Q); };
+        CollectChapters(&chapters, in_.format.get(), us(plan.first_pts), us(plan.end_pts), us(offset));
+    };
+    if (!series_) {
+        collect(plan_, 0);
+        return chapters;
+    }
+    // Before the header the spans' places are foreseen; at the end they are
+    // where they were written.
+    const bool written = spans_written_ > 0;
+    int64_t offset = 0;
+    for (size_t k = 0; k < spans_.size(); ++k) {
+        const CutPlan& plan = static_cast<int>(k) == loaded_ ? plan_ : spans_[k].plan;
+        if (!spans_[k].planned || (written && spans_[k].written_offset == INT64_MIN))
+            continue;
+        collect(plan, written ? spans_[k].written_offset : offset);
+        offset += plan.end_pts - plan.origin_pts;
+    }
+    return chapters;
+}
+
+// Opens the file, scans and plans every span, and opens the output with the
+// first span that holds pictures. A span that holds none fails alone.
+bool ExactCutter::StartSeries()
+{
+    series_ = true;
+    const int n = std::min(job_->input_count, kMaxJobInputs);
+    spans_.resize(static_cast<size_t>(n));
+    if (!OpenSource()) {
+        for (PlannedSpan& span : spans_)
+            span.reason = reason_;
+        return false;
+    }
+    std::vector<PacketFacts> all;
+    for (int k = 0; k < n && !Cancelled(); ++k) {
+        input_ = k;
+        plan_ = CutPlan{};
+        scan_.clear();
+        reached_eof_ = false;
+        spans_[k].planned = SetSpanLimits() && PlanSpan();
+        spans_[k].reason = reason_;
+        all.insert(all.end(), scan_.begin(), scan_.end());
+        StoreSpan(spans_[k]);
+    }
+    bit_rate_ = MeasuredBitRate(all, vst_->time_base);
+    if (bit_rate_ <= 0)
+        bit_rate_ = vst_->codecpar->bit_rate;
+    for (int k = 0; k < n; ++k) {
+        if (!spans_[k].planned)
+            continue;
+        LoadSpan(spans_[k]);
+        loaded_ = k;
+        input_ = k;
+        reason_ = FailureReason::NotAccepted;
+        if (OpenOutput())
+            return true;
+        for (PlannedSpan& span : spans_)
+            span.reason = reason_;
+        return false;
+    }
+    return false;
+}
+
+bool ExactCutter::CutSpan(int input, FailureReason* why)
+{
+    job_->progress_percent = 0;
+    PlannedSpan& span = spans_[static_cast<size_t>(input)];
+    *why = span.reason;
+    if (!span.planned || !header_written_ || broken_)
+        return false;
+    if (loaded_ != input) {
+        if (loaded_ >= 0)
+            StoreSpan(spans_[static_cast<size_t>(loaded_)]);
+        ResetSpanState();
+        LoadSpan(span);
+        loaded_ = input;
+        input_ = input;
+        reason_ = FailureReason::NotAccepted;
+        if (!OpenEncoders()) {
+            *why = reason_;
+            return false;  // nothing of it written yet: the next span may go on
+        }
+    }
+    offset_ = SeamOffset();
+    reason_ = FailureReason::NotAccepted;
+    const bool ok = Process() && WritePendingVideo(true);
+    span.written_offset = offset_;
+    ++spans_written_;
+    span_end_out_ = std::max(offset_ + plan_.end_pts - plan_.origin_pts, last_video_dts_ + 1);
+    if (!ok && !Cancelled()) {
+        broken_ = true;  // half a span: no file is better than one that breaks there
+        *why = reason_;
+        return false;
+    }
+    if (!Cancelled())
+        job_->progress_percent = 100;
+    return true;  // a stop keeps what was written: the worker tells it apart
+}
+
+// Keeps the file when a span is done (or the job was stopped with something
+// written); says why it is no result otherwise, None when every span has its
+// own reason already.
+FailureReason ExactCutter::FinishSeries()
+{
+    bool any_done = false;
+    for (int i = 0; i < static_cast<int>(spans_.size()); ++i)
+        any_done = any_done || job_->input_status[i] == kInputDone;
+    const bool wanted = any_done || Cancelled();
+    bool keep = header_written_ && !broken_ && video_written_ > 0 && wanted;
+    if (keep && (!WritePendingVideo(false) || !PutChapters(out_.get(), SeriesChapters()) ||
+                 av_write_trailer(out_.get()) < 0))
+        keep = false;
+    out_.reset();
+    const bool kept = FinishFile(keep) && keep;
+    if (kept || (!wanted && !broken_))
+        return FailureReason::None;
+    return reason_ != FailureReason::None ? reason_ : FailureReason::NotAccepted;
 }
 
 }  // namespace
@@ -788,9 +1114,7 @@ bool ExactCutPossible(const char* path, std::string* why)
 
 bool ExactCutApplies(const ConversionJob* job, int input)
 {
-    // One exact cut writes and closes a whole file: spans in one file are
-    // refused before the job, and cut at key pictures should one get here.
-    if (!job->exact_cut || job->join_mode || job->reencode || SpansInOneFile(job))
+    if (!job->exact_cut || job->join_mode || job->reencode)
         return false;
     // The launch looked at the file; only a file changed since is looked at again.
     if (const InputFacts* facts = LaunchFactsOf(job, input))
@@ -818,3 +1142,27 @@ bool RunExactCut(ConversionJob* job, int input, MediaInput in, std::unique_ptr<O
     *why = cutter.reason();
     return ok;
 }
+
+struct ExactSeries {
+    ExactSeries(ConversionJob* job, MediaInput in, std::unique_ptr<OutputFile> file)
+        : cutter(job, 0, std::move(in), std::move(file))
+    {
+    }
+    ExactCutter cutter;
+};
+
+void ExactSeriesDeleter::operator()(ExactSeries* series) const { delete series; }
+
+ExactSeriesPtr StartExactSeries(ConversionJob* job, MediaInput in, std::unique_ptr<OutputFile> file)
+{
+    ExactSeriesPtr series(new ExactSeries(job, std::move(in), std::move(file)));
+    series->cutter.StartSeries();  // what failed, each span's cut says
+    return series;
+}
+
+bool CutExactSpan(ExactSeries* series, int input, FailureReason* why)
+{
+    return series->cutter.CutSpan(input, why);
+}
+
+FailureReason FinishExactSeries(ExactSeries* series) { return series->cutter.FinishSeries(); }

@@ -36,3 +36,22 @@ bool ExactCutReencodesWholeSpan(ConversionJob* job, int input);
 // file is deleted. A cancelled cut keeps what it wrote and is not a failure.
 bool RunExactCut(ConversionJob* job, int input, MediaInput in, std::unique_ptr<OutputFile> file,
                  FailureReason* why);
+
+// Every span of a job (its inputs, all of one file) cut exactly into one
+// file, one after the other, with one set of codec parameters: started once
+// (every span scanned and planned, the file's header written), cut span by
+// span in order, finished once.
+struct ExactSeries;
+struct ExactSeriesDeleter {
+    void operator()(ExactSeries* series) const;
+};
+using ExactSeriesPtr = std::unique_ptr<ExactSeries, ExactSeriesDeleter>;
+// `in` is the file, opened once for every span.
+ExactSeriesPtr StartExactSeries(ConversionJob* job, MediaInput in, std::unique_ptr<OutputFile> file);
+// False when span `input` failed (`why` says why); a span that failed before
+// writing leaves the others be, one that broke off half written fails the file.
+// A stop returns true with what was written kept.
+bool CutExactSpan(ExactSeries* series, int input, FailureReason* why);
+// Closes the file, or deletes it when no span is done. Returns why the file
+// is no result, None when it is one or every span failed for its own reason.
+FailureReason FinishExactSeries(ExactSeries* series);

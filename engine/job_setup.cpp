@@ -505,9 +505,6 @@ LaunchRefusal FillSpansJob(ConversionJob* job, const std::string& input_path, co
     if (n == 0)
         return LaunchRefusal::EmptySpan;
     InputFacts found = FactsOf(job->probe_facts, input_path, facts);
-    // A file no exact cut can take is cut at key pictures, into one file too.
-    if (choice.direct && choice.exact && !separate && n > 1 && found.exact_cut_possible)
-        return LaunchRefusal::ExactSpansInOneFile;
     if (choice.direct && FileNameOf(input_path).find('.') == std::string::npos)
         return LaunchRefusal::NoFileExtension;
     if (choice.direct && NoCopyPossible(found))

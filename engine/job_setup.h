@@ -123,7 +123,6 @@ enum class LaunchRefusal {
     OutputNotCreated, // the output file cannot be made (job->output_error says why)
     TrackLayoutDiffers,  // direct join of files whose tracks differ (JoinMismatch::tracks says how)
     SpansOverlap,        // two spans of one cut share time
-    ExactSpansInOneFile, // exact spans go each into its own file
 };
 
 // One span of a cut, in milliseconds of the file.

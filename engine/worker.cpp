@@ -518,6 +518,24 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
         MarkFailed(job, run, FailureReason::CutShort);
 }
 
+// Opens the input once and hands it to the path that runs it: an exact cut
+// in a loop of its own that writes and closes the job's file itself (and
+// deletes it when the input did not open), else the copy or re-encode.
+void RunInput(ConversionJob* job, JobOutput& out, InputRun& run)
+{
+    const bool exact = ExactCutApplies(job, run.index);
+    const int opened = OpenInput(job, run, exact);
+    if (exact) {
+        FailureReason why = FailureReason::None;
+        if (!RunExactCut(job, run.index, std::move(run.in), std::move(out.file), &why))
+            MarkFailed(job, run, opened == kProbeOk ? why : ReasonOfOpen(opened));
+    } else if (opened == kProbeOk) {
+        ProcessInput(job, out, run);
+    } else if (!Cancelled(job)) {  // a stop during the open leaves the input pending
+        MarkFailed(job, run, ReasonOfOpen(opened));
+    }
+}
+
 // The output is gone, or can take nothing more: no input is done.
 void FailInputsFrom(ConversionJob* job, int first)
 {
@@ -553,6 +571,21 @@ void ConversionWorker(ConversionJob* job)
     out.file = TakeOutputFile(job, 0);
     bool finished = false;
     const bool separate = job->separate_outputs != 0;
+    // Exact spans into one file: one cutter over every span.
+    // The file is opened once for all of them.
+    ExactSeriesPtr series;
+    int series_opened = kProbeOk;
+    if (SpansInOneFile(job) && ExactCutApplies(job, 0)) {
+        InputRun first;
+        first.index = 0;
+        series_opened = OpenInput(job, first, true);
+        series = StartExactSeries(job, std::move(first.in), std::move(out.file));
+    }
+    const auto finish = [&](int first, int last) {
+        const FailureReason why = series ? FinishExactSeries(series.get()) : FinishOutput(job, out, first, last);
+        if (why != FailureReason::None)
+            FailDoneInputs(job, why, first, last);
+    };
     while (job->current_input < job->input_count) {
         ResetPerInputState(job);
         if (Cancelled(job))
@@ -561,18 +594,12 @@ void ConversionWorker(ConversionJob* job)
         run.index = job->current_input;
         if (separate && run.index > 0)
             out.file = TakeOutputFile(job, run.index);
-        const bool exact = ExactCutApplies(job, run.index);
-        const int opened = OpenInput(job, run, exact);
-        if (exact) {
-            // A loop of its own that writes and closes the job's file itself
-            // (deletes it when the input did not open).
+        if (series) {
             FailureReason why = FailureReason::None;
-            if (!RunExactCut(job, run.index, std::move(run.in), std::move(out.file), &why))
-                MarkFailed(job, run, opened == kProbeOk ? why : ReasonOfOpen(opened));
-        } else if (opened == kProbeOk) {
-            ProcessInput(job, out, run);
-        } else if (!Cancelled(job)) {  // a stop during the open leaves the input pending
-            MarkFailed(job, run, ReasonOfOpen(opened));
+            if (!CutExactSpan(series.get(), run.index, &why))
+                MarkFailed(job, run, series_opened == kProbeOk ? why : ReasonOfOpen(series_opened));
+        } else {
+            RunInput(job, out, run);
         }
         if (!Cancelled(job) && !run.failed)
             job->input_status[run.index] = kInputDone;
@@ -581,16 +608,13 @@ void ConversionWorker(ConversionJob* job)
             FailInputsFrom(job, run.index + 1);  // nothing more fits
         const int first = separate ? run.index : 0;
         if (run.index == job->input_count - 1 || write_failed || separate) {
-            if (const FailureReason why = FinishOutput(job, out, first, run.index); why != FailureReason::None)
-                FailDoneInputs(job, why, first, run.index);
+            finish(first, run.index);
             finished = run.index == job->input_count - 1 || write_failed;
         }
         job->current_input = write_failed ? job->input_count : run.index + 1;
     }
-    if (!finished && !separate) {  // after a cancel
-        if (const FailureReason why = FinishOutput(job, out, 0, job->input_count - 1); why != FailureReason::None)
-            FailDoneInputs(job, why, 0, job->input_count - 1);
-    }
+    if (!finished && !separate)  // after a cancel
+        finish(0, job->input_count - 1);
     // Separate spans never reached (a stop, a full disk): their files were
     // only reserved.
     ReleaseReservedOutput(job);

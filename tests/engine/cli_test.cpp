@@ -465,7 +465,7 @@ TEST(Cli, SpansGoIntoOneFileOrAFileEach)
          {"span 1 done", "output=" + folder + "/sep-1.mp4", "output=" + folder + "/sep-2.mp4"}},
         {"--span 0-1 --span 2-3 --format 0 --title enc", 0, {"output=" + folder + "/enc.mp4"}},
         {"--span 0-2 --span 1-3 --title x", 1, {"spans 1 and 2 overlap"}},
-        {"--span 0-1 --span 2-3 --exact --title x", 1, {"add --separate"}},
+        {"--span 0.2-1 --span 2-2.6 --exact --title ex", 0, {"span 2 done", "output=" + folder + "/ex.mp4"}},
         {"--span 2-1 --title x", 1, {"span 1 is empty"}},
         {"--span 1:00:00-1:00:01 --title x", 1, {"span 1 starts at 01:00:00.000, past the end"}},
         {"--span 0.5 --title x", 2, {"--span takes START-END"}},
@@ -481,4 +481,5 @@ TEST(Cli, SpansGoIntoOneFileOrAFileEach)
     EXPECT_FALSE(std::filesystem::exists(folder + "/x.mp4"));
     EXPECT_NEAR(AnalyzeMedia(folder + "/one.mp4").VideoSeconds(), 2.0, 0.3);
     EXPECT_NEAR(AnalyzeMedia(folder + "/sep-1.mp4").VideoSeconds(), 1.0, 0.25);  // from a key picture
+    EXPECT_NEAR(AnalyzeMedia(folder + "/ex.mp4").VideoSeconds(), 1.4, 0.05);  // to the picture
 }

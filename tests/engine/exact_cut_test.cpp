@@ -294,6 +294,18 @@ TEST_F(JobTest, AJobOpensEachInputFileOnce)
         EXPECT_EQ(Status(0), kInputDone) << c.name;
         EXPECT_EQ(MediaFileOpenCount() - before - c.launch_opens, 1) << c.name << (c.exact ? " exact" : "");
     }
+    // Exact spans into one file: the file is opened once for all of them.
+    EncodingChoice exact = DefaultCutChoice("k");
+    exact.exact = true;
+    std::vector<std::string> outputs;
+    ASSERT_EQ(FillSpansJob(job, probed("exact_h264.mkv"), {{500, 1500}, {2500, 3500}}, {folder, "s", ".mp4"}, exact,
+                           false, &outputs),
+              LaunchRefusal::None);
+    const long long spans_before = MediaFileOpenCount();
+    Run(false);
+    EXPECT_EQ(Status(1), kInputDone);
+    EXPECT_EQ(MediaFileOpenCount() - spans_before, 1);
+
     std::vector<JoinRow> rows;
     for (const char* name : {"h264_aac.mp4", "h264_aac.mp4", "h264_aac.mp4"})
         rows.push_back(MakeJoinRow(probed(name), *job));

@@ -696,13 +696,18 @@ TEST_F(SpansLaunchTest, ThreeSpansGoIntoOneFileWithTheProgressCountingSpans)
     EXPECT_TRUE(sawSpan);
 }
 
-TEST_F(SpansLaunchTest, ThreeExactSpansGoEachIntoItsOwnFileAndAreRefusedInOneFile)
+TEST_F(SpansLaunchTest, ThreeExactSpansGoIntoOneFileOrEachIntoItsOwn)
 {
     AddThreeSpans();
     Answer(true, 0, "exact");
     Convert();
-    EXPECT_EQ(m_messages, QStringList({LanguageText("TISHI", "jqpdyw")}));
-    EXPECT_TRUE(QDir(m_out.path()).isEmpty());
+    EXPECT_EQ(m_messages, QStringList({LanguageText("TISHI", "jqcg")}));
+    EXPECT_EQ(i18n::ReadSetting("CUT", "separate"), "0");
+    ASSERT_EQ(QDir(m_out.path()).entryList(QDir::Files), QStringList({"exact.mp4"}));
+    const MediaFacts one = AnalyzeMedia(Out("exact.mp4").toStdString());
+    EXPECT_EQ(one.decode_errors, 0);
+    EXPECT_NEAR(one.VideoSeconds(), 12.0, 0.1);
+    QFile::remove(Out("exact.mp4"));
 
     m_messages.clear();
     Answer(true, 1, "exact");

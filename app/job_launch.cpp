@@ -7,15 +7,16 @@
 #include "check_list_ctrl.h"
 #include "conversion_job.h"
 #include "dialog_template.h"
-#include "exact_cut.h"
 #include "file_infomation_dlg.h"
 #include "job_choices.h"
+#include "job_reading.h"
 #include "job_setup.h"
 #include "language_file.h"
 #include "seams.h"
 #include "settings_dlg.h"
 #include "tracks.h"
 #include "ui_strings.h"
+#include "window_parts.h"
 #include "worker.h"
 
 #include <QLabel>
@@ -88,13 +89,6 @@ QString RefusalText(LaunchRefusal refusal, const char* noExtensionKey)
     case LaunchRefusal::OutputNotCreated: return LanguageText("TISHI", "bncjwj");
     default: return LanguageText("TISHI", noExtensionKey);
     }
-}
-
-// A failed job's report: a full disk says so, anything else opens the help.
-bool ReportFullDisk(const ConversionJob* job)
-{
-    const int error = job->output_error;
-    return error == ENOSPC || error == EDQUOT;
 }
 
 // The language's word for a kind of track.
@@ -171,16 +165,16 @@ QString ReasonText(FailureReason reason)
 }
 
 // Each failed input by its number and name, with why, above `closing`.
-QString FailureMessage(const ConversionJob* job, const QString& closing)
+QString FailureMessage(const ConversionJob* job, const JobReading& reading, const QString& closing)
 {
     constexpr int kMaxNamed = 5;  // a long join's message stays on the screen
     QStringList lines;
-    for (int i = 0; i < job->input_count && i <= kMaxJobInputs && lines.size() < kMaxNamed; ++i) {
-        if (job->input_status[i] != kInputFailed)
+    for (int i = 0; i < static_cast<int>(reading.inputs.size()) && lines.size() < kMaxNamed; ++i) {
+        if (reading.inputs[i].status != kInputFailed)
             continue;
         lines << LanguageText("TISHI", "srsb")
                      .arg(i + 1)
-                     .arg(FileNameText(job->input_paths[i]), ReasonText(job->input_reason[i]));
+                     .arg(FileNameText(job->input_paths[i]), ReasonText(reading.inputs[i].reason));
     }
     lines << QString() << closing;
     return lines.join(QLatin1Char('\n'));
@@ -190,39 +184,22 @@ QString FailureMessage(const ConversionJob* job, const QString& closing)
 // input the worker was on when stopped (left pending) is in it up to the stop.
 QString StopMessage(const ConversionJob* job)
 {
+    const JobReading reading = ReadJob(*job);
     QStringList lines{LanguageText("TISHI", "tzjq")};
-    if (!job->join_mode && job->input_count > 1) {
-        // Spans: the files kept, and in one file the spans it holds.
-        const int reached = job->current_input;
-        const int outputs = job->separate_outputs ? job->input_count : 1;
-        QStringList kept;
-        for (int o = 0; o < outputs && job->output_paths; ++o) {
-            if (job->output_paths[o] && FileExists(job->output_paths[o]))
-                kept << LanguageText("TISHI", job->separate_outputs ? "tzpd" : "tzbl").arg(QString::fromUtf8(job->output_paths[o]));
-        }
-        if (kept.isEmpty()) {
-            lines << LanguageText("TISHI", "tzwbl");
-            return lines.join(QLatin1Char('\n'));
-        }
-        lines << kept;
-        if (!job->separate_outputs) {
-            for (int i = 0; i < job->input_count && i <= kMaxJobInputs; ++i) {
-                if (job->input_status[i] == kInputDone || (i < reached && job->input_status[i] == kInputPending))
-                    lines << QStringLiteral("  ") + LanguageText("JIEMIAN", "pd").arg(i + 1);
-            }
-        }
-        return lines.join(QLatin1Char('\n'));
-    }
-    const char* output = job->output_paths ? job->output_paths[0] : nullptr;
-    if (!output || !FileExists(output)) {
+    if (reading.kept.empty()) {
         lines << LanguageText("TISHI", "tzwbl");
         return lines.join(QLatin1Char('\n'));
     }
-    lines << LanguageText("TISHI", "tzbl").arg(QString::fromUtf8(output));
-    const int reached = job->current_input;  // one past the input the stop ended
-    for (int i = 0; i < job->input_count && i <= kMaxJobInputs; ++i) {
-        if (job->input_status[i] == kInputDone || (i < reached && job->input_status[i] == kInputPending))
-            lines << QStringLiteral("  ") + FileNameText(job->input_paths[i]);
+    const bool spans = !job->join_mode && job->input_count > 1;
+    // Spans: the files kept, and in one file the spans it holds.
+    for (const std::string& kept : reading.kept)
+        lines << LanguageText("TISHI", spans && job->separate_outputs ? "tzpd" : "tzbl").arg(QString::fromStdString(kept));
+    if (spans && job->separate_outputs)
+        return lines.join(QLatin1Char('\n'));
+    for (int i = 0; i < static_cast<int>(reading.inputs.size()); ++i) {
+        if (reading.inputs[i].in_output)
+            lines << QStringLiteral("  ") +
+                         (spans ? LanguageText("JIEMIAN", "pd").arg(i + 1) : FileNameText(job->input_paths[i]));
     }
     return lines.join(QLatin1Char('\n'));
 }
@@ -273,10 +250,12 @@ void CMorvaneDlg::OnLaunchCut()
         return;
 
     std::string output;
+    LaunchDecision decided;
     const LaunchRefusal refusal =
         FillCutJob(g_pJob, m_strCutFile.toStdString(), Edit(1023)->text().toStdString(),
                    Edit(1024)->text().toStdString(),
-                   TargetOf(settings.output_folder, settings.file_title, settings.extension), CutChoice, &output);
+                   TargetOf(settings.output_folder, settings.file_title, settings.extension), CutChoice, &output,
+                   &m_cutFacts.input, &decided);
     if (refusal == LaunchRefusal::NeedsReencoding) {
         ShowMessage(LanguageText("TISHI", "zncxbm"));
         return;
@@ -285,15 +264,18 @@ void CMorvaneDlg::OnLaunchCut()
         ShowMessage(RefusalText(refusal, "zjjqwkzm"));
         return;
     }
-    std::string whyNotExact;
-    if (g_pJob->exact_cut && !ExactCutPossible(m_strCutFile.toUtf8().constData(), &whyNotExact)) {
-        ShowMessage(LanguageText("TISHI", "jqjqbx"));  // cut at key pictures instead
-        g_pJob->exact_cut = 0;
-    }
-    if (g_pJob->exact_cut && ExactCutReencodesWholeSpan(g_pJob, 0))
-        ShowMessage(LanguageText("TISHI", "jqjqqb"));  // all of the span is re-encoded
+    TellDecision(decided);
     m_strOutputFolder = settings.output_folder;
     StartJob(false);
+}
+
+// What the launch decided that the user should know before the job runs.
+void CMorvaneDlg::TellDecision(const LaunchDecision& decided)
+{
+    if (decided.exact_fell_back)
+        ShowMessage(LanguageText("TISHI", "jqjqbx"));  // cut at key pictures instead
+    if (decided.exact_reencodes_whole)
+        ShowMessage(LanguageText("TISHI", "jqjqqb"));  // all of a span is re-encoded
 }
 
 // The stored spans, in list order, into one file or a file each.
@@ -310,15 +292,11 @@ void CMorvaneDlg::LaunchSpans()
 
     const std::string path = m_strCutFile.toStdString();
     const bool separate = settings.separate_spans && m_spans.size() > 1;
-    std::string whyNotExact;
-    if (CutChoice.direct && CutChoice.exact && !ExactCutPossible(path.c_str(), &whyNotExact)) {
-        ShowMessage(LanguageText("TISHI", "jqjqbx"));  // cut at key pictures instead
-        CutChoice.exact = false;
-    }
     std::vector<std::string> outputs;
+    LaunchDecision decided;
     const LaunchRefusal refusal =
         FillSpansJob(g_pJob, path, m_spans, TargetOf(settings.output_folder, settings.file_title, settings.extension),
-                     CutChoice, separate, &outputs);
+                     CutChoice, separate, &outputs, &m_cutFacts.input, &decided);
     switch (refusal) {
     case LaunchRefusal::None: break;
     case LaunchRefusal::SpansOverlap: {
@@ -331,12 +309,7 @@ void CMorvaneDlg::LaunchSpans()
     case LaunchRefusal::NeedsReencoding: ShowMessage(LanguageText("TISHI", "zncxbm")); return;
     default: ShowMessage(RefusalText(refusal, "zjjqwkzm")); return;
     }
-    for (int i = 0; g_pJob->exact_cut && i < g_pJob->input_count; ++i) {
-        if (ExactCutReencodesWholeSpan(g_pJob, i)) {
-            ShowMessage(LanguageText("TISHI", "jqjqqb"));  // all of a span is re-encoded
-            break;
-        }
-    }
+    TellDecision(decided);
     m_strOutputFolder = settings.output_folder;
     StartJob(false);
 }
@@ -364,8 +337,11 @@ void CMorvaneDlg::OnLaunchJoin()
             continue;
         const QTreeWidgetItem* item = m_listFiles->topLevelItem(row);
         m_joinRows[rows.size()] = row;
-        rows.push_back({item->text(0).toStdString(), item->text(1).toStdString(), item->text(2).toStdString(),
-                        item->text(3).toStdString(), item->text(4).toStdString()});
+        // The row's values from its Add; the launch reads the facts of a row without them.
+        const auto values = item->data(0, window_parts::kJoinRowRole).value<std::shared_ptr<const JoinRow>>();
+        JoinRow plain;
+        plain.path = item->text(0).toStdString();
+        rows.push_back(values ? *values : plain);
     }
     if (rows.size() < 2) {
         ShowMessage(Ui("TISHI", "zslgwj"));
@@ -485,16 +461,19 @@ void CMorvaneDlg::OnTimer()
         return m_listFiles->topLevelItem(m_joinRows[input]);
     };
 
+    // Read once: the rows, the count, the bars and the end all speak of the
+    // same moment.
+    const JobReading reading = ReadJob(*job);
     QString name;
     if (joinTab) {
-        if (const QTreeWidgetItem* row = rowOf(job->current_input))
+        if (const QTreeWidgetItem* row = rowOf(reading.current))
             name = row->text(0);
     } else if (job->input_count > 1) {
         // Spans count as inputs: "Span 2 of 3".
         job->display_count = job->input_count;
         name = FileNameText(m_strCutFile.toUtf8().constData()) + QStringLiteral("   ") +
                LanguageText("JIEMIAN", "pdn")
-                   .arg(std::min<int>(job->current_input, job->input_count - 1) + 1)
+                   .arg(std::min<int>(reading.current, job->input_count - 1) + 1)
                    .arg(job->input_count);
     } else {
         name = m_strCutFile;
@@ -502,16 +481,12 @@ void CMorvaneDlg::OnTimer()
     }
     const int total = job->display_count;
 
-    // The rows first, so the count and the total bar below follow them. Read
-    // once: every input below it has its final status.
-    const int processed = std::min<int>(job->current_input, job->input_count);
-    int finished = 0;
-    for (int i = 0; i < processed; ++i) {
-        const uint8_t status = job->input_status[i];
-        finished += status == kInputDone || status == kInputFailed ? 1 : 0;
-        QTreeWidgetItem* row = joinTab ? rowOf(i) : nullptr;
+    // The rows first, so the count and the total bar below follow them.
+    for (int i = 0; i < reading.reached && joinTab; ++i) {
+        QTreeWidgetItem* row = rowOf(i);
         if (!row)
             continue;
+        const uint8_t status = reading.inputs[i].status;
         if (status == kInputFailed)
             row->setText(kStatusColumn, Ui("TISHI", "sb"));  // stays ticked, to be tried again
         if (status == kInputDone) {
@@ -519,10 +494,10 @@ void CMorvaneDlg::OnTimer()
             m_listFiles->SetRowChecked(m_joinRows[i], false);
         }
     }
-    m_completedCount = finished;
+    m_completedCount = reading.finished;
 
-    const int percent = job->progress_percent;
-    if (percent >= 0 && job->current_input < total)
+    const int percent = reading.percent;
+    if (percent >= 0 && reading.current < total)
         m_dlgProgress->SetCurrentLine(name, QStringLiteral("   ") + QString::number(percent) + QStringLiteral("% ") +
                                                 Ui("TISHI", "wjwc"));
     m_dlgProgress->SetTotalText(QString::number(m_completedCount) + QLatin1Char(' ') + Ui("TISHI", "wjwczg") +
@@ -532,26 +507,20 @@ void CMorvaneDlg::OnTimer()
         m_dlgProgress->SetTotalPos(m_completedCount * 100 / job->display_count);
     if (percent >= 0 && percent <= 100)
         m_dlgProgress->SetCurrentPos(percent);
-    if (job->cancel_requested)
+    if (reading.stop_asked)
         StopSequence();
 
     // Completion is reported once, since it moves current_input past the total.
-    if (job->current_input != total || total <= 0)
+    if (reading.current != total || total <= 0)
         return;
     job->current_input = total + 1;
     StopSequence();
-    bool failed = false;
-    bool done = job->input_count > 0;
-    for (int j = 0; j < job->input_count && j <= kMaxJobInputs; ++j) {
-        failed = failed || job->input_status[j] == kInputFailed;
-        done = done && job->input_status[j] == kInputDone;
-    }
-    if (failed && ReportFullDisk(job)) {
+    if (reading.failed > 0 && reading.disk_full) {
         ShowMessage(LanguageText("TISHI", "cpym"));
-    } else if (failed) {
-        ShowMessage(FailureMessage(job, Ui("TISHI", joinTab ? "hbsb" : "jqsb")));
+    } else if (reading.failed > 0) {
+        ShowMessage(FailureMessage(job, reading, Ui("TISHI", joinTab ? "hbsb" : "jqsb")));
         platform::ShellOpen(HelpAddress());
-    } else if (done) {
+    } else if (reading.all_done) {
         ShowMessage(Ui("TISHI", joinTab ? "hbcg" : "jqcg") + DroppedTracksText(job));
         platform::ShellOpen(m_strOutputFolder);
     }

@@ -1,4 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The window both tabs share: its layout, language, Add and drop, closing,
+// and the keys and mouse it takes for itself. The tabs' own code is in
+// cut_tab.cpp and join_tab.cpp.
 #include "morvane_dlg.h"
 
 #include "av_convert_dlg.h"
@@ -12,13 +15,13 @@
 #include "job_setup.h"
 #include "key_frame_scanner.h"
 #include "language_file.h"
-#include "preview.h"
 #include "probe.h"
 #include "resource_loader.h"
 #include "seams.h"
 #include "settings_file.h"
 #include "ui_strings.h"
 #include "app_directory.h"
+#include "window_parts.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -32,46 +35,25 @@
 #include <QTranslator>
 #include <QUrl>
 #include <QGroupBox>
-#include <QHeaderView>
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QRegularExpression>
-#include <QStyledItemDelegate>
 #include <QTabBar>
 #include <QToolTip>
 #include <QTreeWidgetItem>
 #include <QWindow>
 
 #include <algorithm>
-#include <cmath>
 
 using dialogs::ControlPlace;
 using i18n::g_uiStrings;
-
-// The static with the black frame that shows the snapshot. It draws what its
-// owner hands it; mouse presses fall through to the window (it is no target).
-class CPreviewArea : public QWidget {
-public:
-    CPreviewArea(CMorvaneDlg* owner, QWidget* parent) : QWidget(parent), m_owner(owner)
-    {
-        setAttribute(Qt::WA_TransparentForMouseEvents);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.setPen(Qt::black);
-        painter.drawRect(rect().adjusted(0, 0, -1, -1));
-        m_owner->PaintSnapshot(painter, rect());
-    }
-
-private:
-    CMorvaneDlg* m_owner;
-};
+using window_parts::kColumns;
+using window_parts::kZeroTime;
+using window_parts::LanguageText;
+using window_parts::Ui;
 
 namespace {
 
@@ -119,43 +101,15 @@ const MainControl kTemplate102[] = {
 
 const QColor kBackground(187, 222, 251);
 const QColor kListBackground(241, 250, 233);
-const QString kZeroTime = QStringLiteral("00:00:00.000");
 const QString kVideoPatterns = QStringLiteral(
     "*.rm;*.rmvb;*.flv;*.swf;*.f4v;*.mov;*.qt;*.avi;*.mpg;*.mpeg;*.mod;*.tod;*.mts;*.ts;*.nut;*.h264;"
     "*.nsv;*.dv;*.m2t;*.vob;*.dat;*.mkv;*.mp4;*.m4v;*.3gp;*.3g2;*.3gpp;*.asf;*.wmv;*.wm");
 
-constexpr int kChannelBitmap = 306;
-constexpr int kActiveChannelBitmap = 307;
-constexpr int kThumbBitmap = 308;
 constexpr int kMainIcon = 266;
 constexpr int kMergeId = 1099;
-// Page Up and Page Down before the key pictures are known: a fiftieth of the file.
-constexpr int kPageStepThousandths = 20;
 // The folder of the last file opened, where the open dialog starts.
 const QString kOpenFolderSection = QStringLiteral("PATH");
 const QString kOpenFolderKey = QStringLiteral("open");
-
-struct ListColumn {
-    const char* key;
-    int width;
-};
-const ListColumn kColumns[] = {{"ywj", 185}, {"spgs", 60}, {"spcd", 90}, {"spdx", 70}, {"zl", 70}, {"zt", 60}};
-
-QString Ui(const char* section, const char* key)
-{
-    return g_uiStrings.Text(QString::fromLatin1(section), QString::fromLatin1(key));
-}
-
-QString LanguageText(const char* section, const char* key)
-{
-    return i18n::LanguageFile::ReadText(g_uiStrings.Language(), QString::fromLatin1(section),
-                                        QString::fromLatin1(key));
-}
-
-QString TimeText(long long ms)
-{
-    return QString::fromStdString(FormatTimeText(static_cast<int>(ms)));
-}
 
 // The platform's own texts (file dialogs, standard buttons) in the chosen
 // language, from the translations the system ships with Qt.
@@ -194,51 +148,6 @@ QStringList DroppedFiles(const QMimeData* data)
             files << url.toLocalFile();
     return files;
 }
-
-// The report list's grid lines: each cell gets a right and a bottom edge,
-// drawn below the text. A row is as tall as a line of text that may fall
-// back to a CJK face, descenders and underscores included, plus that edge.
-class GridLineDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
-    {
-        QSize size = QStyledItemDelegate::sizeHint(option, index);
-        constexpr int kMargins = 2;
-        constexpr int kGridLine = 1;
-        size.setHeight(std::max(size.height(), dialogs::MixedLineHeight(option.font) + kMargins) + kGridLine);
-        return size;
-    }
-
-protected:
-    // A path too long for its cell keeps its file name: the folder gives way.
-    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
-    {
-        QStyledItemDelegate::initStyleOption(option, index);
-        if (index.column() != 0)
-            return;
-        const QWidget* widget = option->widget;
-        const QStyle* style = widget ? widget->style() : QApplication::style();
-        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
-        const int width = style->subElementRect(QStyle::SE_ItemViewItemText, option, widget).width() - 2 * margin;
-        option->text = dialogs::ElidedPathLine(option->fontMetrics, width, option->text);
-    }
-
-public:
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
-    {
-        QStyleOptionViewItem aboveLine(option);
-        aboveLine.rect.setBottom(option.rect.bottom() - 1);
-        QStyledItemDelegate::paint(painter, aboveLine, index);
-        painter->save();
-        painter->setPen(QColor(212, 212, 212));
-        const QRect cell = option.rect;
-        painter->drawLine(cell.topRight(), cell.bottomRight());
-        painter->drawLine(cell.bottomLeft(), cell.bottomRight());
-        painter->restore();
-    }
-};
 
 // Clears a flag when the add ends, however it ends.
 class FlagScope {
@@ -442,24 +351,6 @@ bool CMorvaneDlg::OnInitDialog()
     return true;
 }
 
-void CMorvaneDlg::SetUpFileList()
-{
-    m_listFiles->setColumnCount(static_cast<int>(std::size(kColumns)));
-    QStringList headers;
-    for (const ListColumn& column : kColumns)
-        headers << g_uiStrings.Text(QStringLiteral("JIEMIAN"), QString::fromLatin1(column.key));
-    m_listFiles->setHeaderLabels(headers);
-    m_listFiles->SetupHeaderCheckBox();
-    // The check header replaced the list's own, so the widths go on it.
-    m_listFiles->header()->setStretchLastSection(false);
-    m_listFiles->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i)
-        m_listFiles->setColumnWidth(i, kColumns[i].width);
-    m_listFiles->setItemDelegate(new GridLineDelegate(m_listFiles));
-    // A long path gives way in its middle, so the file's name stays readable.
-    m_listFiles->setTextElideMode(Qt::ElideMiddle);
-}
-
 void CMorvaneDlg::SetUpButtons()
 {
     for (const MainControl& control : kTemplate102) {
@@ -472,17 +363,6 @@ void CMorvaneDlg::SetUpButtons()
     }
     m_btnConvert->setEnabled(true);
     m_btnMerge->setEnabled(true);
-}
-
-void CMorvaneDlg::SetUpSlider()
-{
-    m_slider->SetBitmapChannel(kChannelBitmap, kActiveChannelBitmap);
-    m_slider->SetBitmapThumb(kThumbBitmap, kThumbBitmap);
-    m_slider->DrawFocusRect(true);
-    m_slider->SetRange(0, 1000);
-    m_slider->SetPos(0);
-    m_slider->SetMargin(0, 4, 4, 0);
-    m_slider->setEnabled(false);
 }
 
 void CMorvaneDlg::ApplyLanguage()
@@ -639,8 +519,12 @@ void CMorvaneDlg::AddFiles(const QStringList& chosen)
             const int tab = m_tab->currentIndex();
             if (tab == kCutTab) {
                 newCutFile = path;
-                newCutFacts = {m_probePathUtf8, g_pJob->initial_start_us, g_pJob->initial_end_us,
-                               g_pJob->duration_us};
+                newCutFacts = CutFileFacts{};
+                newCutFacts.path_utf8 = m_probePathUtf8;
+                newCutFacts.initial_start_us = g_pJob->initial_start_us;
+                newCutFacts.initial_end_us = g_pJob->initial_end_us;
+                newCutFacts.duration_us = g_pJob->duration_us;
+                newCutFacts.input = g_pJob->probe_facts;
                 // Rates above 300 fps are timebases, not rates.
                 if (g_pJob->source_fps > 0 && g_pJob->source_fps <= 300)
                     newCutFacts.frame_ms = 1000.0 / g_pJob->source_fps;
@@ -689,270 +573,10 @@ void CMorvaneDlg::dropEvent(QDropEvent* event)
         files = files.mid(0, 1);
     AddFiles(files);
 }
-
-void CMorvaneDlg::AppendJoinRow(const QString& path)
-{
-    if (QTreeWidgetItem* first = m_listFiles->topLevelItem(0))
-        first->setSelected(false);
-    const JoinRow row = MakeJoinRow(path.toStdString(), *g_pJob);
-    m_listFiles->AddRow({path, QString::fromStdString(row.extension_text), QString::fromStdString(row.length_text),
-                         QString::fromStdString(row.size_text), QString::fromStdString(row.rate_text),
-                         Ui("JIEMIAN", "zb")},
-                        true);
-    m_listFiles->viewport()->update();
-}
-
 void CMorvaneDlg::ShowAddFailure(const QString& path)
 {
     const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
     ShowMessage(Ui("TISHI", "wj") + name + QLatin1Char(' ') + Ui("TISHI", "wx"));
-}
-
-void CMorvaneDlg::UseSnapshotPath()
-{
-    m_strSnapshotPath = GetAppFolderWithSlash(platform::AppFiles::Cache) + QStringLiteral("image.jpg");
-    m_snapshotPathWide = m_strSnapshotPath.toStdWString();
-    g_pJob->snapshot_path = m_snapshotPathWide.data();
-    // The preview shows the cut file, whichever file was probed last.
-    g_pJob->probe_path = m_cutFacts.path_utf8.data();
-}
-
-void CMorvaneDlg::LoadCutFile()
-{
-    m_btnAdd->hide();
-    g_pJob->current_input = 0;
-    g_pJob->start_s[0] = 0.0;
-    UseSnapshotPath();
-    DecodePreviewFrame(g_pJob);
-    DrawSnapshot();
-    m_cutFacts.origin_us = std::llround(g_pJob->input_start_s * 1e6);
-    m_nCurrentMs = 0;
-    m_slider->SetPos(0);
-    m_keyFramesUs.clear();
-    m_previewKeyUs = -1;
-    m_slider->SetTicks({});
-    m_keyFrameScanner->Start(m_cutFacts.path_utf8,
-                             [this](std::vector<int64_t> times) { OnKeyFramesScanned(std::move(times)); });
-
-    const long long start = m_cutFacts.initial_start_us / 1000;
-    const long long end = m_cutFacts.initial_end_us / 1000;
-    const long long length = m_cutFacts.duration_us / 1000;
-    m_slider->SetStartMarker(static_cast<int>(start * 1000 / length));
-    m_slider->SetEndMarker(static_cast<int>(end * 1000 / length));
-
-    Edit(1023)->setText(TimeText(start));
-    Edit(1024)->setText(TimeText(end));
-    Static(1025)->setText(TimeText(end - start));
-    Static(1184)->setText(TimeText(start) + QStringLiteral(" / ") + TimeText(end));
-    m_slider->setEnabled(true);
-    m_spans.clear();  // spans belong to the file they were marked in
-    RefreshSpans(-1);
-}
-
-void CMorvaneDlg::DeleteSelectedRow()
-{
-    int selected = -1;
-    for (int row = 0; row < m_listFiles->topLevelItemCount() && selected < 0; ++row)
-        if (m_listFiles->topLevelItem(row)->isSelected())
-            selected = row;
-    if (selected < 0)
-        return;
-    delete m_listFiles->takeTopLevelItem(selected);
-    const int count = m_listFiles->topLevelItemCount();
-    m_listFiles->viewport()->update();
-    if (count > 0) {
-        m_listFiles->setCurrentItem(m_listFiles->topLevelItem(std::min(selected, count - 1)));
-        m_listFiles->setFocus();
-    }
-}
-
-void CMorvaneDlg::OnSliderMoving()
-{
-    // Nothing to preview before a cut file exists (the slider is disabled then).
-    if (!g_pJob || m_cutFacts.path_utf8.empty())
-        return;
-    const float fraction = static_cast<float>(m_slider->GetPos() / 1000.0);
-    const double duration_s = m_cutFacts.duration_us / 1000000.0;
-    MoveToMs(static_cast<long long>(fraction * duration_s * 1000));
-}
-
-// A release, or a move the slider made by itself: only a position the
-// window does not show yet needs a new picture.
-void CMorvaneDlg::OnSliderMoved()
-{
-    if (m_slider->GetPos() != SliderPositionOfMs(m_nCurrentMs))
-        OnSliderMoving();
-}
-
-int CMorvaneDlg::SliderPositionOfMs(long long ms) const
-{
-    const long long duration = DurationMs();
-    return duration > 0 ? static_cast<int>(std::llround(ms * 1000.0 / static_cast<double>(duration))) : 0;
-}
-
-void CMorvaneDlg::MoveToMs(long long ms)
-{
-    if (!g_pJob || m_cutFacts.path_utf8.empty())
-        return;
-    const long long duration = DurationMs();
-    ms = std::max(0LL, std::min(ms, duration));
-    m_slider->SetPos(SliderPositionOfMs(ms));
-    m_nCurrentMs = static_cast<int>(ms);
-    Static(1184)->setText(TimeText(m_nCurrentMs) + QStringLiteral(" / ") + TimeText(duration));
-    g_pJob->current_input = 0;
-    g_pJob->start_s[0] = static_cast<double>(ms) / 1000.0;
-    // The preview shows the key picture at or before the position: within
-    // one group of pictures the snapshot already shows it.
-    const auto after = std::upper_bound(m_keyFramesUs.begin(), m_keyFramesUs.end(), ms * 1000);
-    const int64_t key = after == m_keyFramesUs.begin() ? -1 : *(after - 1);
-    if (key >= 0 && key == m_previewKeyUs)
-        return;
-    UseSnapshotPath();
-    m_previewKeyUs = DecodePreviewFrame(g_pJob) ? key : -1;
-    DrawSnapshot();
-}
-
-void CMorvaneDlg::OnKeyFramesScanned(std::vector<int64_t> times_us)
-{
-    m_keyFramesUs.clear();
-    const int64_t duration_us = m_cutFacts.duration_us;
-    std::vector<double> fractions;
-    for (int64_t t : times_us) {
-        const int64_t from_start = t - m_cutFacts.origin_us;
-        if (from_start < 0 || from_start > duration_us)
-            continue;
-        m_keyFramesUs.push_back(from_start);
-        fractions.push_back(static_cast<double>(from_start) / static_cast<double>(duration_us));
-    }
-    m_slider->SetTicks(fractions);
-}
-
-long long CMorvaneDlg::KeyFrameAtOrBefore(long long startMs) const
-{
-    const auto after = std::upper_bound(m_keyFramesUs.begin(), m_keyFramesUs.end(), startMs * 1000);
-    if (after == m_keyFramesUs.begin())
-        return -1;
-    return *(after - 1) / 1000;
-}
-
-bool CMorvaneDlg::OnTimelineKey(int key)
-{
-    const long long now = m_nCurrentMs;
-    const double frame = m_cutFacts.frame_ms;
-    // A key picture is reached at the first millisecond not before it, so
-    // that a start point set there cuts from that very picture.
-    const auto keyMs = [](int64_t us) { return (us + 999) / 1000; };
-    switch (key) {
-    case Qt::Key_Left:
-    case Qt::Key_Up:
-        MoveToMs(std::llround((std::ceil(now / frame - 1e-6) - 1) * frame));
-        return true;
-    case Qt::Key_Right:
-    case Qt::Key_Down:
-        MoveToMs(std::llround((std::floor(now / frame + 1e-6) + 1) * frame));
-        return true;
-    case Qt::Key_PageUp:
-    case Qt::Key_PageDown: {
-        const bool forward = key == Qt::Key_PageDown;
-        if (m_keyFramesUs.empty()) {
-            const long long step = DurationMs() * kPageStepThousandths / 1000;
-            MoveToMs(forward ? now + step : now - step);
-            return true;
-        }
-        long long target = forward ? DurationMs() : 0;
-        if (forward) {
-            for (int64_t us : m_keyFramesUs)
-                if (keyMs(us) > now) {
-                    target = keyMs(us);
-                    break;
-                }
-        } else {
-            for (auto it = m_keyFramesUs.rbegin(); it != m_keyFramesUs.rend(); ++it)
-                if (keyMs(*it) < now) {
-                    target = keyMs(*it);
-                    break;
-                }
-        }
-        MoveToMs(target);
-        return true;
-    }
-    case Qt::Key_Home: MoveToMs(0); return true;
-    case Qt::Key_End: MoveToMs(DurationMs()); return true;
-    case Qt::Key_I:
-    case Qt::Key_BracketLeft: OnStartPoint(); return true;
-    case Qt::Key_O:
-    case Qt::Key_BracketRight: OnEndPoint(); return true;
-    default: return false;
-    }
-}
-
-void CMorvaneDlg::DrawSnapshot()
-{
-    m_preview->repaint();
-}
-
-// Every paint reads the file again; a file that does not load leaves the
-// picture drawn before.
-void CMorvaneDlg::PaintSnapshot(QPainter& painter, const QRect& area)
-{
-    if (m_strSnapshotPath.isEmpty())
-        return;
-    QImage loaded(m_strSnapshotPath);
-    if (!loaded.isNull())
-        m_lastSnapshot = loaded;
-    if (!m_lastSnapshot.isNull())
-        painter.drawImage(area, m_lastSnapshot);
-}
-
-void CMorvaneDlg::OnStartPoint()
-{
-    if (m_strCutFile.isEmpty())
-        return;
-    m_slider->SetStartMarker(m_slider->GetPos());
-    m_slider->SetMarkerMode(1);
-    m_slider->update();
-    // A chosen span keeps its end when its start moves before it.
-    const int span = SelectedSpan();
-    long long end_ms = m_cutFacts.duration_us / 1000;
-    if (span >= 0 && m_spans[span].end_ms > m_nCurrentMs)
-        end_ms = m_spans[span].end_ms;
-    Edit(1023)->setText(TimeText(m_nCurrentMs));
-    Edit(1024)->setText(TimeText(end_ms));
-    Static(1025)->setText(TimeText(end_ms - m_nCurrentMs));
-    ReMarkSelectedSpan();
-}
-
-void CMorvaneDlg::OnEndPoint()
-{
-    if (m_strCutFile.isEmpty())
-        return;
-    m_slider->SetEndMarker(m_slider->GetPos());
-    m_slider->SetMarkerMode(2);
-    m_slider->update();
-    const int start = ParseTimeText(Edit(1023)->text().toStdString());
-    const int position = m_nCurrentMs;
-    if (position > start) {
-        Edit(1024)->setText(TimeText(position));
-        Static(1025)->setText(TimeText(position - start));
-    } else {
-        // The earlier time always goes into the start field.
-        Edit(1023)->setText(TimeText(position));
-        Edit(1024)->setText(TimeText(start));
-        Static(1025)->setText(TimeText(start - position));
-    }
-    ReMarkSelectedSpan();
-}
-
-void CMorvaneDlg::OnTimeTextChanged()
-{
-    const int start = ParseTimeText(Edit(1023)->text().toStdString());
-    const int end = ParseTimeText(Edit(1024)->text().toStdString());
-    Static(1025)->setText(end > start ? TimeText(end - start) : kZeroTime);
-}
-
-void CMorvaneDlg::OnPlay()
-{
-    platform::ShellOpen(m_strCutFile);
 }
 
 void CMorvaneDlg::AdoptWorker(std::thread worker)

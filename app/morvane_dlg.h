@@ -2,6 +2,9 @@
 #pragma once
 // The main window: a cut tab (one file, its preview, the timeline and the cut
 // points) and a join tab (the list of files to join), sharing one window.
+// Its members are defined by part: cut_tab.cpp and span_list.cpp (the cut
+// tab), join_tab.cpp (the join tab), job_launch.cpp (launch and poll) and
+// morvane_dlg.cpp (the window, its layout and what both tabs share).
 
 #include "app_directory.h"
 #include "window_drag.h"
@@ -161,6 +164,7 @@ private:
         int64_t duration_us = 0;
         int64_t origin_us = 0;   // the file's first time, where the preview counts from
         double frame_ms = 40.0;  // one picture
+        InputFacts input;        // what the probe found, for the launch to reuse
     };
 
     void CreateControls();
@@ -181,6 +185,7 @@ private:
     // Launch and poll (job_launch.cpp).
     void StartJob(bool join);
     void LaunchSpans();
+    void TellDecision(const LaunchDecision& decided);
     void StopSequence();
     void KillPollTimer();
     void ShowMessage(const QString& text);

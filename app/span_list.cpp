@@ -8,9 +8,9 @@
 #include "conversion_job.h"
 #include "control_button.h"
 #include "dialog_template.h"
-#include "language_file.h"
 #include "seams.h"
 #include "ui_strings.h"
+#include "window_parts.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -22,6 +22,8 @@
 #include <algorithm>
 
 using i18n::g_uiStrings;
+using window_parts::LanguageText;
+using window_parts::TimeText;
 
 namespace {
 
@@ -31,17 +33,6 @@ constexpr dialogs::ControlPlace kSpanListPlace{1302, 8, 199, 84, 12};
 constexpr dialogs::ControlPlace kSpanUpPlace{1303, 8, 211, 27, 13};
 constexpr dialogs::ControlPlace kSpanDownPlace{1304, 36, 211, 27, 13};
 constexpr dialogs::ControlPlace kSpanRemovePlace{1305, 64, 211, 28, 13};
-
-QString LanguageText(const char* section, const char* key)
-{
-    return i18n::LanguageFile::ReadText(g_uiStrings.Language(), QString::fromLatin1(section),
-                                        QString::fromLatin1(key));
-}
-
-QString TimeText(long long ms)
-{
-    return QString::fromStdString(FormatTimeText(static_cast<int>(ms)));
-}
 
 // "2: 00:01:00.000 - 00:01:30.000 (00:00:30.000)"
 QString SpanEntryText(int span, const CutSpan& s)

@@ -87,6 +87,29 @@ inline bool MakeMedia(const fs::path& target, const std::string& ffmpeg_args)
     return true;
 }
 
+// The exact cut benches' source, made in `dir` on first run: 1920x1080
+// 25 fps H.264 High with B-frames and AAC, 20 s, a key frame every 2 s.
+// Empty when ffmpeg could not make it.
+inline fs::path MakeExactSource(const fs::path& dir)
+{
+    const fs::path src = dir / "exact_1080p_20s.mp4";
+    if (!MakeMedia(src, "-f lavfi -i testsrc2=size=1920x1080:rate=25:duration=20 "
+                        "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=20 "
+                        "-c:v libx264 -preset veryfast -profile:v high -bf 2 -g 50 -keyint_min 50 "
+                        "-sc_threshold 0 -pix_fmt yuv420p -c:a aac -b:a 128k -shortest"))
+        return {};
+    return src;
+}
+
+// A direct cut that re-encodes only the pictures around its cut points.
+inline EncodingChoice ExactCutChoice()
+{
+    EncodingChoice choice = DefaultCutChoice("");
+    choice.direct = true;
+    choice.exact = true;
+    return choice;
+}
+
 inline void RemoveFile(const fs::path& p)
 {
     std::error_code ec;

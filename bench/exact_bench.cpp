@@ -96,9 +96,7 @@ Timed ReencodeSpan(const std::string& path)
 
 Timed ExactCut(const std::string& path, const fs::path& folder)
 {
-    EncodingChoice choice = DefaultCutChoice("");
-    choice.direct = true;
-    choice.exact = true;
+    const EncodingChoice choice = ExactCutChoice();
     RemoveFile(folder / "exact.mp4");
     const double cpu0 = CpuSeconds();
     const JobRun run = RunCut(path, "00:00:03.300", "00:00:17.300", folder, "exact", choice);
@@ -117,11 +115,8 @@ int main(int argc, char** argv)
     const fs::path dir = fs::absolute(argc > 1 ? argv[1] : "bench_media");
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
     fs::create_directories(dir);
-    const fs::path src = dir / "exact_1080p_20s.mp4";
-    if (!MakeMedia(src, "-f lavfi -i testsrc2=size=1920x1080:rate=25:duration=20 "
-                        "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=20 "
-                        "-c:v libx264 -preset veryfast -profile:v high -bf 2 -g 50 -keyint_min 50 "
-                        "-sc_threshold 0 -pix_fmt yuv420p -c:a aac -b:a 128k -shortest"))
+    const fs::path src = MakeExactSource(dir);
+    if (src.empty())
         return 1;
     const fs::path folder = dir / "exact_out";
     fs::create_directories(folder);

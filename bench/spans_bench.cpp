@@ -6,9 +6,9 @@
 //
 //   spans_bench [MEDIA_DIR] [RUNS]
 //
-// Source: the exact cut bench's (1920x1080 25 fps H.264 High with B-frames
-// and AAC, 20 s, a key frame every 2 s); every span point lies between key
-// frames.
+// Source: the exact cut bench's (MakeExactSource: 1920x1080 25 fps H.264
+// High with B-frames and AAC, 20 s, a key frame every 2 s); every span point
+// lies between key frames.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -24,9 +24,7 @@ const std::vector<CutSpan> kSpans = {{1300, 5700}, {7500, 12200}, {13100, 18900}
 
 JobRun RunSpans(const std::string& input, const fs::path& folder)
 {
-    EncodingChoice choice = DefaultCutChoice("");
-    choice.direct = true;
-    choice.exact = true;
+    const EncodingChoice choice = ExactCutChoice();
     JobRun run;
     ConversionJob* job = detail::NewRecord();
     const auto t0 = Clock::now();
@@ -45,9 +43,7 @@ JobRun RunSpans(const std::string& input, const fs::path& folder)
 
 double RunCuts(const std::string& input, const fs::path& folder, bool* ok)
 {
-    EncodingChoice choice = DefaultCutChoice("");
-    choice.direct = true;
-    choice.exact = true;
+    const EncodingChoice choice = ExactCutChoice();
     double seconds = 0;
     *ok = true;
     for (const CutSpan& s : kSpans) {
@@ -66,11 +62,8 @@ int main(int argc, char** argv)
     const fs::path dir = fs::absolute(argc > 1 ? argv[1] : "bench_media");
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
     fs::create_directories(dir);
-    const fs::path src = dir / "exact_1080p_20s.mp4";
-    if (!MakeMedia(src, "-f lavfi -i testsrc2=size=1920x1080:rate=25:duration=20 "
-                        "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=20 "
-                        "-c:v libx264 -preset veryfast -profile:v high -bf 2 -g 50 -keyint_min 50 "
-                        "-sc_threshold 0 -pix_fmt yuv420p -c:a aac -b:a 128k -shortest"))
+    const fs::path src = MakeExactSource(dir);
+    if (src.empty())
         return 1;
     PrintMachineLoad();
     std::vector<double> one_job, three_cuts;

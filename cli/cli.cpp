@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "conversion_job.h"
-#include "exact_cut.h"
 #include "library_log.h"
+#include "job_reading.h"
 #include "job_setup.h"
 #include "media_input.h"
 #include "preview.h"
@@ -358,8 +358,9 @@ int RunJob(ConversionJob* job, bool join, const std::vector<std::string>& output
             std::fprintf(stderr, "cancelling...\n");
             announced = true;
         }
-        const int percent = job->progress_percent;
-        const int current = job->current_input;
+        const JobReading now = ReadJob(*job);
+        const int percent = now.percent;
+        const int current = now.current;
         if (percent != last_percent && current >= 0 && current < job->input_count) {
             std::printf("progress %s=%d/%d percent=%d\n", unit, current + 1, job->input_count, percent);
             std::fflush(stdout);
@@ -369,47 +370,38 @@ int RunJob(ConversionJob* job, bool join, const std::vector<std::string>& output
     g_runningJobCancel = nullptr;
     worker.join();
 
-    bool all_done = true;
-    int first_failed = -1;
-    for (int i = 0; i < job->input_count; ++i) {
-        const uint8_t s = job->input_status[i];
-        std::printf("%s %d %s %s\n", unit, i + 1, StatusWord(s), Shown(job->input_paths[i]).c_str());
-        all_done = all_done && s == kInputDone;
-        if (s == kInputFailed && first_failed < 0)
-            first_failed = i;
-    }
+    const JobReading reading = ReadJob(*job);
+    for (int i = 0; i < job->input_count; ++i)
+        std::printf("%s %d %s %s\n", unit, i + 1, StatusWord(reading.inputs[i].status),
+                    Shown(job->input_paths[i]).c_str());
     for (const DroppedTrack& t : job->dropped_tracks)
         std::fprintf(stderr, "morvane-cli: left out of the output: %s\n", Shown(DescribeDroppedTrack(t)).c_str());
-    bool written = false;
-    for (const std::string& path : output_paths) {
-        if (FileExists(path)) {
-            std::printf("output=%s\n", Shown(path).c_str());
-            written = true;
-        }
-    }
+    for (const std::string& path : reading.kept)
+        std::printf("output=%s\n", Shown(path).c_str());
+    const bool written = !reading.kept.empty();
     if (!written)
         std::printf("no output was written\n");
-    if (all_done)
+    if (reading.all_done)
         return kExitOk;
     const std::string said = TakeLibraryMessages();
     if (!said.empty())
         std::fprintf(stderr, "what the media libraries reported:\n%s", said.c_str());
     // Every failed input with its reason, then what it means for the output.
     for (int i = 0; i < job->input_count; ++i) {
-        if (job->input_status[i] == kInputFailed)
+        if (reading.inputs[i].status == kInputFailed)
             std::fprintf(stderr, "morvane-cli: %s %d (%s): %s\n", unit, i + 1, Shown(job->input_paths[i]).c_str(),
-                         FailureReasonText(job->input_reason[i]));
+                         FailureReasonText(reading.inputs[i].reason));
     }
-    const FailureReason first_reason = first_failed >= 0 ? job->input_reason[first_failed].load() : FailureReason::None;
-    if (job->cancel_requested)
+    const FailureReason first_reason = reading.FirstReason();
+    if (reading.stop_asked)
         Fail(written ? "cancelled: the job was stopped; the output holds what was done so far"
                      : "cancelled: the job was stopped; no output was written");
-    else if (job->output_error != 0)
-        Fail(WriteProblem(job->output_error, output_path));
+    else if (reading.output_error != 0)
+        Fail(WriteProblem(reading.output_error, output_path));
     else if (first_reason == FailureReason::OutputGone)
         Fail("the output " + Shown(output_path) + " was moved or deleted during the job");
     else
-        Fail(std::string(job->input_count > 1 ? unit + (" " + std::to_string(first_failed + 1)) + " failed: "
+        Fail(std::string(job->input_count > 1 ? unit + (" " + std::to_string(reading.first_failed + 1)) + " failed: "
                                               : "the cut failed: ") +
              FailureReasonText(first_reason));
     return kExitFailed;
@@ -458,20 +450,14 @@ int Refused(LaunchRefusal why, const ConversionJob* job = nullptr, const std::st
     return kExitFailed;
 }
 
-// A file an exact cut cannot handle is cut at key pictures, and the user is
-// told so.
-void CheckExactCut(ConversionJob* job)
+// What the launch decided that the user should know: a file an exact cut
+// cannot handle is cut at key pictures.
+void TellDecision(const LaunchDecision& decided)
 {
-    std::string why;
-    if (job->exact_cut && !ExactCutPossible(job->input_paths[0], &why)) {
+    if (decided.exact_fell_back)
         std::fprintf(stderr, "morvane-cli: no exact cut for this file (%s): cutting at key pictures\n",
-                     why.c_str());
-        job->exact_cut = 0;
-    }
-    bool whole = false;
-    for (int i = 0; job->exact_cut && i < job->input_count && !whole; ++i)
-        whole = ExactCutReencodesWholeSpan(job, i);
-    if (whole)
+                     decided.exact_why.c_str());
+    if (decided.exact_reencodes_whole)
         std::fprintf(stderr, "morvane-cli: no picture inside the cut can be copied (no key picture, or only "
                              "open-GOP recovery points): all of it is re-encoded, which takes longer\n");
 }
@@ -514,10 +500,12 @@ int RunSpans(const Arguments& args, const EncodingChoice& choice, const std::str
     }
     const OutputTarget target{folder, CleanFileTitle(Option(args, "--title", TitleOf(input))), extension};
     std::vector<std::string> outputs;
-    const LaunchRefusal why = FillSpansJob(job, input, spans, target, choice, args.separate, &outputs);
+    LaunchDecision decided;
+    const LaunchRefusal why =
+        FillSpansJob(job, input, spans, target, choice, args.separate, &outputs, nullptr, &decided);
     if (why != LaunchRefusal::None)
         return Refused(why, job, outputs.empty() ? "" : outputs.back());
-    CheckExactCut(job);
+    TellDecision(decided);
     return RunJob(job, false, outputs);
 }
 
@@ -559,11 +547,12 @@ int RunCut(const Arguments& args)
                     Shown(input) + " (" + FormatTimeText(job->duration_us / 1000) + ")");
     const OutputTarget target{folder, CleanFileTitle(Option(args, "--title", TitleOf(input))), extension};
     std::string output;
+    LaunchDecision decided;
     const LaunchRefusal why = FillCutJob(job, input, Option(args, "--start"), Option(args, "--end"),
-                                         target, choice, &output);
+                                         target, choice, &output, nullptr, &decided);
     if (why != LaunchRefusal::None)
         return Refused(why, job, output);
-    CheckExactCut(job);
+    TellDecision(decided);
     return RunJob(job, false, {output});
 }
 

@@ -14,15 +14,9 @@ void InitConversionJob(ConversionJob* job)
 {
     job->probe_path = g_emptyPath;
     job->video_stream_index = -1;
-    job->audio_stream_index = -1;
     job->current_input = -1;
-    job->video_pts_counter = 0;
     job->progress_percent = 0;
     job->cancel_requested = 0;
-    job->video_dec_ctx = nullptr;
-    job->audio_dec_ctx = nullptr;
-    job->video_out_stream = nullptr;
-    job->audio_out_stream = nullptr;
     // Not asked for, but lets a launch release the previous job's paths.
     job->input_paths = nullptr;
     job->output_paths = nullptr;

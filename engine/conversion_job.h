@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dropped_track.h"
+#include "input_facts.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -43,50 +44,21 @@ enum class FailureReason : uint8_t {
 // The reason in plain English, for the command-line tool and logs.
 const char* FailureReasonText(FailureReason reason);
 
-// A plain record: allocated, then set up by InitConversionJob. The handle
-// fields mirror what the engine currently has open (the engine's RAII owners
-// hold the real ownership); nothing outside the engine reads them.
+// A plain record: allocated, then set up by InitConversionJob. What the
+// engine has open is held by its own RAII owners, never here.
 //
 // The fields that cross threads are atomics with exactly one writer at a
 // time: progress_percent, input_status, input_reason, current_input and output_error
 // (worker -> UI) and cancel_requested (UI -> worker).
 struct ConversionJob {
     // Engine working state.
-    AVFormatContext* input_ctx;
-    AVCodecContext* video_dec_ctx;
-    AVCodecContext* audio_dec_ctx;
-    const AVCodec* audio_decoder;
-    const AVCodec* video_decoder;
-    AVPacket* packet;
     const AVOutputFormat* output_format;
-    AVFormatContext* output_ctx;
-    AVCodecContext* video_enc_ctx;
-    AVCodecContext* audio_enc_ctx;
-    const AVCodec* video_encoder;
-    const AVCodec* audio_encoder;
-    AVStream* video_out_stream;
-    AVStream* audio_out_stream;
-    AVFrame* decoded_frame;
-    AVFrame* scaled_frame;
-    AVAudioFifo* audio_fifo[2];
     int32_t video_codec_id;  // AVCodecID
     int32_t audio_codec_id;  // AVCodecID
-    SwrContext* resampler;
-    SwsContext* scaler;
-    AVDictionary* encoder_options;
-    uint32_t stream_cursor;
     int32_t video_stream_index;
-    int32_t audio_stream_index;
     double input_start_s;
     double audio_written_s;
     double video_written_s;
-    int32_t got_picture;
-    int32_t decode_result;
-    int32_t video_pts_counter;
-    int32_t encode_result;
-    int32_t video_buffer_size;
-    uint8_t* audio_frame_buffer;
-    uint8_t* video_buffer;
     int32_t seek_by_bytes;
 
     // Exchanged between the UI and the engine.
@@ -140,6 +112,12 @@ struct ConversionJob {
     // Tracks the job left out, in the order met; written by the worker, read
     // once the job has run through.
     std::vector<DroppedTrack> dropped_tracks;
+    // What the last probe found of probe_path, for a launch to reuse.
+    InputFacts probe_facts;
+    // What the launch knows of each input ([i] for input i), found by one
+    // look at each file: the checks before the job and the worker use these
+    // instead of opening the file again.
+    std::vector<InputFacts> input_facts;
 };
 
 // Spans of one cut written one after the other into one file.

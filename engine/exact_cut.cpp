@@ -140,8 +140,8 @@ struct ReencodedPart {
 
 class ExactCutter {
 public:
-    ExactCutter(ConversionJob* job, int input, std::unique_ptr<OutputFile> file)
-        : job_(job), input_(input), file_(std::move(file))
+    ExactCutter(ConversionJob* job, int input, MediaInput in, std::unique_ptr<OutputFile> file)
+        : job_(job), input_(input), file_(std::move(file)), in_(std::move(in))
     {
     }
     bool Run();
@@ -206,8 +206,8 @@ private:
     ConversionJob* job_;
     int input_;
     std::unique_ptr<OutputFile> file_;  // created by the launch, written here
+    MediaInput in_;  // opened once by the caller
     CutCodec codec_ = CutCodec::H264;
-    MediaInput in_;
     AVStream* vst_ = nullptr;
     AVStream* ast_ = nullptr;
     int length_size_ = 4;
@@ -253,16 +253,12 @@ private:
     PacketPtr pending_video_;      // HEVC series: held to end its sequence at a seam
 };
 
+// The input comes open from the caller; what it holds is checked again here,
+// as the file may have changed since the launch looked at it.
 bool ExactCutter::OpenSource()
 {
-    MediaInputOptions options;
-    options.open_audio = false;
-    options.interrupt = CancelCallback(job_);
-    if (const int rc = OpenMediaInput(job_->input_paths[input_], in_, options); rc != kProbeOk) {
-        if (rc == kProbeNoSuchFile || rc == kProbeUnreadable || rc == kProbeNotAFile)
-            reason_ = FailureReason::Unreadable;
+    if (!in_.format)
         return false;
-    }
     vst_ = in_.VideoStream();
     ast_ = in_.AudioStream();
     std::string why;
@@ -1098,12 +1094,9 @@ FailureReason ExactCutter::FinishSeries()
 
 }  // namespace
 
-bool ExactCutPossible(const char* path, std::string* why)
+bool ExactCutPossible(const MediaInput& in, const char* path, std::string* why)
 {
-    MediaInput in;
-    MediaInputOptions options;
-    options.open_audio = false;
-    if (OpenMediaInput(path, in, options) != kProbeOk || !in.VideoStream()) {
+    if (!in.format || !in.VideoStream()) {
         *why = "the file has no picture to cut";
         return false;
     }
@@ -1111,38 +1104,59 @@ bool ExactCutPossible(const char* path, std::string* why)
     return ClassifySource(in.format.get(), in.VideoStream(), path, &codec, why);
 }
 
+bool ExactCutPossible(const char* path, std::string* why)
+{
+    MediaInput in;
+    MediaInputOptions options;
+    options.open_audio = false;
+    OpenMediaInput(path, in, options);
+    return ExactCutPossible(in, path, why);
+}
+
 bool ExactCutApplies(const ConversionJob* job, int input)
 {
     if (!job->exact_cut || job->join_mode || job->reencode)
         return false;
+    // The launch looked at the file; only a file changed since is looked at again.
+    if (const InputFacts* facts = LaunchFactsOf(job, input))
+        return facts->exact_cut_possible;
     std::string why;
     return ExactCutPossible(job->input_paths[input], &why);
 }
 
 bool ExactCutReencodesWholeSpan(ConversionJob* job, int input)
 {
-    ExactCutter cutter(job, input, nullptr);
+    MediaInput in;
+    MediaInputOptions options;
+    options.open_audio = false;
+    if (OpenMediaInput(job->input_paths[input], in, options) != kProbeOk)
+        return false;  // the cut itself reports what is wrong
+    ExactCutter cutter(job, input, std::move(in), nullptr);
     return cutter.ReencodesWholeSpan();
 }
 
-bool RunExactCut(ConversionJob* job, int input, std::unique_ptr<OutputFile> file, FailureReason* why)
+bool RunExactCut(ConversionJob* job, int input, MediaInput in, std::unique_ptr<OutputFile> file,
+                 FailureReason* why)
 {
-    ExactCutter cutter(job, input, std::move(file));
+    ExactCutter cutter(job, input, std::move(in), std::move(file));
     const bool ok = cutter.Run();
     *why = cutter.reason();
     return ok;
 }
 
 struct ExactSeries {
-    ExactSeries(ConversionJob* job, std::unique_ptr<OutputFile> file) : cutter(job, 0, std::move(file)) {}
+    ExactSeries(ConversionJob* job, MediaInput in, std::unique_ptr<OutputFile> file)
+        : cutter(job, 0, std::move(in), std::move(file))
+    {
+    }
     ExactCutter cutter;
 };
 
 void ExactSeriesDeleter::operator()(ExactSeries* series) const { delete series; }
 
-ExactSeriesPtr StartExactSeries(ConversionJob* job, std::unique_ptr<OutputFile> file)
+ExactSeriesPtr StartExactSeries(ConversionJob* job, MediaInput in, std::unique_ptr<OutputFile> file)
 {
-    ExactSeriesPtr series(new ExactSeries(job, std::move(file)));
+    ExactSeriesPtr series(new ExactSeries(job, std::move(in), std::move(file)));
     series->cutter.StartSeries();  // what failed, each span's cut says
     return series;
 }

@@ -12,13 +12,16 @@
 #include "conversion_job.h"
 
 class OutputFile;
+struct MediaInput;
 
 // Whether `path` can be cut exactly into a file of the same container; when
 // not, `why` says so in a few words and the cut falls back to key pictures.
+// `in` is `path` already open; the other form opens it.
+bool ExactCutPossible(const MediaInput& in, const char* path, std::string* why);
 bool ExactCutPossible(const char* path, std::string* why);
 
-// Whether the worker should cut input `input` exactly (RunExactCut, or a
-// series when the job's spans go into one file).
+// Whether the worker should take input `input` through RunExactCut: from the
+// facts the launch found (job->input_facts) while the file is unchanged.
 bool ExactCutApplies(const ConversionJob* job, int input);
 
 // Whether an exact cut of input `input` of `job` (start_s / end_s) must
@@ -27,11 +30,12 @@ bool ExactCutApplies(const ConversionJob* job, int input);
 // so that the user knows it will take longer.
 bool ExactCutReencodesWholeSpan(ConversionJob* job, int input);
 
-// Cuts input `input` of `job` (start_s / end_s) into `file`, the job's
-// output, reporting progress across the three parts, and closes the file.
-// False when the input failed, `why` then says why: the file is deleted. A
-// cancelled cut keeps what it wrote and is not a failure.
-bool RunExactCut(ConversionJob* job, int input, std::unique_ptr<OutputFile> file, FailureReason* why);
+// Cuts input `input` of `job` (start_s / end_s), opened as `in`, into
+// `file`, the job's output, reporting progress across the three parts, and
+// closes the file. False when the input failed, `why` then says why: the
+// file is deleted. A cancelled cut keeps what it wrote and is not a failure.
+bool RunExactCut(ConversionJob* job, int input, MediaInput in, std::unique_ptr<OutputFile> file,
+                 FailureReason* why);
 
 // Every span of a job (its inputs, all of one file) cut exactly into one
 // file, one after the other, with one set of codec parameters: started once
@@ -42,7 +46,8 @@ struct ExactSeriesDeleter {
     void operator()(ExactSeries* series) const;
 };
 using ExactSeriesPtr = std::unique_ptr<ExactSeries, ExactSeriesDeleter>;
-ExactSeriesPtr StartExactSeries(ConversionJob* job, std::unique_ptr<OutputFile> file);
+// `in` is the file, opened once for every span.
+ExactSeriesPtr StartExactSeries(ConversionJob* job, MediaInput in, std::unique_ptr<OutputFile> file);
 // False when span `input` failed (`why` says why); a span that failed before
 // writing leaves the others be, one that broke off half written fails the file.
 // A stop returns true with what was written kept.

@@ -60,22 +60,36 @@ double TailEnd(AVFormatContext* fmt, const AVFormatContext* facts, int64_t file_
 
 }  // namespace
 
-double MeasuredHeldSeconds(const MediaInput& in, const char* path)
+namespace {
+
+// From an MP4 or MOV index where the file has one; `*file_size` is set, 0
+// when the file's size is unknown.
+double IndexedHeldSeconds(const MediaInput& in, int64_t* file_size, bool* indexed)
 {
     AVFormatContext* fmt = in.format.get();
-    const int64_t file_size = fmt->pb ? avio_size(fmt->pb) : -1;
-    if (file_size <= 0)
+    *file_size = fmt->pb ? avio_size(fmt->pb) : -1;
+    *indexed = false;
+    if (*file_size <= 0)
         return 0;
     double end = 0;
-    bool indexed = false;
     const bool full_index = std::strncmp(fmt->iformat->name, "mov,", 4) == 0;
     for (AVStream* st : {in.VideoStream(), in.AudioStream()}) {
         bool has_index = false;
         if (st && full_index)
-            end = std::max(end, IndexedEnd(st, file_size, &has_index));
-        indexed = indexed || has_index;
+            end = std::max(end, IndexedEnd(st, *file_size, &has_index));
+        *indexed = *indexed || has_index;
     }
-    if (indexed && end > 0)
+    return end;
+}
+
+}  // namespace
+
+double MeasuredHeldSeconds(const MediaInput& in, const char* path)
+{
+    int64_t file_size = 0;
+    bool indexed = false;
+    const double end = IndexedHeldSeconds(in, &file_size, &indexed);
+    if (file_size <= 0 || (indexed && end > 0))
         return end;
     // A byte seek would leave the job's own reader where some demuxers
     // cannot find their way back (Matroska without cues): read a second one.
@@ -83,7 +97,17 @@ double MeasuredHeldSeconds(const MediaInput& in, const char* path)
     if (OpenLocalFormat(&raw, path) != 0)
         return 0;
     InputContextPtr tail(raw);
-    if (raw->nb_streams != fmt->nb_streams)
+    if (raw->nb_streams != in.format->nb_streams)
         return 0;
-    return TailEnd(raw, fmt, file_size, in.video_index, in.audio_index);
+    return TailEnd(raw, in.format.get(), file_size, in.video_index, in.audio_index);
+}
+
+double MeasuredHeldSecondsOfClosingInput(const MediaInput& in)
+{
+    int64_t file_size = 0;
+    bool indexed = false;
+    const double end = IndexedHeldSeconds(in, &file_size, &indexed);
+    if (file_size <= 0 || (indexed && end > 0))
+        return end;
+    return TailEnd(in.format.get(), in.format.get(), file_size, in.video_index, in.audio_index);
 }

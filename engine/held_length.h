@@ -8,3 +8,7 @@ struct MediaInput;
 // The end of the last packet the file holds, in seconds from its start; 0
 // when it cannot be told. `in` is `path` opened; its read position is kept.
 double MeasuredHeldSeconds(const MediaInput& in, const char* path);
+
+// The same from `in` alone, whose reader is left at the file's end: for an
+// input whose facts are taken just before it is closed.
+double MeasuredHeldSecondsOfClosingInput(const MediaInput& in);

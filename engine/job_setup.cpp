@@ -12,7 +12,9 @@
 
 #include "conversion_job.h"
 #include "stream_copy.h"
+#include "exact_cut.h"
 #include "output_file.h"
+#include "probe.h"
 #include "tracks.h"
 
 namespace {
@@ -313,15 +315,29 @@ JoinRow MakeJoinRow(const std::string& path, const ConversionJob& job)
 {
     JoinRow row;
     row.path = path;
-    row.extension_text = FileExtension(path);
-    row.length_text = FormatTimeText(job.duration_us / 1000);
-    row.size_text = std::to_string(job.source_width) + "*" + std::to_string(job.source_height);
-    char rate[32] = "";
+    row.duration_us = job.duration_us;
+    row.width = job.source_width;
+    row.height = job.source_height;
     if (job.source_fps_den != 0)
-        std::snprintf(rate, sizeof rate, "%5.2ffps",
-                      static_cast<double>(job.source_fps_num) / job.source_fps_den);
-    row.rate_text = rate;
+        row.fps = static_cast<double>(job.source_fps_num) / job.source_fps_den;
+    if (FactsStillHold(job.probe_facts, path))
+        row.facts = job.probe_facts;
     return row;
+}
+
+std::string JoinRowLengthText(const JoinRow& row) { return FormatTimeText(row.duration_us / 1000); }
+
+std::string JoinRowSizeText(const JoinRow& row)
+{
+    return std::to_string(row.width) + "*" + std::to_string(row.height);
+}
+
+std::string JoinRowRateText(const JoinRow& row)
+{
+    char rate[32] = "";
+    if (row.fps != 0)
+        std::snprintf(rate, sizeof rate, "%5.2ffps", row.fps);
+    return rate;
 }
 
 namespace {
@@ -359,6 +375,44 @@ bool ReserveOutputFile(ConversionJob* job, const std::string& wanted, std::strin
     return fd >= 0;
 }
 
+// The facts of `path`: those given or the last probe's while the file is
+// unchanged, else read now (the launch's one look at the file).
+InputFacts FactsOf(const InputFacts& probed, const std::string& path, const InputFacts* given = nullptr)
+{
+    if (given && FactsStillHold(*given, path))
+        return *given;
+    if (FactsStillHold(probed, path))
+        return probed;
+    InputFacts facts;
+    ReadInputFacts(path, &facts);
+    return facts;
+}
+
+bool NoCopyPossible(const InputFacts& facts) { return facts.Readable() && !facts.direct_copy_possible; }
+
+// The mode of a filled cut, for the window and the tool to tell the user: an
+// exact cut where one applies (else key pictures, and why), and whether one
+// of its spans has no picture a copy can start at.
+LaunchDecision DecideCut(ConversionJob* job, const std::string& input_path, const OutputTarget& target,
+                         const EncodingChoice& choice)
+{
+    LaunchDecision d;
+    d.container = choice.direct ? FileExtensionWithDot(input_path) : target.extension;
+    d.mode = choice.direct ? JobMode::Copy : JobMode::Reencode;
+    if (!choice.direct || !choice.exact)
+        return d;
+    if (!ExactCutApplies(job, 0)) {
+        const InputFacts* facts = LaunchFactsOf(job, 0);
+        d.exact_fell_back = true;
+        d.exact_why = facts && facts->Readable() ? facts->exact_cut_why : "the file cannot be read";
+        return d;
+    }
+    d.mode = JobMode::Exact;
+    for (int i = 0; i < job->input_count && !d.exact_reencodes_whole; ++i)
+        d.exact_reencodes_whole = ExactCutReencodesWholeSpan(job, i);
+    return d;
+}
+
 void SetVideoAndAudioTargets(ConversionJob* job, const EncodingChoice& choice,
                              const std::vector<CodecName>& video_codecs,
                              const std::vector<CodecName>& audio_codecs)
@@ -384,14 +438,16 @@ void SetVideoAndAudioTargets(ConversionJob* job, const EncodingChoice& choice,
 LaunchRefusal FillCutJob(ConversionJob* job, const std::string& input_path,
                          const std::string& start_text, const std::string& end_text,
                          const OutputTarget& target, const EncodingChoice& choice,
-                         std::string* output_path)
+                         std::string* output_path, const InputFacts* facts, LaunchDecision* decision)
 {
     if (choice.direct && FileNameOf(input_path).find('.') == std::string::npos)
         return LaunchRefusal::NoFileExtension;
-    if (choice.direct && !DirectCopyPossible(input_path.c_str()))
+    InputFacts found = FactsOf(job->probe_facts, input_path, facts);
+    if (choice.direct && NoCopyPossible(found))
         return LaunchRefusal::NeedsReencoding;
     job->display_count = 0;
     ReplacePathArrays(job, 1);
+    job->input_facts.assign(1, std::move(found));
     job->progress_percent = -1;
     SetPath(job->input_paths, 0, input_path);
 
@@ -402,6 +458,7 @@ LaunchRefusal FillCutJob(ConversionJob* job, const std::string& input_path,
     job->end_s[0] = end_ms / 1000.0;
     job->span_s[0] = job->end_s[0] - job->start_s[0];
 
+    job->join_mode = 0;
     job->reencode = choice.direct ? 0 : 1;
     job->exact_cut = choice.direct && choice.exact ? 1 : 0;
     job->separate_outputs = 0;
@@ -410,7 +467,11 @@ LaunchRefusal FillCutJob(ConversionJob* job, const std::string& input_path,
         return LaunchRefusal::EmptySpan;
     const bool created = ReserveOutputFile(job, OutputNameFor(input_path, target, choice.direct), output_path);
     SetPath(job->output_paths, 0, *output_path);
-    return created ? LaunchRefusal::None : LaunchRefusal::OutputNotCreated;
+    if (!created)
+        return LaunchRefusal::OutputNotCreated;
+    if (decision)
+        *decision = DecideCut(job, input_path, target, choice);
+    return LaunchRefusal::None;
 }
 
 int FindOverlappingSpan(const std::vector<CutSpan>& spans, const CutSpan& span, int skip)
@@ -428,7 +489,8 @@ std::string SpanFileTitle(const std::string& title, int span, int span_count)
 
 LaunchRefusal FillSpansJob(ConversionJob* job, const std::string& input_path, const std::vector<CutSpan>& spans,
                            const OutputTarget& target, const EncodingChoice& choice, bool separate,
-                           std::vector<std::string>* output_paths)
+                           std::vector<std::string>* output_paths, const InputFacts* facts,
+                           LaunchDecision* decision)
 {
     output_paths->clear();
     const int n = static_cast<int>(spans.size());
@@ -442,13 +504,16 @@ LaunchRefusal FillSpansJob(ConversionJob* job, const std::string& input_path, co
     }
     if (n == 0)
         return LaunchRefusal::EmptySpan;
+    InputFacts found = FactsOf(job->probe_facts, input_path, facts);
     if (choice.direct && FileNameOf(input_path).find('.') == std::string::npos)
         return LaunchRefusal::NoFileExtension;
-    if (choice.direct && !DirectCopyPossible(input_path.c_str()))
+    if (choice.direct && NoCopyPossible(found))
         return LaunchRefusal::NeedsReencoding;
     job->display_count = 0;
     ReplacePathArrays(job, n);
+    job->input_facts.assign(n, found);
     job->progress_percent = -1;
+    job->join_mode = 0;
     job->reencode = choice.direct ? 0 : 1;
     job->exact_cut = choice.direct && choice.exact ? 1 : 0;
     job->separate_outputs = separate && n > 1 ? 1 : 0;
@@ -483,14 +548,29 @@ LaunchRefusal FillSpansJob(ConversionJob* job, const std::string& input_path, co
     // One file: every span names it, as a join's inputs do.
     for (int i = files; i < n; ++i)
         SetPath(job->output_paths, i, output_paths->front());
+    if (decision)
+        *decision = DecideCut(job, input_path, target, choice);
     return LaunchRefusal::None;
 }
 
 namespace {
 
+// Each row's facts: those the row carries while its file is unchanged, else
+// read now.
+std::vector<InputFacts> FactsOfRows(const InputFacts& probed, const std::vector<JoinRow>& rows)
+{
+    std::vector<InputFacts> facts;
+    facts.reserve(rows.size());
+    for (const JoinRow& row : rows)
+        facts.push_back(FactsOf(probed, row.path, &row.facts));
+    return facts;
+}
+
 // The checks of CheckJoinRows; a direct join's files are looked at once, and
-// what was found is left in `found` for the launch and its messages.
-LaunchRefusal CheckRows(const std::vector<JoinRow>& rows, bool direct, JoinMismatch* found)
+// what was found is left in `found` for the launch and its messages, their
+// facts in `facts`.
+LaunchRefusal CheckRows(const InputFacts& probed, const std::vector<JoinRow>& rows, bool direct, JoinMismatch* found,
+                        std::vector<InputFacts>* facts)
 {
     if (rows.size() < 2)
         return LaunchRefusal::TooFewInputs;
@@ -499,17 +579,16 @@ LaunchRefusal CheckRows(const std::vector<JoinRow>& rows, bool direct, JoinMisma
     if (!direct)
         return LaunchRefusal::None;
     for (size_t i = 1; i < rows.size(); ++i) {
-        if (rows[i].extension_text != rows[i - 1].extension_text || rows[i].size_text != rows[i - 1].size_text)
+        if (FileExtension(rows[i].path) != FileExtension(rows[i - 1].path) || rows[i].width != rows[i - 1].width ||
+            rows[i].height != rows[i - 1].height)
             return LaunchRefusal::NotSameKind;
         if (FileNameOf(rows[i].path).find('.') == std::string::npos)
             return LaunchRefusal::NoFileExtension;
     }
     if (FileNameOf(rows[0].path).find('.') == std::string::npos)
         return LaunchRefusal::NoFileExtension;
-    std::vector<std::string> paths;
-    for (const JoinRow& row : rows)
-        paths.push_back(row.path);
-    *found = CheckDirectJoinFiles(paths);
+    *facts = FactsOfRows(probed, rows);
+    *found = CheckDirectJoinFiles(*facts);
     // The first file's codecs make the output.
     if (!found->copy_possible)
         return LaunchRefusal::NeedsReencoding;
@@ -524,7 +603,8 @@ LaunchRefusal CheckRows(const std::vector<JoinRow>& rows, bool direct, JoinMisma
 LaunchRefusal CheckJoinRows(const std::vector<JoinRow>& rows, bool direct)
 {
     JoinMismatch found;
-    return CheckRows(rows, direct, &found);
+    std::vector<InputFacts> facts;
+    return CheckRows(InputFacts{}, rows, direct, &found, &facts);
 }
 
 LaunchRefusal FillJoinJob(ConversionJob* job, const std::vector<JoinRow>& rows,
@@ -532,7 +612,8 @@ LaunchRefusal FillJoinJob(ConversionJob* job, const std::vector<JoinRow>& rows,
                           std::string* output_path, JoinMismatch* mismatch)
 {
     JoinMismatch found;
-    const LaunchRefusal refusal = CheckRows(rows, choice.direct, &found);
+    std::vector<InputFacts> facts;
+    const LaunchRefusal refusal = CheckRows(job->probe_facts, rows, choice.direct, &found, &facts);
     if (mismatch)
         *mismatch = found;
     if (refusal != LaunchRefusal::None)
@@ -540,8 +621,11 @@ LaunchRefusal FillJoinJob(ConversionJob* job, const std::vector<JoinRow>& rows,
     if (choice.direct && found.input >= 0)
         return LaunchRefusal::DiffersFromFirst;
     const int n = static_cast<int>(rows.size());
+    if (facts.empty())
+        facts = FactsOfRows(job->probe_facts, rows);
     job->display_count = n;
     ReplacePathArrays(job, n);
+    job->input_facts = std::move(facts);
     job->progress_percent = -1;
     job->join_total_s = 0;
     job->reencode = choice.direct ? 0 : 1;
@@ -552,8 +636,8 @@ LaunchRefusal FillJoinJob(ConversionJob* job, const std::vector<JoinRow>& rows,
     const bool created = ReserveOutputFile(job, OutputNameFor(rows[0].path, target, choice.direct), output_path);
     for (int j = 0; j < n; ++j) {
         SetPath(job->input_paths, j, rows[j].path);
-        job->join_total_s =
-            static_cast<int32_t>(ParseTimeText(rows[j].length_text) / 1000.0 + job->join_total_s);
+        // Whole milliseconds, as the list shows them.
+        job->join_total_s = static_cast<int32_t>((rows[j].duration_us / 1000) / 1000.0 + job->join_total_s);
         SetPath(job->output_paths, j, *output_path);
     }
     return created ? LaunchRefusal::None : LaunchRefusal::OutputNotCreated;

@@ -13,6 +13,7 @@ extern "C" {
 #include <libavcodec/codec_id.h>
 }
 
+#include "input_facts.h"
 #include "join_check.h"
 
 struct ConversionJob;
@@ -94,16 +95,20 @@ struct OutputTarget {
     std::string extension;  // of the chosen format, with its dot
 };
 
-// One row of the join list, as the window shows it.
+// One file of the join list, as numbers; the window formats them.
 struct JoinRow {
     std::string path;
-    std::string extension_text;  // FileExtension of the path
-    std::string length_text;     // FormatTimeText of the duration
-    std::string size_text;       // "width*height"
-    std::string rate_text;       // "%5.2ffps"
+    int64_t duration_us = 0;
+    int width = 0, height = 0;
+    double fps = 0;   // pictures a second; 0 unknown
+    InputFacts facts;  // what the probe found; read again when stale
 };
 // The row for a file just probed into `job`.
 JoinRow MakeJoinRow(const std::string& path, const ConversionJob& job);
+// The list's texts of a row: "HH:MM:SS.mmm", "width*height", "%5.2ffps".
+std::string JoinRowLengthText(const JoinRow& row);
+std::string JoinRowSizeText(const JoinRow& row);
+std::string JoinRowRateText(const JoinRow& row);
 
 enum class LaunchRefusal {
     None,
@@ -137,6 +142,17 @@ std::string SpanFileTitle(const std::string& title, int span, int span_count);
 // it starts before the file's end (a duration of 0 or less is unknown).
 bool CutSpanIsPossible(int64_t start_ms, int64_t end_ms, int64_t duration_us);
 
+// How a launch turned the user's choices into a job: its mode, its output
+// container, and what the user should know before it runs.
+enum class JobMode { Copy, Exact, Reencode };
+struct LaunchDecision {
+    JobMode mode = JobMode::Copy;
+    std::string container;  // the output's extension, with its dot
+    bool exact_fell_back = false;  // exact asked for, but cut at key pictures
+    std::string exact_why;         // why, in a few words
+    bool exact_reencodes_whole = false;  // a span has no picture a copy can start at
+};
+
 // Closes and deletes the output file a launch created for a job that then
 // never ran. Nothing happens when the worker has taken it over.
 void ReleaseReservedOutput(ConversionJob* job);
@@ -144,17 +160,25 @@ void ReleaseReservedOutput(ConversionJob* job);
 // Fill the job for a cut / join exactly as the window's launches do, short of
 // starting the worker. On success `output_path` is the file the job writes:
 // it has just been created, empty, under the first free name, and the job
-// holds it open for the worker.
+// holds it open for the worker. The input's facts (job->input_facts) are
+// `facts` or the job's last probe while the file is unchanged, else the
+// launch opens the file once to read them.
+// The mode is decided here for the window and the tool alike (`decision`,
+// when given, says what was decided): exact where ExactCutApplies, else a
+// copy at key pictures; the exact spans are checked for a picture a copy
+// can start at (the launch's one further look into the file).
 LaunchRefusal FillCutJob(ConversionJob* job, const std::string& input_path,
                          const std::string& start_text, const std::string& end_text,
                          const OutputTarget& target, const EncodingChoice& choice,
-                         std::string* output_path);
+                         std::string* output_path, const InputFacts* facts = nullptr,
+                         LaunchDecision* decision = nullptr);
 // Several spans of one file in one job, in the order given: each span is an
 // input of the same path. `separate` writes each into a file of its own, else
 // all go into one file. On success `output_paths` holds the files created.
 LaunchRefusal FillSpansJob(ConversionJob* job, const std::string& input_path, const std::vector<CutSpan>& spans,
                            const OutputTarget& target, const EncodingChoice& choice, bool separate,
-                           std::vector<std::string>* output_paths);
+                           std::vector<std::string>* output_paths, const InputFacts* facts = nullptr,
+                           LaunchDecision* decision = nullptr);
 // Checked rows only, in row order. Sizes are checked before anything is filled.
 LaunchRefusal CheckJoinRows(const std::vector<JoinRow>& rows, bool direct);
 // A direct join whose files differ in what a copy needs is refused with

@@ -1,63 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "join_check.h"
 
-#include <cstring>
-
 #include "media_input.h"
-#include "stream_copy.h"
+#include "probe.h"
 #include "tracks.h"
 
 namespace {
-
-struct StreamFacts {
-    InputContextPtr format;
-    const AVCodecParameters* video = nullptr;
-    const AVCodecParameters* audio = nullptr;
-    bool opened = false;
-    bool has_facts = false;   // the stream info was read: video and audio are known
-    bool has_layout = false;  // layout holds the other tracks' codecs
-    bool copy_possible = true;
-    std::vector<std::vector<int>> layout;
-};
-
-// Everything the checks need from one file, from a single open. Most
-// containers name their codecs in the header; the layout and the copy check
-// are taken from it before the stream info is read, as only files that do
-// not (program streams) need it for them.
-StreamFacts ReadFacts(const std::string& path, bool first)
-{
-    StreamFacts facts;
-    AVFormatContext* raw = nullptr;
-    if (CheckInputKind(path.c_str()) != kProbeOk || OpenLocalFormat(&raw, path.c_str()) != 0)
-        return facts;
-    facts.format.reset(raw);
-    facts.opened = true;
-    bool named = true;
-    for (unsigned i = 0; i < raw->nb_streams; ++i)
-        named = named && raw->streams[i]->codecpar->codec_id != AV_CODEC_ID_NONE;
-    if (named) {
-        facts.layout = ExtraTrackLayout(raw);
-        facts.has_layout = true;
-    }
-    const bool copy_named = named && raw->nb_streams > 0;
-    if (first && copy_named)
-        facts.copy_possible = DirectOutputFormat(raw, path.c_str()) != nullptr;
-    const bool info = avformat_find_stream_info(raw, nullptr) >= 0;
-    if (!named && info) {
-        facts.layout = ExtraTrackLayout(raw);
-        facts.has_layout = true;
-    }
-    if (first && !copy_named && info)
-        facts.copy_possible = DirectOutputFormat(raw, path.c_str()) != nullptr;
-    if (!info)
-        return facts;
-    facts.has_facts = true;
-    int video = -1, audio = -1;
-    SelectStreams(raw, &video, &audio);
-    facts.video = video >= 0 ? raw->streams[video]->codecpar : nullptr;
-    facts.audio = audio >= 0 ? raw->streams[audio]->codecpar : nullptr;
-    return facts;
-}
 
 // How the tracks of file `i` differ from the first's, if they do.
 bool CompareLayouts(const std::vector<std::vector<int>>& first, const std::vector<std::vector<int>>& layout, size_t i,
@@ -88,32 +36,27 @@ bool CompareLayouts(const std::vector<std::vector<int>>& first, const std::vecto
     return false;
 }
 
-bool SameExtradata(const AVCodecParameters* a, const AVCodecParameters* b)
+JoinDifference Compare(const InputFacts& first, const InputFacts& other)
 {
-    return a->extradata_size == b->extradata_size &&
-           (a->extradata_size == 0 || std::memcmp(a->extradata, b->extradata, a->extradata_size) == 0);
-}
-
-JoinDifference Compare(const StreamFacts& first, const StreamFacts& other)
-{
-    if (!first.video != !other.video || !first.audio != !other.audio)
+    const StreamParams &fv = first.video, &ov = other.video, &fa = first.audio, &oa = other.audio;
+    if (!fv.codec_id != !ov.codec_id || !fa.codec_id != !oa.codec_id)
         return JoinDifference::Tracks;
-    if (const AVCodecParameters *a = first.video, *b = other.video; a) {
-        if (a->codec_id != b->codec_id)
+    if (fv.codec_id) {
+        if (fv.codec_id != ov.codec_id)
             return JoinDifference::VideoCodec;
         // The decoder keeps the first file's set-up for the whole output.
-        if (a->profile != b->profile || (a->video_delay > 0) != (b->video_delay > 0) || a->width != b->width ||
-            a->height != b->height || !SameExtradata(a, b))
+        if (fv.profile != ov.profile || (fv.video_delay > 0) != (ov.video_delay > 0) || fv.width != ov.width ||
+            fv.height != ov.height || fv.extradata != ov.extradata)
             return JoinDifference::VideoSettings;
     }
-    if (const AVCodecParameters *a = first.audio, *b = other.audio; a) {
-        if (a->codec_id != b->codec_id)
+    if (fa.codec_id) {
+        if (fa.codec_id != oa.codec_id)
             return JoinDifference::AudioCodec;
-        if (a->sample_rate != b->sample_rate)
+        if (fa.sample_rate != oa.sample_rate)
             return JoinDifference::SampleRate;
-        if (a->ch_layout.nb_channels != b->ch_layout.nb_channels)
+        if (fa.channels != oa.channels)
             return JoinDifference::Channels;
-        if (a->profile != b->profile || !SameExtradata(a, b))
+        if (fa.profile != oa.profile || fa.extradata != oa.extradata)
             return JoinDifference::AudioCodec;
     }
     return JoinDifference::None;
@@ -121,28 +64,25 @@ JoinDifference Compare(const StreamFacts& first, const StreamFacts& other)
 
 }  // namespace
 
-JoinMismatch CheckDirectJoinFiles(const std::vector<std::string>& paths)
+JoinMismatch CheckDirectJoinFiles(const std::vector<InputFacts>& files)
 {
     JoinMismatch result;
-    if (paths.empty())
+    if (files.empty())
         return result;
-    const StreamFacts first = ReadFacts(paths[0], true);
-    result.copy_possible = first.copy_possible;
+    const InputFacts& first = files[0];
+    result.copy_possible = !first.Readable() || first.direct_copy_possible;
     // The tracks compare with the first file that can be read, the codecs
     // only with the first file itself.
-    std::vector<std::vector<int>> first_layout;
-    bool have_first_layout = first.has_layout;
-    if (have_first_layout)
-        first_layout = first.layout;
-    for (size_t i = 1; i < paths.size(); ++i) {
-        const StreamFacts other = ReadFacts(paths[i], false);
-        if (other.has_layout && !have_first_layout) {
-            first_layout = other.layout;
-            have_first_layout = true;
-        } else if (other.has_layout && !result.tracks_differ) {
-            result.tracks_differ = CompareLayouts(first_layout, other.layout, i, &result.tracks);
-        }
-        if (result.input < 0 && first.has_facts && other.has_facts) {
+    const std::vector<std::vector<int>>* first_layout = first.Readable() ? &first.layout : nullptr;
+    for (size_t i = 1; i < files.size(); ++i) {
+        const InputFacts& other = files[i];
+        if (!other.Readable())
+            continue;
+        if (!first_layout)
+            first_layout = &other.layout;
+        else if (!result.tracks_differ)
+            result.tracks_differ = CompareLayouts(*first_layout, other.layout, i, &result.tracks);
+        if (result.input < 0 && first.Readable()) {
             if (const JoinDifference how = Compare(first, other); how != JoinDifference::None) {
                 result.input = static_cast<int>(i);
                 result.how = how;
@@ -150,6 +90,14 @@ JoinMismatch CheckDirectJoinFiles(const std::vector<std::string>& paths)
         }
     }
     return result;
+}
+
+JoinMismatch CheckDirectJoinFiles(const std::vector<std::string>& paths)
+{
+    std::vector<InputFacts> files(paths.size());
+    for (size_t i = 0; i < paths.size(); ++i)
+        ReadInputFacts(paths[i], &files[i]);
+    return CheckDirectJoinFiles(files);
 }
 
 bool FindTrackLayoutDifference(const std::vector<std::string>& paths, LayoutDifference* diff)

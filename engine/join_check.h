@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "input_facts.h"
+
 enum class JoinDifference {
     None,
     Tracks,         // one has a picture or sound the other lacks
@@ -40,6 +42,8 @@ struct JoinMismatch {
 // tracks (kind, number and codec of every sound, subtitle and data track)
 // differ. A file that cannot be opened is left to the job, which says why.
 JoinMismatch CheckDirectJoinFiles(const std::vector<std::string>& paths);
+// The same from the facts of each file, found before (no file is opened).
+JoinMismatch CheckDirectJoinFiles(const std::vector<InputFacts>& files);
 
 // False when all files have the same tracks; files that do not open are the worker's.
 bool FindTrackLayoutDifference(const std::vector<std::string>& paths, LayoutDifference* diff);

@@ -5,6 +5,7 @@
 #include "seek.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 
 #include <string>
@@ -125,8 +126,15 @@ int CheckInputKind(const char* path)
     return access(path, R_OK) == 0 ? kProbeOk : kProbeUnreadable;
 }
 
+namespace {
+std::atomic<long long> g_mediaFileOpens{0};
+}
+
+long long MediaFileOpenCount() { return g_mediaFileOpens.load(); }
+
 int OpenLocalFormat(AVFormatContext** ctx, const char* path)
 {
+    ++g_mediaFileOpens;
     const std::string url = std::string("file:") + path;
     AVDictionary* options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);

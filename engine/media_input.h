@@ -53,6 +53,10 @@ int CheckInputKind(const char* path);
 // the file's own may be reached from it. Returns avformat_open_input's code.
 int OpenLocalFormat(AVFormatContext** ctx, const char* path);
 
+// Media files opened so far by this process (calls of OpenLocalFormat), so
+// a test can tell how often a job reads its inputs.
+long long MediaFileOpenCount();
+
 // A decoder for `st` with its parameters and time base, opened; null when
 // there is none or it cannot be opened.
 CodecContextPtr OpenStreamDecoder(const AVStream* st, int threads = 1);

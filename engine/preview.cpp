@@ -263,12 +263,6 @@ bool DecodePreviewFrame(ConversionJob* job)
 {
     job->input_start_s = 0;
     job->video_stream_index = -1;
-    job->audio_stream_index = -1;
-    job->input_ctx = nullptr;
-    job->video_dec_ctx = nullptr;
-    job->audio_dec_ctx = nullptr;
-    job->scaler = nullptr;
-    job->got_picture = 0;
     job->seek_by_bytes = 0;
     const int input = job->current_input.load();
     if (!job->probe_path || !job->snapshot_path || input < 0 || input >= kMaxJobInputs)
@@ -284,7 +278,6 @@ bool DecodePreviewFrame(ConversionJob* job)
     if (OpenMediaInput(job->probe_path, in, options) != kProbeOk)
         return false;
     job->video_stream_index = in.video_index;
-    job->audio_stream_index = in.audio_index;
     if (!in.video_dec)
         return false;  // nothing to show; reading the audio to its end shows nothing either
 
@@ -298,7 +291,6 @@ bool DecodePreviewFrame(ConversionJob* job)
     SeekToStartPoint(job, in.format.get(), input);
     if (!DecodeFirstPicture(in, job->start_s[input] > 0, decoded.get()))
         return false;
-    job->got_picture = 1;
     if (!ScaleToSnapshot(decoded.get(), snapshot.get()))
         return false;
     return WriteSnapshotJpeg(job->snapshot_path, snapshot.get());

@@ -3,8 +3,15 @@
 
 #include <algorithm>
 
+#include <sys/stat.h>
+
 #include "conversion_job.h"
+#include "exact_cut.h"
+#include "held_length.h"
+#include "input_facts.h"
 #include "media_input.h"
+#include "stream_copy.h"
+#include "tracks.h"
 
 namespace {
 
@@ -38,27 +45,96 @@ void RecordAudioFacts(ConversionJob* job, const MediaInput& in)
     job->audio_bit_rate = a ? ClampToInt32(a->bit_rate) : 0;
 }
 
+bool StatOf(const std::string& path, struct stat* st) { return stat(path.c_str(), st) == 0; }
+
+StreamParams ParamsOf(const AVStream* st)
+{
+    StreamParams p;
+    if (!st)
+        return p;
+    const AVCodecParameters* par = st->codecpar;
+    p.codec_id = par->codec_id;
+    p.profile = par->profile;
+    p.video_delay = par->video_delay;
+    p.width = par->width;
+    p.height = par->height;
+    p.sample_rate = par->sample_rate;
+    p.channels = par->ch_layout.nb_channels;
+    if (par->extradata_size > 0)
+        p.extradata.assign(par->extradata, par->extradata + par->extradata_size);
+    return p;
+}
+
 }  // namespace
+
+void TakeInputFacts(MediaInput& in, const std::string& path, InputFacts* facts)
+{
+    *facts = InputFacts{};
+    facts->path = path;
+    struct stat st {};
+    if (StatOf(path, &st)) {
+        facts->file_size = st.st_size;
+        facts->modified_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+        facts->inode = st.st_ino;
+    }
+    facts->probe_result = kProbeOk;
+    facts->video = ParamsOf(in.VideoStream());
+    facts->audio = ParamsOf(in.AudioStream());
+    facts->duration_us = in.format->duration;
+    if (AVStream* vs = in.VideoStream(); vs && in.video_dec) {
+        facts->width = in.video_dec->width;
+        facts->height = in.video_dec->height;
+        // The probe's rule: a rate above 1000 fps counts in 1001ths.
+        AVRational rate = vs->r_frame_rate;
+        if (rate.den != 0 && rate.num / rate.den > 1000)
+            rate.den = 1001;
+        facts->fps_num = rate.num;
+        facts->fps_den = rate.den;
+    }
+    facts->direct_copy_possible =
+        in.format->nb_streams == 0 || DirectOutputFormat(in.format.get(), path.c_str()) != nullptr;
+    facts->exact_cut_possible = ExactCutPossible(in, path.c_str(), &facts->exact_cut_why);
+    facts->layout = ExtraTrackLayout(in.format.get());
+    facts->chapter_count = static_cast<int>(in.format->nb_chapters);
+    facts->measured_held_s = MeasuredHeldSecondsOfClosingInput(in);
+}
+
+int ReadInputFacts(const std::string& path, InputFacts* facts)
+{
+    MediaInput in;
+    MediaInputOptions options;
+    options.open_audio = false;
+    const int rc = OpenMediaInput(path.c_str(), in, options);
+    if (rc != kProbeOk) {
+        *facts = InputFacts{};
+        facts->path = path;
+        facts->probe_result = rc;
+        return rc;
+    }
+    TakeInputFacts(in, path, facts);
+    return rc;
+}
 
 int ProbeMedia(ConversionJob* job)
 {
     job->video_stream_index = -1;
-    job->audio_stream_index = -1;
-    job->video_dec_ctx = nullptr;
-    job->audio_dec_ctx = nullptr;
 
     MediaInput in;
     const int rc = OpenMediaInput(job->probe_path, in);
-    if (rc != kProbeOk)
+    if (rc != kProbeOk) {
+        job->probe_facts = InputFacts{};
+        job->probe_facts.path = job->probe_path;
+        job->probe_facts.probe_result = rc;
         return rc;
+    }
 
     job->video_stream_index = in.video_index;
-    job->audio_stream_index = in.audio_index;
     RecordVideoFacts(job, in);
     RecordAudioFacts(job, in);
     job->duration_us = in.format->duration;
     job->initial_start_us = 0;
     job->initial_end_us = in.format->duration;
+    TakeInputFacts(in, job->probe_path, &job->probe_facts);
     return kProbeOk;  // `in` closes the decoders and the file
 }
 

@@ -1,10 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-struct ConversionJob;
+#include <string>
 
-// Opens job->probe_path, writes its facts into the probe fields and closes it
-// again. Returns 0, or -1 (not a media container), -2 (no stream
+struct ConversionJob;
+struct InputFacts;
+struct MediaInput;
+
+// Opens job->probe_path, writes its facts into the probe fields and
+// job->probe_facts (for the launch to reuse) and closes it again. Returns 0, or -1 (not a media container), -2 (no stream
 // information), -4 (video stream without decoder), -5 (video decoder fails).
 int ProbeMedia(ConversionJob* job);
 int ProbeMedia();  // on g_pJob
+
+// Opens `path` once and reads its facts; returns the probe code.
+int ReadInputFacts(const std::string& path, InputFacts* facts);
+
+// The facts of `in`, just opened from `path`. The last step reads the
+// file's tail, so `in`'s read position is lost: for an input about to close.
+void TakeInputFacts(MediaInput& in, const std::string& path, InputFacts* facts);

@@ -49,14 +49,7 @@ bool Reencoder::State::MakeUpShorterStream(InputRun& run)
 
 Reencoder::Reencoder(ConversionJob* job) : state_(new State(job)) {}
 
-Reencoder::~Reencoder()
-{
-    ConversionJob* job = state_->job;
-    job->video_enc_ctx = nullptr;
-    job->audio_enc_ctx = nullptr;
-    job->scaled_frame = nullptr;
-    job->audio_fifo[0] = nullptr;
-}
+Reencoder::~Reencoder() = default;
 
 bool Reencoder::SetUpVideo(JobOutput& out, InputRun& run, AVStream* out_stream)
 {
@@ -180,7 +173,6 @@ bool Reencoder::EndInput(JobOutput& out, InputRun& run)
     ok = ok && s.MakeUpShorterStream(run);
     s.ResetSoundShape();
     s.before_start.reset();
-    s.job->resampler = nullptr;
     return ok;
 }
 

@@ -117,9 +117,6 @@ bool Reencoder::State::OpenAudioEncoder(AVStream* out_st)
     audio_frame = MakeFrame();
     if (!fifo || !audio_frame)
         return false;
-    job->audio_enc_ctx = enc;
-    job->audio_encoder = codec;
-    job->audio_fifo[0] = fifo.get();
     return true;
 }
 

@@ -409,11 +409,9 @@ bool Reencoder::State::OpenVideoEncoder(InputRun& run, AVStream* out_st)
     AVDictionary* raw = nullptr;
     av_dict_set(&raw, "threads", "2", 0);
     DictionaryPtr options(raw);
-    job->encoder_options = raw;
     const int rc = avcodec_open2(enc, codec, &raw);
     options.release();
     options.reset(raw);  // open may have replaced the dictionary
-    job->encoder_options = nullptr;
     if (rc < 0 || avcodec_parameters_from_context(out_st->codecpar, enc) < 0)
         return false;
     out_st->time_base = enc->time_base;
@@ -426,8 +424,6 @@ bool Reencoder::State::OpenVideoEncoder(InputRun& run, AVStream* out_st)
     black = NewPicture(enc->width, enc->height, enc->pix_fmt);
     if (!black || !FillBlack(black.get()) || !pictures.Start(enc))
         return false;
-    job->video_enc_ctx = enc;
-    job->video_encoder = codec;
     return true;
 }
 

@@ -109,23 +109,6 @@ const AVOutputFormat* DirectOutputFormat(const AVFormatContext* input, const cha
     return TakesInputCodecs(own, input) ? own : nullptr;
 }
 
-bool DirectCopyPossible(const char* input_path)
-{
-    // What cannot be opened is the worker's to fail and report.
-    AVFormatContext* raw = nullptr;
-    if (CheckInputKind(input_path) != kProbeOk || OpenLocalFormat(&raw, input_path) != 0)
-        return true;
-    InputContextPtr input(raw);
-    // Most containers name their codecs in the header; reading packets to
-    // find them is needed only where they do not (program streams).
-    bool named = raw->nb_streams > 0;
-    for (unsigned i = 0; i < raw->nb_streams; ++i)
-        named = named && raw->streams[i]->codecpar->codec_id != AV_CODEC_ID_NONE;
-    if (!named && avformat_find_stream_info(raw, nullptr) < 0)
-        return true;
-    return DirectOutputFormat(raw, input_path) != nullptr;
-}
-
 AVStream* AddCopiedStream(AVFormatContext* ctx, const AVStream* in_st)
 {
     AVStream* st = avformat_new_stream(ctx, nullptr);

@@ -14,10 +14,6 @@ extern "C" {
 // muxer can store the input's codecs: such a file can only be re-encoded.
 const AVOutputFormat* DirectOutputFormat(const AVFormatContext* input, const char* output_path);
 
-// Opens `input_path` and checks that a direct copy can be written. A file
-// that does not open is not refused here: the job reports it as failed.
-bool DirectCopyPossible(const char* input_path);
-
 // A new output stream carrying `in_st`'s packets: codec parameters, the
 // codec tag where the container accepts it, aspect ratio, rotation and other
 // side data, language and title.

@@ -697,6 +697,14 @@ void ReserveChapters(AVFormatContext* out, const ConversionJob* job)
     // A separate span's file holds that span alone.
     const int first = job->separate_outputs ? std::max(0, job->current_input.load()) : 0;
     const int inputs = job->join_mode || SpansInOneFile(job) ? std::min(job->input_count, kMaxJobInputs) : first + 1;
+    // The launch found no chapters in any of them: nothing to open again.
+    bool none = true;
+    for (int l = first; l < inputs && none; ++l) {
+        const InputFacts* facts = LaunchFactsOf(job, l);
+        none = facts && facts->Readable() && facts->chapter_count == 0;
+    }
+    if (none)
+        return;
     for (int l = first; l < inputs; ++l) {
         InputContextPtr in;
         int64_t from = 0, to = 0;

@@ -43,15 +43,7 @@ FailureReason ReasonOfOpen(int probe_code)
 
 void ResetPerInputState(ConversionJob* job)
 {
-    job->scaler = nullptr;
-    job->audio_dec_ctx = nullptr;
-    job->audio_fifo[0] = job->audio_fifo[1] = nullptr;
-    job->audio_frame_buffer = nullptr;
-    job->video_encoder = nullptr;
-    job->audio_encoder = nullptr;
-    job->resampler = nullptr;
     job->video_stream_index = -1;
-    job->audio_stream_index = -1;
     job->input_start_s = 0;
     job->audio_written_s = 0;
     job->video_written_s = 0;
@@ -61,11 +53,7 @@ void ResetPerInputState(ConversionJob* job)
 void RecordInputFacts(ConversionJob* job, InputRun& run)
 {
     MediaInput& in = run.in;
-    job->input_ctx = in.format.get();
-    job->video_dec_ctx = in.video_dec.get();
-    job->audio_dec_ctx = in.audio_dec.get();
     job->video_stream_index = in.video_index;
-    job->audio_stream_index = in.audio_index;
     job->duration_us = in.format->duration;
     if (AVStream* vs = in.VideoStream()) {
         job->source_height = in.video_dec->height;
@@ -76,21 +64,12 @@ void RecordInputFacts(ConversionJob* job, InputRun& run)
     job->initial_end_us = job->duration_us;
 }
 
-void ClearInputHandles(ConversionJob* job)
-{
-    job->input_ctx = nullptr;
-    job->video_dec_ctx = nullptr;
-    job->audio_dec_ctx = nullptr;
-    job->decoded_frame = nullptr;
-}
-
 bool CreateOutput(ConversionJob* job, JobOutput& out, const AVOutputFormat* format, int index)
 {
     AVFormatContext* ctx = out.file ? NewJobMuxer(job, format, job->output_paths[index]) : nullptr;
     if (!ctx)
         return false;
     out.ctx.reset(ctx);
-    job->output_ctx = ctx;
     return true;
 }
 
@@ -134,6 +113,11 @@ int OpenLaterInput(ConversionJob* job, int l, MediaInput& in)
 int FirstInputWith(ConversionJob* job, int from, AVMediaType type)
 {
     for (int l = from; l < job->input_count && !Cancelled(job); ++l) {
+        if (const InputFacts* facts = LaunchFactsOf(job, l)) {
+            if (facts->Readable() && (type == AVMEDIA_TYPE_VIDEO ? facts->video : facts->audio).codec_id != 0)
+                return l;
+            continue;
+        }
         MediaInput in;
         if (OpenLaterInput(job, l, in) == kProbeOk &&
             (type == AVMEDIA_TYPE_VIDEO ? in.video_index : in.audio_index) >= 0)
@@ -173,8 +157,6 @@ bool SetUpOutputStreams(ConversionJob* job, JobOutput& out, InputRun& run)
     if (!job->reencode) {
         if (!PlanTracks(job, out, run, SetUpMainStream))
             return false;
-        job->video_out_stream = out.video;
-        job->audio_out_stream = out.audio;
         return true;
     }
     if (AVStream* vs = run.in.VideoStream()) {
@@ -187,8 +169,6 @@ bool SetUpOutputStreams(ConversionJob* job, JobOutput& out, InputRun& run)
     }
     if (!SetUpStreamsOfLaterInputs(job, out, run) || !PlanReencodedTracks(job, out, run))
         return false;
-    job->video_out_stream = out.video;
-    job->audio_out_stream = out.audio;
     return true;
 }
 
@@ -225,16 +205,13 @@ bool OpenOutputFile(JobOutput& out)
 }
 
 // Drops the draft output; the file keeps its name, emptied.
-void DiscardOutput(ConversionJob* job, JobOutput& out)
+void DiscardOutput(JobOutput& out)
 {
     std::unique_ptr<OutputFile> file = std::move(out.file);
     out = JobOutput{};
     if (file)
         file->Rewind();
     out.file = std::move(file);
-    job->output_ctx = nullptr;
-    job->video_out_stream = nullptr;
-    job->audio_out_stream = nullptr;
 }
 
 void UpdateWrittenTimes(ConversionJob* job, const JobOutput& out)
@@ -314,7 +291,6 @@ bool EndedBeforeItsLength(const ConversionJob* job, const JobOutput& out, const 
 void RunPacketLoop(ConversionJob* job, JobOutput& out, InputRun& run)
 {
     PacketPtr packet = MakePacket();
-    job->packet = packet.get();
     AVPacket* pkt = packet.get();
     const int l = run.index;
     while (pkt && (run.read_result = av_read_frame(run.in.format.get(), pkt)) >= 0) {
@@ -379,7 +355,6 @@ void RunPacketLoop(ConversionJob* job, JobOutput& out, InputRun& run)
         }
     }
     run.waiting.clear();
-    job->packet = nullptr;
     UpdateWrittenTimes(job, out);
 }
 
@@ -406,9 +381,6 @@ FailureReason FinishOutput(ConversionJob* job, JobOutput& out, int first, int la
     const bool wrote_packets = out.packets_written > 0;
     std::unique_ptr<OutputFile> file = std::move(out.file);
     out = JobOutput{};  // frees the muxer; the writer is the file's
-    job->output_ctx = nullptr;
-    job->video_out_stream = nullptr;
-    job->audio_out_stream = nullptr;
     FailureReason why = FailureReason::None;
     if (!file || FinishJobFile(job, file.get(), ok && wrote_packets, &why))
         return FailureReason::None;
@@ -421,14 +393,18 @@ FailureReason FinishOutput(ConversionJob* job, JobOutput& out, int first, int la
 
 // A cut starting at or past what the streams hold: the seek would land on
 // the last key frame and copy pictures from before the span.
-bool StartsPastItsEnd(InputRun& run, const char* path, double start_s)
+bool StartsPastItsEnd(const ConversionJob* job, InputRun& run, double start_s)
 {
     const double held_s = HeldSeconds(run.in);
     if (held_s > 0 && start_s >= held_s)
         return true;
     // The header may promise more than the file holds (a download stopped
-    // early): what is really there decides. The seek to the start follows.
-    run.measured_held_s = start_s > 0 ? MeasuredHeldSeconds(run.in, path) : 0;
+    // early): what is really there decides, as the launch measured it. The
+    // seek to the start follows.
+    const InputFacts* facts = LaunchFactsOf(job, run.index);
+    run.measured_held_s = start_s <= 0 ? 0
+                          : facts      ? facts->measured_held_s
+                                       : MeasuredHeldSeconds(run.in, job->input_paths[run.index]);
     return run.measured_held_s > 0 && start_s >= run.measured_held_s;
 }
 
@@ -448,28 +424,29 @@ bool LostThePicture(const ConversionJob* job, const JobOutput& out, const InputR
     return !job->reencode && run.in.video_index >= 0 && out.video && out.video_packets_written == pictures_before;
 }
 
-// One input, steps from opening it to releasing it. Failures mark the input
-// and return at once; the output stays open for the next input.
+// Opens input `run.index`, the job's one open of it. An exact cut reads
+// only the picture's decoder; a copy never decodes: a one-thread decoder
+// opens without a thread pool.
+int OpenInput(ConversionJob* job, InputRun& run, bool exact)
+{
+    MediaInputOptions options;
+    options.decoder_threads = job->reencode ? 2 : 1;
+    options.open_audio = !exact;
+    options.interrupt = CancelCallback(job);
+    return OpenMediaInput(job->input_paths[run.index], run.in, options);
+}
+
+// One input, opened, steps from there to releasing it. Failures mark the
+// input and return at once; the output stays open for the next input.
 void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
 {
     const int l = run.index;
-    MediaInputOptions options;
-    // A copy never decodes: a one-thread decoder opens without a thread pool.
-    options.decoder_threads = job->reencode ? 2 : 1;
-    options.interrupt = CancelCallback(job);
-    if (const int rc = OpenMediaInput(job->input_paths[l], run.in, options); rc != kProbeOk) {
-        if (!Cancelled(job))  // a stop during the open leaves the input pending
-            MarkFailed(job, run, ReasonOfOpen(rc));
-        return;
-    }
     RecordInputFacts(job, run);
-    FramePtr decoded = MakeFrame();
-    job->decoded_frame = decoded.get();
 
     // A copy keeps the input's own format under its own extension.
     job->output_format = job->reencode ? av_guess_format(nullptr, job->output_paths[l], nullptr)
                                        : DirectOutputFormat(run.in.format.get(), job->output_paths[l]);
-    if (!job->output_format || !decoded)
+    if (!job->output_format)
         return MarkFailed(job, run, FailureReason::NotAccepted);
     if (!out.ctx) {
         if (!CreateOutput(job, out, job->output_format, OutputIndexOf(job, l)))
@@ -486,7 +463,7 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
     if (!SetUpOutputStreams(job, out, run) || (!out.header_written && !OpenOutputFile(out))) {
         const bool joining_later = out.header_written && job->join_mode && !job->reencode;
         if (!out.header_written)
-            DiscardOutput(job, out);
+            DiscardOutput(out);
         return MarkFailed(job, run, joining_later ? FailureReason::DiffersFromFirst : FailureReason::NotAccepted);
     }
     if (first_header && !job->reencode)
@@ -503,7 +480,7 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
     run.cut_start_s = job->start_s[l];
     if (!job->join_mode)
         run.cut_length_us = static_cast<int64_t>(job->span_s[l] * 1e6);
-    if (!job->join_mode && StartsPastItsEnd(run, job->input_paths[l], job->start_s[l]))
+    if (!job->join_mode && StartsPastItsEnd(job, run, job->start_s[l]))
         return MarkFailed(job, run, FailureReason::NothingInSpan);
     if (!job->join_mode && job->start_s[l] > 0)
         SeekToStartPoint(job, run.in.format.get(), l);
@@ -539,6 +516,24 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
         MarkFailed(job, run, FailureReason::CutShort);
 }
 
+// Opens the input once and hands it to the path that runs it: an exact cut
+// in a loop of its own that writes and closes the job's file itself (and
+// deletes it when the input did not open), else the copy or re-encode.
+void RunInput(ConversionJob* job, JobOutput& out, InputRun& run)
+{
+    const bool exact = ExactCutApplies(job, run.index);
+    const int opened = OpenInput(job, run, exact);
+    if (exact) {
+        FailureReason why = FailureReason::None;
+        if (!RunExactCut(job, run.index, std::move(run.in), std::move(out.file), &why))
+            MarkFailed(job, run, opened == kProbeOk ? why : ReasonOfOpen(opened));
+    } else if (opened == kProbeOk) {
+        ProcessInput(job, out, run);
+    } else if (!Cancelled(job)) {  // a stop during the open leaves the input pending
+        MarkFailed(job, run, ReasonOfOpen(opened));
+    }
+}
+
 // The output is gone, or can take nothing more: no input is done.
 void FailInputsFrom(ConversionJob* job, int first)
 {
@@ -566,7 +561,6 @@ void ConversionWorker(ConversionJob* job)
         job->input_status[i] = kInputPending;
     }
     job->progress_percent = 0;
-    job->video_pts_counter = 0;
     job->current_input = 0;
     if (job->input_count <= 0)
         return;
@@ -576,9 +570,15 @@ void ConversionWorker(ConversionJob* job)
     bool finished = false;
     const bool separate = job->separate_outputs != 0;
     // Exact spans into one file: one cutter over every span.
+    // The file is opened once for all of them.
     ExactSeriesPtr series;
-    if (SpansInOneFile(job) && ExactCutApplies(job, 0))
-        series = StartExactSeries(job, std::move(out.file));
+    int series_opened = kProbeOk;
+    if (SpansInOneFile(job) && ExactCutApplies(job, 0)) {
+        InputRun first;
+        first.index = 0;
+        series_opened = OpenInput(job, first, true);
+        series = StartExactSeries(job, std::move(first.in), std::move(out.file));
+    }
     const auto finish = [&](int first, int last) {
         const FailureReason why = series ? FinishExactSeries(series.get()) : FinishOutput(job, out, first, last);
         if (why != FailureReason::None)
@@ -595,16 +595,10 @@ void ConversionWorker(ConversionJob* job)
         if (series) {
             FailureReason why = FailureReason::None;
             if (!CutExactSpan(series.get(), run.index, &why))
-                MarkFailed(job, run, why);
-        } else if (ExactCutApplies(job, run.index)) {
-            // A loop of its own that writes and closes the job's file itself.
-            FailureReason why = FailureReason::None;
-            if (!RunExactCut(job, run.index, std::move(out.file), &why))
-                MarkFailed(job, run, why);
+                MarkFailed(job, run, series_opened == kProbeOk ? why : ReasonOfOpen(series_opened));
         } else {
-            ProcessInput(job, out, run);
+            RunInput(job, out, run);
         }
-        ClearInputHandles(job);
         if (!Cancelled(job) && !run.failed)
             job->input_status[run.index] = kInputDone;
         const bool write_failed = out.WriteFailed();

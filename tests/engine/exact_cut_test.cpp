@@ -23,13 +23,10 @@ extern "C" {
 #include "exact_cut.h"
 #include "job_setup.h"
 #include "media_checks.h"
+#include "media_input.h"
+#include "probe.h"
 
 namespace {
-
-struct Picture {
-    int64_t pts;
-    FramePtr frame;
-};
 
 // The file opened for reading, with its best video stream in `*vi` (-1 for
 // none); null when it does not open.
@@ -43,44 +40,6 @@ InputContextPtr OpenWithVideo(const std::string& path, int* vi)
     avformat_find_stream_info(fmt.get(), nullptr);
     *vi = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     return fmt;
-}
-
-// The pictures shown from `from_s` up to `to_s` (seconds of the stream) in
-// presentation order, decoded from the file's start: the accurate reference
-// for any start point.
-std::vector<Picture> DecodePictures(const std::string& path, AVRational* time_base, double from_s = -1,
-                                    double to_s = 1e9)
-{
-    std::vector<Picture> pictures;
-    int vi = -1;
-    InputContextPtr fmt = OpenWithVideo(path, &vi);
-    if (!fmt)
-        return pictures;
-    if (vi < 0)
-        return pictures;
-    const AVStream* st = fmt->streams[vi];
-    *time_base = st->time_base;
-    CodecContextPtr dec(avcodec_alloc_context3(avcodec_find_decoder(st->codecpar->codec_id)));
-    avcodec_parameters_to_context(dec.get(), st->codecpar);
-    dec->pkt_timebase = st->time_base;
-    if (avcodec_open2(dec.get(), dec->codec, nullptr) < 0)
-        return pictures;
-    PacketPtr pkt = MakePacket();
-    const auto drain = [&] {
-        for (FramePtr f = MakeFrame(); avcodec_receive_frame(dec.get(), f.get()) >= 0; f = MakeFrame()) {
-            const double t = f->best_effort_timestamp * av_q2d(st->time_base);
-            if (t >= from_s - 1e-6 && t < to_s - 1e-6)
-                pictures.push_back({f->best_effort_timestamp, std::move(f)});
-        }
-    };
-    while (av_read_frame(fmt.get(), pkt.get()) >= 0) {
-        if (pkt->stream_index == vi && avcodec_send_packet(dec.get(), pkt.get()) >= 0)
-            drain();
-        av_packet_unref(pkt.get());
-    }
-    avcodec_send_packet(dec.get(), nullptr);
-    drain();
-    return pictures;
 }
 
 // Luma PSNR of two pictures of one size and format (8 or 16 bits a sample).
@@ -136,20 +95,6 @@ unsigned VideoTag(const std::string& path)
     return vi < 0 ? 0 : fmt->streams[vi]->codecpar->codec_tag;
 }
 
-// What the command-line decoder says about a file: nothing, for a clean one.
-std::string IndependentDecoderComplaints(const std::string& path)
-{
-    const std::string command = "ffmpeg -nostdin -v error -i '" + path + "' -f null - 2>&1";
-    std::string said;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return "ffmpeg did not run";
-    char buffer[1024];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        said.append(buffer, n);
-    return pclose(pipe) == 0 ? said : said + " (exit status)";
-}
-
 struct ExactCase {
     const char* file;
     double audio_frame_s;  // one packet of the fixture's sound
@@ -185,8 +130,8 @@ protected:
 void ExpectExactSpan(const std::string& source, const std::string& output, double from_s, double to_s)
 {
     AVRational stb{}, otb{};
-    const std::vector<Picture> span = DecodePictures(source, &stb, from_s, to_s);
-    const std::vector<Picture> cut = DecodePictures(output, &otb);
+    const std::vector<DecodedPicture> span = DecodedPictures(source, &stb, from_s, to_s);
+    const std::vector<DecodedPicture> cut = DecodedPictures(output, &otb);
     ASSERT_EQ(cut.size(), span.size()) << "pictures of the span";
     ASSERT_FALSE(cut.empty());
     double worst = 99;
@@ -312,4 +257,98 @@ TEST_F(JobTest, ExactChoiceIsForDirectCutsOnly)
     EXPECT_EQ(job->exact_cut, 1);
     close(job->output_fd);
     job->output_fd = -1;
+}
+
+// A job opens each input file once: the launch reuses what the probe found
+// when the file was added, the worker opens each input once and hands it to
+// the path that runs it. Only an exact cut's launch looks into the span once
+// more (does any key picture lie inside it?), a question of the span itself.
+TEST_F(JobTest, AJobOpensEachInputFileOnce)
+{
+    const auto probed = [&](const std::string& name) {
+        std::string path = FixturePath(name);
+        job->probe_path = path.data();
+        EXPECT_EQ(ProbeMedia(job), 0) << name;
+        job->probe_path = const_cast<char*>("");
+        return path;
+    };
+    struct Case {
+        const char* name;
+        bool direct, exact;
+        int launch_opens;
+    };
+    for (const Case& c : {Case{"exact_h264.mkv", true, false, 0}, Case{"h264_aac.mp4", true, false, 0},
+                          Case{"exact_h264.mkv", true, true, 1}, Case{"h264_aac.mkv", false, false, 0}}) {
+        EncodingChoice choice = DefaultCutChoice("k");
+        choice.direct = c.direct;
+        choice.exact = c.exact;
+        const std::string path = probed(c.name);
+        const long long before = MediaFileOpenCount();
+        LaunchDecision decided;
+        ASSERT_EQ(FillCutJob(job, path, "1", "3", {folder, "n", ".mp4"}, choice, &output, nullptr, &decided),
+                  LaunchRefusal::None);
+        EXPECT_EQ(decided.mode, c.exact ? JobMode::Exact : c.direct ? JobMode::Copy : JobMode::Reencode);
+        EXPECT_FALSE(decided.exact_reencodes_whole);
+        EXPECT_EQ(MediaFileOpenCount() - before, c.launch_opens) << c.name;
+        Run(false);
+        EXPECT_EQ(Status(0), kInputDone) << c.name;
+        EXPECT_EQ(MediaFileOpenCount() - before - c.launch_opens, 1) << c.name << (c.exact ? " exact" : "");
+    }
+    // Exact spans into one file: the file is opened once for all of them.
+    EncodingChoice exact = DefaultCutChoice("k");
+    exact.exact = true;
+    std::vector<std::string> outputs;
+    ASSERT_EQ(FillSpansJob(job, probed("exact_h264.mkv"), {{500, 1500}, {2500, 3500}}, {folder, "s", ".mp4"}, exact,
+                           false, &outputs),
+              LaunchRefusal::None);
+    const long long spans_before = MediaFileOpenCount();
+    Run(false);
+    EXPECT_EQ(Status(1), kInputDone);
+    EXPECT_EQ(MediaFileOpenCount() - spans_before, 1);
+
+    std::vector<JoinRow> rows;
+    for (const char* name : {"h264_aac.mp4", "h264_aac.mp4", "h264_aac.mp4"})
+        rows.push_back(MakeJoinRow(probed(name), *job));
+    for (const bool direct : {true, false}) {
+        EncodingChoice choice = DefaultJoinChoice();
+        choice.direct = direct;
+        const long long before = MediaFileOpenCount();
+        ASSERT_EQ(FillJoinJob(job, rows, {folder, "j", ".mp4"}, choice, &output), LaunchRefusal::None);
+        EXPECT_EQ(MediaFileOpenCount() - before, 0);
+        Run(true);
+        EXPECT_EQ(Status(2), kInputDone);
+        EXPECT_EQ(MediaFileOpenCount() - before, 3) << (direct ? "direct" : "re-encoded");
+    }
+}
+
+// The launch decides the mode once for the window and the tool: a file no
+// exact cut can take is cut at key pictures (and says why), into one file
+// too; facts of a file changed since its probe are read afresh.
+TEST_F(JobTest, TheLaunchDecidesTheModeFromTheFactsWhileTheyHold)
+{
+    EncodingChoice choice = DefaultCutChoice("k");
+    choice.exact = true;
+    LaunchDecision decided;
+    std::vector<std::string> outputs;
+    ASSERT_EQ(FillSpansJob(job, FixturePath("exact_mpeg2.mpg"), {{0, 1000}, {2000, 3000}}, {folder, "m", ".mp4"},
+                           choice, false, &outputs, nullptr, &decided),
+              LaunchRefusal::None);
+    EXPECT_EQ(decided.mode, JobMode::Copy);
+    EXPECT_TRUE(decided.exact_fell_back);
+    EXPECT_NE(decided.exact_why.find("mpeg2video"), std::string::npos) << decided.exact_why;
+    EXPECT_EQ(decided.container, ".mpg");
+    ReleaseReservedOutput(job);
+
+    const std::string copy = folder + "/copy.mkv";
+    std::filesystem::copy_file(FixturePath("exact_h264.mkv"), copy);
+    job->probe_path = const_cast<char*>(copy.c_str());
+    ASSERT_EQ(ProbeMedia(job), 0);
+    job->probe_path = const_cast<char*>("");
+    std::filesystem::copy_file(FixturePath("exact_mpeg2.mpg"), copy, std::filesystem::copy_options::overwrite_existing);
+    const long long before = MediaFileOpenCount();
+    ASSERT_EQ(FillCutJob(job, copy, "0", "1", {folder, "c", ".mp4"}, choice, &output, nullptr, &decided),
+              LaunchRefusal::None);
+    EXPECT_EQ(MediaFileOpenCount() - before, 1);  // the probe's facts no longer hold
+    EXPECT_TRUE(decided.exact_fell_back);
+    ReleaseReservedOutput(job);
 }

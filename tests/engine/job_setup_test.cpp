@@ -160,8 +160,8 @@ TEST_F(LaunchFill, DirectCutOfAFileWithoutExtensionIsRefused)
 TEST_F(LaunchFill, JoinTruncatesTheTotalAfterEveryAddition)
 {
     std::vector<JoinRow> rows(2);
-    rows[0] = {"/v/a.mp4", "mp4", "00:00:10.600", "1280*720", ""};
-    rows[1] = {"/v/b.mp4", "mp4", "00:00:10.600", "1280*720", ""};
+    rows[0] = {"/v/a.mp4", 10600999, 1280, 720, 0, {}};
+    rows[1] = {"/v/b.mp4", 10600999, 1280, 720, 0, {}};
     EncodingChoice choice = DefaultJoinChoice();
     choice.direct = true;
     ASSERT_EQ(FillJoinJob(job, rows, {folder, "both", ".mp4"}, choice, &out), LaunchRefusal::None);
@@ -174,11 +174,10 @@ TEST_F(LaunchFill, JoinTruncatesTheTotalAfterEveryAddition)
 
 TEST_F(LaunchFill, DirectJoinNeedsFilesOfOneKind)
 {
-    std::vector<JoinRow> rows = {{"/v/a.mp4", "mp4", "1", "1280*720", ""},
-                                 {"/v/b.MP4", "MP4", "1", "1280*720", ""}};
+    std::vector<JoinRow> rows = {{"/v/a.mp4", 1000, 1280, 720, 0, {}}, {"/v/b.MP4", 1000, 1280, 720, 0, {}}};
     EXPECT_EQ(CheckJoinRows(rows, true), LaunchRefusal::NotSameKind);
     EXPECT_EQ(CheckJoinRows(rows, false), LaunchRefusal::None);
-    rows[1] = {"/v/d.mp4", "mp4", "1", "640*480", ""};
+    rows[1] = {"/v/d.mp4", 1000, 640, 480, 0, {}};
     EXPECT_EQ(CheckJoinRows(rows, true), LaunchRefusal::NotSameKind);
     rows.resize(1);
     EXPECT_EQ(CheckJoinRows(rows, false), LaunchRefusal::TooFewInputs);

@@ -238,6 +238,61 @@ double LumaPsnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b)
     return mse == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 / mse);
 }
 
+bool ForEachDecodedPicture(const std::string& path, const std::function<void(FramePtr picture, double t)>& visit,
+                           AVRational* time_base)
+{
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0)
+        return false;
+    InputContextPtr fmt(raw);
+    avformat_find_stream_info(fmt.get(), nullptr);
+    const int vi = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (vi < 0)
+        return false;
+    const AVStream* st = fmt->streams[vi];
+    if (time_base)
+        *time_base = st->time_base;
+    CodecContextPtr dec(avcodec_alloc_context3(avcodec_find_decoder(st->codecpar->codec_id)));
+    avcodec_parameters_to_context(dec.get(), st->codecpar);
+    dec->pkt_timebase = st->time_base;
+    if (avcodec_open2(dec.get(), dec->codec, nullptr) < 0)
+        return false;
+    PacketPtr pkt = MakePacket();
+    const auto drain = [&] {
+        for (FramePtr f = MakeFrame(); avcodec_receive_frame(dec.get(), f.get()) >= 0; f = MakeFrame()) {
+            const double t = f->best_effort_timestamp * av_q2d(st->time_base);
+            visit(std::move(f), t);
+        }
+    };
+    while (av_read_frame(fmt.get(), pkt.get()) >= 0) {
+        if (pkt->stream_index == vi && avcodec_send_packet(dec.get(), pkt.get()) >= 0)
+            drain();
+        av_packet_unref(pkt.get());
+    }
+    avcodec_send_packet(dec.get(), nullptr);
+    drain();
+    return true;
+}
+
+std::vector<DecodedPicture> DecodedPictures(const std::string& path, AVRational* time_base, double from_s, double to_s)
+{
+    std::vector<DecodedPicture> pictures;
+    ForEachDecodedPicture(
+        path,
+        [&](FramePtr f, double t) {
+            if (t >= from_s - 1e-6 && t < to_s - 1e-6)
+                pictures.push_back({f->best_effort_timestamp, std::move(f)});
+        },
+        time_base);
+    return pictures;
+}
+
+std::string IndependentDecoderComplaints(const std::string& path)
+{
+    const CliResult said = RunShell("ffmpeg -nostdin -v error -i " + Quoted(path) + " -f null - 2>&1");
+    return said.exit_code == 0 ? said.output : said.output + " (exit status)";
+}
+
 ToneFacts AnalyzeTone(const std::string& path)
 {
     ToneFacts tone;
@@ -373,8 +428,10 @@ void JobTest::Join(const std::vector<std::string>& names, const EncodingChoice& 
         ASSERT_EQ(ProbeMedia(job), 0) << name;
         job->probe_path = const_cast<char*>("");
         rows.push_back(MakeJoinRow(path, *job));
-        if (any_kind)
-            rows.back().size_text = rows.front().size_text;
+        if (any_kind) {
+            rows.back().width = rows.front().width;
+            rows.back().height = rows.front().height;
+        }
     }
     ASSERT_EQ(FillJoinJob(job, rows, {folder, "joined", ".mp4"}, choice, &output), LaunchRefusal::None);
     Run(true);

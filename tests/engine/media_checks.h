@@ -4,10 +4,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "av_handles.h"
 
 std::string FixturePath(const std::string& name);
 // A fresh, empty folder for one test's outputs.
@@ -40,6 +43,26 @@ MediaFacts AnalyzeMedia(const std::string& path);
 // width x height; empty when there is none.
 std::vector<uint8_t> LumaAt(const std::string& path, double seconds, int width, int height);
 double LumaPsnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b);
+
+// Decodes the best video stream of `path` from its start and hands each
+// picture, in presentation order, to `visit` with its time in seconds of the
+// stream (whose time base goes to `*time_base` when given). False when the
+// file, its video or its decoder does not open.
+bool ForEachDecodedPicture(const std::string& path, const std::function<void(FramePtr picture, double t)>& visit,
+                           AVRational* time_base = nullptr);
+
+struct DecodedPicture {
+    int64_t pts;  // best effort, in the stream's time base
+    FramePtr frame;
+};
+// The pictures shown from `from_s` up to `to_s` (seconds of the stream), in
+// presentation order, decoded from the file's start: the accurate reference
+// for any start point.
+std::vector<DecodedPicture> DecodedPictures(const std::string& path, AVRational* time_base = nullptr,
+                                            double from_s = -1, double to_s = 1e9);
+
+// What the command-line decoder says about a file: nothing, for a clean one.
+std::string IndependentDecoderComplaints(const std::string& path);
 
 // The sound mixed to mono, its frequency counted by zero crossings in each
 // half second that is not silent.

@@ -334,7 +334,7 @@ TEST_F(Tracks, DirectJoinOfFilesWithOtherTracksIsRefusedNamingTheFile)
 
     std::vector<JoinRow> rows;
     for (const char* name : {"tracks.mkv", "tracks_fewer.mkv"})
-        rows.push_back({FixturePath(name), "mkv", "00:00:20.000", "320*240", "25.00fps"});
+        rows.push_back({FixturePath(name), 20000000, 320, 240, 25.0, {}});
     EXPECT_EQ(CheckJoinRows(rows, true), LaunchRefusal::TrackLayoutDiffers);
     EXPECT_EQ(CheckJoinRows(rows, false), LaunchRefusal::None);  // re-encoding joins them
 

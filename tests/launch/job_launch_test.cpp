@@ -344,6 +344,19 @@ TEST_F(LaunchTest, AFileNameWithoutExtensionIsRefusedForADirectCutButReencodes)
     EXPECT_TRUE(AnalyzeMedia(Out("movie.avi").toStdString()).opened);
 }
 
+// The launch decides: a file no exact cut can take is cut at key pictures,
+// and the window says so before the job runs.
+TEST_F(LaunchTest, AnExactCutOfAnotherCodecSaysItCutsAtKeyPictures)
+{
+    Add({Media("mpeg2.ts")});
+    WhenOpen<CFileInfomation>([](CFileInfomation* dlg) {
+        dlg->findChild<QCheckBox*>()->setChecked(true);
+        Start(dlg, 1194);
+    });
+    Convert();
+    EXPECT_EQ(m_messages, QStringList({LanguageText("TISHI", "jqjqbx"), LanguageText("TISHI", "jqcg")}));
+}
+
 TEST_F(LaunchTest, ADirectJoinOfTwoFilesOfOneKindMarksBothDone)
 {
     JoinTab();

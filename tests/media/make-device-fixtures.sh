@@ -3,13 +3,9 @@
 # Makes files the way broadcast recorders, phones, old phones and AVI tools
 # make them, into the folder given (default: ./fixtures). Each file is made
 # once; rerunning only fills gaps.
-set -euo pipefail
-out=${1:-fixtures}
-mkdir -p "$out"
-cd "$out"
-
-ff() { ffmpeg -hide_banner -loglevel fatal -nostdin -y "$@"; }
-make_once() { local name=$1; shift; [ -s "$name" ] || ff "$@" "$name.tmp.${name##*.}" && { [ -s "$name" ] || mv "$name.tmp.${name##*.}" "$name"; }; }
+# ffmpeg says only what stops it: some of these files are odd on purpose.
+ff_loglevel=fatal
+source "$(dirname "${BASH_SOURCE[0]}")/fixture-common.sh" "$@"
 
 # A broadcast recording: its clock starts at 1.47 s, the sound a little
 # earlier, key pictures every 2 s, B-frames (decoding times before the start).

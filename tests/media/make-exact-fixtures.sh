@@ -2,13 +2,7 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Media for the exact-cut tests, made once into the folder given: short clips
 # of the codecs and containers an exact cut handles, key frames 2 s apart.
-set -euo pipefail
-out=${1:-fixtures}
-mkdir -p "$out"
-cd "$out"
-
-ff() { ffmpeg -hide_banner -loglevel error -nostdin -y "$@"; }
-make_once() { local name=$1; shift; [ -s "$name" ] || { ff "$@" "tmp.$name" && mv "tmp.$name" "$name"; }; }
+source "$(dirname "${BASH_SOURCE[0]}")/fixture-common.sh" "$@"
 
 tone="sine=frequency=440:sample_rate=48000"
 gop="-g 50 -keyint_min 50 -sc_threshold 0"

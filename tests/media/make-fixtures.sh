@@ -2,13 +2,7 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Makes the small media files the engine tests run on, into the folder given
 # (default: ./fixtures). Each file is made once; rerunning only fills gaps.
-set -euo pipefail
-out=${1:-fixtures}
-mkdir -p "$out"
-cd "$out"
-
-ff() { ffmpeg -hide_banner -loglevel error -nostdin -y "$@"; }
-make_once() { local name=$1; shift; [ -s "$name" ] || ff "$@" "$name.tmp.${name##*.}" && { [ -s "$name" ] || mv "$name.tmp.${name##*.}" "$name"; }; }
+source "$(dirname "${BASH_SOURCE[0]}")/fixture-common.sh" "$@"
 
 pic="testsrc2=size=320x240:rate=25"
 tone="sine=frequency=440:sample_rate=44100"

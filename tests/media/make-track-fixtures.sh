@@ -3,13 +3,7 @@
 # Media for the tests of keeping every track, made once into the folder given:
 # files with several sound tracks, subtitles, chapters, attachments and data
 # tracks, the way rips, recorders and cameras make them. Key pictures 2 s apart.
-set -euo pipefail
-out=${1:-fixtures}
-mkdir -p "$out"
-cd "$out"
-
-ff() { ffmpeg -hide_banner -loglevel error -nostdin -y "$@"; }
-make_once() { local name=$1; shift; [ -s "$name" ] || { ff "$@" "tmp.$name" && mv "tmp.$name" "$name"; }; }
+source "$(dirname "${BASH_SOURCE[0]}")/fixture-common.sh" "$@"
 
 pic="testsrc=size=320x240:rate=25:duration=20"
 gop="-g 50 -keyint_min 50 -sc_threshold 0 -pix_fmt yuv420p"

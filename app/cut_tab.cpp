@@ -1,0 +1,276 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The cut tab: the cut file loaded into the preview and the timeline, moves
+// along it (slider and keys, by picture or key picture), and the start and
+// end points. Its span list is in span_list.cpp.
+#include "morvane_dlg.h"
+
+#include "bitmap_slider.h"
+#include "control_button.h"
+#include "conversion_job.h"
+#include "job_setup.h"
+#include "key_frame_scanner.h"
+#include "preview.h"
+#include "seams.h"
+#include "window_parts.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QWidget>
+
+#include <algorithm>
+#include <cmath>
+
+using window_parts::kZeroTime;
+using window_parts::TimeText;
+
+namespace {
+
+constexpr int kChannelBitmap = 306;
+constexpr int kActiveChannelBitmap = 307;
+constexpr int kThumbBitmap = 308;
+// Page Up and Page Down before the key pictures are known: a fiftieth of the file.
+constexpr int kPageStepThousandths = 20;
+
+}  // namespace
+
+void CMorvaneDlg::SetUpSlider()
+{
+    m_slider->SetBitmapChannel(kChannelBitmap, kActiveChannelBitmap);
+    m_slider->SetBitmapThumb(kThumbBitmap, kThumbBitmap);
+    m_slider->DrawFocusRect(true);
+    m_slider->SetRange(0, 1000);
+    m_slider->SetPos(0);
+    m_slider->SetMargin(0, 4, 4, 0);
+    m_slider->setEnabled(false);
+}
+
+void CMorvaneDlg::UseSnapshotPath()
+{
+    m_strSnapshotPath = GetAppFolderWithSlash(platform::AppFiles::Cache) + QStringLiteral("image.jpg");
+    m_snapshotPathWide = m_strSnapshotPath.toStdWString();
+    g_pJob->snapshot_path = m_snapshotPathWide.data();
+    // The preview shows the cut file, whichever file was probed last.
+    g_pJob->probe_path = m_cutFacts.path_utf8.data();
+}
+
+void CMorvaneDlg::LoadCutFile()
+{
+    m_btnAdd->hide();
+    g_pJob->current_input = 0;
+    g_pJob->start_s[0] = 0.0;
+    UseSnapshotPath();
+    DecodePreviewFrame(g_pJob);
+    DrawSnapshot();
+    m_cutFacts.origin_us = std::llround(g_pJob->input_start_s * 1e6);
+    m_nCurrentMs = 0;
+    m_slider->SetPos(0);
+    m_keyFramesUs.clear();
+    m_previewKeyUs = -1;
+    m_slider->SetTicks({});
+    m_keyFrameScanner->Start(m_cutFacts.path_utf8,
+                             [this](std::vector<int64_t> times) { OnKeyFramesScanned(std::move(times)); });
+
+    const long long start = m_cutFacts.initial_start_us / 1000;
+    const long long end = m_cutFacts.initial_end_us / 1000;
+    const long long length = m_cutFacts.duration_us / 1000;
+    m_slider->SetStartMarker(static_cast<int>(start * 1000 / length));
+    m_slider->SetEndMarker(static_cast<int>(end * 1000 / length));
+
+    Edit(1023)->setText(TimeText(start));
+    Edit(1024)->setText(TimeText(end));
+    Static(1025)->setText(TimeText(end - start));
+    Static(1184)->setText(TimeText(start) + QStringLiteral(" / ") + TimeText(end));
+    m_slider->setEnabled(true);
+    m_spans.clear();  // spans belong to the file they were marked in
+    RefreshSpans(-1);
+}
+
+void CMorvaneDlg::OnSliderMoving()
+{
+    // Nothing to preview before a cut file exists (the slider is disabled then).
+    if (!g_pJob || m_cutFacts.path_utf8.empty())
+        return;
+    const float fraction = static_cast<float>(m_slider->GetPos() / 1000.0);
+    const double duration_s = m_cutFacts.duration_us / 1000000.0;
+    MoveToMs(static_cast<long long>(fraction * duration_s * 1000));
+}
+
+// A release, or a move the slider made by itself: only a position the
+// window does not show yet needs a new picture.
+void CMorvaneDlg::OnSliderMoved()
+{
+    if (m_slider->GetPos() != SliderPositionOfMs(m_nCurrentMs))
+        OnSliderMoving();
+}
+
+int CMorvaneDlg::SliderPositionOfMs(long long ms) const
+{
+    const long long duration = DurationMs();
+    return duration > 0 ? static_cast<int>(std::llround(ms * 1000.0 / static_cast<double>(duration))) : 0;
+}
+
+void CMorvaneDlg::MoveToMs(long long ms)
+{
+    if (!g_pJob || m_cutFacts.path_utf8.empty())
+        return;
+    const long long duration = DurationMs();
+    ms = std::max(0LL, std::min(ms, duration));
+    m_slider->SetPos(SliderPositionOfMs(ms));
+    m_nCurrentMs = static_cast<int>(ms);
+    Static(1184)->setText(TimeText(m_nCurrentMs) + QStringLiteral(" / ") + TimeText(duration));
+    g_pJob->current_input = 0;
+    g_pJob->start_s[0] = static_cast<double>(ms) / 1000.0;
+    // The preview shows the key picture at or before the position: within
+    // one group of pictures the snapshot already shows it.
+    const auto after = std::upper_bound(m_keyFramesUs.begin(), m_keyFramesUs.end(), ms * 1000);
+    const int64_t key = after == m_keyFramesUs.begin() ? -1 : *(after - 1);
+    if (key >= 0 && key == m_previewKeyUs)
+        return;
+    UseSnapshotPath();
+    m_previewKeyUs = DecodePreviewFrame(g_pJob) ? key : -1;
+    DrawSnapshot();
+}
+
+void CMorvaneDlg::OnKeyFramesScanned(std::vector<int64_t> times_us)
+{
+    m_keyFramesUs.clear();
+    const int64_t duration_us = m_cutFacts.duration_us;
+    std::vector<double> fractions;
+    for (int64_t t : times_us) {
+        const int64_t from_start = t - m_cutFacts.origin_us;
+        if (from_start < 0 || from_start > duration_us)
+            continue;
+        m_keyFramesUs.push_back(from_start);
+        fractions.push_back(static_cast<double>(from_start) / static_cast<double>(duration_us));
+    }
+    m_slider->SetTicks(fractions);
+}
+
+long long CMorvaneDlg::KeyFrameAtOrBefore(long long startMs) const
+{
+    const auto after = std::upper_bound(m_keyFramesUs.begin(), m_keyFramesUs.end(), startMs * 1000);
+    if (after == m_keyFramesUs.begin())
+        return -1;
+    return *(after - 1) / 1000;
+}
+
+bool CMorvaneDlg::OnTimelineKey(int key)
+{
+    const long long now = m_nCurrentMs;
+    const double frame = m_cutFacts.frame_ms;
+    // A key picture is reached at the first millisecond not before it, so
+    // that a start point set there cuts from that very picture.
+    const auto keyMs = [](int64_t us) { return (us + 999) / 1000; };
+    switch (key) {
+    case Qt::Key_Left:
+    case Qt::Key_Up:
+        MoveToMs(std::llround((std::ceil(now / frame - 1e-6) - 1) * frame));
+        return true;
+    case Qt::Key_Right:
+    case Qt::Key_Down:
+        MoveToMs(std::llround((std::floor(now / frame + 1e-6) + 1) * frame));
+        return true;
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown: {
+        const bool forward = key == Qt::Key_PageDown;
+        if (m_keyFramesUs.empty()) {
+            const long long step = DurationMs() * kPageStepThousandths / 1000;
+            MoveToMs(forward ? now + step : now - step);
+            return true;
+        }
+        long long target = forward ? DurationMs() : 0;
+        if (forward) {
+            for (int64_t us : m_keyFramesUs)
+                if (keyMs(us) > now) {
+                    target = keyMs(us);
+                    break;
+                }
+        } else {
+            for (auto it = m_keyFramesUs.rbegin(); it != m_keyFramesUs.rend(); ++it)
+                if (keyMs(*it) < now) {
+                    target = keyMs(*it);
+                    break;
+                }
+        }
+        MoveToMs(target);
+        return true;
+    }
+    case Qt::Key_Home: MoveToMs(0); return true;
+    case Qt::Key_End: MoveToMs(DurationMs()); return true;
+    case Qt::Key_I:
+    case Qt::Key_BracketLeft: OnStartPoint(); return true;
+    case Qt::Key_O:
+    case Qt::Key_BracketRight: OnEndPoint(); return true;
+    default: return false;
+    }
+}
+
+void CMorvaneDlg::DrawSnapshot()
+{
+    m_preview->repaint();
+}
+
+// Every paint reads the file again; a file that does not load leaves the
+// picture drawn before.
+void CMorvaneDlg::PaintSnapshot(QPainter& painter, const QRect& area)
+{
+    if (m_strSnapshotPath.isEmpty())
+        return;
+    QImage loaded(m_strSnapshotPath);
+    if (!loaded.isNull())
+        m_lastSnapshot = loaded;
+    if (!m_lastSnapshot.isNull())
+        painter.drawImage(area, m_lastSnapshot);
+}
+
+void CMorvaneDlg::OnStartPoint()
+{
+    if (m_strCutFile.isEmpty())
+        return;
+    m_slider->SetStartMarker(m_slider->GetPos());
+    m_slider->SetMarkerMode(1);
+    m_slider->update();
+    // A chosen span keeps its end when its start moves before it.
+    const int span = SelectedSpan();
+    long long end_ms = m_cutFacts.duration_us / 1000;
+    if (span >= 0 && m_spans[span].end_ms > m_nCurrentMs)
+        end_ms = m_spans[span].end_ms;
+    Edit(1023)->setText(TimeText(m_nCurrentMs));
+    Edit(1024)->setText(TimeText(end_ms));
+    Static(1025)->setText(TimeText(end_ms - m_nCurrentMs));
+    ReMarkSelectedSpan();
+}
+
+void CMorvaneDlg::OnEndPoint()
+{
+    if (m_strCutFile.isEmpty())
+        return;
+    m_slider->SetEndMarker(m_slider->GetPos());
+    m_slider->SetMarkerMode(2);
+    m_slider->update();
+    const int start = ParseTimeText(Edit(1023)->text().toStdString());
+    const int position = m_nCurrentMs;
+    if (position > start) {
+        Edit(1024)->setText(TimeText(position));
+        Static(1025)->setText(TimeText(position - start));
+    } else {
+        // The earlier time always goes into the start field.
+        Edit(1023)->setText(TimeText(position));
+        Edit(1024)->setText(TimeText(start));
+        Static(1025)->setText(TimeText(start - position));
+    }
+    ReMarkSelectedSpan();
+}
+
+void CMorvaneDlg::OnTimeTextChanged()
+{
+    const int start = ParseTimeText(Edit(1023)->text().toStdString());
+    const int end = ParseTimeText(Edit(1024)->text().toStdString());
+    Static(1025)->setText(end > start ? TimeText(end - start) : kZeroTime);
+}
+
+void CMorvaneDlg::OnPlay()
+{
+    platform::ShellOpen(m_strCutFile);
+}

@@ -1,0 +1,26 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "input_facts.h"
+
+#include <sys/stat.h>
+
+#include "conversion_job.h"
+#include "media_input.h"
+
+bool InputFacts::Readable() const { return probe_result == kProbeOk; }
+
+const InputFacts* LaunchFactsOf(const ConversionJob* job, int input)
+{
+    if (input < 0 || static_cast<size_t>(input) >= job->input_facts.size() || !job->input_paths ||
+        !FactsStillHold(job->input_facts[input], job->input_paths[input]))
+        return nullptr;
+    return &job->input_facts[input];
+}
+
+bool FactsStillHold(const InputFacts& facts, const std::string& path)
+{
+    struct stat st {};
+    if (facts.path != path || facts.file_size < 0 || stat(path.c_str(), &st) != 0)
+        return false;
+    const int64_t modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return st.st_size == facts.file_size && modified == facts.modified_ns && st.st_ino == facts.inode;
+}

@@ -1,0 +1,48 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What one look at an input file found, kept as plain values so the launch's
+// checks and the worker use it instead of opening the file again.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// What a direct join compares of a main stream; codec_id 0: no such stream.
+struct StreamParams {
+    int codec_id = 0;
+    int profile = 0;
+    int video_delay = 0;
+    int width = 0, height = 0;
+    int sample_rate = 0, channels = 0;
+    std::vector<uint8_t> extradata;
+};
+
+struct InputFacts {
+    std::string path;  // empty: nothing was looked at
+    // The file as it was looked at: the facts hold only while it is unchanged.
+    int64_t file_size = -1;
+    int64_t modified_ns = 0;
+    uint64_t inode = 0;
+    int probe_result = -1;  // kProbeOk when the facts below were read
+
+    StreamParams video, audio;
+    int64_t duration_us = 0;  // the container's
+    int width = 0, height = 0;  // of the opened picture decoder
+    int fps_num = 0, fps_den = 0;  // the base rate, as the probe reports it
+    double measured_held_s = 0;  // the end of the last packet the file holds; 0 unknown
+    bool direct_copy_possible = true;  // a container of its own extension takes a copy
+    bool exact_cut_possible = false;
+    std::string exact_cut_why;  // why not, in a few words
+    std::vector<std::vector<int>> layout;  // ExtraTrackLayout
+    int chapter_count = 0;
+
+    bool Readable() const;  // the file opened and its streams were read
+};
+
+// True when `facts` were read from `path` as it still is (a stat, no open).
+bool FactsStillHold(const InputFacts& facts, const std::string& path);
+
+struct ConversionJob;
+// The launch's facts of input `input` of `job`, null when there are none or
+// the file changed since.
+const InputFacts* LaunchFactsOf(const ConversionJob* job, int input);

@@ -651,6 +651,10 @@ bool ExactCutter::FeedPart(ReencodedPart& part, const AVPacket* pkt)
         if (!part.dec)
             return false;
     }
+    // A picture before the part that no other refers to is never encoded:
+    // it need not be decoded either.
+    part.dec->skip_frame = pkt && pkt->pts != AV_NOPTS_VALUE && pkt->pts < part.from ? AVDISCARD_NONREF
+                                                                                    : AVDISCARD_DEFAULT;
     if (avcodec_send_packet(part.dec.get(), pkt) < 0 && pkt)
         return true;  // a damaged packet: the picture counts below tell
     FramePtr frame = MakeFrame();

@@ -35,6 +35,9 @@ AVFormatContext* NewJobMuxer(ConversionJob* job, const AVOutputFormat* format, c
     if (avformat_alloc_output_context2(&ctx, format, nullptr, path) < 0 || !ctx)
         return nullptr;
     ctx->interrupt_callback = CancelCallback(job);
+    // Written in whole buffers, not one system call per packet: nothing
+    // reads the file before the job ends, and a job that fails deletes it.
+    ctx->flush_packets = 0;
     return ctx;
 }
 

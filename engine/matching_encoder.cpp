@@ -111,7 +111,12 @@ bool SetUpX264(AVCodecContext* enc, const MatchingEncoderSetup& setup)
     if (!profile)
         return false;
     char params[128];
-    std::snprintf(params, sizeof params, "sps-id=%d:scenecut=0:open-gop=0:bframes=0:rc-lookahead=10",
+    // A short lookahead: the pictures around a cut are few, and every frame
+    // held for looking ahead is another full-size picture zeroed page by page
+    // (10 took a 1080p cut to 390 MB instead of 270, and 8% longer). None at
+    // all would make two threads' rate control depend on their timing: a
+    // span cut alone and in a job of several would differ.
+    std::snprintf(params, sizeof params, "sps-id=%d:scenecut=0:open-gop=0:bframes=0:rc-lookahead=3",
                   setup.parameter_set_id);
     av_opt_set(enc->priv_data, "preset", "veryfast", 0);
     av_opt_set(enc->priv_data, "profile", profile, 0);
@@ -203,7 +208,8 @@ CodecContextPtr OpenMatchingEncoder(const MatchingEncoderSetup& setup)
     if (!enc)
         return nullptr;
     CopyPictureDescription(enc.get(), setup.source, setup.first_frame);
-    enc->thread_count = 0;
+    // Two, as the decoders have: each further thread holds frames of its own.
+    enc->thread_count = 2;
     if (setup.global_header)
         enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     bool ok = true;

@@ -236,11 +236,14 @@ bool PictureEncoder::Submit(const AVFrame* frame, int64_t first, int64_t last, i
     task.last = last;
     task.quarter_turns = quarter_turns;
     if (frame) {
-        // The encoder thread gets a picture that is its own: buffers still
-        // shared with the decoder's pool are copied, so nothing the worker
-        // does with its decoder (reuse, flush, free) can touch them.
+        // A reference, not a copy: a decoded picture's buffers are counted,
+        // and neither the decoder's pool nor a decoder that edits its last
+        // picture in place writes to a buffer someone else still holds (the
+        // pool hands out only buffers nobody references, in-place decoders
+        // copy a shared one first), and freeing the decoder leaves them to
+        // their last holder. The copy cost a full-size memcpy per picture.
         task.frame = MakeFrame();
-        if (!task.frame || av_frame_ref(task.frame.get(), frame) < 0 || av_frame_make_writable(task.frame.get()) < 0)
+        if (!task.frame || av_frame_ref(task.frame.get(), frame) < 0)
             return false;
         has_picture_ = true;
     }

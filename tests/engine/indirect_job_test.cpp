@@ -235,6 +235,24 @@ TEST_F(RealWorld, ReencodedCutStartsAtItsStartPointBetweenDistantKeyFrames)
     EXPECT_GT(at_start, at_key_frame + 6);
 }
 
+// Decoded pictures go to the encoder thread by reference: each one written
+// must still be the source's picture of its time, not a later one that the
+// decoder could have put into a buffer still waiting to be encoded.
+TEST_F(RealWorld, EveryPictureIsTheSourcesPictureOfItsTime)
+{
+    Cut("h264_640.mp4", "00:00:00.500", "00:00:02.500", Sized(1, 320, 240));
+    ASSERT_EQ(Status(0), kInputDone);
+    const std::string source = FixturePath("h264_640.mp4");
+    for (int n = 3; n < 50; n += 7) {
+        const double t = (n + 0.5) / 25;  // mid-picture: no rounding picks a neighbour
+        const std::vector<uint8_t> written = LumaAt(output, t, 320, 240);
+        const double same = LumaPsnr(written, LumaAt(source, t + 0.5, 320, 240));
+        const double later = LumaPsnr(written, LumaAt(source, t + 0.5 + 2 / 25.0, 320, 240));
+        EXPECT_GT(same, 30) << "at " << t << " s";
+        EXPECT_GT(same, later + 3) << "at " << t << " s";
+    }
+}
+
 TEST_F(RealWorld, PicturePlaysWithTheSourceShape)
 {
     struct ShapeCase {

@@ -84,18 +84,6 @@ std::vector<std::pair<int, int>> Runs(const std::vector<int>& frames)
     return runs;
 }
 
-std::string IndependentDecoderComplaints(const std::string& path)
-{
-    std::string said;
-    FILE* pipe = popen(("ffmpeg -nostdin -v error -i '" + path + "' -f null - 2>&1").c_str(), "r");
-    char buffer[512];
-    while (pipe && std::fgets(buffer, sizeof buffer, pipe))
-        said += buffer;
-    if (pipe)
-        pclose(pipe);
-    return said;
-}
-
 // The bytes of every video packet of a file.
 std::vector<std::string> VideoPackets(const std::string& path)
 {

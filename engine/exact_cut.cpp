@@ -535,10 +535,16 @@ bool ExactCutter::WriteVideo(AVPacket* pkt)
     return !previous || av_interleaved_write_frame(out_.get(), previous.get()) >= 0;
 }
 
-bool EndsItsSequence(const AVPacket* pkt, int length_size)
+// Ends the HEVC coded sequence with this packet (once).
+bool AppendEndOfSequence(AVPacket* pkt, int length_size)
 {
-    const int eos = 2 + length_size;
-    return pkt->size >= eos && pkt->data[pkt->size - 2] == (kHevcEndOfSequence << 1) && pkt->data[pkt->size - 1] == 1;
+    const uint8_t end_of_sequence[] = {kHevcEndOfSequence << 1, 1};
+    Bytes extra;
+    AppendLengthUnit(extra, end_of_sequence, sizeof end_of_sequence, length_size);
+    const size_t n = extra.size();
+    if (static_cast<size_t>(pkt->size) >= n && std::memcmp(pkt->data + pkt->size - n, extra.data(), n) == 0)
+        return true;
+    return AppendToPacket(pkt, extra);
 }
 
 // The last picture of a span ends its coded sequence, so that the next
@@ -548,13 +554,8 @@ bool ExactCutter::WritePendingVideo(bool end_sequence)
     if (!pending_video_)
         return true;
     PacketPtr pkt = std::move(pending_video_);
-    if (end_sequence && !EndsItsSequence(pkt.get(), length_size_)) {
-        Bytes extra;
-        const uint8_t end_of_sequence[] = {kHevcEndOfSequence << 1, 1};
-        AppendLengthUnit(extra, end_of_sequence, sizeof end_of_sequence, length_size_);
-        if (!AppendToPacket(pkt.get(), extra))
-            return false;
-    }
+    if (end_sequence && !AppendEndOfSequence(pkt.get(), length_size_))
+        return false;
     return av_interleaved_write_frame(out_.get(), pkt.get()) >= 0;
 }
 
@@ -578,13 +579,8 @@ bool ExactCutter::WriteHeld(bool last_of_head)
     if (!held_)
         return true;
     PacketPtr pkt = std::move(held_);
-    if (last_of_head && codec_ == CutCodec::Hevc) {
-        Bytes extra;
-        const uint8_t end_of_sequence[] = {kHevcEndOfSequence << 1, 1};
-        AppendLengthUnit(extra, end_of_sequence, sizeof end_of_sequence, length_size_);
-        if (!AppendToPacket(pkt.get(), extra))
-            return false;
-    }
+    if (last_of_head && codec_ == CutCodec::Hevc && !AppendEndOfSequence(pkt.get(), length_size_))
+        return false;
     return WriteVideo(pkt.get());
 }
 

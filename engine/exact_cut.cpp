@@ -1104,12 +1104,22 @@ bool ExactCutPossible(const MediaInput& in, const char* path, std::string* why)
     return ClassifySource(in.format.get(), in.VideoStream(), path, &codec, why);
 }
 
+namespace {
+
+// The checks before a cut look at the picture alone.
+int OpenPictureOnly(const char* path, MediaInput& in)
+{
+    MediaInputOptions options;
+    options.open_audio = false;
+    return OpenMediaInput(path, in, options);
+}
+
+}  // namespace
+
 bool ExactCutPossible(const char* path, std::string* why)
 {
     MediaInput in;
-    MediaInputOptions options;
-    options.open_audio = false;
-    OpenMediaInput(path, in, options);
+    OpenPictureOnly(path, in);
     return ExactCutPossible(in, path, why);
 }
 
@@ -1127,9 +1137,7 @@ bool ExactCutApplies(const ConversionJob* job, int input)
 bool ExactCutReencodesWholeSpan(ConversionJob* job, int input)
 {
     MediaInput in;
-    MediaInputOptions options;
-    options.open_audio = false;
-    if (OpenMediaInput(job->input_paths[input], in, options) != kProbeOk)
+    if (OpenPictureOnly(job->input_paths[input], in) != kProbeOk)
         return false;  // the cut itself reports what is wrong
     ExactCutter cutter(job, input, std::move(in), nullptr);
     return cutter.ReencodesWholeSpan();

@@ -23,8 +23,6 @@ namespace {
 
 bool Cancelled(const ConversionJob* job) { return job->cancel_requested.load() != 0; }
 
-
-
 // The reason goes first: a reader that sees the status also sees why. A
 // failure while the job is being stopped is the stop.
 void MarkFailed(ConversionJob* job, InputRun& run, FailureReason reason)
@@ -617,7 +615,5 @@ void ConversionWorker(ConversionJob* job)
     // only reserved.
     ReleaseReservedOutput(job);
 }
-
-
 
 std::thread StartConversionWorker(ConversionJob* job) { return std::thread(ConversionWorker, job); }

@@ -165,7 +165,8 @@ ConversionJob* TheJob()
 int ProbeInto(ConversionJob* job, const std::string& path)
 {
     job->probe_path = const_cast<char*>(path.c_str());
-    const int rc = ProbeMedia(job);
+    // The job that follows reads the file first: it takes the probe's open file.
+    const int rc = ProbeMedia(job, ProbeKeeps::FileOpen);
     job->probe_path = const_cast<char*>("");
     return rc;
 }

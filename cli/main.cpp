@@ -10,12 +10,13 @@
 int main(int argc, char** argv)
 {
 #ifdef __GLIBC__
-    // The probe (the launch's one look at the file) and the worker open the
-    // same file one after the other, each decoding a few pictures while
-    // reading the stream facts. Kept in one heap, the memory the first open
-    // frees serves the second instead of being unmapped and faulted in afresh;
-    // this process only lives for one job. Measured: about 1.2x the wall time
-    // of a direct cut without it.
+    // Before the launch the tool probes each input (a join: every file, one
+    // after the other), each probe decoding a few pictures while reading the
+    // stream facts; the worker then reads the files the probes kept open.
+    // Kept in one heap, the memory one probe frees serves the next instead
+    // of being unmapped and faulted in afresh; this process only lives for
+    // one job. Measured: a direct join of three files about 1.2x, a direct
+    // cut 1.05x the wall time without it.
     mallopt(M_ARENA_MAX, 1);
     mallopt(M_MMAP_THRESHOLD, 32 << 20);  // the largest glibc accepts
     mallopt(M_TRIM_THRESHOLD, 256 << 20);

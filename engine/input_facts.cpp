@@ -6,6 +6,19 @@
 #include "conversion_job.h"
 #include "media_input.h"
 
+HeldInput::HeldInput(std::unique_ptr<MediaInput> in, const void* cancel_opaque)
+    : in_(std::move(in)), cancel_opaque_(cancel_opaque)
+{
+}
+
+HeldInput::~HeldInput() = default;
+
+std::unique_ptr<MediaInput> HeldInput::Take(const void* cancel_opaque)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    return cancel_opaque == cancel_opaque_ ? std::move(in_) : nullptr;
+}
+
 bool InputFacts::Readable() const { return probe_result == kProbeOk; }
 
 const InputFacts* LaunchFactsOf(const ConversionJob* job, int input)

@@ -4,8 +4,33 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
+
+struct MediaInput;
+
+// The probe's open file, kept for a job that runs straight after the probe
+// (the command-line tool): the worker reads it instead of opening the file
+// again. Copies of the facts share it; the first to take it has it.
+class HeldInput {
+public:
+    // `cancel_opaque`: the job whose stop interrupts the file's reads.
+    HeldInput(std::unique_ptr<MediaInput> in, const void* cancel_opaque);
+    ~HeldInput();
+    HeldInput(const HeldInput&) = delete;
+    HeldInput& operator=(const HeldInput&) = delete;
+
+    // The open file, once; null after that, or for a job other than the
+    // one whose stop it answers to.
+    std::unique_ptr<MediaInput> Take(const void* cancel_opaque);
+
+private:
+    std::mutex lock_;
+    std::unique_ptr<MediaInput> in_;
+    const void* cancel_opaque_;
+};
 
 // What a direct join compares of a main stream; codec_id 0: no such stream.
 struct StreamParams {
@@ -35,6 +60,7 @@ struct InputFacts {
     std::string exact_cut_why;  // why not, in a few words
     std::vector<std::vector<int>> layout;  // ExtraTrackLayout
     int chapter_count = 0;
+    std::shared_ptr<HeldInput> held;  // set only when the probe was asked to keep the file open
 
     bool Readable() const;  // the file opened and its streams were read
 };

@@ -175,6 +175,22 @@ int OpenMediaInput(const char* path, MediaInput& in, const MediaInputOptions& op
     return kProbeOk;
 }
 
+int AdaptMediaInput(MediaInput& in, const MediaInputOptions& options)
+{
+    in.format->interrupt_callback = options.interrupt;
+    const AVCodecContext* dec = in.video_dec.get();
+    if (dec && (dec->thread_count != options.decoder_threads || dec->thread_type != options.thread_type)) {
+        const int rc = OpenVideoDecoder(in, options.decoder_threads, options.thread_type);
+        if (rc != kProbeOk)
+            return rc;
+    }
+    if (!options.open_audio) {
+        in.audio_dec.reset();
+        in.audio_decoder_open = false;
+    }
+    return kProbeOk;
+}
+
 namespace {
 
 bool IsPlausibleFrameRate(AVRational rate)

@@ -66,6 +66,11 @@ CodecContextPtr OpenStreamDecoder(const AVStream* st, int threads = 1);
 int OpenMediaInput(const char* path, MediaInput& in, const MediaInputOptions& options);
 int OpenMediaInput(const char* path, MediaInput& in, int decoder_threads = 1);
 
+// Makes `in`, opened by the probe, what OpenMediaInput with `options` would
+// have opened: the picture's decoder with their threads, the sound's only
+// when asked for. Returns one of the probe codes.
+int AdaptMediaInput(MediaInput& in, const MediaInputOptions& options);
+
 // Above this many pictures a second a stream's rate is a time base written
 // in its place (editors and phone apps write 90000/1 on variable-rate clips).
 constexpr double kMaxPlausibleFps = 300.0;

@@ -67,7 +67,7 @@ StreamParams ParamsOf(const AVStream* st)
 
 }  // namespace
 
-void TakeInputFacts(MediaInput& in, const std::string& path, InputFacts* facts)
+void TakeInputFacts(MediaInput& in, const std::string& path, InputFacts* facts, bool keep_position)
 {
     *facts = InputFacts{};
     facts->path = path;
@@ -96,7 +96,8 @@ void TakeInputFacts(MediaInput& in, const std::string& path, InputFacts* facts)
     facts->exact_cut_possible = ExactCutPossible(in, path.c_str(), &facts->exact_cut_why);
     facts->layout = ExtraTrackLayout(in.format.get());
     facts->chapter_count = static_cast<int>(in.format->nb_chapters);
-    facts->measured_held_s = MeasuredHeldSecondsOfClosingInput(in);
+    facts->measured_held_s = keep_position ? MeasuredHeldSeconds(in, path.c_str())
+                                           : MeasuredHeldSecondsOfClosingInput(in);
 }
 
 int ReadInputFacts(const std::string& path, InputFacts* facts)
@@ -111,16 +112,20 @@ int ReadInputFacts(const std::string& path, InputFacts* facts)
         facts->probe_result = rc;
         return rc;
     }
-    TakeInputFacts(in, path, facts);
+    TakeInputFacts(in, path, facts, false);
     return rc;
 }
 
-int ProbeMedia(ConversionJob* job)
+int ProbeMedia(ConversionJob* job, ProbeKeeps keeps)
 {
     job->video_stream_index = -1;
 
+    const bool keep = keeps == ProbeKeeps::FileOpen;
     MediaInput in;
-    const int rc = OpenMediaInput(job->probe_path, in);
+    MediaInputOptions options;
+    if (keep)
+        options.interrupt = CancelCallback(job);
+    const int rc = OpenMediaInput(job->probe_path, in, options);
     if (rc != kProbeOk) {
         job->probe_facts = InputFacts{};
         job->probe_facts.path = job->probe_path;
@@ -134,8 +139,10 @@ int ProbeMedia(ConversionJob* job)
     job->duration_us = in.format->duration;
     job->initial_start_us = 0;
     job->initial_end_us = in.format->duration;
-    TakeInputFacts(in, job->probe_path, &job->probe_facts);
-    return kProbeOk;  // `in` closes the decoders and the file
+    TakeInputFacts(in, job->probe_path, &job->probe_facts, keep);
+    if (keep)
+        job->probe_facts.held = std::make_shared<HeldInput>(std::make_unique<MediaInput>(std::move(in)), job);
+    return kProbeOk;  // unless kept, `in` closes the decoders and the file
 }
 
-int ProbeMedia() { return ProbeMedia(g_pJob); }
+int ProbeMedia() { return ProbeMedia(g_pJob, ProbeKeeps::Nothing); }

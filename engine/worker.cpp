@@ -422,15 +422,23 @@ bool LostThePicture(const ConversionJob* job, const JobOutput& out, const InputR
     return !job->reencode && run.in.video_index >= 0 && out.video && out.video_packets_written == pictures_before;
 }
 
-// Opens input `run.index`, the job's one open of it. An exact cut reads
-// only the picture's decoder; a copy never decodes: a one-thread decoder
-// opens without a thread pool.
+// Opens input `run.index`, the job's one open of it, or takes the one the
+// probe kept open for it. An exact cut reads only the picture's decoder; a
+// copy never decodes: a one-thread decoder opens without a thread pool.
 int OpenInput(ConversionJob* job, InputRun& run, bool exact)
 {
     MediaInputOptions options;
     options.decoder_threads = job->reencode ? 2 : 1;
     options.open_audio = !exact;
     options.interrupt = CancelCallback(job);
+    const InputFacts* facts = LaunchFactsOf(job, run.index);
+    if (std::unique_ptr<MediaInput> held = facts && facts->held ? facts->held->Take(job) : nullptr) {
+        run.in = std::move(*held);
+        const int rc = AdaptMediaInput(run.in, options);
+        if (rc == kProbeOk)
+            return rc;
+        run.in = MediaInput{};
+    }
     return OpenMediaInput(job->input_paths[run.index], run.in, options);
 }
 

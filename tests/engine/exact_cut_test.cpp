@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <unistd.h>
 #include <set>
 #include <string>
@@ -319,6 +321,48 @@ TEST_F(JobTest, AJobOpensEachInputFileOnce)
         EXPECT_EQ(Status(2), kInputDone);
         EXPECT_EQ(MediaFileOpenCount() - before, 3) << (direct ? "direct" : "re-encoded");
     }
+
+    // The tool launches straight after its probe, which keeps the file open
+    // for the worker: probe, launch and run open an MP4 once in all (its
+    // index says what it holds), whatever the mode, and a join each file once.
+    const auto kept = [&](const std::string& name) {
+        std::string path = FixturePath(name);
+        job->probe_path = path.data();
+        EXPECT_EQ(ProbeMedia(job, ProbeKeeps::FileOpen), 0) << name;
+        job->probe_path = const_cast<char*>("");
+        return path;
+    };
+    // What it reads from the kept file is what a fresh open reads.
+    const auto bytes = [](const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    for (const bool direct : {true, false}) {
+        EncodingChoice choice = DefaultCutChoice("k");
+        choice.direct = direct;
+        ASSERT_EQ(FillCutJob(job, probed("h264_aac.mp4"), "1", "3", {folder, "fresh", ".mp4"}, choice, &output),
+                  LaunchRefusal::None);
+        Run(false);
+        const std::string fresh = output;
+        const long long before = MediaFileOpenCount();
+        ASSERT_EQ(FillCutJob(job, kept("h264_aac.mp4"), "1", "3", {folder, "kept", ".mp4"}, choice, &output),
+                  LaunchRefusal::None);
+        Run(false);
+        EXPECT_EQ(Status(0), kInputDone);
+        EXPECT_EQ(MediaFileOpenCount() - before, 1) << (direct ? "direct" : "re-encoded");
+        EXPECT_TRUE(bytes(output) == bytes(fresh)) << output;
+        EXPECT_GT(bytes(fresh).size(), 10000u);
+    }
+    rows.clear();
+    const long long join_before = MediaFileOpenCount();
+    for (const char* name : {"h264_aac.mp4", "h264_aac.mp4", "h264_aac.mp4"})
+        rows.push_back(MakeJoinRow(kept(name), *job));
+    EncodingChoice join = DefaultJoinChoice();
+    join.direct = true;
+    ASSERT_EQ(FillJoinJob(job, rows, {folder, "kept-join", ".mp4"}, join, &output), LaunchRefusal::None);
+    Run(true);
+    EXPECT_EQ(Status(2), kInputDone);
+    EXPECT_EQ(MediaFileOpenCount() - join_before, 3);
 }
 
 // The launch decides the mode once for the window and the tool: a file no

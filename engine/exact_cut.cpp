@@ -147,6 +147,7 @@ public:
     bool Run();
     bool ReencodesWholeSpan();
     FailureReason reason() const { return reason_; }
+    MediaInput TakeInput() { return std::move(in_); }
 
     // A series: every span of the job, one after the other, in one file.
     bool StartSeries();
@@ -1104,22 +1105,12 @@ bool ExactCutPossible(const MediaInput& in, const char* path, std::string* why)
     return ClassifySource(in.format.get(), in.VideoStream(), path, &codec, why);
 }
 
-namespace {
-
-// The checks before a cut look at the picture alone.
-int OpenPictureOnly(const char* path, MediaInput& in)
-{
-    MediaInputOptions options;
-    options.open_audio = false;
-    return OpenMediaInput(path, in, options);
-}
-
-}  // namespace
-
 bool ExactCutPossible(const char* path, std::string* why)
 {
     MediaInput in;
-    OpenPictureOnly(path, in);
+    MediaInputOptions options;
+    options.open_audio = false;  // the check looks at the picture alone
+    OpenMediaInput(path, in, options);
     return ExactCutPossible(in, path, why);
 }
 
@@ -1137,10 +1128,16 @@ bool ExactCutApplies(const ConversionJob* job, int input)
 bool ExactCutReencodesWholeSpan(ConversionJob* job, int input)
 {
     MediaInput in;
-    if (OpenPictureOnly(job->input_paths[input], in) != kProbeOk)
+    MediaInputOptions options;
+    options.open_audio = false;
+    options.interrupt = CancelCallback(job);
+    if (OpenJobInput(job, input, options, in) != kProbeOk)
         return false;  // the cut itself reports what is wrong
     ExactCutter cutter(job, input, std::move(in), nullptr);
-    return cutter.ReencodesWholeSpan();
+    const bool whole = cutter.ReencodesWholeSpan();
+    // The cut seeks to its span before reading: it goes on with this file.
+    HoldJobInput(job, input, cutter.TakeInput());
+    return whole;
 }
 
 bool RunExactCut(ConversionJob* job, int input, MediaInput in, std::unique_ptr<OutputFile> file,

@@ -37,3 +37,27 @@ bool FactsStillHold(const InputFacts& facts, const std::string& path)
     const int64_t modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     return st.st_size == facts.file_size && modified == facts.modified_ns && st.st_ino == facts.inode;
 }
+
+int OpenJobInput(ConversionJob* job, int input, const MediaInputOptions& options, MediaInput& in)
+{
+    const InputFacts* facts = LaunchFactsOf(job, input);
+    if (std::unique_ptr<MediaInput> held = facts && facts->held ? facts->held->Take(job) : nullptr) {
+        in = std::move(*held);
+        const int rc = AdaptMediaInput(in, options);
+        if (rc == kProbeOk)
+            return rc;
+        in = MediaInput{};
+    }
+    return OpenMediaInput(job->input_paths[input], in, options);
+}
+
+void HoldJobInput(ConversionJob* job, int input, MediaInput in)
+{
+    if (!in.format || !LaunchFactsOf(job, input))
+        return;
+    // Spans are inputs of one file: whichever the worker reads first takes it.
+    auto held = std::make_shared<HeldInput>(std::make_unique<MediaInput>(std::move(in)), job);
+    for (InputFacts& facts : job->input_facts)
+        if (facts.path == job->input_facts[input].path)
+            facts.held = held;
+}

@@ -69,6 +69,18 @@ struct InputFacts {
 bool FactsStillHold(const InputFacts& facts, const std::string& path);
 
 struct ConversionJob;
+struct MediaInputOptions;
 // The launch's facts of input `input` of `job`, null when there are none or
 // the file changed since.
 const InputFacts* LaunchFactsOf(const ConversionJob* job, int input);
+
+// Input `input` of `job` as OpenMediaInput with `options` opens it: the file
+// kept open for it (by the probe or the launch) when there is one, else
+// opened now. Returns one of the probe codes.
+int OpenJobInput(ConversionJob* job, int input, const MediaInputOptions& options, MediaInput& in);
+
+// Keeps `in`, input `input` of `job` looked into by the launch, open for
+// the worker: the job's next read of that file takes it. Only a reader that
+// seeks before it reads may take it (an exact cut), as its read position is
+// wherever the look left it; dropped when the launch has no facts of the file.
+void HoldJobInput(ConversionJob* job, int input, MediaInput in);

@@ -408,6 +408,8 @@ LaunchDecision DecideCut(ConversionJob* job, const std::string& input_path, cons
         return d;
     }
     d.mode = JobMode::Exact;
+    // The look into each span answers to this job's stop, not the last one's.
+    job->cancel_requested = 0;
     for (int i = 0; i < job->input_count && !d.exact_reencodes_whole; ++i)
         d.exact_reencodes_whole = ExactCutReencodesWholeSpan(job, i);
     return d;

@@ -431,15 +431,7 @@ int OpenInput(ConversionJob* job, InputRun& run, bool exact)
     options.decoder_threads = job->reencode ? 2 : 1;
     options.open_audio = !exact;
     options.interrupt = CancelCallback(job);
-    const InputFacts* facts = LaunchFactsOf(job, run.index);
-    if (std::unique_ptr<MediaInput> held = facts && facts->held ? facts->held->Take(job) : nullptr) {
-        run.in = std::move(*held);
-        const int rc = AdaptMediaInput(run.in, options);
-        if (rc == kProbeOk)
-            return rc;
-        run.in = MediaInput{};
-    }
-    return OpenMediaInput(job->input_paths[run.index], run.in, options);
+    return OpenJobInput(job, run.index, options, run.in);
 }
 
 // One input, opened, steps from there to releasing it. Failures mark the

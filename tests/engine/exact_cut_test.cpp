@@ -263,8 +263,8 @@ TEST_F(JobTest, ExactChoiceIsForDirectCutsOnly)
 
 // A job opens each input file once: the launch reuses what the probe found
 // when the file was added, the worker opens each input once and hands it to
-// the path that runs it. Only an exact cut's launch looks into the span once
-// more (does any key picture lie inside it?), a question of the span itself.
+// the path that runs it. An exact cut's launch looks into the span (does any
+// key picture lie inside it?) and hands that open file on to the worker.
 TEST_F(JobTest, AJobOpensEachInputFileOnce)
 {
     const auto probed = [&](const std::string& name) {
@@ -294,16 +294,19 @@ TEST_F(JobTest, AJobOpensEachInputFileOnce)
         EXPECT_EQ(MediaFileOpenCount() - before, c.launch_opens) << c.name;
         Run(false);
         EXPECT_EQ(Status(0), kInputDone) << c.name;
-        EXPECT_EQ(MediaFileOpenCount() - before - c.launch_opens, 1) << c.name << (c.exact ? " exact" : "");
+        EXPECT_EQ(MediaFileOpenCount() - before, 1) << c.name << (c.exact ? " exact" : "");
     }
     // Exact spans into one file: the file is opened once for all of them.
     EncodingChoice exact = DefaultCutChoice("k");
     exact.exact = true;
     std::vector<std::string> outputs;
-    ASSERT_EQ(FillSpansJob(job, probed("exact_h264.mkv"), {{500, 1500}, {2500, 3500}}, {folder, "s", ".mp4"}, exact,
-                           false, &outputs),
-              LaunchRefusal::None);
+    const std::string spans_path = probed("exact_h264.mkv");
     const long long spans_before = MediaFileOpenCount();
+    LaunchDecision spans_decided;
+    ASSERT_EQ(FillSpansJob(job, spans_path, {{500, 1500}, {2500, 3500}}, {folder, "s", ".mp4"}, exact, false,
+                           &outputs, nullptr, &spans_decided),
+              LaunchRefusal::None);
+    EXPECT_EQ(spans_decided.mode, JobMode::Exact);
     Run(false);
     EXPECT_EQ(Status(1), kInputDone);
     EXPECT_EQ(MediaFileOpenCount() - spans_before, 1);
@@ -353,6 +356,19 @@ TEST_F(JobTest, AJobOpensEachInputFileOnce)
         EXPECT_TRUE(bytes(output) == bytes(fresh)) << output;
         EXPECT_GT(bytes(fresh).size(), 10000u);
     }
+    EncodingChoice exact_mp4 = DefaultCutChoice("k");
+    exact_mp4.exact = true;
+    const long long exact_before = MediaFileOpenCount();
+    LaunchDecision decided;
+    ASSERT_EQ(FillCutJob(job, kept("exact_h264_open.mp4"), "1", "3", {folder, "kept-exact", ".mp4"}, exact_mp4,
+                         &output, nullptr, &decided),
+              LaunchRefusal::None);
+    EXPECT_EQ(decided.mode, JobMode::Exact);
+    Run(false);
+    EXPECT_EQ(Status(0), kInputDone);
+    EXPECT_EQ(MediaFileOpenCount() - exact_before, 1);
+    EXPECT_EQ(AnalyzeMedia(output).decode_errors, 0);
+
     rows.clear();
     const long long join_before = MediaFileOpenCount();
     for (const char* name : {"h264_aac.mp4", "h264_aac.mp4", "h264_aac.mp4"})

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -64,6 +66,47 @@ inline void PrintMachineLoad()
 }
 
 inline std::string Quoted(const fs::path& p) { return "'" + p.string() + "'"; }
+
+// The command-line tool built beside the running bench.
+inline fs::path CliPath()
+{
+    char self[4096] = {};
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    return n > 0 ? fs::path(std::string(self, static_cast<size_t>(n))).parent_path() / "morvane-cli"
+                 : fs::path("morvane-cli");
+}
+
+// One program run from its start to its exit, as a user waits for it.
+struct ProcessRun {
+    bool ok = false;  // exit status 0
+    double wall_s = 0;
+    double cpu_s = 0;  // user + system of the program
+    double peak_mb = 0;
+};
+
+// Runs `command` (one program with its arguments, through sh, which hands
+// over to it) with its output thrown away, and measures that program alone.
+inline ProcessRun RunProcess(const std::string& command)
+{
+    ProcessRun r;
+    const std::string line = "exec " + command + " > /dev/null 2>&1";
+    const auto start = Clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    rusage u{};
+    if (pid < 0 || wait4(pid, &status, 0, &u) != pid)
+        return r;
+    r.wall_s = Seconds(Clock::now() - start);
+    r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    r.cpu_s = static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+              static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    r.peak_mb = static_cast<double>(u.ru_maxrss) / 1024.0;  // kilobytes on Linux
+    return r;
+}
 
 // Runs `ffmpeg_args` (everything between the common options and the output
 // name) into `target` unless it exists; a temporary name keeps an

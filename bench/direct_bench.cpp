@@ -86,14 +86,6 @@ struct Row {
     bool ok = true;
 };
 
-fs::path CliPath()
-{
-    char self[4096] = {};
-    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    return n > 0 ? fs::path(std::string(self, static_cast<size_t>(n))).parent_path() / "morvane-cli"
-                 : fs::path("morvane-cli");
-}
-
 }  // namespace
 
 int main(int argc, char** argv)

@@ -3,16 +3,16 @@
 // speed as a ratio to only decoding the same span of the same input with the
 // decoder set-up the worker uses (so the ratio is what re-encoding costs on
 // top of reading the pictures). Then the same cut of 20 s of 1080p H.264 to
-// 320x240 side by side with the ffmpeg command line given the same codecs,
-// size, rates and 2 threads: wall and CPU seconds of both, their ratio, and
-// the peak memory of each.
+// 320x240 by the command-line tool side by side with the ffmpeg command line
+// given the same codecs, size and rates (decoding with 2 threads, and with
+// the threads ffmpeg picks itself), each run as a process: wall and CPU
+// seconds, their ratio, and the peak memory of each.
 //
 //   indirect_bench [MEDIA_DIR] [RUNS]
 //
 // Source (made on first run): 1280x720 25 fps H.264 with B-frames + AAC,
 // 20 s, a key frame every 2 s so the span 2 s - 18 s starts and ends on one
 // and the decode-only pass and the cut read exactly the same pictures.
-#include <sys/resource.h>
 
 #include <cmath>
 #include <cstdio>
@@ -37,12 +37,12 @@ struct DecodeCount {
 };
 
 // Decodes the video pictures that start in [from, to), opening the file as
-// the worker does (two decoder threads, frame and slice threading).
+// the worker does (its decoder threads, frame and slice threading).
 DecodeCount DecodeVideo(const std::string& path, double from, double to)
 {
     DecodeCount count;
     MediaInput in;
-    if (OpenMediaInput(path.c_str(), in, 2) != kProbeOk || !in.video_dec)
+    if (OpenMediaInput(path.c_str(), in, ReencodeDecoderThreads()) != kProbeOk || !in.video_dec)
         return count;
     count.opened = true;
     AVFormatContext* fmt = in.format.get();
@@ -79,31 +79,27 @@ DecodeCount DecodeVideo(const std::string& path, double from, double to)
     return count;
 }
 
-double PeakMegabytes(int who)
-{
-    rusage u{};
-    getrusage(who, &u);
-    return static_cast<double>(u.ru_maxrss) / 1024.0;  // kilobytes on Linux
-}
-
 // The ffmpeg command line doing what the indirect cut with `choice` does.
 std::string FfmpegCut(const std::string& src, double start, double length, const EncodingChoice& choice,
-                      const std::string& output)
+                      const std::string& output, int threads)
 {
     const bool h264 = choice.video_codec_name.find("264") != std::string::npos;
+    const std::string t = threads > 0 ? "-threads " + std::to_string(threads) : "";
     char cmd[2048];
     std::snprintf(cmd, sizeof cmd,
-                  "ffmpeg -hide_banner -loglevel error -nostdin -y -threads 2 -ss %.3f -i '%s' -t %.3f"
-                  " -map 0:v:0 -map 0:a:0 -s %dx%d -c:v %s -b:v %d -g 12 %s -threads 2"
+                  "ffmpeg -hide_banner -loglevel error -nostdin -y %s -ss %.3f -i '%s' -t %.3f"
+                  " -map 0:v:0 -map 0:a:0 -s %dx%d -c:v %s -b:v %d -g 12 %s %s"
                   " -c:a aac -b:a %d -ar %d -ac %d '%s'",
-                  start, src.c_str(), length, choice.width, choice.height, h264 ? "libx264" : "mpeg4",
+                  t.c_str(), start, src.c_str(), length, choice.width, choice.height, h264 ? "libx264" : "mpeg4",
                   choice.video_bit_rate,
                   h264 ? "-preset superfast -me_range 16 -qdiff 4 -qmin 10 -qmax 51 -qcomp 0.6 -keyint_min 25" : "",
-                  std::max(choice.audio_bit_rate, 128000), choice.sample_rate, choice.channels, output.c_str());
+                  threads > 0 ? t.c_str() : "-threads 2", std::max(choice.audio_bit_rate, 128000), choice.sample_rate, choice.channels, output.c_str());
     return cmd;
 }
 
-// Our cut and the ffmpeg command line in alternating rounds.
+// The command-line tool and the ffmpeg program, each a process started and
+// waited for, in alternating rounds; `ffmpeg_threads` 0 leaves ffmpeg's
+// threads its own choice, as ours are.
 int CompareWithCommandLine(const fs::path& dir, int runs)
 {
     const fs::path source = dir / "h264_aac_1080p_24s.mp4";
@@ -116,14 +112,22 @@ int CompareWithCommandLine(const fs::path& dir, int runs)
     const fs::path out_dir = dir / "out";
     fs::create_directories(out_dir);
     const std::string src = source.string();
+    const std::string cli = Quoted(CliPath());
     struct Side {
-        std::vector<double> wall_s, cpu_s;
+        std::vector<double> wall_s, cpu_s, peak_mb;
         bool ok = true;
+        void Add(const ProcessRun& r)
+        {
+            ok = ok && r.ok;
+            wall_s.push_back(r.wall_s);
+            cpu_s.push_back(r.cpu_s);
+            peak_mb.push_back(r.peak_mb);
+        }
     };
     struct Row {
         int format;
         EncodingChoice choice;
-        Side ours, theirs;
+        Side ours, theirs, theirs_auto;
     };
     std::vector<Row> rows;
     for (int format : {0, 1}) {
@@ -136,43 +140,35 @@ int CompareWithCommandLine(const fs::path& dir, int runs)
         r.choice.height = 240;
         rows.push_back(r);
     }
-    double ours_peak = 0, theirs_peak = 0;
     for (int i = 0; i < runs; ++i) {
         for (Row& r : rows) {
             const std::string title = "vs_ffmpeg_f" + std::to_string(r.format);
             RemoveFile(out_dir / (title + ".mp4"));
-            double cpu = CpuSeconds();
-            const JobRun run = RunCut(src, "00:00:02.000", "00:00:22.000", out_dir, title, r.choice, ".mp4");
-            r.ours.wall_s.push_back(run.seconds);
-            r.ours.cpu_s.push_back(CpuSeconds() - cpu);
-            r.ours.ok = r.ours.ok && run.ok;
-            ours_peak = PeakMegabytes(RUSAGE_SELF);
-
+            r.ours.Add(RunProcess(cli + " cut " + Quoted(src) + " --start 2 --end 22 --format " +
+                                  std::to_string(r.format) + " --size 320*240 --title " + title + " --out " +
+                                  Quoted(out_dir)));
             const std::string theirs = (out_dir / (title + "_ffmpeg.mp4")).string();
-            cpu = CpuSeconds();
-            const auto start = Clock::now();
-            r.theirs.ok = std::system(FfmpegCut(src, 2, 20, r.choice, theirs).c_str()) == 0 && r.theirs.ok;
-            r.theirs.wall_s.push_back(Seconds(Clock::now() - start));
-            r.theirs.cpu_s.push_back(CpuSeconds() - cpu);
-            theirs_peak = PeakMegabytes(RUSAGE_CHILDREN);
+            r.theirs.Add(RunProcess(FfmpegCut(src, 2, 20, r.choice, theirs, 2)));
+            r.theirs_auto.Add(RunProcess(FfmpegCut(src, 2, 20, r.choice, theirs, 0)));
         }
     }
-    std::printf("\n20 s of 1920x1080 H.264 cut to 320x240 (source rate, 2 threads), median of %d rounds\n", runs);
-    std::printf("%-24s %9s %9s %9s %9s %9s %9s\n", "format", "ours wall", "ffmpeg", "ratio", "ours cpu", "ffmpeg",
-                "ratio");
+    std::printf("\n20 s of 1920x1080 H.264 cut to 320x240 (source rate), median of %d rounds, each program a process\n"
+                "(ours: %d decoding threads; ffmpeg: -threads 2, and ffmpeg's own choice)\n",
+                runs, ReencodeDecoderThreads());
+    std::printf("%-32s %7s %7s %6s %7s %6s %7s %7s %6s %6s %6s\n", "format", "wall", "ffmpeg", "ratio", "auto",
+                "ratio", "cpu", "ffmpeg", "ratio", "MB", "ffmpeg");
     int failures = 0;
     for (const Row& r : rows) {
-        if (!r.ours.ok || !r.theirs.ok) {
-            std::printf("%-24s FAILED (%s)\n", FormatTable[r.format].text, r.ours.ok ? "ffmpeg" : "ours");
+        if (!r.ours.ok || !r.theirs.ok || !r.theirs_auto.ok) {
+            std::printf("%-32s FAILED (%s)\n", FormatTable[r.format].text, r.ours.ok ? "ffmpeg" : "ours");
             ++failures;
             continue;
         }
-        const double ow = Median(r.ours.wall_s), tw = Median(r.theirs.wall_s);
+        const double ow = Median(r.ours.wall_s), tw = Median(r.theirs.wall_s), aw = Median(r.theirs_auto.wall_s);
         const double oc = Median(r.ours.cpu_s), tc = Median(r.theirs.cpu_s);
-        std::printf("%-24s %9.3f %9.3f %9.2f %9.3f %9.3f %9.2f\n", FormatTable[r.format].text, ow, tw, ow / tw, oc,
-                    tc, oc / tc);
+        std::printf("%-32s %7.3f %7.3f %6.2f %7.3f %6.2f %7.3f %7.3f %6.2f %6.1f %6.1f\n", FormatTable[r.format].text,
+                    ow, tw, ow / tw, aw, ow / aw, oc, tc, oc / tc, Median(r.ours.peak_mb), Median(r.theirs.peak_mb));
     }
-    std::printf("peak memory: ours %.1f MB (this process so far), ffmpeg %.1f MB\n", ours_peak, theirs_peak);
     return failures;
 }
 
@@ -198,7 +194,6 @@ int main(int argc, char** argv)
         return 1;
     PrintMachineLoad();  // before this bench adds its own
     av_log_set_level(AV_LOG_ERROR);
-    // First, so that the peak memory it reports is that of its own jobs.
     const int compared = CompareWithCommandLine(dir, runs);
     const fs::path out_dir = dir / "out";
     fs::create_directories(out_dir);

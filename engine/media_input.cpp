@@ -13,6 +13,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+extern "C" {
+#include <libavutil/cpu.h>
+}
+
 namespace {
 
 // The stream a player starts with: the first one the file marks as default,
@@ -95,6 +99,8 @@ void OpenAudioDecoder(MediaInput& in)
 }
 
 }  // namespace
+
+int ReencodeDecoderThreads() { return std::clamp(av_cpu_count() + 1, 2, 8); }
 
 int OpenMediaInput(const char* path, MediaInput& in, int decoder_threads)
 {

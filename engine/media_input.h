@@ -33,6 +33,11 @@ struct MediaInput {
 // of each kind where none is marked; cover art is never the picture.
 void SelectStreams(const AVFormatContext* format, int* video_index, int* audio_index);
 
+// Decoding threads of a re-encode: one a core and one more, so that a core
+// whose thread waits on another picture's rows still has a picture to
+// decode; at most 8, as each holds pictures of its own.
+int ReencodeDecoderThreads();
+
 struct MediaInputOptions {
     int decoder_threads = 1;
     int thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;

@@ -12,6 +12,7 @@
 
 #include "conversion_job.h"
 #include "media_input.h"
+#include "scaling.h"
 
 namespace {
 
@@ -138,9 +139,8 @@ bool ScaleToSnapshot(const AVFrame* decoded, AVFrame* snapshot)
     const auto format = static_cast<AVPixelFormat>(decoded->format);
     if (decoded->width <= 0 || decoded->height <= 0 || format == AV_PIX_FMT_NONE)
         return false;
-    ScalerPtr scaler(sws_getContext(decoded->width, decoded->height, format, kSnapshotWidth,
-                                    kSnapshotHeight, AV_PIX_FMT_RGB24, SWS_BICUBIC, nullptr, nullptr,
-                                    nullptr));
+    ScalerPtr scaler(CachedScaler(nullptr, decoded->width, decoded->height, format, kSnapshotWidth,
+                                  kSnapshotHeight, AV_PIX_FMT_RGB24, SWS_BICUBIC));
     if (!scaler)
         return false;
     return sws_scale(scaler.get(), decoded->data, decoded->linesize, 0, decoded->height, snapshot->data,

@@ -14,6 +14,7 @@ extern "C" {
 
 #include "conversion_job.h"
 #include "reencode_state.h"
+#include "scaling.h"
 
 namespace {
 
@@ -335,8 +336,8 @@ bool PictureEncoder::Scale(const AVFrame* src, int quarter_turns)
     const int w = sideways ? place.h : place.w;
     const int h = sideways ? place.w : place.h;
     // Rebuilt whenever the decoded size or pixel format changes mid-stream.
-    scaler_.reset(sws_getCachedContext(scaler_.release(), src->width, src->height, AVPixelFormat(src->format),
-                                       w, h, enc_->pix_fmt, SWS_BICUBIC, nullptr, nullptr, nullptr));
+    scaler_.reset(CachedScaler(scaler_.release(), src->width, src->height, AVPixelFormat(src->format), w, h,
+                               enc_->pix_fmt, SWS_BICUBIC));
     FramePtr scaled = NewPicture(w, h, enc_->pix_fmt);
     if (!scaler_ || !scaled)
         return false;

@@ -428,7 +428,7 @@ bool LostThePicture(const ConversionJob* job, const JobOutput& out, const InputR
 int OpenInput(ConversionJob* job, InputRun& run, bool exact)
 {
     MediaInputOptions options;
-    options.decoder_threads = job->reencode ? 2 : 1;
+    options.decoder_threads = job->reencode ? ReencodeDecoderThreads() : 1;
     options.open_audio = !exact;
     options.interrupt = CancelCallback(job);
     return OpenJobInput(job, run.index, options, run.in);

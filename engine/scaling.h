@@ -1,0 +1,10 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Picture scalers, set up the same way wherever a picture changes size.
+#pragma once
+
+#include "av_handles.h"
+
+// sws_getCachedContext with no source or destination filter: reuses `old`
+// when it already converts as asked, else frees it and returns a new one.
+SwsContext* CachedScaler(SwsContext* old, int src_w, int src_h, AVPixelFormat src_format, int dst_w, int dst_h,
+                         AVPixelFormat dst_format, int flags);

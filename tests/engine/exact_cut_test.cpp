@@ -267,10 +267,10 @@ TEST_F(JobTest, ExactChoiceIsForDirectCutsOnly)
 // key picture lie inside it?) and hands that open file on to the worker.
 TEST_F(JobTest, AJobOpensEachInputFileOnce)
 {
-    const auto probed = [&](const std::string& name) {
+    const auto probed = [&](const std::string& name, ProbeKeeps keeps = ProbeKeeps::Nothing) {
         std::string path = FixturePath(name);
         job->probe_path = path.data();
-        EXPECT_EQ(ProbeMedia(job), 0) << name;
+        EXPECT_EQ(ProbeMedia(job, keeps), 0) << name;
         job->probe_path = const_cast<char*>("");
         return path;
     };
@@ -328,13 +328,7 @@ TEST_F(JobTest, AJobOpensEachInputFileOnce)
     // The tool launches straight after its probe, which keeps the file open
     // for the worker: probe, launch and run open an MP4 once in all (its
     // index says what it holds), whatever the mode, and a join each file once.
-    const auto kept = [&](const std::string& name) {
-        std::string path = FixturePath(name);
-        job->probe_path = path.data();
-        EXPECT_EQ(ProbeMedia(job, ProbeKeeps::FileOpen), 0) << name;
-        job->probe_path = const_cast<char*>("");
-        return path;
-    };
+    const auto kept = [&](const std::string& name) { return probed(name, ProbeKeeps::FileOpen); };
     // What it reads from the kept file is what a fresh open reads.
     const auto bytes = [](const std::string& path) {
         std::ifstream in(path, std::ios::binary);

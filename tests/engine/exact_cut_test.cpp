@@ -286,6 +286,7 @@ TEST_F(JobTest, AJobOpensEachInputFileOnce)
         choice.exact = c.exact;
         const std::string path = probed(c.name);
         const long long before = MediaFileOpenCount();
+        job->cancel_requested = 1;  // as a stopped job leaves it: the launch's look must not stop
         LaunchDecision decided;
         ASSERT_EQ(FillCutJob(job, path, "1", "3", {folder, "n", ".mp4"}, choice, &output, nullptr, &decided),
                   LaunchRefusal::None);

@@ -79,7 +79,9 @@ DecodeCount DecodeVideo(const std::string& path, double from, double to)
     return count;
 }
 
-// The ffmpeg command line doing what the indirect cut with `choice` does.
+// The ffmpeg command line doing what the indirect cut with `choice` does,
+// decoding with `threads` threads (0: ffmpeg's own choice); it encodes with
+// 2, as ours does.
 std::string FfmpegCut(const std::string& src, double start, double length, const EncodingChoice& choice,
                       const std::string& output, int threads)
 {
@@ -93,13 +95,13 @@ std::string FfmpegCut(const std::string& src, double start, double length, const
                   t.c_str(), start, src.c_str(), length, choice.width, choice.height, h264 ? "libx264" : "mpeg4",
                   choice.video_bit_rate,
                   h264 ? "-preset superfast -me_range 16 -qdiff 4 -qmin 10 -qmax 51 -qcomp 0.6 -keyint_min 25" : "",
-                  threads > 0 ? t.c_str() : "-threads 2", std::max(choice.audio_bit_rate, 128000), choice.sample_rate, choice.channels, output.c_str());
+                  threads > 0 ? t.c_str() : "-threads 2", std::max(choice.audio_bit_rate, 128000), choice.sample_rate,
+                  choice.channels, output.c_str());
     return cmd;
 }
 
 // The command-line tool and the ffmpeg program, each a process started and
-// waited for, in alternating rounds; `ffmpeg_threads` 0 leaves ffmpeg's
-// threads its own choice, as ours are.
+// waited for, in alternating rounds.
 int CompareWithCommandLine(const fs::path& dir, int runs)
 {
     const fs::path source = dir / "h264_aac_1080p_24s.mp4";

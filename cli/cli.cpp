@@ -162,11 +162,12 @@ ConversionJob* TheJob()
     return g_pJob;
 }
 
-int ProbeInto(ConversionJob* job, const std::string& path)
+// A cut or join launched next keeps the file open (ProbeKeeps::FileOpen):
+// its job reads the file first and takes the probe's open file.
+int ProbeInto(ConversionJob* job, const std::string& path, ProbeKeeps keeps = ProbeKeeps::Nothing)
 {
     job->probe_path = const_cast<char*>(path.c_str());
-    // The job that follows reads the file first: it takes the probe's open file.
-    const int rc = ProbeMedia(job, ProbeKeeps::FileOpen);
+    const int rc = ProbeMedia(job, keeps);
     job->probe_path = const_cast<char*>("");
     return rc;
 }
@@ -484,7 +485,7 @@ int RunSpans(const Arguments& args, const EncodingChoice& choice, const std::str
     }
     const std::string& input = args.files[0];
     ConversionJob* job = TheJob();
-    const int rc = ProbeInto(job, input);
+    const int rc = ProbeInto(job, input, ProbeKeeps::FileOpen);
     if (rc < 0)
         return Fail(InputProblem(input, rc));
     for (size_t i = 0; i < spans.size(); ++i) {
@@ -537,7 +538,7 @@ int RunCut(const Arguments& args)
         return RunSpans(args, choice, folder, extension);
     const std::string& input = args.files[0];
     ConversionJob* job = TheJob();
-    const int rc = ProbeInto(job, input);
+    const int rc = ProbeInto(job, input, ProbeKeeps::FileOpen);
     if (rc < 0)
         return Fail(InputProblem(input, rc));
     int64_t start_ms = 0, end_ms = 0;
@@ -577,7 +578,7 @@ int RunJoin(const Arguments& args)
     ConversionJob* job = TheJob();
     std::vector<JoinRow> rows;
     for (const std::string& path : args.files) {
-        const int rc = ProbeInto(job, path);
+        const int rc = ProbeInto(job, path, ProbeKeeps::FileOpen);
         if (rc < 0)
             return Fail(InputProblem(path, rc));
         if (job->initial_end_us < 0)

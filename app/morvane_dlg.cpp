@@ -20,6 +20,7 @@
 #include "seams.h"
 #include "settings_file.h"
 #include "ui_strings.h"
+#include "unusable_files.h"
 #include "app_directory.h"
 #include "window_parts.h"
 
@@ -308,9 +309,8 @@ bool CMorvaneDlg::OnInitDialog()
 
     m_comboLanguage->clear();
     for (int i = 0; i < i18n::kLanguageCount; ++i)
-        m_comboLanguage->insertItem(
-            i, i18n::ReadSetting(QStringLiteral("LANGUAGE"), QStringLiteral("name%1").arg(i + 1)));
-    g_uiStrings.SetLanguage(i18n::ReadSetting(QStringLiteral("LANGUAGE"), QStringLiteral("file")));
+        m_comboLanguage->insertItem(i, i18n::LanguageName(i));
+    g_uiStrings.SetLanguage(i18n::ChosenLanguageFile());
     const auto& files = i18n::LanguageFileNames();
     const auto chosen = std::find(files.begin(), files.end(), g_uiStrings.Language());
     m_comboLanguage->setCurrentIndex(chosen == files.end() ? -1 : static_cast<int>(chosen - files.begin()));
@@ -395,6 +395,15 @@ void CMorvaneDlg::ApplyLanguage()
     m_tab->setTabText(1, Ui("JIEMIAN", "sphb"));
 
     setWindowTitle(name + QLatin1Char(' ') + version);
+    // After the window is up, so the message has a window to stand on.
+    QMetaObject::invokeMethod(this, &CMorvaneDlg::ReportUnusableFiles, Qt::QueuedConnection);
+}
+
+void CMorvaneDlg::ReportUnusableFiles()
+{
+    const QStringList files = i18n::TakeUnusableFilesToReport();
+    if (!files.isEmpty())
+        ShowMessage(LanguageText("TISHI", "wjsh") + QLatin1Char('\n') + files.join(QLatin1Char('\n')));
 }
 
 // The label before the language list ends where the template has it, but

@@ -178,6 +178,7 @@ private:
     void FitLanguageLabel();
     void AppendJoinRow(const QString& path);
     void ShowAddFailure(const QString& path);
+    void ReportUnusableFiles();
     void UseSnapshotPath();
     void ReleaseJobRecord();
     QLabel* Static(int id) const;

@@ -13,9 +13,14 @@ public:
     // folder itself, which reads as empty texts.
     static QString PathOf(const QString& fileName);
 
-    // The text of [section] key, "" when the file, section or key is missing;
-    // at most 999 characters, exactly as stored.
+    // The text of [section] key, at most 999 characters, exactly as stored.
+    // Where the file is none of the six, missing or damaged, or lacks the
+    // text, the English text built into the program; "" only for a key that
+    // no language has. A damaged file is noted as unusable.
     static QString ReadText(const QString& fileName, const QString& section, const QString& key);
+
+    // The English text built into the program, "" for a key it lacks.
+    static QString BuiltInText(const QString& section, const QString& key);
 };
 
 }  // namespace i18n

@@ -32,7 +32,9 @@ std::vector<LanguageKey> BuildKeyList()
         {"jqjqbx", kDialogOnly},
         // Tracks a job left out; direct joins of files whose tracks differ
         {"ylgd", kDialogOnly}, {"gdyp", kDialogOnly}, {"gdzm", kDialogOnly}, {"gdsj", kDialogOnly},
-        {"gdfj", kDialogOnly}, {"gdsp", kDialogOnly}, {"gdbt", kDialogOnly}, {"gdwj", kDialogOnly}});
+        {"gdfj", kDialogOnly}, {"gdsp", kDialogOnly}, {"gdbt", kDialogOnly}, {"gdwj", kDialogOnly},
+        // Settings or language files that could not be used
+        {"wjsh", kDialogOnly}});
     AddSection(keys, "JIEMIAN", {
         {"yy", kKept}, {"zysybrj", kDialogOnly}, {"ksjq", kKept}, {"jsjq", kDialogOnly},
         {"jqsj", kDialogOnly}, {"spjq", kKept}, {"sphb", kKept}, {"ywj", kKept}, {"spgs", kKept},

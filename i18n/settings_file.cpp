@@ -3,6 +3,9 @@
 
 #include "app_directory.h"
 #include "private_profile.h"
+#include "unusable_files.h"
+
+#include <algorithm>
 
 namespace i18n {
 
@@ -26,13 +29,41 @@ QString SettingsFilePath()
 
 QString ReadSetting(const QString& section, const QString& key)
 {
-    return platform::GetPrivateProfileString(section, key, QString(), kReadBufferChars,
-                                             SettingsFilePath());
+    platform::ProfileFileState state = platform::ProfileFileState::Missing;
+    const QString value = platform::GetPrivateProfileString(section, key, QString(), kReadBufferChars,
+                                                            SettingsFilePath(), &state);
+    if (platform::IsDamaged(state))
+        NoteUnusableFile(SettingsFilePath());
+    return value;
 }
 
 void WriteSetting(const QString& section, const QString& key, const QString& value)
 {
+    // Only a change the user makes rewrites the user's file.
+    if (ReadSetting(section, key) == value)
+        return;
     platform::WritePrivateProfileString(section, key, value, SettingsFilePath());
+}
+
+QString ChosenLanguageFile()
+{
+    const QString stored = ReadSetting(QStringLiteral("LANGUAGE"), QStringLiteral("file"));
+    const auto& files = LanguageFileNames();
+    if (std::find(files.begin(), files.end(), stored) != files.end())
+        return stored;
+    if (!stored.isEmpty())
+        NoteUnusableFile(SettingsFilePath());
+    return files[0];
+}
+
+QString LanguageName(int entry)
+{
+    static const std::array<QString, kLanguageCount> ownNames = {
+        QStringLiteral("English"),  QString::fromUtf8("Español"), QStringLiteral("Deutsch"),
+        QString::fromUtf8("Français"), QStringLiteral("Italiano"), QString::fromUtf8("日本語"),
+    };
+    const QString stored = ReadSetting(QStringLiteral("LANGUAGE"), QStringLiteral("name%1").arg(entry + 1));
+    return stored.trimmed().isEmpty() ? ownNames.at(static_cast<size_t>(entry)) : stored;
 }
 
 }  // namespace i18n

@@ -4,8 +4,14 @@
 #include <QByteArray>
 #include <QFile>
 #include <QSaveFile>
+#include <QStringDecoder>
 
+#include <cerrno>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace platform {
 namespace {
@@ -160,30 +166,106 @@ bool WritesOneLine(const QString& text)
     return !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')) && !text.contains(QChar(0));
 }
 
-bool ReadWholeFile(const QString& path, QByteArray* data)
+ProfileFileState StateOfFile(const struct stat& st)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!S_ISREG(st.st_mode))
+        return ProfileFileState::NotAFile;
+    return st.st_size > kMaxProfileFileBytes ? ProfileFileState::TooLarge : ProfileFileState::Usable;
+}
+
+// Reads until the end or one byte past the cap, so a file that grows while
+// it is read is caught too.
+ProfileFileState ReadCapped(int fd, QByteArray* data)
+{
+    QByteArray bytes;
+    char chunk[64 * 1024];
+    while (bytes.size() <= kMaxProfileFileBytes) {
+        const ssize_t got = read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return ProfileFileState::Unreadable;
+        if (got == 0)
+            break;
+        bytes.append(chunk, got);
+    }
+    if (bytes.size() > kMaxProfileFileBytes)
+        return ProfileFileState::TooLarge;
+    *data = bytes;
+    return ProfileFileState::Usable;
+}
+
+bool IsText(const QByteArray& data)
+{
+    if (data.contains('\0'))
         return false;
-    *data = file.readAll();
-    return true;
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString decoded = utf8(data);  // hasError answers only after a decode
+    Q_UNUSED(decoded);
+    return !utf8.hasError();
+}
+
+}  // namespace
+
+bool IsDamaged(ProfileFileState state)
+{
+    return state != ProfileFileState::Missing && state != ProfileFileState::Usable;
+}
+
+ProfileFileState ReadProfileFile(const QString& path, QByteArray* data)
+{
+    data->clear();
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st {};
+    if (stat(name.constData(), &st) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? ProfileFileState::Missing : ProfileFileState::Unreadable;
+    if (StateOfFile(st) != ProfileFileState::Usable)
+        return StateOfFile(st);
+    // O_NONBLOCK: the path may have become a FIFO since the look.
+    const int fd = open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return errno == ENOENT ? ProfileFileState::Missing : ProfileFileState::Unreadable;
+    ProfileFileState state = fstat(fd, &st) == 0 ? StateOfFile(st) : ProfileFileState::Unreadable;
+    if (state == ProfileFileState::Usable)
+        state = ReadCapped(fd, data);
+    close(fd);
+    if (state == ProfileFileState::Usable && !IsText(*data))
+        state = ProfileFileState::NotText;
+    return state;
+}
+
+QString ProfileStringFromData(const QByteArray& data, const QString& section, const QString& key,
+                              const QString& defaultValue, int bufferChars)
+{
+    QString text = defaultValue;
+    const std::vector<Line> lines = SplitLines(data);
+    const Place place = Locate(data, lines, section, key);
+    if (place.keyLine >= 0)
+        text = WithoutEnclosingQuotes(StoredValue(data, lines[place.keyLine], place.valueBegin));
+    return CutToBuffer(text, bufferChars);
+}
+
+namespace {
+
+// Whether a write may go ahead, with the file's present bytes.
+bool ReadForWrite(const QString& path, QByteArray* data)
+{
+    const ProfileFileState state = ReadProfileFile(path, data);
+    return state == ProfileFileState::Missing || state == ProfileFileState::Usable ||
+           state == ProfileFileState::NotText;
 }
 
 }  // namespace
 
 QString GetPrivateProfileString(const QString& section, const QString& key,
                                 const QString& defaultValue, int bufferChars,
-                                const QString& path)
+                                const QString& path, ProfileFileState* state)
 {
     QByteArray data;
-    QString text = defaultValue;
-    if (ReadWholeFile(path, &data)) {
-        const std::vector<Line> lines = SplitLines(data);
-        const Place place = Locate(data, lines, section, key);
-        if (place.keyLine >= 0)
-            text = WithoutEnclosingQuotes(StoredValue(data, lines[place.keyLine], place.valueBegin));
-    }
-    return CutToBuffer(text, bufferChars);
+    const ProfileFileState read = ReadProfileFile(path, &data);
+    if (state)
+        *state = read;
+    return ProfileStringFromData(data, section, key, defaultValue, bufferChars);
 }
 
 bool WritePrivateProfileString(const QString& section, const QString& key,
@@ -193,8 +275,8 @@ bool WritePrivateProfileString(const QString& section, const QString& key,
         key.contains(QLatin1Char('=')) || !WritesOneLine(section) || !WritesOneLine(key) || !WritesOneLine(value))
         return false;
     QByteArray data;
-    if (QFile::exists(path) && !ReadWholeFile(path, &data))
-        return false;  // unreadable: better to write nothing than to lose it
+    if (!ReadForWrite(path, &data))
+        return false;  // better to write nothing than to lose it, or to wait on a FIFO
 
     const std::vector<Line> lines = SplitLines(data);
     const QByteArray lineBreak = !lines.empty() && lines[0].end - lines[0].textEnd == 2 ? "\r\n" : "\n";

@@ -431,11 +431,11 @@ TEST_F(AppTest, ChoosingJapaneseSwitchesEveryCaptionAtOnceAndRemembersIt)
     EXPECT_EQ(m_dlg->Tabs()->tabText(1), tabText);
 }
 
-TEST_F(AppTest, AnUnknownLanguageFileSelectsNoEntry)
+TEST_F(AppTest, AnUnknownLanguageFileSelectsEnglish)
 {
     WriteSettings("English.ini");
     OpenWindow();
-    EXPECT_EQ(static_cast<QComboBox*>(Control(1105))->currentIndex(), -1);
+    EXPECT_EQ(static_cast<QComboBox*>(Control(1105))->currentIndex(), 0);
     EXPECT_EQ(static_cast<QComboBox*>(Control(1105))->count(), 6);
 }
 

@@ -9,6 +9,7 @@
 #include "settings_file.h"
 #include "ui_strings.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -107,19 +108,30 @@ TEST(UiStringsTable, LoadsTheLanguageNamedByItsLanguageSlot)
     EXPECT_EQ(strings.Text("TISHI", "wc"), QString::fromUtf8("完了"));
 }
 
-TEST(UiStringsTable, AnUnknownOrEmptyLanguageEmptiesEveryText)
+TEST(UiStringsTable, AnUnknownOrEmptyLanguageGivesTheEnglishTexts)
 {
-    i18n::UiStrings strings;
-    strings.SetLanguage(QStringLiteral("english.ini"));
-    strings.LoadSlotsFromLanguageFile();
-    ASSERT_FALSE(strings.Text("HINT", "bf").isEmpty());
+    i18n::UiStrings english;
+    english.SetLanguage(QStringLiteral("english.ini"));
+    english.LoadSlotsFromLanguageFile();
+    ASSERT_FALSE(english.Text("HINT", "bf").isEmpty());
 
     for (const QString& language : {QStringLiteral("klingon.ini"), QString()}) {
+        i18n::UiStrings strings;
         strings.SetLanguage(language);
         strings.LoadSlotsFromLanguageFile();
         for (const i18n::LanguageKey& entry : i18n::AllLanguageKeys())
-            EXPECT_TRUE(strings.Text(entry.section, entry.key).isEmpty()) << entry.key.toStdString();
+            EXPECT_EQ(strings.Text(entry.section, entry.key), english.Text(entry.section, entry.key))
+                << entry.key.toStdString();
     }
+}
+
+// The English texts are built into the program, word for word as shipped.
+TEST(UiStringsTable, TheBuiltInEnglishIsTheShippedFile)
+{
+    for (const i18n::LanguageKey& entry : i18n::AllLanguageKeys())
+        EXPECT_EQ(i18n::LanguageFile::BuiltInText(entry.section, entry.key),
+                  i18n::LanguageFile::ReadText("english.ini", entry.section, entry.key))
+            << entry.key.toStdString();
 }
 
 TEST(LanguageFileLookup, FollowsTheApplicationFolder)
@@ -128,7 +140,14 @@ TEST(LanguageFileLookup, FollowsTheApplicationFolder)
     QTemporaryDir dir;
     platform::CurrentSeams().appDirectory = [&dir] { return dir.path(); };
     EXPECT_EQ(i18n::LanguageFile::PathOf("english.ini"), dir.path() + "/languages/english.ini");
-    EXPECT_TRUE(i18n::LanguageFile::ReadText("english.ini", "APPLICATION", "name").isEmpty());
+    // No file there: the built-in English.
+    EXPECT_EQ(i18n::LanguageFile::ReadText("german.ini", "APPLICATION", "name"), QStringLiteral("Morvane"));
+    QDir(dir.path()).mkpath(QStringLiteral("languages"));
+    QFile german(dir.path() + "/languages/german.ini");
+    ASSERT_TRUE(german.open(QIODevice::WriteOnly));
+    german.write("[APPLICATION]\nname=Eigen\n");
+    german.close();
+    EXPECT_EQ(i18n::LanguageFile::ReadText("german.ini", "APPLICATION", "name"), QStringLiteral("Eigen"));
 }
 
 }  // namespace

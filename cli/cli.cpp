@@ -10,12 +10,15 @@
 #include <cstring>
 #include <filesystem>
 #include <future>
+#include <getopt.h>
 #include <iterator>
 #include <map>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "conversion_job.h"
 #include "library_log.h"
@@ -44,6 +47,7 @@ const char kUsage[] =
     "      [--exact | ENCODING]\n"
     "  morvane-cli join FILE FILE... --out FOLDER [--title T] [ENCODING]\n"
     "  morvane-cli preview FILE SECONDS OUT.jpg\n"
+    "  morvane-cli COMMAND --help    every option of one command\n"
     "  morvane-cli --help | --version\n"
     "--exact: a direct cut that starts and ends exactly at the points given, re-encoding\n"
     "  only the pictures around them (H.264, HEVC, MPEG-4 Part 2; others cut at key pictures)\n"
@@ -53,6 +57,132 @@ const char kUsage[] =
     "  --format N (0-6) [--video-rate \"3000 kbps\"] [--size 320*240] [--fps \"25.0 fps\"]\n"
     "  [--audio-rate \"128 kbps\"] [--sample-rate \"44100 Hz\"]\n"
     "formats:\n";
+
+// What every command's help ends with: the forms the values take and what
+// the tool prints.
+const char kCommandNotes[] =
+    "Options may come before or after the files; \"--\" ends them (a file named \"--x.mp4\").\n"
+    "\"--title=T\" is \"--title T\". An option given twice, or one the command does not take,\n"
+    "is refused (exit status 2).\n"
+    "TIME: [[hours:]minutes:]seconds[.mmm]: 75.5, 1:15.5 and 00:01:15.500 are the same time;\n"
+    "  minutes and seconds after a colon are below 60; signs are refused.\n"
+    "Exit status: 0 every input done, 1 an input failed or the job was refused, 2 a wrong command line.\n"
+    "Names in text lines show control characters escaped (\\n, \\x1b); in JSON they are JSON strings.\n"
+    "What the media libraries report is shown after a failed job; the window keeps it in library.log.\n";
+
+
+// Which commands an option belongs to.
+enum CommandBit : unsigned { kProbe = 1, kCut = 2, kJoin = 4, kPreview = 8 };
+constexpr unsigned kJobCommands = kCut | kJoin;
+constexpr unsigned kEveryCommand = kProbe | kCut | kJoin | kPreview;
+
+struct CommandSpec {
+    const char* name;
+    unsigned bit;
+    const char* synopsis;  // after "morvane-cli "
+    const char* about;
+    const char* output;  // what it prints
+};
+
+// What a cut or join prints, as text and as --json.
+#define MORVANE_JOB_OUTPUT                                                                                      \
+    "prints:\n"                                                                                                 \
+    "  progress input=N/COUNT percent=P    every 500 ms while it runs (span=N/COUNT for spans)\n"             \
+    "  input N done|failed|pending FILE    at the end, one line an input (span N ... for spans)\n"            \
+    "  output=PATH                         each file written; \"no output was written\" when none\n"          \
+    "  Why an input failed, tracks left out, and what the media libraries reported go to the error output.\n" \
+    "  A stop (Ctrl-C, SIGTERM, SIGHUP, or standard output closed) keeps what was written so far.\n"          \
+    "with --json, one object a line:\n"                                                                         \
+    "  {\"progress\":{\"input\"|\"span\":N,\"of\":COUNT,\"percent\":P}}\n"                                       \
+    "  {\"result\":{\"ok\":BOOL,\"stopped\":BOOL,\"error\":TEXT (when not ok),\n"                               \
+    "    \"inputs\":[{\"input\"|\"span\":N,\"file\":PATH,\"status\":\"done\"|\"failed\"|\"pending\",\"reason\":TEXT}],\n" \
+    "    \"outputs\":[{\"file\":PATH,\"holds\":[N,...]}],\n"                                                     \
+    "    \"dropped_tracks\":[{\"input\":N,\"stream\":S,\"kind\":K,\"codec\":C,\"language\":L,\"reason\":R,\"text\":TEXT}]}}\n" \
+    "  A job refused before it starts prints {\"result\":{\"ok\":false,\"error\":TEXT,\"outputs\":[]}}.\n"
+
+const CommandSpec kCommands[] = {
+    {"probe", kProbe, "probe [--json] FILE...", "Prints what the program reads from each file.\n",
+     "prints, for each file:\n"
+     "  file=PATH, result=0 (negative: error=TEXT), duration_us, width, height, fps_num, fps_den,\n"
+     "  video_codec, video_bit_rate, audio_codec, audio_bit_rate, sample_rate, channels (key=value lines),\n"
+     "  stream=N kind=K codec=C language=L default=0|1 main=0|1 title=T (one line a stream), an empty line.\n"
+     "  main=1 marks the picture and sound a job measures by.\n"
+     "with --json, one object a file holding the same keys, and \"streams\":[{\"stream\",\"kind\",\"codec\",\n"
+     "  \"language\",\"default\",\"main\",\"title\"}].\n"},
+    {"cut", kCut,
+     "cut FILE (--start TIME --end TIME | --span START-END...) (--out FOLDER [--title T] | -o FILE)\n"
+     "      [--exact | ENCODING] [--separate] [--overwrite] [--json]",
+     "Cuts one file: from --start to --end, or each --span in the order given.\n", MORVANE_JOB_OUTPUT},
+    {"join", kJoin, "join FILE FILE... (--out FOLDER [--title T] | -o FILE) [ENCODING] [--overwrite] [--json]",
+     "Joins the files, whole and one after the other, into one file.\n", MORVANE_JOB_OUTPUT},
+    {"preview", kPreview, "preview [--overwrite] [--json] FILE SECONDS OUT.jpg",
+     "Writes the picture at SECONDS from the file's start as a 320x240 JPEG; an existing OUT.jpg\n"
+     "is refused without --overwrite.\n",
+     "prints snapshot=OUT.jpg; with --json {\"result\":{\"ok\":true,\"snapshot\":PATH}}.\n"},
+};
+
+// Every option of every command: adding one is one line here. `letter` is
+// its short form (0 none), `value` the name of its value (nullptr: a flag).
+struct OptionSpec {
+    const char* name;
+    char letter;
+    const char* value;
+    unsigned commands;
+    bool repeatable;
+    const char* help;
+};
+
+const OptionSpec kOptions[] = {
+    {"start", 0, "TIME", kCut, false, "where the cut starts"},
+    {"end", 0, "TIME", kCut, false, "where the cut ends"},
+    {"span", 0, "START-END", kCut, true,
+     "a span to cut (instead of --start/--end); give it again for more, written in the order given"},
+    {"separate", 0, nullptr, kCut, false, "each span into a file of its own: TITLE-1, TITLE-2, ..."},
+    {"exact", 0, nullptr, kCut, false,
+     "a direct cut exactly at the points given, re-encoding only the pictures around them"},
+    {"out", 0, "FOLDER", kJobCommands, false, "the folder the new file goes into, named TITLE.ext, TITLE(0).ext, ..."},
+    {"title", 0, "T", kJobCommands, false, "the new file's title (default: the input's, or \"joined\")"},
+    {"output", 'o', "FILE", kJobCommands, false,
+     "the new file's exact name (its extension the one the job writes); an existing file is refused"},
+    {"overwrite", 0, nullptr, kJobCommands | kPreview, false,
+     "replace an existing -o FILE (or OUT.jpg), only once the new one is complete"},
+    {"format", 0, "N", kJobCommands, false, "re-encode into format N (0-6, below); without it packets are copied"},
+    {"video-rate", 0, "\"3000 kbps\"", kJobCommands, false, "video bit rate (with --format)"},
+    {"size", 0, "320*240", kJobCommands, false, "picture size (with --format)"},
+    {"fps", 0, "\"25.0 fps\"", kJobCommands, false, "frame rate (with --format)"},
+    {"audio-rate", 0, "\"128 kbps\"", kJobCommands, false, "sound bit rate (with --format)"},
+    {"sample-rate", 0, "\"44100 Hz\"", kJobCommands, false, "sound sample rate (with --format)"},
+    {"json", 0, nullptr, kEveryCommand, false, "JSON lines on standard output instead of text lines"},
+    {"help", 'h', nullptr, kEveryCommand, false, "this command's help"},
+};
+
+constexpr int kOptionCount = static_cast<int>(std::size(kOptions));
+
+struct Arguments {
+    const CommandSpec* command = nullptr;
+    std::vector<std::string> files;  // every argument that is not an option, in order
+    std::map<std::string, std::vector<std::string>> given;  // option -> its values ("" for a flag)
+
+    bool Has(const char* name) const { return given.count(name) > 0; }
+    std::string Value(const char* name, const std::string& fallback = "") const
+    {
+        const auto it = given.find(name);
+        return it == given.end() ? fallback : it->second.front();
+    }
+    std::vector<std::string> Values(const char* name) const
+    {
+        const auto it = given.find(name);
+        return it == given.end() ? std::vector<std::string>{} : it->second;
+    }
+};
+
+const CommandSpec* FindCommand(const std::string& name)
+{
+    for (const CommandSpec& c : kCommands)
+        if (name == c.name)
+            return &c;
+    return nullptr;
+}
 
 // Ctrl-C, a terminal hang-up and a polite kill all stop the running job the
 // same way, so its output is finished and playable. A signal after the job
@@ -117,10 +247,50 @@ std::string Shown(const std::string& text)
 // Installed when a job starts; kept until the record is freed.
 std::unique_ptr<StopSignalHandlers> g_stopSignalHandlers;
 
+// Standard output carries text lines, or with --json one JSON object a
+// line. A reader that closes its end (`| head -1`) stops a running job as
+// Ctrl-C does; what is left to say then goes to the error output.
+struct StandardOutput {
+    bool json = false;
+    bool gone = false;
+    int error = 0;  // errno of the write that failed
+};
+StandardOutput g_stdout;
+
+bool Say(const std::string& line)
+{
+    if (g_stdout.gone)
+        return false;
+    errno = 0;
+    if (std::fputs(line.c_str(), stdout) >= 0 && std::fputc('\n', stdout) != EOF && std::fflush(stdout) == 0)
+        return true;
+    g_stdout.gone = true;
+    g_stdout.error = errno;
+    if (std::atomic<uint8_t>* cancel = g_runningJobCancel.load())
+        cancel->store(1);
+    return false;
+}
+
+// A line of the result: where the user still sees it.
+void SayResult(const std::string& line)
+{
+    if (!Say(line))
+        std::fprintf(stderr, "morvane-cli: %s\n", line.c_str());
+}
+
+// Names are kept as they are (UTF-8); a byte that is not UTF-8 becomes U+FFFD.
+std::string JsonLine(const nlohmann::json& object)
+{
+    return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+// A job that never ran: with --json its result says why.
 int Fail(const std::string& message)
 {
     std::fprintf(stderr, "morvane-cli: %s\n", message.c_str());
-    return 1;
+    if (g_stdout.json)
+        SayResult(JsonLine({{"result", {{"ok", false}, {"error", message}, {"outputs", nlohmann::json::array()}}}}));
+    return kExitFailed;
 }
 
 void PrintUsage(FILE* to)
@@ -130,11 +300,14 @@ void PrintUsage(FILE* to)
         std::fprintf(to, "  %d  %s\n", i, FormatTable[i].text);
 }
 
+// A wrong command line: the problem in one line, and where the help is.
+const CommandSpec* g_command = nullptr;  // the command being run
+
 int Usage(const std::string& problem)
 {
-    if (!problem.empty())
-        std::fprintf(stderr, "morvane-cli: %s\n", problem.c_str());
-    PrintUsage(stderr);
+    const CommandSpec* command = g_command;
+    std::fprintf(stderr, "morvane-cli: %s (see morvane-cli %s--help)\n", problem.c_str(),
+                 command ? (std::string(command->name) + " ").c_str() : "");
     return kExitUsage;
 }
 
@@ -172,98 +345,186 @@ int ProbeInto(ConversionJob* job, const std::string& path, ProbeKeeps keeps = Pr
     return rc;
 }
 
-// Every stream of the file, one line each, after the main facts.
-void PrintTracks(const std::string& path)
+nlohmann::json ProbeJson(const std::string& path, int rc, const ConversionJob& job)
 {
+    nlohmann::json facts = {{"file", path}, {"result", rc}};
+    if (rc < 0) {
+        facts["error"] = ProbeMessage(rc);
+        return facts;
+    }
+    const auto codec = [](int id) { return id ? avcodec_get_name(AVCodecID(id)) : "none"; };
+    facts.update({{"duration_us", job.duration_us}, {"width", job.source_width}, {"height", job.source_height},
+                  {"fps_num", job.source_fps_num}, {"fps_den", job.source_fps_den},
+                  {"video_codec", codec(job.video_codec_id)}, {"video_bit_rate", job.video_bit_rate},
+                  {"audio_codec", codec(job.audio_codec_id)}, {"audio_bit_rate", job.audio_bit_rate},
+                  {"sample_rate", job.audio_sample_rate}, {"channels", job.audio_channels}});
     std::vector<TrackFacts> tracks;
     ListTracks(path.c_str(), &tracks);
+    facts["streams"] = nlohmann::json::array();
     for (const TrackFacts& t : tracks)
-        std::printf("stream=%d kind=%s codec=%s language=%s default=%d main=%d title=%s\n", t.index,
-                    TrackKindName(t.kind), t.codec.c_str(), t.language.empty() ? "-" : Shown(t.language).c_str(),
-                    t.is_default ? 1 : 0, t.main ? 1 : 0, Shown(t.title).c_str());
-    std::printf("\n");
+        facts["streams"].push_back({{"stream", t.index}, {"kind", TrackKindName(t.kind)}, {"codec", t.codec},
+                                    {"language", t.language}, {"default", t.is_default}, {"main", t.main},
+                                    {"title", t.title}});
+    return facts;
 }
 
-int RunProbe(const std::vector<std::string>& files)
+// The same facts as key=value lines, then a line a stream (the file's first
+// stream as 0) and an empty line.
+void SayProbeText(const nlohmann::json& facts)
 {
-    if (files.empty())
+    const std::string keys[] = {"duration_us", "width", "height", "fps_num", "fps_den", "video_codec",
+                                "video_bit_rate", "audio_codec", "audio_bit_rate", "sample_rate", "channels"};
+    Say("file=" + Shown(facts["file"].get<std::string>()));
+    Say("result=" + std::to_string(facts["result"].get<int>()));
+    if (facts.contains("error")) {
+        Say("error=" + facts["error"].get<std::string>());
+        Say("");
+        return;
+    }
+    for (const std::string& key : keys)
+        Say(key + "=" + (facts[key].is_string() ? facts[key].get<std::string>() : facts[key].dump()));
+    for (const nlohmann::json& t : facts["streams"]) {
+        const std::string language = t["language"];
+        Say("stream=" + t["stream"].dump() + " kind=" + t["kind"].get<std::string>() + " codec=" +
+            t["codec"].get<std::string>() + " language=" + (language.empty() ? "-" : Shown(language)) +
+            " default=" + (t["default"] ? "1" : "0") + " main=" + (t["main"] ? "1" : "0") +
+            " title=" + Shown(t["title"].get<std::string>()));
+    }
+    Say("");
+}
+
+int RunProbe(const Arguments& args)
+{
+    if (args.files.empty())
         return Usage("probe needs at least one file");
     ConversionJob* job = TheJob();
     int status = kExitOk;
-    for (const std::string& path : files) {
+    for (const std::string& path : args.files) {
         const int rc = ProbeInto(job, path);
-        std::printf("file=%s\nresult=%d\n", Shown(path).c_str(), rc);
-        if (rc < 0) {
-            std::printf("error=%s\n\n", ProbeMessage(rc).c_str());
+        if (rc < 0)
             status = kExitFailed;
-            continue;
-        }
-        std::printf("duration_us=%lld\nwidth=%d\nheight=%d\nfps_num=%d\nfps_den=%d\n"
-                    "video_codec=%s\nvideo_bit_rate=%d\naudio_codec=%s\naudio_bit_rate=%d\n"
-                    "sample_rate=%d\nchannels=%d\n",
-                    static_cast<long long>(job->duration_us), job->source_width, job->source_height,
-                    job->source_fps_num, job->source_fps_den,
-                    job->video_codec_id ? avcodec_get_name(AVCodecID(job->video_codec_id)) : "none",
-                    job->video_bit_rate,
-                    job->audio_codec_id ? avcodec_get_name(AVCodecID(job->audio_codec_id)) : "none",
-                    job->audio_bit_rate, job->audio_sample_rate, job->audio_channels);
-        PrintTracks(path);
+        const nlohmann::json facts = ProbeJson(path, rc, *job);
+        if (g_stdout.json)
+            Say(JsonLine(facts));
+        else
+            SayProbeText(facts);
     }
     return status;
 }
 
-struct Arguments {
-    std::vector<std::string> files;
-    std::map<std::string, std::string> options;
-    bool exact = false;  // --exact, a flag without a value
-    bool separate = false;  // --separate
-    std::vector<std::string> spans;  // --span values, in the order given
-};
+std::string OptionText(const OptionSpec& o) { return std::string("--") + o.name; }
 
-const char* const kValueOptions[] = {"--start", "--end",  "--out",         "--title",
-                                     "--format", "--video-rate", "--size", "--fps",
-                                     "--audio-rate", "--sample-rate"};
+// getopt_long returns the letter for an option that has one, else this.
+constexpr int kFirstLongOnly = 256;
 
+int OptionIndexOf(int returned)
+{
+    if (returned >= kFirstLongOnly)
+        return returned - kFirstLongOnly;
+    for (int i = 0; i < kOptionCount; ++i)
+        if (kOptions[i].letter == returned)
+            return i;
+    return -1;
+}
+
+// The argument getopt_long just refused, said the way the user wrote it.
+std::string RefusedOption(char** argv, int returned_optopt, bool missing_value)
+{
+    const int index = returned_optopt ? OptionIndexOf(returned_optopt) : -1;
+    if (index >= 0 && returned_optopt < kFirstLongOnly && missing_value)
+        return std::string("-") + kOptions[index].letter + " needs a value";
+    if (index >= 0)
+        return OptionText(kOptions[index]) + (missing_value ? " needs a value" : " takes no value");
+    const std::string text = argv[optind - 1];
+    if (text.rfind("--", 0) == 0)
+        return "unknown option " + Shown(text.substr(0, text.find('=')));
+    return "unknown option " + Shown(text);
+}
+
+// The long option getopt_long has just returned, as written: the element
+// before the value when the value was the next element.
+std::string WrittenOption(const OptionSpec& o, char** vector)
+{
+    const bool value_apart = o.value && optarg == vector[optind - 1];
+    const std::string text = vector[optind - (value_apart ? 2 : 1)];
+    return text.substr(0, text.find('='));
+}
+
+// getopt_long takes any unambiguous prefix; a script's "--sta" would break
+// the day another option starts so, so only whole names are taken.
+bool WrittenInFull(const OptionSpec& o, char** vector) { return WrittenOption(o, vector) == OptionText(o); }
+
+// Reads the options of `args->command` from argv[first..]: "--name value",
+// "--name=value", "-o FILE", "-oFILE", and "--" ending the options. An option
+// of another command, or one given twice that is not meant to be, is refused
+// with the reason in `problem`.
 bool ParseArguments(int argc, char** argv, int first, Arguments* args, std::string* problem)
 {
-    for (int i = first; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a.rfind("--", 0) != 0) {
-            args->files.push_back(a);
-            continue;
-        }
-        if (a == "--exact" || a == "--separate") {
-            (a == "--exact" ? args->exact : args->separate) = true;
-            continue;
-        }
-        if (a == "--span") {
-            if (i + 1 >= argc) {
-                *problem = a + " needs a value";
-                return false;
-            }
-            args->spans.push_back(argv[++i]);
-            continue;
-        }
-        bool known = false;
-        for (const char* o : kValueOptions)
-            known = known || a == o;
-        if (!known) {
-            *problem = "unknown option " + a;
-            return false;
-        }
-        if (i + 1 >= argc) {
-            *problem = a + " needs a value";
-            return false;
-        }
-        args->options[a] = argv[++i];
+    std::vector<option> longs;
+    std::string letters = ":";  // ':' first: a missing value is told apart
+    for (int i = 0; i < kOptionCount; ++i) {
+        const OptionSpec& o = kOptions[i];
+        const int returned = o.letter ? o.letter : kFirstLongOnly + i;
+        longs.push_back({o.name, o.value ? required_argument : no_argument, nullptr, returned});
+        if (o.letter)
+            letters += std::string(1, o.letter) + (o.value ? ":" : "");
     }
+    longs.push_back({nullptr, 0, nullptr, 0});
+    // getopt_long sees argv[first - 1] as the program's name.
+    const int count = argc - first + 1;
+    char** vector = argv + first - 1;
+    optind = 0;  // a fresh scan, also when called again in one process
+    opterr = 0;
+    int returned;
+    int long_index = -1;
+    while ((returned = getopt_long(count, vector, letters.c_str(), longs.data(), &long_index)) != -1) {
+        if (returned == '?' || returned == ':') {
+            *problem = RefusedOption(vector, optopt, returned == ':');
+            return false;
+        }
+        const OptionSpec& o = kOptions[OptionIndexOf(returned)];
+        const bool written_long = long_index >= 0;
+        long_index = -1;
+        if (written_long && !WrittenInFull(o, vector)) {
+            *problem = "unknown option " + Shown(WrittenOption(o, vector)) + " (options are not abbreviated)";
+            return false;
+        }
+        if (!(o.commands & args->command->bit)) {
+            *problem = (written_long ? OptionText(o) : std::string("-") + o.letter) +
+                       " does not apply to " + args->command->name;
+            return false;
+        }
+        std::vector<std::string>& values = args->given[o.name];
+        if (!values.empty() && !o.repeatable) {
+            *problem = OptionText(o) + " given twice";
+            return false;
+        }
+        values.push_back(o.value ? optarg : "");
+    }
+    for (int i = optind; i < count; ++i)
+        args->files.push_back(vector[i]);
     return true;
 }
 
-std::string Option(const Arguments& args, const char* name, const std::string& fallback = "")
+// One command's help: its synopsis, what it does, every option it takes.
+void PrintCommandHelp(const CommandSpec& command, FILE* to)
 {
-    const auto it = args.options.find(name);
-    return it == args.options.end() ? fallback : it->second;
+    std::fprintf(to, "usage: morvane-cli %s\n%s", command.synopsis, command.about);
+    std::fprintf(to, "options:\n");
+    for (const OptionSpec& o : kOptions) {
+        if (!(o.commands & command.bit))
+            continue;
+        std::string left = o.letter ? std::string("-") + o.letter + ", " : "    ";
+        left += OptionText(o) + (o.value ? std::string(" ") + o.value : "");
+        std::fprintf(to, "  %-28s %s\n", left.c_str(), o.help);
+    }
+    if (command.bit & kJobCommands) {
+        std::fprintf(to, "formats (--format N):\n");
+        for (int i = 0; i < kFormatCount; ++i)
+            std::fprintf(to, "  %d  %s\n", i, FormatTable[i].text);
+    }
+    std::fputs(command.output, to);
+    std::fputs(kCommandNotes, to);
 }
 
 // The settings dialog's choices: direct without --format, else the format's
@@ -272,7 +533,7 @@ bool ReadChoice(const Arguments& args, const EncodingChoice& defaults, EncodingC
                 std::string* extension, std::string* problem)
 {
     *choice = defaults;
-    const std::string format = Option(args, "--format");
+    const std::string format = args.Value("format");
     choice->direct = format.empty();
     if (choice->direct)
         return true;
@@ -284,16 +545,16 @@ bool ReadChoice(const Arguments& args, const EncodingChoice& defaults, EncodingC
     }
     ApplyFormatEntry(static_cast<int>(entry), choice);
     *extension = FormatExtension(FormatTable[entry].text);
-    if (args.options.count("--video-rate"))
-        choice->video_bit_rate = ParseRateText(Option(args, "--video-rate"));
-    if (args.options.count("--audio-rate"))
-        choice->audio_bit_rate = ParseRateText(Option(args, "--audio-rate"));
-    if (args.options.count("--sample-rate"))
-        choice->sample_rate = ParseRateText(Option(args, "--sample-rate"));
-    if (args.options.count("--fps"))
-        choice->fps_name = Option(args, "--fps");
-    if (args.options.count("--size") &&
-        !ParseSizeText(Option(args, "--size"), &choice->width, &choice->height)) {
+    if (args.Has("video-rate"))
+        choice->video_bit_rate = ParseRateText(args.Value("video-rate"));
+    if (args.Has("audio-rate"))
+        choice->audio_bit_rate = ParseRateText(args.Value("audio-rate"));
+    if (args.Has("sample-rate"))
+        choice->sample_rate = ParseRateText(args.Value("sample-rate"));
+    if (args.Has("fps"))
+        choice->fps_name = args.Value("fps");
+    if (args.Has("size") &&
+        !ParseSizeText(args.Value("size"), &choice->width, &choice->height)) {
         *problem = "--size must look like 640*480";
         return false;
     }
@@ -335,9 +596,104 @@ const char* StatusWord(uint8_t status)
     return status == kInputDone ? "done" : status == kInputFailed ? "failed" : "pending";
 }
 
+// The name -o gave, reported for the job's one output; with --overwrite
+// the output is written beside it and takes the name once complete.
+struct Replacing {
+    std::string target;  // empty without -o
+    bool replace = false;
+};
+
+const char* DropReasonWord(DropReason why)
+{
+    switch (why) {
+    case DropReason::ContainerRefuses: return "container_refuses";
+    case DropReason::NotReencoded: return "not_reencoded";
+    case DropReason::NoMatchingTrack: return "no_matching_track";
+    }
+    return "";
+}
+
+// The job's outputs on disk, each with the inputs (or spans) it holds,
+// counted from 1; a finished --overwrite output under the name it replaced.
+nlohmann::json OutputsJson(const ConversionJob& job, const JobReading& reading, const Replacing& replacing,
+                           const std::string& written)
+{
+    nlohmann::json outputs = nlohmann::json::array();
+    for (const std::string& path : reading.kept) {
+        nlohmann::json holds = nlohmann::json::array();
+        for (int i = 0; i < job.input_count; ++i)
+            if (reading.inputs[i].in_output && job.output_paths[i] && path == job.output_paths[i])
+                holds.push_back(i + 1);
+        outputs.push_back({{"file", !replacing.target.empty() && path == written ? replacing.target : path},
+                           {"holds", holds}});
+    }
+    return outputs;
+}
+
+nlohmann::json ResultJson(const ConversionJob& job, const JobReading& reading, const char* unit,
+                          const nlohmann::json& outputs, const std::string& error)
+{
+    nlohmann::json inputs = nlohmann::json::array();
+    for (int i = 0; i < job.input_count; ++i) {
+        nlohmann::json input = {{unit, i + 1}, {"file", job.input_paths[i]},
+                                {"status", StatusWord(reading.inputs[i].status)}};
+        if (reading.inputs[i].status == kInputFailed)
+            input["reason"] = FailureReasonText(reading.inputs[i].reason);
+        inputs.push_back(input);
+    }
+    nlohmann::json dropped = nlohmann::json::array();
+    for (const DroppedTrack& t : job.dropped_tracks)
+        dropped.push_back({{"input", t.input + 1}, {"stream", t.stream}, {"kind", TrackKindName(t.kind)},
+                           {"codec", t.codec}, {"language", t.language}, {"reason", DropReasonWord(t.reason)},
+                           {"text", DescribeDroppedTrack(t)}});
+    nlohmann::json result = {{"ok", error.empty()}, {"stopped", reading.stop_asked}, {"inputs", inputs},
+                             {"outputs", outputs}, {"dropped_tracks", dropped}};
+    if (!error.empty())
+        result["error"] = error;
+    return {{"result", result}};
+}
+
+// What went wrong, in one sentence; empty when every input is done.
+std::string JobProblem(const ConversionJob& job, const JobReading& reading, const char* unit,
+                       const std::string& output_path, bool written)
+{
+    if (reading.all_done)
+        return "";
+    if (reading.stop_asked && g_stdout.gone)
+        return written ? "stopped: standard output was closed; the output holds what was done so far"
+                       : "stopped: standard output was closed; no output was written";
+    if (reading.stop_asked)
+        return written ? "cancelled: the job was stopped; the output holds what was done so far"
+                       : "cancelled: the job was stopped; no output was written";
+    if (reading.output_error != 0)
+        return WriteProblem(reading.output_error, output_path);
+    const FailureReason first_reason = reading.FirstReason();
+    if (first_reason == FailureReason::OutputGone)
+        return "the output " + Shown(output_path) + " was moved or deleted during the job";
+    return std::string(job.input_count > 1 ? unit + (" " + std::to_string(reading.first_failed + 1)) + " failed: "
+                                           : "the cut failed: ") +
+           FailureReasonText(first_reason);
+}
+
+// An --overwrite job's end: its complete output takes the name it replaces;
+// anything less is removed and the old file stays as it was.
+std::string FinishReplacing(const Replacing& replacing, const std::string& written, JobReading* reading)
+{
+    std::error_code ec;
+    if (reading->all_done && std::rename(written.c_str(), replacing.target.c_str()) == 0)
+        return "";
+    const std::string why = reading->all_done ? std::string("it could not be replaced: ") + std::strerror(errno)
+                                              : "the new file was not complete";
+    std::filesystem::remove(std::filesystem::u8path(written), ec);
+    reading->kept.clear();
+    reading->all_done = false;
+    return Shown(replacing.target) + " was left as it was (" + why + ")";
+}
+
 // Runs the worker and returns the moment it ends; while it runs, progress
 // is printed every 500 ms, as the window polls.
-int RunJob(ConversionJob* job, bool join, const std::vector<std::string>& output_paths)
+int RunJob(ConversionJob* job, bool join, const std::vector<std::string>& output_paths,
+           const Replacing& replacing = {})
 {
     const std::string& output_path = output_paths.front();
     // Spans of one file are counted as spans, not as inputs.
@@ -353,37 +709,51 @@ int RunJob(ConversionJob* job, bool join, const std::vector<std::string>& output
         ConversionWorker(job);
         ended.set_value();
     });
-    int last_percent = -2;
+    int last_percent = -2, last_current = -2;
     bool announced = false;
     while (end.wait_for(kProgressPeriod) != std::future_status::ready) {
-        if (g_stopSignal && !announced) {
-            std::fprintf(stderr, "cancelling...\n");
+        if ((g_stopSignal || g_stdout.gone) && !announced) {
+            std::fprintf(stderr, g_stdout.gone ? "standard output was closed: stopping...\n" : "cancelling...\n");
             announced = true;
         }
         const JobReading now = ReadJob(*job);
         const int percent = now.percent;
         const int current = now.current;
-        if (percent != last_percent && current >= 0 && current < job->input_count) {
-            std::printf("progress %s=%d/%d percent=%d\n", unit, current + 1, job->input_count, percent);
-            std::fflush(stdout);
+        if ((percent != last_percent || current != last_current) && current >= 0 && current < job->input_count) {
+            Say(g_stdout.json ? JsonLine({{"progress", {{unit, current + 1}, {"of", job->input_count},
+                                                        {"percent", percent}}}})
+                              : "progress " + std::string(unit) + "=" + std::to_string(current + 1) + "/" +
+                                    std::to_string(job->input_count) + " percent=" + std::to_string(percent));
             last_percent = percent;
+            last_current = current;
         }
     }
     g_runningJobCancel = nullptr;
     worker.join();
 
-    const JobReading reading = ReadJob(*job);
-    for (int i = 0; i < job->input_count; ++i)
-        std::printf("%s %d %s %s\n", unit, i + 1, StatusWord(reading.inputs[i].status),
-                    Shown(job->input_paths[i]).c_str());
+    JobReading reading = ReadJob(*job);
+    std::string replaced;
+    if (replacing.replace)
+        replaced = FinishReplacing(replacing, output_path, &reading);
+    const bool written = !reading.kept.empty();
+    std::string problem = JobProblem(*job, reading, unit, output_path, written);
+    if (problem.empty() && !replaced.empty())
+        problem = replaced;
+    const nlohmann::json outputs = OutputsJson(*job, reading, replacing, output_path);
+    if (g_stdout.json) {
+        SayResult(JsonLine(ResultJson(*job, reading, unit, outputs, problem)));
+    } else {
+        for (int i = 0; i < job->input_count; ++i)
+            SayResult(std::string(unit) + " " + std::to_string(i + 1) + " " + StatusWord(reading.inputs[i].status) +
+                      " " + Shown(job->input_paths[i]));
+        for (const nlohmann::json& output : outputs)
+            SayResult("output=" + Shown(output["file"].get<std::string>()));
+        if (!written)
+            SayResult("no output was written");
+    }
     for (const DroppedTrack& t : job->dropped_tracks)
         std::fprintf(stderr, "morvane-cli: left out of the output: %s\n", Shown(DescribeDroppedTrack(t)).c_str());
-    for (const std::string& path : reading.kept)
-        std::printf("output=%s\n", Shown(path).c_str());
-    const bool written = !reading.kept.empty();
-    if (!written)
-        std::printf("no output was written\n");
-    if (reading.all_done)
+    if (problem.empty())
         return kExitOk;
     const std::string said = TakeLibraryMessages();
     if (!said.empty())
@@ -394,18 +764,9 @@ int RunJob(ConversionJob* job, bool join, const std::vector<std::string>& output
             std::fprintf(stderr, "morvane-cli: %s %d (%s): %s\n", unit, i + 1, Shown(job->input_paths[i]).c_str(),
                          FailureReasonText(reading.inputs[i].reason));
     }
-    const FailureReason first_reason = reading.FirstReason();
-    if (reading.stop_asked)
-        Fail(written ? "cancelled: the job was stopped; the output holds what was done so far"
-                     : "cancelled: the job was stopped; no output was written");
-    else if (reading.output_error != 0)
-        Fail(WriteProblem(reading.output_error, output_path));
-    else if (first_reason == FailureReason::OutputGone)
-        Fail("the output " + Shown(output_path) + " was moved or deleted during the job");
-    else
-        Fail(std::string(job->input_count > 1 ? unit + (" " + std::to_string(reading.first_failed + 1)) + " failed: "
-                                              : "the cut failed: ") +
-             FailureReasonText(first_reason));
+    if (!replaced.empty() && problem != replaced)
+        std::fprintf(stderr, "morvane-cli: %s\n", replaced.c_str());
+    std::fprintf(stderr, "morvane-cli: %s\n", problem.c_str());
     return kExitFailed;
 }
 
@@ -448,8 +809,7 @@ int Refused(LaunchRefusal why, const ConversionJob* job = nullptr, const std::st
     case LaunchRefusal::SpansOverlap: text = "two spans share time: spans may not overlap"; break;
     case LaunchRefusal::None: break;
     }
-    std::fprintf(stderr, "morvane-cli: refused: %s\n", text.c_str());
-    return kExitFailed;
+    return Fail("refused: " + text);
 }
 
 // What the launch decided that the user should know: a file an exact cut
@@ -472,11 +832,105 @@ bool ReadSpanText(const std::string& text, CutSpan* span)
            ReadTimeText(text.substr(dash + 1), &span->end_ms);
 }
 
-int RunSpans(const Arguments& args, const EncodingChoice& choice, const std::string& folder,
-             const std::string& extension)
+bool IsJpegName(const std::string& path)
+{
+    std::string ext = FileExtensionWithDot(FileNameOf(path));
+    for (char& c : ext)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext == ".jpg" || ext == ".jpeg";
+}
+
+bool SameFile(const std::string& a, const std::string& b)
+{
+    std::error_code ec;
+    const auto pa = std::filesystem::u8path(a), pb = std::filesystem::u8path(b);
+    if (std::filesystem::equivalent(pa, pb, ec))
+        return true;
+    return std::filesystem::absolute(pa, ec).lexically_normal() == std::filesystem::absolute(pb, ec).lexically_normal();
+}
+
+// -o with --out, --title or --separate, or --overwrite without -o, is a
+// wrong command line; so is a job without any place for its output.
+bool CheckOutputOptions(const Arguments& args, std::string* problem)
+{
+    if (args.Has("output") && (args.Has("out") || args.Has("title")))
+        *problem = "-o names the output file itself; it does not go with --out or --title";
+    else if (args.Has("output") && args.Has("separate"))
+        *problem = "-o names one file, but --separate writes one a span: use --out (and --title)";
+    else if (args.Has("overwrite") && !args.Has("output"))
+        *problem = "--overwrite goes with -o FILE (--out never overwrites: it numbers the name)";
+    else if (!args.Has("output") && !args.Has("out"))
+        *problem = std::string(args.command->name) + " needs --out FOLDER or -o FILE";
+    return problem->empty();
+}
+
+bool Exists(const std::filesystem::path& path)
+{
+    std::error_code ec;
+    return std::filesystem::symlink_status(path, ec).type() != std::filesystem::file_type::not_found;
+}
+
+// Where the job writes: --out's folder and title (never overwriting), or
+// exactly -o's file, whose extension must be the one the job writes (a
+// direct job keeps its input's). Returns kExitOk, or the status of the
+// refusal it reported.
+int ChooseTarget(const Arguments& args, const std::vector<std::string>& inputs, const std::string& written_ext,
+                 const std::string& format_ext, const std::string& default_title, OutputTarget* target,
+                 Replacing* replacing)
+{
+    std::string problem;
+    if (!args.Has("output")) {
+        const std::string folder = args.Value("out");
+        if (!CheckOutputFolder(folder, &problem))
+            return Fail(problem);
+        *target = {folder, CleanFileTitle(args.Value("title", default_title)), format_ext};
+        return kExitOk;
+    }
+    const std::string name = args.Value("output");
+    const std::string file = FileNameOf(name);
+    if (file.size() <= written_ext.size() || file.compare(file.size() - written_ext.size(), std::string::npos,
+                                                          written_ext) != 0 || written_ext.empty())
+        return Fail("refused: this job writes a " + (written_ext.empty() ? std::string("file without extension")
+                                                                         : written_ext + " file") +
+                    " (a direct job keeps its input's container; --format chooses another), so -o " + Shown(name) +
+                    " cannot name it");
+    const std::filesystem::path path = std::filesystem::u8path(name);
+    const std::string folder = path.has_parent_path() ? path.parent_path().u8string() : ".";
+    if (!CheckOutputFolder(folder, &problem))
+        return Fail(problem);
+    for (const std::string& input : inputs)
+        if (SameFile(input, name))
+            return Fail("refused: -o " + Shown(name) + " is an input of the job");
+    std::string title = file.substr(0, file.size() - written_ext.size());
+    if (Exists(path)) {
+        std::error_code ec;
+        if (std::filesystem::is_directory(path, ec))
+            return Fail("refused: -o " + Shown(name) + " is a folder");
+        if (!args.Has("overwrite"))
+            return Fail("refused: " + Shown(name) + " exists; add --overwrite to replace it once the new file is complete");
+        title = "." + title + ".partial";
+        replacing->replace = true;
+    }
+    replacing->target = name;
+    *target = {folder, title, format_ext};
+    return kExitOk;
+}
+
+// The file the launch created is the one -o named (a file of that name can
+// appear between the check and the launch).
+bool CreatedAsNamed(ConversionJob* job, const OutputTarget& target, const Replacing& replacing,
+                    const std::string& written_ext, const std::string& created)
+{
+    if (replacing.target.empty() || replacing.replace || created == target.folder + "/" + target.file_title + written_ext)
+        return true;
+    ReleaseReservedOutput(job);
+    return false;
+}
+
+int RunSpans(const Arguments& args, const EncodingChoice& choice, const std::string& extension)
 {
     std::vector<CutSpan> spans;
-    for (const std::string& text : args.spans) {
+    for (const std::string& text : args.Values("span")) {
         CutSpan span;
         if (!ReadSpanText(text, &span))
             return Usage("--span takes START-END, two times such as 00:01:02.500-00:01:10 or 62.5-70: " +
@@ -484,6 +938,12 @@ int RunSpans(const Arguments& args, const EncodingChoice& choice, const std::str
         spans.push_back(span);
     }
     const std::string& input = args.files[0];
+    const std::string written_ext = choice.direct ? FileExtensionWithDot(input) : extension;
+    OutputTarget target;
+    Replacing replacing;
+    const int chosen = ChooseTarget(args, {input}, written_ext, extension, TitleOf(input), &target, &replacing);
+    if (chosen != kExitOk)
+        return chosen;
     ConversionJob* job = TheJob();
     const int rc = ProbeInto(job, input, ProbeKeeps::FileOpen);
     if (rc < 0)
@@ -500,81 +960,83 @@ int RunSpans(const Arguments& args, const EncodingChoice& choice, const std::str
             return Fail("refused: spans " + std::to_string(std::min<int>(i, other) + 1) + " and " +
                         std::to_string(std::max<int>(i, other) + 1) + " overlap; spans may not share time");
     }
-    const OutputTarget target{folder, CleanFileTitle(Option(args, "--title", TitleOf(input))), extension};
     std::vector<std::string> outputs;
     LaunchDecision decided;
     const LaunchRefusal why =
-        FillSpansJob(job, input, spans, target, choice, args.separate, &outputs, nullptr, &decided);
+        FillSpansJob(job, input, spans, target, choice, args.Has("separate"), &outputs, nullptr, &decided);
     if (why != LaunchRefusal::None)
         return Refused(why, job, outputs.empty() ? "" : outputs.back());
+    if (!CreatedAsNamed(job, target, replacing, written_ext, outputs.front()))
+        return Fail("refused: " + Shown(replacing.target) + " appeared meanwhile; it was left as it was");
     TellDecision(decided);
-    return RunJob(job, false, outputs);
+    return RunJob(job, false, outputs, replacing);
 }
 
 int RunCut(const Arguments& args)
 {
     if (args.files.size() != 1)
         return Usage("cut takes exactly one file");
-    const bool spans = !args.spans.empty();
-    if (spans && (args.options.count("--start") || args.options.count("--end")))
+    const bool spans = args.Has("span");
+    if (spans && (args.Has("start") || args.Has("end")))
         return Usage("--span and --start/--end do not go together: give every span with --span");
-    if (!spans && args.separate)
+    if (!spans && args.Has("separate"))
         return Usage("--separate goes with --span");
-    if ((!spans && (!args.options.count("--start") || !args.options.count("--end"))) || !args.options.count("--out"))
-        return Usage("cut needs --start and --end (or --span), and --out");
+    if (!spans && (!args.Has("start") || !args.Has("end")))
+        return Usage("cut needs --start and --end (or --span), and --out or -o");
     EncodingChoice choice;
     std::string extension, problem;
-    if (!ReadChoice(args, DefaultCutChoice(kKeepSourceRate), &choice, &extension, &problem))
+    if (!CheckOutputOptions(args, &problem) || !ReadChoice(args, DefaultCutChoice(kKeepSourceRate), &choice, &extension, &problem))
         return Usage(problem);
-    if (args.exact && !choice.direct)
+    if (args.Has("exact") && !choice.direct)
         return Usage("--exact is a way of cutting directly; it does not go with --format");
-    choice.exact = args.exact;
-    const std::string folder = Option(args, "--out");
-    if (!CheckOutputFolder(folder, &problem)) {
-        std::fprintf(stderr, "morvane-cli: %s\n", problem.c_str());
-        return kExitFailed;
-    }
+    choice.exact = args.Has("exact");
     if (spans)
-        return RunSpans(args, choice, folder, extension);
+        return RunSpans(args, choice, extension);
     const std::string& input = args.files[0];
+    const std::string written_ext = choice.direct ? FileExtensionWithDot(input) : extension;
+    OutputTarget target;
+    Replacing replacing;
+    const int chosen = ChooseTarget(args, {input}, written_ext, extension, TitleOf(input), &target, &replacing);
+    if (chosen != kExitOk)
+        return chosen;
     ConversionJob* job = TheJob();
     const int rc = ProbeInto(job, input, ProbeKeeps::FileOpen);
     if (rc < 0)
         return Fail(InputProblem(input, rc));
     int64_t start_ms = 0, end_ms = 0;
-    if (!ReadTimeText(Option(args, "--start"), &start_ms) || !ReadTimeText(Option(args, "--end"), &end_ms))
+    if (!ReadTimeText(args.Value("start"), &start_ms) || !ReadTimeText(args.Value("end"), &end_ms))
         return Refused(LaunchRefusal::BadTime);
     if (end_ms > start_ms && !CutSpanIsPossible(start_ms, end_ms, job->duration_us))
         return Fail("refused: the cut starts at " + FormatTimeText(start_ms) + ", past the end of " +
                     Shown(input) + " (" + FormatTimeText(job->duration_us / 1000) + ")");
-    const OutputTarget target{folder, CleanFileTitle(Option(args, "--title", TitleOf(input))), extension};
     std::string output;
     LaunchDecision decided;
-    const LaunchRefusal why = FillCutJob(job, input, Option(args, "--start"), Option(args, "--end"),
+    const LaunchRefusal why = FillCutJob(job, input, args.Value("start"), args.Value("end"),
                                          target, choice, &output, nullptr, &decided);
     if (why != LaunchRefusal::None)
         return Refused(why, job, output);
+    if (!CreatedAsNamed(job, target, replacing, written_ext, output))
+        return Fail("refused: " + Shown(replacing.target) + " appeared meanwhile; it was left as it was");
     TellDecision(decided);
-    return RunJob(job, false, {output});
+    return RunJob(job, false, {output}, replacing);
 }
 
 int RunJoin(const Arguments& args)
 {
-    if (!args.options.count("--out"))
-        return Usage("join needs --out");
     EncodingChoice choice;
     std::string extension, problem;
-    if (!ReadChoice(args, DefaultJoinChoice(), &choice, &extension, &problem))
+    if (!CheckOutputOptions(args, &problem) || !ReadChoice(args, DefaultJoinChoice(), &choice, &extension, &problem))
         return Usage(problem);
     if (args.files.size() < 2)
         return Refused(LaunchRefusal::TooFewInputs);
     if (args.files.size() > static_cast<size_t>(kMaxJobInputs))
         return Refused(LaunchRefusal::TooManyInputs);
-    const std::string folder = Option(args, "--out");
-    if (!CheckOutputFolder(folder, &problem)) {
-        std::fprintf(stderr, "morvane-cli: %s\n", problem.c_str());
-        return kExitFailed;
-    }
+    const std::string written_ext = choice.direct ? FileExtensionWithDot(args.files[0]) : extension;
+    OutputTarget target;
+    Replacing replacing;
+    const int chosen = ChooseTarget(args, args.files, written_ext, extension, "joined", &target, &replacing);
+    if (chosen != kExitOk)
+        return chosen;
     ConversionJob* job = TheJob();
     std::vector<JoinRow> rows;
     for (const std::string& path : args.files) {
@@ -585,7 +1047,6 @@ int RunJoin(const Arguments& args)
             return Fail(Shown(path) + ": its length is unknown");
         rows.push_back(MakeJoinRow(path, *job));
     }
-    const OutputTarget target{folder, CleanFileTitle(Option(args, "--title", "joined")), extension};
     std::string output;
     JoinMismatch mismatch;
     const LaunchRefusal why = FillJoinJob(job, rows, target, choice, &output, &mismatch);
@@ -593,32 +1054,15 @@ int RunJoin(const Arguments& args)
     if (why == LaunchRefusal::TrackLayoutDiffers && mismatch.tracks_differ)
         return Fail("refused: the tracks of " + Shown(args.files[diff.file]) + " differ from the first file's (" +
                     DescribeLayoutDifference(diff) + "); a direct join cannot continue them: re-encode with --format");
-    if (why == LaunchRefusal::DiffersFromFirst) {
-        std::fprintf(stderr, "morvane-cli: refused: input %d (%s) cannot be joined directly to the first file: %s; "
-                     "re-encode with --format instead\n",
-                     mismatch.input + 1, Shown(args.files[mismatch.input]).c_str(), JoinDifferenceText(mismatch.how));
-        return kExitFailed;
-    }
+    if (why == LaunchRefusal::DiffersFromFirst)
+        return Fail("refused: input " + std::to_string(mismatch.input + 1) + " (" + Shown(args.files[mismatch.input]) +
+                    ") cannot be joined directly to the first file: " + JoinDifferenceText(mismatch.how) +
+                    "; re-encode with --format instead");
     if (why != LaunchRefusal::None)
         return Refused(why, job, output);
-    return RunJob(job, true, {output});
-}
-
-bool IsJpegName(const std::string& path)
-{
-    std::string ext = FileExtensionWithDot(FileNameOf(path));
-    for (char& c : ext)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext == ".jpg" || ext == ".jpeg";
-}
-
-bool SameFile(const std::string& a, const std::string& b)
-{
-    std::error_code ec;
-    const auto pa = std::filesystem::u8path(a), pb = std::filesystem::u8path(b);
-    if (std::filesystem::equivalent(pa, pb, ec))
-        return true;
-    return std::filesystem::absolute(pa, ec).lexically_normal() == std::filesystem::absolute(pb, ec).lexically_normal();
+    if (!CreatedAsNamed(job, target, replacing, written_ext, output))
+        return Fail("refused: " + Shown(replacing.target) + " appeared meanwhile; it was left as it was");
+    return RunJob(job, true, {output}, replacing);
 }
 
 // SECONDS: a finite number of seconds from the file's start, nothing else.
@@ -644,6 +1088,8 @@ int RunPreview(const Arguments& args)
                     Shown(out));
     if (SameFile(input, out))
         return Fail("refused: the snapshot would replace its own input " + Shown(input));
+    if (Exists(std::filesystem::u8path(out)) && !args.Has("overwrite"))
+        return Fail("refused: " + Shown(out) + " exists; add --overwrite to replace it");
     ConversionJob* job = TheJob();
     const int rc = ProbeInto(job, input);
     if (rc < 0)
@@ -661,7 +1107,7 @@ int RunPreview(const Arguments& args)
     job->snapshot_path = nullptr;
     if (!written)
         return Fail("no picture was written to " + Shown(out));
-    std::printf("snapshot=%s\n", Shown(out).c_str());
+    SayResult(g_stdout.json ? JsonLine({{"result", {{"ok", true}, {"snapshot", out}}}}) : "snapshot=" + Shown(out));
     return kExitOk;
 }
 
@@ -671,8 +1117,11 @@ int RunCli(int argc, char** argv)
 {
     std::setlocale(LC_ALL, "");
     KeepLibraryMessages();  // shown only when a job fails
-    if (argc < 2)
-        return Usage("no command given");
+    if (argc < 2) {
+        std::fprintf(stderr, "morvane-cli: no command given\n");
+        PrintUsage(stderr);
+        return kExitUsage;
+    }
     // Asked for, the usage is the answer: on standard output, with success.
     if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
         PrintUsage(stdout);
@@ -682,22 +1131,28 @@ int RunCli(int argc, char** argv)
         std::printf("morvane-cli %s\n", MORVANE_VERSION);
         return kExitOk;
     }
-    const std::string command = argv[1];
     Arguments args;
+    args.command = FindCommand(argv[1]);
+    if (!args.command)
+        return Usage("unknown command " + Shown(argv[1]) + "; the commands are probe, cut, join and preview");
+    g_command = args.command;
+    // A reader that goes away is seen as a failed write, not as death.
+    std::signal(SIGPIPE, SIG_IGN);
     std::string problem;
     if (!ParseArguments(argc, argv, 2, &args, &problem))
         return Usage(problem);
-    int status;
-    if (command == "probe")
-        status = RunProbe(args.files);
-    else if (command == "cut")
-        status = RunCut(args);
-    else if (command == "join")
-        status = RunJoin(args);
-    else if (command == "preview")
-        status = RunPreview(args);
-    else
-        return Usage("unknown command " + command);
+    if (args.Has("help")) {
+        PrintCommandHelp(*args.command, stdout);
+        return kExitOk;
+    }
+    g_stdout.json = args.Has("json");
+    int status = kExitUsage;
+    switch (args.command->bit) {
+    case kProbe: status = RunProbe(args); break;
+    case kCut: status = RunCut(args); break;
+    case kJoin: status = RunJoin(args); break;
+    case kPreview: status = RunPreview(args); break;
+    }
     g_stopSignalHandlers.reset();  // a signal after the job ran through changed nothing
     if (g_pJob) {
         FreePathArray(g_pJob->input_paths, g_pJob->input_count);

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <nlohmann/json.hpp>
 
 #include "media_checks.h"
 
@@ -138,7 +141,72 @@ TEST(Cli, HelpAndVersionPrintOnStandardOutput)
     EXPECT_EQ(stdout_of("", &code), "");
     EXPECT_EQ(code, 2);
     const CliResult r = RunCli("frobnicate");
-    EXPECT_NE(r.output.find("usage:"), std::string::npos) << r.output;
+    EXPECT_EQ(r.output, "morvane-cli: unknown command frobnicate; the commands are probe, cut, join and preview "
+                        "(see morvane-cli --help)\n");
+}
+
+// Every form a script may write, and every mistake refused in one line
+// naming it: options anywhere, "--name=value", "--" before a file named like
+// an option; an option of another command, one given twice or abbreviated.
+TEST(Cli, CommandLinesAreReadStrictly)
+{
+    const std::string folder = MakeScratchFolder("cli-forms");
+    std::filesystem::copy_file(FixturePath("h264_aac.mp4"), folder + "/--dash.mp4");
+    const std::string video = Quote(FixturePath("h264_aac.mp4"));
+    const std::string out = " --out " + Quote(folder);
+    const struct {
+        std::string args;
+        int exit_code;
+        std::string says;
+    } kCases[] = {
+        {"join --exact --start 5 " + video + " " + video + out, 2, "--exact does not apply to join"},
+        {"preview " + video + " 1 x.jpg --format 1", 2, "--format does not apply to preview"},
+        {"probe --span 1-2 " + video, 2, "--span does not apply to probe"},
+        {"cut " + video + " --start 1 --start 2 --end 3" + out, 2, "--start given twice"},
+        {"cut " + video + " --start 0 --end 1" + out + " --out /tmp", 2, "--out given twice"},
+        {"cut " + video + " --sta 1 --end 2" + out, 2, "unknown option --sta (options are not abbreviated)"},
+        {"cut " + video + " --start 0 --end 1 --exact=yes" + out, 2, "--exact takes no value"},
+        {"cut " + video + out + " --start 0 --end", 2, "--end needs a value"},
+        {"cut " + video + " --start 0 --end 1 --colour red" + out, 2, "unknown option --colour"},
+        {"cut " + video + " --start=0 --end=1 --title=equals --out=" + Quote(folder), 0,
+         "output=" + folder + "/equals.mp4"},
+        {"cut --start 0 --end 1 --title dash" + out + " -- --dash.mp4", 0, "output=" + folder + "/dash.mp4"},
+    };
+    for (const auto& c : kCases) {
+        const CliResult r = RunShell("cd " + Quote(folder) + " && " + std::getenv("MORVANE_CLI") + " " + c.args +
+                                     " 2>&1");
+        EXPECT_EQ(r.exit_code, c.exit_code) << c.args << "\n" << r.output;
+        EXPECT_NE(r.output.find(c.says), std::string::npos) << c.args << "\n" << r.output;
+        if (c.exit_code == 2) {
+            EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 1) << "one line:\n" << r.output;
+        }
+    }
+}
+
+// Each command's help names its own options, and only those.
+TEST(Cli, EachCommandHasItsOwnHelp)
+{
+    const struct {
+        const char* command;
+        std::vector<std::string> names, lacks;
+    } kCases[] = {
+        {"cut", {"--start TIME", "--end", "--span START-END", "--separate", "--exact", "--out FOLDER", "--title",
+                 "--format N", "--video-rate", "--size", "--fps", "--audio-rate", "--sample-rate", "6  MKV",
+                 "[[hours:]minutes:]seconds"}, {}},
+        {"join", {"--out FOLDER", "--format N"}, {"--exact", "--start", "--span"}},
+        {"probe", {"usage: morvane-cli probe"}, {"--out", "--format"}},
+        {"preview", {"usage: morvane-cli preview"}, {"--out", "--exact"}},
+    };
+    for (const auto& c : kCases) {
+        for (const char* help : {" --help", " -h"}) {
+            const CliResult r = RunCli(std::string(c.command) + help);
+            EXPECT_EQ(r.exit_code, 0) << c.command;
+            for (const std::string& name : c.names)
+                EXPECT_NE(r.output.find(name), std::string::npos) << c.command << " lacks " << name << "\n" << r.output;
+            for (const std::string& name : c.lacks)
+                EXPECT_EQ(r.output.find(name), std::string::npos) << c.command << " names " << name;
+        }
+    }
 }
 
 TEST(Cli, CutNamesItsOutputUniquelyAndNeverOverwrites)
@@ -281,12 +349,16 @@ TEST(Cli, APreviewNeverReplacesItsInputOrAnythingOnFailure)
         EXPECT_EQ(RunCli("preview " + Quote(movie) + " " + seconds + " " + Quote(folder + "/p.jpg")).exit_code, 2)
             << seconds;
 
-    // A failed preview leaves an existing picture as it was; a good one replaces it.
+    // An existing picture is refused; with --overwrite a failed preview
+    // leaves it as it was and a good one replaces it.
     const std::string shot = folder + "/shot.JPG";
     std::ofstream(shot) << "an older picture";
-    EXPECT_EQ(RunCli("preview " + Quote(FixturePath("audio_only.m4a")) + " 1 " + Quote(shot)).exit_code, 1);
+    CliResult r = RunCli("preview " + Quote(movie) + " 1.5 " + Quote(shot));
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.output.find("exists; add --overwrite"), std::string::npos) << r.output;
+    EXPECT_EQ(RunCli("preview --overwrite " + Quote(FixturePath("audio_only.m4a")) + " 1 " + Quote(shot)).exit_code, 1);
     EXPECT_EQ(std::filesystem::file_size(shot), 16u);
-    EXPECT_EQ(RunCli("preview " + Quote(movie) + " 1.5 " + Quote(shot)).exit_code, 0);
+    EXPECT_EQ(RunCli("preview " + Quote(movie) + " 1.5 " + Quote(shot) + " --overwrite").exit_code, 0);
     EXPECT_GT(std::filesystem::file_size(shot), 1000u);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 2) << "no temporary file is left";
 }
@@ -482,4 +554,171 @@ TEST(Cli, SpansGoIntoOneFileOrAFileEach)
     EXPECT_NEAR(AnalyzeMedia(folder + "/one.mp4").VideoSeconds(), 2.0, 0.3);
     EXPECT_NEAR(AnalyzeMedia(folder + "/sep-1.mp4").VideoSeconds(), 1.0, 0.25);  // from a key picture
     EXPECT_NEAR(AnalyzeMedia(folder + "/ex.mp4").VideoSeconds(), 1.4, 0.05);  // to the picture
+}
+
+namespace {
+
+// Each line of the tool's standard output read as one JSON object.
+std::vector<nlohmann::json> JsonLines(const std::string& output)
+{
+    std::vector<nlohmann::json> objects;
+    size_t at = 0;
+    for (size_t end; (end = output.find('\n', at)) != std::string::npos; at = end + 1)
+        objects.push_back(nlohmann::json::parse(output.substr(at, end - at)));
+    return objects;
+}
+
+// The tool's standard output alone, and its exit code.
+CliResult StandardOutputOf(const std::string& arguments)
+{
+    return RunShell(std::string(std::getenv("MORVANE_CLI")) + " " + arguments + " 2>/dev/null");
+}
+
+}  // namespace
+
+// --json: every name comes back byte for byte, however awkward, and the
+// result names every output with what it holds, each failure with its
+// reason and each track left out.
+TEST(Cli, JsonLinesCarryNamesAndResultsExactly)
+{
+    const std::string folder = MakeScratchFolder("cli-json");
+    const std::string name = folder + "/a b\\c\"d\te \xc3\xa9.mp4";
+    std::filesystem::copy_file(FixturePath("h264_aac.mp4"), name);
+
+    CliResult r = StandardOutputOf("probe --json " + Quote(name) + " " + Quote(FixturePath("text.mp4")));
+    EXPECT_EQ(r.exit_code, 1);
+    std::vector<nlohmann::json> lines = JsonLines(r.output);
+    ASSERT_EQ(lines.size(), 2u) << r.output;
+    EXPECT_EQ(lines[0]["file"], name);
+    EXPECT_EQ(lines[0]["width"], 320);
+    EXPECT_EQ(lines[0]["video_codec"], "h264");
+    ASSERT_GE(lines[0]["streams"].size(), 2u);
+    EXPECT_EQ(lines[0]["streams"][0]["kind"], "video");
+    EXPECT_EQ(lines[0]["streams"][0]["main"], true);
+    EXPECT_LT(lines[1]["result"].get<int>(), 0);
+    EXPECT_EQ(lines[1]["error"], "not a media file the program can open");
+
+    r = StandardOutputOf("cut --json " + Quote(name) + " --span 0-1 --span 2-3 --separate --out " + Quote(folder));
+    EXPECT_EQ(r.exit_code, 0) << r.output;
+    lines = JsonLines(r.output);
+    ASSERT_FALSE(lines.empty());
+    const nlohmann::json result = lines.back()["result"];
+    EXPECT_EQ(result["ok"], true);
+    ASSERT_EQ(result["outputs"].size(), 2u) << result;
+    for (int span = 1; span <= 2; ++span) {
+        const nlohmann::json& output = result["outputs"][span - 1];
+        // The title drops the backslash, as every title does.
+        EXPECT_EQ(output["file"], folder + "/a bc\"d\te \xc3\xa9-" + std::to_string(span) + ".mp4");
+        EXPECT_EQ(output["holds"], nlohmann::json::array({span}));
+        EXPECT_TRUE(std::filesystem::exists(output["file"].get<std::string>()));
+        EXPECT_EQ(result["inputs"][span - 1]["status"], "done");
+        EXPECT_EQ(result["inputs"][span - 1]["file"], name);
+    }
+
+    r = StandardOutputOf("cut --json " + Quote(FixturePath("timecode.mp4")) + " --start 1 --end 2 -o " +
+                         Quote(folder + "/tc.mp4"));
+    EXPECT_EQ(r.exit_code, 0) << r.output;
+    const nlohmann::json dropped = JsonLines(r.output).back()["result"]["dropped_tracks"];
+    ASSERT_EQ(dropped.size(), 1u) << r.output;
+    EXPECT_EQ(dropped[0]["kind"], "data");
+    EXPECT_EQ(dropped[0]["codec"], "tmcd");
+    EXPECT_EQ(dropped[0]["reason"], "container_refuses");
+
+    // A failed input: its reason, and the part the output holds.
+    r = StandardOutputOf("cut --json " + Quote(FixturePath("truncated_faststart.mp4")) +
+                         " --start 0 --end 9 --out " + Quote(folder));
+    EXPECT_EQ(r.exit_code, 1);
+    const nlohmann::json failed = JsonLines(r.output).back()["result"];
+    EXPECT_EQ(failed["ok"], false);
+    EXPECT_EQ(failed["inputs"][0]["status"], "failed");
+    EXPECT_FALSE(failed["inputs"][0]["reason"].get<std::string>().empty());
+    EXPECT_FALSE(failed["error"].get<std::string>().empty());
+    // A refusal before any job is a result too.
+    r = StandardOutputOf("cut --json " + Quote(name) + " --start 20 --end 30 --out " + Quote(folder));
+    EXPECT_EQ(r.exit_code, 1);
+    lines = JsonLines(r.output);
+    ASSERT_EQ(lines.size(), 1u) << r.output;
+    EXPECT_NE(lines[0]["result"]["error"].get<std::string>().find("past the end"), std::string::npos);
+}
+
+// -o names the file exactly; an existing one is refused, or with --overwrite
+// replaced by the finished new file, never by a part of one.
+TEST(Cli, AnOutputFileIsNamedExactlyAndReplacedOnlyWhenComplete)
+{
+    const std::string folder = MakeScratchFolder("cli-output-file");
+    const std::string video = Quote(FixturePath("h264_aac.mp4"));
+    const std::string file = folder + "/exact name.mp4";
+    const struct {
+        std::string args;
+        int exit_code;
+        std::string says;
+    } kCases[] = {
+        {"cut " + video + " --start 0 --end 2 -o " + Quote(file), 0, "output=" + file + "\n"},
+        {"cut " + video + " --start 0 --end 4 -o " + Quote(file), 1, "exists; add --overwrite"},
+        {"cut " + video + " --start 0 --end 4 --output=" + Quote(folder + "/other.mkv"), 1, "writes a .mp4 file"},
+        {"cut " + video + " --start 0 --end 4 -o " + Quote(FixturePath("h264_aac.mp4")) + " --overwrite", 1,
+         "is an input of the job"},
+        {"cut " + video + " --start 0 --end 4 -o " + Quote(folder) + " --overwrite", 1, "cannot name it"},
+        {"cut " + video + " --start 0 --end 4 -o " + Quote(file) + " --out " + Quote(folder), 2, "does not go with"},
+        {"cut " + video + " --span 0-1 --span 2-3 --separate -o " + Quote(file), 2, "-o names one file"},
+        {"cut " + video + " --start 0 --end 4 --out " + Quote(folder) + " --overwrite", 2, "--overwrite goes with -o"},
+        {"preview " + video + " 1 x.jpg -o y.jpg", 2, "-o does not apply to preview"},
+    };
+    for (const auto& c : kCases) {
+        const CliResult r = RunCli(c.args);
+        EXPECT_EQ(r.exit_code, c.exit_code) << c.args << "\n" << r.output;
+        EXPECT_NE(r.output.find(c.says), std::string::npos) << c.args << "\n" << r.output;
+    }
+    EXPECT_NEAR(AnalyzeMedia(file).VideoSeconds(), 2.0, 0.3);
+    EXPECT_EQ(RunCli("cut " + video + " --start 0 --end 4 -o " + Quote(file) + " --overwrite").exit_code, 0);
+    EXPECT_NEAR(AnalyzeMedia(file).VideoSeconds(), 4.0, 0.3);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1) << "no partial file is left";
+}
+
+// Killed or stopped midway, an --overwrite job leaves the old file as it was.
+TEST(Cli, AnOverwriteStoppedMidwayKeepsTheOldFile)
+{
+    for (const int sig : {SIGKILL, SIGTERM}) {
+        const std::string folder = MakeScratchFolder("cli-overwrite-" + std::to_string(sig));
+        const std::string old = folder + "/kept.mp4";
+        std::filesystem::copy_file(FixturePath("h264_aac.mp4"), old);
+        const auto size = std::filesystem::file_size(old);
+        std::vector<std::string> args = {"join"};
+        for (int i = 0; i < 200; ++i)
+            args.push_back(FixturePath("h264_aac_b.mp4"));
+        for (const char* a : {"-o", old.c_str(), "--overwrite", "--format", "0"})
+            args.push_back(a);
+        RunningCli cli(args);
+        ASSERT_TRUE(cli.WaitFor("progress input=")) << cli.output;
+        ASSERT_EQ(cli.Signal(sig), 0);
+        EXPECT_EQ(cli.Wait(), sig == SIGKILL ? -1 : 1) << cli.output;
+        EXPECT_EQ(std::filesystem::file_size(old), size) << sig;
+        EXPECT_EQ(AnalyzeMedia(old).decode_errors, 0);
+        if (sig == SIGTERM) {
+            EXPECT_NE(cli.output.find("kept.mp4 was left as it was"), std::string::npos) << cli.output;
+            EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1) << "the partial is removed";
+        }
+    }
+}
+
+// A reader that stops reading (`| head -1`) stops the job as Ctrl-C does:
+// no death by SIGPIPE, the file kept is playable and named on the error output.
+TEST(Cli, AClosedPipeStopsTheJobWithAPlayableFile)
+{
+    const std::string folder = MakeScratchFolder("cli-pipe");
+    std::string command = std::getenv("MORVANE_CLI") + std::string(" join");
+    for (int i = 0; i < 200; ++i)
+        command += " " + Quote(FixturePath("h264_aac_b.mp4"));
+    command += " --format 0 -o " + Quote(folder + "/piped.mp4");
+    const CliResult r = RunShell("bash -c " + Quote(command + " 2>" + folder + "/err | head -1; exit ${PIPESTATUS[0]}"));
+    std::ifstream err_file(folder + "/err");
+    const std::string err((std::istreambuf_iterator<char>(err_file)), {});
+    EXPECT_EQ(r.exit_code, 1) << r.output << err;
+    EXPECT_EQ(r.output.rfind("progress input=", 0), 0u) << r.output;
+    EXPECT_NE(err.find("standard output was closed"), std::string::npos) << err;
+    EXPECT_NE(err.find("output=" + folder + "/piped.mp4"), std::string::npos) << err;
+    const MediaFacts f = AnalyzeMedia(folder + "/piped.mp4");
+    EXPECT_TRUE(f.opened);
+    EXPECT_EQ(f.decode_errors, 0);
+    EXPECT_GT(f.video_frames, 0);
 }

@@ -3,6 +3,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <mutex>
 
@@ -13,13 +14,40 @@ extern "C" {
 namespace {
 
 constexpr size_t kMaxKeptLines = 200;
+// The log file is capped: past this size it becomes <name>.1 (replacing the
+// one before) and a new file starts, so at most twice this is kept.
+constexpr long kLogFileCap = 1 << 20;
 
 struct KeptMessages {
     std::mutex mutex;
     std::deque<std::string> lines;
     std::string partial;  // a line the libraries are still writing
     FILE* file = nullptr;
+    std::string path;
+    long size = 0;  // of the file, as written so far
 };
+
+FILE* OpenLog(KeptMessages& kept)
+{
+    kept.file = std::fopen(kept.path.c_str(), "ae");
+    kept.size = 0;
+    if (kept.file && std::fseek(kept.file, 0, SEEK_END) == 0)
+        kept.size = std::ftell(kept.file);
+    return kept.file;
+}
+
+void WriteToLog(KeptMessages& kept, const char* text)
+{
+    if (kept.size >= kLogFileCap) {
+        std::fclose(kept.file);
+        std::rename(kept.path.c_str(), (kept.path + ".1").c_str());
+        if (!OpenLog(kept))
+            return;
+    }
+    std::fputs(text, kept.file);
+    std::fflush(kept.file);
+    kept.size += static_cast<long>(std::strlen(text));
+}
 
 KeptMessages& Kept()
 {
@@ -36,10 +64,8 @@ void KeepMessage(void* avcl, int level, const char* format, va_list args)
     av_log_format_line2(avcl, level, format, args, text, sizeof text, &print_prefix);
     KeptMessages& kept = Kept();
     std::lock_guard<std::mutex> lock(kept.mutex);
-    if (kept.file) {
-        std::fputs(text, kept.file);
-        std::fflush(kept.file);
-    }
+    if (kept.file)
+        WriteToLog(kept, text);
     kept.partial += text;
     size_t newline;
     while ((newline = kept.partial.find('\n')) != std::string::npos) {
@@ -57,8 +83,10 @@ void KeepLibraryMessages(const std::string& log_path)
     KeptMessages& kept = Kept();
     {
         std::lock_guard<std::mutex> lock(kept.mutex);
-        if (!log_path.empty() && !kept.file)
-            kept.file = std::fopen(log_path.c_str(), "ae");
+        if (!log_path.empty() && !kept.file) {
+            kept.path = log_path;
+            OpenLog(kept);
+        }
     }
     av_log_set_level(AV_LOG_WARNING);
     av_log_set_callback(KeepMessage);

@@ -7,7 +7,8 @@
 #include <string>
 
 // From now on the libraries' warnings and errors are kept in memory (the
-// last few hundred lines) and, with a `log_path`, appended to that file.
+// last few hundred lines) and, with a `log_path`, appended to that file;
+// past about 1 MB it is renamed to `log_path`.1 and a new one begun.
 void KeepLibraryMessages(const std::string& log_path = "");
 
 // The lines kept since the last call, which forgets them.

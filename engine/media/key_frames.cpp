@@ -3,6 +3,7 @@
 
 #include "av_handles.h"
 #include "media_input.h"
+#include "media_time.h"
 
 #include <algorithm>
 #include <string>
@@ -12,11 +13,6 @@ namespace {
 int StopWhenCancelled(void* opaque)
 {
     return static_cast<const std::atomic<bool>*>(opaque)->load() ? 1 : 0;
-}
-
-int64_t ToMicroseconds(int64_t ts, AVRational time_base)
-{
-    return av_rescale_q(ts, time_base, AV_TIME_BASE_Q);
 }
 
 // An index that reaches this close to the stream's end lists the whole file

@@ -2,6 +2,7 @@
 #include "media_input.h"
 
 #include "conversion_job.h"
+#include "media_time.h"
 #include "seek.h"
 
 #include <algorithm>
@@ -255,17 +256,22 @@ double ContainerStartSeconds(const AVFormatContext* format)
     return static_cast<double>(format->start_time) / 1000000.0;
 }
 
-void SeekToStartPoint(ConversionJob* job, AVFormatContext* format, int input)
+SeekMethod SeekToCutStart(AVFormatContext* format, int64_t start_us)
 {
-    if (!(job->start_s[input] > 0))
-        return;
-    // Every method works on the container's own timeline.
-    job->start_s[input] += job->input_start_s;
     int stream = -1;
     int audio = -1;
     SelectStreams(format, &stream, &audio);
     if (stream < 0)
         stream = audio;
-    const auto target = static_cast<int64_t>(job->start_s[input] * 1000000.0);
-    job->seek_by_bytes = SeekAtOrBefore(format, stream, target) == SeekMethod::Bytes ? 1 : 0;
+    // Every method works on the container's own timeline.
+    return SeekAtOrBefore(format, stream, OnFileClock(start_us, format));
+}
+
+void SeekToStartPoint(ConversionJob* job, AVFormatContext* format, int input)
+{
+    if (!(job->start_s[input] > 0))
+        return;
+    const int64_t start_us = MicrosecondsOfSeconds(job->start_s[input]);
+    job->start_s[input] += job->input_start_s;
+    job->seek_by_bytes = SeekToCutStart(format, start_us) == SeekMethod::Bytes ? 1 : 0;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "av_handles.h"
+#include "seek.h"
 
 struct ConversionJob;
 
@@ -103,6 +104,10 @@ double HeldSeconds(const MediaInput& in);
 double ContainerStartSeconds(const AVFormatContext* format);
 
 // Seeks `format` so that reading starts at the key frame at or before
+// `start_us` (from the file's start; its clock's start is added).
+SeekMethod SeekToCutStart(AVFormatContext* format, int64_t start_us);
+
+// The preview's seek: as above to
 // job->start_s[input], after adding the container start time
 // (job->input_start_s) to start_s[input]. Sets job->seek_by_bytes when only
 // a byte seek could position the file. Nothing happens for a start of 0.

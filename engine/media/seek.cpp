@@ -8,6 +8,7 @@ extern "C" {
 }
 
 #include "av_handles.h"
+#include "media_time.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ KeyFrameFound ReadFirstKeyFrame(AVFormatContext* format, int stream_index)
         if (ours && (stream_index < 0 || (pkt->flags & AV_PKT_FLAG_KEY)) && ts != AV_NOPTS_VALUE) {
             const AVStream* st = format->streams[pkt->stream_index];
             result.found = true;
-            result.pts_us = av_rescale_q(ts, st->time_base, AV_TIME_BASE_Q);
+            result.pts_us = ToMicroseconds(ts, st->time_base);
             av_packet_unref(pkt.get());
             break;
         }

@@ -3,11 +3,7 @@
 
 #include <algorithm>
 
-namespace {
-
-int64_t ToMicroseconds(int64_t ts, AVRational tb) { return av_rescale_q(ts, tb, AV_TIME_BASE_Q); }
-
-}  // namespace
+#include "media_time.h"
 
 int64_t JobOutput::EndMicroseconds() const
 {

@@ -7,6 +7,7 @@
 #include "conversion_job.h"
 #include "direct_copy.h"
 #include "extra_sound.h"
+#include "media_time.h"
 #include "media_input.h"
 #include "seek.h"
 #include "stream_copy.h"
@@ -291,8 +292,8 @@ bool PlaceExtraPacket(AVPacket* pkt, const AVStream* in_st, AVRational out_tb, i
         return false;
     if (pkt->duration <= 0)
         pkt->duration = FallbackDuration(in_st);
-    const int64_t from = av_rescale_q(from_us, AV_TIME_BASE_Q, tb);
-    const int64_t to = to_us == INT64_MAX ? INT64_MAX : av_rescale_q(to_us, AV_TIME_BASE_Q, tb);
+    const int64_t from = ToStreamTicks(from_us, tb);
+    const int64_t to = to_us == INT64_MAX ? INT64_MAX : ToStreamTicks(to_us, tb);
     const int64_t end = start + std::max<int64_t>(pkt->duration, 0);
     if (start >= to)
         return false;
@@ -314,7 +315,7 @@ bool PlaceExtraPacket(AVPacket* pkt, const AVStream* in_st, AVRational out_tb, i
         pkt->pts = start;
         pkt->dts = start;
     }
-    const int64_t offset = av_rescale_q(offset_us, AV_TIME_BASE_Q, out_tb);
+    const int64_t offset = ToStreamTicks(offset_us, out_tb);
     if (pkt->pts != AV_NOPTS_VALUE)
         pkt->pts = av_rescale_q(pkt->pts - from, tb, out_tb) + offset;
     if (pkt->dts != AV_NOPTS_VALUE)
@@ -441,7 +442,7 @@ bool ConvertSubtitle(AVCodecContext* dec, AVCodecContext* enc, AVRational tb, AV
     int got = 0;
     if (avcodec_decode_subtitle2(dec, &sub, &got, pkt) < 0 || !got)
         return false;
-    sub.pts = av_rescale_q(pkt->pts, tb, AV_TIME_BASE_Q);
+    sub.pts = ToMicroseconds(pkt->pts, tb);
     sub.start_display_time = 0;
     sub.end_display_time = static_cast<uint32_t>(av_rescale_q(std::max<int64_t>(pkt->duration, 0), tb, {1, 1000}));
     constexpr int kMaxSize = 1 << 16;
@@ -541,8 +542,7 @@ bool PlanReencodedTracks(ConversionJob* job, JobOutput& out, InputRun& run)
 void StartReencodedTracks(const ConversionJob* job, InputRun& run, int64_t offset_us)
 {
     // A cut starts exactly at its start point, a joined input at its start.
-    const double start_s = job->input_start_s + (job->join_mode ? 0 : run.cut_start_s);
-    run.origin_us = static_cast<int64_t>(start_s * 1e6);
+    run.origin_us = OnFileClock(job->join_mode ? 0 : MicrosecondsOfSeconds(run.cut_start_s), run.in.format.get());
     run.offset_us = offset_us;
 }
 
@@ -590,8 +590,8 @@ void CollectChapters(std::vector<ChapterCopy>* list, const AVFormatContext* in, 
 {
     for (unsigned i = 0; i < in->nb_chapters; ++i) {
         const AVChapter* ch = in->chapters[i];
-        const int64_t start = std::max(av_rescale_q(ch->start, ch->time_base, AV_TIME_BASE_Q), from_us);
-        const int64_t end = std::min(av_rescale_q(ch->end, ch->time_base, AV_TIME_BASE_Q), to_us);
+        const int64_t start = std::max(ToMicroseconds(ch->start, ch->time_base), from_us);
+        const int64_t end = std::min(ToMicroseconds(ch->end, ch->time_base), to_us);
         if (end <= start)
             continue;
         ChapterCopy c;
@@ -641,28 +641,29 @@ bool AddChapter(AVFormatContext* out, int64_t id, AVRational tb, int64_t start, 
 namespace {
 
 // Where the output of `path` starts and how long it is: a copy starts at
-// its first key picture at or after a seek to `start_s`, read ahead in a
-// reading of its own; a re-encoded cut at `start_s` itself.
-bool PredictSpan(const char* path, bool copy, double start_s, double span_s, InputContextPtr* opened,
-                 int64_t* from_us, int64_t* to_us)
+// its first key picture at or after a seek to the span's start, read ahead
+// in a reading of its own; a re-encoded cut at the start itself. An empty
+// span is the whole file.
+bool PredictSpan(const char* path, bool copy, const MediaSpan& span, InputContextPtr* opened, int64_t* from_us,
+                 int64_t* to_us)
 {
+    const bool cut = span.LengthMicroseconds() > 0;
     AVFormatContext* raw = nullptr;
     if (CheckInputKind(path) != kProbeOk || OpenLocalFormat(&raw, path) != 0)
         return false;
     opened->reset(raw);
     int video = -1, audio = -1;
     SelectStreams(raw, &video, &audio);
-    if (video < 0 || (raw->nb_chapters == 0 && span_s > 0))
+    if (video < 0 || (raw->nb_chapters == 0 && cut))
         return false;  // a cut of a file without chapters has none to place
     const AVStream* vs = raw->streams[video];
-    const int64_t origin = raw->start_time != AV_NOPTS_VALUE ? raw->start_time : 0;
     if (!copy) {
-        *from_us = origin + static_cast<int64_t>(start_s * 1e6);
-        *to_us = *from_us + (span_s > 0 ? static_cast<int64_t>(span_s * 1e6) : std::max<int64_t>(raw->duration, 0));
+        *from_us = OnFileClock(span.start_us, raw);
+        *to_us = *from_us + (cut ? span.LengthMicroseconds() : std::max<int64_t>(raw->duration, 0));
         return true;
     }
-    if (start_s > 0)
-        SeekAtOrBefore(raw, video, origin + static_cast<int64_t>(start_s * 1e6));
+    if (span.start_us > 0)
+        SeekAtOrBefore(raw, video, OnFileClock(span.start_us, raw));
     PacketPtr pkt = MakePacket();
     *from_us = AV_NOPTS_VALUE;
     while (pkt && *from_us == AV_NOPTS_VALUE && av_read_frame(raw, pkt.get()) >= 0) {
@@ -670,16 +671,16 @@ bool PredictSpan(const char* path, bool copy, double start_s, double span_s, Inp
             int64_t first = pkt->pts;
             if ((pkt->flags & AV_PKT_FLAG_DISCARD) && vs->start_time != AV_NOPTS_VALUE && vs->start_time > first)
                 first = vs->start_time;
-            *from_us = av_rescale_q(first, vs->time_base, AV_TIME_BASE_Q);
+            *from_us = ToMicroseconds(first, vs->time_base);
         }
         av_packet_unref(pkt.get());
     }
     if (*from_us == AV_NOPTS_VALUE)
         return false;
-    if (span_s > 0) {
-        *to_us = *from_us + static_cast<int64_t>(span_s * 1e6);
+    if (cut) {
+        *to_us = *from_us + span.LengthMicroseconds();
     } else {
-        const int64_t length = vs->duration != AV_NOPTS_VALUE ? av_rescale_q(vs->duration, vs->time_base, AV_TIME_BASE_Q)
+        const int64_t length = vs->duration != AV_NOPTS_VALUE ? ToMicroseconds(vs->duration, vs->time_base)
                                                                : raw->duration;
         *to_us = *from_us + std::max<int64_t>(length, 0);
     }
@@ -708,9 +709,8 @@ void ReserveChapters(AVFormatContext* out, const ConversionJob* job)
     for (int l = first; l < inputs; ++l) {
         InputContextPtr in;
         int64_t from = 0, to = 0;
-        const bool cut = !job->join_mode;
-        if (!PredictSpan(job->input_paths[l], !job->reencode, cut ? job->start_s[l] : 0, cut ? job->span_s[l] : 0, &in,
-                         &from, &to)) {
+        const MediaSpan span = job->join_mode ? MediaSpan{} : MediaSpanOfSeconds(job->start_s[l], job->end_s[l]);
+        if (!PredictSpan(job->input_paths[l], !job->reencode, span, &in, &from, &to)) {
             break;  // its length is unknown: later chapters would be misplaced
         }
         CollectChapters(&list, in.get(), from, to, offset);

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "media_time.h"
+
 namespace {
 
 // Audio read before the first video packet waits for it, so both streams of
@@ -13,7 +15,6 @@ constexpr size_t kMaxWaitingAudio = 512;
 // A seam's gap wider than this many sound packets is left as it is.
 constexpr int64_t kMaxSeamRepeats = 8;
 
-int64_t ToMicroseconds(int64_t ts, AVRational tb) { return av_rescale_q(ts, tb, AV_TIME_BASE_Q); }
 
 // Start of a packet on its stream's timeline, decoding order first.
 int64_t PacketStart(const AVPacket* pkt) { return pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts; }
@@ -34,8 +35,8 @@ void ShiftToOutput(const InputRun& run, AVPacket* pkt, const AVStream* in_st, co
 {
     const AVRational in_tb = in_st->time_base;
     const AVRational out_tb = out_st->time_base;
-    const int64_t origin = av_rescale_q(run.origin_us, AV_TIME_BASE_Q, in_tb);
-    const int64_t offset = av_rescale_q(run.offset_us, AV_TIME_BASE_Q, out_tb);
+    const int64_t origin = ToStreamTicks(run.origin_us, in_tb);
+    const int64_t offset = ToStreamTicks(run.offset_us, out_tb);
     if (pkt->duration <= 0)
         pkt->duration = FallbackDuration(in_st);
     if (pkt->dts != AV_NOPTS_VALUE)
@@ -53,7 +54,7 @@ void ShiftToOutput(const InputRun& run, AVPacket* pkt, const AVStream* in_st, co
 bool WriteLeadIn(JobOutput& out, InputRun& run, const AVPacket* first_shown)
 {
     const auto n = static_cast<int64_t>(run.lead_in.size());
-    const int64_t shown_pts = av_rescale_q(run.offset_us, AV_TIME_BASE_Q, out.video->time_base);
+    const int64_t shown_pts = ToStreamTicks(run.offset_us, out.video->time_base);
     const int64_t first_pts = shown_pts - n;
     const int64_t first_dts = std::min(first_pts, first_shown->dts - n);
     const bool room = n < first_shown->duration && first_dts > out.video_clock.last_dts;
@@ -163,7 +164,7 @@ int WriteAudioPacket(JobOutput& out, InputRun& run, AVPacket* pkt)
     CountWholeFrame(as, pkt);
     // Sound from before this input's first picture is dropped, but for the
     // one packet that leads into it (decoders need it to start cleanly).
-    const int64_t origin = av_rescale_q(run.origin_us, AV_TIME_BASE_Q, as->time_base);
+    const int64_t origin = ToStreamTicks(run.origin_us, as->time_base);
     if (pkt->pts != AV_NOPTS_VALUE && pkt->pts + pkt->duration < origin)
         return 0;
     const int sample_rate = as->codecpar->sample_rate;
@@ -288,8 +289,8 @@ bool ShownBeforeWrittenEnd(const JobOutput& out, const InputRun& run, const AVPa
         return false;
     const AVRational in_tb = run.in.VideoStream()->time_base;
     const AVRational out_tb = out.video->time_base;
-    const int64_t origin = av_rescale_q(run.origin_us, AV_TIME_BASE_Q, in_tb);
-    const int64_t offset = av_rescale_q(run.offset_us, AV_TIME_BASE_Q, out_tb);
+    const int64_t origin = ToStreamTicks(run.origin_us, in_tb);
+    const int64_t offset = ToStreamTicks(run.offset_us, out_tb);
     return av_rescale_q(pkt->pts - origin, in_tb, out_tb) + offset < out.video_clock.end;
 }
 

@@ -12,6 +12,7 @@
 #include "job_file.h"
 #include "conversion_job.h"
 #include "matching_encoder.h"
+#include "media_time.h"
 #include "media_input.h"
 #include "output_file.h"
 #include "stream_copy.h"
@@ -282,9 +283,8 @@ bool ExactCutter::OpenSource()
 // The span of input_ on the video stream's clock.
 bool ExactCutter::SetSpanLimits()
 {
-    const double origin_s = ContainerStartSeconds(in_.format.get());
     const auto to_ts = [&](double s) {
-        return av_rescale_q(static_cast<int64_t>((s + origin_s) * 1e6 + 0.5), AV_TIME_BASE_Q, vst_->time_base);
+        return ToStreamTicks(OnFileClock(MicrosecondsOfSeconds(s), in_.format.get()), vst_->time_base);
     };
     plan_.start = to_ts(job_->start_s[input_]);
     plan_.end = to_ts(job_->end_s[input_]);
@@ -781,9 +781,9 @@ void ExactCutter::ExtraPacket(AVPacket* pkt, size_t k)
     const AVStream* st = in_.format->streams[extra_in_[k]];
     if (st->disposition & AV_DISPOSITION_ATTACHED_PIC)
         return;
-    const int64_t from = av_rescale_q(plan_.first_pts, vst_->time_base, AV_TIME_BASE_Q);
-    const int64_t to = av_rescale_q(plan_.end_pts, vst_->time_base, AV_TIME_BASE_Q);
-    const int64_t offset = av_rescale_q(offset_, vst_->time_base, AV_TIME_BASE_Q);
+    const int64_t from = ToMicroseconds(plan_.first_pts, vst_->time_base);
+    const int64_t to = ToMicroseconds(plan_.end_pts, vst_->time_base);
+    const int64_t offset = ToMicroseconds(offset_, vst_->time_base);
     if (!PlaceExtraPacket(pkt, st, extra_out_[k]->time_base, from, to, offset))
         return;
     pkt->stream_index = extra_out_[k]->index;
@@ -974,7 +974,7 @@ std::vector<ChapterCopy> ExactCutter::SeriesChapters() const
 {
     std::vector<ChapterCopy> chapters;
     const auto collect = [&](const CutPlan& plan, int64_t offset) {
-        const auto us = [&](int64_t ts) { return av_rescale_q(ts, vst_->time_base, AV_TIME_BASE_Q); };
+        const auto us = [&](int64_t ts) { return ToMicroseconds(ts, vst_->time_base); };
         CollectChapters(&chapters, in_.format.get(), us(plan.first_pts), us(plan.end_pts), us(offset));
     };
     if (!series_) {

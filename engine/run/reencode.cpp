@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "conversion_job.h"
+#include "media_time.h"
 #include "reencode_state.h"
 
 namespace {
@@ -79,7 +80,7 @@ bool Reencoder::BeginInput(JobOutput& out, InputRun& run)
     s.BeginVideo(run);
     // A cut starts at its start point, not at the key frame decoding starts from.
     s.start_us = !job->join_mode && run.cut_start_s > 0
-                     ? std::llround((job->input_start_s + run.cut_start_s) * 1e6)
+                     ? OnFileClock(MicrosecondsOfSeconds(run.cut_start_s), run.in.format.get())
                      : AV_NOPTS_VALUE;
     // Each input starts where everything handed to the encoders ends.
     s.offset_us = std::max(s.VideoFedMicroseconds(), s.AudioFedMicroseconds());

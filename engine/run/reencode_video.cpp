@@ -13,6 +13,7 @@ extern "C" {
 }
 
 #include "conversion_job.h"
+#include "media_time.h"
 #include "reencode_state.h"
 #include "scaling.h"
 
@@ -510,7 +511,7 @@ bool Reencoder::State::EmitPicture(InputRun& run, AVFrame* frame)
     const int64_t ts = frame->best_effort_timestamp;
     if (ts == AV_NOPTS_VALUE)
         return true;
-    const int64_t us = av_rescale_q(ts, st->time_base, AV_TIME_BASE_Q);
+    const int64_t us = ToMicroseconds(ts, st->time_base);
     if (origin_us == AV_NOPTS_VALUE) {
         if (start_us != AV_NOPTS_VALUE && us < start_us) {
             av_frame_unref(before_start.get());
@@ -521,12 +522,12 @@ bool Reencoder::State::EmitPicture(InputRun& run, AVFrame* frame)
         SetOrigin(held ? start_us : us);
         if (!AlignQueuedSound())
             return false;
-        if (held && av_rescale_q(us - origin_us, AV_TIME_BASE_Q, video_tb) > 0 &&
+        if (held && ToStreamTicks(us - origin_us, video_tb) > 0 &&
             !PlacePicture(before_start.get(), input_video_start))
             return false;
         av_frame_unref(before_start.get());
     }
-    const int64_t relative = av_rescale_q(us - origin_us, AV_TIME_BASE_Q, video_tb);
+    const int64_t relative = ToStreamTicks(us - origin_us, video_tb);
     if (relative < 0)
         return true;  // before the input's first picture (reordered leftovers)
     if (span_pictures >= 0 && relative >= span_pictures) {
@@ -541,9 +542,9 @@ bool Reencoder::State::EmitPicture(InputRun& run, AVFrame* frame)
         const AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
         duration = rate.num > 0 ? av_rescale_q(1, av_inv_q(rate), st->time_base) : 0;
     }
-    const int64_t end_us = us + av_rescale_q(duration, st->time_base, AV_TIME_BASE_Q);
+    const int64_t end_us = us + ToMicroseconds(duration, st->time_base);
     picture_end_slot = std::max(picture_end_slot,
-                                input_video_start + av_rescale_q(end_us - origin_us, AV_TIME_BASE_Q, video_tb));
+                                input_video_start + ToStreamTicks(end_us - origin_us, video_tb));
     return true;
 }
 

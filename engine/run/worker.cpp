@@ -15,6 +15,7 @@
 #include "job_file.h"
 #include "job_output.h"
 #include "job_setup.h"
+#include "media_time.h"
 #include "reencode.h"
 #include "stream_copy.h"
 #include "tracks.h"
@@ -477,11 +478,11 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
     run.audio_before_s = out.audio ? out.audio_clock.Seconds(out.audio) : 0;
     run.cut_start_s = job->start_s[l];
     if (!job->join_mode)
-        run.cut_length_us = static_cast<int64_t>(job->span_s[l] * 1e6);
+        run.cut_length_us = MediaSpanOfSeconds(job->start_s[l], job->end_s[l]).LengthMicroseconds();
     if (!job->join_mode && StartsPastItsEnd(job, run, job->start_s[l]))
         return MarkFailed(job, run, FailureReason::NothingInSpan);
     if (!job->join_mode && job->start_s[l] > 0)
-        SeekToStartPoint(job, run.in.format.get(), l);
+        job->seek_by_bytes = SeekToCutStart(run.in.format.get(), MicrosecondsOfSeconds(job->start_s[l])) == SeekMethod::Bytes;
     if (job->reencode && !out.reencoder->BeginInput(out, run))
         return MarkFailed(job, run, FailureReason::NotMedia);
     if (job->reencode)

@@ -38,14 +38,14 @@ constexpr int kStopCopies = 200;
 
 // What an exact cut takes, by the tool's own promise: H.264, HEVC, and MPEG-4
 // Part 2 without B-frames, in the MP4 family and Matroska (MPEG-4 also in AVI).
-const char* const kExactSources[] = {"h264.mp4",      "h264.mov",      "h264.mkv",  "tracks.mkv", "h264_late.mkv",
-                                     "h264_open.mp4", "h264_open.mkv", "hevc.mp4",  "hevc10.mkv", "mpeg4.avi",
-                                     "mpeg4.mp4",     "mpeg4_late.mkv"};
-const char* const kSources[] = {"h264.mp4",  "h264.mov",       "h264.mkv",   "h264.3gp",  "h264.flv",
-                                "h264_late.mkv", "h264_late.ts", "h264_open.mp4", "h264_open.mkv", "hevc.mp4",
-                                "hevc10.mkv", "mpeg2.ts",      "mpeg2.mpg",  "mpeg4_b.avi", "mpeg4.avi",
-                                "mpeg4.mp4", "mpeg4_late.mkv", "vp9.mkv",    "h263.3gp",  "flv1.flv",
-                                "wmv2.wmv",  "tracks.mkv"};
+const char* const kExactSources[] = {"h264.mp4",      "h264.mov",      "h264.mkv",      "tracks.mkv",
+                                     "h264_late.mkv", "h264_open.mp4", "h264_open.mkv", "hevc.mp4",
+                                     "hevc10.mkv",    "mpeg4.avi",     "mpeg4.mp4",     "mpeg4_late.mkv"};
+const char* const kSources[] = {"h264.mp4",      "h264.mov",       "h264.mkv",      "h264.3gp",      "h264.flv",
+                                "h264_late.mkv", "h264_late.ts",   "h264_open.mp4", "h264_open.mkv", "hevc.mp4",
+                                "hevc10.mkv",    "mpeg2.ts",       "mpeg2.mpg",     "mpeg4_b.avi",   "mpeg4.avi",
+                                "mpeg4.mp4",     "mpeg4_late.mkv", "vp9.mkv",       "h263.3gp",      "flv1.flv",
+                                "wmv2.wmv",      "tracks.mkv"};
 
 bool ExactCapable(const std::string& source)
 {
@@ -91,10 +91,10 @@ const std::vector<KnownFault> kKnownFaults = {
      {"direct_spans_mpeg2_ts", "direct_spans_mpeg2_mpg"}},
     {"MPEG-2 in TS: span 3 starts at a leading picture and runs 4 pictures past its length",
      {"direct_separate_mpeg2_ts"}},
-    {"program stream join: the sound is 128 ms late after each seam, pictures share times",
-     {"direct_join_mpeg2_mpg"}},
+    {"program stream join: the sound is 128 ms late after each seam, pictures share times", {"direct_join_mpeg2_mpg"}},
     {"program stream cut: picture 92 lost and the sound 120 ms late", {"direct_cut_mpeg2_mpg", "exact_cut_mpeg2_mpg"}},
-    {"program stream span files: pictures 25-26 and 127-128 lost, the sound 120 ms late", {"direct_separate_mpeg2_mpg"}},
+    {"program stream span files: pictures 25-26 and 127-128 lost, the sound 120 ms late",
+     {"direct_separate_mpeg2_mpg"}},
     {"MPEG-4 with B-frames in AVI: the cut ends a picture short of its length",
      {"direct_cut_mpeg4_b_avi", "exact_cut_mpeg4_b_avi"}},
     {"MPEG-4 with B-frames in AVI, spans in one file: 3 garbled pictures at the seams, pictures 127-128 lost",
@@ -179,7 +179,10 @@ std::string Setting(const char* name, const char* built)
     return value && *value ? value : built;
 }
 
-std::string MediaPath(const std::string& name) { return Setting("MORVANE_MATRIX_MEDIA", MORVANE_MATRIX_MEDIA) + "/" + name; }
+std::string MediaPath(const std::string& name)
+{
+    return Setting("MORVANE_MATRIX_MEDIA", MORVANE_MATRIX_MEDIA) + "/" + name;
+}
 
 std::string Seconds(double s)
 {
@@ -193,14 +196,14 @@ struct Expected {
     struct Run {
         int first_lo, first_hi, last_lo, last_hi;  // source picture numbers
     };
-    std::vector<Run> runs;       // of every output, one after the other
-    std::vector<Span> kept;      // the source's time each run holds
-    int holes = 0;               // pictures that must be left out (a damaged one)
-    bool repeats = false;        // a picture may be shown twice at a seam
-    double sync_ms = 0;          // at every beep, seams included
-    bool falls_back = false;     // says it cuts at key pictures instead
-    std::string tracks;          // the track signature, empty: one picture and one sound
-    bool chapters = true;        // the output's container holds chapters
+    std::vector<Run> runs;    // of every output, one after the other
+    std::vector<Span> kept;   // the source's time each run holds
+    int holes = 0;            // pictures that must be left out (a damaged one)
+    bool repeats = false;     // a picture may be shown twice at a seam
+    double sync_ms = 0;       // at every beep, seams included
+    bool falls_back = false;  // says it cuts at key pictures instead
+    std::string tracks;       // the track signature, empty: one picture and one sound
+    bool chapters = true;     // the output's container holds chapters
 };
 
 // The source picture shown at `t` on the source's clock, and the first one
@@ -246,13 +249,15 @@ double TimeOf(const Facts& f, int number)
 // every sound track, text subtitles as the format's own, bitmap ones where
 // the container takes them, no attachment; FLV holds one sound track.
 const char* const kReencodedTracks[] = {
-    "a:deu a:eng* s:eng v", "a:deu a:eng* s:eng v", "a a v", "a v", "a:deu a:eng v", "a:deu a:eng* s:eng v",
-    "a:deu a:eng* s:eng s:fra! v"};
+    "a:deu a:eng* s:eng v", "a:deu a:eng* s:eng v",       "a a v", "a v", "a:deu a:eng v",
+    "a:deu a:eng* s:eng v", "a:deu a:eng* s:eng s:fra! v"};
 
 double SoundPacketMs(const std::string& codec, int rate)
 {
-    const int samples = codec == "aac" ? 1024 : codec == "ac3" ? 1536 : codec == "vorbis" || codec == "wmav2" ? 2048
-                                                                                                          : 1152;
+    const int samples = codec == "aac"                          ? 1024
+                        : codec == "ac3"                        ? 1536
+                        : codec == "vorbis" || codec == "wmav2" ? 2048
+                                                                : 1152;
     return 1000.0 * samples / (rate > 0 ? rate : 48000);
 }
 
@@ -262,8 +267,8 @@ Expected Expect(const Cell& c, const Facts& source)
     const double origin = source.start_s;
     const bool whole = c.job == Job::Join || c.job == Job::Source;
     const std::vector<Span> spans = c.job == Job::Cut ? std::vector<Span>{kCut}
-                                    : whole ? std::vector<Span>(c.job == Job::Join ? 3 : 1, Span{0, 1e9})
-                                            : kSpans;
+                                    : whole           ? std::vector<Span>(c.job == Job::Join ? 3 : 1, Span{0, 1e9})
+                                                      : kSpans;
     const bool from_key = (c.mode == "direct" || c.mode == "exact") && !c.Exact() && !whole;
     for (const Span& s : spans) {
         if (whole) {
@@ -343,10 +348,12 @@ void CheckPictures(const Facts& f, const Expected& e, size_t run, size_t runs, O
     }
     bool same = got.size() == want.size() && holes == e.holes;
     for (size_t i = 0; same && i < want.size(); ++i)
-        same = got[i].first >= want[i].first_lo && got[i].first <= want[i].first_hi &&
-               got[i].last >= want[i].last_lo && got[i].last <= want[i].last_hi;
+        same = got[i].first >= want[i].first_lo && got[i].first <= want[i].first_hi && got[i].last >= want[i].last_lo &&
+               got[i].last <= want[i].last_hi;
     std::string wanted;
-    const auto range = [](int lo, int hi) { return lo == hi ? std::to_string(lo) : std::to_string(lo) + ".." + std::to_string(hi); };
+    const auto range = [](int lo, int hi) {
+        return lo == hi ? std::to_string(lo) : std::to_string(lo) + ".." + std::to_string(hi);
+    };
     for (const Expected::Run& r : want)
         wanted += (wanted.empty() ? "" : " ") + range(r.first_lo, r.first_hi) + "-" + range(r.last_lo, r.last_hi);
     Check(same, "pictures " + f.Runs() + ", expected " + wanted + (e.holes ? " less one picture" : ""), o);
@@ -369,8 +376,7 @@ void CheckSound(const Facts& f, const Expected& e, Outcome* o)
     for (size_t k = 0; k < f.sounds.size() && !f.pictures.empty(); ++k) {
         const double end = f.sounds[k].start_s + f.sounds[k].played_s;
         Check(std::fabs(end - f.VideoEndS()) * 1000 <= e.sync_ms + 1000 / oracle::kFps,
-              "sound " + std::to_string(k + 1) + " ends " + Ms((end - f.VideoEndS()) * 1000) + " from the picture",
-              o);
+              "sound " + std::to_string(k + 1) + " ends " + Ms((end - f.VideoEndS()) * 1000) + " from the picture", o);
     }
 }
 
@@ -387,8 +393,8 @@ void CheckChaptersAndCues(const Facts& f, const Facts& source, const Expected& e
                                         [&](const oracle::Picture& p) { return p.t >= ch.start_s - 1e-3; });
         const int n = shown == f.pictures.end() ? -1 : shown->number;
         // A chapter begun before a span starts with it.
-        const bool at_seam = std::any_of(f.segments.begin(), f.segments.end(),
-                                         [&](const oracle::Segment& s) { return s.first == n; });
+        const bool at_seam =
+            std::any_of(f.segments.begin(), f.segments.end(), [&](const oracle::Segment& s) { return s.first == n; });
         Check(n >= 0 && (std::min(n % 50, 50 - n % 50) <= 1 || at_seam),
               "chapter " + ch.title + " starts at picture " + std::to_string(n) + ", not at a 2 s boundary", o);
     }
@@ -407,8 +413,10 @@ void CheckChaptersAndCues(const Facts& f, const Facts& source, const Expected& e
                         cue.end_s > origin + s.from;
         for (const oracle::Cue& cue : f.cues)
             got += cue.track == track;
-        Check(got == want, "subtitle " + std::to_string(track + 1) + " has " + std::to_string(got) +
-                               " cues, expected " + std::to_string(want), o);
+        Check(got == want,
+              "subtitle " + std::to_string(track + 1) + " has " + std::to_string(got) + " cues, expected " +
+                  std::to_string(want),
+              o);
     }
 }
 
@@ -451,7 +459,10 @@ std::string CliArguments(const Cell& c, const std::string& out)
     return args;
 }
 
-std::string Cli() { return oracle::Quoted(Setting("MORVANE_CLI", MORVANE_CLI)); }
+std::string Cli()
+{
+    return oracle::Quoted(Setting("MORVANE_CLI", MORVANE_CLI));
+}
 
 std::vector<std::string> OutputsOf(const std::string& said)
 {
@@ -503,8 +514,8 @@ void RunStop(const Cell& c, const std::string& folder, Outcome* o)
     for (int i = 1; i <= kStopCopies; ++i) {
         const bool is_done = said.find("input " + std::to_string(i) + " done") != std::string::npos;
         if (is_done && first_not_done)
-            o->problems.push_back("input " + std::to_string(i) + " done after input " +
-                                  std::to_string(first_not_done) + " was not");
+            o->problems.push_back("input " + std::to_string(i) + " done after input " + std::to_string(first_not_done) +
+                                  " was not");
         done += is_done;
         first_not_done = !is_done && !first_not_done ? i : first_not_done;
     }
@@ -514,9 +525,8 @@ void RunStop(const Cell& c, const std::string& folder, Outcome* o)
     int whole = 0;
     for (const oracle::Segment& s : f.segments)
         whole += s.first == 0 && s.last == kSourcePictures - 1;
-    Check(whole >= done, std::to_string(done) + " inputs called done, but the output holds " +
-                             std::to_string(whole) + " whole",
-          o);
+    Check(whole >= done,
+          std::to_string(done) + " inputs called done, but the output holds " + std::to_string(whole) + " whole", o);
     Check(f.complaints.empty(), "decoders complain: " + f.complaints, o);
     o->measured = std::to_string(done) + " done, " + std::to_string(whole) + " whole, pictures " + f.Runs();
 }
@@ -555,7 +565,8 @@ Outcome RunCell(const Cell& c)
         said = oracle::Run(Cli() + " " + CliArguments(c, folder), &rc, &errors);
         said += errors;
         outputs = OutputsOf(said);
-        Check(rc == 0, "the tool failed: " + said.substr(said.find("morvane-cli:") == std::string::npos ? 0 : said.find("morvane-cli:"), 200), &o);
+        const size_t why = errors.find("morvane-cli:");
+        Check(rc == 0, "the tool failed: " + errors.substr(why == std::string::npos ? 0 : why, 200), &o);
         Check(e.falls_back == (said.find("no exact cut for this file") != std::string::npos),
               e.falls_back ? "does not say it cuts at key pictures" : "says it cuts at key pictures", &o);
     }
@@ -582,8 +593,7 @@ Outcome RunCell(const Cell& c)
             Check(f.TrackSignature() == ei.tracks, "tracks " + f.TrackSignature() + ", expected " + ei.tracks, &o);
         else
             Check(f.Count("video") == 1 && f.Count("audio") == 1, "tracks " + f.TrackSignature(), &o);
-        const std::vector<Span> kept(e.kept.begin() + i * runs_per_output,
-                                     e.kept.begin() + (i + 1) * runs_per_output);
+        const std::vector<Span> kept(e.kept.begin() + i * runs_per_output, e.kept.begin() + (i + 1) * runs_per_output);
         if (!f.pictures.empty() && !source.pictures.empty())
             CheckChaptersAndCues(f, source, ei, kept, &o);
     }
@@ -609,7 +619,8 @@ TEST_P(Matrix, Holds)
                                                        : "FAILS: " + problems;
     g_rows.push_back({c.Name(), verdict, o.measured});
     if (!c.known_fault.empty())
-        GTEST_SKIP() << "known fault: " << c.known_fault << "\n  measured: " << (problems.empty() ? "as expected now" : problems);
+        GTEST_SKIP() << "known fault: " << c.known_fault
+                     << "\n  measured: " << (problems.empty() ? "as expected now" : problems);
     for (const std::string& p : o.problems)
         ADD_FAILURE() << p;
     RecordProperty("measured", o.measured);

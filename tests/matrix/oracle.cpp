@@ -41,7 +41,8 @@ Flat ParseFlat(const std::string& text)
         if (line.rfind("format.", 0) == 0)  // the one section without a list
             flat["format"][0][line.substr(a + 1, eq - a - 1)] = value;
         else if (c != std::string::npos && c < eq)
-            flat[line.substr(a + 1, b - a - 1)][std::atoi(line.c_str() + b + 1)][line.substr(c + 1, eq - c - 1)] = value;
+            flat[line.substr(a + 1, b - a - 1)][std::atoi(line.c_str() + b + 1)][line.substr(c + 1, eq - c - 1)] =
+                value;
     }
     return flat;
 }
@@ -197,7 +198,8 @@ std::string Run(const std::string& command, int* exit_code, std::string* errors)
 
 int Facts::Count(const std::string& kind) const
 {
-    return static_cast<int>(std::count_if(tracks.begin(), tracks.end(), [&](const Track& t) { return t.kind == kind; }));
+    return static_cast<int>(
+        std::count_if(tracks.begin(), tracks.end(), [&](const Track& t) { return t.kind == kind; }));
 }
 
 std::string Facts::Runs() const
@@ -206,7 +208,8 @@ std::string Facts::Runs() const
     int first = -2, last = -2;
     const auto close_run = [&] {
         if (first >= 0)
-            runs += (runs.empty() ? "" : " ") + std::to_string(first) + (last > first ? "-" + std::to_string(last) : "");
+            runs +=
+                (runs.empty() ? "" : " ") + std::to_string(first) + (last > first ? "-" + std::to_string(last) : "");
     };
     for (const Picture& p : pictures) {
         if (p.number >= 0 && first >= 0 && p.number == last + 1) {
@@ -275,8 +278,12 @@ Facts Examine(const std::string& path, const std::string& scratch)
     std::map<int, int> sound_of_stream;  // stream index -> sound track
     if (flat.count("stream"))
         for (const auto& [index, s] : flat.at("stream")) {
-            Track t{Text(s, "codec_type"), Text(s, "codec_name"), Text(s, "tags.language"), Text(s, "tags.title"),
-                    Number(s, "disposition.default") > 0, Number(s, "disposition.forced") > 0,
+            Track t{Text(s, "codec_type"),
+                    Text(s, "codec_name"),
+                    Text(s, "tags.language"),
+                    Text(s, "tags.title"),
+                    Number(s, "disposition.default") > 0,
+                    Number(s, "disposition.forced") > 0,
                     static_cast<int>(Number(s, "sample_rate"))};
             if (t.kind == "audio")
                 sound_of_stream[index] = static_cast<int>(f.sounds.size()), f.sounds.emplace_back();
@@ -310,8 +317,8 @@ Facts Examine(const std::string& path, const std::string& scratch)
     std::string command = "ffmpeg -nostdin -v error -y -i " + Quoted(path);
     const std::string video_raw = scratch + "/video.raw";
     if (first_video >= 0)
-        command += " -map 0:v:0 -vf scale=4:4:flags=area,format=gray -fps_mode passthrough -f rawvideo " +
-                   Quoted(video_raw);
+        command +=
+            " -map 0:v:0 -vf scale=4:4:flags=area,format=gray -fps_mode passthrough -f rawvideo " + Quoted(video_raw);
     for (size_t k = 0; k < f.sounds.size(); ++k)
         command += " -map 0:a:" + std::to_string(k) + " -ac 1 -c:a pcm_s16le -f s16le " +
                    Quoted(scratch + "/sound" + std::to_string(k) + ".raw");

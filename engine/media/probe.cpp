@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include "container_rules.h"
 #include "conversion_job.h"
 #include "exact_cut.h"
 #include "held_length.h"

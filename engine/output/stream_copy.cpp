@@ -8,64 +8,6 @@
 
 namespace {
 
-// The muxer named after a demuxer: the first of its comma-separated names
-// that a muxer has, with the input's own file brand where one demuxer reads
-// several (QuickTime, MP4, 3GP).
-const AVOutputFormat* MuxerOfInputFormat(const AVFormatContext* input)
-{
-    const std::string names = input->iformat->name;
-    if (names.rfind("mov,", 0) == 0) {
-        const AVDictionaryEntry* brand = av_dict_get(input->metadata, "major_brand", nullptr, 0);
-        const std::string b = brand ? brand->value : "";
-        const char* muxer = b.rfind("qt", 0) == 0    ? "mov"
-                            : b.rfind("3g2", 0) == 0 ? "3g2"
-                            : b.rfind("3g", 0) == 0  ? "3gp"
-                            : b.empty()              ? "mov"
-                                                     : "mp4";
-        return av_guess_format(muxer, nullptr, nullptr);
-    }
-    if (names == "mpeg") {
-        // A program stream of MPEG-2 pictures (camcorders, DVD) or MPEG-1 (VCD).
-        int v = -1, a = -1;
-        SelectStreams(input, &v, &a);
-        const bool mpeg1 = v >= 0 && input->streams[v]->codecpar->codec_id == AV_CODEC_ID_MPEG1VIDEO;
-        return av_guess_format(mpeg1 ? "mpeg" : "vob", nullptr, nullptr);
-    }
-    size_t from = 0;
-    while (from < names.size()) {
-        const size_t comma = names.find(',', from);
-        const std::string name = names.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
-        if (const AVOutputFormat* f = av_guess_format(name.c_str(), nullptr, nullptr))
-            return f;
-        if (comma == std::string::npos)
-            break;
-        from = comma + 1;
-    }
-    return nullptr;
-}
-
-// Some muxers list codecs in their tag tables that they cannot write: the
-// RealMedia muxer writes only RealVideo 1 and 2 pictures.
-bool MuxerWritesCodec(const AVOutputFormat* format, AVCodecID id)
-{
-    if (std::strcmp(format->name, "rm") == 0 && avcodec_get_type(id) == AVMEDIA_TYPE_VIDEO)
-        return id == AV_CODEC_ID_RV10 || id == AV_CODEC_ID_RV20;
-    return avformat_query_codec(format, id, FF_COMPLIANCE_NORMAL) != 0;  // negative: the muxer does not say
-}
-
-bool TakesInputCodecs(const AVOutputFormat* format, const AVFormatContext* input)
-{
-    if (!format)
-        return false;
-    int v = -1, a = -1;
-    SelectStreams(input, &v, &a);
-    for (const int i : {v, a}) {
-        if (i >= 0 && !MuxerWritesCodec(format, input->streams[i]->codecpar->codec_id))
-            return false;
-    }
-    return v >= 0 || a >= 0;
-}
-
 // The input's tag where the container stores it for the same codec (HEVC
 // 'hvc1' in MP4, 'XVID' in AVI), else 0 for the container's own choice.
 uint32_t AcceptedCodecTag(const AVOutputFormat* format, const AVCodecParameters* par)
@@ -99,15 +41,6 @@ void CopyKeys(AVDictionary** out, const AVDictionary* in, const char* const* key
 }
 
 }  // namespace
-
-const AVOutputFormat* DirectOutputFormat(const AVFormatContext* input, const char* output_path)
-{
-    const AVOutputFormat* by_name = av_guess_format(nullptr, output_path, nullptr);
-    if (TakesInputCodecs(by_name, input))
-        return by_name;
-    const AVOutputFormat* own = MuxerOfInputFormat(input);
-    return TakesInputCodecs(own, input) ? own : nullptr;
-}
 
 AVStream* AddCopiedStream(AVFormatContext* ctx, const AVStream* in_st)
 {

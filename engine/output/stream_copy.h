@@ -7,12 +7,6 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-// The muxer for a direct copy of `input` into `output_path`, which keeps the
-// input's extension: the one the extension names when it takes the input's
-// codecs, else the one that writes the input's own format (a camcorder's
-// MPEG program stream named .MOD, QuickTime named .qt, ...). Null when no
-// muxer can store the input's codecs: such a file can only be re-encoded.
-const AVOutputFormat* DirectOutputFormat(const AVFormatContext* input, const char* output_path);
 
 // A new output stream carrying `in_st`'s packets: codec parameters, the
 // codec tag where the container accepts it, aspect ratio, rotation and other

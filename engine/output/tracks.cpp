@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "container_rules.h"
 #include "conversion_job.h"
 #include "direct_copy.h"
 #include "extra_sound.h"
@@ -28,14 +29,6 @@ bool IsChapterTextTrack(const AVFormatContext* in, const AVStream* st)
 {
     return in->nb_chapters > 0 && std::strncmp(in->iformat->name, "mov,", 4) == 0 &&
            st->codecpar->codec_type == AVMEDIA_TYPE_DATA && st->codecpar->codec_tag == MKTAG('t', 'e', 'x', 't');
-}
-
-bool IsMovFamily(const AVOutputFormat* f)
-{
-    for (const char* name : {"mp4", "mov", "3gp", "3g2", "ipod", "ismv", "f4v"})
-        if (std::strcmp(f->name, name) == 0)
-            return true;
-    return false;
 }
 
 std::string Tag(const AVDictionary* dict, const char* key)
@@ -395,7 +388,7 @@ bool IsTextSubtitle(AVCodecID id)
 // The text format a container keeps subtitles in, NONE where it has none.
 AVCodecID TextSubtitleCodec(const AVOutputFormat* format, AVCodecID source)
 {
-    if (IsMovFamily(format))
+    if (IsMp4Family(format))
         return AV_CODEC_ID_MOV_TEXT;
     for (AVCodecID id : {source, AV_CODEC_ID_SUBRIP})
         if (avformat_query_codec(format, id, FF_COMPLIANCE_NORMAL) == 1)
@@ -418,7 +411,7 @@ AVStream* AddConvertedSubtitles(AVFormatContext* ctx, const AVStream* in_st, AVC
         return nullptr;
     std::memcpy(enc->subtitle_header, dec->subtitle_header, dec->subtitle_header_size);
     enc->subtitle_header_size = dec->subtitle_header_size;
-    if (ctx->oformat->flags & AVFMT_GLOBALHEADER)
+    if (NeedsGlobalHeader(ctx->oformat))
         enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (avcodec_open2(enc.get(), codec, nullptr) < 0)
         return nullptr;
@@ -507,7 +500,7 @@ bool PlanReencodedTracks(ConversionJob* job, JobOutput& out, InputRun& run)
             const AVOutputFormat* format = out.ctx->oformat;
             const AVCodecID source = st->codecpar->codec_id;
             const bool as_is = avformat_query_codec(format, source, FF_COMPLIANCE_NORMAL) == 1 &&
-                               !(IsMovFamily(format) && source != AV_CODEC_ID_MOV_TEXT);
+                               !(IsMp4Family(format) && source != AV_CODEC_ID_MOV_TEXT);
             const AVCodecID target = IsTextSubtitle(source) ? TextSubtitleCodec(format, source) : AV_CODEC_ID_NONE;
             ExtraTrack track;
             track.kind = AVMEDIA_TYPE_SUBTITLE;
@@ -691,7 +684,7 @@ bool PredictSpan(const char* path, bool copy, const MediaSpan& span, InputContex
 
 void ReserveChapters(AVFormatContext* out, const ConversionJob* job)
 {
-    if (!IsMovFamily(out->oformat) || out->nb_chapters > 0)
+    if (!ChaptersBeforeHeader(out->oformat) || out->nb_chapters > 0)
         return;
     std::vector<ChapterCopy> list;
     int64_t offset = 0;

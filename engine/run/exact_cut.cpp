@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "coded_units.h"
+#include "container_rules.h"
 #include "exact_cut_plan.h"
 #include "job_file.h"
 #include "conversion_job.h"
@@ -27,24 +28,11 @@ constexpr int kEncodeWeight = 12;
 // leading pictures decoded after it are seen too.
 constexpr int kPacketsPastEnd = 16;
 
-bool SameFamily(const char* name, const char* a, const char* b)
-{
-    return std::strstr(name, a) || (b && std::strstr(name, b));
-}
-
-// Containers whose track timing can hide the start of the first sound packet.
-bool ContainerTrimsSound(const AVOutputFormat* format)
-{
-    return SameFamily(format->name, "mp4", "mov") || std::strstr(format->name, "3gp") ||
-           std::strstr(format->name, "ipod");
-}
-
 bool ContainerHandled(CutCodec codec, const AVOutputFormat* format)
 {
-    const bool mp4_or_mkv = SameFamily(format->name, "mp4", "mov") || std::strstr(format->name, "matroska");
-    if (codec == CutCodec::Mpeg4)
-        return mp4_or_mkv || std::strcmp(format->name, "avi") == 0;
-    return mp4_or_mkv;
+    const ContainerRules* rules = RulesOf(format);
+    const ExactCodecs exact = rules ? rules->exact : ExactCodecs::None;
+    return exact == ExactCodecs::H264HevcMpeg4 || (exact == ExactCodecs::Mpeg4 && codec == CutCodec::Mpeg4);
 }
 
 // Codec and container: true when an exact cut can be made, else `why` says
@@ -374,7 +362,7 @@ bool ExactCutter::OpenOutput()
         return false;
     out_.reset(ctx);
     ctx->max_interleave_delta = 0;  // the re-encoded head is written late: wait for it
-    trims_sound_ = ContainerTrimsSound(ctx->oformat);
+    trims_sound_ = IsMp4Family(ctx->oformat);  // its track timing can hide a sound lead-in
     // The streams and the container's facts travel as in any direct copy.
     out_video_ = AddCopiedStream(ctx, vst_);
     if (!out_video_ || (ast_ && !(out_audio_ = AddCopiedStream(ctx, ast_))))

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "container_rules.h"
 #include "conversion_job.h"
 
 namespace {
@@ -83,9 +84,7 @@ bool AddReencodedSound(const ConversionJob* job, AVFormatContext* ctx, const AVS
     av_channel_layout_default(&enc->ch_layout, job->audio_channels);
     enc->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
     enc->time_base = AVRational{1, enc->sample_rate};
-    const char* name = ctx->oformat->name;
-    if ((ctx->oformat->flags & AVFMT_GLOBALHEADER) || !std::strcmp(name, "mp4") || !std::strcmp(name, "mov") ||
-        !std::strcmp(name, "3gp"))
+    if (NeedsGlobalHeader(ctx->oformat))
         enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (avcodec_open2(enc.get(), codec, nullptr) < 0)
         return false;

@@ -10,6 +10,7 @@ extern "C" {
 #include <libavutil/channel_layout.h>
 }
 
+#include "container_rules.h"
 #include "conversion_job.h"
 #include "reencode_state.h"
 
@@ -104,9 +105,7 @@ bool Reencoder::State::OpenAudioEncoder(AVStream* out_st)
     av_channel_layout_default(&enc->ch_layout, job->audio_channels);
     enc->sample_fmt = SupportedSampleFormat(codec, preferred);
     enc->time_base = AVRational{1, enc->sample_rate};
-    const char* name = out->ctx->oformat->name;
-    if ((out->ctx->oformat->flags & AVFMT_GLOBALHEADER) || !std::strcmp(name, "mp4") ||
-        !std::strcmp(name, "mov") || !std::strcmp(name, "3gp"))
+    if (NeedsGlobalHeader(out->ctx->oformat))
         enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (avcodec_open2(enc, codec, nullptr) < 0 ||
         avcodec_parameters_from_context(out_st->codecpar, enc) < 0)

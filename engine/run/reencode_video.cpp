@@ -12,6 +12,7 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include "container_rules.h"
 #include "conversion_job.h"
 #include "media_time.h"
 #include "reencode_state.h"
@@ -405,7 +406,7 @@ bool Reencoder::State::OpenVideoEncoder(InputRun& run, AVStream* out_st)
     // with the source's shape.
     enc->sample_aspect_ratio = OutputSampleAspect(run.in.format.get(), in_st, dec, QuarterTurns(in_st),
                                                   enc->width, enc->height);
-    if (out->ctx->oformat->flags & AVFMT_GLOBALHEADER)
+    if (NeedsGlobalHeader(out->ctx->oformat))
         enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (id == AV_CODEC_ID_H264) {
         ApplyH264Settings(enc);

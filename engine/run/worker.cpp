@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "container_rules.h"
 #include "conversion_job.h"
 #include "direct_copy.h"
 #include "exact_cut.h"
@@ -374,7 +375,8 @@ FailureReason FinishOutput(ConversionJob* job, JobOutput& out, int first, int la
     if (out.header_written) {
         if (out.reencoder && (!FinishExtraSound(out) || !out.reencoder->FinishJob(out)))
             ok = false;
-        if (!PutChapters(out.ctx.get(), out.chapters) || av_write_trailer(out.ctx.get()) < 0)
+        if ((ChaptersAtTrailer(out.ctx->oformat) && !PutChapters(out.ctx.get(), out.chapters)) ||
+            av_write_trailer(out.ctx.get()) < 0)
             ok = false;
     }
     const bool wrote_packets = out.packets_written > 0;
@@ -443,7 +445,7 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
     RecordInputFacts(job, run);
 
     // A copy keeps the input's own format under its own extension.
-    job->output_format = job->reencode ? av_guess_format(nullptr, job->output_paths[l], nullptr)
+    job->output_format = job->reencode ? ReencodeOutputFormat(job->output_paths[l])
                                        : DirectOutputFormat(run.in.format.get(), job->output_paths[l]);
     if (!job->output_format)
         return MarkFailed(job, run, FailureReason::NotAccepted);

@@ -2,6 +2,15 @@
 // What a job will do, decided before it runs: its times and its container.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <set>
+
+#include "container_rules.h"
+#include "media_checks.h"
+#include "media_input.h"
 #include "media_time.h"
 
 extern "C" {
@@ -50,6 +59,86 @@ TEST(MediaTimeTest, StreamTicksAreTheNearestTick)
         const double tick_us = 1e6 * c.time_base.num / c.time_base.den;
         EXPECT_LE(std::abs(ToMicroseconds(c.ticks, c.time_base) - c.us), tick_us / 2 + 1) << c.us;
     }
+}
+
+// The copy's container comes from what the input is; an output name can
+// only pick a flavour of the same kind of file, never another kind, and
+// never a muxer that writes more files than the one reserved.
+TEST(ContainerRulesTest, ACopyKeepsTheInputsKindWhateverTheNameSays)
+{
+    struct Case {
+        const char* fixture;
+        const char* output_name;
+        const char* muxer;  // nullptr: none
+    };
+    const Case cases[] = {
+        {"h264_aac.mp4", "out.mp4", "mp4"},      {"h264_aac.mp4", "out.mov", "mov"},
+        {"h264_aac.mp4", "out.m3u8", "mp4"},     {"h264_aac.mp4", "out.mpd", "mp4"},
+        {"h264_aac.mp4", "out%03d.png", "mp4"},  {"h264_aac.mp4", "out.mkv", "mp4"},
+        {"h264_aac.mkv", "out.m3u8", "matroska"}, {"start10.ts", "out.m3u8", "mpegts"},
+        {"start10.mov", "out.mov", "mov"},       {"camcorder.MOD", "out.MOD", "vob"},
+        {"mpeg4_mp3.avi", "out.mp4", "avi"},     {"audio_only.m4a", "out.m4a", "ipod"},
+        {"h263.3gp", "out.3gp", "3gp"},          {"audio_only.mp3", "out.mp3", "mp3"},
+    };
+    for (const Case& c : cases) {
+        MediaInput in;
+        ASSERT_EQ(OpenMediaInput(FixturePath(c.fixture).c_str(), in, MediaInputOptions{}), kProbeOk) << c.fixture;
+        const AVOutputFormat* format = DirectOutputFormat(in.format.get(), c.output_name);
+        ASSERT_NE(format, nullptr) << c.fixture << " as " << c.output_name;
+        EXPECT_STREQ(format->name, c.muxer) << c.fixture << " as " << c.output_name;
+        EXPECT_NE(RulesOf(format), nullptr);
+        EXPECT_FALSE(format->flags & AVFMT_NOFILE) << format->name;
+    }
+    // What the other paths read from the same table.
+    for (const char* muxer : {"hls", "dash", "segment", "image2", "tee", "null"})
+        EXPECT_EQ(RulesOfMuxer(muxer), nullptr) << muxer;
+    EXPECT_TRUE(IsMp4Family(av_guess_format("3gp", nullptr, nullptr)));
+    EXPECT_FALSE(IsMp4Family(av_guess_format("matroska", nullptr, nullptr)));
+    EXPECT_TRUE(NeedsGlobalHeader(av_guess_format("flv", nullptr, nullptr)));
+    EXPECT_FALSE(NeedsGlobalHeader(av_guess_format("avi", nullptr, nullptr)));
+    EXPECT_TRUE(ChaptersBeforeHeader(av_guess_format("asf", nullptr, nullptr)));
+    EXPECT_FALSE(ChaptersAtTrailer(av_guess_format("asf", nullptr, nullptr)));
+    EXPECT_TRUE(ChaptersAtTrailer(av_guess_format("mp4", nullptr, nullptr)));
+    EXPECT_EQ(ReencodeOutputFormat("clip.m3u8"), nullptr);
+    EXPECT_STREQ(ReencodeOutputFormat("clip.wmv")->name, "asf");
+}
+
+std::set<std::string> FilesIn(const std::string& folder)
+{
+    std::set<std::string> names;
+    if (DIR* d = opendir(folder.c_str())) {
+        while (const dirent* e = readdir(d))
+            if (e->d_name[0] != '.')
+                names.insert(e->d_name);
+        closedir(d);
+    }
+    return names;
+}
+
+// An MP4 named clip.m3u8: a direct cut writes one MP4 file under the
+// reserved name, and the user's clip0.ts beside it stays as it was.
+TEST(ContainerRulesTest, AnMp4NamedAsAPlaylistIsCutIntoOneMp4)
+{
+    const std::string dir = MakeScratchFolder("m3u8_named_mp4");
+    const std::string in_dir = dir + "/in", out_dir = dir + "/out";
+    ASSERT_EQ(mkdir(in_dir.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(out_dir.c_str(), 0755), 0);
+    const std::string input = in_dir + "/clip.m3u8";
+    ASSERT_EQ(RunShell("cp " + Quoted(FixturePath("h264_aac.mp4")) + " " + Quoted(input)).exit_code, 0);
+    std::ofstream(out_dir + "/clip0.ts") << "the user's own file";
+
+    const CliResult r = RunCli("cut " + Quoted(input) + " --start 00:00:01.000 --end 00:00:03.000 --out " +
+                               Quoted(out_dir) + " --title clip");
+    ASSERT_EQ(r.exit_code, 0) << r.output;
+    EXPECT_EQ(FilesIn(out_dir), (std::set<std::string>{"clip.m3u8", "clip0.ts"}));
+    std::ifstream user(out_dir + "/clip0.ts");
+    std::string text;
+    std::getline(user, text);
+    EXPECT_EQ(text, "the user's own file");
+    MediaInput out;
+    ASSERT_EQ(OpenMediaInput((out_dir + "/clip.m3u8").c_str(), out, MediaInputOptions{}), kProbeOk);
+    EXPECT_EQ(std::string(out.format->iformat->name).rfind("mov,", 0), 0u) << out.format->iformat->name;
+    EXPECT_NEAR(AnalyzeMedia(out_dir + "/clip.m3u8").VideoSeconds(), 2.0, 0.6);
 }
 
 }  // namespace

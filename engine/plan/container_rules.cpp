@@ -1,0 +1,174 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "container_rules.h"
+
+#include <cstring>
+
+#include "media_input.h"
+
+namespace {
+
+using C = ChapterPlace;
+using X = ExactCodecs;
+
+// muxer, family, MP4 family, global header, chapters, exact cut.
+constexpr ContainerRules kContainers[] = {
+    {"mp4", "mov", true, true, C::Reserved, X::H264HevcMpeg4},
+    {"mov", "mov", true, true, C::Reserved, X::H264HevcMpeg4},
+    {"3gp", "mov", true, true, C::Reserved, X::None},
+    {"3g2", "mov", true, true, C::Reserved, X::None},
+    {"ipod", "mov", true, true, C::Reserved, X::None},
+    {"ismv", "mov", true, true, C::Reserved, X::None},
+    {"f4v", "mov", true, true, C::Reserved, X::None},
+    {"psp", "mov", true, true, C::Reserved, X::None},
+    {"matroska", "matroska", false, true, C::Trailer, X::H264HevcMpeg4},
+    {"webm", "matroska", false, true, C::Trailer, X::None},
+    {"avi", "avi", false, false, C::None, X::Mpeg4},
+    {"flv", "flv", false, true, C::None, X::None},
+    {"asf", "asf", false, true, C::HeaderOnly, X::None},
+    {"asf_stream", "asf", false, true, C::HeaderOnly, X::None},
+    {"mpegts", "mpegts", false, false, C::None, X::None},
+    {"mpeg", "mpeg", false, false, C::None, X::None},
+    {"vob", "mpeg", false, false, C::None, X::None},
+    {"dvd", "mpeg", false, false, C::None, X::None},
+    {"svcd", "mpeg", false, false, C::None, X::None},
+    {"vcd", "mpeg", false, false, C::None, X::None},
+    {"ogg", "ogg", false, false, C::None, X::None},
+    {"oga", "ogg", false, false, C::None, X::None},
+    {"opus", "ogg", false, false, C::None, X::None},
+    {"nut", "nut", false, true, C::None, X::None},
+    {"mxf", "mxf", false, false, C::None, X::None},
+    {"gxf", "gxf", false, false, C::None, X::None},
+    {"dv", "dv", false, false, C::None, X::None},
+    {"rm", "rm", false, false, C::None, X::None},
+    {"wtv", "wtv", false, false, C::None, X::None},
+    {"mp3", "mp3", false, false, C::None, X::None},
+    {"wav", "wav", false, false, C::None, X::None},
+    {"w64", "wav", false, false, C::None, X::None},
+    {"flac", "flac", false, false, C::None, X::None},
+    {"adts", "adts", false, false, C::None, X::None},
+    {"ac3", "ac3", false, false, C::None, X::None},
+    {"eac3", "eac3", false, false, C::None, X::None},
+    {"caf", "caf", false, false, C::None, X::None},
+    {"aiff", "aiff", false, false, C::None, X::None},
+};
+
+const ContainerRules* RulesOfName(const std::string& name)
+{
+    for (const ContainerRules& r : kContainers)
+        if (name == r.muxer)
+            return &r;
+    return nullptr;
+}
+
+const AVOutputFormat* MuxerOf(const ContainerRules* rules)
+{
+    return rules ? av_guess_format(rules->muxer, nullptr, nullptr) : nullptr;
+}
+
+// The row of the demuxer that read `input`: the first of its comma-separated
+// names that the table has, with the file's brand where one demuxer reads
+// several (QuickTime, MP4, 3GP) and the picture codec of a program stream.
+const ContainerRules* RulesOfInput(const AVFormatContext* input)
+{
+    const std::string names = input->iformat->name;
+    if (names.rfind("mov,", 0) == 0) {
+        const AVDictionaryEntry* brand = av_dict_get(input->metadata, "major_brand", nullptr, 0);
+        const std::string b = brand ? brand->value : "";
+        return RulesOfName(b.rfind("qt", 0) == 0    ? "mov"
+                           : b.rfind("3g2", 0) == 0 ? "3g2"
+                           : b.rfind("3g", 0) == 0  ? "3gp"
+                           : b.empty()              ? "mov"
+                                                    : "mp4");
+    }
+    if (names == "mpeg") {
+        // A program stream of MPEG-2 pictures (camcorders, DVD) or MPEG-1 (VCD).
+        int v = -1, a = -1;
+        SelectStreams(input, &v, &a);
+        const bool mpeg1 = v >= 0 && input->streams[v]->codecpar->codec_id == AV_CODEC_ID_MPEG1VIDEO;
+        return RulesOfName(mpeg1 ? "mpeg" : "vob");
+    }
+    size_t from = 0;
+    while (from < names.size()) {
+        const size_t comma = names.find(',', from);
+        if (const ContainerRules* r = RulesOfName(names.substr(from, comma == std::string::npos ? comma : comma - from)))
+            return r;
+        if (comma == std::string::npos)
+            break;
+        from = comma + 1;
+    }
+    return nullptr;
+}
+
+// Some muxers list codecs in their tag tables that they cannot write: the
+// RealMedia muxer writes only RealVideo 1 and 2 pictures.
+bool MuxerWritesCodec(const AVOutputFormat* format, AVCodecID id)
+{
+    if (std::strcmp(format->name, "rm") == 0 && avcodec_get_type(id) == AVMEDIA_TYPE_VIDEO)
+        return id == AV_CODEC_ID_RV10 || id == AV_CODEC_ID_RV20;
+    return avformat_query_codec(format, id, FF_COMPLIANCE_NORMAL) != 0;  // negative: the muxer does not say
+}
+
+bool TakesInputCodecs(const AVOutputFormat* format, const AVFormatContext* input)
+{
+    if (!format)
+        return false;
+    int v = -1, a = -1;
+    SelectStreams(input, &v, &a);
+    for (const int i : {v, a}) {
+        if (i >= 0 && !MuxerWritesCodec(format, input->streams[i]->codecpar->codec_id))
+            return false;
+    }
+    return v >= 0 || a >= 0;
+}
+
+}  // namespace
+
+const ContainerRules* RulesOfMuxer(const char* muxer_name) { return muxer_name ? RulesOfName(muxer_name) : nullptr; }
+
+const ContainerRules* RulesOf(const AVOutputFormat* format) { return format ? RulesOfName(format->name) : nullptr; }
+
+const AVOutputFormat* DirectOutputFormat(const AVFormatContext* input, const char* output_path)
+{
+    const ContainerRules* own = RulesOfInput(input);
+    if (!own)
+        return nullptr;
+    // The extension may pick another member of the input's own family (an
+    // MP4 named .mov is written as QuickTime); a name outside it picks nothing.
+    const ContainerRules* named = RulesOf(av_guess_format(nullptr, output_path, nullptr));
+    if (named && std::strcmp(named->family, own->family) == 0) {
+        const AVOutputFormat* format = MuxerOf(named);
+        if (TakesInputCodecs(format, input))
+            return format;
+    }
+    const AVOutputFormat* format = MuxerOf(own);
+    return TakesInputCodecs(format, input) ? format : nullptr;
+}
+
+const AVOutputFormat* ReencodeOutputFormat(const char* output_path)
+{
+    return MuxerOf(RulesOf(av_guess_format(nullptr, output_path, nullptr)));
+}
+
+bool NeedsGlobalHeader(const AVOutputFormat* format)
+{
+    const ContainerRules* rules = RulesOf(format);
+    return rules ? rules->global_header : (format->flags & AVFMT_GLOBALHEADER) != 0;
+}
+
+bool IsMp4Family(const AVOutputFormat* format)
+{
+    const ContainerRules* rules = RulesOf(format);
+    return rules && rules->mp4_family;
+}
+
+bool ChaptersBeforeHeader(const AVOutputFormat* format)
+{
+    const ContainerRules* rules = RulesOf(format);
+    return rules && (rules->chapters == ChapterPlace::Reserved || rules->chapters == ChapterPlace::HeaderOnly);
+}
+
+bool ChaptersAtTrailer(const AVOutputFormat* format)
+{
+    const ContainerRules* rules = RulesOf(format);
+    return !rules || rules->chapters != ChapterPlace::HeaderOnly;
+}

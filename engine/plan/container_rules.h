@@ -1,0 +1,60 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The containers the engine writes, and what each can take and needs: one
+// table every path reads (copy, re-encode, exact cut, tracks, chapters).
+// Only single-file muxers are in it: a segmenting, playlist or
+// image-sequence muxer (HLS, DASH, segment, image2) would write files beside
+// the output, so no file name can choose one.
+#pragma once
+
+#include <string>
+
+extern "C" {
+#include <libavcodec/codec_id.h>
+#include <libavformat/avformat.h>
+}
+
+// Where a container's chapters must be known.
+enum class ChapterPlace {
+    None,        // it holds none
+    Reserved,    // a place made with the header, the list set by the trailer (MP4's chapter track)
+    HeaderOnly,  // with the header alone: ASF rewrites its header at the end in the same size
+    Trailer,     // whenever, up to the trailer (Matroska)
+};
+
+// Which pictures an exact cut can re-encode into it.
+enum class ExactCodecs { None, H264HevcMpeg4, Mpeg4 };
+
+struct ContainerRules {
+    const char* muxer;   // the muxer's own name
+    const char* family;  // muxers that write the same kind of file as one demuxer reads
+    // QuickTime/MP4 boxes: the track timing can hide a sound lead-in, text
+    // subtitles are only mov_text, chapters go in a text track.
+    bool mp4_family;
+    // Encoders must give their codec headers out of band (extradata).
+    bool global_header;
+    ChapterPlace chapters;
+    ExactCodecs exact;
+};
+
+// The rules of `format`; null when the engine does not write that container.
+const ContainerRules* RulesOf(const AVOutputFormat* format);
+const ContainerRules* RulesOfMuxer(const char* muxer_name);
+
+// The muxer a direct copy of `input` writes: the one its own demuxer's
+// family writes (the brand picks QuickTime, MP4 or 3GP; a program stream of
+// MPEG-1 pictures stays MPEG-1), or the family member `output_path`'s
+// extension names when that takes the input's codecs. Never a muxer outside
+// the table, whatever the names say. Null when none can store the input's
+// codecs: such a file can only be re-encoded.
+const AVOutputFormat* DirectOutputFormat(const AVFormatContext* input, const char* output_path);
+// The muxer a re-encode writes: the chosen format's, named by the output's
+// extension (which the launch took from the format). Null when not in the table.
+const AVOutputFormat* ReencodeOutputFormat(const char* output_path);
+
+// Encoders writing into `format` put their headers in extradata.
+bool NeedsGlobalHeader(const AVOutputFormat* format);
+bool IsMp4Family(const AVOutputFormat* format);
+// The chapters must be given before the header is written.
+bool ChaptersBeforeHeader(const AVOutputFormat* format);
+// The chapters may still be set at the trailer.
+bool ChaptersAtTrailer(const AVOutputFormat* format);

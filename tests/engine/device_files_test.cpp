@@ -13,6 +13,7 @@
 #include "conversion_job.h"
 #include "job_setup.h"
 #include "media_checks.h"
+#include "container_rules.h"
 #include "stream_copy.h"
 
 extern "C" {

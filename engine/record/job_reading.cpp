@@ -33,6 +33,10 @@ JobReading ReadJob(const ConversionJob& job)
         if (failed && r.first_failed < 0)
             r.first_failed = i;
     }
+    // Read after the index: a done input has run through, though its last
+    // percent may not have been written yet (or was reset for the next).
+    if (r.current >= 0 && r.current < count && r.inputs[r.current].status == kInputDone)
+        r.percent = 100;
     r.all_done = count > 0 && r.done == count;
     r.ended = count > 0 && r.current >= count;
 

@@ -610,6 +610,10 @@ void ConversionWorker(ConversionJob* job)
             finish(first, run.index);
             finished = run.index == job->input_count - 1 || write_failed;
         }
+        // The next input starts at 0 %, before the window can read it as
+        // current; the last input, and a stopped one, keep how far they got.
+        if (!Cancelled(job) && !write_failed && run.index + 1 < job->input_count)
+            job->progress_percent = 0;
         job->current_input = write_failed ? job->input_count : run.index + 1;
     }
     if (!finished && !separate)  // after a cancel

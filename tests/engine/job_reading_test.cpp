@@ -146,3 +146,21 @@ TEST_F(JobReadingTest, KeptOutputsAreTheJobsFilesOnDiskInOrder)
 }
 
 }  // namespace
+
+// The bar of the input shown as current belongs to that input: one the worker
+// has marked done but not yet moved past reads whole, whatever was written last.
+TEST_F(JobReadingTest, TheCurrentInputsPercentIsItsOwn)
+{
+    const struct {
+        const char* statuses;
+        int current, written, read;
+    } cases[] = {
+        {"pp", 0, 37, 37}, {"dp", 0, 37, 100}, {"dp", 1, 0, 0}, {"fp", 0, 37, 37}, {"dd", 2, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.statuses) + " at " + std::to_string(c.current));
+        Fill(c.statuses, R::Unreadable, c.current);
+        job->progress_percent = c.written;
+        EXPECT_EQ(ReadJob(*job).percent, c.read);
+    }
+}

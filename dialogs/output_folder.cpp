@@ -13,8 +13,6 @@
 namespace dialogs {
 namespace {
 
-const QString kPickerTitle = QStringLiteral("Please select output folder:");
-const QString kInvalidFolder = QStringLiteral("The output folder name is invalid!");
 QString CurrentLanguageText(const char* section, const char* key)
 {
     return i18n::LanguageFile::ReadText(i18n::ReadSetting(QStringLiteral("LANGUAGE"), QStringLiteral("file")),
@@ -60,8 +58,10 @@ const QString kProbeFileName = QStringLiteral("jlewhqlhqwenqfwk.mp4");
 void BrowseOutputFolder(QWidget* dialog, QLineEdit* field)
 {
     for (;;) {
-        // The picker has no owner window, like the one the template names.
-        const QString picked = platform::BrowseForFolder(nullptr, kPickerTitle);
+        // The picker opens where the field points, and has no owner window,
+        // like the one the template names.
+        platform::SetBrowseFolder(field->text());
+        const QString picked = platform::BrowseForFolder(nullptr, CurrentLanguageText("JIEMIAN", "xzscml"));
         if (picked.isEmpty())
             return;
         if (IsFolder(picked)) {
@@ -71,7 +71,7 @@ void BrowseOutputFolder(QWidget* dialog, QLineEdit* field)
         }
         platform::MessageBoxRequest request;
         request.owner = dialog;
-        request.text = kInvalidFolder;
+        request.text = CurrentLanguageText("TISHI", "mlwx");
         platform::ShowMessageBox(request);
     }
 }

@@ -69,7 +69,9 @@ int OpenWithDesktop(const QString& target)
 
 QString ChooseFolder(QWidget* owner, const QString& title)
 {
-    return QFileDialog::getExistingDirectory(owner, title);
+    const QString folder = BrowseFolder();
+    return QFileDialog::getExistingDirectory(owner, title,
+                                             !folder.isEmpty() && QDir(folder).exists() ? folder : QString());
 }
 
 QStringList ChooseFiles(QWidget* owner, const QString& windowsFilter)
@@ -136,6 +138,18 @@ QString& OpenFolderStore()
 }  // namespace
 
 void SetOpenFolder(const QString& folder) { OpenFolderStore() = folder; }
+
+namespace {
+QString& BrowseFolderStore()
+{
+    static QString folder;
+    return folder;
+}
+}  // namespace
+
+void SetBrowseFolder(const QString& folder) { BrowseFolderStore() = folder; }
+
+QString BrowseFolder() { return BrowseFolderStore(); }
 
 QString OpenFolder() { return OpenFolderStore(); }
 

@@ -68,6 +68,9 @@ QStringList GetOpenFileNames(QWidget* owner, const QString& windowsFilter);
 void SetOpenFolder(const QString& folder);
 QString OpenFolder();
 QString BrowseForFolder(QWidget* owner, const QString& title);
+// Where the next folder picker starts; empty or missing: the picker's own choice.
+void SetBrowseFolder(const QString& folder);
+QString BrowseFolder();
 
 // The caption a message box shows for `request`.
 QString MessageCaption(const MessageBoxRequest& request);

@@ -56,6 +56,7 @@ protected:
         };
         seams.browseForFolder = [this](QWidget*, const QString& title) {
             m_pickerTitles << title;
+            m_pickerFolders << platform::BrowseFolder();
             if (m_picks.empty())
                 return QString();
             const QString pick = m_picks.front();
@@ -115,6 +116,7 @@ protected:
     std::vector<ShownMessage> m_messages;
     std::deque<QString> m_picks;
     QStringList m_pickerTitles;
+    QStringList m_pickerFolders;  // where each picker opened
 };
 
 const QStringList kFormats = {
@@ -327,15 +329,18 @@ TEST_F(SettingsDialogTest, BrowseAsksAgainAfterAnInvalidFolderAndRemembersTheGoo
     Open(&dlg);
     m_picks = {chosen.path() + "/nowhere", chosen.path()};
     QTest::mouseClick(Find<QPushButton>(&dlg, 1076), Qt::LeftButton);
-    EXPECT_EQ(m_pickerTitles, QStringList({"Please select output folder:", "Please select output folder:"}));
+    EXPECT_EQ(m_pickerTitles, QStringList({Text("JIEMIAN", "xzscml"), Text("JIEMIAN", "xzscml")}));
+    // The picker opens in the output folder the field shows.
+    EXPECT_EQ(m_pickerFolders, QStringList({m_output.path(), m_output.path()}));
     ASSERT_EQ(m_messages.size(), 1u);
-    EXPECT_EQ(m_messages[0].text, "The output folder name is invalid!");
+    EXPECT_EQ(m_messages[0].text, Text("TISHI", "mlwx"));
     EXPECT_EQ(m_messages[0].owner, &dlg);
     EXPECT_EQ(Find<QLineEdit>(&dlg, 1003)->text(), chosen.path());
     EXPECT_EQ(i18n::ReadSetting("PATH", "name"), chosen.path());
 
-    // A cancelled picker changes nothing.
+    // A cancelled picker changes nothing; it had opened in the folder chosen last.
     QTest::mouseClick(Find<QPushButton>(&dlg, 1076), Qt::LeftButton);
+    EXPECT_EQ(m_pickerFolders.last(), chosen.path());
     EXPECT_EQ(Find<QLineEdit>(&dlg, 1003)->text(), chosen.path());
     EXPECT_EQ(m_messages.size(), 1u);
 }

@@ -84,6 +84,8 @@ void CMorvaneDlg::LoadCutFile()
     m_slider->setEnabled(true);
     m_spans.clear();  // spans belong to the file they were marked in
     RefreshSpans(-1);
+    // The keys step along the new file straight away.
+    m_slider->setFocus(Qt::OtherFocusReason);
 }
 
 void CMorvaneDlg::OnSliderMoving()
@@ -231,11 +233,13 @@ void CMorvaneDlg::OnStartPoint()
     m_slider->SetStartMarker(m_slider->GetPos());
     m_slider->SetMarkerMode(1);
     m_slider->update();
-    // A chosen span keeps its end when its start moves before it.
-    const int span = SelectedSpan();
-    long long end_ms = m_cutFacts.duration_us / 1000;
-    if (span >= 0 && m_spans[span].end_ms > m_nCurrentMs)
-        end_ms = m_spans[span].end_ms;
+    // A start before the marked end keeps that end; one at or after it
+    // marks up to the file's end.
+    long long end_ms = DurationMs();
+    int64_t marked_end = 0;
+    if (ReadTimeText(Edit(1024)->text().toStdString(), &marked_end) && marked_end > m_nCurrentMs &&
+        marked_end < end_ms)
+        end_ms = marked_end;
     Edit(1023)->setText(TimeText(m_nCurrentMs));
     Edit(1024)->setText(TimeText(end_ms));
     Static(1025)->setText(TimeText(end_ms - m_nCurrentMs));
@@ -249,8 +253,10 @@ void CMorvaneDlg::OnEndPoint()
     m_slider->SetEndMarker(m_slider->GetPos());
     m_slider->SetMarkerMode(2);
     m_slider->update();
-    const int start = ParseTimeText(Edit(1023)->text().toStdString());
-    const int position = m_nCurrentMs;
+    int64_t start = 0;
+    if (!ReadTimeText(Edit(1023)->text().toStdString(), &start))
+        start = 0;
+    const long long position = m_nCurrentMs;
     if (position > start) {
         Edit(1024)->setText(TimeText(position));
         Static(1025)->setText(TimeText(position - start));
@@ -265,9 +271,11 @@ void CMorvaneDlg::OnEndPoint()
 
 void CMorvaneDlg::OnTimeTextChanged()
 {
-    const int start = ParseTimeText(Edit(1023)->text().toStdString());
-    const int end = ParseTimeText(Edit(1024)->text().toStdString());
-    Static(1025)->setText(end > start ? TimeText(end - start) : kZeroTime);
+    // The same reading as Cut's: a field that is no time gives no length.
+    int64_t start = 0, end = 0;
+    const bool times = ReadTimeText(Edit(1023)->text().toStdString(), &start) &&
+                       ReadTimeText(Edit(1024)->text().toStdString(), &end);
+    Static(1025)->setText(times && end > start ? TimeText(end - start) : kZeroTime);
 }
 
 void CMorvaneDlg::OnPlay()

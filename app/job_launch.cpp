@@ -146,15 +146,35 @@ QString DroppedTracksText(const ConversionJob* job)
     return QStringLiteral("\n") + LanguageText("TISHI", "ylgd") + QLatin1Char(' ') + items.join(QStringLiteral(", "));
 }
 
-OutputTarget TargetOf(const QString& folder, const QString& title, const QString& extension)
-{
-    return {folder.toStdString(), title.toStdString(), extension.toStdString()};
-}
-
 QString FileNameText(const char* path)
 {
     const QString text = QString::fromUtf8(path ? path : "");
     return text.mid(text.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+// The first file of a direct join whose extension or picture size differs
+// from the first file's, and how: "b.mkv cannot be joined ...: its file
+// extension is mkv, the first file's mp4."
+QString KindRefusalText(const std::vector<JoinRow>& rows)
+{
+    const JoinRow& first = rows.front();
+    const auto size = [](const JoinRow& row) { return QStringLiteral("%1×%2").arg(row.width).arg(row.height); };
+    for (const JoinRow& row : rows) {
+        QString how;
+        if (FileExtension(row.path) != FileExtension(first.path))
+            how = LanguageText("TISHI", "bt8").arg(QString::fromStdString(FileExtension(row.path)),
+                                                   QString::fromStdString(FileExtension(first.path)));
+        else if (row.width != first.width || row.height != first.height)
+            how = LanguageText("TISHI", "bt7").arg(size(row), size(first));
+        if (!how.isEmpty())
+            return LanguageText("TISHI", "cfbt").arg(FileNameText(row.path.c_str()), how);
+    }
+    return Ui("TISHI", "bnzjhb");
+}
+
+OutputTarget TargetOf(const QString& folder, const QString& title, const QString& extension)
+{
+    return {folder.toStdString(), title.toStdString(), extension.toStdString()};
 }
 
 QString ReasonText(FailureReason reason)
@@ -164,7 +184,33 @@ QString ReasonText(FailureReason reason)
     return n >= 1 && n <= 10 ? LanguageText("TISHI", kKeys[n - 1]) : Ui("TISHI", "sb");
 }
 
-// Each failed input by its number and name, with why, above `closing`.
+// What the job's kept files hold, or nothing when none was kept: each file,
+// and in one file each input (or span) in it. The input the worker left
+// pending is in it up to where it stopped, which is said with how far.
+QStringList KeptLines(const ConversionJob* job, const JobReading& reading)
+{
+    QStringList lines;
+    const bool spans = !job->join_mode && job->input_count > 1;
+    const bool separate = spans && job->separate_outputs;
+    for (const std::string& kept : reading.kept)
+        lines << LanguageText("TISHI", separate ? "tzpd" : "tzbl").arg(QString::fromStdString(kept));
+    if (reading.kept.empty() || separate)
+        return lines;
+    for (int i = 0; i < static_cast<int>(reading.inputs.size()); ++i) {
+        const InputReading& in = reading.inputs[i];
+        if (!in.in_output)
+            continue;
+        QString line = spans ? LanguageText("JIEMIAN", "pd").arg(i + 1) : FileNameText(job->input_paths[i]);
+        const bool cutShort = in.status == kInputPending && i == reading.current - 1 && reading.percent < 100;
+        if (cutShort)
+            line = LanguageText("TISHI", "bfjd").arg(line, QString::number(std::max(reading.percent, 0)));
+        lines << QStringLiteral("  ") + line;
+    }
+    return lines;
+}
+
+// Each failed input by its number and name, with why, then what was kept,
+// above `closing`.
 QString FailureMessage(const ConversionJob* job, const JobReading& reading, const QString& closing)
 {
     constexpr int kMaxNamed = 5;  // a long join's message stays on the screen
@@ -176,32 +222,29 @@ QString FailureMessage(const ConversionJob* job, const JobReading& reading, cons
                      .arg(i + 1)
                      .arg(FileNameText(job->input_paths[i]), ReasonText(reading.inputs[i].reason));
     }
+    lines << KeptLines(job, reading);
     lines << QString() << closing;
     return lines.join(QLatin1Char('\n'));
 }
 
-// After a stop: what the kept file holds, or that nothing was kept. The
-// input the worker was on when stopped (left pending) is in it up to the stop.
+// After a stop: what the kept file holds, or that nothing was kept.
 QString StopMessage(const ConversionJob* job)
 {
     const JobReading reading = ReadJob(*job);
     QStringList lines{LanguageText("TISHI", "tzjq")};
-    if (reading.kept.empty()) {
+    if (reading.kept.empty())
         lines << LanguageText("TISHI", "tzwbl");
-        return lines.join(QLatin1Char('\n'));
-    }
-    const bool spans = !job->join_mode && job->input_count > 1;
-    // Spans: the files kept, and in one file the spans it holds.
-    for (const std::string& kept : reading.kept)
-        lines << LanguageText("TISHI", spans && job->separate_outputs ? "tzpd" : "tzbl").arg(QString::fromStdString(kept));
-    if (spans && job->separate_outputs)
-        return lines.join(QLatin1Char('\n'));
-    for (int i = 0; i < static_cast<int>(reading.inputs.size()); ++i) {
-        if (reading.inputs[i].in_output)
-            lines << QStringLiteral("  ") +
-                         (spans ? LanguageText("JIEMIAN", "pd").arg(i + 1) : FileNameText(job->input_paths[i]));
-    }
+    lines << KeptLines(job, reading);
     return lines.join(QLatin1Char('\n'));
+}
+
+// A finished job names the files it made, after `done`.
+QString SuccessMessage(const ConversionJob* job, const JobReading& reading, const QString& done)
+{
+    QStringList lines{done};
+    for (const std::string& kept : reading.kept)
+        lines << LanguageText("TISHI", "xwj").arg(FileNameText(kept.c_str()));
+    return lines.join(QLatin1Char('\n')) + DroppedTracksText(job);
 }
 
 }  // namespace
@@ -300,10 +343,10 @@ void CMorvaneDlg::LaunchSpans()
     switch (refusal) {
     case LaunchRefusal::None: break;
     case LaunchRefusal::SpansOverlap: {
-        int other = -1;
-        for (int i = 0; i < static_cast<int>(m_spans.size()) && other < 0; ++i)
-            other = FindOverlappingSpan(m_spans, m_spans[i], i);
-        ShowMessage(LanguageText("TISHI", "pdcd").arg(other + 1));
+        int span = 0, other = -1;
+        for (; span < static_cast<int>(m_spans.size()) && other < 0; ++span)
+            other = FindOverlappingSpan(m_spans, m_spans[span], span);
+        ShowMessage(SpansOverlapText(span - 1, other));
         return;
     }
     case LaunchRefusal::NeedsReencoding: ShowMessage(LanguageText("TISHI", "zncxbm")); return;
@@ -369,7 +412,7 @@ void CMorvaneDlg::OnLaunchJoin()
         return;
     }
     if (refusal == LaunchRefusal::NotSameKind) {
-        ShowMessage(Ui("TISHI", "bnzjhb"));
+        ShowMessage(KindRefusalText(rows));
         return;
     }
     if (refusal == LaunchRefusal::NeedsReencoding) {
@@ -404,6 +447,7 @@ void CMorvaneDlg::StartJob(bool join)
     m_pollTimerId = startTimer(kPollMs);
     if (!m_dlgProgress->isVisible()) {
         m_dlgProgress->SetMainWindow(this, [this] { KillPollTimer(); });
+        m_dlgProgress->CountSpans(!join && g_pJob->input_count > 1);
         m_dlgProgress->DoModal();
     }
     KillPollTimer();
@@ -414,11 +458,27 @@ void CMorvaneDlg::StartJob(bool join)
     if (m_worker.joinable())
         m_worker.join();
     m_jobRunning = false;
-    // A stop the user asked for is answered once the worker has finished the
-    // file; completion, if it came first, was reported by the poll.
-    const bool reported = g_pJob->current_input > g_pJob->input_count;  // the poll moves it past
-    if (g_pJob->cancel_requested && !reported && !m_closePending)
+    // The end is told once the worker has finished the file, so the message
+    // says what really stays on disk. A completion the poll saw comes first.
+    const bool completed = g_pJob->current_input > g_pJob->input_count;  // the poll moves it past
+    if (completed)
+        ShowOutcome(join);
+    else if (g_pJob->cancel_requested && !m_closePending)
         ShowMessage(StopMessage(g_pJob));
+}
+
+void CMorvaneDlg::ShowOutcome(bool join)
+{
+    const JobReading reading = ReadJob(*g_pJob);
+    if (reading.failed > 0 && reading.disk_full) {
+        ShowMessage(LanguageText("TISHI", "cpym"));
+    } else if (reading.failed > 0) {
+        ShowMessage(FailureMessage(g_pJob, reading, Ui("TISHI", join ? "hbsb" : "jqsb")));
+        platform::ShellOpen(HelpAddress());
+    } else if (reading.all_done) {
+        ShowMessage(SuccessMessage(g_pJob, reading, Ui("TISHI", join ? "hbcg" : "jqcg")));
+        platform::ShellOpen(m_strOutputFolder);
+    }
 }
 
 void CMorvaneDlg::FinishPendingClose()
@@ -515,13 +575,4 @@ void CMorvaneDlg::OnTimer()
         return;
     job->current_input = total + 1;
     StopSequence();
-    if (reading.failed > 0 && reading.disk_full) {
-        ShowMessage(LanguageText("TISHI", "cpym"));
-    } else if (reading.failed > 0) {
-        ShowMessage(FailureMessage(job, reading, Ui("TISHI", joinTab ? "hbsb" : "jqsb")));
-        platform::ShellOpen(HelpAddress());
-    } else if (reading.all_done) {
-        ShowMessage(Ui("TISHI", joinTab ? "hbcg" : "jqcg") + DroppedTracksText(job));
-        platform::ShellOpen(m_strOutputFolder);
-    }
 }

@@ -102,6 +102,7 @@ const MainControl kTemplate102[] = {
 
 const QColor kBackground(187, 222, 251);
 const QColor kListBackground(241, 250, 233);
+const QColor kButtonFace(240, 240, 240);
 const QString kVideoPatterns = QStringLiteral(
     "*.rm;*.rmvb;*.flv;*.swf;*.f4v;*.mov;*.qt;*.avi;*.mpg;*.mpeg;*.mod;*.tod;*.mts;*.ts;*.nut;*.h264;"
     "*.nsv;*.dv;*.m2t;*.vob;*.dat;*.mkv;*.mp4;*.m4v;*.3gp;*.3g2;*.3gpp;*.asf;*.wmv;*.wm");
@@ -315,10 +316,13 @@ bool CMorvaneDlg::OnInitDialog()
     const auto chosen = std::find(files.begin(), files.end(), g_uiStrings.Language());
     m_comboLanguage->setCurrentIndex(chosen == files.end() ? -1 : static_cast<int>(chosen - files.begin()));
 
+    // The window brings its own light colours, so its texts come with them:
+    // under a dark desktop theme white text would land on the light blue.
     m_brushBack = kBackground;
-    QPalette back = palette();
-    back.setColor(QPalette::Window, m_brushBack);
-    setPalette(back);
+    QPalette colours(kButtonFace, m_brushBack);
+    for (const QPalette::ColorRole kept : {QPalette::Highlight, QPalette::HighlightedText})
+        colours.setColor(kept, palette().color(kept));
+    setPalette(colours);
     setAutoFillBackground(true);
 
     const QString language = g_uiStrings.Language();
@@ -337,6 +341,8 @@ bool CMorvaneDlg::OnInitDialog()
 
     QPalette listColours = m_listFiles->palette();
     listColours.setColor(QPalette::Base, kListBackground);
+    listColours.setColor(QPalette::AlternateBase, kListBackground);
+    listColours.setColor(QPalette::Text, Qt::black);
     m_listFiles->setPalette(listColours);
 
     JoinChoice.width = 320;
@@ -653,14 +659,16 @@ void CMorvaneDlg::keyPressEvent(QKeyEvent* event)
     }
 }
 
-// Delete removes the selected join row whichever control has the focus; a
-// tool tip asks the window for the hint of the control under the mouse.
+// Delete removes the selected join row while the list has the focus (a text
+// field keeps its own Delete); a tool tip asks the window for the hint of the
+// control under the mouse.
 bool CMorvaneDlg::eventFilter(QObject* watched, QEvent* event)
 {
     auto* widget = qobject_cast<QWidget*>(watched);
     if (!widget || (widget != this && !isAncestorOf(widget)))
         return QDialog::eventFilter(watched, event);
-    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete &&
+        (widget == m_listFiles || m_listFiles->isAncestorOf(widget))) {
         DeleteSelectedRow();
         return true;
     }

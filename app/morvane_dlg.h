@@ -106,6 +106,8 @@ public:
     QComboBox* SpanList() const { return m_comboSpans; }
     // What the closed span list shows for `entry` (0: a new span).
     static QString SpanClosedText(int entry);
+    // "Span 3 overlaps span 1", both numbered as the list shows them.
+    static QString SpansOverlapText(int span, int other);
 
     // Convert and Merge: the settings dialog, then the job on its worker
     // thread behind the modal progress dialog. They return when it closes.
@@ -187,6 +189,8 @@ private:
     void StartJob(bool join);
     void LaunchSpans();
     void TellDecision(const LaunchDecision& decided);
+    // The message after a job the poll saw complete, once its worker has ended.
+    void ShowOutcome(bool join);
     void StopSequence();
     void KillPollTimer();
     void ShowMessage(const QString& text);

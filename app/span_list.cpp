@@ -62,6 +62,11 @@ protected:
 
 }  // namespace
 
+QString CMorvaneDlg::SpansOverlapText(int span, int other)
+{
+    return LanguageText("TISHI", "pdcdl").arg(span + 1).arg(other + 1);
+}
+
 QString CMorvaneDlg::SpanClosedText(int entry)
 {
     return entry <= 0 ? LanguageText("JIEMIAN", "xpd") : LanguageText("JIEMIAN", "pd").arg(entry);
@@ -180,10 +185,11 @@ bool CMorvaneDlg::OnAddSpan()
         ShowMessage(LanguageText("TISHI", "sjdwx"));
         return false;
     }
+    // Every stored span counts, the chosen one too: adding it again would store it twice.
     const CutSpan span{start, end};
-    const int other = FindOverlappingSpan(m_spans, span, SelectedSpan());
+    const int other = FindOverlappingSpan(m_spans, span, -1);
     if (other >= 0) {
-        ShowMessage(LanguageText("TISHI", "pdcd").arg(other + 1));
+        ShowMessage(LanguageText("TISHI", "xpdcd").arg(TimeText(start), TimeText(end)).arg(other + 1));
         return false;
     }
     if (static_cast<int>(m_spans.size()) >= kMaxJobInputs) {
@@ -211,7 +217,7 @@ void CMorvaneDlg::ReMarkSelectedSpan()
     const int other = isTime ? FindOverlappingSpan(m_spans, span, selected) : -1;
     if (!isTime || !CutSpanIsPossible(start, end, m_cutFacts.duration_us) || other >= 0) {
         if (other >= 0)
-            ShowMessage(LanguageText("TISHI", "pdcd").arg(other + 1));
+            ShowMessage(SpansOverlapText(selected, other));
         else
             ShowMessage(LanguageText("TISHI", "sjdwx"));
         SelectSpan(selected);  // back to what the span holds

@@ -98,9 +98,9 @@ void CAVConvertDlg::OnInitDialog()
         return i18n::LanguageFile::ReadText(language, QString::fromLatin1(section), QString::fromLatin1(key));
     };
     const QString name = text("APPLICATION", "name");
-    const QString current = text("JIEMIAN", "dqwj");
+    const QString current = text("JIEMIAN", m_countsSpans ? "dqpd" : "dqwj");
     const QString stop = text("JIEMIAN", "tz");
-    const QString total = text("JIEMIAN", "zgwj");
+    const QString total = text("JIEMIAN", m_countsSpans ? "zgpd" : "zgwj");
 
     m_captionCurrent->setText(current);
     m_captionTotal->setText(total);

@@ -32,6 +32,9 @@ public:
     // poll and closes. The worker notices the flag on its own.
     void StopJob();
 
+    // Spans of one file rather than files: the captions say so.
+    void CountSpans(bool spans) { m_countsSpans = spans; }
+
     void SetCurrentText(const QString& text);  // 1018
     // 1018 as one line: `path` + `tail` ("   40% done"). A path too long for
     // the line loses the middle of its folder, so its file name and the
@@ -51,6 +54,7 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    bool m_countsSpans = false;
     QLabel* m_captionCurrent;   // 1158
     CLabel* m_lineCurrent;      // 1018
     QProgressBar* m_barCurrent; // 1011

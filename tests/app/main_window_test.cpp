@@ -23,7 +23,13 @@
 #include <QToolTip>
 #include <QTreeWidgetItem>
 
+#include <QHeaderView>
+#include <QApplication>
+
+#include <algorithm>
 #include <atomic>
+#include <cmath>
+#include <map>
 #include <chrono>
 #include <thread>
 
@@ -183,18 +189,24 @@ TEST_F(AppTest, DeletingTheLastRowSelectsTheNewLastAndDeletingTheOnlyRowLeavesNo
     m_dlg->DeleteSelectedRow();  // nothing selected: nothing happens
 }
 
-TEST_F(AppTest, DeleteWhileTypingInATimeFieldRemovesTheRowNotACharacter)
+TEST_F(AppTest, DeleteRemovesAJoinRowOnlyWhileTheListHasTheFocus)
 {
     m_dlg->Tabs()->setCurrentIndex(CMorvaneDlg::kJoinTab);
     Add({Media("h264_aac.mp4"), Media("fps8.mp4")});
     m_dlg->FileList()->topLevelItem(0)->setSelected(true);
     m_dlg->Tabs()->setCurrentIndex(CMorvaneDlg::kCutTab);
     m_dlg->show();
+    // In a text field Delete deletes the character after the cursor, nothing else.
     auto* edit = static_cast<QLineEdit*>(Control(1023));
     edit->setFocus();
     edit->setCursorPosition(0);
     QTest::keyClick(edit, Qt::Key_Delete);
-    EXPECT_EQ(edit->text(), "00:00:00.000");
+    EXPECT_EQ(edit->text(), "0:00:00.000");
+    EXPECT_EQ(m_dlg->FileList()->topLevelItemCount(), 2);
+
+    m_dlg->Tabs()->setCurrentIndex(CMorvaneDlg::kJoinTab);
+    m_dlg->FileList()->setFocus();
+    QTest::keyClick(m_dlg->FileList(), Qt::Key_Delete);
     EXPECT_EQ(m_dlg->FileList()->topLevelItemCount(), 1);
     // The delete button does the same.
     static_cast<QPushButton*>(Control(1254))->click();
@@ -520,4 +532,91 @@ TEST_F(AppTest, ACloseDuringAnAddWaitsUntilTheAddIsThrough)
     EXPECT_EQ(m_dlg->CutFile(), Media("h264_aac.mp4"));
     EXPECT_FALSE(m_dlg->isVisible());
     EXPECT_EQ(g_pJob, nullptr);
+}
+
+namespace {
+
+// WCAG's relative luminance and contrast ratio.
+double Luminance(QColor c)
+{
+    const auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+
+double Contrast(QColor a, QColor b)
+{
+    const double la = Luminance(a), lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The text against its background in a grab of a piece of text: the
+// commonest colour is the background, the pixel furthest from it the text.
+double TextContrast(const QImage& image)
+{
+    std::map<QRgb, int> counts;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            ++counts[image.pixel(x, y)];
+    if (counts.empty())
+        return 0;
+    const QColor back = std::max_element(counts.begin(), counts.end(), [](auto& a, auto& b) {
+                            return a.second < b.second;
+                        })->first;
+    double best = 1;
+    for (const auto& [rgb, n] : counts)
+        best = std::max(best, Contrast(QColor(rgb), back));
+    return best;
+}
+
+QPalette DarkPalette()
+{
+    QPalette dark;
+    const QColor window(45, 45, 48), base(30, 30, 30);
+    for (auto [role, colour] : {std::pair{QPalette::Window, window}, {QPalette::WindowText, QColor(Qt::white)},
+                                {QPalette::Base, base}, {QPalette::AlternateBase, window},
+                                {QPalette::Text, QColor(Qt::white)}, {QPalette::Button, window},
+                                {QPalette::ButtonText, QColor(Qt::white)}, {QPalette::Light, QColor(80, 80, 80)},
+                                {QPalette::Midlight, QColor(65, 65, 65)}, {QPalette::Mid, QColor(40, 40, 40)},
+                                {QPalette::Dark, QColor(20, 20, 20)}, {QPalette::Highlight, QColor(42, 130, 218)},
+                                {QPalette::HighlightedText, QColor(Qt::white)}})
+        dark.setColor(role, colour);
+    return dark;
+}
+
+}  // namespace
+
+TEST_F(AppTest, UnderADarkDesktopThemeEveryTextOfTheWindowStaysReadable)
+{
+    const QPalette before = QApplication::palette();
+    QApplication::setPalette(DarkPalette());
+    OpenWindow();
+    m_dlg->Tabs()->setCurrentIndex(CMorvaneDlg::kJoinTab);
+    Add({Media("h264_aac.mp4"), Media("fps8.mp4")});
+    m_dlg->FileList()->clearSelection();
+    m_dlg->FileList()->setCurrentItem(nullptr);
+    m_dlg->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_dlg.get()));
+
+    const auto inside = [](QWidget* widget, QRect area) {
+        return widget->grab(area.adjusted(3, 3, -3, -3)).toImage();
+    };
+    std::vector<std::pair<std::string, QImage>> texts;
+    QTabBar* tabs = m_dlg->Tabs();
+    for (int i = 0; i < tabs->count(); ++i)
+        texts.emplace_back("tab " + std::to_string(i), inside(tabs, tabs->tabRect(i)));
+    CCheckListCtrl* list = m_dlg->FileList();
+    const QRect row = list->visualItemRect(list->topLevelItem(1));
+    texts.emplace_back("join row", inside(list->viewport(), row.intersected(QRect(30, 0, list->columnWidth(0) - 30, 1000))));
+    texts.emplace_back("list header", inside(list->header(), list->header()->rect().intersected(QRect(30, 0, 150, 100))));
+
+    tabs->setCurrentIndex(CMorvaneDlg::kCutTab);
+    Add({Media("h264_aac.mp4")});
+    for (int id : {1018, 1019, 1157, 1184, 1025, 1278})
+        texts.emplace_back("static " + std::to_string(id), inside(Control(id), Control(id)->rect()));
+    for (const auto& [what, image] : texts) {
+        SCOPED_TRACE(what);
+        EXPECT_GE(TextContrast(image), 4.5);
+    }
+    m_dlg.reset();
+    QApplication::setPalette(before);
 }

@@ -81,8 +81,16 @@ TEST_F(SpanListTest, SpansAreAddedRefusedReMarkedMovedAndRemovedAndDrawnWhereThe
     // An overlapping span is refused and names the span it meets.
     Mark(2000, 6000);
     Click(1301);
-    EXPECT_EQ(m_messages, QStringList({LanguageText("TISHI", "pdcd").arg(1)}));
+    EXPECT_EQ(m_messages, QStringList({LanguageText("TISHI", "xpdcd").arg("00:00:02.000", "00:00:06.000").arg(1)}));
     EXPECT_EQ(m_dlg->Spans().size(), 2u);
+
+    // Add while a stored span is chosen would store it twice: refused, naming it.
+    m_dlg->SpanList()->setCurrentIndex(2);
+    emit m_dlg->SpanList()->activated(2);
+    Click(1301);
+    EXPECT_EQ(m_messages.last(), LanguageText("TISHI", "xpdcd").arg("00:00:05.000", "00:00:07.000").arg(2));
+    EXPECT_EQ(m_dlg->Spans().size(), 2u);
+    m_messages.clear();
 
     // Chosen, a span is re-marked by Start Point and End Point; a re-mark
     // that overlaps another span is refused and the span stays.
@@ -96,8 +104,7 @@ TEST_F(SpanListTest, SpansAreAddedRefusedReMarkedMovedAndRemovedAndDrawnWhereThe
     EXPECT_EQ(Entries()[1], "2: 00:00:04.000 - 00:00:08.000 (00:00:04.000)");
     m_dlg->MoveToMs(2500);
     Click(1154);
-    EXPECT_EQ(m_messages.size(), 2);
-    EXPECT_EQ(m_messages.last(), LanguageText("TISHI", "pdcd").arg(1));
+    EXPECT_EQ(m_messages, QStringList({LanguageText("TISHI", "pdcdl").arg(2).arg(1)}));
     EXPECT_EQ(Entries()[1], "2: 00:00:04.000 - 00:00:08.000 (00:00:04.000)");
     EXPECT_EQ(Text(1023), "00:00:04.000");
     EXPECT_EQ(m_dlg->Slider()->SpanPixels(), Pixels({{1000, 3000}, {4000, 8000}}));

@@ -348,3 +348,70 @@ TEST_F(TimelineTest, OnlyTheLatestScanReportsAndADestroyedScannerStopsItsOwn)
     QCoreApplication::processEvents();
     EXPECT_EQ(first, 0);
 }
+
+TEST_F(TimelineTest, OnceAFileIsLoadedTheArrowKeysStepAlongIt)
+{
+    m_dlg->show();
+    m_dlg->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_dlg.get()));
+    for (const char* file : {"h264_aac.mp4", "mpeg4_mp3.avi"}) {
+        SCOPED_TRACE(file);
+        m_dlg->Tabs()->setFocus();  // where the focus sits after the open dialog closes
+        Add({Media(file)});
+        EXPECT_EQ(QApplication::focusWidget(), m_dlg->Slider());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+        EXPECT_GT(m_dlg->CurrentMs(), 0);
+        EXPECT_EQ(m_dlg->Tabs()->currentIndex(), CMorvaneDlg::kCutTab);
+    }
+}
+
+TEST_F(TimelineTest, ANewStartBeforeTheMarkedEndKeepsThatEnd)
+{
+    LoadWithKeyFrames();
+    const QString fileEnd = Text(1024);
+    const struct {
+        int start, end, newStart;
+        const char* keptEnd;  // nullptr: the file's end
+    } cases[] = {
+        {2000, 8000, 5000, "00:00:08.000"},
+        {2000, 8000, 1000, "00:00:08.000"},
+        {2000, 8000, 8000, nullptr},
+        {2000, 8000, 9000, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.newStart);
+        m_dlg->MoveToMs(c.start);
+        Press(Qt::Key_I);
+        m_dlg->MoveToMs(c.end);
+        Press(Qt::Key_O);
+        m_dlg->MoveToMs(c.newStart);
+        Press(Qt::Key_I);
+        EXPECT_EQ(Text(1023), QString::fromStdString(FormatTimeText(c.newStart)));
+        EXPECT_EQ(Text(1024), c.keptEnd ? QString(c.keptEnd) : fileEnd);
+    }
+}
+
+// The Length field reads Start and End as Cut does: one reading of a time.
+TEST_F(TimelineTest, TheLengthIsReadFromTheFieldsAsTheCutReadsThem)
+{
+    LoadWithKeyFrames();
+    const struct {
+        const char* start;
+        const char* end;
+        const char* length;
+    } cases[] = {
+        {"0:30.5", "1:00", "00:00:29.500"},
+        {"00:00:01.5", "00:00:03", "00:00:01.500"},
+        {"0", "1:00:00", "01:00:00.000"},
+        {"00:00:01.25", "2", "00:00:00.750"},
+        {"abc", "00:00:05", "00:00:00.000"},
+        {"00:00:01", "00:00:05.0001", "00:00:00.000"},
+        {"00:00:05", "00:00:01", "00:00:00.000"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.start) + " - " + c.end);
+        static_cast<QLineEdit*>(Control(1023))->setText(QString::fromLatin1(c.start));
+        static_cast<QLineEdit*>(Control(1024))->setText(QString::fromLatin1(c.end));
+        EXPECT_EQ(Text(1025), c.length);
+    }
+}

@@ -38,6 +38,7 @@ make_once h264_open.mkv $pic $beep $x264 -bf 3 -x264-params open-gop=1:b-pyramid
 # HEVC: CRA pictures with leading RASL pictures, 8 and 10 bits.
 make_once hevc.mp4 $pic $beep $x265 -pix_fmt yuv420p -tag:v hvc1 -c:a aac -b:a 96k
 make_once hevc10.mkv $pic $beep $x265 -pix_fmt yuv420p10le -c:a aac -b:a 96k -output_ts_offset 0.6
+make_once hevc_late.mp4 $pic $beep $x265 -pix_fmt yuv420p -tag:v hvc1 -c:a aac -b:a 96k -output_ts_offset 1.4
 # MPEG-2, interlaced, open GOPs, in a transport and a program stream.
 mpeg2="-c:v mpeg2video -q:v 3 $gop -bf 2 -flags +ilme+ildct -top 1"
 make_once mpeg2.ts $pic $beep $mpeg2 -c:a mp2 -b:a 128k

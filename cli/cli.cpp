@@ -47,7 +47,7 @@ const char kUsage[] =
     "      [--exact | ENCODING]\n"
     "  morvane-cli join FILE FILE... --out FOLDER [--title T] [ENCODING]\n"
     "  morvane-cli preview FILE SECONDS OUT.jpg\n"
-    "  morvane-cli COMMAND --help    every option of one command\n"
+    "  morvane-cli COMMAND --help    every option of one command and what it prints\n"
     "  morvane-cli --help | --version\n"
     "--exact: a direct cut that starts and ends exactly at the points given, re-encoding\n"
     "  only the pictures around them (H.264, HEVC, MPEG-4 Part 2; others cut at key pictures)\n"
@@ -56,6 +56,9 @@ const char kUsage[] =
     "ENCODING (re-encode; without it packets are copied):\n"
     "  --format N (0-6) [--video-rate \"3000 kbps\"] [--size 320*240] [--fps \"25.0 fps\"]\n"
     "  [--audio-rate \"128 kbps\"] [--sample-rate \"44100 Hz\"]\n"
+    "-o FILE [--overwrite]: instead of --out and --title, the output's exact name; an existing\n"
+    "  FILE is refused, or with --overwrite replaced once the new file is complete\n"
+    "--json: probe, progress and result as JSON lines on standard output\n"
     "formats:\n";
 
 // What every command's help ends with: the forms the values take and what
@@ -298,6 +301,7 @@ void PrintUsage(FILE* to)
     std::fputs(kUsage, to);
     for (int i = 0; i < kFormatCount; ++i)
         std::fprintf(to, "  %d  %s\n", i, FormatTable[i].text);
+    std::fputs(kCommandNotes, to);
 }
 
 // A wrong command line: the problem in one line, and where the help is.

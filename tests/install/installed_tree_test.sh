@@ -29,12 +29,14 @@ for lang in english spanish german french italian japanese; do
   url=$(sed -n 's/^url=//p' "$ini" | head -1 | tr -d '\r')
   [[ -z $url || $url == *:* || -s $prefix/share/morvane/$url ]] || fail "$lang help page $url not installed"
 done
-for size in 16 22 24 32 48 64 128 256; do
+for size in 16 22 24 32 48 64 128 256 512; do
   icon=$prefix/share/icons/hicolor/${size}x${size}/apps/$app.png
   # PNG width and height are the big-endian words at bytes 16 and 20.
   read -r w h < <(od -An -tu4 --endian=big -j16 -N8 "$icon" 2>/dev/null)
   [ "${w:-0}x${h:-0}" = "${size}x${size}" ] || fail "icon $size is ${w:-0}x${h:-0}"
 done
+svg=$prefix/share/icons/hicolor/scalable/apps/$app.svg
+grep -q '<svg' "$svg" 2>/dev/null || fail "no scalable icon"
 [ -z "$(ls "$prefix/bin" | grep -v '^morvane\(-cli\)\?$')" ] || fail "bin holds more than the programs"
 
 out=$(desktop-file-validate "$prefix/share/applications/$app.desktop" 2>&1) && [ -z "$out" ] ||
@@ -52,12 +54,29 @@ for page in morvane morvane-cli; do
   out=$(zcat "$prefix/share/man/man1/$page.1.gz" | groff -man -Tutf8 -ww -z 2>&1) && [ -z "$out" ] ||
     fail "manual page $page: $out"
 done
-# Every option the tool takes is in its manual page.
+# Every option the tool's help names is in its manual page, and so are the
+# lines and fields it prints and the log.
 manual=$(zcat "$prefix/share/man/man1/morvane-cli.1.gz")
-for option in --start --end --out --title --exact --format --video-rate --size --fps --audio-rate \
-              --sample-rate --help --version; do
+options=$(for command in probe cut join preview; do "$prefix/bin/morvane-cli" $command --help; done |
+          grep -oE '^ +(-[a-z], )?--[a-z-]+' | grep -oE -- '--[a-z-]+' | sort -u)
+[ "$(wc -l <<<"$options")" -ge 17 ] || fail "the commands' help names too few options: $options"
+for option in $options --version -o; do
   grep -qF -- "${option//-/\\-}" <<<"$manual" || fail "manual lacks $option"
 done
+for said in 'progress input=' 'output=' 'dropped_tracks' '"progress"' 'holds' 'library.log' '[[hours:]minutes:]seconds'; do
+  grep -qF -- "$said" <<<"$(zcat "$prefix/share/man/man1/morvane-cli.1.gz" | groff -man -Tutf8 -P-cbou -rHY=0 -rLL=1000n -ww 2>/dev/null)" ||
+    fail "manual lacks $said"
+done
+# The window answers --help and --version without a display, and says why
+# it cannot open without one.
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/morvane" --version | grep -qx 'morvane [0-9.]*' ||
+  fail "morvane --version"
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/morvane" --help | grep -qF -- '--version' ||
+  fail "morvane --help"
+out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/morvane" 2>&1)
+[ $? -eq 1 ] && grep -q 'no graphical session' <<<"$out" || fail "morvane without a display: $out"
+"$prefix/bin/morvane" --frobnicate 2>/dev/null
+[ $? -eq 2 ] || fail "morvane --frobnicate is not refused with status 2"
 
 # A private user: nothing may be read from or written to the real home.
 home=$work/home

@@ -105,7 +105,8 @@ const QColor kListBackground(241, 250, 233);
 const QColor kButtonFace(240, 240, 240);
 const QString kVideoPatterns = QStringLiteral(
     "*.rm;*.rmvb;*.flv;*.swf;*.f4v;*.mov;*.qt;*.avi;*.mpg;*.mpeg;*.mod;*.tod;*.mts;*.ts;*.nut;*.h264;"
-    "*.nsv;*.dv;*.m2t;*.vob;*.dat;*.mkv;*.mp4;*.m4v;*.3gp;*.3g2;*.3gpp;*.asf;*.wmv;*.wm");
+    "*.nsv;*.dv;*.m2t;*.m2ts;*.vob;*.m2p;*.mpe;*.dat;*.mkv;*.webm;*.ogv;*.ogg;*.ogm;*.mp4;*.m4v;*.3gp;*.3g2;"
+    "*.3gpp;*.asf;*.wmv;*.wm");
 
 constexpr int kMainIcon = 266;
 constexpr int kMergeId = 1099;

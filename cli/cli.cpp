@@ -45,6 +45,7 @@ const char kUsage[] =
     "  morvane-cli cut FILE --start HH:MM:SS.mmm --end HH:MM:SS.mmm --out FOLDER [--title T] [--exact | ENCODING]\n"
     "  morvane-cli cut FILE --span START-END [--span START-END...] [--separate] --out FOLDER [--title T]\n"
     "      [--exact | ENCODING]\n"
+    "  morvane-cli cut FILE FILE... (--start ... | --span ...) --out FOLDER    the same cut of each file\n"
     "  morvane-cli join FILE FILE... --out FOLDER [--title T] [ENCODING]\n"
     "  morvane-cli preview FILE SECONDS OUT.jpg\n"
     "  morvane-cli COMMAND --help    every option of one command and what it prints\n"
@@ -113,9 +114,13 @@ const CommandSpec kCommands[] = {
      "with --json, one object a file holding the same keys, and \"streams\":[{\"stream\",\"kind\",\"codec\",\n"
      "  \"language\",\"default\",\"main\",\"title\"}].\n"},
     {"cut", kCut,
-     "cut FILE (--start TIME --end TIME | --span START-END...) (--out FOLDER [--title T] | -o FILE)\n"
+     "cut FILE... (--start TIME --end TIME | --span START-END...) (--out FOLDER [--title T] | -o FILE)\n"
      "      [--exact | ENCODING] [--separate] [--overwrite] [--json]",
-     "Cuts one file: from --start to --end, or each --span in the order given.\n", MORVANE_JOB_OUTPUT},
+     "Cuts a file: from --start to --end, or each --span in the order given. Given several files, makes\n"
+     "the same cut of each, one job after the other, each into its own file (its title, or TITLE-1,\n"
+     "TITLE-2, ...): \"file N/COUNT FILE\" before each file's lines ({\"file\":{\"file\":N,\"of\":COUNT,\"path\":..}}),\n"
+     "\"files done=D failed=F not_started=S\" at the end ({\"files\":{...}}); exit status 0 only when all are done.\n",
+     MORVANE_JOB_OUTPUT},
     {"join", kJoin, "join FILE FILE... (--out FOLDER [--title T] | -o FILE) [ENCODING] [--overwrite] [--json]",
      "Joins the files, whole and one after the other, into one file.\n", MORVANE_JOB_OUTPUT},
     {"preview", kPreview, "preview [--overwrite] [--json] FILE SECONDS OUT.jpg",
@@ -879,7 +884,7 @@ bool Exists(const std::filesystem::path& path)
 // direct job keeps its input's). Returns kExitOk, or the status of the
 // refusal it reported.
 int ChooseTarget(const Arguments& args, const std::vector<std::string>& inputs, const std::string& written_ext,
-                 const std::string& format_ext, const std::string& default_title, OutputTarget* target,
+                 const std::string& format_ext, const std::string& title_wanted, OutputTarget* target,
                  Replacing* replacing)
 {
     std::string problem;
@@ -887,7 +892,7 @@ int ChooseTarget(const Arguments& args, const std::vector<std::string>& inputs, 
         const std::string folder = args.Value("out");
         if (!CheckOutputFolder(folder, &problem))
             return Fail(problem);
-        *target = {folder, CleanFileTitle(args.Value("title", default_title)), format_ext};
+        *target = {folder, CleanFileTitle(title_wanted), format_ext};
         return kExitOk;
     }
     const std::string name = args.Value("output");
@@ -931,7 +936,8 @@ bool CreatedAsNamed(ConversionJob* job, const OutputTarget& target, const Replac
     return false;
 }
 
-int RunSpans(const Arguments& args, const EncodingChoice& choice, const std::string& extension)
+int RunSpans(const Arguments& args, const EncodingChoice& choice, const std::string& extension,
+             const std::string& input, const std::string& title)
 {
     std::vector<CutSpan> spans;
     for (const std::string& text : args.Values("span")) {
@@ -941,11 +947,10 @@ int RunSpans(const Arguments& args, const EncodingChoice& choice, const std::str
                          Shown(text));
         spans.push_back(span);
     }
-    const std::string& input = args.files[0];
     const std::string written_ext = choice.direct ? FileExtensionWithDot(input) : extension;
     OutputTarget target;
     Replacing replacing;
-    const int chosen = ChooseTarget(args, {input}, written_ext, extension, TitleOf(input), &target, &replacing);
+    const int chosen = ChooseTarget(args, {input}, written_ext, extension, title, &target, &replacing);
     if (chosen != kExitOk)
         return chosen;
     ConversionJob* job = TheJob();
@@ -976,10 +981,47 @@ int RunSpans(const Arguments& args, const EncodingChoice& choice, const std::str
     return RunJob(job, false, outputs, replacing);
 }
 
+int CutFile(const Arguments& args, const EncodingChoice& choice, const std::string& extension,
+            const std::string& input, const std::string& title);
+
+void FreeTheJob()
+{
+    if (!g_pJob)
+        return;
+    FreePathArray(g_pJob->input_paths, g_pJob->input_count);
+    FreePathArray(g_pJob->output_paths, g_pJob->input_count);
+    delete g_pJob;
+    g_pJob = nullptr;
+}
+
+// The same cut of each file, one job after the other, each into an output
+// of its own (the file's title, or TITLE-1, TITLE-2, ... with --title). A
+// file that fails leaves the others to go on; a stop ends the batch.
+int CutEachFile(const Arguments& args, const EncodingChoice& choice, const std::string& extension)
+{
+    const int count = static_cast<int>(args.files.size());
+    int done = 0, failed = 0;
+    for (int i = 0; i < count && !g_stopSignal && !g_stdout.gone; ++i) {
+        const std::string& input = args.files[i];
+        Say(g_stdout.json ? JsonLine({{"file", {{"file", i + 1}, {"of", count}, {"path", input}}}})
+                          : "file " + std::to_string(i + 1) + "/" + std::to_string(count) + " " + Shown(input));
+        const std::string title = args.Has("title") ? SpanFileTitle(args.Value("title"), i, count) : TitleOf(input);
+        (CutFile(args, choice, extension, input, title) == kExitOk ? done : failed) += 1;
+        FreeTheJob();
+    }
+    const int not_started = count - done - failed;
+    SayResult(g_stdout.json ? JsonLine({{"files", {{"done", done}, {"failed", failed}, {"not_started", not_started}}}})
+                            : "files done=" + std::to_string(done) + " failed=" + std::to_string(failed) +
+                                  " not_started=" + std::to_string(not_started));
+    return done == count ? kExitOk : kExitFailed;
+}
+
 int RunCut(const Arguments& args)
 {
-    if (args.files.size() != 1)
-        return Usage("cut takes exactly one file");
+    if (args.files.empty())
+        return Usage("cut needs a file");
+    if (args.files.size() > 1 && args.Has("output"))
+        return Usage("-o names one file, but a cut of several files writes one each: use --out (and --title)");
     const bool spans = args.Has("span");
     if (spans && (args.Has("start") || args.Has("end")))
         return Usage("--span and --start/--end do not go together: give every span with --span");
@@ -994,13 +1036,20 @@ int RunCut(const Arguments& args)
     if (args.Has("exact") && !choice.direct)
         return Usage("--exact is a way of cutting directly; it does not go with --format");
     choice.exact = args.Has("exact");
-    if (spans)
-        return RunSpans(args, choice, extension);
-    const std::string& input = args.files[0];
+    if (args.files.size() > 1)
+        return CutEachFile(args, choice, extension);
+    return CutFile(args, choice, extension, args.files[0], args.Value("title", TitleOf(args.files[0])));
+}
+
+int CutFile(const Arguments& args, const EncodingChoice& choice, const std::string& extension,
+            const std::string& input, const std::string& title)
+{
+    if (args.Has("span"))
+        return RunSpans(args, choice, extension, input, title);
     const std::string written_ext = choice.direct ? FileExtensionWithDot(input) : extension;
     OutputTarget target;
     Replacing replacing;
-    const int chosen = ChooseTarget(args, {input}, written_ext, extension, TitleOf(input), &target, &replacing);
+    const int chosen = ChooseTarget(args, {input}, written_ext, extension, title, &target, &replacing);
     if (chosen != kExitOk)
         return chosen;
     ConversionJob* job = TheJob();
@@ -1038,7 +1087,8 @@ int RunJoin(const Arguments& args)
     const std::string written_ext = choice.direct ? FileExtensionWithDot(args.files[0]) : extension;
     OutputTarget target;
     Replacing replacing;
-    const int chosen = ChooseTarget(args, args.files, written_ext, extension, "joined", &target, &replacing);
+    const int chosen =
+        ChooseTarget(args, args.files, written_ext, extension, args.Value("title", "joined"), &target, &replacing);
     if (chosen != kExitOk)
         return chosen;
     ConversionJob* job = TheJob();
@@ -1158,11 +1208,6 @@ int RunCli(int argc, char** argv)
     case kPreview: status = RunPreview(args); break;
     }
     g_stopSignalHandlers.reset();  // a signal after the job ran through changed nothing
-    if (g_pJob) {
-        FreePathArray(g_pJob->input_paths, g_pJob->input_count);
-        FreePathArray(g_pJob->output_paths, g_pJob->input_count);
-        delete g_pJob;
-        g_pJob = nullptr;
-    }
+    FreeTheJob();
     return status;
 }

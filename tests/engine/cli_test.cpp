@@ -722,3 +722,25 @@ TEST(Cli, AClosedPipeStopsTheJobWithAPlayableFile)
     EXPECT_EQ(f.decode_errors, 0);
     EXPECT_GT(f.video_frames, 0);
 }
+
+// One cut on several files, in each mode: each file into its own output,
+// one too short for the cut reported for itself while the others go on.
+TEST(Cli, OneCutOfSeveralFilesGoesOnPastAFileTooShort)
+{
+    const std::string files = Quote(FixturePath("h264_aac.mp4")) + " " + Quote(FixturePath("h264_640.mp4")) + " " +
+                              Quote(FixturePath("long_h264_aac.mp4"));
+    for (const char* mode : {"", "--exact", "--format 0"}) {
+        const std::string folder = MakeScratchFolder(std::string("cli-batch") + (mode[0] ? mode + 2 : "-direct"));
+        const CliResult r = RunCli("cut " + files + " --start 4 --end 6 --title batch " + mode + " --out " + Quote(folder));
+        EXPECT_EQ(r.exit_code, 1) << mode << "\n" << r.output;
+        EXPECT_NE(r.output.find("files done=2 failed=1 not_started=0"), std::string::npos) << mode << "\n" << r.output;
+        EXPECT_NE(r.output.find("past the end of " + FixturePath("h264_640.mp4")), std::string::npos) << r.output;
+        for (const char* name : {"/batch-1.mp4", "/batch-3.mp4"}) {
+            const MediaFacts f = AnalyzeMedia(folder + name);
+            EXPECT_EQ(f.decode_errors, 0) << mode << name;
+            EXPECT_NEAR(f.VideoSeconds(), 2.0, 0.3) << mode << name;
+        }
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 2) << mode;
+    }
+    EXPECT_EQ(RunCli("cut " + files + " --start 4 --end 6 -o x.mp4").exit_code, 2);
+}

@@ -10,6 +10,7 @@
 #include "job_setup.h"
 #include "key_frame_scanner.h"
 #include "preview.h"
+#include "preview_decoder.h"
 #include "seams.h"
 #include "window_parts.h"
 
@@ -60,13 +61,13 @@ void CMorvaneDlg::LoadCutFile()
     g_pJob->current_input = 0;
     g_pJob->start_s[0] = 0.0;
     UseSnapshotPath();
-    DecodePreviewFrame(g_pJob);
-    DrawSnapshot();
-    m_cutFacts.origin_us = std::llround(g_pJob->input_start_s * 1e6);
+    m_previewDecoder = std::make_unique<PreviewDecoder>(kSnapshotWidth, kSnapshotHeight);
+    m_previewDecoder->Open(m_cutFacts.path_utf8.c_str());
+    m_cutFacts.origin_us = m_previewDecoder->OriginUs();
     m_nCurrentMs = 0;
+    ShowPreview(0, true);
     m_slider->SetPos(0);
     m_keyFramesUs.clear();
-    m_previewKeyUs = -1;
     m_slider->SetTicks({});
     m_keyFrameScanner->Start(m_cutFacts.path_utf8,
                              [this](std::vector<int64_t> times) { OnKeyFramesScanned(std::move(times)); });
@@ -95,15 +96,19 @@ void CMorvaneDlg::OnSliderMoving()
         return;
     const float fraction = static_cast<float>(m_slider->GetPos() / 1000.0);
     const double duration_s = m_cutFacts.duration_us / 1000000.0;
-    MoveToMs(static_cast<long long>(fraction * duration_s * 1000));
+    MoveToMs(static_cast<long long>(fraction * duration_s * 1000), false);
 }
 
-// A release, or a move the slider made by itself: only a position the
-// window does not show yet needs a new picture.
+// A release, or a move the slider made by itself: the thumb rests, so the
+// picture becomes the exact one.
 void CMorvaneDlg::OnSliderMoved()
 {
+    if (!g_pJob || m_cutFacts.path_utf8.empty())
+        return;
     if (m_slider->GetPos() != SliderPositionOfMs(m_nCurrentMs))
         OnSliderMoving();
+    if (!m_previewExact)
+        ShowPreview(m_nCurrentMs, true);
 }
 
 int CMorvaneDlg::SliderPositionOfMs(long long ms) const
@@ -112,7 +117,7 @@ int CMorvaneDlg::SliderPositionOfMs(long long ms) const
     return duration > 0 ? static_cast<int>(std::llround(ms * 1000.0 / static_cast<double>(duration))) : 0;
 }
 
-void CMorvaneDlg::MoveToMs(long long ms)
+void CMorvaneDlg::MoveToMs(long long ms, bool exact)
 {
     if (!g_pJob || m_cutFacts.path_utf8.empty())
         return;
@@ -123,15 +128,32 @@ void CMorvaneDlg::MoveToMs(long long ms)
     Static(1184)->setText(TimeText(m_nCurrentMs) + QStringLiteral(" / ") + TimeText(duration));
     g_pJob->current_input = 0;
     g_pJob->start_s[0] = static_cast<double>(ms) / 1000.0;
-    // The preview shows the key picture at or before the position: within
-    // one group of pictures the snapshot already shows it.
-    const auto after = std::upper_bound(m_keyFramesUs.begin(), m_keyFramesUs.end(), ms * 1000);
-    const int64_t key = after == m_keyFramesUs.begin() ? -1 : *(after - 1);
-    if (key >= 0 && key == m_previewKeyUs)
-        return;
+    ShowPreview(ms, exact);
+}
+
+void CMorvaneDlg::ShowPreview(long long ms, bool exact)
+{
     UseSnapshotPath();
-    m_previewKeyUs = DecodePreviewFrame(g_pJob) ? key : -1;
+    PreviewPicture picture;
+    const bool decoded = m_previewDecoder && (exact ? m_previewDecoder->PictureAt(ms * 1000, &picture)
+                                                    : m_previewDecoder->KeyPictureAt(ms * 1000, &picture));
+    // A picture that cannot be shown leaves the one before on the screen.
+    if (decoded)
+        WritePreviewJpeg(m_snapshotPathWide.c_str(), picture);
+    m_previewExact = decoded && exact;
     DrawSnapshot();
+}
+
+int64_t CMorvaneDlg::PictureAtMs(long long ms) const
+{
+    return ms * m_cutFacts.fps_num / (1000 * m_cutFacts.fps_den);
+}
+
+// The first whole millisecond of picture `n`, so the picture shown there is `n` itself.
+long long CMorvaneDlg::PictureStartMs(int64_t n) const
+{
+    const int64_t scaled = n * 1000 * m_cutFacts.fps_den;
+    return (scaled + m_cutFacts.fps_num - 1) / m_cutFacts.fps_num;
 }
 
 void CMorvaneDlg::OnKeyFramesScanned(std::vector<int64_t> times_us)
@@ -160,18 +182,18 @@ long long CMorvaneDlg::KeyFrameAtOrBefore(long long startMs) const
 bool CMorvaneDlg::OnTimelineKey(int key)
 {
     const long long now = m_nCurrentMs;
-    const double frame = m_cutFacts.frame_ms;
     // A key picture is reached at the first millisecond not before it, so
     // that a start point set there cuts from that very picture.
     const auto keyMs = [](int64_t us) { return (us + 999) / 1000; };
     switch (key) {
+    // One picture on the file's exact rate: 29.97 fps steps 34, 33, 34 ms.
     case Qt::Key_Left:
     case Qt::Key_Up:
-        MoveToMs(std::llround((std::ceil(now / frame - 1e-6) - 1) * frame));
+        MoveToMs(PictureStartMs(std::max<int64_t>(PictureAtMs(now) - 1, 0)));
         return true;
     case Qt::Key_Right:
     case Qt::Key_Down:
-        MoveToMs(std::llround((std::floor(now / frame + 1e-6) + 1) * frame));
+        MoveToMs(PictureStartMs(PictureAtMs(now) + 1));
         return true;
     case Qt::Key_PageUp:
     case Qt::Key_PageDown: {

@@ -15,6 +15,7 @@
 #include "job_setup.h"
 #include "key_frame_scanner.h"
 #include "language_file.h"
+#include "preview_decoder.h"
 #include "probe.h"
 #include "resource_loader.h"
 #include "seams.h"
@@ -542,8 +543,11 @@ void CMorvaneDlg::AddFiles(const QStringList& chosen)
                 newCutFacts.duration_us = g_pJob->duration_us;
                 newCutFacts.input = g_pJob->probe_facts;
                 // Rates above 300 fps are timebases, not rates.
-                if (g_pJob->source_fps > 0 && g_pJob->source_fps <= 300)
-                    newCutFacts.frame_ms = 1000.0 / g_pJob->source_fps;
+                if (g_pJob->source_fps > 0 && g_pJob->source_fps <= 300 && g_pJob->source_fps_num > 0 &&
+                    g_pJob->source_fps_den > 0) {
+                    newCutFacts.fps_num = g_pJob->source_fps_num;
+                    newCutFacts.fps_den = g_pJob->source_fps_den;
+                }
             } else {
                 AppendJoinRow(path);
             }

@@ -31,6 +31,7 @@ class CControlButton;
 class CHyperLink;
 class KeyFrameScanner;
 class CPreviewArea;
+class PreviewDecoder;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -82,7 +83,9 @@ public:
     void OnSliderMoved();
     // Every move of the timeline ends here: thumb, time label and preview
     // follow `ms` (clamped to the file), so Start and End take what is shown.
-    void MoveToMs(long long ms);
+    // A drag (`exact` false) shows the key picture at or before `ms` at once;
+    // everything else shows exactly the picture at `ms`.
+    void MoveToMs(long long ms, bool exact = true);
     // The timeline's keys; false when the key is none of them.
     bool OnTimelineKey(int key);
     // Reloads the snapshot file and draws it into the preview area now.
@@ -165,7 +168,8 @@ private:
         int64_t initial_end_us = 0;
         int64_t duration_us = 0;
         int64_t origin_us = 0;   // the file's first time, where the preview counts from
-        double frame_ms = 40.0;  // one picture
+        // The picture rate as the probe read it; 25 fps when it is not known.
+        int64_t fps_num = 25, fps_den = 1;
         InputFacts input;        // what the probe found, for the launch to reuse
     };
 
@@ -174,6 +178,10 @@ private:
     void SetUpSlider();
     void SetUpFileList();
     void LoadCutFile();
+    void ShowPreview(long long ms, bool exact);
+    // The picture shown at `ms` counted on the file's rate, and where picture `n` starts.
+    int64_t PictureAtMs(long long ms) const;
+    long long PictureStartMs(int64_t n) const;
     void OnKeyFramesScanned(std::vector<int64_t> times_us);
     int SliderPositionOfMs(long long ms) const;
     long long DurationMs() const { return m_cutFacts.duration_us / 1000; }
@@ -228,7 +236,8 @@ private:
 
     CutFileFacts m_cutFacts;
     std::vector<int64_t> m_keyFramesUs;  // from the cut file's start, ascending
-    int64_t m_previewKeyUs = -1;         // the key picture the snapshot shows; -1 unknown
+    std::unique_ptr<PreviewDecoder> m_previewDecoder;  // of the cut file, kept between moves
+    bool m_previewExact = false;  // the snapshot shows the very picture at m_nCurrentMs
     KeyFrameScanner* m_keyFrameScanner = nullptr;
     std::string m_probePathUtf8;     // what the job's probe_path points at
     std::wstring m_snapshotPathWide; // what the job's snapshot_path points at

@@ -97,4 +97,5 @@ void AppTest::DragTo(int position)
 {
     m_dlg->Slider()->SetPos(position);
     m_dlg->OnSliderMoving();
+    m_dlg->OnSliderMoved();  // the thumb rests
 }

@@ -160,6 +160,12 @@ TEST_F(TextFitTest, EveryTextOfEveryLanguageFitsItsControl)
         progress->SetTotalText(QStringLiteral("999 ") + Ui("TISHI", "wjwczg") + QStringLiteral(" 999 ") +
                                Ui("TISHI", "wj1"));
         CheckDialog(progress, language + QStringLiteral(" progress"), &misfits);
+        progress->CountSpans(true);  // its captions for spans
+        progress->OnInitDialog();
+        progress->SetTotalText(QStringLiteral("999 ") + Ui("TISHI", "wjwczg") + QStringLiteral(" 999 ") +
+                               LanguageText("TISHI", "pd1"));
+        CheckDialog(progress, language + QStringLiteral(" progress of spans"), &misfits);
+        progress->CountSpans(false);
 
         CFileInfomation cut;
         cut.SetDirectCutStart(QStringLiteral("00:00:00.000"));  // the widest time
@@ -285,6 +291,12 @@ TEST_F(TextFitTest, TheSpanTextsOfEveryLanguageFitTheirControls)
         progress->SetTotalText(QStringLiteral("999 ") + Ui("TISHI", "wjwczg") + QStringLiteral(" 999 ") +
                                LanguageText("TISHI", "pd1"));
         CheckDialog(progress, language + QStringLiteral(" progress"), &misfits);
+        progress->CountSpans(true);  // its captions for spans
+        progress->OnInitDialog();
+        progress->SetTotalText(QStringLiteral("999 ") + Ui("TISHI", "wjwczg") + QStringLiteral(" 999 ") +
+                               LanguageText("TISHI", "pd1"));
+        CheckDialog(progress, language + QStringLiteral(" progress of spans"), &misfits);
+        progress->CountSpans(false);
         CFileInfomation cut;
         cut.span_count = 3;
         cut.OnInitDialog();

@@ -1,0 +1,315 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "preview_decoder.h"
+
+#include "media_input.h"
+#include "preview.h"
+#include "scaling.h"
+
+extern "C" {
+#include <libavutil/display.h>
+}
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+// Recent pictures kept for stepping back: at 320x240, about 230 KB each.
+constexpr size_t kCachedPictures = 96;
+// A request this far ahead of the decoder's picture decodes on from there;
+// further on, a seek to the key picture before it is quicker.
+constexpr int64_t kDecodeOnSeconds = 3;
+// Seeks retried this many times, each further back, when a file's index
+// lands after the time asked for.
+constexpr int kSeekTries = 4;
+
+// Clockwise degrees a display matrix asks for, in quarter turns.
+int RotationOf(const AVStream* st)
+{
+    const uint8_t* matrix = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
+    if (!matrix)
+        return 0;
+    const double counterclockwise = av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
+    if (std::isnan(counterclockwise))
+        return 0;
+    const long quarter = std::lround(-counterclockwise / 90.0);
+    return static_cast<int>(((quarter % 4) + 4) % 4) * 90;
+}
+
+// Where source pixel rows land once turned: the pixel of `src` (w x h RGB)
+// shown at (x, y) of the turned picture.
+const uint8_t* TurnedPixel(const uint8_t* src, int stride, int w, int h, int rotation, int x, int y)
+{
+    int sx = x, sy = y;
+    switch (rotation) {
+    case 90: sx = y; sy = h - 1 - x; break;
+    case 180: sx = w - 1 - x; sy = h - 1 - y; break;
+    case 270: sx = w - 1 - y; sy = x; break;
+    default: break;
+    }
+    return src + static_cast<size_t>(sy) * stride + static_cast<size_t>(sx) * 3;
+}
+
+}  // namespace
+
+bool WritePreviewJpeg(const wchar_t* path, const PreviewPicture& picture)
+{
+    if (picture.width != kSnapshotWidth || picture.height != kSnapshotHeight ||
+        picture.rgb.size() != static_cast<size_t>(kSnapshotWidth) * kSnapshotHeight * 3)
+        return false;
+    FramePtr frame = MakeFrame();
+    if (!frame)
+        return false;
+    frame->format = AV_PIX_FMT_RGB24;
+    frame->width = picture.width;
+    frame->height = picture.height;
+    frame->data[0] = const_cast<uint8_t*>(picture.rgb.data());
+    frame->linesize[0] = picture.width * 3;
+    return WriteSnapshotJpeg(path, frame.get());  // the frame only borrows the rows
+}
+
+int64_t PreviewDecoder::OriginUs() const { return av_rescale_q(origin_pts_, time_base_, {1, 1000000}); }
+
+PreviewDecoder::PreviewDecoder(int box_width, int box_height)
+    : box_width_(box_width), box_height_(box_height), packet_(MakePacket()), frame_(MakeFrame())
+{
+}
+
+PreviewDecoder::~PreviewDecoder() = default;
+
+int PreviewDecoder::Open(const char* path)
+{
+    dec_.reset();
+    format_.reset();
+    cache_.clear();
+    positioned_ = false;
+    decoded_ = 0;
+    if (!packet_ || !frame_)
+        return kProbeOpenFailed;
+    // Slice threads: a step wants its one picture soon, not many pictures in flight.
+    MediaInputOptions options;
+    options.decoder_threads = 2;
+    options.thread_type = FF_THREAD_SLICE;
+    options.open_audio = false;
+    MediaInput in;
+    const int opened = OpenMediaInput(path, in, options);
+    if (opened != kProbeOk)
+        return opened;
+    if (!in.video_dec)
+        return kProbeNoVideoDecoder;
+    stream_ = in.video_index;
+    const AVStream* st = in.VideoStream();
+    time_base_ = st->time_base;
+    origin_pts_ = av_rescale_q(std::llround(ContainerStartSeconds(in.format.get()) * 1e6), AV_TIME_BASE_Q, time_base_);
+    const AVRational rate = PlausibleFrameRate(st);
+    frame_step_ = std::max<int64_t>(
+        1, rate.num > 0 ? av_rescale_q(1, av_inv_q(rate), time_base_) : av_rescale_q(40, {1, 1000}, time_base_));
+    rotation_ = RotationOf(st);
+    sample_aspect_ = av_guess_sample_aspect_ratio(in.format.get(), const_cast<AVStream*>(st), nullptr);
+    for (unsigned i = 0; i < in.format->nb_streams; ++i)
+        if (static_cast<int>(i) != stream_)
+            in.format->streams[i]->discard = AVDISCARD_ALL;
+    dec_ = std::move(in.video_dec);
+    format_ = std::move(in.format);
+    return kProbeOk;
+}
+
+bool PreviewDecoder::PictureAt(int64_t time_us, PreviewPicture* out)
+{
+    if (!dec_)
+        return false;
+    const int64_t target = origin_pts_ + av_rescale_q(time_us, {1, 1000000}, time_base_);
+    if (FindCached(target, out))
+        return true;
+    const bool decode_on = positioned_ && last_pts_ != INT64_MIN && target >= last_pts_ &&
+                           target - last_pts_ <= av_rescale_q(kDecodeOnSeconds, {1, 1}, time_base_);
+    int64_t seek_to = target;
+    int64_t back = av_rescale_q(1, {1, 1}, time_base_);
+    for (int tries = decode_on ? 0 : 1; tries <= kSeekTries; ++tries) {
+        if (tries > 0 && !Seek(seek_to))
+            return false;
+        bool first = tries > 0;
+        while (NextFrame(target)) {
+            if (last_pts_ <= target) {
+                first = false;
+                continue;
+            }
+            // A picture after the time: the one before it is the answer,
+            // unless a seek landed past the time, where it goes further back.
+            if (!first)
+                return FindCached(target, out);
+            if (seek_to <= origin_pts_ || tries == kSeekTries)
+                return FillPicture(frame_.get(), out);  // nothing is shown before it
+            break;
+        }
+        if (!first || !positioned_)  // the end of the file: its last picture
+            return FindCached(target, out);
+        seek_to = std::max(origin_pts_, seek_to - back);
+        back *= 2;
+    }
+    return false;
+}
+
+bool PreviewDecoder::KeyPictureAt(int64_t time_us, PreviewPicture* out)
+{
+    if (!dec_)
+        return false;
+    const int64_t target = origin_pts_ + av_rescale_q(time_us, {1, 1000000}, time_base_);
+    if (!Seek(target) || !NextFrame(INT64_MIN))
+        return false;
+    return FillPicture(frame_.get(), out);
+}
+
+bool PreviewDecoder::FindCached(int64_t pts, PreviewPicture* out) const
+{
+    for (const Cached& c : cache_) {
+        if (c.pts <= pts && pts < c.next_pts) {
+            *out = c.picture;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool PreviewDecoder::Seek(int64_t pts)
+{
+    if (av_seek_frame(format_.get(), stream_, pts, AVSEEK_FLAG_BACKWARD) < 0 &&
+        av_seek_frame(format_.get(), stream_, pts, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) < 0)
+        return false;
+    avcodec_flush_buffers(dec_.get());
+    positioned_ = true;
+    draining_ = false;
+    skip_to_key_ = true;
+    last_pts_ = INT64_MIN;
+    return true;
+}
+
+bool PreviewDecoder::NextFrame(int64_t target)
+{
+    const int64_t window = frame_step_ * static_cast<int64_t>(kCachedPictures);
+    for (;;) {
+        const int received = avcodec_receive_frame(dec_.get(), frame_.get());
+        if (received >= 0) {
+            ++decoded_;
+            const int64_t previous = last_pts_;
+            last_pts_ = PtsOf(frame_.get());
+            if (target == INT64_MIN || last_pts_ >= target - window)
+                Remember(previous, frame_.get());
+            return true;
+        }
+        if (received != AVERROR(EAGAIN) || draining_) {
+            // The file's end: its last picture stays the answer after it.
+            if (!cache_.empty() && cache_.back().pts == last_pts_)
+                cache_.back().next_pts = INT64_MAX;
+            positioned_ = false;
+            return false;
+        }
+        bool sent = false;
+        while (!sent && av_read_frame(format_.get(), packet_.get()) >= 0) {
+            const bool key = packet_->flags & AV_PKT_FLAG_KEY;
+            if (packet_->stream_index != stream_ || (skip_to_key_ && !key)) {
+                av_packet_unref(packet_.get());
+                continue;
+            }
+            skip_to_key_ = false;
+            // A picture long before the time that nothing refers to need not be decoded.
+            const bool unseen = target != INT64_MIN && packet_->pts != AV_NOPTS_VALUE && !key &&
+                                packet_->pts < target - window;
+            dec_->skip_frame = unseen ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+            // A damaged packet is left out; the next one may decode.
+            avcodec_send_packet(dec_.get(), packet_.get());
+            av_packet_unref(packet_.get());
+            sent = true;
+        }
+        if (!sent) {
+            avcodec_send_packet(dec_.get(), nullptr);
+            draining_ = true;
+        }
+    }
+}
+
+int64_t PreviewDecoder::PtsOf(const AVFrame* frame)
+{
+    if (frame->best_effort_timestamp != AV_NOPTS_VALUE)
+        return frame->best_effort_timestamp;
+    return last_pts_ == INT64_MIN ? origin_pts_ : last_pts_ + frame_step_;
+}
+
+// The picture decoded after `previous` (INT64_MIN after a seek) follows it.
+void PreviewDecoder::Remember(int64_t previous, const AVFrame* frame)
+{
+    Cached entry{last_pts_, INT64_MAX, {}};
+    if (!FillPicture(frame, &entry.picture))
+        return;
+    entry.next_pts = INT64_MAX;
+    for (auto it = cache_.begin(); it != cache_.end();) {
+        if (it->pts == entry.pts)
+            it = cache_.erase(it);
+        else
+            ++it;
+    }
+    // Only a picture decoded right before it learns where it ends; until then
+    // it answers its own start only.
+    for (Cached& c : cache_)
+        if (c.pts == previous && previous != INT64_MIN)
+            c.next_pts = entry.pts;
+    entry.next_pts = entry.pts + 1;  // its own start, until the next picture is known
+    cache_.push_back(std::move(entry));
+    while (cache_.size() > kCachedPictures)
+        cache_.pop_front();
+}
+
+bool PreviewDecoder::FillPicture(const AVFrame* frame, PreviewPicture* out)
+{
+    const auto format = static_cast<AVPixelFormat>(frame->format);
+    if (frame->width <= 0 || frame->height <= 0 || format == AV_PIX_FMT_NONE)
+        return false;
+    const AVRational sar = frame->sample_aspect_ratio.num > 0 ? frame->sample_aspect_ratio
+                           : sample_aspect_.num > 0         ? sample_aspect_
+                                                             : AVRational{1, 1};
+    double shown_w = frame->width * av_q2d(sar), shown_h = frame->height;
+    const bool turned = rotation_ == 90 || rotation_ == 270;
+    if (turned)
+        std::swap(shown_w, shown_h);
+    const double scale = std::min(box_width_ / shown_w, box_height_ / shown_h);
+    const int fit_w = std::clamp(static_cast<int>(std::lround(shown_w * scale)), 1, box_width_);
+    const int fit_h = std::clamp(static_cast<int>(std::lround(shown_h * scale)), 1, box_height_);
+    const int src_w = turned ? fit_h : fit_w, src_h = turned ? fit_w : fit_h;
+
+    if (!scaled_ || scaled_->width != src_w || scaled_->height != src_h) {
+        scaled_ = MakeFrame();
+        if (!scaled_)
+            return false;
+        scaled_->format = AV_PIX_FMT_RGB24;
+        scaled_->width = src_w;
+        scaled_->height = src_h;
+        if (av_frame_get_buffer(scaled_.get(), 1) < 0) {
+            scaled_.reset();
+            return false;
+        }
+    }
+    scaler_.reset(CachedScaler(scaler_.release(), frame->width, frame->height, format, src_w, src_h,
+                               AV_PIX_FMT_RGB24, SWS_BICUBIC));
+    if (!scaler_ || sws_scale(scaler_.get(), frame->data, frame->linesize, 0, frame->height, scaled_->data,
+                              scaled_->linesize) != src_h)
+        return false;
+
+    out->width = box_width_;
+    out->height = box_height_;
+    out->rgb.assign(static_cast<size_t>(box_width_) * box_height_ * 3, 0);
+    out->start_us = av_rescale_q(PtsOf(frame) - origin_pts_, time_base_, {1, 1000000});
+    const int left = (box_width_ - fit_w) / 2, top = (box_height_ - fit_h) / 2;
+    for (int y = 0; y < fit_h; ++y) {
+        uint8_t* row = out->rgb.data() + (static_cast<size_t>(top + y) * box_width_ + left) * 3;
+        if (rotation_ == 0) {
+            std::memcpy(row, scaled_->data[0] + static_cast<size_t>(y) * scaled_->linesize[0], fit_w * 3);
+            continue;
+        }
+        for (int x = 0; x < fit_w; ++x)
+            std::memcpy(row + x * 3, TurnedPixel(scaled_->data[0], scaled_->linesize[0], src_w, src_h, rotation_, x, y),
+                        3);
+    }
+    return true;
+}

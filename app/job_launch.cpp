@@ -17,7 +17,7 @@
 #include "tracks.h"
 #include "ui_strings.h"
 #include "window_parts.h"
-#include "worker.h"
+#include "job_runner.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -37,7 +37,6 @@ using i18n::g_uiStrings;
 
 namespace {
 
-constexpr int kPollMs = 500;
 constexpr int kStatusColumn = 5;
 
 QString Ui(const char* section, const char* key)
@@ -441,33 +440,30 @@ void CMorvaneDlg::OnLaunchJoin()
 // with it, and a close asked for meanwhile can free the record safely.
 void CMorvaneDlg::StartJob(bool join)
 {
-    MarkJobStarting(g_pJob, join);
-    AdoptWorker(StartConversionWorker(g_pJob));
-    m_jobRunning = true;
-    m_pollTimerId = startTimer(kPollMs);
+    m_jobIsJoin = join;
+    m_runner->Launch(g_pJob, join);
     if (!m_dlgProgress->isVisible()) {
-        m_dlgProgress->SetMainWindow(this, [this] { KillPollTimer(); });
+        m_dlgProgress->SetMainWindow(this, [this] { m_runner->StopPolling(); });
         m_dlgProgress->CountSpans(!join && g_pJob->input_count > 1);
         m_dlgProgress->DoModal();
     }
-    KillPollTimer();
     // Only an event loop quit from outside ends the dialog before the job has
     // run through or been stopped.
-    if (g_pJob->current_input < g_pJob->input_count)
-        g_pJob->cancel_requested = 1;
-    if (m_worker.joinable())
-        m_worker.join();
-    m_jobRunning = false;
-    // The end is told once the worker has finished the file, so the message
-    // says what really stays on disk. A completion the poll saw comes first.
+    m_runner->Join(g_pJob->current_input < g_pJob->input_count);
+}
+
+// The end is told once the worker has finished the file, so the message
+// says what really stays on disk. A completion the poll saw comes first.
+void CMorvaneDlg::OnJobFinished(bool ok)
+{
     const bool completed = g_pJob->current_input > g_pJob->input_count;  // the poll moves it past
     if (completed)
-        ShowOutcome(join);
+        ShowOutcome(m_jobIsJoin, ok);
     else if (g_pJob->cancel_requested && !m_closePending)
         ShowMessage(StopMessage(g_pJob));
 }
 
-void CMorvaneDlg::ShowOutcome(bool join)
+void CMorvaneDlg::ShowOutcome(bool join, bool ok)
 {
     const JobReading reading = ReadJob(*g_pJob);
     if (reading.failed > 0 && reading.disk_full) {
@@ -475,7 +471,7 @@ void CMorvaneDlg::ShowOutcome(bool join)
     } else if (reading.failed > 0) {
         ShowMessage(FailureMessage(g_pJob, reading, Ui("TISHI", join ? "hbsb" : "jqsb")));
         platform::ShellOpen(HelpAddress());
-    } else if (reading.all_done) {
+    } else if (ok) {
         ShowMessage(SuccessMessage(g_pJob, reading, Ui("TISHI", join ? "hbcg" : "jqcg")));
         platform::ShellOpen(m_strOutputFolder);
     }
@@ -487,26 +483,10 @@ void CMorvaneDlg::FinishPendingClose()
         close();
 }
 
-void CMorvaneDlg::KillPollTimer()
-{
-    if (m_pollTimerId != 0)
-        killTimer(m_pollTimerId);
-    m_pollTimerId = 0;
-}
-
 void CMorvaneDlg::StopSequence()
 {
-    KillPollTimer();
+    m_runner->StopPolling();
     m_dlgProgress->StopJob();
-}
-
-void CMorvaneDlg::timerEvent(QTimerEvent* event)
-{
-    if (event->timerId() == m_pollTimerId && m_pollTimerId != 0) {
-        OnTimer();
-        return;
-    }
-    QDialog::timerEvent(event);
 }
 
 void CMorvaneDlg::OnTimer()

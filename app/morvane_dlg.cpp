@@ -13,6 +13,7 @@
 #include "hyperlink.h"
 #include "job_choices.h"
 #include "job_setup.h"
+#include "job_runner.h"
 #include "key_frame_scanner.h"
 #include "language_file.h"
 #include "preview_decoder.h"
@@ -203,6 +204,9 @@ CMorvaneDlg::CMorvaneDlg(QWidget* parent) : QDialog(parent)
     CreateControls();
     m_dlgProgress = new CAVConvertDlg(this);
     m_keyFrameScanner = new KeyFrameScanner(this);
+    m_runner = new JobRunner(this);
+    connect(m_runner, &JobRunner::polled, this, &CMorvaneDlg::OnTimer);
+    connect(m_runner, &JobRunner::finished, this, [this](bool ok, int) { OnJobFinished(ok); });
     setAcceptDrops(true);
     OnInitDialog();
     qApp->installEventFilter(this);
@@ -601,17 +605,15 @@ void CMorvaneDlg::ShowAddFailure(const QString& path)
 
 void CMorvaneDlg::AdoptWorker(std::thread worker)
 {
-    if (m_worker.joinable())
-        m_worker.join();
-    m_worker = std::move(worker);
+    m_runner->Adopt(g_pJob, std::move(worker));
 }
 
 void CMorvaneDlg::ReleaseJobRecord()
 {
-    if (m_worker.joinable()) {
-        if (g_pJob)
-            g_pJob->cancel_requested = 1;
-        m_worker.join();
+    {
+        // Closing: the worker is stopped and joined without a word.
+        const QSignalBlocker quiet(m_runner);
+        m_runner->Join(true);
     }
     if (!g_pJob)
         return;
@@ -640,7 +642,7 @@ void CMorvaneDlg::closeEvent(QCloseEvent* event)
     // joined, or once its settings dialog is answered.
     if (m_launching) {
         m_closePending = true;
-        if (m_jobRunning)
+        if (m_runner->Running())
             StopSequence();
         event->ignore();
         return;

@@ -29,6 +29,7 @@ class CBitmapSlider;
 class CCheckListCtrl;
 class CControlButton;
 class CHyperLink;
+class JobRunner;
 class KeyFrameScanner;
 class CPreviewArea;
 class PreviewDecoder;
@@ -157,7 +158,6 @@ protected:
     void dropEvent(QDropEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
-    void timerEvent(QTimerEvent* event) override;
 
 private:
     // What the timeline needs of the cut file, kept apart from the job's
@@ -198,9 +198,10 @@ private:
     void LaunchSpans();
     void TellDecision(const LaunchDecision& decided);
     // The message after a job the poll saw complete, once its worker has ended.
-    void ShowOutcome(bool join);
+    void ShowOutcome(bool join, bool ok);
+    // The runner's end: what the job came to, or what a stop kept.
+    void OnJobFinished(bool ok);
     void StopSequence();
-    void KillPollTimer();
     void ShowMessage(const QString& text);
     void FinishPendingClose();
     QLineEdit* Edit(int id) const;
@@ -242,11 +243,10 @@ private:
     std::string m_probePathUtf8;     // what the job's probe_path points at
     std::wstring m_snapshotPathWide; // what the job's snapshot_path points at
     QImage m_lastSnapshot;           // drawn again when the file cannot be loaded
-    std::thread m_worker;
+    JobRunner* m_runner = nullptr;  // launch, worker thread and poll of the job
+    bool m_jobIsJoin = false;
     bool m_adding = false;
     bool m_launching = false;   // Convert or Merge is on the stack
-    bool m_jobRunning = false;  // from the worker's start until it has been joined
-    int m_pollTimerId = 0;      // timer 1
     bool m_closePending = false;
     WindowDrag m_drag;
     std::vector<CutSpan> m_spans;  // in the order they are written

@@ -734,8 +734,9 @@ TEST_F(SpansLaunchTest, ThreeSpansGoIntoOneFileWithTheProgressCountingSpans)
         // beside a total that does not count it, nor the other way round.
         const int finished = s.total.section(' ', 0, 0).toInt();
         const int span = QRegularExpression("Span ([123]) of 3").match(s.current).captured(1).toInt();
-        if (span > 0 && finished < 3)  // at the end the line keeps the last span
+        if (span > 0 && finished < 3) {  // at the end the line keeps the last span
             EXPECT_EQ(finished, span - 1) << s.current.toStdString() << " / " << s.total.toStdString();
+        }
     }
     EXPECT_TRUE(sawSpan);
     // Its captions speak of spans.

@@ -3,7 +3,8 @@
 // The main window: a cut tab (one file, its preview, the timeline and the cut
 // points) and a join tab (the list of files to join), sharing one window.
 // Its members are defined by part: cut_tab.cpp and span_list.cpp (the cut
-// tab), join_tab.cpp (the join tab), job_launch.cpp (launch and poll) and
+// tab), join_tab.cpp (the join tab), job_launch.cpp (settings, launch and what a
+// job's progress and end show; the job itself runs in a JobRunner) and
 // morvane_dlg.cpp (the window, its layout and what both tabs share).
 
 #include "app_directory.h"

@@ -13,6 +13,7 @@ extern "C" {
 #include <libavcodec/codec_id.h>
 }
 
+#include "job_plan.h"
 #include "input_facts.h"
 #include "join_check.h"
 
@@ -144,7 +145,6 @@ bool CutSpanIsPossible(int64_t start_ms, int64_t end_ms, int64_t duration_us);
 
 // How a launch turned the user's choices into a job: its mode, its output
 // container, and what the user should know before it runs.
-enum class JobMode { Copy, Exact, Reencode };
 struct LaunchDecision {
     JobMode mode = JobMode::Copy;
     std::string container;  // the output's extension, with its dot

@@ -13,6 +13,7 @@
 #include "exact_cut.h"
 #include "extra_sound.h"
 #include "held_length.h"
+#include "job_door.h"
 #include "job_file.h"
 #include "job_output.h"
 #include "job_setup.h"
@@ -439,7 +440,7 @@ int OpenInput(ConversionJob* job, InputRun& run, bool exact)
 
 // One input, opened, steps from there to releasing it. Failures mark the
 // input and return at once; the output stays open for the next input.
-void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
+void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run, const InputPlan& input)
 {
     const int l = run.index;
     RecordInputFacts(job, run);
@@ -478,13 +479,12 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
         (job->join_mode || SpansInOneFile(job)) && out.video && out.audio && run.in.video_index >= 0;
     run.video_before_s = out.video ? out.video_clock.Seconds(out.video) : 0;
     run.audio_before_s = out.audio ? out.audio_clock.Seconds(out.audio) : 0;
-    run.cut_start_s = job->start_s[l];
-    if (!job->join_mode)
-        run.cut_length_us = MediaSpanOfSeconds(job->start_s[l], job->end_s[l]).LengthMicroseconds();
-    if (!job->join_mode && StartsPastItsEnd(job, run, job->start_s[l]))
+    run.cut_start_s = SecondsOfMicroseconds(input.span.start_us);
+    run.cut_length_us = input.span.LengthMicroseconds();
+    if (!job->join_mode && StartsPastItsEnd(job, run, run.cut_start_s))
         return MarkFailed(job, run, FailureReason::NothingInSpan);
-    if (!job->join_mode && job->start_s[l] > 0)
-        job->seek_by_bytes = SeekToCutStart(run.in.format.get(), MicrosecondsOfSeconds(job->start_s[l])) == SeekMethod::Bytes;
+    if (input.span.start_us > 0)
+        job->seek_by_bytes = SeekToCutStart(run.in.format.get(), input.span.start_us) == SeekMethod::Bytes;
     if (job->reencode && !out.reencoder->BeginInput(out, run))
         return MarkFailed(job, run, FailureReason::NotMedia);
     if (job->reencode)
@@ -520,16 +520,16 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run)
 // Opens the input once and hands it to the path that runs it: an exact cut
 // in a loop of its own that writes and closes the job's file itself (and
 // deletes it when the input did not open), else the copy or re-encode.
-void RunInput(ConversionJob* job, JobOutput& out, InputRun& run)
+void RunInput(ConversionJob* job, JobOutput& out, InputRun& run, const InputPlan& input)
 {
-    const bool exact = ExactCutApplies(job, run.index);
+    const bool exact = input.exact;
     const int opened = OpenInput(job, run, exact);
     if (exact) {
         FailureReason why = FailureReason::None;
         if (!RunExactCut(job, run.index, std::move(run.in), std::move(out.file), &why))
             MarkFailed(job, run, opened == kProbeOk ? why : ReasonOfOpen(opened));
     } else if (opened == kProbeOk) {
-        ProcessInput(job, out, run);
+        ProcessInput(job, out, run, input);
     } else if (!Cancelled(job)) {  // a stop during the open leaves the input pending
         MarkFailed(job, run, ReasonOfOpen(opened));
     }
@@ -565,6 +565,7 @@ void ConversionWorker(ConversionJob* job)
     job->current_input = 0;
     if (job->input_count <= 0)
         return;
+    const JobPlan plan = PlanJob(job);
 
     JobOutput out;
     out.file = TakeOutputFile(job, 0);
@@ -574,7 +575,7 @@ void ConversionWorker(ConversionJob* job)
     // The file is opened once for all of them.
     ExactSeriesPtr series;
     int series_opened = kProbeOk;
-    if (SpansInOneFile(job) && ExactCutApplies(job, 0)) {
+    if (plan.spans_in_one_file && plan.inputs[0].exact) {
         InputRun first;
         first.index = 0;
         series_opened = OpenInput(job, first, true);
@@ -591,6 +592,8 @@ void ConversionWorker(ConversionJob* job)
             break;  // the output is still finished below
         InputRun run;
         run.index = job->current_input;
+        if (run.index >= static_cast<int>(plan.inputs.size()))
+            break;  // more inputs than the record holds
         if (separate && run.index > 0)
             out.file = TakeOutputFile(job, run.index);
         if (series) {
@@ -598,7 +601,7 @@ void ConversionWorker(ConversionJob* job)
             if (!CutExactSpan(series.get(), run.index, &why))
                 MarkFailed(job, run, series_opened == kProbeOk ? why : ReasonOfOpen(series_opened));
         } else {
-            RunInput(job, out, run);
+            RunInput(job, out, run, plan.inputs[run.index]);
         }
         if (!Cancelled(job) && !run.failed)
             job->input_status[run.index] = kInputDone;

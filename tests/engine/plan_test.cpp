@@ -9,6 +9,10 @@
 #include <set>
 
 #include "container_rules.h"
+#include "conversion_job.h"
+#include "job_door.h"
+#include "job_setup.h"
+#include "probe.h"
 #include "media_checks.h"
 #include "media_input.h"
 #include "media_time.h"
@@ -139,6 +143,65 @@ TEST(ContainerRulesTest, AnMp4NamedAsAPlaylistIsCutIntoOneMp4)
     ASSERT_EQ(OpenMediaInput((out_dir + "/clip.m3u8").c_str(), out, MediaInputOptions{}), kProbeOk);
     EXPECT_EQ(std::string(out.format->iformat->name).rfind("mov,", 0), 0u) << out.format->iformat->name;
     EXPECT_NEAR(AnalyzeMedia(out_dir + "/clip.m3u8").VideoSeconds(), 2.0, 0.6);
+}
+
+// The door reads the record once: spans in whole microseconds (a join's
+// inputs whole), the mode, and for each input whether the exact cut applies.
+TEST(JobDoorTest, TheRecordIsReadIntoPlainValuesOnce)
+{
+    struct Case {
+        const char* fixture;
+        bool exact_asked;
+        bool separate;
+        JobMode mode;
+    };
+    const Case cases[] = {
+        {"h264_aac.mp4", false, false, JobMode::Copy},
+        {"exact_h264.mkv", true, false, JobMode::Exact},
+        {"exact_h264.mkv", true, true, JobMode::Exact},
+        {"exact_mpeg2.mpg", true, false, JobMode::Copy},  // the exact cut does not take MPEG-2
+    };
+    const std::string folder = MakeScratchFolder("job_door");
+    for (const Case& c : cases) {
+        ConversionJob* job = new ConversionJob();
+        InitConversionJob(job);
+        EncodingChoice choice = DefaultCutChoice("k");
+        choice.exact = c.exact_asked;
+        std::vector<std::string> outputs;
+        std::string path = FixturePath(c.fixture);
+        job->probe_path = path.data();
+        ASSERT_EQ(ProbeMedia(job), 0) << c.fixture;
+        job->probe_path = nullptr;
+        ASSERT_EQ(FillSpansJob(job, path, {{1300, 2001}, {2999, 3700}}, {folder, "d", ".mkv"}, choice, c.separate,
+                               &outputs),
+                  LaunchRefusal::None)
+            << c.fixture;
+        const JobPlan plan = PlanJob(job);
+        EXPECT_EQ(plan.mode, c.mode) << c.fixture;
+        EXPECT_EQ(plan.spans_in_one_file, !c.separate);
+        ASSERT_EQ(plan.inputs.size(), 2u);
+        EXPECT_EQ(plan.inputs[0].path, path);
+        EXPECT_EQ(plan.inputs[0].span.start_us, 1300000);
+        EXPECT_EQ(plan.inputs[0].span.LengthMicroseconds(), 701000);
+        EXPECT_EQ(plan.inputs[1].span.start_us, 2999000);
+        EXPECT_EQ(plan.inputs[1].span.end_us, 3700000);
+        EXPECT_EQ(plan.inputs[1].exact, c.mode == JobMode::Exact) << c.fixture;
+
+        std::string joined;
+        const std::vector<JoinRow> rows = {MakeJoinRow(path, *job), MakeJoinRow(path, *job)};
+        ReleaseReservedOutput(job);
+        ASSERT_EQ(FillJoinJob(job, rows, {folder, "j", ".mkv"}, DefaultJoinChoice(), &joined), LaunchRefusal::None);
+        MarkJobStarting(job, true);
+        const JobPlan join = PlanJob(job);
+        EXPECT_TRUE(join.join);
+        EXPECT_EQ(join.mode, JobMode::Reencode);
+        for (const InputPlan& in : join.inputs)
+            EXPECT_FALSE(in.exact || in.span.LengthMicroseconds() != 0);
+        ReleaseReservedOutput(job);
+        FreePathArray(job->input_paths, job->input_count);
+        FreePathArray(job->output_paths, job->input_count);
+        delete job;
+    }
 }
 
 }  // namespace

@@ -69,6 +69,7 @@ void CMorvaneDlg::LoadCutFile()
     m_slider->SetPos(0);
     m_keyFramesUs.clear();
     m_slider->SetTicks({});
+    ForgetFoundPoints();
     m_keyFrameScanner->Start(m_cutFacts.path_utf8,
                              [this](std::vector<int64_t> times) { OnKeyFramesScanned(std::move(times)); });
 
@@ -220,6 +221,8 @@ bool CMorvaneDlg::OnTimelineKey(int key)
         MoveToMs(target);
         return true;
     }
+    case Qt::Key_Comma: JumpToFoundPoint(false); return true;
+    case Qt::Key_Period: JumpToFoundPoint(true); return true;
     case Qt::Key_Home: MoveToMs(0); return true;
     case Qt::Key_End: MoveToMs(DurationMs()); return true;
     case Qt::Key_I:

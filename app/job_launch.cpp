@@ -333,11 +333,15 @@ void CMorvaneDlg::LaunchSpans()
         return;
 
     const std::string path = m_strCutFile.toStdString();
-    const bool separate = settings.separate_spans && m_spans.size() > 1;
+    SetSpansRemove(settings.remove_spans);
+    std::vector<CutSpan> spans;
+    if (!SpansToCut(&spans, settings.remove_spans))
+        return;
+    const bool separate = settings.separate_spans && spans.size() > 1;
     std::vector<std::string> outputs;
     LaunchDecision decided;
     const LaunchRefusal refusal =
-        FillSpansJob(g_pJob, path, m_spans, TargetOf(settings.output_folder, settings.file_title, settings.extension),
+        FillSpansJob(g_pJob, path, spans, TargetOf(settings.output_folder, settings.file_title, settings.extension),
                      CutChoice, separate, &outputs, &m_cutFacts.input, &decided);
     switch (refusal) {
     case LaunchRefusal::None: break;
@@ -352,6 +356,8 @@ void CMorvaneDlg::LaunchSpans()
     default: ShowMessage(RefusalText(refusal, "zjjqwkzm")); return;
     }
     TellDecision(decided);
+    if (settings.remove_spans && decided.mode == JobMode::Copy)
+        TellKeptParts(spans);
     m_strOutputFolder = settings.output_folder;
     StartJob(false);
 }

@@ -438,6 +438,7 @@ void CMorvaneDlg::ApplyLanguageChoice()
         g_uiStrings.SetLanguage(i18n::LanguageFileNames()[entry]);
     i18n::WriteSetting(QStringLiteral("LANGUAGE"), QStringLiteral("file"), g_uiStrings.Language());
     ApplyLanguage();
+    ApplyBreakTexts();
 }
 
 QString CMorvaneDlg::OnToolTipText(int id) const
@@ -626,6 +627,7 @@ void CMorvaneDlg::ReleaseJobRecord()
 void CMorvaneDlg::OnClose()
 {
     m_keyFrameScanner->Cancel();
+    ForgetFoundPoints();
     ReleaseJobRecord();
     done(QDialog::Accepted);
 }

@@ -32,6 +32,9 @@ class CControlButton;
 class CHyperLink;
 class JobRunner;
 class KeyFrameScanner;
+class BreakScanner;
+class QAction;
+struct DetectedPoints;
 class CPreviewArea;
 class PreviewDecoder;
 class QComboBox;
@@ -113,6 +116,26 @@ public:
     static QString SpanClosedText(int entry);
     // "Span 3 overlaps span 1", both numbered as the list shows them.
     static QString SpansOverlapText(int span, int other);
+
+    // Cut points found for the user and span lists (break_tools.cpp). The
+    // scan runs on its own thread; a second Find stops it.
+    void OnFindBreaks();
+    bool FindingBreaks() const;
+    // The breaks found become spans to remove (the spans then mean "remove").
+    void RemoveFoundBreaks();
+    const std::vector<CutSpan>& FoundBreaks() const { return m_foundBreaks; }
+    const std::vector<int64_t>& FoundPointsMs() const { return m_foundPointsMs; }
+    // The previous or next found point; false when none was found.
+    bool JumpToFoundPoint(bool forward);
+    // Whether the spans mark what to remove ([CUT] remove= in setting.ini).
+    bool SpansRemove() const;
+    void SetSpansRemove(bool remove);
+    // The span list from a list file (its format from its first line or
+    // extension), or into one; an existing file is replaced only when
+    // `mayReplace` (the user agreed). False after a message saying why.
+    bool LoadSpanList(const QString& path);
+    bool SaveSpanList(const QString& path, bool mayReplace);
+    QToolButton* BreaksButton() const { return m_btnBreaks; }
 
     // Convert and Merge: the settings dialog, then the job on its worker
     // thread behind the modal progress dialog. They return when it closes.
@@ -210,6 +233,13 @@ private:
     void RefreshSpans(int select);
     void ReMarkSelectedSpan();
     void ShowSpanControls();
+    void CreateBreakControls();
+    void ApplyBreakTexts();
+    void OnBreaksFound(int rc, DetectedPoints points);
+    void ShowFoundPoints();
+    void ForgetFoundPoints();
+    bool SpansToCut(std::vector<CutSpan>* spans, bool removing);
+    void TellKeptParts(const std::vector<CutSpan>& parts);
 
     int m_completedCount = 0;
     QIcon m_hIcon;
@@ -256,4 +286,12 @@ private:
     QToolButton* m_btnSpanUp = nullptr;
     QToolButton* m_btnSpanDown = nullptr;
     QToolButton* m_btnSpanRemove = nullptr;
+    BreakScanner* m_breakScanner = nullptr;
+    QToolButton* m_btnBreaks = nullptr;  // its menu: find, remove found, load, save
+    QAction* m_actFindBreaks = nullptr;
+    QAction* m_actRemoveBreaks = nullptr;
+    QAction* m_actLoadList = nullptr;
+    QAction* m_actSaveList = nullptr;
+    std::vector<CutSpan> m_foundBreaks;   // ms from the file's start
+    std::vector<int64_t> m_foundPointsMs; // ascending
 };

@@ -98,6 +98,7 @@ void CMorvaneDlg::CreateSpanControls()
     for (QWidget* widget : {static_cast<QWidget*>(m_comboSpans), static_cast<QWidget*>(m_btnSpanUp),
                             static_cast<QWidget*>(m_btnSpanDown), static_cast<QWidget*>(m_btnSpanRemove)})
         widget->hide();
+    CreateBreakControls();
 }
 
 int CMorvaneDlg::SelectedSpan() const
@@ -126,6 +127,7 @@ void CMorvaneDlg::RefreshSpans(int select)
         fit = std::max(fit, m_comboSpans->fontMetrics().horizontalAdvance(m_comboSpans->itemText(i)) + 24);
     m_comboSpans->view()->setMinimumWidth(fit);
     m_slider->SetSpans(positions);
+    m_slider->SetSpansRemoved(SpansRemove());
     SelectSpan(select);
     ShowSpanControls();
 }
@@ -157,6 +159,8 @@ void CMorvaneDlg::ShowSpanControls()
     for (QWidget* widget : {static_cast<QWidget*>(m_comboSpans), static_cast<QWidget*>(m_btnSpanUp),
                             static_cast<QWidget*>(m_btnSpanDown), static_cast<QWidget*>(m_btnSpanRemove)})
         widget->setVisible(show);
+    m_btnBreaks->setVisible(m_tab && m_tab->currentIndex() == kCutTab && !m_strCutFile.isEmpty());
+    ApplyBreakTexts();
 }
 
 void CMorvaneDlg::OnSpanChosen(int entry)

@@ -167,6 +167,24 @@ void CBitmapSlider::SetTicks(const std::vector<double>& fractions)
     update();
 }
 
+void CBitmapSlider::SetFoundMarks(const std::vector<double>& fractions)
+{
+    m_foundPixels.clear();
+    for (double fraction : fractions) {
+        const double clamped = std::max(0.0, std::min(fraction, 1.0));
+        m_foundPixels.push_back(m_marginLeft + static_cast<int>(std::trunc(Travel() * clamped)) + m_thumbWidth / 2);
+    }
+    std::sort(m_foundPixels.begin(), m_foundPixels.end());
+    m_foundPixels.erase(std::unique(m_foundPixels.begin(), m_foundPixels.end()), m_foundPixels.end());
+    update();
+}
+
+void CBitmapSlider::SetSpansRemoved(bool removed)
+{
+    m_spansRemoved = removed;
+    update();
+}
+
 void CBitmapSlider::PostMoving()
 {
     const int id = ControlId();
@@ -314,6 +332,10 @@ void CBitmapSlider::PaintChannel(QPainter& painter) const
         PaintChannelPiece(painter, m_channel, 0, m_width);
         return;
     }
+    if (!m_spans.empty() && m_spansRemoved) {
+        PaintRemovedSpans(painter);
+        return;
+    }
     if (!m_spans.empty()) {
         PaintChannelPiece(painter, m_channel, 0, m_width);
         if (m_markerMode == 2)
@@ -340,8 +362,27 @@ void CBitmapSlider::PaintChannel(QPainter& painter) const
 
 // The channel bitmap leaves its lowest rows blank; the marks stand there,
 // below the bar and the thumb, so neither hides them.
+// Removing spans: what is kept is the active channel, what goes the normal
+// one under a red veil, so the two read apart at a glance.
+void CBitmapSlider::PaintRemovedSpans(QPainter& painter) const
+{
+    PaintChannelPiece(painter, m_activeChannel, 0, m_width);
+    const int top = m_marginTop, height = std::max(1, m_height - m_marginTop - m_marginBottom);
+    for (const auto& [from, to] : SpanPixels()) {
+        PaintChannelPiece(painter, m_channel, from, to);
+        painter.fillRect(QRect(from, top, std::max(1, to - from), height), QColor(220, 40, 40, 110));
+    }
+}
+
 void CBitmapSlider::PaintTicks(QPainter& painter) const
 {
+    if (!m_foundPixels.empty() && m_enabled) {
+        painter.save();
+        painter.setPen(QColor(210, 30, 30));
+        for (int x : m_foundPixels)
+            painter.drawLine(x, m_height - 7, x, m_height - 1);
+        painter.restore();
+    }
     if (m_tickPixels.empty() || !m_enabled)
         return;
     constexpr int kTickHeight = 4;

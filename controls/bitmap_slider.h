@@ -55,6 +55,14 @@ public:
     void SetSpans(const std::vector<std::pair<int, int>>& spans);
     // The x range each span is drawn over, in the order given.
     std::vector<std::pair<int, int>> SpanPixels() const;
+    // The stored spans mark what goes: the rest is drawn kept (active
+    // channel), the spans in the normal channel under a red veil.
+    void SetSpansRemoved(bool removed);
+    bool SpansRemoved() const { return m_spansRemoved; }
+    // Found cut points (fractions 0..1 of the range), marked in red beside
+    // the key-picture ticks.
+    void SetFoundMarks(const std::vector<double>& fractions);
+    const std::vector<int>& FoundMarkPixels() const { return m_foundPixels; }
 
     // The control id carried in objectName(), as the dialog templates number them.
     int ControlId() const;
@@ -82,6 +90,7 @@ private:
     void PaintChannelPiece(QPainter& painter, const QPixmap& bitmap, int fromX, int toX) const;
     void PaintThumb(QPainter& painter) const;
     void PaintTicks(QPainter& painter) const;
+    void PaintRemovedSpans(QPainter& painter) const;
 
     int m_rangeMax = 100;
     int m_rangeMin = 0;
@@ -111,6 +120,8 @@ private:
     std::vector<double> m_tickFractions;
     std::vector<int> m_tickPixels;
     std::vector<std::pair<int, int>> m_spans;
+    bool m_spansRemoved = false;
+    std::vector<int> m_foundPixels;
 
     QPixmap m_channel;
     QPixmap m_activeChannel;

@@ -84,6 +84,9 @@ constexpr dialogs::ControlPlace kKeyStartPlace{1199, 8, 295, 212, 26, false};
 // Spans: one file or a file each, beside the file name's caption, remembered.
 constexpr dialogs::ControlPlace kSpanFilesPlace{1200, 150, 257, 154, 12};
 const QString kSeparateKey = QStringLiteral("separate");
+// Spans: kept or removed, beside the output folder's caption, remembered.
+constexpr dialogs::ControlPlace kSpanMeaningPlace{1201, 150, 228, 154, 12};
+const QString kRemoveKey = QStringLiteral("remove");
 const QString kExactSection = QStringLiteral("CUT");
 const QString kExactKey = QStringLiteral("exact");
 
@@ -116,6 +119,8 @@ CFileInfomation::CFileInfomation(QWidget* parent) : QDialog(parent)
     dialogs::PlaceControl(m_labelKeyStart, kKeyStartPlace, units);
     m_listSpanFiles = new QComboBox(this);
     dialogs::PlaceControl(m_listSpanFiles, kSpanFilesPlace, units);
+    m_listSpanMeaning = new QComboBox(this);
+    dialogs::PlaceControl(m_listSpanMeaning, kSpanMeaningPlace, units);
     m_btnStart = dialogs::FindControl<QPushButton>(this, 1194);
     m_btnStart->setDefault(true);
     connect(m_checkExact, &QCheckBox::toggled, this, &CFileInfomation::ShowDirectCutStart);
@@ -152,6 +157,11 @@ bool CFileInfomation::OnInitDialog()
                        dialogs::LanguageText(language, "JIEMIAN", "mdyg")},
                       i18n::ReadSetting(kExactSection, kSeparateKey) == QLatin1String("1") ? 1 : 0);
     m_listSpanFiles->setVisible(span_count > 1);
+    dialogs::FillList(m_listSpanMeaning,
+                      {dialogs::LanguageText(language, "JIEMIAN", "pdbl"),
+                       dialogs::LanguageText(language, "JIEMIAN", "pdsc")},
+                      i18n::ReadSetting(kExactSection, kRemoveKey) == QLatin1String("1") ? 1 : 0);
+    m_listSpanMeaning->setVisible(span_count > 0);
 
     m_editFolder->setText(folder);
     m_editTitle->setText(file_title);
@@ -216,6 +226,10 @@ void CFileInfomation::OnStartCut()
     CutChoice.channels = 2;
     CutChoice.exact = m_checkExact->isChecked();
     i18n::WriteSetting(kExactSection, kExactKey, CutChoice.exact ? QStringLiteral("1") : QStringLiteral("0"));
+    if (span_count > 0) {
+        remove_spans = m_listSpanMeaning->currentIndex() == 1;
+        i18n::WriteSetting(kExactSection, kRemoveKey, remove_spans ? QStringLiteral("1") : QStringLiteral("0"));
+    }
     if (span_count > 1) {
         separate_spans = m_listSpanFiles->currentIndex() == 1;
         i18n::WriteSetting(kExactSection, kSeparateKey, separate_spans ? QStringLiteral("1") : QStringLiteral("0"));

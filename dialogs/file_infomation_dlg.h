@@ -45,6 +45,8 @@ public:
     // one file or one file per span; the choice is read after OK.
     int span_count = 0;
     bool separate_spans = false;
+    // The spans mark what to remove (the rest is cut), remembered in setting.ini.
+    bool remove_spans = false;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -68,5 +70,6 @@ private:
     QLabel* m_labelKeyStart;        // 1199, where a direct cut really starts
     QPushButton* m_btnStart;        // 1194, the default button
     QComboBox* m_listSpanFiles;     // 1200, one file / one file per span
+    QComboBox* m_listSpanMeaning;   // 1201, keep / remove the spans
     QString m_keyStartTime;
 };

@@ -20,7 +20,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include "break_detect.h"
 #include "conversion_job.h"
+#include "cut_list.h"
+#include "key_frames.h"
 #include "library_log.h"
 #include "job_reading.h"
 #include "job_setup.h"
@@ -46,7 +49,10 @@ const char kUsage[] =
     "  morvane-cli cut FILE --span START-END [--span START-END...] [--separate] --out FOLDER [--title T]\n"
     "      [--exact | ENCODING]\n"
     "  morvane-cli cut FILE FILE... (--start ... | --span ...) --out FOLDER    the same cut of each file\n"
+    "  morvane-cli cut FILE (--remove START-END... | --remove-from LIST | --spans-from LIST) [--separate]\n"
+    "      --out FOLDER [--title T] [--exact | ENCODING]\n"
     "  morvane-cli join FILE FILE... --out FOLDER [--title T] [ENCODING]\n"
+    "  morvane-cli detect [--edl] FILE\n"
     "  morvane-cli preview FILE SECONDS OUT.jpg\n"
     "  morvane-cli COMMAND --help    every option of one command and what it prints\n"
     "  morvane-cli --help | --version\n"
@@ -54,6 +60,10 @@ const char kUsage[] =
     "  only the pictures around them (H.264, HEVC, MPEG-4 Part 2; others cut at key pictures)\n"
     "--span: spans written one after the other into one file, in the order given; with\n"
     "  --separate each into a file of its own (TITLE-1, TITLE-2, ...)\n"
+    "--remove: spans to take out; what is left of the file is cut as spans are\n"
+    "--spans-from/--remove-from: the spans from a list file (EDL, CSV, chapters, .spans)\n"
+    "detect: finds black pictures, silence, scene changes and the breaks where black and\n"
+    "  silence meet; --edl prints the breaks as a list for --remove-from\n"
     "ENCODING (re-encode; without it packets are copied):\n"
     "  --format N (0-6) [--video-rate \"3000 kbps\"] [--size 320*240] [--fps \"25.0 fps\"]\n"
     "  [--audio-rate \"128 kbps\"] [--sample-rate \"44100 Hz\"]\n"
@@ -76,9 +86,9 @@ const char kCommandNotes[] =
 
 
 // Which commands an option belongs to.
-enum CommandBit : unsigned { kProbe = 1, kCut = 2, kJoin = 4, kPreview = 8 };
+enum CommandBit : unsigned { kProbe = 1, kCut = 2, kJoin = 4, kPreview = 8, kDetect = 16 };
 constexpr unsigned kJobCommands = kCut | kJoin;
-constexpr unsigned kEveryCommand = kProbe | kCut | kJoin | kPreview;
+constexpr unsigned kEveryCommand = kProbe | kCut | kJoin | kPreview | kDetect;
 
 struct CommandSpec {
     const char* name;
@@ -114,12 +124,17 @@ const CommandSpec kCommands[] = {
      "with --json, one object a file holding the same keys, and \"streams\":[{\"stream\",\"kind\",\"codec\",\n"
      "  \"language\",\"default\",\"main\",\"title\"}].\n"},
     {"cut", kCut,
-     "cut FILE... (--start TIME --end TIME | --span START-END...) (--out FOLDER [--title T] | -o FILE)\n"
-     "      [--exact | ENCODING] [--separate] [--overwrite] [--json]",
-     "Cuts a file: from --start to --end, or each --span in the order given. Given several files, makes\n"
+     "cut FILE... (--start TIME --end TIME | --span START-END... | --spans-from LIST | --remove START-END...\n"
+     "      | --remove-from LIST) (--out FOLDER [--title T] | -o FILE) [--exact | ENCODING] [--separate]\n"
+     "      [--overwrite] [--json]",
+     "Cuts a file: from --start to --end, or each --span in the order given, or what is left after\n"
+     "taking out each --remove span (one file, or a file a part with --separate). Given several files, makes\n"
      "the same cut of each, one job after the other, each into its own file (its title, or TITLE-1,\n"
      "TITLE-2, ...): \"file N/COUNT FILE\" before each file's lines ({\"file\":{\"file\":N,\"of\":COUNT,\"path\":..}}),\n"
-     "\"files done=D failed=F not_started=S\" at the end ({\"files\":{...}}); exit status 0 only when all are done.\n",
+     "\"files done=D failed=F not_started=S\" at the end ({\"files\":{...}}); exit status 0 only when all are done.\n"
+     "A direct cut starts each part at a key picture; with --remove it says where each part runs.\n"
+     "A LIST is an EDL (\"start end action\", as detectors write it), CSV (\"start,end,name\"),\n"
+     "FFmpeg chapter metadata (;FFMETADATA1), chapter text (\"00:01:02 Title\") or a .spans file.\n",
      MORVANE_JOB_OUTPUT},
     {"join", kJoin, "join FILE FILE... (--out FOLDER [--title T] | -o FILE) [ENCODING] [--overwrite] [--json]",
      "Joins the files, whole and one after the other, into one file.\n", MORVANE_JOB_OUTPUT},
@@ -127,6 +142,15 @@ const CommandSpec kCommands[] = {
      "Writes the picture at SECONDS from the file's start as a 320x240 JPEG; an existing OUT.jpg\n"
      "is refused without --overwrite.\n",
      "prints snapshot=OUT.jpg; with --json {\"result\":{\"ok\":true,\"snapshot\":PATH}}.\n"},
+    {"detect", kDetect, "detect [--edl] [--json] FILE",
+     "Scans one file for black pictures, silence and scene changes; where black and silence meet\n"
+     "is the usual edge of an advertising break, and such places close together frame a break.\n",
+     "prints (times from the file's start, HH:MM:SS.mmm):\n"
+     "  black=START-END, silence=START-END, scene=TIME, meeting=START-END (black with silence),\n"
+     "  break=START-END (one line each, in that order).\n"
+     "with --edl, only the breaks, as an EDL (\"start end 0\", seconds) for cut --remove-from.\n"
+     "with --json {\"result\":{\"ok\":true,\"breaks\":[[S,E]...],\"meetings\":[...],\"black\":[...],\n"
+     "  \"silence\":[...],\"scenes\":[T...]}} in seconds.\n"},
 };
 
 // Every option of every command: adding one is one line here. `letter` is
@@ -146,6 +170,11 @@ const OptionSpec kOptions[] = {
     {"span", 0, "START-END", kCut, true,
      "a span to cut (instead of --start/--end); give it again for more, written in the order given"},
     {"separate", 0, nullptr, kCut, false, "each span into a file of its own: TITLE-1, TITLE-2, ..."},
+    {"remove", 0, "START-END", kCut, true,
+     "a span to take out; the parts left are cut as spans (give it again for more)"},
+    {"spans-from", 0, "LIST", kCut, false, "the spans to cut, from a list file"},
+    {"remove-from", 0, "LIST", kCut, false, "the spans to take out, from a list file (a detector's EDL)"},
+    {"edl", 0, nullptr, kDetect, false, "print only the breaks found, as an EDL of what to remove"},
     {"exact", 0, nullptr, kCut, false,
      "a direct cut exactly at the points given, re-encoding only the pictures around them"},
     {"out", 0, "FOLDER", kJobCommands, false, "the folder the new file goes into, named TITLE.ext, TITLE(0).ext, ..."},
@@ -936,15 +965,66 @@ bool CreatedAsNamed(ConversionJob* job, const OutputTarget& target, const Replac
     return false;
 }
 
+// The spans of list file `path` after those given on the command line.
+bool AddListedSpans(const std::string& path, int64_t length_ms, std::vector<CutSpan>* spans)
+{
+    CutList list;
+    CutListError error;
+    if (!ReadCutListFile(path, length_ms, &list, &error)) {
+        Fail("the list " + Shown(path) + " cannot be used: " + error.Text());
+        return false;
+    }
+    for (const CutSpan& s : SpansOfList(list))
+        spans->push_back(s);
+    return true;
+}
+
+// What is left of the file once `spans` are taken out, into `spans`.
+bool KeepWhatIsNotRemoved(const ConversionJob* job, const std::string& input, std::vector<CutSpan>* spans)
+{
+    std::vector<CutSpan> kept;
+    std::string why;
+    // A part shorter than a picture would hold nothing.
+    const int64_t picture_ms = job->source_fps > 0 ? static_cast<int64_t>(std::ceil(1000 / job->source_fps)) : 40;
+    if (!KeptPartsAfterRemoving(*spans, job->duration_us / 1000, picture_ms, &kept, &why)) {
+        Fail("refused: " + why + " (" + Shown(input) + ")");
+        return false;
+    }
+    *spans = std::move(kept);
+    return true;
+}
+
+// A direct cut starts each part at the key picture at or before it: say
+// where each part of a removal really runs.
+void TellKeptParts(const std::string& input, const std::vector<CutSpan>& parts)
+{
+    std::vector<int64_t> keys_us;
+    std::atomic<bool> cancel{false};
+    MediaInput in;
+    if (ScanKeyFrames(input.c_str(), cancel, &keys_us) != kProbeOk || OpenMediaInput(input.c_str(), in, 1) != kProbeOk)
+        return;
+    const int64_t origin_us = std::llround(ContainerStartSeconds(in.format.get()) * 1e6);
+    std::vector<int64_t> keys_ms;
+    for (const int64_t us : keys_us)
+        keys_ms.push_back((us - origin_us + 999) / 1000);
+    for (size_t i = 0; i < parts.size(); ++i) {
+        const CutSpan real = PartAtKeyPictures(parts[i], keys_ms);
+        std::fprintf(stderr, "morvane-cli: part %zu runs %s-%s (from the key picture at or before %s)\n", i + 1,
+                     FormatTimeText(real.start_ms).c_str(), FormatTimeText(real.end_ms).c_str(),
+                     FormatTimeText(parts[i].start_ms).c_str());
+    }
+}
+
 int RunSpans(const Arguments& args, const EncodingChoice& choice, const std::string& extension,
              const std::string& input, const std::string& title)
 {
+    const bool removing = args.Has("remove") || args.Has("remove-from");
     std::vector<CutSpan> spans;
-    for (const std::string& text : args.Values("span")) {
+    for (const std::string& text : args.Values(removing ? "remove" : "span")) {
         CutSpan span;
         if (!ReadSpanText(text, &span))
-            return Usage("--span takes START-END, two times such as 00:01:02.500-00:01:10 or 62.5-70: " +
-                         Shown(text));
+            return Usage(std::string(removing ? "--remove" : "--span") +
+                         " takes START-END, two times such as 00:01:02.500-00:01:10 or 62.5-70: " + Shown(text));
         spans.push_back(span);
     }
     const std::string written_ext = choice.direct ? FileExtensionWithDot(input) : extension;
@@ -957,6 +1037,11 @@ int RunSpans(const Arguments& args, const EncodingChoice& choice, const std::str
     const int rc = ProbeInto(job, input, ProbeKeeps::FileOpen);
     if (rc < 0)
         return Fail(InputProblem(input, rc));
+    const std::string list = args.Value(removing ? "remove-from" : "spans-from");
+    if (!list.empty() && !AddListedSpans(list, job->duration_us / 1000, &spans))
+        return kExitFailed;
+    if (removing && !KeepWhatIsNotRemoved(job, input, &spans))
+        return kExitFailed;
     for (size_t i = 0; i < spans.size(); ++i) {
         if (spans[i].end_ms > spans[i].start_ms &&
             !CutSpanIsPossible(spans[i].start_ms, spans[i].end_ms, job->duration_us))
@@ -978,6 +1063,8 @@ int RunSpans(const Arguments& args, const EncodingChoice& choice, const std::str
     if (!CreatedAsNamed(job, target, replacing, written_ext, outputs.front()))
         return Fail("refused: " + Shown(replacing.target) + " appeared meanwhile; it was left as it was");
     TellDecision(decided);
+    if (removing && decided.mode == JobMode::Copy)
+        TellKeptParts(input, spans);
     return RunJob(job, false, outputs, replacing);
 }
 
@@ -1022,13 +1109,17 @@ int RunCut(const Arguments& args)
         return Usage("cut needs a file");
     if (args.files.size() > 1 && args.Has("output"))
         return Usage("-o names one file, but a cut of several files writes one each: use --out (and --title)");
-    const bool spans = args.Has("span");
+    const bool keeping = args.Has("span") || args.Has("spans-from");
+    const bool removing = args.Has("remove") || args.Has("remove-from");
+    const bool spans = keeping || removing;
+    if (keeping && removing)
+        return Usage("spans to keep (--span, --spans-from) and to remove (--remove, --remove-from) do not go together");
     if (spans && (args.Has("start") || args.Has("end")))
-        return Usage("--span and --start/--end do not go together: give every span with --span");
+        return Usage("spans and --start/--end do not go together: give every span as a span");
     if (!spans && args.Has("separate"))
-        return Usage("--separate goes with --span");
+        return Usage("--separate goes with --span or --remove");
     if (!spans && (!args.Has("start") || !args.Has("end")))
-        return Usage("cut needs --start and --end (or --span), and --out or -o");
+        return Usage("cut needs --start and --end (or --span or --remove), and --out or -o");
     EncodingChoice choice;
     std::string extension, problem;
     if (!CheckOutputOptions(args, &problem) || !ReadChoice(args, DefaultCutChoice(kKeepSourceRate), &choice, &extension, &problem))
@@ -1044,7 +1135,7 @@ int RunCut(const Arguments& args)
 int CutFile(const Arguments& args, const EncodingChoice& choice, const std::string& extension,
             const std::string& input, const std::string& title)
 {
-    if (args.Has("span"))
+    if (args.Has("span") || args.Has("spans-from") || args.Has("remove") || args.Has("remove-from"))
         return RunSpans(args, choice, extension, input, title);
     const std::string written_ext = choice.direct ? FileExtensionWithDot(input) : extension;
     OutputTarget target;
@@ -1165,6 +1256,82 @@ int RunPreview(const Arguments& args)
     return kExitOk;
 }
 
+nlohmann::json SecondsPairs(const std::vector<TimeInterval>& intervals)
+{
+    nlohmann::json list = nlohmann::json::array();
+    for (const TimeInterval& t : intervals)
+        list.push_back({t.start_us / 1e6, t.end_us / 1e6});
+    return list;
+}
+
+std::string IntervalText(const TimeInterval& t)
+{
+    return FormatTimeText((t.start_us + 500) / 1000) + "-" + FormatTimeText((t.end_us + 500) / 1000);
+}
+
+int RunDetect(const Arguments& args)
+{
+    if (args.files.size() != 1)
+        return Usage("detect takes exactly one file");
+    if (args.Has("edl") && args.Has("json"))
+        return Usage("--edl and --json do not go together");
+    const std::string& input = args.files[0];
+    std::atomic<bool> cancel{false};
+    // Ctrl-C stops the scan as it stops a job.
+    static std::atomic<std::atomic<bool>*> s_cancel{nullptr};
+    s_cancel = &cancel;
+    struct sigaction action {}, previous {};
+    action.sa_handler = [](int) {
+        if (std::atomic<bool>* c = s_cancel.load())
+            c->store(true);
+    };
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &previous);
+    DetectedPoints points;
+    const int rc = DetectCutPoints(input.c_str(), DetectSettings{}, cancel, nullptr, &points);
+    sigaction(SIGINT, &previous, nullptr);
+    s_cancel = nullptr;
+    if (rc == kDetectCancelled)
+        return Fail("stopped");
+    if (rc != kProbeOk)
+        return Fail(rc == kDetectFilterFailed ? Shown(input) + ": the scan's filters failed" : InputProblem(input, rc));
+    if (args.Has("edl")) {
+        CutList list;
+        for (const TimeInterval& b : points.breaks)
+            list.entries.push_back({(b.start_us + 500) / 1000, (b.end_us + 500) / 1000, ""});
+        const std::string text = WriteCutList(list, CutListFormat::Edl);
+        if (!text.empty() && std::fputs(text.c_str(), stdout) < 0)
+            return kExitFailed;
+        return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
+    }
+    if (g_stdout.json) {
+        nlohmann::json scenes = nlohmann::json::array();
+        for (const int64_t t : points.scene_changes_us)
+            scenes.push_back(t / 1e6);
+        SayResult(JsonLine({{"result",
+                             {{"ok", true},
+                              {"file", input},
+                              {"breaks", SecondsPairs(points.breaks)},
+                              {"meetings", SecondsPairs(points.meetings)},
+                              {"black", SecondsPairs(points.black)},
+                              {"silence", SecondsPairs(points.silence)},
+                              {"scenes", scenes}}}}));
+        return kExitOk;
+    }
+    const std::pair<const char*, const std::vector<TimeInterval>*> kinds[] = {
+        {"black", &points.black}, {"silence", &points.silence}};
+    for (const auto& [name, list] : kinds)
+        for (const TimeInterval& t : *list)
+            Say(std::string(name) + "=" + IntervalText(t));
+    for (const int64_t t : points.scene_changes_us)
+        Say("scene=" + FormatTimeText((t + 500) / 1000));
+    for (const TimeInterval& t : points.meetings)
+        Say("meeting=" + IntervalText(t));
+    for (const TimeInterval& t : points.breaks)
+        Say("break=" + IntervalText(t));
+    return kExitOk;
+}
+
 }  // namespace
 
 int RunCli(int argc, char** argv)
@@ -1188,7 +1355,7 @@ int RunCli(int argc, char** argv)
     Arguments args;
     args.command = FindCommand(argv[1]);
     if (!args.command)
-        return Usage("unknown command " + Shown(argv[1]) + "; the commands are probe, cut, join and preview");
+        return Usage("unknown command " + Shown(argv[1]) + "; the commands are probe, cut, join, preview and detect");
     g_command = args.command;
     // A reader that goes away is seen as a failed write, not as death.
     std::signal(SIGPIPE, SIG_IGN);
@@ -1206,6 +1373,7 @@ int RunCli(int argc, char** argv)
     case kCut: status = RunCut(args); break;
     case kJoin: status = RunJoin(args); break;
     case kPreview: status = RunPreview(args); break;
+    case kDetect: status = RunDetect(args); break;
     }
     g_stopSignalHandlers.reset();  // a signal after the job ran through changed nothing
     FreeTheJob();

@@ -28,7 +28,7 @@ using window_parts::TimeText;
 namespace {
 
 // In the top row, right of the help link, over its empty part.
-constexpr dialogs::ControlPlace kBreaksPlace{1306, 222, 0, 72, 12};
+constexpr dialogs::ControlPlace kBreaksPlace{1306, 222, 0, 72, 15};
 const QString kCutSection = QStringLiteral("CUT");
 const QString kRemoveKey = QStringLiteral("remove");
 

@@ -141,7 +141,7 @@ TEST(Cli, HelpAndVersionPrintOnStandardOutput)
     EXPECT_EQ(stdout_of("", &code), "");
     EXPECT_EQ(code, 2);
     const CliResult r = RunCli("frobnicate");
-    EXPECT_EQ(r.output, "morvane-cli: unknown command frobnicate; the commands are probe, cut, join and preview "
+    EXPECT_EQ(r.output, "morvane-cli: unknown command frobnicate; the commands are probe, cut, join, preview and detect "
                         "(see morvane-cli --help)\n");
 }
 

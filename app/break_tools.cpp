@@ -248,7 +248,7 @@ bool CMorvaneDlg::SpansToCut(std::vector<CutSpan>* spans, bool removing)
     }
     std::string why;
     // A kept part shorter than a picture could hold nothing.
-    const auto picture = static_cast<int64_t>(std::ceil(m_cutFacts.frame_ms));
+    const auto picture = m_cutFacts.fps_num > 0 ? (1000 * m_cutFacts.fps_den + m_cutFacts.fps_num - 1) / m_cutFacts.fps_num : 40;
     if (!KeptPartsAfterRemoving(m_spans, DurationMs(), picture, spans, &why)) {
         ShowMessage(LanguageText("TISHI", "qcqb"));
         return false;

@@ -359,6 +359,7 @@ std::string ProbeMessage(int code)
     case kProbeNoSuchFile: return "no such file";
     case kProbeUnreadable: return "the file cannot be read (no permission)";
     case kProbeNotAFile: return "not a regular file (folders, pipes and devices other than disks cannot be read)";
+    case kProbeNotSingleMedia: return "a playlist or list of other files, not a single media file";
     default: return "unknown problem";
     }
 }

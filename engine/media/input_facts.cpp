@@ -29,13 +29,18 @@ const InputFacts* LaunchFactsOf(const ConversionJob* job, int input)
     return &job->input_facts[input];
 }
 
+int64_t NanosecondsOf(const struct timespec& time)
+{
+    return static_cast<int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
 bool FactsStillHold(const InputFacts& facts, const std::string& path)
 {
     struct stat st {};
     if (facts.path != path || facts.file_size < 0 || stat(path.c_str(), &st) != 0)
         return false;
-    const int64_t modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    return st.st_size == facts.file_size && modified == facts.modified_ns && st.st_ino == facts.inode;
+    return st.st_size == facts.file_size && NanosecondsOf(st.st_mtim) == facts.modified_ns &&
+           NanosecondsOf(st.st_ctim) == facts.changed_ns && st.st_ino == facts.inode;
 }
 
 int OpenJobInput(ConversionJob* job, int input, const MediaInputOptions& options, MediaInput& in)

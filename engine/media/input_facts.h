@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -47,6 +48,9 @@ struct InputFacts {
     // The file as it was looked at: the facts hold only while it is unchanged.
     int64_t file_size = -1;
     int64_t modified_ns = 0;
+    // A rewrite in place keeps the inode, and may keep the size and restore
+    // the modification time; only the change time always moves.
+    int64_t changed_ns = 0;
     uint64_t inode = 0;
     int probe_result = -1;  // kProbeOk when the facts below were read
 
@@ -64,6 +68,9 @@ struct InputFacts {
 
     bool Readable() const;  // the file opened and its streams were read
 };
+
+// A file time of stat() in nanoseconds.
+int64_t NanosecondsOf(const struct timespec& time);
 
 // True when `facts` were read from `path` as it still is (a stat, no open).
 bool FactsStillHold(const InputFacts& facts, const std::string& path);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 
 #include <string>
 
@@ -139,13 +140,76 @@ std::atomic<long long> g_mediaFileOpens{0};
 
 long long MediaFileOpenCount() { return g_mediaFileOpens.load(); }
 
+bool IsSingleMediaDemuxer(const AVInputFormat* format)
+{
+    // Each reads other files or addresses named inside the file.
+    static const char* const kReadsOthers[] = {
+        "concat", "dash", "hls", "imf", "image2", "sdp", "rtsp", "rtp", "sap", "vobsub",
+        "webm_dash_manifest", "ffmetadata",
+    };
+    if (!format || (format->flags & AVFMT_NOFILE))
+        return false;  // reads no file of its own: a pattern or a device
+    for (const char* name : kReadsOthers)
+        if (std::strcmp(format->name, name) == 0)
+            return false;
+    return true;
+}
+
+namespace {
+
+void AllowOnlyFiles(AVDictionary** options) { av_dict_set(options, "protocol_whitelist", "file", 0); }
+
+// The library's own guess of the demuxer, made from the file's first bytes
+// exactly as avformat_open_input would make it.
+int GuessDemuxer(const std::string& url, const AVIOInterruptCB& interrupt, const AVInputFormat** format)
+{
+    AVDictionary* options = nullptr;
+    AllowOnlyFiles(&options);
+    AVIOContext* pb = nullptr;
+    int rc = avio_open2(&pb, url.c_str(), AVIO_FLAG_READ, &interrupt, &options);
+    av_dict_free(&options);
+    if (rc < 0)
+        return rc;
+    rc = av_probe_input_buffer2(pb, format, url.c_str(), nullptr, 0, 0);
+    avio_closep(&pb);
+    return rc < 0 ? rc : 0;
+}
+
+// The demuxer may open the file it was given and nothing else: a playlist's
+// entries, a FIFO or device among them, or another address are refused.
+int OpenOnlyTheFileItself(AVFormatContext* s, AVIOContext** pb, const char* url, int flags, AVDictionary** options)
+{
+    if (!s->url || std::strcmp(url, s->url) != 0 || (flags & AVIO_FLAG_WRITE))
+        return AVERROR(EPERM);
+    AVDictionary* local = nullptr;
+    AVDictionary** used = options ? options : &local;
+    AllowOnlyFiles(used);
+    const int rc = avio_open2(pb, url, flags, &s->interrupt_callback, used);
+    av_dict_free(&local);
+    return rc;
+}
+
+}  // namespace
+
 int OpenLocalFormat(AVFormatContext** ctx, const char* path)
 {
     ++g_mediaFileOpens;
     const std::string url = std::string("file:") + path;
+    if (!*ctx && !(*ctx = avformat_alloc_context()))
+        return AVERROR(ENOMEM);
+    const AVInputFormat* format = nullptr;
+    int rc = GuessDemuxer(url, (*ctx)->interrupt_callback, &format);
+    if (rc == 0 && !IsSingleMediaDemuxer(format))
+        rc = kNotSingleMediaError;
+    if (rc != 0) {
+        avformat_free_context(*ctx);
+        *ctx = nullptr;
+        return rc;
+    }
+    (*ctx)->io_open = OpenOnlyTheFileItself;
     AVDictionary* options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    const int rc = avformat_open_input(ctx, url.c_str(), nullptr, &options);
+    AllowOnlyFiles(&options);
+    rc = avformat_open_input(ctx, url.c_str(), format, &options);
     av_dict_free(&options);
     return rc;
 }
@@ -160,8 +224,8 @@ int OpenMediaInput(const char* path, MediaInput& in, const MediaInputOptions& op
     if (!raw)
         return kProbeOpenFailed;
     raw->interrupt_callback = options.interrupt;
-    if (OpenLocalFormat(&raw, path) != 0)
-        return kProbeOpenFailed;  // the library freed `raw`
+    if (const int rc = OpenLocalFormat(&raw, path); rc != 0)
+        return rc == kNotSingleMediaError ? kProbeNotSingleMedia : kProbeOpenFailed;  // `raw` was freed
     in.format.reset(raw);
     if (avformat_find_stream_info(raw, nullptr) < 0) {
         in = MediaInput{};

@@ -17,6 +17,9 @@ constexpr int kProbeVideoDecoderFailed = -5;
 constexpr int kProbeNoSuchFile = -6;
 constexpr int kProbeNotAFile = -7;  // a folder, FIFO, socket or character device
 constexpr int kProbeUnreadable = -8;  // no permission to read it
+// A playlist, file list, image pattern or stream description: it names
+// other files or addresses to read, and only single media files are read.
+constexpr int kProbeNotSingleMedia = -9;
 
 struct MediaInput {
     InputContextPtr format;
@@ -54,10 +57,20 @@ AVIOInterruptCB CancelCallback(ConversionJob* job);
 // kProbeOk for a regular file or a block device, else why it cannot be read.
 int CheckInputKind(const char* path);
 
+// What OpenLocalFormat returns for a file whose demuxer would read other
+// files or addresses (kProbeNotSingleMedia).
+constexpr int kNotSingleMediaError = FFERRTAG('S', 'N', 'G', 'L');
+
 // Opens the local file `path` as a media input: never as a protocol address
-// (a file named "pipe:0" or "tcp:x.mp4" is that file), and no protocol but
-// the file's own may be reached from it. Returns avformat_open_input's code.
+// (a file named "pipe:0" or "tcp:x.mp4" is that file), only by the demuxer
+// of a single media file, and the demuxer may open no other file. `*ctx`
+// may be null or an allocated context (its interrupt callback is used).
+// Returns avformat_open_input's code, or kNotSingleMediaError.
 int OpenLocalFormat(AVFormatContext** ctx, const char* path);
+
+// True for the demuxers of single media files: not a playlist, file list,
+// manifest, image pattern, stream description or device.
+bool IsSingleMediaDemuxer(const AVInputFormat* format);
 
 // Media files opened so far by this process (calls of OpenLocalFormat), so
 // a test can tell how often a job reads its inputs.

@@ -75,7 +75,8 @@ void TakeInputFacts(MediaInput& in, const std::string& path, InputFacts* facts, 
     struct stat st {};
     if (StatOf(path, &st)) {
         facts->file_size = st.st_size;
-        facts->modified_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+        facts->modified_ns = NanosecondsOf(st.st_mtim);
+        facts->changed_ns = NanosecondsOf(st.st_ctim);
         facts->inode = st.st_ino;
     }
     facts->probe_result = kProbeOk;

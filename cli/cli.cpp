@@ -102,14 +102,14 @@ struct CommandSpec {
 #define MORVANE_JOB_OUTPUT                                                                                      \
     "prints:\n"                                                                                                 \
     "  progress input=N/COUNT percent=P    every 500 ms while it runs (span=N/COUNT for spans)\n"             \
-    "  input N done|failed|pending FILE    at the end, one line an input (span N ... for spans)\n"            \
+    "  input N done|failed|stopped FILE    at the end, one line an input (span N ... for spans)\n"            \
     "  output=PATH                         each file written; \"no output was written\" when none\n"          \
     "  Why an input failed, tracks left out, and what the media libraries reported go to the error output.\n" \
     "  A stop (Ctrl-C, SIGTERM, SIGHUP, or standard output closed) keeps what was written so far.\n"          \
     "with --json, one object a line:\n"                                                                         \
     "  {\"progress\":{\"input\"|\"span\":N,\"of\":COUNT,\"percent\":P}}\n"                                       \
     "  {\"result\":{\"ok\":BOOL,\"stopped\":BOOL,\"error\":TEXT (when not ok),\n"                               \
-    "    \"inputs\":[{\"input\"|\"span\":N,\"file\":PATH,\"status\":\"done\"|\"failed\"|\"pending\",\"reason\":TEXT}],\n" \
+    "    \"inputs\":[{\"input\"|\"span\":N,\"file\":PATH,\"status\":\"done\"|\"failed\"|\"stopped\",\"reason\":TEXT}],\n" \
     "    \"outputs\":[{\"file\":PATH,\"holds\":[N,...]}],\n"                                                     \
     "    \"dropped_tracks\":[{\"input\":N,\"stream\":S,\"kind\":K,\"codec\":C,\"language\":L,\"reason\":R,\"text\":TEXT}]}}\n" \
     "  A job refused before it starts prints {\"result\":{\"ok\":false,\"error\":TEXT,\"outputs\":[]}}.\n"
@@ -622,17 +622,24 @@ std::string InputProblem(const std::string& path, int rc)
     return Shown(path) + ": " + ProbeMessage(rc);
 }
 
-// Why the output went wrong, when the engine knows.
+// Why the output went wrong, when the engine knows, and whether the file is still there.
 std::string WriteProblem(int error, const std::string& output)
 {
+    std::error_code ec;
+    const bool kept = std::filesystem::exists(std::filesystem::u8path(output), ec);
+    const std::string fate = kept ? "; it was kept with what was written" : " and was deleted";
     if (error == ENOSPC || error == EDQUOT)
-        return "the disk is full: " + Shown(output) + " could not be written completely and was deleted";
-    return "writing " + Shown(output) + " failed: " + std::strerror(error);
+        return "the disk is full: " + Shown(output) + " could not be written completely" + fate;
+    return "writing " + Shown(output) + " failed: " + std::strerror(error) + fate;
 }
 
-const char* StatusWord(uint8_t status)
+// An input a stop kept the worker from reaching is stopped, not pending.
+const char* StatusWord(const JobReading& reading, int input)
 {
-    return status == kInputDone ? "done" : status == kInputFailed ? "failed" : "pending";
+    const uint8_t status = reading.inputs[input].status;
+    if (status == kInputDone || status == kInputFailed)
+        return status == kInputDone ? "done" : "failed";
+    return reading.stop_asked ? "stopped" : "pending";
 }
 
 // The name -o gave, reported for the job's one output; with --overwrite
@@ -675,7 +682,7 @@ nlohmann::json ResultJson(const ConversionJob& job, const JobReading& reading, c
     nlohmann::json inputs = nlohmann::json::array();
     for (int i = 0; i < job.input_count; ++i) {
         nlohmann::json input = {{unit, i + 1}, {"file", job.input_paths[i]},
-                                {"status", StatusWord(reading.inputs[i].status)}};
+                                {"status", StatusWord(reading, i)}};
         if (reading.inputs[i].status == kInputFailed)
             input["reason"] = FailureReasonText(reading.inputs[i].reason);
         inputs.push_back(input);
@@ -704,8 +711,12 @@ std::string JobProblem(const ConversionJob& job, const JobReading& reading, cons
     if (reading.stop_asked)
         return written ? "cancelled: the job was stopped; the output holds what was done so far"
                        : "cancelled: the job was stopped; no output was written";
-    if (reading.output_error != 0)
-        return WriteProblem(reading.output_error, output_path);
+    if (reading.output_error != 0) {
+        // Spans into files of their own: the file of the span that failed.
+        const int failed = reading.first_failed;
+        const bool own = failed >= 0 && job.output_paths && job.output_paths[failed];
+        return WriteProblem(reading.output_error, own ? job.output_paths[failed] : output_path);
+    }
     const FailureReason first_reason = reading.FirstReason();
     if (first_reason == FailureReason::OutputGone)
         return "the output " + Shown(output_path) + " was moved or deleted during the job";
@@ -783,7 +794,7 @@ int RunJob(ConversionJob* job, bool join, const std::vector<std::string>& output
         SayResult(JsonLine(ResultJson(*job, reading, unit, outputs, problem)));
     } else {
         for (int i = 0; i < job->input_count; ++i)
-            SayResult(std::string(unit) + " " + std::to_string(i + 1) + " " + StatusWord(reading.inputs[i].status) +
+            SayResult(std::string(unit) + " " + std::to_string(i + 1) + " " + StatusWord(reading, i) +
                       " " + Shown(job->input_paths[i]));
         for (const nlohmann::json& output : outputs)
             SayResult("output=" + Shown(output["file"].get<std::string>()));
@@ -922,7 +933,11 @@ int ChooseTarget(const Arguments& args, const std::vector<std::string>& inputs, 
         const std::string folder = args.Value("out");
         if (!CheckOutputFolder(folder, &problem))
             return Fail(problem);
-        *target = {folder, CleanFileTitle(title_wanted), format_ext};
+        std::string title = CleanFileTitle(title_wanted);
+        // An empty title would write a hidden ".mp4": the input's name, or "joined".
+        if (title.empty())
+            title = inputs.size() == 1 ? CleanFileTitle(TitleOf(inputs[0])) : "joined";
+        *target = {folder, title, format_ext};
         return kExitOk;
     }
     const std::string name = args.Value("output");
@@ -1059,6 +1074,8 @@ int RunSpans(const Arguments& args, const EncodingChoice& choice, const std::str
     LaunchDecision decided;
     const LaunchRefusal why =
         FillSpansJob(job, input, spans, target, choice, args.Has("separate"), &outputs, nullptr, &decided);
+    if (why == LaunchRefusal::TooManyInputs)
+        return Fail("refused: a cut takes at most " + std::to_string(kMaxJobInputs) + " spans");
     if (why != LaunchRefusal::None)
         return Refused(why, job, outputs.empty() ? "" : outputs.back());
     if (!CreatedAsNamed(job, target, replacing, written_ext, outputs.front()))

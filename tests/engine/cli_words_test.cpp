@@ -37,8 +37,9 @@ TEST(CliWords, AThousandSpansAreRefusedAsSpans)
 {
     const std::string folder = MakeScratchFolder("many_spans");
     std::string spans;
+    const auto seconds = [](int ms) { return std::to_string(ms / 1000) + "." + std::to_string(1000 + ms % 1000).substr(1); };
     for (int i = 0; i < 1000; ++i)
-        spans += " --span " + std::to_string(i * 0.004) + "-" + std::to_string(i * 0.004 + 0.002);
+        spans += " --span " + seconds(i * 4) + "-" + seconds(i * 4 + 2);
     const CliResult r = RunCli("cut " + Quoted(FixturePath("long_h264_aac.mp4")) + spans + " --separate --out " +
                                Quoted(folder));
     EXPECT_EQ(r.exit_code, 1) << r.output;

@@ -292,7 +292,7 @@ TEST(Cli, StopSignalsEndAJobWithAPlayableFile)
         ASSERT_EQ(cli.Signal(sig), 0);
         EXPECT_EQ(cli.Wait(), 1) << sig;
         EXPECT_NE(cli.output.find("cancelled"), std::string::npos) << cli.output;
-        EXPECT_NE(cli.output.find("input 200 pending"), std::string::npos) << sig;
+        EXPECT_NE(cli.output.find("input 200 stopped"), std::string::npos) << sig;
         const MediaFacts f = AnalyzeMedia(folder + "/stopped.mp4");
         EXPECT_TRUE(f.opened) << sig;
         EXPECT_EQ(f.decode_errors, 0) << sig;

@@ -136,16 +136,9 @@ private:
 
 int Scanner::Open(const char* path)
 {
-    const int kind = CheckInputKind(path);
-    if (kind != kProbeOk)
-        return kind;
-    AVFormatContext* raw = avformat_alloc_context();
-    if (!raw)
-        return kProbeOpenFailed;
-    raw->interrupt_callback = {StopWhenCancelled, const_cast<std::atomic<bool>*>(&cancel_)};
-    if (OpenLocalFormat(&raw, path) != 0)
-        return cancel_ ? kDetectCancelled : kProbeOpenFailed;
-    format_.reset(raw);
+    const AVIOInterruptCB interrupt{StopWhenCancelled, const_cast<std::atomic<bool>*>(&cancel_)};
+    if (const int rc = OpenCheckedInput(path, interrupt, &format_); rc != kProbeOk)
+        return cancel_ ? kDetectCancelled : rc;
     if (avformat_find_stream_info(format_.get(), nullptr) < 0)
         return cancel_ ? kDetectCancelled : kProbeNoStreamInfo;
     SelectStreams(format_.get(), &video_, &audio_);

@@ -81,17 +81,10 @@ void ReadPacketHeaders(AVFormatContext* format, int video, const std::atomic<boo
 int ScanKeyFrames(const char* path, const std::atomic<bool>& cancel, std::vector<int64_t>* times_us)
 {
     times_us->clear();
-    const int kind = CheckInputKind(path);
-    if (kind != kProbeOk)
-        return kind;
-    AVFormatContext* raw = avformat_alloc_context();
-    if (!raw)
-        return kProbeOpenFailed;
-    raw->interrupt_callback = {StopWhenCancelled, const_cast<std::atomic<bool>*>(&cancel)};
-    const int opened = OpenLocalFormat(&raw, path);
-    if (opened != 0)
-        return cancel ? kKeyFrameScanCancelled : kProbeOpenFailed;
-    InputContextPtr format(raw);
+    const AVIOInterruptCB interrupt{StopWhenCancelled, const_cast<std::atomic<bool>*>(&cancel)};
+    InputContextPtr format;
+    if (const int rc = OpenCheckedInput(path, interrupt, &format); rc != kProbeOk)
+        return cancel ? kKeyFrameScanCancelled : rc;
 
     int video = -1, audio = -1;
     SelectStreams(format.get(), &video, &audio);

@@ -214,19 +214,28 @@ int OpenLocalFormat(AVFormatContext** ctx, const char* path)
     return rc;
 }
 
-int OpenMediaInput(const char* path, MediaInput& in, const MediaInputOptions& options)
+int OpenCheckedInput(const char* path, AVIOInterruptCB interrupt, InputContextPtr* format)
 {
-    in = MediaInput{};
+    format->reset();
     const int kind = CheckInputKind(path);
     if (kind != kProbeOk)
         return kind;
     AVFormatContext* raw = avformat_alloc_context();
     if (!raw)
         return kProbeOpenFailed;
-    raw->interrupt_callback = options.interrupt;
+    raw->interrupt_callback = interrupt;
     if (const int rc = OpenLocalFormat(&raw, path); rc != 0)
         return rc == kNotSingleMediaError ? kProbeNotSingleMedia : kProbeOpenFailed;  // `raw` was freed
-    in.format.reset(raw);
+    format->reset(raw);
+    return kProbeOk;
+}
+
+int OpenMediaInput(const char* path, MediaInput& in, const MediaInputOptions& options)
+{
+    in = MediaInput{};
+    if (const int rc = OpenCheckedInput(path, options.interrupt, &in.format); rc != kProbeOk)
+        return rc;
+    AVFormatContext* raw = in.format.get();
     if (avformat_find_stream_info(raw, nullptr) < 0) {
         in = MediaInput{};
         return kProbeNoStreamInfo;

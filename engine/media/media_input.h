@@ -68,6 +68,11 @@ constexpr int kNotSingleMediaError = FFERRTAG('S', 'N', 'G', 'L');
 // Returns avformat_open_input's code, or kNotSingleMediaError.
 int OpenLocalFormat(AVFormatContext** ctx, const char* path);
 
+// CheckInputKind, then OpenLocalFormat with `interrupt`: the one way a media
+// file is opened. kProbeOk with `*format` set, else why not (kProbeNotSingleMedia
+// for a playlist or the like).
+int OpenCheckedInput(const char* path, AVIOInterruptCB interrupt, InputContextPtr* format);
+
 // True for the demuxers of single media files: not a playlist, file list,
 // manifest, image pattern, stream description or device.
 bool IsSingleMediaDemuxer(const AVInputFormat* format);

@@ -616,12 +616,7 @@ void CMorvaneDlg::ReleaseJobRecord()
         const QSignalBlocker quiet(m_runner);
         m_runner->Join(true);
     }
-    if (!g_pJob)
-        return;
-    FreePathArray(g_pJob->input_paths, g_pJob->input_count);
-    FreePathArray(g_pJob->output_paths, g_pJob->input_count);
-    delete g_pJob;
-    g_pJob = nullptr;
+    FreeConversionJob(&g_pJob);
 }
 
 void CMorvaneDlg::OnClose()

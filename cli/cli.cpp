@@ -1091,12 +1091,7 @@ int CutFile(const Arguments& args, const EncodingChoice& choice, const std::stri
 
 void FreeTheJob()
 {
-    if (!g_pJob)
-        return;
-    FreePathArray(g_pJob->input_paths, g_pJob->input_count);
-    FreePathArray(g_pJob->output_paths, g_pJob->input_count);
-    delete g_pJob;
-    g_pJob = nullptr;
+    FreeConversionJob(&g_pJob);
 }
 
 // The same cut of each file, one job after the other, each into an output

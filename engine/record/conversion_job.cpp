@@ -86,3 +86,13 @@ void NotifyProgressObserver(const ConversionJob* job)
     if (const ProgressObserver observer = g_progressObserver.load())
         observer(job);
 }
+
+void FreeConversionJob(ConversionJob** job)
+{
+    if (!*job)
+        return;
+    FreePathArray((*job)->input_paths, (*job)->input_count);
+    FreePathArray((*job)->output_paths, (*job)->input_count);
+    delete *job;
+    *job = nullptr;
+}

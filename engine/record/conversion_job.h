@@ -140,6 +140,8 @@ static_assert(std::atomic<FailureReason>::is_always_lock_free, "exchanged fields
 extern ConversionJob* g_pJob;
 
 void InitConversionJob(ConversionJob* job);
+// Frees `*job` with its path arrays and sets it to null; a null record is left as is.
+void FreeConversionJob(ConversionJob** job);
 
 // Called on the worker's thread after every progress update, e.g. by a test
 // that holds the worker at a known point. None by default.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "av_handles.h"
+#include "lead_cues.h"
 #include "media_input.h"
 #include "packet_timing.h"
 #include "output_file.h"
@@ -118,6 +119,8 @@ struct InputRun {
     std::vector<bool> extra_keyed;  // per slot: a further picture track has reached a key picture
     std::vector<CodecContextPtr> extra_decoders;  // per slot: subtitles to convert, sound to re-encode
     std::vector<ResamplerPtr> extra_resamplers;   // per slot: sound to re-encode
+    bool lead_cues_read = false;  // the cues on screen at the origin, read once it is known
+    LeadCues lead_cues;
 };
 
 // Writes a packet already in `out_st`'s time base at the stream's clock.

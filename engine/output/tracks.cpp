@@ -539,14 +539,39 @@ void StartReencodedTracks(const ConversionJob* job, InputRun& run, int64_t offse
     run.offset_us = offset_us;
 }
 
+namespace {
+
+// The cues on screen where the input starts in the output began before the
+// reading of it did. A join takes whole files: nothing is on screen before.
+void WriteLeadCues(JobOutput& out, InputRun& run)
+{
+    if (run.lead_cues_read)
+        return;
+    run.lead_cues_read = true;
+    if (run.cut_length_us <= 0)
+        return;
+    std::vector<int> streams;
+    for (size_t i = 0; i < run.extra_slot.size(); ++i)
+        if (run.extra_slot[i] >= 0 && out.extras[run.extra_slot[i]].kind == AVMEDIA_TYPE_SUBTITLE)
+            streams.push_back(static_cast<int>(i));
+    run.lead_cues = ReadLeadCues(run.in.format.get(), streams, run.origin_us);
+    for (PacketPtr& p : run.lead_cues.packets)
+        WriteExtra(out, run, p.get());
+    run.lead_cues.packets.clear();
+}
+
+}  // namespace
+
 void WriteWaitingExtras(JobOutput& out, InputRun& run)
 {
     if (run.origin_us == AV_NOPTS_VALUE)
         return;
+    WriteLeadCues(out, run);
     while (!run.waiting_extra.empty()) {
         PacketPtr pkt = std::move(run.waiting_extra.front());
         run.waiting_extra.pop_front();
-        WriteExtra(out, run, pkt.get());
+        if (!run.lead_cues.Repeats(pkt.get()))
+            WriteExtra(out, run, pkt.get());
     }
 }
 
@@ -564,7 +589,8 @@ void CopyExtraPacket(JobOutput& out, InputRun& run, AVPacket* pkt)
         return;
     }
     WriteWaitingExtras(out, run);
-    WriteExtra(out, run, pkt);
+    if (!run.lead_cues.Repeats(pkt))
+        WriteExtra(out, run, pkt);
 }
 
 void FinishExtraTracks(JobOutput& out, InputRun& run)

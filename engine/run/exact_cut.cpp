@@ -11,6 +11,7 @@
 #include "container_rules.h"
 #include "exact_cut_plan.h"
 #include "job_file.h"
+#include "lead_cues.h"
 #include "conversion_job.h"
 #include "matching_encoder.h"
 #include "media_time.h"
@@ -181,6 +182,7 @@ private:
     bool VideoPacket(AVPacket* pkt, int index);
     bool AudioPacket(AVPacket* pkt);
     void ExtraPacket(AVPacket* pkt, size_t k);
+    LeadCues WriteLeadCues();
     bool FeedPart(ReencodedPart& part, const AVPacket* pkt);
     bool EncodeFrame(ReencodedPart& part, AVFrame* frame);
     bool DrainEncoder(ReencodedPart& part);
@@ -779,6 +781,23 @@ void ExactCutter::ExtraPacket(AVPacket* pkt, size_t k)
     av_interleaved_write_frame(out_.get(), pkt);  // a lost packet of an extra track does not fail the cut
 }
 
+// The cues on screen at the span's first picture began before the reading
+// of the span does.
+LeadCues ExactCutter::WriteLeadCues()
+{
+    std::vector<int> cues;
+    for (const int i : extra_in_)
+        if (in_.format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE)
+            cues.push_back(i);
+    LeadCues lead = ReadLeadCues(in_.format.get(), cues, ToMicroseconds(plan_.first_pts, vst_->time_base));
+    for (PacketPtr& p : lead.packets) {
+        const auto k = std::find(extra_in_.begin(), extra_in_.end(), p->stream_index);
+        ExtraPacket(p.get(), static_cast<size_t>(k - extra_in_.begin()));
+    }
+    lead.packets.clear();
+    return lead;
+}
+
 bool ExactCutter::Process()
 {
     AVFormatContext* fmt = in_.format.get();
@@ -792,6 +811,7 @@ bool ExactCutter::Process()
         audio_from_ = av_rescale_q(plan_.origin_pts, vst_->time_base, ast_->time_base);
         audio_to_ = av_rescale_q(plan_.end_pts, vst_->time_base, ast_->time_base);
     }
+    const LeadCues lead = WriteLeadCues();
     const int n = static_cast<int>(scan_.size());
     PacketPtr pkt = MakePacket();
     int index = 0;
@@ -809,7 +829,7 @@ bool ExactCutter::Process()
             ok = AudioPacket(pkt.get());
         } else {
             const auto k = std::find(extra_in_.begin(), extra_in_.end(), pkt->stream_index);
-            if (k != extra_in_.end())
+            if (k != extra_in_.end() && !lead.Repeats(pkt.get()))
                 ExtraPacket(pkt.get(), static_cast<size_t>(k - extra_in_.begin()));
         }
         av_packet_unref(pkt.get());

@@ -333,8 +333,8 @@ void RunPacketLoop(ConversionJob* job, JobOutput& out, InputRun& run)
                 av_packet_unref(pkt);
                 break;
             }
-            if (!job->reencode && !run.waiting_extra.empty())
-                WriteWaitingExtras(out, run);
+            if (!job->reencode)
+                WriteWaitingExtras(out, run);  // the origin may be known now
         } else if (pkt->stream_index == run.in.audio_index) {
             // A lost audio packet is not worth failing the input for.
             if (job->reencode)
@@ -487,8 +487,10 @@ void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run, const Input
         job->seek_by_bytes = SeekToCutStart(run.in.format.get(), input.span.start_us) == SeekMethod::Bytes;
     if (job->reencode && !out.reencoder->BeginInput(out, run))
         return MarkFailed(job, run, FailureReason::NotMedia);
-    if (job->reencode)
+    if (job->reencode) {
         StartReencodedTracks(job, run, out.reencoder->InputOffsetMicroseconds());
+        WriteWaitingExtras(out, run);  // the cues already on screen at the start
+    }
 
     const int64_t packets_before = out.packets_written;
     const int64_t pictures_before = out.video_packets_written;

@@ -367,3 +367,48 @@ TEST_F(Tracks, TheMainSoundIsTheDefaultOneElseTheLast)
         EXPECT_FALSE(tracks[3 - c.main_audio].main);
     }
 }
+
+// Cues shown at the cut's start began before its key picture (10 s), where
+// the reading of the cut does not reach: SubRip "Across the cut" 9-12 s, ASS
+// "Zweite" 9.5-11 s. Each is kept from the output's start to its own end.
+TEST_F(Tracks, CuesBegunBeforeTheCutsKeyPictureAreKeptFromItsStart)
+{
+    const struct {
+        const char* name;
+        const char* source;
+        bool exact;
+        int format;  // -1: direct
+        double source_start;
+        std::vector<double> ends;  // per subtitle track, stream 3 on
+    } cases[] = {
+        {"direct Matroska", "tracks.mkv", false, -1, 10.0, {2.0, 1.0}},
+        {"exact Matroska", "tracks.mkv", true, -1, 10.5, {1.5, 0.5}},
+        {"direct MP4", "tracks.mp4", false, -1, 10.0, {2.0}},
+        {"re-encoded Matroska", "tracks.mkv", false, 6, 10.5, {1.5, 0.5}},
+        {"re-encoded MP4", "tracks.mkv", false, 1, 10.5, {1.5, 0.5}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        EncodingChoice choice = DefaultCutChoice("k");
+        choice.direct = c.format < 0;
+        choice.exact = c.exact;
+        if (c.format >= 0)
+            ApplyFormatEntry(c.format, &choice);
+        const std::string extension = c.format == 1 || std::string(c.source) == "tracks.mp4" ? ".mp4" : ".mkv";
+        Cut(c.source, "00:00:10.500", "00:00:13.500", choice, "cut", extension);
+        ASSERT_EQ(Status(0), kInputDone);
+        Output o = Read(output);
+        for (size_t k = 0; k < c.ends.size(); ++k) {
+            const int stream = 3 + static_cast<int>(k);
+            if (!o.packets.count(stream)) {
+                ADD_FAILURE() << "no cue in stream " << stream;
+                continue;
+            }
+            const auto& first = o.packets.at(stream).front();
+            EXPECT_NEAR(first.first, 0.0, kFrame) << stream;
+            EXPECT_NEAR(first.second, c.ends[k], kFrame) << stream;
+        }
+    }
+}

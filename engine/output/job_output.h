@@ -119,6 +119,7 @@ struct InputRun {
     std::vector<bool> extra_keyed;  // per slot: a further picture track has reached a key picture
     std::vector<CodecContextPtr> extra_decoders;  // per slot: subtitles to convert, sound to re-encode
     std::vector<ResamplerPtr> extra_resamplers;   // per slot: sound to re-encode
+    std::vector<int64_t> extra_sound_shift;       // per slot: copied sound's move at the seam, as audio_shift
     bool lead_cues_read = false;  // the cues on screen at the origin, read once it is known
     LeadCues lead_cues;
 };

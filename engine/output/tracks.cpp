@@ -147,15 +147,44 @@ void ReleaseHeldExtra(JobOutput& out, InputRun& run, size_t slot, bool input_end
 
 bool ConvertSubtitle(AVCodecContext* dec, AVCodecContext* enc, AVRational tb, AVPacket* pkt);
 
+// A copied sound track meets its sound before the seam as the main one does,
+// so that played straight through it stays with the picture. False: the
+// packet is written already.
+bool MeetSoundAtSeam(JobOutput& out, InputRun& run, int slot, AVPacket* pkt)
+{
+    ExtraTrack& t = out.extras[slot];
+    if (run.extra_sound_shift.size() < out.extras.size())
+        run.extra_sound_shift.resize(out.extras.size(), AV_NOPTS_VALUE);
+    int64_t& shift = run.extra_sound_shift[slot];
+    int64_t repeats = 0;
+    if (!PlaceSoundAtSeam(t.clock, pkt, &shift, &repeats))
+        return false;
+    if (pkt->pts != AV_NOPTS_VALUE)
+        pkt->pts += shift;
+    if (pkt->dts != AV_NOPTS_VALUE)
+        pkt->dts += shift;
+    for (PacketPtr& copy : SeamFill(pkt, repeats)) {
+        if (run.trim_sound_to_picture)
+            run.held_extra[slot].push_back(std::move(copy));
+        else
+            WriteOutputPacket(out, copy.get(), t.stream, t.clock);
+    }
+    return true;
+}
+
 void WriteExtra(JobOutput& out, InputRun& run, AVPacket* pkt)
 {
     const int slot = run.extra_slot[pkt->stream_index];
     ExtraTrack& t = out.extras[slot];
     const AVStream* in_st = run.in.format->streams[pkt->stream_index];
-    const int64_t to_us = run.cut_length_us > 0 ? run.origin_us + run.cut_length_us : INT64_MAX;
+    const bool sound = t.kind == AVMEDIA_TYPE_AUDIO;
+    // Copied sound ends where the copied picture does, as the main sound
+    // does, which may be some reordered pictures past the cut's length.
+    const bool ends_with_picture = sound && !t.encoder;
+    const int64_t to_us =
+        run.cut_length_us > 0 && !ends_with_picture ? run.origin_us + run.cut_length_us : INT64_MAX;
     if (!PlaceExtraPacket(pkt, in_st, t.stream->time_base, run.origin_us, to_us, run.offset_us))
         return;
-    const bool sound = t.kind == AVMEDIA_TYPE_AUDIO;
     // A further picture track can only start at a key picture.
     if (t.kind == AVMEDIA_TYPE_VIDEO) {
         if (run.extra_keyed.size() <= static_cast<size_t>(slot))
@@ -177,6 +206,8 @@ void WriteExtra(JobOutput& out, InputRun& run, AVPacket* pkt)
         if (!dec || !ConvertSubtitle(dec, t.encoder.get(), t.stream->time_base, pkt))
             return;
     }
+    if (sound && !MeetSoundAtSeam(out, run, slot, pkt))
+        return;
     if (sound && run.trim_sound_to_picture) {
         PacketPtr held = MakePacket();
         if (!held)

@@ -99,42 +99,11 @@ void ReleaseHeldAudio(JobOutput& out, InputRun& run, bool input_ended)
     }
 }
 
-// Where a later input's sound meets the sound before it. Its own start,
-// relative to its own first picture, is where it belongs: a first packet
-// mostly overlapping what is written is dropped; otherwise it goes onto the
-// nearest whole packet after the written sound's end, and `*repeats` says
-// how many packets the gap before it holds. Containers that time sound by
-// counting packets (AVI) cannot keep a gap, and moving every input's sound
-// onto the end before it would carry each one's shortfall into the next:
-// the sound stays within half a packet of its picture at any seam.
-bool PlaceAtSeam(const JobOutput& out, InputRun& run, const AVPacket* pkt, int64_t* repeats)
-{
-    *repeats = 0;
-    if (run.audio_shift != AV_NOPTS_VALUE)
-        return true;
-    if (!HasContent(out.audio_clock) || pkt->pts == AV_NOPTS_VALUE || pkt->duration <= 0) {
-        run.audio_shift = 0;
-        return true;
-    }
-    const int64_t end = out.audio_clock.end;
-    if (2 * (end - pkt->pts) > pkt->duration)  // more than half of it is written already
-        return false;
-    const int64_t gap = std::max<int64_t>(0, pkt->pts - end);
-    *repeats = std::min<int64_t>((2 * gap + pkt->duration) / (2 * pkt->duration), kMaxSeamRepeats);
-    run.audio_shift = end + *repeats * pkt->duration - pkt->pts;
-    return true;
-}
-
 // Fills a gap at a seam with copies of the input's first sound packet (one
 // that needs nothing before it to decode), ending where `first` starts.
 void FillSeamGap(JobOutput& out, InputRun& run, const AVPacket* first, int64_t repeats)
 {
-    for (int64_t i = repeats; i > 0; --i) {
-        PacketPtr copy = MakePacket();
-        if (!copy || av_packet_ref(copy.get(), first) < 0)
-            return;
-        copy->pts -= i * first->duration;
-        copy->dts -= i * first->duration;
+    for (PacketPtr& copy : SeamFill(first, repeats)) {
         if (run.trim_sound_to_picture)
             run.held_audio.push_back(std::move(copy));
         else
@@ -173,7 +142,7 @@ int WriteAudioPacket(JobOutput& out, InputRun& run, AVPacket* pkt)
         return 0;  // encoder priming: silence that would push the sound late
     ShiftToOutput(run, pkt, as, out.audio);
     int64_t repeats = 0;
-    if (!PlaceAtSeam(out, run, pkt, &repeats))
+    if (!PlaceSoundAtSeam(out.audio_clock, pkt, &run.audio_shift, &repeats))
         return 0;
     if (pkt->pts != AV_NOPTS_VALUE)
         pkt->pts += run.audio_shift;
@@ -215,6 +184,38 @@ int64_t FallbackDuration(const AVStream* st)
     if (par->codec_type == AVMEDIA_TYPE_AUDIO && par->frame_size > 0 && par->sample_rate > 0)
         return av_rescale_q(par->frame_size, AVRational{1, par->sample_rate}, st->time_base);
     return 0;
+}
+
+bool PlaceSoundAtSeam(const StreamClock& written, const AVPacket* pkt, int64_t* shift, int64_t* repeats)
+{
+    *repeats = 0;
+    if (*shift != AV_NOPTS_VALUE)
+        return true;
+    if (!HasContent(written) || pkt->pts == AV_NOPTS_VALUE || pkt->duration <= 0) {
+        *shift = 0;
+        return true;
+    }
+    const int64_t end = written.end;
+    if (2 * (end - pkt->pts) > pkt->duration)  // more than half of it is written already
+        return false;
+    const int64_t gap = std::max<int64_t>(0, pkt->pts - end);
+    *repeats = std::min<int64_t>((2 * gap + pkt->duration) / (2 * pkt->duration), kMaxSeamRepeats);
+    *shift = end + *repeats * pkt->duration - pkt->pts;
+    return true;
+}
+
+std::vector<PacketPtr> SeamFill(const AVPacket* first, int64_t repeats)
+{
+    std::vector<PacketPtr> fill;
+    for (int64_t i = repeats; i > 0; --i) {
+        PacketPtr copy = MakePacket();
+        if (!copy || av_packet_ref(copy.get(), first) < 0)
+            break;
+        copy->pts -= i * first->duration;
+        copy->dts -= i * first->duration;
+        fill.push_back(std::move(copy));
+    }
+    return fill;
 }
 
 int CopyVideoPacket(JobOutput& out, InputRun& run, AVPacket* pkt)

@@ -259,9 +259,15 @@ bool SoundStillCatchingUp(const JobOutput& out, InputRun& run, const AVPacket* p
     constexpr int kMaxPicturesPastCut = 100;
     if (!out.audio || !out.video || run.in.audio_index < 0 || run.in.video_index < 0)
         return false;
-    if (out.audio_clock.EndSeconds(out.audio) >= out.video_clock.EndSeconds(out.video))
+    const double picture_end = out.video_clock.EndSeconds(out.video);
+    // Every copied sound track, as far as this input gave it any.
+    bool behind = out.audio_clock.EndSeconds(out.audio) < picture_end;
+    for (const ExtraTrack& t : out.extras)
+        behind = behind || (t.kind == AVMEDIA_TYPE_AUDIO && !t.encoder && t.clock.last_dts != AV_NOPTS_VALUE &&
+                            t.clock.EndSeconds(t.stream) < picture_end);
+    if (!behind)
         return false;
-    if (pkt->stream_index == run.in.audio_index)
+    if (pkt->stream_index == run.in.audio_index || IsExtraSound(out, run, pkt->stream_index))
         return true;
     return ++run.pictures_past_cut < kMaxPicturesPastCut;  // the sound may simply end early
 }

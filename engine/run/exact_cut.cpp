@@ -165,8 +165,21 @@ private:
     int64_t SeamOffset() const;
     int64_t Shift() const { return plan_.origin_pts - offset_; }
     std::vector<ChapterCopy> SeriesChapters() const;
-    bool SoundInSpan(const AVPacket* pkt) const;
-    bool MeetSoundBefore(AVPacket* pkt);
+    // A sound track of the file, the main one or another, as the span takes it.
+    struct SpanSound {
+        const AVStream* in = nullptr;
+        AVStream* out = nullptr;
+        int64_t from = 0, to = 0;  // the span, on the sound's clock
+        int64_t fix = 0;           // the sound's own move at the span's seam
+        bool placed = false;
+        int64_t end = INT64_MIN;  // end of the sound written, output clock
+        bool done = false;        // read up to the span's end
+    };
+    bool SoundInSpan(const AVPacket* pkt, const SpanSound& sound) const;
+    bool MeetSoundBefore(AVPacket* pkt, SpanSound& sound);
+    SpanSound* SoundOf(int stream_index);
+    void StartSpanSounds();
+    bool SpanSoundsRead(int past_main_sound) const;
     bool WritePendingVideo(bool end_sequence);
     CodecContextPtr OpenPartEncoder(int part);
     bool RecordPartSets(int part, const AVCodecContext* enc);
@@ -180,7 +193,7 @@ private:
     bool OpenEncoders();
     bool Process();
     bool VideoPacket(AVPacket* pkt, int index);
-    bool AudioPacket(AVPacket* pkt);
+    bool AudioPacket(AVPacket* pkt, SpanSound& sound);
     void ExtraPacket(AVPacket* pkt, size_t k);
     LeadCues WriteLeadCues();
     bool FeedPart(ReencodedPart& part, const AVPacket* pkt);
@@ -219,7 +232,7 @@ private:
     bool head_done_ = false;
     int64_t last_video_dts_ = INT64_MIN;
     int copied_ = 0;
-    int64_t audio_from_ = 0, audio_to_ = 0;  // on the sound's clock
+    std::vector<SpanSound> sounds_;  // the main sound first, then the others kept
     bool trims_sound_ = false;
     std::vector<int> extra_in_;  // tracks besides the main ones, copied as they are
     std::vector<AVStream*> extra_out_;
@@ -238,9 +251,6 @@ private:
     bool broken_ = false;          // a span failed half written: the file is no result
     int64_t offset_ = 0;           // where the span starts in the output, video clock
     int64_t span_end_out_ = 0;     // where the last span written ends
-    int64_t audio_fix_ = 0;        // the sound's own move at the span's seam
-    bool audio_placed_ = false;
-    int64_t audio_end_ = INT64_MIN;  // end of the sound written, output clock
     int video_written_ = 0;
     PacketPtr pending_video_;      // HEVC series: held to end its sequence at a seam
 };
@@ -370,11 +380,15 @@ bool ExactCutter::OpenOutput()
     if (!out_video_ || (ast_ && !(out_audio_ = AddCopiedStream(ctx, ast_))))
         return false;
     CopyContainerFacts(ctx, in_.format.get());
+    if (ast_)
+        sounds_.push_back({ast_, out_audio_});
     extra_in_ = CopiableExtraTracks(job_, input_, in_.format.get(), ctx->oformat);
     for (const int i : extra_in_) {
         extra_out_.push_back(AddExtraStream(ctx, in_.format->streams[i]));
         if (!extra_out_.back())
             return false;
+        if (in_.format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+            sounds_.push_back({in_.format->streams[i], extra_out_.back()});
     }
     // The spans are known exactly, so the chapters can go with the header.
     if (!PutChapters(ctx, SeriesChapters()) || !OpenEncoders())
@@ -709,60 +723,90 @@ bool ExactCutter::VideoPacket(AVPacket* pkt, int index)
     return true;
 }
 
-bool ExactCutter::AudioPacket(AVPacket* pkt)
+bool ExactCutter::AudioPacket(AVPacket* pkt, SpanSound& sound)
 {
     if (pkt->pts == AV_NOPTS_VALUE)
         return true;
-    if (pkt->duration <= 0 && ast_->codecpar->frame_size > 0 && ast_->codecpar->sample_rate > 0)
-        pkt->duration = av_rescale_q(ast_->codecpar->frame_size, AVRational{1, ast_->codecpar->sample_rate},
-                                     ast_->time_base);
-    if (!SoundInSpan(pkt))
+    const AVStream* st = sound.in;
+    sound.done = pkt->pts >= sound.to;
+    if (pkt->duration <= 0 && st->codecpar->frame_size > 0 && st->codecpar->sample_rate > 0)
+        pkt->duration = av_rescale_q(st->codecpar->frame_size, AVRational{1, st->codecpar->sample_rate},
+                                     st->time_base);
+    if (!SoundInSpan(pkt, sound))
         return true;
-    const int64_t shift = av_rescale_q(Shift(), vst_->time_base, ast_->time_base);
+    const int64_t shift = av_rescale_q(Shift(), vst_->time_base, st->time_base);
     pkt->pts -= shift;
     pkt->dts = (pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts + shift) - shift;
-    if (series_ && !MeetSoundBefore(pkt))
+    if (series_ && !MeetSoundBefore(pkt, sound))
         return true;
-    audio_end_ = pkt->pts + pkt->duration;
-    pkt->stream_index = out_audio_->index;
+    sound.end = pkt->pts + pkt->duration;
+    pkt->stream_index = sound.out->index;
     pkt->pos = -1;
-    av_packet_rescale_ts(pkt, ast_->time_base, out_audio_->time_base);
+    av_packet_rescale_ts(pkt, st->time_base, sound.out->time_base);
     av_interleaved_write_frame(out_.get(), pkt);  // a lost sound packet does not fail the cut
     return true;
+}
+
+ExactCutter::SpanSound* ExactCutter::SoundOf(int stream_index)
+{
+    for (SpanSound& sound : sounds_)
+        if (sound.in->index == stream_index)
+            return &sound;
+    return nullptr;
+}
+
+// Every sound track takes the span of the picture, on its own clock.
+void ExactCutter::StartSpanSounds()
+{
+    for (SpanSound& sound : sounds_) {
+        sound.from = av_rescale_q(plan_.origin_pts, vst_->time_base, sound.in->time_base);
+        sound.to = av_rescale_q(plan_.end_pts, vst_->time_base, sound.in->time_base);
+        sound.done = false;
+    }
+}
+
+// Every sound track has reached the span's end; another one than the main
+// sound may end early in the file: a while past the main one's end it is let be.
+bool ExactCutter::SpanSoundsRead(int past_main_sound) const
+{
+    constexpr int kMaxPacketsPastMainSound = 256;
+    return std::all_of(sounds_.begin(), sounds_.end(), [&](const SpanSound& s) {
+        return s.done || (s.in != ast_ && past_main_sound > kMaxPacketsPastMainSound);
+    });
 }
 
 // Where the container can hide its start, the packet that covers the first
 // picture leads in; elsewhere the sound starts at the first packet inside the
 // picture, within one packet of it. Inside a series the spans meet as a
 // join's inputs do: a packet more than half outside its span stays out.
-bool ExactCutter::SoundInSpan(const AVPacket* pkt) const
+bool ExactCutter::SoundInSpan(const AVPacket* pkt, const SpanSound& sound) const
 {
     const bool first = spans_written_ == 0;
     const bool last = !series_ || loaded_ == static_cast<int>(spans_.size()) - 1;
     const int64_t half = pkt->duration / 2;
-    const bool starts_in_time = first ? (trims_sound_ ? pkt->pts + pkt->duration > audio_from_ : pkt->pts >= audio_from_)
-                                      : pkt->pts + half >= audio_from_;
-    const bool ends_in_time = last ? pkt->pts < audio_to_ : pkt->pts + half < audio_to_;
+    const bool starts_in_time = first ? (trims_sound_ ? pkt->pts + pkt->duration > sound.from : pkt->pts >= sound.from)
+                                      : pkt->pts + half >= sound.from;
+    const bool ends_in_time = last ? pkt->pts < sound.to : pkt->pts + half < sound.to;
     return starts_in_time && ends_in_time;
 }
 
 // The span's first sound packet follows the sound already written: less
 // than half a packet apart, it is moved to touch it, and the rest of the
 // span's sound with it; the picture's seam stays within half a packet.
-bool ExactCutter::MeetSoundBefore(AVPacket* pkt)
+bool ExactCutter::MeetSoundBefore(AVPacket* pkt, SpanSound& sound)
 {
-    if (!audio_placed_) {
-        if (audio_end_ != INT64_MIN) {
-            const int64_t apart = audio_end_ - pkt->pts;
+    if (!sound.placed) {
+        if (sound.end != INT64_MIN) {
+            const int64_t apart = sound.end - pkt->pts;
             if (2 * apart > pkt->duration)
                 return false;  // more than half of it is written already
-            audio_fix_ = 2 * -apart <= pkt->duration ? apart : 0;  // a wider gap is the source's
+            sound.fix = 2 * -apart <= pkt->duration ? apart : 0;  // a wider gap is the source's
         }
-        audio_placed_ = true;
+        sound.placed = true;
     }
-    pkt->pts += audio_fix_;
-    pkt->dts += audio_fix_;
-    return audio_end_ == INT64_MIN || pkt->dts > audio_end_ - pkt->duration;
+    pkt->pts += sound.fix;
+    pkt->dts += sound.fix;
+    return sound.end == INT64_MIN || pkt->dts > sound.end - pkt->duration;
 }
 
 // Moved with the picture: what lies in the span, from its first picture on.
@@ -807,26 +851,24 @@ bool ExactCutter::Process()
     const int64_t seek_to = sound_first ? av_rescale_q(plan_.origin_pts, vst_->time_base, ast_->time_base) : seek_target_;
     if (av_seek_frame(fmt, seek_stream, seek_to, AVSEEK_FLAG_BACKWARD) < 0)
         return false;
-    if (ast_) {
-        audio_from_ = av_rescale_q(plan_.origin_pts, vst_->time_base, ast_->time_base);
-        audio_to_ = av_rescale_q(plan_.end_pts, vst_->time_base, ast_->time_base);
-    }
+    StartSpanSounds();
     const LeadCues lead = WriteLeadCues();
     const int n = static_cast<int>(scan_.size());
     PacketPtr pkt = MakePacket();
     int index = 0;
-    bool sound_done = !ast_;
     int rc = 0;
-    while ((index < n || !sound_done) && (rc = av_read_frame(fmt, pkt.get())) >= 0) {
+    int past_main_sound = 0;  // packets read since the main sound reached the span's end
+    while ((index < n || !SpanSoundsRead(past_main_sound)) && (rc = av_read_frame(fmt, pkt.get())) >= 0) {
         if (Cancelled())
             break;
+        past_main_sound += !sounds_.empty() && sounds_[0].done;
         bool ok = true;
+        SpanSound* sound = SoundOf(pkt->stream_index);
         if (pkt->stream_index == vst_->index) {
             if (index < n && (index > 0 || (pkt->flags & AV_PKT_FLAG_KEY)))
                 ok = VideoPacket(pkt.get(), index++);
-        } else if (ast_ && pkt->stream_index == ast_->index) {
-            sound_done = pkt->pts != AV_NOPTS_VALUE && pkt->pts >= audio_to_;
-            ok = AudioPacket(pkt.get());
+        } else if (sound) {
+            ok = AudioPacket(pkt.get(), *sound);
         } else {
             const auto k = std::find(extra_in_.begin(), extra_in_.end(), pkt->stream_index);
             if (k != extra_in_.end() && !lead.Repeats(pkt.get()))
@@ -957,8 +999,10 @@ void ExactCutter::ResetSpanState()
     waiting_copies_.clear();
     head_done_ = false;
     copied_ = 0;
-    audio_fix_ = 0;
-    audio_placed_ = false;
+    for (SpanSound& sound : sounds_) {
+        sound.fix = 0;
+        sound.placed = false;
+    }
 }
 
 // A span starts where the one before ended; should its first decoding time

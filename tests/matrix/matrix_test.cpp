@@ -109,7 +109,6 @@ const std::vector<KnownFault> kKnownFaults = {
     {"WMV: the cut starts at the file's start (pictures 0-68) instead of the key picture before 1.52 s",
      {"direct_cut_wmv2_wmv", "exact_cut_wmv2_wmv", "direct_spans_wmv2_wmv", "direct_separate_wmv2_wmv"}},
     {"WMV join: a whole second's beep is missing at a seam", {"direct_join_wmv2_wmv"}},
-    {"exact spans: the second sound track is 29 ms late in span 3", {"exact_spans_tracks_mkv"}},
     {"MP4 re-encode marks the subtitle track default", {"f0_cut_tracks_mkv", "f1_cut_tracks_mkv"}},
     {"AVI re-encode of two sound tracks: both 34-42 ms early", {"f2_cut_tracks_mkv"}},
     {"FLV re-encode of a file with two sound tracks fails the job instead of leaving the second out",

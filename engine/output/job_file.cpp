@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 
+#include "container_rules.h"
 #include "media_input.h"
 
 std::unique_ptr<OutputFile> TakeOutputFile(ConversionJob* job, int index)
@@ -43,6 +44,11 @@ AVFormatContext* NewJobMuxer(ConversionJob* job, const AVOutputFormat* format, c
 
 bool WriteHeaderInto(AVFormatContext* ctx, OutputFile* file)
 {
+    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+        AVDictionary** meta = &ctx->streams[i]->metadata;
+        if (const AVDictionaryEntry* e = av_dict_get(*meta, "language", nullptr, 0))
+            av_dict_set(meta, "language", ContainerLanguage(ctx->oformat, e->value).c_str(), 0);
+    }
     if (!(ctx->oformat->flags & AVFMT_NOFILE)) {
         ctx->pb = file ? file->OpenWriter() : nullptr;
         if (!ctx->pb)

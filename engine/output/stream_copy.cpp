@@ -83,6 +83,7 @@ void CopyStreamFacts(AVStream* out, const AVStream* in)
 {
     static const char* const kStreamFacts[] = {"language", "title", nullptr};
     CopyKeys(&out->metadata, in->metadata, kStreamFacts);
+    out->disposition = in->disposition & ~AV_DISPOSITION_ATTACHED_PIC;
 }
 
 void CopyContainerFacts(AVFormatContext* out, const AVFormatContext* in)

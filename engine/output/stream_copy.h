@@ -18,7 +18,7 @@ AVStream* AddCopiedStream(AVFormatContext* ctx, const AVStream* in_st);
 bool CanContinueStream(const AVCodecParameters* out, const AVCodecParameters* in);
 
 // What a stream says of itself that a re-encoded stream keeps too: its
-// language and title.
+// language, title and flags (default, forced and the like).
 void CopyStreamFacts(AVStream* out, const AVStream* in);
 
 // The container's own facts a copy keeps: title, creation time and the like.

@@ -172,3 +172,19 @@ bool ChaptersAtTrailer(const AVOutputFormat* format)
     const ContainerRules* rules = RulesOf(format);
     return !rules || rules->chapters != ChapterPlace::HeaderOnly;
 }
+
+std::string ContainerLanguage(const AVOutputFormat* format, const std::string& language)
+{
+    // ISO 639-2 terminology codes with a bibliographic code of their own.
+    static const char* const kBibliographic[][2] = {
+        {"sqi", "alb"}, {"hye", "arm"}, {"eus", "baq"}, {"mya", "bur"}, {"zho", "chi"}, {"ces", "cze"},
+        {"nld", "dut"}, {"fra", "fre"}, {"kat", "geo"}, {"deu", "ger"}, {"ell", "gre"}, {"isl", "ice"},
+        {"mkd", "mac"}, {"mri", "mao"}, {"msa", "may"}, {"fas", "per"}, {"ron", "rum"}, {"slk", "slo"},
+        {"bod", "tib"}, {"cym", "wel"}};
+    if (!format || std::strcmp(format->name, "mov") != 0)
+        return language;
+    for (const auto& pair : kBibliographic)
+        if (language == pair[0])
+            return pair[1];
+    return language;
+}

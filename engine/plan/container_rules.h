@@ -58,3 +58,8 @@ bool IsMp4Family(const AVOutputFormat* format);
 bool ChaptersBeforeHeader(const AVOutputFormat* format);
 // The chapters may still be set at the trailer.
 bool ChaptersAtTrailer(const AVOutputFormat* format);
+
+// The language code `format` keeps `language` (ISO 639-2) under: QuickTime
+// knows only the bibliographic codes of its own table ("ger", not "deu"),
+// and writes any other as no language at all.
+std::string ContainerLanguage(const AVOutputFormat* format, const std::string& language);

@@ -115,8 +115,7 @@ const std::vector<KnownFault> kKnownFaults = {
      {"f3_cut_tracks_mkv"}},
     {"WMV re-encode with chapters writes a file no decoder reads (packet_replic_size invalid), reported done",
      {"f4_cut_tracks_mkv"}},
-    {"MOV re-encode loses the second sound track's language and marks the subtitle default", {"f5_cut_tracks_mkv"}},
-    {"MKV re-encode clears the sound's default flag", {"f6_cut_tracks_mkv"}},
+    {"MOV re-encode marks the subtitle track default", {"f5_cut_tracks_mkv"}},
 };
 
 std::string KnownFaultOf(const std::string& cell)

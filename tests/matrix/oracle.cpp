@@ -261,6 +261,18 @@ double Facts::VideoEndS() const
     return end;
 }
 
+// ISO 639-2 names some languages twice: the bibliographic code (QuickTime,
+// ASF read back) is the same language as the terminology one.
+std::string TerminologyCode(const std::string& language)
+{
+    static const std::map<std::string, std::string> kSame = {
+        {"alb", "sqi"}, {"arm", "hye"}, {"baq", "eus"}, {"bur", "mya"}, {"chi", "zho"}, {"cze", "ces"}, {"dut", "nld"},
+        {"fre", "fra"}, {"geo", "kat"}, {"ger", "deu"}, {"gre", "ell"}, {"ice", "isl"}, {"mac", "mkd"}, {"mao", "mri"},
+        {"may", "msa"}, {"per", "fas"}, {"rum", "ron"}, {"slo", "slk"}, {"tib", "bod"}, {"wel", "cym"}};
+    const auto same = kSame.find(language);
+    return same == kSame.end() ? language : same->second;
+}
+
 Facts Examine(const std::string& path, const std::string& scratch)
 {
     Facts f;
@@ -280,7 +292,7 @@ Facts Examine(const std::string& path, const std::string& scratch)
         for (const auto& [index, s] : flat.at("stream")) {
             Track t{Text(s, "codec_type"),
                     Text(s, "codec_name"),
-                    Text(s, "tags.language"),
+                    TerminologyCode(Text(s, "tags.language")),
                     Text(s, "tags.title"),
                     Number(s, "disposition.default") > 0,
                     Number(s, "disposition.forced") > 0,

@@ -147,6 +147,13 @@ void ReleaseHeldExtra(JobOutput& out, InputRun& run, size_t slot, bool input_end
 
 bool ConvertSubtitle(AVCodecContext* dec, AVCodecContext* enc, AVRational tb, AVPacket* pkt);
 
+int SoundTracksOf(const JobOutput& out)
+{
+    return (out.audio ? 1 : 0) + static_cast<int>(std::count_if(out.extras.begin(), out.extras.end(), [](const ExtraTrack& t) {
+               return t.kind == AVMEDIA_TYPE_AUDIO;
+           }));
+}
+
 // A copied sound track meets its sound before the seam as the main one does,
 // so that played straight through it stays with the picture. False: the
 // packet is written already.
@@ -521,7 +528,8 @@ bool PlanReencodedTracks(ConversionJob* job, JobOutput& out, InputRun& run)
             }
         } else if (kind == AVMEDIA_TYPE_AUDIO) {
             ExtraTrack track;
-            if (!AddReencodedSound(job, out.ctx.get(), st, &track)) {
+            if (SoundTracksOf(out) >= MaxSoundTracks(out.ctx->oformat) ||
+                !AddReencodedSound(job, out.ctx.get(), st, &track)) {
                 Report(job, run.index, st, DropReason::ContainerRefuses);
                 continue;
             }

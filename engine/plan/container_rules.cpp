@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "container_rules.h"
 
+#include <climits>
 #include <cstring>
 
 #include "media_input.h"
@@ -187,4 +188,9 @@ std::string ContainerLanguage(const AVOutputFormat* format, const std::string& l
         if (language == pair[0])
             return pair[1];
     return language;
+}
+
+int MaxSoundTracks(const AVOutputFormat* format)
+{
+    return format && std::strcmp(format->name, "flv") == 0 ? 1 : INT_MAX;
 }

@@ -63,3 +63,6 @@ bool ChaptersAtTrailer(const AVOutputFormat* format);
 // knows only the bibliographic codes of its own table ("ger", not "deu"),
 // and writes any other as no language at all.
 std::string ContainerLanguage(const AVOutputFormat* format, const std::string& language);
+
+// How many sound tracks `format` holds (FLV one).
+int MaxSoundTracks(const AVOutputFormat* format);

@@ -412,3 +412,44 @@ TEST_F(Tracks, CuesBegunBeforeTheCutsKeyPictureAreKeptFromItsStart)
         }
     }
 }
+
+// Each kept sound track keeps its language as the container can write it
+// (QuickTime: its own codes) and the main one its default flag; FLV holds
+// one sound track: the other is named as left out and the job is done.
+TEST_F(Tracks, ReencodingKeepsEachSoundsLanguageAndFlagWhereTheContainerHoldsIt)
+{
+    const struct {
+        int format;
+        const char* extension;
+        std::vector<std::string> languages;  // of the sound tracks, in order
+        bool main_default;
+        bool second_dropped;
+    } cases[] = {
+        {6, ".mkv", {"eng", "deu"}, true, false},
+        {5, ".mov", {"eng", "ger"}, true, false},
+        {3, ".flv", {""}, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.extension);
+        TearDown();
+        SetUp();
+        EncodingChoice choice = DefaultCutChoice("k");
+        choice.direct = false;
+        ApplyFormatEntry(c.format, &choice);
+        Cut("tracks.mkv", "00:00:09.500", "00:00:11.500", choice, "cut", c.extension);
+        ASSERT_EQ(Status(0), kInputDone);
+        std::vector<Row> sounds;
+        for (const Row& s : Read(output).streams)
+            if (s.at("codec_type") == "audio")
+                sounds.push_back(s);
+        ASSERT_EQ(sounds.size(), c.languages.size());
+        for (size_t k = 0; k < sounds.size(); ++k)
+            EXPECT_EQ(sounds[k]["tag:language"], c.languages[k]) << k;
+        if (c.main_default)
+            EXPECT_EQ(sounds[0]["disposition:default"], "1");
+        const bool dropped = std::any_of(job->dropped_tracks.begin(), job->dropped_tracks.end(), [](const DroppedTrack& t) {
+            return t.kind == AVMEDIA_TYPE_AUDIO && t.reason == DropReason::ContainerRefuses;
+        });
+        EXPECT_EQ(dropped, c.second_dropped);
+    }
+}

@@ -111,8 +111,6 @@ const std::vector<KnownFault> kKnownFaults = {
     {"WMV join: a whole second's beep is missing at a seam", {"direct_join_wmv2_wmv"}},
     {"MP4 re-encode marks the subtitle track default", {"f0_cut_tracks_mkv", "f1_cut_tracks_mkv"}},
     {"AVI re-encode of two sound tracks: both 34-42 ms early", {"f2_cut_tracks_mkv"}},
-    {"FLV re-encode of a file with two sound tracks fails the job instead of leaving the second out",
-     {"f3_cut_tracks_mkv"}},
     {"WMV re-encode with chapters writes a file no decoder reads (packet_replic_size invalid), reported done",
      {"f4_cut_tracks_mkv"}},
     {"MOV re-encode marks the subtitle track default", {"f5_cut_tracks_mkv"}},

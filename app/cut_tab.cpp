@@ -139,8 +139,10 @@ void CMorvaneDlg::ShowPreview(long long ms, bool exact)
     const bool decoded = m_previewDecoder && (exact ? m_previewDecoder->PictureAt(ms * 1000, &picture)
                                                     : m_previewDecoder->KeyPictureAt(ms * 1000, &picture));
     // A picture that cannot be shown leaves the one before on the screen.
-    if (decoded)
+    if (decoded) {
         WritePreviewJpeg(m_snapshotPathWide.c_str(), picture);
+        m_snapshotShown = QRect(picture.shown_x, picture.shown_y, picture.shown_width, picture.shown_height);
+    }
     m_previewExact = decoded && exact;
     DrawSnapshot();
 }
@@ -247,8 +249,20 @@ void CMorvaneDlg::PaintSnapshot(QPainter& painter, const QRect& area)
     QImage loaded(m_strSnapshotPath);
     if (!loaded.isNull())
         m_lastSnapshot = loaded;
-    if (!m_lastSnapshot.isNull())
-        painter.drawImage(area, m_lastSnapshot);
+    if (m_lastSnapshot.isNull())
+        return;
+    // The snapshot's box has its own bars; the picture inside them is drawn
+    // as large as the area allows at its shape, between bars of the area's own.
+    QRect shown = m_snapshotShown.intersected(m_lastSnapshot.rect());
+    if (shown.width() < 1 || shown.height() < 1)
+        shown = m_lastSnapshot.rect();
+    const QRect inside = area.adjusted(1, 1, -1, -1);
+    const QSize fitted = shown.size().scaled(inside.size(), Qt::KeepAspectRatio);
+    const QRect target(inside.x() + (inside.width() - fitted.width()) / 2,
+                       inside.y() + (inside.height() - fitted.height()) / 2, fitted.width(), fitted.height());
+    painter.fillRect(inside, Qt::black);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(target, m_lastSnapshot, shown);
 }
 
 void CMorvaneDlg::OnStartPoint()

@@ -50,6 +50,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <cmath>
 
 using dialogs::ControlPlace;
 using i18n::g_uiStrings;
@@ -101,6 +102,29 @@ const MainControl kTemplate102[] = {
     {{1254, 321, 87, 57, 33, false}, Kind::Button, 331},
     {{1099, 321, 124, 57, 40, false}, Kind::Button, 295},
 };
+
+// How a control follows the window as it grows past its first size: the
+// share of the extra width and height it moves by and grows by. Controls
+// not listed keep their place at the top left.
+struct Growth {
+    int id;
+    double moveX, moveY, growX, growY;
+};
+const Growth kGrowth[] = {
+    {1278, 1, 0, 0, 0},   {1105, 1, 0, 0, 0},                          // language, top right
+    {1114, 0, 0, 1, 1},   {1139, 0, 0, 1, 1},                          // join list, preview
+    {1000, 0.5, 0.5, 0, 0},                                            // Add, amid the preview
+    {1140, 0, 1, 1, 0},   {1172, 0, 1, 1, 0},   {1307, 0, 1, 1, 0},    // timeline, its group, scroll bar
+    {1183, 0, 1, 0, 0},   {1188, 0, 1, 0, 0},   {1154, 0, 1, 0, 0},   {1149, 0, 1, 0, 0},
+    {1301, 0, 1, 0, 0},   {1184, 0, 1, 0, 0},   {1302, 0, 1, 0, 0},   {1303, 0, 1, 0, 0},
+    {1304, 0, 1, 0, 0},   {1305, 0, 1, 0, 0},                          // the group's contents
+    {1018, 0, 1, 0, 0},   {1019, 0, 1, 0, 0},   {1157, 0, 1, 0, 0},   {1023, 0, 1, 0, 0},
+    {1024, 0, 1, 0, 0},   {1025, 0, 1, 0, 0},                          // Start, End, Length
+    {1004, 1, 1, 0, 0},                                                // Convert, bottom right
+    {1255, 1, 0, 0, 0},   {1254, 1, 0, 0, 0},   {1099, 1, 0, 0, 0},    // the join list's buttons
+};
+const char* const kFirstPlace = "morvaneFirstPlace";
+const QString kWindowSection = QStringLiteral("WINDOW");
 
 const QColor kBackground(187, 222, 251);
 const QColor kListBackground(241, 250, 233);
@@ -199,7 +223,7 @@ CMorvaneDlg::CMorvaneDlg(QWidget* parent) : QDialog(parent)
     m_hIcon = resources::LoadIconResource(kMainIcon);
     m_joinRows.fill(-1);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+                   Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
     setFont(dialogs::DialogFont(kFontPoints));
     CreateControls();
     m_dlgProgress = new CAVConvertDlg(this);
@@ -209,6 +233,7 @@ CMorvaneDlg::CMorvaneDlg(QWidget* parent) : QDialog(parent)
     connect(m_runner, &JobRunner::finished, this, [this](bool ok, int) { OnJobFinished(ok); });
     setAcceptDrops(true);
     OnInitDialog();
+    RestoreWindowSize();
     qApp->installEventFilter(this);
 }
 
@@ -222,7 +247,9 @@ CMorvaneDlg::~CMorvaneDlg()
 void CMorvaneDlg::CreateControls()
 {
     const dialogs::DialogUnits units(font());
-    setFixedSize(units.ToPixelsX(kWidthDlu), units.ToPixelsY(kHeightDlu));
+    m_firstSize = QSize(units.ToPixelsX(kWidthDlu), units.ToPixelsY(kHeightDlu));
+    setMinimumSize(m_firstSize);
+    resize(m_firstSize);
 
     for (const MainControl& control : kTemplate102) {
         QWidget* widget = nullptr;
@@ -428,7 +455,67 @@ void CMorvaneDlg::FitLanguageLabel()
     const QRect room = dialogs::DialogUnits(font()).ToPixels(place->place);
     const int need = label->fontMetrics().horizontalAdvance(label->text()) + 2 * label->margin() + 1;
     const int width = std::max(room.width(), need);
-    label->setGeometry(room.right() + 1 - width, room.y(), width, label->height());
+    SetFirstSizePlace(label, QRect(room.right() + 1 - width, room.y(), width, label->height()));
+}
+
+void CMorvaneDlg::SetFirstSizePlace(QWidget* control, const QRect& place)
+{
+    control->setProperty(kFirstPlace, place);
+    LayOutControl(control);
+}
+
+void CMorvaneDlg::LayOutControl(QWidget* control)
+{
+    bool numbered = false;
+    const int id = control->objectName().toInt(&numbered);
+    const auto growth = std::find_if(std::begin(kGrowth), std::end(kGrowth),
+                                     [id](const Growth& g) { return g.id == id; });
+    if (!numbered || growth == std::end(kGrowth))
+        return;
+    // The place at the first size is taken once, before the window has grown.
+    if (!control->property(kFirstPlace).isValid())
+        control->setProperty(kFirstPlace, control->geometry());
+    const QRect first = control->property(kFirstPlace).toRect();
+    const int extraX = std::max(0, width() - m_firstSize.width());
+    const int extraY = std::max(0, height() - m_firstSize.height());
+    const auto share = [](double part, int extra) { return static_cast<int>(std::lround(part * extra)); };
+    control->setGeometry(first.x() + share(growth->moveX, extraX), first.y() + share(growth->moveY, extraY),
+                         first.width() + share(growth->growX, extraX), first.height() + share(growth->growY, extraY));
+}
+
+void CMorvaneDlg::LayOutControls()
+{
+    for (QWidget* control : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        LayOutControl(control);
+}
+
+void CMorvaneDlg::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    LayOutControls();
+}
+
+// The last size (or maximised) from setting.ini; a size smaller than the
+// first one, or unreadable, gives the first one.
+void CMorvaneDlg::RestoreWindowSize()
+{
+    bool wide = false, high = false;
+    const int w = i18n::ReadSetting(kWindowSection, QStringLiteral("width")).toInt(&wide);
+    const int h = i18n::ReadSetting(kWindowSection, QStringLiteral("height")).toInt(&high);
+    if (wide && high && w > 0 && h > 0 && w <= 16384 && h <= 16384)
+        resize(QSize(w, h).expandedTo(m_firstSize));
+    if (i18n::ReadSetting(kWindowSection, QStringLiteral("maximized")) == QLatin1String("1"))
+        setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void CMorvaneDlg::RememberWindowSize()
+{
+    const bool maximized = isMaximized();
+    // A maximised window keeps the size it returns to.
+    const QSize size = maximized && normalGeometry().isValid() ? normalGeometry().size() : this->size();
+    i18n::WriteSetting(kWindowSection, QStringLiteral("width"), QString::number(size.width()));
+    i18n::WriteSetting(kWindowSection, QStringLiteral("height"), QString::number(size.height()));
+    i18n::WriteSetting(kWindowSection, QStringLiteral("maximized"), maximized ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
 void CMorvaneDlg::ApplyLanguageChoice()
@@ -621,6 +708,7 @@ void CMorvaneDlg::ReleaseJobRecord()
 
 void CMorvaneDlg::OnClose()
 {
+    RememberWindowSize();
     m_keyFrameScanner->Cancel();
     ForgetFoundPoints();
     ReleaseJobRecord();

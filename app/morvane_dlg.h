@@ -182,6 +182,7 @@ protected:
     void dropEvent(QDropEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     // What the timeline needs of the cut file, kept apart from the job's
@@ -210,6 +211,14 @@ private:
     int SliderPositionOfMs(long long ms) const;
     long long DurationMs() const { return m_cutFacts.duration_us / 1000; }
     void FitLanguageLabel();
+    // The window grows from its first size: the preview, the timeline and the
+    // join list take the room, the controls beside and below them follow.
+    void LayOutControls();
+    void LayOutControl(QWidget* control);
+    // `control` is at `place` when the window has its first size.
+    void SetFirstSizePlace(QWidget* control, const QRect& place);
+    void RestoreWindowSize();
+    void RememberWindowSize();
     void AppendJoinRow(const QString& path);
     void ShowAddFailure(const QString& path);
     void ReportUnusableFiles();
@@ -274,6 +283,8 @@ private:
     std::string m_probePathUtf8;     // what the job's probe_path points at
     std::wstring m_snapshotPathWide; // what the job's snapshot_path points at
     QImage m_lastSnapshot;           // drawn again when the file cannot be loaded
+    QRect m_snapshotShown;           // the picture inside the snapshot's bars
+    QSize m_firstSize;               // the template's size, the smallest the window gets
     JobRunner* m_runner = nullptr;  // launch, worker thread and poll of the job
     bool m_jobIsJoin = false;
     bool m_adding = false;

@@ -28,6 +28,22 @@ QPixmap WithTopLeftColourTransparent(const QImage& image)
     return QPixmap::fromImage(masked);
 }
 
+// `bitmap` at `width`: both ends as drawn, the middle stretched between them.
+QPixmap StretchedChannel(const QPixmap& bitmap, int width)
+{
+    if (bitmap.isNull() || width == bitmap.width() || width <= 0)
+        return bitmap;
+    const int end = std::min(16, std::min(width, bitmap.width()) / 2);
+    QPixmap stretched(width, bitmap.height());
+    stretched.fill(Qt::transparent);
+    QPainter painter(&stretched);
+    painter.drawPixmap(0, 0, bitmap, 0, 0, end, bitmap.height());
+    painter.drawPixmap(QRect(end, 0, width - 2 * end, bitmap.height()), bitmap,
+                       QRect(end, 0, bitmap.width() - 2 * end, bitmap.height()));
+    painter.drawPixmap(width - end, 0, bitmap, bitmap.width() - end, 0, end, bitmap.height());
+    return stretched;
+}
+
 }  // namespace
 
 CBitmapSlider::CBitmapSlider(QWidget* parent) : QWidget(parent)
@@ -44,8 +60,8 @@ int CBitmapSlider::ControlId() const
 
 bool CBitmapSlider::SetBitmapChannel(int channelId, int activeChannelId)
 {
-    m_channel = QPixmap();
-    m_activeChannel = QPixmap();
+    m_channel = m_channelBitmap = QPixmap();
+    m_activeChannel = m_activeChannelBitmap = QPixmap();
     m_hasChannel = m_hasActiveChannel = false;
     const QImage channel = resources::LoadBitmapResource(channelId);
     if (channel.isNull())
@@ -53,8 +69,8 @@ bool CBitmapSlider::SetBitmapChannel(int channelId, int activeChannelId)
     const QImage active = resources::LoadBitmapResource(activeChannelId);
     if (active.isNull())
         return false;
-    m_channel = QPixmap::fromImage(channel);
-    m_activeChannel = QPixmap::fromImage(active);
+    m_channel = m_channelBitmap = QPixmap::fromImage(channel);
+    m_activeChannel = m_activeChannelBitmap = QPixmap::fromImage(active);
     m_hasActiveChannel = true;
     m_width = channel.width();
     m_height = channel.height();
@@ -155,27 +171,29 @@ int CBitmapSlider::PositionOfPixel(int x) const
 void CBitmapSlider::SetTicks(const std::vector<double>& fractions)
 {
     m_tickFractions = fractions;
-    m_tickPixels.clear();
-    m_tickPixels.reserve(fractions.size());
-    const int travel = Travel();
-    for (double fraction : fractions) {
-        const double clamped = std::max(0.0, std::min(fraction, 1.0));
-        m_tickPixels.push_back(m_marginLeft + static_cast<int>(std::trunc(travel * clamped)) + m_thumbWidth / 2);
-    }
-    std::sort(m_tickPixels.begin(), m_tickPixels.end());
-    m_tickPixels.erase(std::unique(m_tickPixels.begin(), m_tickPixels.end()), m_tickPixels.end());
-    update();
+    PlaceMarks();
 }
 
 void CBitmapSlider::SetFoundMarks(const std::vector<double>& fractions)
 {
-    m_foundPixels.clear();
-    for (double fraction : fractions) {
-        const double clamped = std::max(0.0, std::min(fraction, 1.0));
-        m_foundPixels.push_back(m_marginLeft + static_cast<int>(std::trunc(Travel() * clamped)) + m_thumbWidth / 2);
-    }
-    std::sort(m_foundPixels.begin(), m_foundPixels.end());
-    m_foundPixels.erase(std::unique(m_foundPixels.begin(), m_foundPixels.end()), m_foundPixels.end());
+    m_foundFractions = fractions;
+    PlaceMarks();
+}
+
+void CBitmapSlider::PlaceMarks()
+{
+    const auto place = [this](const std::vector<double>& fractions, std::vector<int>* pixels) {
+        pixels->clear();
+        const int travel = Travel();
+        for (double fraction : fractions) {
+            const double clamped = std::max(0.0, std::min(fraction, 1.0));
+            pixels->push_back(m_marginLeft + static_cast<int>(std::trunc(travel * clamped)) + m_thumbWidth / 2);
+        }
+        std::sort(pixels->begin(), pixels->end());
+        pixels->erase(std::unique(pixels->begin(), pixels->end()), pixels->end());
+    };
+    place(m_tickFractions, &m_tickPixels);
+    place(m_foundFractions, &m_foundPixels);
     update();
 }
 
@@ -285,6 +303,17 @@ void CBitmapSlider::focusOutEvent(QFocusEvent* event)
     QWidget::focusOutEvent(event);
     m_hasFocus = false;
     update();
+}
+
+void CBitmapSlider::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    if (!m_hasChannel)
+        return;
+    m_width = width();
+    m_channel = StretchedChannel(m_channelBitmap, m_width);
+    m_activeChannel = StretchedChannel(m_activeChannelBitmap, m_width);
+    PlaceMarks();
 }
 
 void CBitmapSlider::paintEvent(QPaintEvent*)

@@ -17,7 +17,8 @@ class CBitmapSlider : public QWidget {
 public:
     explicit CBitmapSlider(QWidget* parent = nullptr);
 
-    // Loads both channel bitmaps and sizes the control to the channel.
+    // Loads both channel bitmaps and sizes the control to the channel. A
+    // wider control stretches the channel's middle; its rounded ends stay.
     bool SetBitmapChannel(int channelId, int activeChannelId);
     // Loads the thumb and the dragging thumb; their top-left colour is transparent.
     bool SetBitmapThumb(int thumbId, int activeThumbId);
@@ -80,6 +81,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     int Clamped(int value) const;
@@ -91,6 +93,9 @@ private:
     void PaintThumb(QPainter& painter) const;
     void PaintTicks(QPainter& painter) const;
     void PaintRemovedSpans(QPainter& painter) const;
+    // Tick and found-mark pixels from their fractions, after any change of
+    // width or of the part of the range shown.
+    void PlaceMarks();
 
     int m_rangeMax = 100;
     int m_rangeMin = 0;
@@ -122,7 +127,11 @@ private:
     std::vector<std::pair<int, int>> m_spans;
     bool m_spansRemoved = false;
     std::vector<int> m_foundPixels;
+    std::vector<double> m_foundFractions;
 
+    // The channel bitmaps as loaded, and stretched to the control's width.
+    QPixmap m_channelBitmap;
+    QPixmap m_activeChannelBitmap;
     QPixmap m_channel;
     QPixmap m_activeChannel;
     QPixmap m_thumb;          // transparent colour already turned into alpha

@@ -301,6 +301,10 @@ bool PreviewDecoder::FillPicture(const AVFrame* frame, PreviewPicture* out)
     out->rgb.assign(static_cast<size_t>(box_width_) * box_height_ * 3, 0);
     out->start_us = av_rescale_q(PtsOf(frame) - origin_pts_, time_base_, {1, 1000000});
     const int left = (box_width_ - fit_w) / 2, top = (box_height_ - fit_h) / 2;
+    out->shown_x = left;
+    out->shown_y = top;
+    out->shown_width = fit_w;
+    out->shown_height = fit_h;
     for (int y = 0; y < fit_h; ++y) {
         uint8_t* row = out->rgb.data() + (static_cast<size_t>(top + y) * box_width_ + left) * 3;
         if (rotation_ == 0) {

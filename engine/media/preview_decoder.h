@@ -17,6 +17,8 @@ struct PreviewPicture {
     int width = 0, height = 0;
     std::vector<uint8_t> rgb;
     int64_t start_us = 0;  // when it is first shown, from the file's origin
+    // Where the picture lies inside the bars, for drawing it into another box.
+    int shown_x = 0, shown_y = 0, shown_width = 0, shown_height = 0;
 };
 
 // Writes `picture` as the snapshot JPEG at `path` (see WriteSnapshotJpeg);

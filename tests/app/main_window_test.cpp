@@ -231,16 +231,24 @@ TEST_F(AppTest, SliderHalfwayOnATenSecondFilePreviewsFiveSeconds)
     EXPECT_DOUBLE_EQ(g_pJob->start_s[0], 5.0);
     EXPECT_EQ(g_pJob->current_input, 0);
 
-    // A new picture was written, and the preview area shows it.
+    // A new picture was written, and the preview area shows it at its 4:3
+    // shape, as high as the area, between black bars.
     const QImage fifth(m_dlg->SnapshotPath());
     ASSERT_FALSE(fifth.isNull());
     EXPECT_NE(fifth, first);
     QWidget* preview = Control(1139);
     const QImage shown = preview->grab().toImage();
-    const QImage expected = fifth.scaled(preview->size()).convertToFormat(shown.format());
+    const QSize fitted = fifth.size().scaled(preview->size() - QSize(2, 2), Qt::KeepAspectRatio);
+    const QImage expected =
+        fifth.scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(shown.format());
     const QPoint centre(preview->width() / 2, preview->height() / 2);
-    EXPECT_LE(std::abs(qRed(shown.pixel(centre)) - qRed(expected.pixel(centre))), 8);
-    EXPECT_LE(std::abs(qGreen(shown.pixel(centre)) - qGreen(expected.pixel(centre))), 8);
+    const QPoint inPicture(fitted.width() / 2, fitted.height() / 2);
+    EXPECT_LE(std::abs(qRed(shown.pixel(centre)) - qRed(expected.pixel(inPicture))), 8);
+    EXPECT_LE(std::abs(qGreen(shown.pixel(centre)) - qGreen(expected.pixel(inPicture))), 8);
+    const int bar = (preview->width() - fitted.width()) / 2;
+    ASSERT_GT(bar, 20);
+    EXPECT_EQ(shown.pixel(bar / 2, centre.y()), qRgb(0, 0, 0));
+    EXPECT_EQ(shown.pixel(preview->width() - bar / 2, centre.y()), qRgb(0, 0, 0));
 }
 
 TEST_F(AppTest, StartPointAtAQuarterSetsTheStartAndResetsTheEnd)
@@ -489,7 +497,9 @@ TEST_F(AppTest, EveryTemplateControlSitsAtItsDialogUnitsWithItsStartingState)
     const int widths[] = {185, 60, 90, 70, 70, 60};
     for (int column = 0; column < 6; ++column)
         EXPECT_EQ(m_dlg->FileList()->columnWidth(column), widths[column]) << column;
-    EXPECT_EQ(m_dlg->minimumSize(), m_dlg->maximumSize());
+    // It may grow, never shrink below the template's size.
+    EXPECT_EQ(m_dlg->minimumSize(), m_dlg->size());
+    EXPECT_GT(m_dlg->maximumSize().width(), m_dlg->size().width());
 }
 
 TEST_F(AppTest, PressingOnTheBackgroundMovesTheWindow)

@@ -22,7 +22,7 @@ std::unique_ptr<OutputFile> TakeOutputFile(ConversionJob* job, int index)
     if (!path)
         return nullptr;
     if (fd < 0)
-        fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
         job->output_error = errno;
         return nullptr;

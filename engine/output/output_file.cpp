@@ -36,7 +36,7 @@ int CreateUniqueOutputFile(const std::string& wanted, std::string* chosen)
     *chosen = wanted;
     std::string candidate = wanted;
     for (int counter = 0; counter <= kMaxNameCounter; ++counter) {
-        const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             *chosen = candidate;
             return fd;
@@ -135,6 +135,28 @@ void OutputFile::Delete()
         close(fd_);
         fd_ = -1;
     }
+}
+
+bool OutputFile::ReadAt(int64_t offset, void* buf, size_t n) const
+{
+    return fd_ >= 0 && offset >= 0 && pread(fd_, buf, n, static_cast<off_t>(offset)) == static_cast<ssize_t>(n);
+}
+
+bool OutputFile::WriteByteAt(int64_t offset, uint8_t byte)
+{
+    if (fd_ < 0 || error_ != 0)
+        return false;
+    if (pwrite(fd_, &byte, 1, static_cast<off_t>(offset)) != 1) {
+        error_ = errno;
+        return false;
+    }
+    return true;
+}
+
+int64_t OutputFile::Size() const
+{
+    struct stat st {};
+    return fd_ >= 0 && fstat(fd_, &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
 }
 
 int OutputFile::Write(void* opaque, uint8_t* buf, int size)

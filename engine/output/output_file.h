@@ -5,6 +5,8 @@
 // writing.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 struct AVIOContext;
@@ -37,6 +39,12 @@ public:
     bool Close();
     // Closes and deletes the file: it holds nothing a user could play.
     void Delete();
+
+    // Once flushed: what the file holds at `offset`, and one byte of it
+    // changed in place (a flag the muxer set against the input's word).
+    bool ReadAt(int64_t offset, void* buf, size_t n) const;
+    bool WriteByteAt(int64_t offset, uint8_t byte);
+    int64_t Size() const;
 
     int error() const { return error_; }
     // Close found the name no longer naming this file: moved or deleted.

@@ -20,6 +20,7 @@
 #include "media_time.h"
 #include "reencode.h"
 #include "stream_copy.h"
+#include "track_enabling.h"
 #include "tracks.h"
 
 namespace {
@@ -385,6 +386,9 @@ FailureReason FinishOutput(ConversionJob* job, JobOutput& out, int first, int la
         if ((ChaptersAtTrailer(out.ctx->oformat) && !PutChapters(out.ctx.get(), out.chapters)) ||
             av_write_trailer(out.ctx.get()) < 0)
             ok = false;
+        // Unreadable boxes leave the flag as the muxer set it; a failed write shows in the file's error.
+        if (ok)
+            KeepUnmarkedSubtitlesOff(out.ctx.get(), out.file.get());
     }
     const bool wrote_packets = out.packets_written > 0;
     std::unique_ptr<OutputFile> file = std::move(out.file);

@@ -414,7 +414,8 @@ TEST_F(Tracks, CuesBegunBeforeTheCutsKeyPictureAreKeptFromItsStart)
 }
 
 // Each kept sound track keeps its language as the container can write it
-// (QuickTime: its own codes) and the main one its default flag; FLV holds
+// (QuickTime: its own codes) and the main one its default flag, subtitles
+// not marked default stay so; FLV holds
 // one sound track: the other is named as left out and the job is done.
 TEST_F(Tracks, ReencodingKeepsEachSoundsLanguageAndFlagWhereTheContainerHoldsIt)
 {
@@ -447,6 +448,10 @@ TEST_F(Tracks, ReencodingKeepsEachSoundsLanguageAndFlagWhereTheContainerHoldsIt)
             EXPECT_EQ(sounds[k]["tag:language"], c.languages[k]) << k;
         if (c.main_default)
             EXPECT_EQ(sounds[0]["disposition:default"], "1");
+        // The source's subtitles are not marked default: QuickTime must not show them unasked.
+        for (Row& s : Read(output).streams)
+            if (s["codec_type"] == "subtitle")
+                EXPECT_EQ(s["disposition:default"], "0") << s["index"];
         const bool dropped = std::any_of(job->dropped_tracks.begin(), job->dropped_tracks.end(), [](const DroppedTrack& t) {
             return t.kind == AVMEDIA_TYPE_AUDIO && t.reason == DropReason::ContainerRefuses;
         });

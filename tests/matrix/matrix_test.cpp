@@ -109,11 +109,9 @@ const std::vector<KnownFault> kKnownFaults = {
     {"WMV: the cut starts at the file's start (pictures 0-68) instead of the key picture before 1.52 s",
      {"direct_cut_wmv2_wmv", "exact_cut_wmv2_wmv", "direct_spans_wmv2_wmv", "direct_separate_wmv2_wmv"}},
     {"WMV join: a whole second's beep is missing at a seam", {"direct_join_wmv2_wmv"}},
-    {"MP4 re-encode marks the subtitle track default", {"f0_cut_tracks_mkv", "f1_cut_tracks_mkv"}},
     {"AVI re-encode of two sound tracks: both 34-42 ms early", {"f2_cut_tracks_mkv"}},
-    {"WMV re-encode with chapters writes a file no decoder reads (packet_replic_size invalid), reported done",
+    {"WMV re-encode: the chapters start two pictures early (pictures 48 and 98, not 50 and 100)",
      {"f4_cut_tracks_mkv"}},
-    {"MOV re-encode marks the subtitle track default", {"f5_cut_tracks_mkv"}},
 };
 
 std::string KnownFaultOf(const std::string& cell)

@@ -18,12 +18,21 @@
 #include "job_output.h"
 #include "job_setup.h"
 #include "media_time.h"
+#include "input_route.h"
 #include "reencode.h"
 #include "stream_copy.h"
 #include "track_enabling.h"
 #include "tracks.h"
 
 namespace {
+
+// One job as it runs: the record it reports into, its plan, and the route
+// its copied or re-encoded inputs take.
+struct JobRun {
+    ConversionJob* job;
+    JobPlan plan;
+    std::unique_ptr<InputRoute> route;
+};
 
 bool Cancelled(const ConversionJob* job) { return job->cancel_requested.load() != 0; }
 
@@ -75,126 +84,6 @@ bool CreateOutput(ConversionJob* job, JobOutput& out, const AVOutputFormat* form
     return true;
 }
 
-// One output stream for one input stream: added while the header is still to
-// be written, otherwise the existing one must be able to take the input.
-bool SetUpStream(ConversionJob* job, JobOutput& out, InputRun& run, const AVStream* in_st,
-                 AVStream** out_st, bool video)
-{
-    if (!*out_st) {
-        if (out.header_written)
-            return false;  // the output was made without this kind of stream
-        if (job->reencode) {
-            AVStream* st = avformat_new_stream(out.ctx.get(), nullptr);
-            if (!st)
-                return false;
-            st->id = static_cast<int>(out.ctx->nb_streams) - 1;
-            if (in_st)
-                CopyStreamFacts(st, in_st);
-            *out_st = st;
-        } else {
-            *out_st = AddCopiedStream(out.ctx.get(), in_st);
-            return *out_st != nullptr;
-        }
-    } else if (!job->reencode) {
-        return CanContinueStream((*out_st)->codecpar, in_st->codecpar);
-    }
-    return video ? out.reencoder->SetUpVideo(out, run, *out_st)
-                 : out.reencoder->SetUpAudio(out, run, *out_st);
-}
-
-// Opened as every input is: files only, and a stop ends a blocked read.
-int OpenLaterInput(ConversionJob* job, int l, MediaInput& in)
-{
-    MediaInputOptions options;
-    options.open_audio = false;
-    options.interrupt = CancelCallback(job);
-    return OpenMediaInput(job->input_paths[l], in, options);
-}
-
-// The first input from `from` on that has a stream of `type`, or -1.
-int FirstInputWith(ConversionJob* job, int from, AVMediaType type)
-{
-    for (int l = from; l < job->input_count && !Cancelled(job); ++l) {
-        if (const InputFacts* facts = LaunchFactsOf(job, l)) {
-            if (facts->Readable() && (type == AVMEDIA_TYPE_VIDEO ? facts->video : facts->audio).codec_id != 0)
-                return l;
-            continue;
-        }
-        MediaInput in;
-        if (OpenLaterInput(job, l, in) == kProbeOk &&
-            (type == AVMEDIA_TYPE_VIDEO ? in.video_index : in.audio_index) >= 0)
-            return l;
-    }
-    return -1;
-}
-
-// A re-encoded join has a picture when any input has one and sound when any
-// has it, whatever the first input lacks: the header fixes the streams.
-bool SetUpStreamsOfLaterInputs(ConversionJob* job, JobOutput& out, InputRun& run)
-{
-    if (!job->reencode || !job->join_mode || out.header_written)
-        return true;
-    if (!out.video) {
-        const int l = FirstInputWith(job, run.index + 1, AVMEDIA_TYPE_VIDEO);
-        InputRun other;
-        other.index = l;
-        if (l >= 0 && (OpenLaterInput(job, l, other.in) != kProbeOk ||
-                       !SetUpStream(job, out, other, other.in.VideoStream(), &out.video, true)))
-            return false;
-    }
-    if (!out.audio && FirstInputWith(job, run.index + 1, AVMEDIA_TYPE_AUDIO) >= 0)
-        return SetUpStream(job, out, run, nullptr, &out.audio, false);
-    return true;
-}
-
-bool SetUpMainStream(ConversionJob* job, JobOutput& out, InputRun& run, bool video)
-{
-    return video ? SetUpStream(job, out, run, run.in.VideoStream(), &out.video, true)
-                 : SetUpStream(job, out, run, run.in.AudioStream(), &out.audio, false);
-}
-
-bool SetUpOutputStreams(ConversionJob* job, JobOutput& out, InputRun& run)
-{
-    // A copy takes every track the output can hold, decided here once.
-    if (!job->reencode) {
-        if (!PlanTracks(job, out, run, SetUpMainStream))
-            return false;
-        return true;
-    }
-    if (AVStream* vs = run.in.VideoStream()) {
-        if (!SetUpStream(job, out, run, vs, &out.video, true))
-            return false;
-    }
-    if (AVStream* as = run.in.AudioStream()) {
-        if (!SetUpStream(job, out, run, as, &out.audio, false))
-            return false;
-    }
-    if (!SetUpStreamsOfLaterInputs(job, out, run) || !PlanReencodedTracks(job, out, run))
-        return false;
-    return true;
-}
-
-// A direct copy's cover pictures: one packet each, right after the header.
-void WriteAttachedPicturesOf(JobOutput& out, const InputRun& run)
-{
-    std::vector<int> in_streams;
-    std::vector<AVStream*> out_streams;
-    for (size_t i = 0; i < run.extra_slot.size(); ++i) {
-        if (run.extra_slot[i] >= 0) {
-            in_streams.push_back(static_cast<int>(i));
-            out_streams.push_back(out.extras[run.extra_slot[i]].stream);
-        }
-    }
-    WriteAttachedPictures(out.ctx.get(), run.in.format.get(), in_streams, out_streams);
-}
-
-bool IsExtraSound(const JobOutput& out, const InputRun& run, int stream)
-{
-    if (stream < 0 || static_cast<size_t>(stream) >= run.extra_slot.size() || run.extra_slot[stream] < 0)
-        return false;
-    return out.extras[run.extra_slot[stream]].kind == AVMEDIA_TYPE_AUDIO;
-}
-
 // Writes the header into the job's own file. On failure the caller discards
 // the output, so a later input of a join can start it afresh.
 bool OpenOutputFile(JobOutput& out)
@@ -224,146 +113,100 @@ void UpdateWrittenTimes(ConversionJob* job, const JobOutput& out)
         job->video_written_s = out.video_clock.Seconds(out.video);
 }
 
-void UpdateProgress(ConversionJob* job, const InputRun& run)
+void UpdateProgress(ConversionJob* job, const InputRun& run, const InputPlan& input)
 {
-    const int l = run.index;
     const double written = std::max(job->audio_written_s - run.audio_before_s, job->video_written_s - run.video_before_s);
-    const double span = job->span_s[l];
+    const double span = input.progress_span_s;
     const double percent = span > 0 ? written * 100 / span : 100;
     job->progress_percent = static_cast<int32_t>(std::clamp(percent, 0.0, 100.0));
     NotifyProgressObserver(job);
 }
 
-// The cut has its length on its video clock, or on its audio clock when it
-// has no video at all. Pictures written by then may be shown after ones
-// still to come (reordered pictures): the cut ends at the first picture read
-// that is shown after everything written, so no picture is left out between
-// them. Presentation times decide, whatever the stream's rate.
-bool CutSpanWritten(const ConversionJob* job, const JobOutput& out, InputRun& run, const AVPacket* pkt)
-{
-    // A later span of one file counts from where the span before it ended.
-    const double span = job->span_s[run.index];
-    if (!out.video || run.in.video_index < 0)
-        return span <= job->audio_written_s - run.audio_before_s;
-    if (span > job->video_written_s - run.video_before_s)
-        return false;
-    if (pkt->stream_index == run.in.video_index)
-        run.pictures_missing = ShownBeforeWrittenEnd(out, run, pkt);
-    return !run.pictures_missing;
-}
-
-// When the cut's picture has reached its length, the sound read in the same
-// stretch of the file still belongs to it: without it the cut would end
-// silent by the container's interleaving distance.
-bool SoundStillCatchingUp(const JobOutput& out, InputRun& run, const AVPacket* pkt)
-{
-    constexpr int kMaxPicturesPastCut = 100;
-    if (!out.audio || !out.video || run.in.audio_index < 0 || run.in.video_index < 0)
-        return false;
-    const double picture_end = out.video_clock.EndSeconds(out.video);
-    // Every copied sound track, as far as this input gave it any.
-    bool behind = out.audio_clock.EndSeconds(out.audio) < picture_end;
-    for (const ExtraTrack& t : out.extras)
-        behind = behind || (t.kind == AVMEDIA_TYPE_AUDIO && !t.encoder && t.clock.last_dts != AV_NOPTS_VALUE &&
-                            t.clock.EndSeconds(t.stream) < picture_end);
-    if (!behind)
-        return false;
-    if (pkt->stream_index == run.in.audio_index || IsExtraSound(out, run, pkt->stream_index))
-        return true;
-    return ++run.pictures_past_cut < kMaxPicturesPastCut;  // the sound may simply end early
-}
-
 // A file whose index promises more than it holds (a download cut short) or
 // that fails to read is not reported as done, whatever could be saved of it.
-bool EndedBeforeItsLength(const ConversionJob* job, const JobOutput& out, const InputRun& run)
+bool EndedBeforeItsLength(const JobRun& jr, const JobOutput& out, const InputRun& run, const InputPlan& input)
 {
     constexpr double kToleranceS = 1.0;
     if (run.read_result < 0 && run.read_result != AVERROR_EOF)
         return true;
     const double held_s = HeldSeconds(run.in);
+    const double span_s = jr.job->span_s[run.index];
     // The header promises the span, but the file was found to end before it.
     const double measured_s = run.measured_held_s;
-    if (!job->join_mode && measured_s > 0 && held_s > measured_s + kToleranceS &&
-        measured_s < run.cut_start_s + job->span_s[run.index] - kToleranceS)
+    if (!input.whole_file && measured_s > 0 && held_s > measured_s + kToleranceS &&
+        measured_s < run.cut_start_s + span_s - kToleranceS)
         return true;
     if (held_s <= 0 || run.cut_complete)
         return false;
-    const double written_s = job->reencode ? out.reencoder->InputSeconds(run)
-                                           : (out.EndMicroseconds() - run.offset_us) / 1e6;
+    const double written_s = jr.route->WrittenSeconds(out, run);
     double expected_s = held_s;
-    if (!job->join_mode)
-        expected_s = std::min(job->span_s[run.index], expected_s - run.cut_start_s);
+    if (!input.whole_file)
+        expected_s = std::min(span_s, expected_s - run.cut_start_s);
     return written_s < expected_s - kToleranceS;
 }
 
-void RunPacketLoop(ConversionJob* job, JobOutput& out, InputRun& run)
+// One packet along its stream's route. A lost sound packet is not worth
+// failing the input for; a picture the output refuses is.
+FailureReason WriteAlongRoute(JobOutput& out, InputRun& run, const StreamRoute& route, AVPacket* pkt)
 {
+    if (route.kind == RouteKind::Drop)
+        return FailureReason::None;
+    if (route.role == StreamRole::Other) {
+        CopyExtraPacket(out, run, pkt);  // converts it where its route says so
+        return FailureReason::None;
+    }
+    const bool picture = route.role == StreamRole::Picture;
+    if (route.kind == RouteKind::Reencode) {
+        if (!picture)
+            out.reencoder->AudioPacket(out, run, pkt);
+        else if (!out.reencoder->VideoPacket(out, run, pkt))
+            return FailureReason::NotMedia;
+        return FailureReason::None;
+    }
+    if (!picture) {
+        CopyAudioPacket(out, run, pkt);
+        return FailureReason::None;
+    }
+    if (CopyVideoPacket(out, run, pkt) < 0)
+        return FailureReason::NotAccepted;
+    WriteWaitingExtras(out, run);  // the origin may be known now
+    return FailureReason::None;
+}
+
+const StreamRoute& RouteOf(const InputPlan& input, int stream)
+{
+    static const StreamRoute kUnknown;  // a stream that appeared after set-up: dropped
+    return stream >= 0 && static_cast<size_t>(stream) < input.routes.size() ? input.routes[stream] : kUnknown;
+}
+
+void RunPacketLoop(JobRun& jr, JobOutput& out, InputRun& run, const InputPlan& input)
+{
+    ConversionJob* job = jr.job;
     PacketPtr packet = MakePacket();
     AVPacket* pkt = packet.get();
-    const int l = run.index;
     while (pkt && (run.read_result = av_read_frame(run.in.format.get(), pkt)) >= 0) {
         if (Cancelled(job) || out.WriteFailed()) {
             av_packet_unref(pkt);
             break;
         }
         UpdateWrittenTimes(job, out);
-        if (job->join_mode) {
-            job->span_s[l] = job->join_total_s;
-        } else if (job->reencode) {
-            if (out.reencoder->SpanReached(run)) {
-                run.cut_complete = true;
-                av_packet_unref(pkt);
-                break;
-            }
-        } else if (CutSpanWritten(job, out, run, pkt)) {
-            const bool more_sound = SoundStillCatchingUp(out, run, pkt);
-            const bool is_sound = pkt->stream_index == run.in.audio_index || IsExtraSound(out, run, pkt->stream_index);
-            run.cut_complete = true;
-            if (!more_sound || !is_sound) {
-                av_packet_unref(pkt);
-                if (!more_sound)
-                    break;
-                continue;
-            }
+        const CutEnd end = input.whole_file ? CutEnd::NotYet : jr.route->AtCutEnd(out, run, pkt);
+        if (end == CutEnd::Stop) {
+            av_packet_unref(pkt);
+            break;
         }
-        if (pkt->flags & AV_PKT_FLAG_CORRUPT) {
-            av_packet_unref(pkt);  // damaged in the file: decoders would show garbage
+        if (end == CutEnd::SkipThis || (pkt->flags & AV_PKT_FLAG_CORRUPT)) {
+            av_packet_unref(pkt);  // a corrupt packet: decoders would show garbage
             continue;
         }
-        UpdateProgress(job, run);
-
-        if (pkt->stream_index == run.in.video_index) {
-            const bool ok = job->reencode ? out.reencoder->VideoPacket(out, run, pkt)
-                                          : CopyVideoPacket(out, run, pkt) >= 0;
-            if (!ok) {
-                MarkFailed(job, run, job->reencode ? FailureReason::NotMedia : FailureReason::NotAccepted);
-                av_packet_unref(pkt);
-                break;
-            }
-            if (!job->reencode)
-                WriteWaitingExtras(out, run);  // the origin may be known now
-        } else if (pkt->stream_index == run.in.audio_index) {
-            // A lost audio packet is not worth failing the input for.
-            if (job->reencode)
-                out.reencoder->AudioPacket(out, run, pkt);
-            else
-                CopyAudioPacket(out, run, pkt);
-        } else {
-            CopyExtraPacket(out, run, pkt);
-        }
+        UpdateProgress(job, run, input);
+        const FailureReason why = WriteAlongRoute(out, run, RouteOf(input, pkt->stream_index), pkt);
         av_packet_unref(pkt);
-    }
-    if (!job->reencode) {
-        FinishDirectInput(out, run);
-        FinishExtraTracks(out, run);
-        if (run.origin_us != AV_NOPTS_VALUE) {
-            const int64_t length_us = out.SeamMicroseconds() - run.offset_us;
-            CollectChapters(&out.chapters, run.in.format.get(), run.origin_us, run.origin_us + length_us,
-                            run.offset_us);
+        if (why != FailureReason::None) {
+            MarkFailed(job, run, why);
+            break;
         }
     }
-    run.waiting.clear();
-    UpdateWrittenTimes(job, out);
 }
 
 // Drains the encoders and writes the trailer. A file that holds nothing, or
@@ -420,130 +263,135 @@ bool StartsPastItsEnd(const ConversionJob* job, InputRun& run, double start_s)
     return run.measured_held_s > 0 && start_s >= run.measured_held_s;
 }
 
-// Nothing of this input reached the output: a span past the file's end, or
-// a stream that gave not one packet.
-bool WroteNothing(const ConversionJob* job, const JobOutput& out, const InputRun& run, int64_t packets_before)
-{
-    if (job->reencode)
-        return !out.reencoder || out.reencoder->InputSeconds(run) <= 0;
-    return out.packets_written == packets_before;
-}
-
-// The input has a picture, but not one of it could be copied (its key
-// pictures are damaged or cut off): sound alone is not the file's content.
-bool LostThePicture(const ConversionJob* job, const JobOutput& out, const InputRun& run, int64_t pictures_before)
-{
-    return !job->reencode && run.in.video_index >= 0 && out.video && out.video_packets_written == pictures_before;
-}
-
 // Opens input `run.index`, the job's one open of it, or takes the one the
-// probe kept open for it. An exact cut reads only the picture's decoder; a
-// copy never decodes: a one-thread decoder opens without a thread pool.
-int OpenInput(ConversionJob* job, InputRun& run, bool exact)
+// probe kept open for it. An exact cut reads only the picture's decoder.
+int OpenInput(const JobRun& jr, InputRun& run, bool exact)
 {
     MediaInputOptions options;
-    options.decoder_threads = job->reencode ? ReencodeDecoderThreads() : 1;
+    options.decoder_threads = jr.route->DecoderThreads();
     options.open_audio = !exact;
-    options.interrupt = CancelCallback(job);
-    return OpenJobInput(job, run.index, options, run.in);
+    options.interrupt = CancelCallback(jr.job);
+    return OpenJobInput(jr.job, run.index, options, run.in);
 }
 
-// One input, opened, steps from there to releasing it. Failures mark the
-// input and return at once; the output stays open for the next input.
-void ProcessInput(ConversionJob* job, JobOutput& out, InputRun& run, const InputPlan& input)
+// A fresh output for input `run.index`, or the one earlier inputs write.
+FailureReason PrepareOutput(JobRun& jr, JobOutput& out, InputRun& run)
 {
+    ConversionJob* job = jr.job;
     const int l = run.index;
-    RecordInputFacts(job, run);
-
-    // A copy keeps the input's own format under its own extension.
-    job->output_format = job->reencode ? ReencodeOutputFormat(job->output_paths[l])
-                                       : DirectOutputFormat(run.in.format.get(), job->output_paths[l]);
+    job->output_format = jr.route->OutputFormat(run.in.format.get(), job->output_paths[l]);
     if (!job->output_format)
-        return MarkFailed(job, run, FailureReason::NotAccepted);
-    if (!out.ctx) {
-        if (!CreateOutput(job, out, job->output_format, OutputIndexOf(job, l)))
-            return MarkFailed(job, run, out.file ? FailureReason::NotAccepted : FailureReason::WriteFailed);
-        if (job->reencode)
-            out.reencoder = std::make_unique<Reencoder>(job);
-        // What the output container can hold of them, whatever the mode.
-        CopyContainerFacts(out.ctx.get(), run.in.format.get());
-        ReserveChapters(out.ctx.get(), job);
-    }
-    // Until its header is written the output is only this input's draft:
-    // a failure drops it, and the next input starts the output afresh.
+        return FailureReason::NotAccepted;
+    if (out.ctx)
+        return FailureReason::None;
+    const int index = jr.plan.separate_outputs ? l : 0;
+    if (!CreateOutput(job, out, job->output_format, index))
+        return out.file ? FailureReason::NotAccepted : FailureReason::WriteFailed;
+    jr.route->StartOutput(out);
+    // What the output container can hold of them, whatever the mode.
+    CopyContainerFacts(out.ctx.get(), run.in.format.get());
+    ReserveChapters(out.ctx.get(), job);
+    return FailureReason::None;
+}
+
+// The input's streams set up in the output, and each stream's route
+// decided. Until its header is written the output is only this input's
+// draft: a failure drops it, and the next input starts the output afresh.
+FailureReason SetUpInputStreams(JobRun& jr, JobOutput& out, InputRun& run, InputPlan& input)
+{
     const bool first_header = !out.header_written;
-    if (!SetUpOutputStreams(job, out, run) || (!out.header_written && !OpenOutputFile(out))) {
-        const bool joining_later = out.header_written && job->join_mode && !job->reencode;
+    if (!jr.route->SetUpStreams(out, run) || (!out.header_written && !OpenOutputFile(out))) {
+        const bool refused_later = out.header_written;
         if (!out.header_written)
             DiscardOutput(out);
-        return MarkFailed(job, run, joining_later ? FailureReason::DiffersFromFirst : FailureReason::NotAccepted);
+        return refused_later ? jr.route->RefusalOfLaterInput() : FailureReason::NotAccepted;
     }
-    if (first_header && !job->reencode)
-        WriteAttachedPicturesOf(out, run);
+    if (first_header)
+        jr.route->HeaderWritten(out, run);
+    input.routes = RoutesOfStreams(run, jr.route->MainKind(), jr.job->dropped_tracks);
+    return FailureReason::None;
+}
 
-    job->input_start_s = ContainerStartSeconds(run.in.format.get());
-    run.offset_us = job->reencode ? out.EndMicroseconds() : out.SeamMicroseconds();
+// Where this input starts in the output, and how it meets the input before.
+void PlaceInput(const JobRun& jr, const JobOutput& out, InputRun& run, const InputPlan& input)
+{
+    jr.job->input_start_s = ContainerStartSeconds(run.in.format.get());
+    run.offset_us = jr.route->StartOffset(out);
     run.continues_output = out.video_clock.last_dts != AV_NOPTS_VALUE;
-    // Spans in one file meet at seams as a join's inputs do.
-    run.trim_sound_to_picture =
-        (job->join_mode || SpansInOneFile(job)) && out.video && out.audio && run.in.video_index >= 0;
+    run.trim_sound_to_picture = jr.plan.inputs_meet_at_seams && out.video && out.audio && run.in.video_index >= 0;
     run.video_before_s = out.video ? out.video_clock.Seconds(out.video) : 0;
     run.audio_before_s = out.audio ? out.audio_clock.Seconds(out.audio) : 0;
     run.cut_start_s = SecondsOfMicroseconds(input.span.start_us);
     run.cut_length_us = input.span.LengthMicroseconds();
-    if (!job->join_mode && StartsPastItsEnd(job, run, run.cut_start_s))
+}
+
+// What the input's run left in the output, judged once its loop is over.
+FailureReason JudgeInput(const JobRun& jr, const JobOutput& out, const InputRun& run, const InputPlan& input,
+                         int64_t packets_before, int64_t pictures_before)
+{
+    if (jr.route->WroteNothing(out, run, packets_before))
+        return input.whole_file ? FailureReason::CutShort : FailureReason::NothingInSpan;
+    if (jr.route->LostThePicture(out, run, pictures_before))
+        return FailureReason::PictureLost;
+    if (EndedBeforeItsLength(jr, out, run, input))
+        return FailureReason::CutShort;
+    return FailureReason::None;
+}
+
+// One input, opened, steps from there to releasing it. Failures mark the
+// input and return at once; the output stays open for the next input.
+void ProcessInput(JobRun& jr, JobOutput& out, InputRun& run, InputPlan& input)
+{
+    ConversionJob* job = jr.job;
+    RecordInputFacts(job, run);
+    FailureReason why = PrepareOutput(jr, out, run);
+    if (why == FailureReason::None)
+        why = SetUpInputStreams(jr, out, run, input);
+    if (why != FailureReason::None)
+        return MarkFailed(job, run, why);
+
+    PlaceInput(jr, out, run, input);
+    if (!input.whole_file && StartsPastItsEnd(job, run, run.cut_start_s))
         return MarkFailed(job, run, FailureReason::NothingInSpan);
     if (input.span.start_us > 0)
         job->seek_by_bytes = SeekToCutStart(run.in.format.get(), input.span.start_us) == SeekMethod::Bytes;
-    if (job->reencode && !out.reencoder->BeginInput(out, run))
+    if (!jr.route->BeginInput(out, run))
         return MarkFailed(job, run, FailureReason::NotMedia);
-    if (job->reencode) {
-        StartReencodedTracks(job, run, out.reencoder->InputOffsetMicroseconds());
-        WriteWaitingExtras(out, run);  // the cues already on screen at the start
-    }
 
     const int64_t packets_before = out.packets_written;
     const int64_t pictures_before = out.video_packets_written;
-    RunPacketLoop(job, out, run);
-    if (job->reencode && !out.reencoder->EndInput(out, run))
+    RunPacketLoop(jr, out, run, input);
+    const bool ended = jr.route->EndInput(out, run);
+    run.waiting.clear();
+    UpdateWrittenTimes(job, out);
+    // A packet that failed the input has its reason already; what follows
+    // may name a better one (the disk filled up).
+    if (!ended)
         return MarkFailed(job, run, FailureReason::NotMedia);
-    if (job->reencode &&
-        !EndExtraSoundInput(out, out.reencoder->InputOffsetMicroseconds() +
-                                     static_cast<int64_t>(out.reencoder->InputSeconds(run) * 1e6)))
-        return MarkFailed(job, run, FailureReason::NotMedia);
-    if (job->reencode && out.reencoder->InputOriginMicroseconds() != AV_NOPTS_VALUE) {
-        const int64_t from = out.reencoder->InputOriginMicroseconds();
-        CollectChapters(&out.chapters, run.in.format.get(), from,
-                        from + static_cast<int64_t>(out.reencoder->InputSeconds(run) * 1e6),
-                        out.reencoder->InputOffsetMicroseconds());
-    }
     if (out.WriteFailed())
         return MarkFailed(job, run, FailureReason::WriteFailed);
     if (Cancelled(job))
         return;
-    if (WroteNothing(job, out, run, packets_before))
-        MarkFailed(job, run, job->join_mode ? FailureReason::CutShort : FailureReason::NothingInSpan);
-    else if (LostThePicture(job, out, run, pictures_before))
-        MarkFailed(job, run, FailureReason::PictureLost);
-    else if (EndedBeforeItsLength(job, out, run))
-        MarkFailed(job, run, FailureReason::CutShort);
+    why = JudgeInput(jr, out, run, input, packets_before, pictures_before);
+    if (why != FailureReason::None)
+        MarkFailed(job, run, why);
 }
 
 // Opens the input once and hands it to the path that runs it: an exact cut
 // in a loop of its own that writes and closes the job's file itself (and
 // deletes it when the input did not open), else the copy or re-encode.
-void RunInput(ConversionJob* job, JobOutput& out, InputRun& run, const InputPlan& input)
+void RunInput(JobRun& jr, JobOutput& out, InputRun& run, InputPlan& input)
 {
     const bool exact = input.exact;
-    const int opened = OpenInput(job, run, exact);
+    const int opened = OpenInput(jr, run, exact);
     if (exact) {
         FailureReason why = FailureReason::None;
-        if (!RunExactCut(job, run.index, std::move(run.in), std::move(out.file), &why))
-            MarkFailed(job, run, opened == kProbeOk ? why : ReasonOfOpen(opened));
+        if (!RunExactCut(jr.job, run.index, std::move(run.in), std::move(out.file), &why))
+            MarkFailed(jr.job, run, opened == kProbeOk ? why : ReasonOfOpen(opened));
     } else if (opened == kProbeOk) {
-        ProcessInput(job, out, run, input);
-    } else if (!Cancelled(job)) {  // a stop during the open leaves the input pending
-        MarkFailed(job, run, ReasonOfOpen(opened));
+        ProcessInput(jr, out, run, input);
+    } else if (!Cancelled(jr.job)) {  // a stop during the open leaves the input pending
+        MarkFailed(jr.job, run, ReasonOfOpen(opened));
     }
 }
 
@@ -577,12 +425,14 @@ void ConversionWorker(ConversionJob* job)
     job->current_input = 0;
     if (job->input_count <= 0)
         return;
-    const JobPlan plan = PlanJob(job);
+    JobRun jr{job, PlanJob(job), nullptr};
+    jr.route = MakeInputRoute(job, jr.plan);
+    JobPlan& plan = jr.plan;
 
     JobOutput out;
     out.file = TakeOutputFile(job, 0);
     bool finished = false;
-    const bool separate = job->separate_outputs != 0;
+    const bool separate = plan.separate_outputs;
     // Exact spans into one file: one cutter over every span.
     // The file is opened once for all of them.
     ExactSeriesPtr series;
@@ -590,7 +440,7 @@ void ConversionWorker(ConversionJob* job)
     if (plan.spans_in_one_file && plan.inputs[0].exact) {
         InputRun first;
         first.index = 0;
-        series_opened = OpenInput(job, first, true);
+        series_opened = OpenInput(jr, first, true);
         series = StartExactSeries(job, std::move(first.in), std::move(out.file));
     }
     const auto finish = [&](int first, int last) {
@@ -613,7 +463,7 @@ void ConversionWorker(ConversionJob* job)
             if (!CutExactSpan(series.get(), run.index, &why))
                 MarkFailed(job, run, series_opened == kProbeOk ? why : ReasonOfOpen(series_opened));
         } else {
-            RunInput(job, out, run, plan.inputs[run.index]);
+            RunInput(jr, out, run, plan.inputs[run.index]);
         }
         if (!Cancelled(job) && !run.failed)
             job->input_status[run.index] = kInputDone;

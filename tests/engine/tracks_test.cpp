@@ -9,8 +9,12 @@
 #include <sstream>
 
 #include "conversion_job.h"
+#include "input_route.h"
+#include "job_door.h"
+#include "job_file.h"
 #include "job_setup.h"
 #include "media_checks.h"
+#include "reencode.h"
 #include "tracks.h"
 
 namespace {
@@ -456,5 +460,60 @@ TEST_F(Tracks, ReencodingKeepsEachSoundsLanguageAndFlagWhereTheContainerHoldsIt)
             return t.kind == AVMEDIA_TYPE_AUDIO && t.reason == DropReason::ContainerRefuses;
         });
         EXPECT_EQ(dropped, c.second_dropped);
+    }
+}
+
+// Each stream gets its route once, when the input's output streams are set
+// up: the packet loop only follows it. tracks.mkv has a picture, two sounds,
+// SubRip, ASS and a font; timecode.mp4 a picture, a sound and a timecode.
+TEST_F(Tracks, EveryStreamGetsItsRouteOnceAtSetUp)
+{
+    constexpr RouteKind C = RouteKind::Copy, R = RouteKind::Reencode, D = RouteKind::Drop;
+    const struct {
+        const char* fixture;
+        int format;  // re-encode into FormatTable[format]; -1 copy
+        std::vector<RouteKind> kinds;
+        DropReason last;  // why the last stream is left out, where it is
+    } cases[] = {
+        {"tracks.mkv", -1, {C, C, C, C, C, C}, DropReason::ContainerRefuses},
+        {"timecode.mp4", -1, {C, C, D}, DropReason::ContainerRefuses},
+        {"tracks.mkv", 6, {R, R, R, C, C, D}, DropReason::NotReencoded},  // Matroska keeps the file's subtitles
+        {"tracks.mkv", 1, {R, R, R, R, R, D}, DropReason::NotReencoded},  // MP4 takes them as mov_text
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.fixture) + " " + std::to_string(c.format));
+        EncodingChoice choice = DefaultCutChoice("k");
+        if (c.format >= 0) {
+            choice.direct = false;
+            ApplyFormatEntry(c.format, &choice);
+        }
+        ReleaseReservedOutput(job);
+        job->dropped_tracks.clear();
+        const std::string extension = c.format >= 0 ? FormatExtension(FormatTable[c.format].text) : ".mp4";
+        ASSERT_EQ(FillCutJob(job, FixturePath(c.fixture), "00:00:01.000", "00:00:03.000",
+                             {folder, "routes", extension}, choice, &output),
+                  LaunchRefusal::None);
+        MarkJobStarting(job, false);
+        const JobPlan plan = PlanJob(job);
+        ASSERT_EQ(plan.mode, c.format >= 0 ? JobMode::Reencode : JobMode::Copy);
+        const std::unique_ptr<InputRoute> route = MakeInputRoute(job, plan);
+        InputRun run;
+        ASSERT_EQ(OpenMediaInput(FixturePath(c.fixture).c_str(), run.in, MediaInputOptions{}), kProbeOk);
+        JobOutput out;
+        out.file = TakeOutputFile(job, 0);
+        out.ctx.reset(NewJobMuxer(job, route->OutputFormat(run.in.format.get(), output.c_str()), output.c_str()));
+        ASSERT_TRUE(out.ctx);
+        route->StartOutput(out);
+        ASSERT_TRUE(route->SetUpStreams(out, run));
+
+        const std::vector<StreamRoute> routes = RoutesOfStreams(run, route->MainKind(), job->dropped_tracks);
+        ASSERT_EQ(routes.size(), c.kinds.size());
+        for (size_t i = 0; i < routes.size(); ++i)
+            EXPECT_EQ(routes[i].kind, c.kinds[i]) << "stream " << i;
+        EXPECT_EQ(routes[0].role, StreamRole::Picture);
+        EXPECT_EQ(routes[run.in.audio_index].role, StreamRole::Sound);
+        EXPECT_EQ(routes.back().role, StreamRole::Other);
+        if (routes.back().kind == D)
+            EXPECT_EQ(routes.back().reason, c.last);
     }
 }

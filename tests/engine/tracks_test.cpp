@@ -513,7 +513,8 @@ TEST_F(Tracks, EveryStreamGetsItsRouteOnceAtSetUp)
         EXPECT_EQ(routes[0].role, StreamRole::Picture);
         EXPECT_EQ(routes[run.in.audio_index].role, StreamRole::Sound);
         EXPECT_EQ(routes.back().role, StreamRole::Other);
-        if (routes.back().kind == D)
+        if (routes.back().kind == D) {
             EXPECT_EQ(routes.back().reason, c.last);
+        }
     }
 }

@@ -21,6 +21,10 @@
 #include <vector>
 
 #include "bench_support.h"
+
+extern "C" {
+#include <libavutil/log.h>
+}
 #include "media_input.h"
 
 using namespace bench;

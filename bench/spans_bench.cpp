@@ -16,6 +16,10 @@
 
 #include "bench_support.h"
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 using namespace bench;
 
 namespace {

@@ -9,6 +9,9 @@
 #include "conversion_job.h"
 #include "output_file.h"
 
+struct AVFormatContext;
+struct AVOutputFormat;
+
 // The file the launch created for output `index`; a record filled some other
 // way gets its file here, under its exact name and only if that name is free.
 // Null (job->output_error says why) when there is none.

@@ -229,12 +229,6 @@ void WriteExtra(JobOutput& out, InputRun& run, AVPacket* pkt)
 
 }  // namespace
 
-const char* TrackKindName(int kind)
-{
-    const char* name = av_get_media_type_string(static_cast<AVMediaType>(kind));
-    return name ? name : "unknown";
-}
-
 bool ListTracks(const char* path, std::vector<TrackFacts>* tracks)
 {
     tracks->clear();
@@ -801,24 +795,4 @@ std::vector<std::vector<int>> ExtraTrackLayout(const AVFormatContext* in)
             layout[kind].push_back(st->codecpar->codec_id);
     }
     return layout;
-}
-
-std::string DescribeLayoutDifference(const LayoutDifference& d)
-{
-    const std::string kind = TrackKindName(d.kind);
-    if (d.track == 0)
-        return std::to_string(d.count) + " " + kind + " track(s), the first file has " + std::to_string(d.first_count);
-    return kind + " track " + std::to_string(d.track) + " is " + d.codec + ", in the first file " + d.first_codec;
-}
-
-std::string DescribeDroppedTrack(const DroppedTrack& t)
-{
-    std::string text = "input " + std::to_string(t.input + 1) + ", track " + std::to_string(t.stream) + " (" +
-                       TrackKindName(t.kind) + " " + t.codec + (t.language.empty() ? "" : ", " + t.language) + "): ";
-    switch (t.reason) {
-    case DropReason::ContainerRefuses: return text + "the output's container cannot hold it";
-    case DropReason::NotReencoded: return text + "re-encoding keeps only the main picture and sound";
-    case DropReason::NoMatchingTrack: return text + "the output has no track of its kind left to continue";
-    }
-    return text;
 }

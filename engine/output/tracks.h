@@ -10,7 +10,6 @@
 
 #include "dropped_track.h"
 #include "job_output.h"
-#include "join_check.h"
 
 struct ConversionJob;
 
@@ -26,8 +25,6 @@ struct TrackFacts {
 };
 // False when the file does not open.
 bool ListTracks(const char* path, std::vector<TrackFacts>* tracks);
-// "video", "audio", "subtitle", "data", "attachment".
-const char* TrackKindName(int kind);
 
 // What happens to each stream of an input: the per-stream choice, made once
 // when the input's output streams are set up.
@@ -83,7 +80,3 @@ bool PutChapters(AVFormatContext* out, const std::vector<ChapterCopy>& list);
 // The codecs of every sound, subtitle and data track of an opened file, by
 // kind (AVMediaType); chapter names carried in a text track are not a track.
 std::vector<std::vector<int>> ExtraTrackLayout(const AVFormatContext* in);
-// "2 audio tracks, the first file has 1" and the like.
-std::string DescribeLayoutDifference(const LayoutDifference& diff);
-// One line for a dropped track: "input 1, track 3 (subtitle dvd_subtitle, eng): ..."
-std::string DescribeDroppedTrack(const DroppedTrack& track);

@@ -3,7 +3,7 @@
 
 #include "media_input.h"
 #include "probe.h"
-#include "tracks.h"
+#include "dropped_track.h"
 
 namespace {
 
@@ -120,4 +120,12 @@ const char* JoinDifferenceText(JoinDifference how)
     case JoinDifference::Channels: return "its sound has another number of channels";
     }
     return "it differs";
+}
+
+std::string DescribeLayoutDifference(const LayoutDifference& d)
+{
+    const std::string kind = TrackKindName(d.kind);
+    if (d.track == 0)
+        return std::to_string(d.count) + " " + kind + " track(s), the first file has " + std::to_string(d.first_count);
+    return kind + " track " + std::to_string(d.track) + " is " + d.codec + ", in the first file " + d.first_codec;
 }

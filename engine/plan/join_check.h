@@ -50,3 +50,5 @@ bool FindTrackLayoutDifference(const std::vector<std::string>& paths, LayoutDiff
 
 // In plain English, for the command-line tool.
 const char* JoinDifferenceText(JoinDifference how);
+// "2 audio tracks, the first file has 1" and the like.
+std::string DescribeLayoutDifference(const LayoutDifference& diff);

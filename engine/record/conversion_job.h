@@ -10,13 +10,8 @@
 #include "dropped_track.h"
 #include "input_facts.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/audio_fifo.h>
-#include <libswresample/swresample.h>
-#include <libswscale/swscale.h>
-}
+// The window includes this record: it names FFmpeg's types, never their headers.
+struct AVOutputFormat;
 
 constexpr int kMaxJobInputs = 999;
 constexpr int kVideoBufferSize = 1835008;

@@ -18,3 +18,8 @@ struct DroppedTrack {
     std::string language;  // empty when the file names none
     DropReason reason = DropReason::ContainerRefuses;
 };
+
+// "video", "audio", "subtitle", "data", "attachment".
+const char* TrackKindName(int kind);
+// One line for a dropped track: "input 1, track 3 (subtitle dvd_subtitle, eng): ..."
+std::string DescribeDroppedTrack(const DroppedTrack& track);

@@ -9,10 +9,6 @@
 #include <string>
 #include <vector>
 
-extern "C" {
-#include <libavcodec/codec_id.h>
-}
-
 #include "job_plan.h"
 #include "input_facts.h"
 #include "join_check.h"
@@ -52,7 +48,7 @@ extern const FormatEntry FormatTable[kFormatCount];
 
 struct CodecName {
     const char* name;
-    AVCodecID id;
+    int id;  // AVCodecID
 };
 extern const std::vector<CodecName> kCutVideoCodecs;
 extern const std::vector<CodecName> kCutAudioCodecs;

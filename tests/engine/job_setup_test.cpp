@@ -12,6 +12,10 @@
 #include "conversion_job.h"
 #include "job_setup.h"
 
+extern "C" {
+#include <libavcodec/codec_id.h>
+}
+
 TEST(TimeText, FormatsHoursMinutesSecondsAndMilliseconds)
 {
     EXPECT_EQ(FormatTimeText(0), "00:00:00.000");

@@ -684,7 +684,7 @@ nlohmann::json ResultJson(const ConversionJob& job, const JobReading& reading, c
         nlohmann::json input = {{unit, i + 1}, {"file", job.input_paths[i]},
                                 {"status", StatusWord(reading, i)}};
         if (reading.inputs[i].status == kInputFailed)
-            input["reason"] = FailureReasonText(reading.inputs[i].reason);
+            input["reason"] = FailureReasonWithCause(reading.inputs[i].reason, reading.inputs[i].av_error);
         inputs.push_back(input);
     }
     nlohmann::json dropped = nlohmann::json::array();
@@ -722,7 +722,7 @@ std::string JobProblem(const ConversionJob& job, const JobReading& reading, cons
         return "the output " + Shown(output_path) + " was moved or deleted during the job";
     return std::string(job.input_count > 1 ? unit + (" " + std::to_string(reading.first_failed + 1)) + " failed: "
                                            : "the cut failed: ") +
-           FailureReasonText(first_reason);
+           FailureReasonWithCause(first_reason, reading.FirstAvError());
 }
 
 // An --overwrite job's end: its complete output takes the name it replaces;
@@ -812,7 +812,7 @@ int RunJob(ConversionJob* job, bool join, const std::vector<std::string>& output
     for (int i = 0; i < job->input_count; ++i) {
         if (reading.inputs[i].status == kInputFailed)
             std::fprintf(stderr, "morvane-cli: %s %d (%s): %s\n", unit, i + 1, Shown(job->input_paths[i]).c_str(),
-                         FailureReasonText(reading.inputs[i].reason));
+                         FailureReasonWithCause(reading.inputs[i].reason, reading.inputs[i].av_error).c_str());
     }
     if (!replaced.empty() && problem != replaced)
         std::fprintf(stderr, "morvane-cli: %s\n", replaced.c_str());

@@ -214,7 +214,7 @@ int OpenLocalFormat(AVFormatContext** ctx, const char* path)
     return rc;
 }
 
-int OpenCheckedInput(const char* path, AVIOInterruptCB interrupt, InputContextPtr* format)
+int OpenCheckedInput(const char* path, AVIOInterruptCB interrupt, InputContextPtr* format, int* av_error)
 {
     format->reset();
     const int kind = CheckInputKind(path);
@@ -224,8 +224,11 @@ int OpenCheckedInput(const char* path, AVIOInterruptCB interrupt, InputContextPt
     if (!raw)
         return kProbeOpenFailed;
     raw->interrupt_callback = interrupt;
-    if (const int rc = OpenLocalFormat(&raw, path); rc != 0)
+    if (const int rc = OpenLocalFormat(&raw, path); rc != 0) {
+        if (av_error && rc != kNotSingleMediaError)
+            *av_error = rc;
         return rc == kNotSingleMediaError ? kProbeNotSingleMedia : kProbeOpenFailed;  // `raw` was freed
+    }
     format->reset(raw);
     return kProbeOk;
 }
@@ -233,11 +236,12 @@ int OpenCheckedInput(const char* path, AVIOInterruptCB interrupt, InputContextPt
 int OpenMediaInput(const char* path, MediaInput& in, const MediaInputOptions& options)
 {
     in = MediaInput{};
-    if (const int rc = OpenCheckedInput(path, options.interrupt, &in.format); rc != kProbeOk)
+    if (const int rc = OpenCheckedInput(path, options.interrupt, &in.format, &in.open_error); rc != kProbeOk)
         return rc;
     AVFormatContext* raw = in.format.get();
-    if (avformat_find_stream_info(raw, nullptr) < 0) {
+    if (const int rc = avformat_find_stream_info(raw, nullptr); rc < 0) {
         in = MediaInput{};
+        in.open_error = rc;
         return kProbeNoStreamInfo;
     }
     SelectStreams(raw, &in.video_index, &in.audio_index);

@@ -28,6 +28,7 @@ struct MediaInput {
     bool audio_decoder_open = false;
     int video_index = -1;
     int audio_index = -1;
+    int open_error = 0;  // a failed open: what the libraries answered (AVERROR), 0 none
 
     AVStream* VideoStream() const { return video_index >= 0 ? format->streams[video_index] : nullptr; }
     AVStream* AudioStream() const { return audio_index >= 0 ? format->streams[audio_index] : nullptr; }
@@ -70,8 +71,9 @@ int OpenLocalFormat(AVFormatContext** ctx, const char* path);
 
 // CheckInputKind, then OpenLocalFormat with `interrupt`: the one way a media
 // file is opened. kProbeOk with `*format` set, else why not (kProbeNotSingleMedia
-// for a playlist or the like).
-int OpenCheckedInput(const char* path, AVIOInterruptCB interrupt, InputContextPtr* format);
+// for a playlist or the like); `av_error`, when given, gets the libraries' answer.
+int OpenCheckedInput(const char* path, AVIOInterruptCB interrupt, InputContextPtr* format,
+                     int* av_error = nullptr);
 
 // True for the demuxers of single media files: not a playlist, file list,
 // manifest, image pattern, stream description or device.

@@ -42,7 +42,7 @@ AVFormatContext* NewJobMuxer(ConversionJob* job, const AVOutputFormat* format, c
     return ctx;
 }
 
-bool WriteHeaderInto(AVFormatContext* ctx, OutputFile* file)
+bool WriteHeaderInto(AVFormatContext* ctx, OutputFile* file, int* av_error)
 {
     for (unsigned i = 0; i < ctx->nb_streams; ++i) {
         AVDictionary** meta = &ctx->streams[i]->metadata;
@@ -55,7 +55,10 @@ bool WriteHeaderInto(AVFormatContext* ctx, OutputFile* file)
             return false;
         ctx->flags |= AVFMT_FLAG_CUSTOM_IO;
     }
-    return avformat_write_header(ctx, nullptr) >= 0;
+    const int rc = avformat_write_header(ctx, nullptr);
+    if (rc < 0 && av_error)
+        *av_error = rc;
+    return rc >= 0;
 }
 
 bool FinishJobFile(ConversionJob* job, OutputFile* file, bool keep, FailureReason* why)

@@ -20,8 +20,9 @@ std::unique_ptr<OutputFile> TakeOutputFile(ConversionJob* job, int index);
 // A muxer of `format` for `path` that a stop of the job interrupts; null on failure.
 AVFormatContext* NewJobMuxer(ConversionJob* job, const AVOutputFormat* format, const char* path);
 
-// Writes the header of `ctx` into the job's own file.
-bool WriteHeaderInto(AVFormatContext* ctx, OutputFile* file);
+// Writes the header of `ctx` into the job's own file; `av_error`, when
+// given, gets the muxer's answer to a header it refused.
+bool WriteHeaderInto(AVFormatContext* ctx, OutputFile* file, int* av_error = nullptr);
 
 // Flushes and closes the file when `keep`; otherwise, or when that fails, it
 // is deleted: a half-written file never stays looking like a result. True

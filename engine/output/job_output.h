@@ -88,6 +88,7 @@ struct InputRun {
     int index = 0;
     bool failed = false;
     int read_result = 0;        // how reading ended
+    int av_error = 0;           // the libraries' answer to the step that failed the input
     bool cut_complete = false;  // the cut reached its length
     double cut_start_s = 0;  // where the user asked the cut to start
     double measured_held_s = 0;  // what the file was found to hold (0: not measured)

@@ -4,6 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 
+extern "C" {
+#include <libavutil/error.h>
+}
+
 ConversionJob* g_pJob = nullptr;
 
 namespace {
@@ -73,6 +77,15 @@ const char* FailureReasonText(FailureReason reason)
     case FailureReason::Stopped: return "stopped";
     }
     return "failed";
+}
+
+std::string FailureReasonWithCause(FailureReason reason, int av_error)
+{
+    std::string text = FailureReasonText(reason);
+    char said[AV_ERROR_MAX_STRING_SIZE] = {};
+    if (av_error < 0 && av_strerror(av_error, said, sizeof said) == 0)
+        text += std::string(" (") + said + ")";
+    return text;
 }
 
 namespace {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cwchar>
+#include <string>
 #include <vector>
 
 #include "dropped_track.h"
@@ -38,6 +39,10 @@ enum class FailureReason : uint8_t {
 
 // The reason in plain English, for the command-line tool and logs.
 const char* FailureReasonText(FailureReason reason);
+// The reason with what the media libraries said of it (`av_error`, an
+// AVERROR code; 0 adds nothing): "the output could not be written (No space
+// left on device)". Every message that names a failed input uses it.
+std::string FailureReasonWithCause(FailureReason reason, int av_error);
 
 // A plain record: allocated, then set up by InitConversionJob. What the
 // engine has open is held by its own RAII owners, never here.
@@ -66,6 +71,9 @@ struct ConversionJob {
     wchar_t* snapshot_path;
     std::atomic<uint8_t> input_status[kMaxJobInputs + 1];
     std::atomic<FailureReason> input_reason[kMaxJobInputs + 1];
+    // What the media libraries answered when the input failed (an AVERROR
+    // code, 0 when none was involved), written with the reason.
+    std::atomic<int32_t> input_av_error[kMaxJobInputs + 1];
     double start_s[kMaxJobInputs];
     double end_s[kMaxJobInputs];
     double span_s[kMaxJobInputs];

@@ -22,6 +22,7 @@ JobReading ReadJob(const ConversionJob& job)
         InputReading& in = r.inputs[i];
         in.status = job.input_status[i];
         in.reason = job.input_reason[i];
+        in.av_error = job.input_av_error[i];
         in.in_output = in.status == kInputDone || (i < r.current && in.status == kInputPending);
         const bool failed = in.status == kInputFailed;
         r.done += in.status == kInputDone ? 1 : 0;

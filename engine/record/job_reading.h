@@ -13,6 +13,7 @@
 struct InputReading {
     uint8_t status = kInputPending;  // kInputPending, kInputDone or kInputFailed
     FailureReason reason = FailureReason::None;
+    int av_error = 0;  // what the media libraries answered, beside the reason
     // What the output holds: a done input, or one the worker has moved past
     // while still pending (a stop ended it there; it is in up to the stop).
     bool in_output = false;
@@ -40,6 +41,7 @@ struct JobReading {
     {
         return first_failed >= 0 ? inputs[first_failed].reason : FailureReason::None;
     }
+    int FirstAvError() const { return first_failed >= 0 ? inputs[first_failed].av_error : 0; }
 };
 
 // Reads `job` once: each input's status before its reason, as the worker

@@ -40,9 +40,15 @@ bool Cancelled(const ConversionJob* job) { return job->cancel_requested.load() !
 // failure while the job is being stopped is the stop.
 void MarkFailed(ConversionJob* job, InputRun& run, FailureReason reason)
 {
-    job->input_reason[run.index] = Cancelled(job) ? FailureReason::Stopped : reason;
+    const bool stopped = Cancelled(job);
+    if (stopped)
+        reason = FailureReason::Stopped;
+    const int av_error = stopped ? 0 : run.av_error;
+    job->input_av_error[run.index] = av_error;
+    job->input_reason[run.index] = reason;
     job->input_status[run.index] = kInputFailed;
     run.failed = true;
+    av_log(nullptr, AV_LOG_ERROR, "input %d: %s\n", run.index + 1, FailureReasonWithCause(reason, av_error).c_str());
 }
 
 FailureReason ReasonOfOpen(int probe_code)
@@ -86,10 +92,10 @@ bool CreateOutput(ConversionJob* job, JobOutput& out, const AVOutputFormat* form
 
 // Writes the header into the job's own file. On failure the caller discards
 // the output, so a later input of a join can start it afresh.
-bool OpenOutputFile(JobOutput& out)
+bool OpenOutputFile(JobOutput& out, int* av_error)
 {
     AVFormatContext* ctx = out.ctx.get();
-    if (ctx->nb_streams == 0 || !WriteHeaderInto(ctx, out.file.get()))
+    if (ctx->nb_streams == 0 || !WriteHeaderInto(ctx, out.file.get(), av_error))
         return false;
     out.header_written = true;
     return true;
@@ -167,8 +173,10 @@ FailureReason WriteAlongRoute(JobOutput& out, InputRun& run, const StreamRoute& 
         CopyAudioPacket(out, run, pkt);
         return FailureReason::None;
     }
-    if (CopyVideoPacket(out, run, pkt) < 0)
+    if (const int rc = CopyVideoPacket(out, run, pkt); rc < 0) {
+        run.av_error = rc;
         return FailureReason::NotAccepted;
+    }
     WriteWaitingExtras(out, run);  // the origin may be known now
     return FailureReason::None;
 }
@@ -300,7 +308,7 @@ FailureReason PrepareOutput(JobRun& jr, JobOutput& out, InputRun& run)
 FailureReason SetUpInputStreams(JobRun& jr, JobOutput& out, InputRun& run, InputPlan& input)
 {
     const bool first_header = !out.header_written;
-    if (!jr.route->SetUpStreams(out, run) || (!out.header_written && !OpenOutputFile(out))) {
+    if (!jr.route->SetUpStreams(out, run) || (!out.header_written && !OpenOutputFile(out, &run.av_error))) {
         const bool refused_later = out.header_written;
         if (!out.header_written)
             DiscardOutput(out);
@@ -361,6 +369,8 @@ void ProcessInput(JobRun& jr, JobOutput& out, InputRun& run, InputPlan& input)
     const int64_t packets_before = out.packets_written;
     const int64_t pictures_before = out.video_packets_written;
     RunPacketLoop(jr, out, run, input);
+    if (run.read_result < 0 && run.read_result != AVERROR_EOF && run.av_error == 0)
+        run.av_error = run.read_result;  // why the reading broke off
     const bool ended = jr.route->EndInput(out, run);
     run.waiting.clear();
     UpdateWrittenTimes(job, out);
@@ -384,6 +394,7 @@ void RunInput(JobRun& jr, JobOutput& out, InputRun& run, InputPlan& input)
 {
     const bool exact = input.exact;
     const int opened = OpenInput(jr, run, exact);
+    run.av_error = run.in.open_error;
     if (exact) {
         FailureReason why = FailureReason::None;
         if (!RunExactCut(jr.job, run.index, std::move(run.in), std::move(out.file), &why))
@@ -419,6 +430,7 @@ void ConversionWorker(ConversionJob* job)
 {
     for (int i = 0; i < job->input_count && i <= kMaxJobInputs; ++i) {
         job->input_reason[i] = FailureReason::None;
+        job->input_av_error[i] = 0;
         job->input_status[i] = kInputPending;
     }
     job->progress_percent = 0;

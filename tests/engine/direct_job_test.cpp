@@ -8,10 +8,15 @@
 #include <thread>
 
 #include "conversion_job.h"
+#include "job_reading.h"
 #include "job_setup.h"
 #include "media_checks.h"
 #include "probe.h"
 #include "worker.h"
+
+extern "C" {
+#include <libavutil/error.h>
+}
 
 namespace {
 
@@ -214,6 +219,7 @@ TEST_F(DirectJob, JoinSkipsInputsThatCannotBeCopiedAndFinishesTheOutput)
     EXPECT_EQ(Status(2), kInputFailed);
     EXPECT_EQ(job->input_reason[1], FailureReason::DiffersFromFirst);
     EXPECT_EQ(job->input_reason[2], FailureReason::Unreadable);
+    EXPECT_EQ(job->input_av_error[2], 0) << "found missing before the libraries were asked";
     EXPECT_EQ(job->current_input, 3);
     const MediaFacts f = AnalyzeMedia(output);
     ExpectPlaysInSync(f);
@@ -228,6 +234,12 @@ TEST_F(DirectJob, BrokenFirstInputLeavesTheRestToMakeTheOutput)
     Run(true);
     EXPECT_EQ(Status(0), kInputFailed);
     EXPECT_EQ(Status(1), kInputDone);
+    // The libraries' own words go with the reason, into every message.
+    const JobReading reading = ReadJob(*job);
+    EXPECT_EQ(reading.FirstAvError(), AVERROR_INVALIDDATA);
+    EXPECT_EQ(FailureReasonWithCause(reading.FirstReason(), reading.FirstAvError()),
+              "not a media file the program can open (Invalid data found when processing input)");
+    EXPECT_EQ(reading.inputs[1].av_error, 0);
     const MediaFacts f = AnalyzeMedia(output);
     ExpectPlaysInSync(f);
     EXPECT_EQ(f.video_frames, 100);

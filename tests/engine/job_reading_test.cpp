@@ -12,6 +12,10 @@
 #include "conversion_job.h"
 #include "job_reading.h"
 
+extern "C" {
+#include <libavutil/error.h>
+}
+
 namespace {
 
 using R = FailureReason;
@@ -163,4 +167,21 @@ TEST_F(JobReadingTest, TheCurrentInputsPercentIsItsOwn)
         job->progress_percent = c.written;
         EXPECT_EQ(ReadJob(*job).percent, c.read);
     }
+}
+
+TEST(FailureWords, TheLibrariesAnswerFollowsTheReasonWhenThereIsOne)
+{
+    const struct {
+        FailureReason reason;
+        int av_error;
+        const char* text;
+    } cases[] = {
+        {FailureReason::WriteFailed, AVERROR(ENOSPC), "the output could not be written (No space left on device)"},
+        {FailureReason::CutShort, AVERROR_INVALIDDATA,
+         "the file holds less than it says (cut short or damaged) (Invalid data found when processing input)"},
+        {FailureReason::NotMedia, 0, "not a media file the program can open"},
+        {FailureReason::Stopped, 0, "stopped"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FailureReasonWithCause(c.reason, c.av_error), c.text);
 }

@@ -108,6 +108,7 @@ struct InputRun {
     DecodeTimeFiller audio_dts;
     std::deque<PacketPtr> lead_in;     // hidden pictures before the first shown one (joins)
     bool skip_to_key = false;          // a lead-in that could not be kept hidden was dropped
+    int64_t first_key_pts = AV_NOPTS_VALUE;  // input time base: the key picture the input is entered at
     int64_t audio_shift = AV_NOPTS_VALUE;  // output time base; set by the input's first sound
     bool trim_sound_to_picture = false;    // a join: the input's sound ends with its picture
     std::deque<PacketPtr> held_audio;  // in the output's time base, past the picture so far

@@ -5,6 +5,7 @@
 #include "container_rules.h"
 #include "direct_copy.h"
 #include "input_route.h"
+#include "media_time.h"
 #include "stream_copy.h"
 #include "tracks.h"
 
@@ -107,18 +108,21 @@ private:
     bool join_;
 };
 
-// The cut has its length on its video clock, or on its audio clock when it
-// has no video at all. Pictures written by then may be shown after ones
-// still to come (reordered pictures): the cut ends at the first picture read
-// that is shown after everything written, so no picture is left out between
-// them. Presentation times decide, whatever the stream's rate.
+// The cut has its length when the pictures written reach it in presentation
+// time, or on its audio clock when it has no video at all. The decoding
+// clock would not do: with reordered pictures it starts behind the first
+// picture shown, and the cut would run that many pictures past its length.
+// Pictures written by then may be shown after ones still to come: the cut
+// ends at the first picture read that is shown after everything written, so
+// no picture is left out between them.
 bool CopyRoute::SpanWritten(const JobOutput& out, InputRun& run, const AVPacket* pkt) const
 {
     // A later span of one file counts from where the span before it ended.
     const double span = job_->span_s[run.index];
     if (!out.video || run.in.video_index < 0)
         return span <= SoundWrittenSeconds(out, run);
-    if (span > PictureWrittenSeconds(out, run))
+    const int64_t shown_us = ToMicroseconds(out.video_clock.end, out.video->time_base) - run.offset_us;
+    if (static_cast<int64_t>(span * 1e6) > shown_us)
         return false;
     if (pkt->stream_index == run.in.video_index)
         run.pictures_missing = ShownBeforeWrittenEnd(out, run, pkt);

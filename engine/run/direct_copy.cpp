@@ -125,6 +125,15 @@ void CountWholeFrame(const AVStream* st, AVPacket* pkt)
     pkt->duration = std::max(pkt->duration, frame);
 }
 
+// A picture decoded after the key picture the input is entered at but shown
+// before it (the leading pictures of an open GOP) refers to pictures before
+// the key, which are not there: decoded it is garbage, and it would be shown
+// before the input's start, in the middle of the picture before a seam.
+bool IsLeadingPicture(const InputRun& run, const AVPacket* pkt)
+{
+    return run.first_key_pts != AV_NOPTS_VALUE && pkt->pts != AV_NOPTS_VALUE && pkt->pts < run.first_key_pts;
+}
+
 int WriteAudioPacket(JobOutput& out, InputRun& run, AVPacket* pkt)
 {
     const AVStream* as = run.in.AudioStream();
@@ -236,7 +245,10 @@ int CopyVideoPacket(JobOutput& out, InputRun& run, AVPacket* pkt)
         if (HasDiscardFlag(pkt) && vs->start_time != AV_NOPTS_VALUE && vs->start_time > first)
             first = vs->start_time;
         run.origin_us = ToMicroseconds(first, vs->time_base);
+        run.first_key_pts = pkt->pts;
         WriteWaitingAudio(out, run);
+    } else if (IsLeadingPicture(run, pkt)) {
+        return 0;
     }
     // On an output's first input, pictures before the origin keep times
     // before 0, which containers with edit lists keep hidden.

@@ -233,6 +233,20 @@ int OpenCheckedInput(const char* path, AVIOInterruptCB interrupt, InputContextPt
     return kProbeOk;
 }
 
+namespace {
+
+// Matroska's duration is where the segment's clock ends, counted from its
+// zero: a file whose clock starts late runs that much less. Everything else
+// measures a file from its first timestamp, and so does the engine.
+void CountLengthFromStart(AVFormatContext* format)
+{
+    const bool ends_on_own_clock = std::strncmp(format->iformat->name, "matroska", 8) == 0;
+    if (ends_on_own_clock && format->start_time > 0 && format->duration > format->start_time)
+        format->duration -= format->start_time;
+}
+
+}  // namespace
+
 int OpenMediaInput(const char* path, MediaInput& in, const MediaInputOptions& options)
 {
     in = MediaInput{};
@@ -244,6 +258,7 @@ int OpenMediaInput(const char* path, MediaInput& in, const MediaInputOptions& op
         in.open_error = rc;
         return kProbeNoStreamInfo;
     }
+    CountLengthFromStart(raw);
     SelectStreams(raw, &in.video_index, &in.audio_index);
     if (in.video_index >= 0)
         DropImplausibleFrameRates(in.VideoStream());

@@ -19,6 +19,7 @@
 #include "job_setup.h"
 #include "media_time.h"
 #include "input_route.h"
+#include "picture_times.h"
 #include "reencode.h"
 #include "stream_copy.h"
 #include "track_enabling.h"
@@ -192,7 +193,8 @@ void RunPacketLoop(JobRun& jr, JobOutput& out, InputRun& run, const InputPlan& i
     ConversionJob* job = jr.job;
     PacketPtr packet = MakePacket();
     AVPacket* pkt = packet.get();
-    while (pkt && (run.read_result = av_read_frame(run.in.format.get(), pkt)) >= 0) {
+    PictureTimeReader reader(run.in.format.get(), run.in.video_index);
+    while (pkt && (run.read_result = reader.Read(pkt)) >= 0) {
         if (Cancelled(job) || out.WriteFailed()) {
             av_packet_unref(pkt);
             break;

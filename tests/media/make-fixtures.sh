@@ -136,6 +136,10 @@ make_once bframes.mkv -f lavfi -i "$pic:duration=4" -f lavfi -i "$tone:duration=
 # A camcorder's MPEG-2 program stream with MP2 sound, named .MOD.
 [ -s camcorder.MOD ] || { ff -f lavfi -i "$pic:duration=4" -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=4" \
   -c:v mpeg2video -q:v 5 -g 12 -c:a mp2 -b:a 192k -f vob camcorder.tmp.MOD && mv camcorder.tmp.MOD camcorder.MOD; }
+# A program stream with B-frames and small pictures, several to a pack:
+# those behind the first come without their times.
+make_once bframes.mpg -f lavfi -i "testsrc2=size=96x64:rate=25:duration=3" -f lavfi -i "$tone:duration=3" -c:v mpeg2video -q:v 5 -g 12 -bf 2 \
+  -c:a mp2 -b:a 128k
 # A short transport stream with a 2 s group of pictures.
 make_once gop2s.ts -f lavfi -i "$pic:duration=4" -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=4" \
   -c:v mpeg2video -q:v 5 -g 50 -bf 0 -c:a mp2 -b:a 192k -shortest

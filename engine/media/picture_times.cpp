@@ -1,0 +1,112 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "picture_times.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr uint8_t kMpeg2PictureStart = 0x00;
+constexpr uint8_t kMpeg4VopStart = 0xb6;
+
+// The byte after the first 00 00 01 `code` start code, or -1.
+long AfterStartCode(const uint8_t* data, size_t size, uint8_t code)
+{
+    for (size_t i = 0; i + 3 < size; ++i)
+        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && data[i + 3] == code)
+            return static_cast<long>(i + 4);
+    return -1;
+}
+
+// AVI stores no times at all: a picture's place in the file is its time,
+// and its copy keeps it by the decoding times alone.
+bool FillsPictureTimes(const AVFormatContext* format, const AVStream* st)
+{
+    const AVCodecID id = st->codecpar->codec_id;
+    const bool reordered_kind = id == AV_CODEC_ID_MPEG1VIDEO || id == AV_CODEC_ID_MPEG2VIDEO || id == AV_CODEC_ID_MPEG4;
+    return reordered_kind && std::strcmp(format->iformat->name, "avi") != 0;
+}
+
+}  // namespace
+
+PictureKind KindOfPicture(int codec_id, const uint8_t* data, size_t size)
+{
+    if (codec_id == AV_CODEC_ID_MPEG4) {
+        const long at = AfterStartCode(data, size, kMpeg4VopStart);
+        if (at < 0 || static_cast<size_t>(at) >= size)
+            return PictureKind::Unknown;
+        return (data[at] >> 6) == 2 ? PictureKind::Bidirectional : PictureKind::Reference;  // I, P, S
+    }
+    if (codec_id == AV_CODEC_ID_MPEG1VIDEO || codec_id == AV_CODEC_ID_MPEG2VIDEO) {
+        // 10 bits of temporal reference, then 3 of picture coding type.
+        const long at = AfterStartCode(data, size, kMpeg2PictureStart);
+        if (at < 0 || static_cast<size_t>(at) + 1 >= size)
+            return PictureKind::Unknown;
+        const int type = (data[at + 1] >> 3) & 7;
+        return type == 3 ? PictureKind::Bidirectional : type == 1 || type == 2 ? PictureKind::Reference
+                                                                                : PictureKind::Unknown;
+    }
+    return PictureKind::Unknown;
+}
+
+PictureTimeReader::PictureTimeReader(AVFormatContext* format, int video_index)
+    : format_(format), video_index_(video_index)
+{
+    fills_ = video_index >= 0 && static_cast<unsigned>(video_index) < format->nb_streams &&
+             FillsPictureTimes(format, format->streams[video_index]);
+}
+
+int PictureTimeReader::Read(AVPacket* pkt)
+{
+    for (;;) {
+        if (!queue_.empty() && queue_.front().get() != pending_) {
+            av_packet_move_ref(pkt, queue_.front().get());
+            queue_.pop_front();
+            return 0;
+        }
+        if (end_ == 0) {
+            ReadAhead();
+            continue;
+        }
+        if (!pending_)
+            return end_;
+        ReleasePending(next_dts_);  // the last reference picture: shown after everything decoded
+    }
+}
+
+int PictureTimeReader::ReadAhead()
+{
+    PacketPtr p = MakePacket();
+    if (!p)
+        return end_ = AVERROR(ENOMEM);
+    const int rc = av_read_frame(format_, p.get());
+    if (rc < 0)
+        return end_ = rc;
+    if (fills_ && p->stream_index == video_index_)
+        Complete(p.get());
+    queue_.push_back(std::move(p));
+    return 0;
+}
+
+void PictureTimeReader::Complete(AVPacket* pkt)
+{
+    const int codec = format_->streams[video_index_]->codecpar->codec_id;
+    const PictureKind kind = KindOfPicture(codec, pkt->data, static_cast<size_t>(pkt->size));
+    if (pkt->dts != AV_NOPTS_VALUE)
+        next_dts_ = pkt->dts + std::max<int64_t>(pkt->duration, 0);
+    if (kind == PictureKind::Reference) {
+        if (pending_)
+            ReleasePending(pkt->dts);
+        if (pkt->pts == AV_NOPTS_VALUE && pkt->dts != AV_NOPTS_VALUE)
+            pending_ = pkt;
+    } else if (kind == PictureKind::Bidirectional && pkt->pts == AV_NOPTS_VALUE) {
+        pkt->pts = pkt->dts;
+    }
+}
+
+void PictureTimeReader::ReleasePending(int64_t shown_at)
+{
+    if (shown_at != AV_NOPTS_VALUE)
+        pending_->pts = std::max(shown_at, pending_->dts);
+    pending_ = nullptr;
+}

@@ -82,8 +82,10 @@ bool SeekBy(SeekMethod method, AVFormatContext* format, int64_t at_us)
 }
 
 // Tries one method, stepping back while the first key frame lands after the
-// target. Leaves the input positioned at the accepted seek.
-bool SeekWith(SeekMethod method, AVFormatContext* format, int stream_index, int64_t target_us)
+// target. Leaves the input positioned at the accepted seek; `*key_us` is the
+// key frame found there.
+bool SeekWith(SeekMethod method, AVFormatContext* format, int stream_index, int64_t target_us,
+              int64_t* key_us = nullptr)
 {
     const int64_t start = format->start_time != AV_NOPTS_VALUE ? format->start_time : 0;
     int64_t step_us = AV_TIME_BASE / 2;
@@ -93,6 +95,8 @@ bool SeekWith(SeekMethod method, AVFormatContext* format, int stream_index, int6
             return false;
         const KeyFrameFound key = ReadFirstKeyFrame(format, stream_index);
         const bool at_file_start = at_us <= start;
+        if (key_us)
+            *key_us = key.pts_us;
         if (key.found && key.pts_us <= target_us)
             return SeekBy(method, format, at_us);  // the same position, read again
         if (at_file_start)
@@ -105,14 +109,33 @@ bool SeekWith(SeekMethod method, AVFormatContext* format, int stream_index, int6
     return false;
 }
 
+// A backward seek may land far before the key frame at or before the target:
+// an ASF index of whole seconds lands a second early and more, a whole group
+// of pictures more than the cut asked for. A seek without the flag lands at
+// the index entry nearest the target: taken, and left positioned there, when
+// its key frame is not after the target and is later than `found_us`.
+bool SeekNearer(AVFormatContext* format, int stream_index, int64_t target_us, int64_t found_us)
+{
+    if (found_us == AV_NOPTS_VALUE || av_seek_frame(format, -1, target_us, 0) < 0)
+        return false;
+    const KeyFrameFound nearer = ReadFirstKeyFrame(format, stream_index);
+    if (!nearer.found || nearer.pts_us > target_us || nearer.pts_us <= found_us)
+        return false;
+    return av_seek_frame(format, -1, target_us, 0) >= 0;
+}
+
 }  // namespace
 
 SeekMethod SeekAtOrBefore(AVFormatContext* format, int stream_index, int64_t target_us)
 {
     // Formats with discontinuous timestamps have no index, but the library's
     // generic search reads timestamps near byte positions where it can.
-    if (SeekWith(SeekMethod::Time, format, stream_index, target_us))
+    int64_t found_us = AV_NOPTS_VALUE;
+    if (SeekWith(SeekMethod::Time, format, stream_index, target_us, &found_us)) {
+        if (!SeekNearer(format, stream_index, target_us, found_us))
+            SeekWith(SeekMethod::Time, format, stream_index, target_us);  // back to the landing found
         return SeekMethod::Time;
+    }
     if (SeekWith(SeekMethod::Bytes, format, stream_index, target_us))
         return SeekMethod::Bytes;
     av_seek_frame(format, -1, 0, AVSEEK_FLAG_BYTE);  // from the beginning: early enough

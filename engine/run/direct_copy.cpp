@@ -134,6 +134,19 @@ bool IsLeadingPicture(const InputRun& run, const AVPacket* pkt)
     return run.first_key_pts != AV_NOPTS_VALUE && pkt->pts != AV_NOPTS_VALUE && pkt->pts < run.first_key_pts;
 }
 
+// A later input's first picture may be decoded at a time already taken: its
+// decoding time made room for leading pictures, which are left out. It is
+// decoded a whole frame after the last picture written, as far as its own
+// presentation time allows: a program stream's reader rebuilds picture times
+// from decoding times, and a tick apart would give two pictures one time.
+void FollowWrittenPictures(const JobOutput& out, AVPacket* pkt)
+{
+    const int64_t last = out.video_clock.last_dts;
+    if (last == AV_NOPTS_VALUE || pkt->dts == AV_NOPTS_VALUE || pkt->dts > last || pkt->pts == AV_NOPTS_VALUE)
+        return;
+    pkt->dts = std::max(pkt->dts, std::min(last + pkt->duration, pkt->pts));
+}
+
 int WriteAudioPacket(JobOutput& out, InputRun& run, AVPacket* pkt)
 {
     const AVStream* as = run.in.AudioStream();
@@ -262,6 +275,7 @@ int CopyVideoPacket(JobOutput& out, InputRun& run, AVPacket* pkt)
     if (run.skip_to_key && !key)
         return 0;
     run.skip_to_key = false;
+    const bool entry = key && pkt->pts != AV_NOPTS_VALUE && pkt->pts == run.first_key_pts;
     ShiftToOutput(run, pkt, vs, out.video);
     for (PacketPtr& p : run.lead_in)
         ShiftToOutput(run, p.get(), vs, out.video);
@@ -269,6 +283,8 @@ int CopyVideoPacket(JobOutput& out, InputRun& run, AVPacket* pkt)
         run.skip_to_key = true;  // its references are gone: wait for the next key frame
         return 0;
     }
+    if (entry && run.continues_output)
+        FollowWrittenPictures(out, pkt);
     const int rc = WriteOutputPacket(out, pkt, out.video, out.video_clock);
     if (out.audio)
         ReleaseHeldAudio(out, run, false);

@@ -82,8 +82,6 @@ const std::vector<KnownFault> kKnownFaults = {
     {"H.264 open GOPs: a span file entered at a key picture that is not an IDR keeps its memory commands for "
      "pictures before it (mmco: unref short failure), as the ffmpeg program's copy does",
      {"direct_separate_h264_open_mp4", "direct_separate_h264_open_mkv"}},
-    {"program stream spans in one file: two pictures share a time at a seam (non monotonically increasing dts)",
-     {"direct_spans_mpeg2_mpg"}},
     {"MPEG-4 with B-frames in AVI: the cut ends a picture short of its length",
      {"direct_cut_mpeg4_b_avi", "exact_cut_mpeg4_b_avi"}},
     {"MPEG-4 with B-frames in AVI, spans in one file: 3 garbled pictures at the seams, pictures 127-128 lost",

@@ -279,8 +279,39 @@ std::vector<int> CopiableExtraTracks(ConversionJob* job, int input_index, const 
     return kept;
 }
 
+namespace {
+
+// A cover picture as an attachment: its bytes, name and type.
+AVStream* AddCoverAttachment(AVFormatContext* ctx, const AVStream* in_st)
+{
+    const AVPacket& pic = in_st->attached_pic;
+    if (pic.size <= 0)
+        return nullptr;
+    AVStream* st = avformat_new_stream(ctx, nullptr);
+    if (!st)
+        return nullptr;
+    st->id = static_cast<int>(ctx->nb_streams) - 1;
+    st->codecpar->codec_type = AVMEDIA_TYPE_ATTACHMENT;
+    st->codecpar->codec_id = in_st->codecpar->codec_id;
+    st->codecpar->extradata = static_cast<uint8_t*>(av_mallocz(pic.size + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (!st->codecpar->extradata)
+        return nullptr;
+    std::memcpy(st->codecpar->extradata, pic.data, static_cast<size_t>(pic.size));
+    st->codecpar->extradata_size = pic.size;
+    av_dict_copy(&st->metadata, in_st->metadata, 0);
+    // An attachment must have a name; the type follows from the codec.
+    if (!av_dict_get(st->metadata, "filename", nullptr, 0))
+        av_dict_set(&st->metadata, "filename",
+                    in_st->codecpar->codec_id == AV_CODEC_ID_PNG ? "cover.png" : "cover.jpg", 0);
+    return st;
+}
+
+}  // namespace
+
 AVStream* AddExtraStream(AVFormatContext* ctx, const AVStream* in_st)
 {
+    if (IsAttachedPicture(in_st) && CoverPicturesAsAttachments(ctx->oformat))
+        return AddCoverAttachment(ctx, in_st);
     AVStream* st = AddCopiedStream(ctx, in_st);
     if (!st)
         return nullptr;
@@ -296,7 +327,7 @@ void WriteAttachedPictures(AVFormatContext* ctx, const AVFormatContext* in, cons
 {
     for (size_t k = 0; k < in_streams.size() && k < out_streams.size(); ++k) {
         const AVStream* st = in->streams[in_streams[k]];
-        if (!IsAttachedPicture(st) || st->attached_pic.size <= 0)
+        if (!IsAttachedPicture(st) || st->attached_pic.size <= 0 || !IsAttachedPicture(out_streams[k]))
             continue;
         PacketPtr pic = MakePacket();
         if (!pic || av_packet_ref(pic.get(), &st->attached_pic) < 0)
@@ -368,7 +399,7 @@ bool PlanTracks(ConversionJob* job, JobOutput& out, InputRun& run,
                 run.extra_slot[i] = static_cast<int>(out.extras.size());
                 ExtraTrack track;
                 track.stream = st;
-                track.kind = in->streams[i]->codecpar->codec_type;
+                track.kind = st->codecpar->codec_type;
                 out.extras.push_back(std::move(track));
             }
         }
@@ -386,16 +417,19 @@ bool PlanTracks(ConversionJob* job, JobOutput& out, InputRun& run,
         const AVStream* st = in->streams[i];
         if (IsMain(run.in, static_cast<int>(i)) || IsChapterTextTrack(in, st))
             continue;
-        const int kind = st->codecpar->codec_type;
-        const int group = IsAttachedPicture(st) ? AVMEDIA_TYPE_NB : kind;  // cover pictures apart
+        // A cover picture the output keeps as an attachment counts among the attachments.
+        const bool cover_attached = IsAttachedPicture(st) && CoverPicturesAsAttachments(out.ctx->oformat);
+        const int kind = cover_attached ? AVMEDIA_TYPE_ATTACHMENT : st->codecpar->codec_type;
+        const int group = IsAttachedPicture(st) && !cover_attached ? AVMEDIA_TYPE_NB : kind;  // cover pictures apart
         int nth = seen[group < 0 ? AVMEDIA_TYPE_NB : group]++;
         int match = -1;
         for (size_t k = 0; k < out.extras.size() && match < 0; ++k) {
             const AVStream* o = out.extras[k].stream;
-            if (out.extras[k].kind == kind && IsAttachedPicture(o) == IsAttachedPicture(st) && nth-- == 0)
+            if (out.extras[k].kind == kind && IsAttachedPicture(o) == (IsAttachedPicture(st) && !cover_attached) &&
+                nth-- == 0)
                 match = static_cast<int>(k);
         }
-        if (match >= 0 && !CanContinueStream(out.extras[match].stream->codecpar, st->codecpar))
+        if (match >= 0 && !cover_attached && !CanContinueStream(out.extras[match].stream->codecpar, st->codecpar))
             match = -1;
         // Attachments and cover pictures went out with the first input.
         if (match >= 0 && (IsAttachedPicture(st) || kind == AVMEDIA_TYPE_ATTACHMENT))

@@ -190,6 +190,12 @@ std::string ContainerLanguage(const AVOutputFormat* format, const std::string& l
     return language;
 }
 
+bool CoverPicturesAsAttachments(const AVOutputFormat* format)
+{
+    const ContainerRules* rules = RulesOf(format);
+    return rules && std::strcmp(rules->family, "matroska") == 0;
+}
+
 int MaxSoundTracks(const AVOutputFormat* format)
 {
     return format && std::strcmp(format->name, "flv") == 0 ? 1 : INT_MAX;

@@ -64,5 +64,9 @@ bool ChaptersAtTrailer(const AVOutputFormat* format);
 // and writes any other as no language at all.
 std::string ContainerLanguage(const AVOutputFormat* format, const std::string& language);
 
+// Matroska keeps a cover picture as an attachment: given as a picture
+// stream, its muxer would write a track of one still picture.
+bool CoverPicturesAsAttachments(const AVOutputFormat* format);
+
 // How many sound tracks `format` holds (FLV one).
 int MaxSoundTracks(const AVOutputFormat* format);

@@ -518,3 +518,40 @@ TEST_F(Tracks, EveryStreamGetsItsRouteOnceAtSetUp)
         }
     }
 }
+
+TEST_F(Tracks, ACoverPictureStaysACoverNeverAPictureTrack)
+{
+    const struct {
+        const char* name;
+        bool exact;
+        bool join;
+    } cases[] = {{"direct cut", false, false}, {"exact cut", true, false}, {"direct join", false, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        EncodingChoice choice = c.join ? DefaultJoinChoice() : DefaultCutChoice("k");
+        choice.direct = true;
+        choice.exact = c.exact;
+        if (c.join)
+            Join({"cover.mkv", "cover.mkv"}, choice);
+        else
+            Cut("cover.mkv", "00:00:01.500", "00:00:04.000", choice, "cut", ".mkv");
+        ASSERT_EQ(Status(0), kInputDone);
+        EXPECT_TRUE(job->dropped_tracks.empty());
+        // Matroska reads an attached picture back as a cover: one moving
+        // picture track, and the cover with its type.
+        const std::vector<Row> streams = Ffprobe("-show_entries stream=codec_type,codec_name:stream_tags=mimetype:"
+                                                 "stream_disposition=attached_pic '" + output + "'");
+        ASSERT_EQ(streams.size(), 3u);
+        EXPECT_EQ(streams[0].at("disposition:attached_pic"), "0");
+        EXPECT_EQ(streams[2].at("codec_name"), "png");
+        EXPECT_EQ(streams[2].at("disposition:attached_pic"), "1");
+        EXPECT_EQ(streams[2].at("tag:mimetype"), "image/png");
+        // Its bytes are the source's.
+        const std::string copy = folder + "/cover-copy.png";
+        ASSERT_EQ(std::system(("ffmpeg -v error -y -i '" + output + "' -map 0:2 -c copy -frames:v 1 -update 1 '" + copy +
+                               "' && cmp -s '" + copy + "' '" + FixturePath("cover.png") + "'").c_str()),
+                  0);
+    }
+}

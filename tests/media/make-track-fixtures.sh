@@ -87,3 +87,7 @@ make_once no_default.mkv -f lavfi -i "testsrc=size=320x240:rate=25:duration=4" \
   -f lavfi -i "sine=f=440:d=4:sample_rate=48000" -f lavfi -i "sine=f=880:d=4:sample_rate=44100" \
   -map 0 -map 1 -map 2 -c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac -ac:a:0 2 -ac:a:1 1 \
   -disposition:a:0 0 -disposition:a:1 0
+# A Matroska file with a PNG cover picture attached.
+make_once cover.png -f lavfi -i "testsrc=size=64x64:rate=1:duration=1" -frames:v 1
+make_once cover.mkv -f lavfi -i "testsrc=size=320x240:rate=25:duration=6" -f lavfi -i "sine=d=6" \
+  -c:v libx264 -preset ultrafast $gop -c:a aac -attach cover.png -metadata:s:t mimetype=image/png

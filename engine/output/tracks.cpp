@@ -266,12 +266,20 @@ std::vector<int> CopiableExtraTracks(ConversionJob* job, int input_index, const 
         if (index != video && index != audio && !IsChapterTextTrack(input, input->streams[i]))
             candidates.push_back(index);
     }
-    if (candidates.empty() || HeaderAccepts(format, input, video, audio, candidates))
+    // Sound and pictures by the rules the main ones follow.
+    const auto written = [&](int i) {
+        const AVStream* st = input->streams[i];
+        const AVMediaType kind = st->codecpar->codec_type;
+        return IsAttachedPicture(st) || (kind != AVMEDIA_TYPE_AUDIO && kind != AVMEDIA_TYPE_VIDEO) ||
+               MuxerWritesCodec(format, st->codecpar->codec_id);
+    };
+    const bool all_written = std::all_of(candidates.begin(), candidates.end(), written);
+    if (candidates.empty() || (all_written && HeaderAccepts(format, input, video, audio, candidates)))
         return candidates;
     // Track by track: the ones the muxer refuses are left out.
     std::vector<int> kept;
     for (int i : candidates) {
-        if (HeaderAccepts(format, input, video, audio, {i}))
+        if (written(i) && HeaderAccepts(format, input, video, audio, {i}))
             kept.push_back(i);
         else
             Report(job, input_index, input->streams[i], DropReason::ContainerRefuses);

@@ -100,14 +100,19 @@ const ContainerRules* RulesOfInput(const AVFormatContext* input)
     return nullptr;
 }
 
-// Some muxers list codecs in their tag tables that they cannot write: the
-// RealMedia muxer writes only RealVideo 1 and 2 pictures.
+}  // namespace
+
 bool MuxerWritesCodec(const AVOutputFormat* format, AVCodecID id)
 {
-    if (std::strcmp(format->name, "rm") == 0 && avcodec_get_type(id) == AVMEDIA_TYPE_VIDEO)
-        return id == AV_CODEC_ID_RV10 || id == AV_CODEC_ID_RV20;
+    // The RealMedia muxer writes every sound header as AC-3's (cook comes
+    // out with no sub-packet size) and wraps the demuxer's RealVideo slices
+    // once more: no copied stream reads back. Such files are re-encoded.
+    if (std::strcmp(format->name, "rm") == 0)
+        return false;
     return avformat_query_codec(format, id, FF_COMPLIANCE_NORMAL) != 0;  // negative: the muxer does not say
 }
+
+namespace {
 
 bool TakesInputCodecs(const AVOutputFormat* format, const AVFormatContext* input)
 {

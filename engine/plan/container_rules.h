@@ -47,6 +47,9 @@ const ContainerRules* RulesOfMuxer(const char* muxer_name);
 // the table, whatever the names say. Null when none can store the input's
 // codecs: such a file can only be re-encoded.
 const AVOutputFormat* DirectOutputFormat(const AVFormatContext* input, const char* output_path);
+// Whether `format`'s muxer writes `id` so that it reads back. Some muxers
+// list codecs in their tag tables that they cannot write.
+bool MuxerWritesCodec(const AVOutputFormat* format, AVCodecID id);
 // The muxer a re-encode writes: the chosen format's, named by the output's
 // extension (which the launch took from the format). Null when not in the table.
 const AVOutputFormat* ReencodeOutputFormat(const char* output_path);

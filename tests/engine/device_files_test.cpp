@@ -236,6 +236,9 @@ TEST(DirectOutputFormatTest, TheInputsOwnFormatWhereTheExtensionNamesNone)
         {"avi", "", AV_CODEC_ID_MPEG4, AV_CODEC_ID_MP3, "a.divx", "avi"},
         {"mpegts", "", AV_CODEC_ID_H264, AV_CODEC_ID_AC3, "a.m2t", "mpegts"},
         {"rm", "", AV_CODEC_ID_RV40, AV_CODEC_ID_COOK, "a.rmvb", nullptr},
+        // No copy into RealMedia reads back, whatever its codecs.
+        {"rm", "", AV_CODEC_ID_RV10, AV_CODEC_ID_COOK, "a.rm", nullptr},
+        {"rm", "", AV_CODEC_ID_RV10, AV_CODEC_ID_AC3, "a.rm", nullptr},
         {"nsv", "", AV_CODEC_ID_VP6, AV_CODEC_ID_MP3, "a.nsv", nullptr},
     };
     for (const Case& c : cases) {

@@ -418,9 +418,10 @@ bool PlanTracks(ConversionJob* job, JobOutput& out, InputRun& run,
         if ((video ? run.in.video_index : run.in.audio_index) >= 0 && !add_main(job, out, run, video))
             return false;
     }
-    // A later input continues the output's tracks of each kind in order:
-    // its n-th subtitle track goes on in the output's n-th.
-    std::vector<int> seen(AVMEDIA_TYPE_NB + 1, 0);
+    // A later input continues the output's tracks: each of its tracks goes
+    // on in the first one not yet taken of the same kind and codec, so that
+    // a track the output left out shifts no other.
+    std::vector<bool> taken(out.extras.size(), false);
     for (unsigned i = 0; i < in->nb_streams; ++i) {
         const AVStream* st = in->streams[i];
         if (IsMain(run.in, static_cast<int>(i)) || IsChapterTextTrack(in, st))
@@ -428,17 +429,17 @@ bool PlanTracks(ConversionJob* job, JobOutput& out, InputRun& run,
         // A cover picture the output keeps as an attachment counts among the attachments.
         const bool cover_attached = IsAttachedPicture(st) && CoverPicturesAsAttachments(out.ctx->oformat);
         const int kind = cover_attached ? AVMEDIA_TYPE_ATTACHMENT : st->codecpar->codec_type;
-        const int group = IsAttachedPicture(st) && !cover_attached ? AVMEDIA_TYPE_NB : kind;  // cover pictures apart
-        int nth = seen[group < 0 ? AVMEDIA_TYPE_NB : group]++;
         int match = -1;
         for (size_t k = 0; k < out.extras.size() && match < 0; ++k) {
             const AVStream* o = out.extras[k].stream;
-            if (out.extras[k].kind == kind && IsAttachedPicture(o) == (IsAttachedPicture(st) && !cover_attached) &&
-                nth-- == 0)
+            if (!taken[k] && out.extras[k].kind == kind &&
+                IsAttachedPicture(o) == (IsAttachedPicture(st) && !cover_attached) &&
+                (cover_attached ? o->codecpar->codec_id == st->codecpar->codec_id
+                                : CanContinueStream(o->codecpar, st->codecpar)))
                 match = static_cast<int>(k);
         }
-        if (match >= 0 && !cover_attached && !CanContinueStream(out.extras[match].stream->codecpar, st->codecpar))
-            match = -1;
+        if (match >= 0)
+            taken[match] = true;
         // Attachments and cover pictures went out with the first input.
         if (match >= 0 && (IsAttachedPicture(st) || kind == AVMEDIA_TYPE_ATTACHMENT))
             continue;

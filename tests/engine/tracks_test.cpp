@@ -555,3 +555,22 @@ TEST_F(Tracks, ACoverPictureStaysACoverNeverAPictureTrack)
                   0);
     }
 }
+
+// A track the output leaves out shifts no other: the second file's tracks go
+// on in the kept tracks of their kind and codec.
+TEST_F(Tracks, ALeftOutTrackShiftsNoOtherInAJoin)
+{
+    EncodingChoice choice = DefaultJoinChoice();
+    choice.direct = true;
+    Join({"left_out_first.mp4", "left_out_first.mp4"}, choice);
+    ASSERT_EQ(Status(0), kInputDone);
+    ASSERT_EQ(Status(1), kInputDone);
+    const Output o = Read(output);
+    ASSERT_EQ(o.streams.size(), 3u);
+    for (int stream = 0; stream < 3; ++stream)
+        EXPECT_NEAR(o.End(stream), 8.0, 0.1) << stream;
+    // Only the PCM and timecode tracks of each file are named as left out.
+    ASSERT_EQ(job->dropped_tracks.size(), 4u);
+    for (const DroppedTrack& t : job->dropped_tracks)
+        EXPECT_TRUE(t.stream == 2 || t.stream == 4) << DescribeDroppedTrack(t);
+}

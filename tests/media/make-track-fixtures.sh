@@ -91,3 +91,9 @@ make_once no_default.mkv -f lavfi -i "testsrc=size=320x240:rate=25:duration=4" \
 make_once cover.png -f lavfi -i "testsrc=size=64x64:rate=1:duration=1" -frames:v 1
 make_once cover.mkv -f lavfi -i "testsrc=size=320x240:rate=25:duration=6" -f lavfi -i "sine=d=6" \
   -c:v libx264 -preset ultrafast $gop -c:a aac -attach cover.png -metadata:s:t mimetype=image/png
+# A camera-style MP4 whose first extra sound track (PCM) and timecode track a
+# copy to MP4 leaves out, with a kept AAC track after them.
+make_once left_out_first.mp4 -f lavfi -i "testsrc=size=320x240:rate=25:duration=4" -f lavfi -i "sine=d=4" \
+  -f lavfi -i "sine=f=660:d=4" -f lavfi -i "sine=f=880:d=4" -map 0 -map 1 -map 2 -map 3 \
+  -c:v libx264 -preset ultrafast -g 25 -pix_fmt yuv420p -c:a:0 aac -c:a:1 pcm_s16le -c:a:2 aac \
+  -disposition:a:0 default -disposition:a:1 0 -disposition:a:2 0 -timecode 01:00:00:00 -brand isom -f mov

@@ -169,6 +169,7 @@ void CMorvaneDlg::RemoveFoundBreaks()
 {
     if (m_foundBreaks.empty())
         return;
+    const MarkEdit edit(this);
     if (!SpansRemove() && !m_spans.empty())
         m_spans.clear();  // kept spans and removed breaks do not mix
     for (const CutSpan& b : m_foundBreaks)
@@ -181,6 +182,7 @@ void CMorvaneDlg::RemoveFoundBreaks()
 
 bool CMorvaneDlg::LoadSpanList(const QString& path)
 {
+    const MarkEdit edit(this);
     CutList list;
     CutListError error;
     if (!ReadCutListFile(path.toStdString(), DurationMs(), &list, &error)) {

@@ -17,10 +17,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QScrollBar>
+#include <QTabBar>
 #include <QWidget>
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 using window_parts::kZeroTime;
 using window_parts::TimeText;
@@ -32,6 +35,12 @@ constexpr int kActiveChannelBitmap = 307;
 constexpr int kThumbBitmap = 308;
 // Page Up and Page Down before the key pictures are known: a fiftieth of the file.
 constexpr int kPageStepThousandths = 20;
+constexpr int kTimelineScrollId = 1307;
+// The closest zoom of the timeline, and how far + and - zoom.
+constexpr double kPixelsPerPictureZoomed = 4;
+constexpr double kZoomStep = 2;
+constexpr long long kShiftStepMs = 1000;
+constexpr long long kCtrlStepMs = 10000;
 
 }  // namespace
 
@@ -44,6 +53,43 @@ void CMorvaneDlg::SetUpSlider()
     m_slider->SetPos(0);
     m_slider->SetMargin(0, 4, 4, 0);
     m_slider->setEnabled(false);
+}
+
+void CMorvaneDlg::CreateTimelineScrollBar()
+{
+    m_timelineScroll = new QScrollBar(Qt::Horizontal, this);
+    m_timelineScroll->setObjectName(QString::number(kTimelineScrollId));
+    m_timelineScroll->setFocusPolicy(Qt::NoFocus);
+    m_timelineScroll->hide();
+    connect(m_timelineScroll, &QScrollBar::valueChanged, this, [this](int from) { m_slider->ScrollTo(from); });
+    connect(m_slider, &CBitmapSlider::viewChanged, this, &CMorvaneDlg::FollowTimelineView);
+}
+
+void CMorvaneDlg::FollowTimelineView()
+{
+    const QSignalBlocker quiet(m_timelineScroll);
+    const int span = static_cast<int>(std::lround(m_slider->ViewSpan()));
+    m_timelineScroll->setRange(m_slider->RangeMin(), std::max(m_slider->RangeMin(), m_slider->RangeMax() - span));
+    m_timelineScroll->setPageStep(std::max(1, span));
+    m_timelineScroll->setSingleStep(std::max(1, span / 8));
+    m_timelineScroll->setValue(static_cast<int>(std::lround(m_slider->ViewFrom())));
+    PlaceTimelineScrollBar();
+}
+
+void CMorvaneDlg::PlaceTimelineScrollBar()
+{
+    if (!m_timelineScroll)
+        return;
+    const bool shown = m_slider->Zoomed() && m_tab->currentIndex() == kCutTab;
+    LayOutControl(m_preview);
+    if (shown) {
+        const int high = m_timelineScroll->sizeHint().height();
+        const QRect preview = m_preview->geometry();
+        m_preview->setGeometry(preview.adjusted(0, 0, 0, -high));
+        m_timelineScroll->setGeometry(preview.x(), preview.bottom() + 1 - high, preview.width(), high);
+        m_timelineScroll->raise();
+    }
+    m_timelineScroll->setVisible(shown);
 }
 
 void CMorvaneDlg::UseSnapshotPath()
@@ -66,6 +112,10 @@ void CMorvaneDlg::LoadCutFile()
     m_cutFacts.origin_us = m_previewDecoder->OriginUs();
     m_nCurrentMs = 0;
     ShowPreview(0, true);
+    // The timeline counts milliseconds, so a close zoom can reach every picture.
+    m_slider->SetRange(0, SliderPositionOfMs(DurationMs()));
+    m_slider->SetFinestScale(kPixelsPerPictureZoomed * static_cast<double>(m_cutFacts.fps_num) /
+                             (1000.0 * static_cast<double>(m_cutFacts.fps_den)));
     m_slider->SetPos(0);
     m_keyFramesUs.clear();
     m_slider->SetTicks({});
@@ -75,9 +125,8 @@ void CMorvaneDlg::LoadCutFile()
 
     const long long start = m_cutFacts.initial_start_us / 1000;
     const long long end = m_cutFacts.initial_end_us / 1000;
-    const long long length = m_cutFacts.duration_us / 1000;
-    m_slider->SetStartMarker(static_cast<int>(start * 1000 / length));
-    m_slider->SetEndMarker(static_cast<int>(end * 1000 / length));
+    m_slider->SetStartMarker(SliderPositionOfMs(start));
+    m_slider->SetEndMarker(SliderPositionOfMs(end));
 
     Edit(1023)->setText(TimeText(start));
     Edit(1024)->setText(TimeText(end));
@@ -86,6 +135,7 @@ void CMorvaneDlg::LoadCutFile()
     m_slider->setEnabled(true);
     m_spans.clear();  // spans belong to the file they were marked in
     RefreshSpans(-1);
+    ForgetUndo();
     // The keys step along the new file straight away.
     m_slider->setFocus(Qt::OtherFocusReason);
 }
@@ -95,9 +145,7 @@ void CMorvaneDlg::OnSliderMoving()
     // Nothing to preview before a cut file exists (the slider is disabled then).
     if (!g_pJob || m_cutFacts.path_utf8.empty())
         return;
-    const float fraction = static_cast<float>(m_slider->GetPos() / 1000.0);
-    const double duration_s = m_cutFacts.duration_us / 1000000.0;
-    MoveToMs(static_cast<long long>(fraction * duration_s * 1000), false);
+    MoveToMs(m_slider->GetPos(), false);
 }
 
 // A release, or a move the slider made by itself: the thumb rests, so the
@@ -114,8 +162,7 @@ void CMorvaneDlg::OnSliderMoved()
 
 int CMorvaneDlg::SliderPositionOfMs(long long ms) const
 {
-    const long long duration = DurationMs();
-    return duration > 0 ? static_cast<int>(std::llround(ms * 1000.0 / static_cast<double>(duration))) : 0;
+    return static_cast<int>(std::clamp<long long>(ms, 0, std::numeric_limits<int>::max()));
 }
 
 void CMorvaneDlg::MoveToMs(long long ms, bool exact)
@@ -182,9 +229,27 @@ long long CMorvaneDlg::KeyFrameAtOrBefore(long long startMs) const
     return *(after - 1) / 1000;
 }
 
-bool CMorvaneDlg::OnTimelineKey(int key)
+bool CMorvaneDlg::OnTimelineKey(int key, Qt::KeyboardModifiers held)
 {
     const long long now = m_nCurrentMs;
+    const bool ctrl = held & Qt::ControlModifier;
+    const bool back = key == Qt::Key_Left || key == Qt::Key_Up;
+    const bool arrow = back || key == Qt::Key_Right || key == Qt::Key_Down;
+    if (arrow && (ctrl || (held & Qt::ShiftModifier))) {
+        const long long step = ctrl ? kCtrlStepMs : kShiftStepMs;
+        MoveToMs(back ? now - step : now + step);
+        return true;
+    }
+    switch (key) {
+    case Qt::Key_Plus:
+    case Qt::Key_Equal: m_slider->ZoomBy(kZoomStep); return true;
+    case Qt::Key_Minus: m_slider->ZoomBy(1 / kZoomStep); return true;
+    case Qt::Key_0: m_slider->ZoomToFit(); return true;
+    default: break;
+    }
+    // The other keys mean nothing with Ctrl (Ctrl+Z and the like are the window's).
+    if (ctrl)
+        return false;
     // A key picture is reached at the first millisecond not before it, so
     // that a start point set there cuts from that very picture.
     const auto keyMs = [](int64_t us) { return (us + 999) / 1000; };
@@ -269,6 +334,7 @@ void CMorvaneDlg::OnStartPoint()
 {
     if (m_strCutFile.isEmpty())
         return;
+    const MarkEdit edit(this);
     m_slider->SetStartMarker(m_slider->GetPos());
     m_slider->SetMarkerMode(1);
     m_slider->update();
@@ -289,6 +355,7 @@ void CMorvaneDlg::OnEndPoint()
 {
     if (m_strCutFile.isEmpty())
         return;
+    const MarkEdit edit(this);
     m_slider->SetEndMarker(m_slider->GetPos());
     m_slider->SetMarkerMode(2);
     m_slider->update();
@@ -315,6 +382,23 @@ void CMorvaneDlg::OnTimeTextChanged()
     const bool times = ReadTimeText(Edit(1023)->text().toStdString(), &start) &&
                        ReadTimeText(Edit(1024)->text().toStdString(), &end);
     Static(1025)->setText(times && end > start ? TimeText(end - start) : kZeroTime);
+}
+
+void CMorvaneDlg::OnTimeTyped(int fieldId)
+{
+    int64_t typed = 0;
+    if (m_strCutFile.isEmpty() || !ReadTimeText(Edit(fieldId)->text().toStdString(), &typed))
+        return;
+    MoveToMs(typed);
+    int64_t start = 0, end = 0;
+    if (!ReadTimeText(Edit(1023)->text().toStdString(), &start) ||
+        !ReadTimeText(Edit(1024)->text().toStdString(), &end) || end <= start || end > DurationMs())
+        return;
+    const MarkEdit edit(this);
+    m_slider->SetStartMarker(SliderPositionOfMs(start));
+    m_slider->SetEndMarker(SliderPositionOfMs(end));
+    m_slider->SetMarkerMode(2);
+    m_slider->update();
 }
 
 void CMorvaneDlg::OnPlay()

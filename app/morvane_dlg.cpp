@@ -114,7 +114,7 @@ const Growth kGrowth[] = {
     {1278, 1, 0, 0, 0},   {1105, 1, 0, 0, 0},                          // language, top right
     {1114, 0, 0, 1, 1},   {1139, 0, 0, 1, 1},                          // join list, preview
     {1000, 0.5, 0.5, 0, 0},                                            // Add, amid the preview
-    {1140, 0, 1, 1, 0},   {1172, 0, 1, 1, 0},   {1307, 0, 1, 1, 0},    // timeline, its group, scroll bar
+    {1140, 0, 1, 1, 0},   {1172, 0, 1, 1, 0},                          // timeline and its group
     {1183, 0, 1, 0, 0},   {1188, 0, 1, 0, 0},   {1154, 0, 1, 0, 0},   {1149, 0, 1, 0, 0},
     {1301, 0, 1, 0, 0},   {1184, 0, 1, 0, 0},   {1302, 0, 1, 0, 0},   {1303, 0, 1, 0, 0},
     {1304, 0, 1, 0, 0},   {1305, 0, 1, 0, 0},                          // the group's contents
@@ -331,8 +331,17 @@ void CMorvaneDlg::CreateControls()
     // The picture buttons of the cut tab show where the keyboard is.
     for (CControlButton* button : {m_btnOpenFile, m_btnPlay, m_btnStartPoint, m_btnEndPoint, m_btnAddSpan, m_btnConvert})
         button->ShowFocusMark(true);
-    connect(Edit(1023), &QLineEdit::textChanged, this, &CMorvaneDlg::OnTimeTextChanged);
-    connect(Edit(1024), &QLineEdit::textChanged, this, &CMorvaneDlg::OnTimeTextChanged);
+    for (const int field : {1023, 1024}) {
+        connect(Edit(field), &QLineEdit::textChanged, this, &CMorvaneDlg::OnTimeTextChanged);
+        // Only a time the user typed; leaving a field untouched moves nothing.
+        connect(Edit(field), &QLineEdit::editingFinished, this, [this, field] {
+            if (!Edit(field)->isModified())
+                return;
+            Edit(field)->setModified(false);
+            OnTimeTyped(field);
+        });
+    }
+    CreateTimelineScrollBar();
     // Only a choice the user makes; filling the list at start-up is no choice.
     connect(m_comboLanguage, &QComboBox::activated, this, &CMorvaneDlg::ApplyLanguageChoice);
 }
@@ -487,6 +496,7 @@ void CMorvaneDlg::LayOutControls()
 {
     for (QWidget* control : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
         LayOutControl(control);
+    PlaceTimelineScrollBar();
 }
 
 void CMorvaneDlg::resizeEvent(QResizeEvent* event)
@@ -576,6 +586,7 @@ void CMorvaneDlg::OnTabChanged()
         show({1018, 1019, 1157, 1023, 1024, 1025, 1172, 1184, 1188, 1139, 1000}, false);
         show({1254, 1255}, true);
     }
+    PlaceTimelineScrollBar();
 }
 
 void CMorvaneDlg::OnAddFiles()
@@ -647,7 +658,8 @@ void CMorvaneDlg::AddFiles(const QStringList& chosen)
     }
     if (!lastOpened.isEmpty())
         i18n::WriteSetting(kOpenFolderSection, kOpenFolderKey, QFileInfo(lastOpened).absolutePath());
-    if (!failed && tabAtStart == kCutTab && !newCutFile.isEmpty()) {
+    // The spans marked in the file shown go with it: only when the user agrees.
+    if (!failed && tabAtStart == kCutTab && !newCutFile.isEmpty() && MayDiscardSpans()) {
         m_strCutFile = newCutFile;
         m_cutFacts = newCutFacts;
         LoadCutFile();
@@ -771,8 +783,17 @@ bool CMorvaneDlg::eventFilter(QObject* watched, QEvent* event)
         !qobject_cast<QTabBar*>(widget) &&
         !QApplication::activePopupWidget()) {
         const auto* key = static_cast<QKeyEvent*>(event);
-        const Qt::KeyboardModifiers held = key->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier | Qt::GroupSwitchModifier);
-        if (held == Qt::NoModifier && OnTimelineKey(key->key()))
+        const Qt::KeyboardModifiers held = key->modifiers() & ~(Qt::KeypadModifier | Qt::GroupSwitchModifier);
+        if (held & ~(Qt::ShiftModifier | Qt::ControlModifier))
+            return QDialog::eventFilter(watched, event);
+        if (held & Qt::ControlModifier && (key->key() == Qt::Key_Z || key->key() == Qt::Key_Y)) {
+            if (key->key() == Qt::Key_Z && !(held & Qt::ShiftModifier))
+                Undo();
+            else
+                Redo();
+            return true;
+        }
+        if (OnTimelineKey(key->key(), held))
             return true;
     }
     if (event->type() == QEvent::ToolTip) {

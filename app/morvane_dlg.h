@@ -42,6 +42,7 @@ class QLabel;
 class QLineEdit;
 class QPainter;
 class QToolButton;
+class QScrollBar;
 class QTabBar;
 
 // The folder of `files` (the executable's own by default) with one trailing separator.
@@ -91,8 +92,12 @@ public:
     // A drag (`exact` false) shows the key picture at or before `ms` at once;
     // everything else shows exactly the picture at `ms`.
     void MoveToMs(long long ms, bool exact = true);
-    // The timeline's keys; false when the key is none of them.
-    bool OnTimelineKey(int key);
+    // The timeline's keys; false when the key is none of them. Shift and
+    // Ctrl with an arrow step 1 s and 10 s; + and - zoom, 0 fits the file.
+    bool OnTimelineKey(int key, Qt::KeyboardModifiers held = Qt::NoModifier);
+    // A time typed into Start or End, once Enter is pressed or the field left:
+    // the thumb and the preview go there, the markers show the fields' span.
+    void OnTimeTyped(int fieldId);
     // Reloads the snapshot file and draws it into the preview area now.
     void DrawSnapshot();
     void OnStartPoint();
@@ -116,6 +121,13 @@ public:
     static QString SpanClosedText(int entry);
     // "Span 3 overlaps span 1", both numbered as the list shows them.
     static QString SpansOverlapText(int span, int other);
+
+    // Undo and redo of marks and span edits (Ctrl+Z, Ctrl+Shift+Z). Each
+    // change of the marks, the fields' span or the span list is one step.
+    void Undo();
+    void Redo();
+    bool CanUndo() const { return !m_undo.empty(); }
+    bool CanRedo() const { return !m_redo.empty(); }
 
     // Cut points found for the user and span lists (break_tools.cpp). The
     // scan runs on its own thread; a second Find stops it.
@@ -185,6 +197,34 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // What undo brings back: the span list, the chosen span, the fields'
+    // span and the timeline's markers.
+    struct MarkState {
+        std::vector<CutSpan> spans;
+        int selected = -1;
+        QString start, end;
+        int startMarker = 0, endMarker = 0, markerMode = 0;
+        bool operator==(const MarkState& other) const;
+    };
+    // Opened around a change of the marks: one undo step when anything changed.
+    class MarkEdit {
+    public:
+        explicit MarkEdit(CMorvaneDlg* dlg);
+        ~MarkEdit();
+        MarkEdit(const MarkEdit&) = delete;
+        MarkEdit& operator=(const MarkEdit&) = delete;
+
+    private:
+        CMorvaneDlg* m_dlg;
+        bool m_outermost;
+        MarkState m_before;
+    };
+    MarkState CurrentMarks() const;
+    void RestoreMarks(const MarkState& state);
+    void ForgetUndo();
+    // Whether the spans marked in the cut file may go (asks when there are any).
+    bool MayDiscardSpans();
+
     // What the timeline needs of the cut file, kept apart from the job's
     // probe fields, which any later Add in the join tab overwrites.
     struct CutFileFacts {
@@ -211,6 +251,11 @@ private:
     int SliderPositionOfMs(long long ms) const;
     long long DurationMs() const { return m_cutFacts.duration_us / 1000; }
     void FitLanguageLabel();
+    // The scroll bar under a zoomed timeline: shown while zoomed, over the
+    // preview's lowest rows (the preview gives them up meanwhile).
+    void CreateTimelineScrollBar();
+    void FollowTimelineView();
+    void PlaceTimelineScrollBar();
     // The window grows from its first size: the preview, the timeline and the
     // join list take the room, the controls beside and below them follow.
     void LayOutControls();
@@ -285,6 +330,9 @@ private:
     QImage m_lastSnapshot;           // drawn again when the file cannot be loaded
     QRect m_snapshotShown;           // the picture inside the snapshot's bars
     QSize m_firstSize;               // the template's size, the smallest the window gets
+    QScrollBar* m_timelineScroll = nullptr;
+    std::vector<MarkState> m_undo, m_redo;
+    int m_markEdits = 0;             // MarkEdit scopes open
     JobRunner* m_runner = nullptr;  // launch, worker thread and poll of the job
     bool m_jobIsJoin = false;
     bool m_adding = false;

@@ -139,6 +139,7 @@ void CMorvaneDlg::SelectSpan(int span)
     m_btnSpanUp->setEnabled(stored && span > 0);
     m_btnSpanDown->setEnabled(stored && span + 1 < static_cast<int>(m_spans.size()));
     m_btnSpanRemove->setEnabled(stored);
+    m_slider->SetChosenSpan(stored ? span : -1);
     if (!stored)
         return;
     // The fields and markers show the chosen span, ready to be re-marked.
@@ -171,10 +172,14 @@ void CMorvaneDlg::OnSpanChosen(int entry)
         m_slider->update();
     }
     SelectSpan(entry - 1);
+    // The chosen span is shown from its start, in view at any zoom.
+    if (SelectedSpan() >= 0)
+        MoveToMs(m_spans[SelectedSpan()].start_ms);
 }
 
 bool CMorvaneDlg::OnAddSpan()
 {
+    const MarkEdit edit(this);
     if (m_strCutFile.isEmpty()) {
         ShowMessage(g_uiStrings.Text(QStringLiteral("TISHI"), QStringLiteral("qxtjsp")));
         return false;
@@ -211,6 +216,7 @@ bool CMorvaneDlg::OnAddSpan()
 // them, unless the result would overlap another span or hold nothing.
 void CMorvaneDlg::ReMarkSelectedSpan()
 {
+    const MarkEdit edit(this);
     const int selected = SelectedSpan();
     if (selected < 0)
         return;
@@ -233,6 +239,7 @@ void CMorvaneDlg::ReMarkSelectedSpan()
 
 void CMorvaneDlg::MoveSelectedSpan(int by)
 {
+    const MarkEdit edit(this);
     const int selected = SelectedSpan();
     const int to = selected + by;
     if (selected < 0 || to < 0 || to >= static_cast<int>(m_spans.size()))
@@ -243,6 +250,7 @@ void CMorvaneDlg::MoveSelectedSpan(int by)
 
 void CMorvaneDlg::RemoveSelectedSpan()
 {
+    const MarkEdit edit(this);
     const int selected = SelectedSpan();
     if (selected < 0)
         return;

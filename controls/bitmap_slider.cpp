@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPen>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
@@ -107,6 +108,63 @@ void CBitmapSlider::SetRange(int min, int max)
 {
     m_rangeMin = min;
     m_rangeMax = max;
+    ZoomToFit();
+}
+
+bool CBitmapSlider::Zoomed() const
+{
+    return m_viewFrom != m_rangeMin || m_viewSpan != double(m_rangeMax) - m_rangeMin;
+}
+
+void CBitmapSlider::SetFinestScale(double pixelsPerPosition)
+{
+    m_finestScale = pixelsPerPosition > 0 ? pixelsPerPosition : 4;
+}
+
+double CBitmapSlider::FinestSpan() const
+{
+    return std::max(1, Travel()) / m_finestScale;
+}
+
+// The whole range is held exactly (not as a sum of steps), so that fitting
+// maps positions to pixels as an unzoomed slider does.
+void CBitmapSlider::SetView(double from, double span)
+{
+    const double whole = double(m_rangeMax) - m_rangeMin;
+    if (span >= whole || whole <= 0) {
+        from = m_rangeMin;
+        span = whole;
+    } else {
+        from = std::max(double(m_rangeMin), std::min(from, m_rangeMax - span));
+    }
+    if (from == m_viewFrom && span == m_viewSpan)
+        return;
+    m_viewFrom = from;
+    m_viewSpan = span;
+    PlaceMarks();
+    emit viewChanged();
+}
+
+void CBitmapSlider::ZoomToFit()
+{
+    SetView(m_rangeMin, double(m_rangeMax) - m_rangeMin);
+}
+
+void CBitmapSlider::ZoomBy(double factor)
+{
+    if (factor <= 0)
+        return;
+    const double whole = double(m_rangeMax) - m_rangeMin;
+    const double span = std::max(std::min(FinestSpan(), whole), std::min(m_viewSpan / factor, whole));
+    double share = m_viewSpan > 0 ? (m_position - m_viewFrom) / m_viewSpan : 0.5;
+    if (share < 0 || share > 1)
+        share = 0.5;
+    SetView(m_position - share * span, span);
+}
+
+void CBitmapSlider::ScrollTo(double from)
+{
+    SetView(from, m_viewSpan);
 }
 
 void CBitmapSlider::SetMargin(int left, int top, int right, int bottom)
@@ -136,6 +194,9 @@ int CBitmapSlider::Clamped(int value) const
 void CBitmapSlider::SetPos(int position)
 {
     m_position = Clamped(position);
+    // A thumb moved out of view brings the view along, centred on it.
+    if (m_position < m_viewFrom || m_position > m_viewFrom + m_viewSpan)
+        ScrollTo(m_position - m_viewSpan / 2);
     update();
 }
 
@@ -154,9 +215,10 @@ void CBitmapSlider::SetEndMarker(int position)
 // An empty range would divide by zero: every position then sits at the start.
 int CBitmapSlider::PixelOfPosition(int position) const
 {
-    const int span = m_rangeMax - m_rangeMin;
-    const double offset = span == 0 ? 0.0 : double(Travel()) * (position - m_rangeMin) / span;
-    return m_marginLeft + static_cast<int>(std::trunc(offset)) + m_thumbWidth / 2;
+    const double offset = m_viewSpan <= 0 ? 0.0 : double(Travel()) * (position - m_viewFrom) / m_viewSpan;
+    // Far outside the view a pixel only needs to lie beyond the channel.
+    const double limited = std::max(-1e6, std::min(offset, 1e6));
+    return m_marginLeft + static_cast<int>(std::trunc(limited)) + m_thumbWidth / 2;
 }
 
 int CBitmapSlider::PositionOfPixel(int x) const
@@ -165,7 +227,7 @@ int CBitmapSlider::PositionOfPixel(int x) const
     if (travel <= 0)
         return m_rangeMin;
     const double fraction = double(x - m_thumbWidth / 2 - m_marginLeft) / travel;
-    return static_cast<int>(std::trunc(m_rangeMin + fraction * (m_rangeMax - m_rangeMin)));
+    return static_cast<int>(std::trunc(m_viewFrom + fraction * m_viewSpan));
 }
 
 void CBitmapSlider::SetTicks(const std::vector<double>& fractions)
@@ -180,20 +242,31 @@ void CBitmapSlider::SetFoundMarks(const std::vector<double>& fractions)
     PlaceMarks();
 }
 
+// Only marks in the part shown are placed. Fit, that part starts at 0.0 and
+// spans exactly 1.0, so a mark lands where an unzoomed slider puts it.
 void CBitmapSlider::PlaceMarks()
 {
-    const auto place = [this](const std::vector<double>& fractions, std::vector<int>* pixels) {
-        pixels->clear();
-        const int travel = Travel();
+    const double whole = double(m_rangeMax) - m_rangeMin;
+    const double from = whole > 0 ? (m_viewFrom - m_rangeMin) / whole : 0.0;
+    const double span = whole > 0 ? m_viewSpan / whole : 1.0;
+    const int travel = Travel();
+    const int lowest = m_marginLeft + m_thumbWidth / 2, highest = lowest + travel;
+    const auto place = [&](const std::vector<double>& fractions, int gap, std::vector<int>* pixels) {
+        std::vector<int> all;
         for (double fraction : fractions) {
             const double clamped = std::max(0.0, std::min(fraction, 1.0));
-            pixels->push_back(m_marginLeft + static_cast<int>(std::trunc(travel * clamped)) + m_thumbWidth / 2);
+            const double offset = travel * ((clamped - from) / span);
+            if (offset >= -0.5 && offset < travel + 1)
+                all.push_back(lowest + static_cast<int>(std::trunc(offset)));
         }
-        std::sort(pixels->begin(), pixels->end());
-        pixels->erase(std::unique(pixels->begin(), pixels->end()), pixels->end());
+        std::sort(all.begin(), all.end());
+        pixels->clear();
+        for (int x : all)
+            if (x >= lowest && x <= highest && (pixels->empty() || x - pixels->back() >= gap))
+                pixels->push_back(x);
     };
-    place(m_tickFractions, &m_tickPixels);
-    place(m_foundFractions, &m_foundPixels);
+    place(m_tickFractions, kTickGap, &m_tickPixels);
+    place(m_foundFractions, 1, &m_foundPixels);
     update();
 }
 
@@ -247,10 +320,17 @@ void CBitmapSlider::MoveThumbToPixel(int mouseX)
 {
     const int lowest = m_marginLeft + m_thumbWidth / 2;
     const int highest = m_width - m_marginRight - m_thumbWidth / 2;
-    const int x = std::max(lowest, std::min(mouseX - m_grabOffset, highest));
-    if (x == PixelOfPosition(m_position))
+    const int wanted = mouseX - m_grabOffset;
+    // Dragged past an end of a zoomed view: the view scrolls on by as far.
+    if (Zoomed() && (wanted < lowest || wanted > highest) && Travel() > 0) {
+        const int beyond = wanted < lowest ? wanted - lowest : wanted - highest;
+        ScrollTo(m_viewFrom + beyond * m_viewSpan / Travel());
+    }
+    const int x = std::max(lowest, std::min(wanted, highest));
+    const int position = Clamped(PositionOfPixel(x));
+    if (x == PixelOfPosition(m_position) && position == m_position)
         return;
-    m_position = Clamped(PositionOfPixel(x));
+    m_position = position;
     update();
     PostMoving();
 }
@@ -316,12 +396,34 @@ void CBitmapSlider::resizeEvent(QResizeEvent* event)
     PlaceMarks();
 }
 
+// Ctrl and the wheel zoom around the thumb; the wheel alone scrolls a
+// zoomed view and leaves an unzoomed one to the window.
+void CBitmapSlider::wheelEvent(QWheelEvent* event)
+{
+    const QPoint angle = event->angleDelta();
+    const double notches = (angle.y() != 0 ? angle.y() : angle.x()) / 120.0;
+    if (!m_enabled || notches == 0) {
+        event->ignore();
+        return;
+    }
+    if (event->modifiers() & Qt::ControlModifier) {
+        ZoomBy(std::pow(2.0, notches));
+        event->accept();
+    } else if (Zoomed()) {
+        ScrollTo(m_viewFrom - notches * m_viewSpan / 8);
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
 void CBitmapSlider::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.fillRect(rect(), palette().window());
     if (m_hasChannel)
         PaintChannel(painter);
+    PaintChosenSpan(painter);
     PaintTicks(painter);
     if (m_hasThumb && m_enabled)
         PaintThumb(painter);
@@ -334,6 +436,8 @@ void CBitmapSlider::paintEvent(QPaintEvent*)
 
 void CBitmapSlider::PaintChannelPiece(QPainter& painter, const QPixmap& bitmap, int fromX, int toX) const
 {
+    fromX = ChannelX(fromX);
+    toX = ChannelX(toX);
     if (toX > fromX)
         painter.drawPixmap(fromX, 0, bitmap, fromX, 0, toX - fromX, m_height);
 }
@@ -341,6 +445,12 @@ void CBitmapSlider::PaintChannelPiece(QPainter& painter, const QPixmap& bitmap, 
 void CBitmapSlider::SetSpans(const std::vector<std::pair<int, int>>& spans)
 {
     m_spans = spans;
+    update();
+}
+
+void CBitmapSlider::SetChosenSpan(int span)
+{
+    m_chosenSpan = span;
     update();
 }
 
@@ -399,8 +509,27 @@ void CBitmapSlider::PaintRemovedSpans(QPainter& painter) const
     const int top = m_marginTop, height = std::max(1, m_height - m_marginTop - m_marginBottom);
     for (const auto& [from, to] : SpanPixels()) {
         PaintChannelPiece(painter, m_channel, from, to);
-        painter.fillRect(QRect(from, top, std::max(1, to - from), height), QColor(220, 40, 40, 110));
+        const int left = ChannelX(from), right = ChannelX(to);
+        if (right >= left && right > 0 && left < m_width)
+            painter.fillRect(QRect(left, top, std::max(1, right - left), height), QColor(220, 40, 40, 110));
     }
+}
+
+// The chosen span is framed, so it reads apart from the others at any zoom.
+void CBitmapSlider::PaintChosenSpan(QPainter& painter) const
+{
+    if (m_chosenSpan < 0 || m_chosenSpan >= static_cast<int>(m_spans.size()) || !m_enabled)
+        return;
+    const auto [from, to] = SpanPixels()[m_chosenSpan];
+    const int left = std::max(-2, from), right = std::min(m_width + 1, std::max(to, from + 1));
+    if (right < 0 || left >= m_width)
+        return;
+    const int top = std::max(0, m_marginTop - 2), bottom = m_height - std::max(m_marginBottom, 6);
+    painter.save();
+    painter.setPen(QPen(QColor(230, 120, 0), 2));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(QRect(QPoint(left, top + 1), QPoint(right - 1, bottom)));
+    painter.restore();
 }
 
 void CBitmapSlider::PaintTicks(QPainter& painter) const

@@ -8,6 +8,7 @@
 #include <QPixmap>
 #include <QWidget>
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -23,7 +24,10 @@ public:
     // Loads the thumb and the dragging thumb; their top-left colour is transparent.
     bool SetBitmapThumb(int thumbId, int activeThumbId);
 
+    // A new range shows all of it again.
     void SetRange(int min, int max);
+    int RangeMin() const { return m_rangeMin; }
+    int RangeMax() const { return m_rangeMax; }
     void SetMargin(int left, int top, int right, int bottom);
     void DrawFocusRect(bool draw);
     void SetPageSize(int step) { m_pageStep = step; }
@@ -40,22 +44,41 @@ public:
     void SetMarkerMode(int mode) { m_markerMode = mode; }
     int GetMarkerMode() const { return m_markerMode; }
 
-    // Thumb-centre pixel of a position and position under a pixel.
+    // Zoom: the channel shows [ViewFrom, ViewFrom + ViewSpan] of the range,
+    // all of it at first. ZoomBy(2) shows half as much around the thumb
+    // (the thumb keeps its pixel while it is in view), down to the finest
+    // scale; the view then scrolls, and follows a thumb moved out of it.
+    void ZoomBy(double factor);
+    void ZoomToFit();
+    bool Zoomed() const;
+    double ViewFrom() const { return m_viewFrom; }
+    double ViewSpan() const { return m_viewSpan; }
+    void ScrollTo(double from);
+    // The closest zoom shows at least this many pixels per position.
+    void SetFinestScale(double pixelsPerPosition);
+
+    // Thumb-centre pixel of a position and position under a pixel, in the
+    // part of the range shown; positions outside it lie off the channel.
     int PixelOfPosition(int position) const;
     int PositionOfPixel(int x) const;
     int Travel() const { return m_width - m_marginRight - m_thumbWidth - m_marginLeft; }
 
     // Marks under the channel (key pictures), each a fraction 0..1 of the
-    // range. Marks closer than a pixel merge into one.
+    // range. Drawn marks keep a blank column between them: closer ones merge.
     void SetTicks(const std::vector<double>& fractions);
-    // The x of each drawn mark, ascending, one per pixel column.
+    // The x of each drawn mark, ascending, at least kTickGap apart.
+    static constexpr int kTickGap = 2;
     const std::vector<int>& TickPixels() const { return m_tickPixels; }
 
     // Stored spans of the cut, each a [start, end] range of positions, drawn
     // from the active channel over the normal one. Empty: markers only.
     void SetSpans(const std::vector<std::pair<int, int>>& spans);
-    // The x range each span is drawn over, in the order given.
+    // The x range each span is drawn over, in the order given (beyond the
+    // channel's ends when it lies outside the part shown).
     std::vector<std::pair<int, int>> SpanPixels() const;
+    // The chosen span (an index into the spans, -1 none) is drawn framed.
+    void SetChosenSpan(int span);
+    int ChosenSpan() const { return m_chosenSpan; }
     // The stored spans mark what goes: the rest is drawn kept (active
     // channel), the spans in the normal channel under a red veil.
     void SetSpansRemoved(bool removed);
@@ -72,6 +95,7 @@ signals:
     // Both are delivered queued, after the event that caused them has finished.
     void sliderMoving(int controlId, int position);  // thumb moved to another pixel while dragging
     void sliderMoved(int controlId, int position);   // button released, or a key was handled
+    void viewChanged();  // zoomed or scrolled
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -82,6 +106,7 @@ protected:
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
     int Clamped(int value) const;
@@ -96,6 +121,11 @@ private:
     // Tick and found-mark pixels from their fractions, after any change of
     // width or of the part of the range shown.
     void PlaceMarks();
+    void SetView(double from, double span);
+    double FinestSpan() const;
+    // The channel's x range clipped to the pixels the control has.
+    int ChannelX(int x) const { return std::max(0, std::min(x, m_width)); }
+    void PaintChosenSpan(QPainter& painter) const;
 
     int m_rangeMax = 100;
     int m_rangeMin = 0;
@@ -126,6 +156,10 @@ private:
     std::vector<int> m_tickPixels;
     std::vector<std::pair<int, int>> m_spans;
     bool m_spansRemoved = false;
+    int m_chosenSpan = -1;
+    double m_viewFrom = 0;
+    double m_viewSpan = 100;
+    double m_finestScale = 4;  // pixels per position at the closest zoom
     std::vector<int> m_foundPixels;
     std::vector<double> m_foundFractions;
 

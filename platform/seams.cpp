@@ -81,6 +81,14 @@ QStringList ChooseFiles(QWidget* owner, const QString& windowsFilter)
                                          ToQtFileFilter(windowsFilter));
 }
 
+bool AskQtYesNo(const MessageBoxRequest& request)
+{
+    QMessageBox box(QMessageBox::Question, MessageCaption(request), request.text, QMessageBox::Yes | QMessageBox::No,
+                    request.owner);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 }  // namespace
 
 QString MessageCaption(const MessageBoxRequest& request)
@@ -104,6 +112,7 @@ Seams DefaultSeams()
     };
     seams.getOpenFileNames = ChooseFiles;
     seams.browseForFolder = ChooseFolder;
+    seams.askYesNo = AskQtYesNo;
     return seams;
 }
 
@@ -117,6 +126,11 @@ void ShowMessageBox(const MessageBoxRequest& request)
 {
     if (CurrentSeams().messageBox)
         CurrentSeams().messageBox(request);
+}
+
+bool AskYesNo(const MessageBoxRequest& request)
+{
+    return CurrentSeams().askYesNo && CurrentSeams().askYesNo(request);
 }
 
 int ShellOpen(const QString& target)

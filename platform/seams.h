@@ -41,6 +41,8 @@ struct Seams {
     std::function<QString(QWidget* owner, const QString& title)> browseForFolder;
     // Empty: the executable's own folder.
     std::function<QString()> appDirectory;
+    // A question with Yes and No buttons; true for Yes.
+    std::function<bool(const MessageBoxRequest&)> askYesNo;
 };
 
 // The seams in use. The defaults talk to the real desktop.
@@ -61,6 +63,8 @@ private:
 
 // Convenience calls through the current seams.
 void ShowMessageBox(const MessageBoxRequest& request);
+// No seam to ask through counts as No: nothing is given up unasked.
+bool AskYesNo(const MessageBoxRequest& request);
 int ShellOpen(const QString& target);
 bool StartProgram(const QString& program, const QStringList& arguments);
 QStringList GetOpenFileNames(QWidget* owner, const QString& windowsFilter);

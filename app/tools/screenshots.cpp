@@ -87,7 +87,7 @@ int main(int argc, char** argv)
     dialog.OnAddFiles();
     // The key picture ticks come from a scan of their own.
     QTest::qWaitFor([&dialog] { return !dialog.KeyFramesUs().empty(); }, 10000);
-    dialog.Slider()->SetPos(position);
+    dialog.Slider()->SetPos(static_cast<int>(static_cast<long long>(dialog.Slider()->RangeMax()) * position / 1000));
     dialog.OnSliderMoving();
     dialog.OnStartPoint();
     const QString stem = outDir + QStringLiteral("/main-") + QFileInfo(language).baseName();
@@ -141,6 +141,28 @@ int main(int argc, char** argv)
         QTextStream(stdout) << "saved " << stem << "-span-list.png\n";
         dialog.SpanList()->hidePopup();
 
+        // Grown, the timeline zoomed in on the chosen span; then under a dark desktop palette.
+        const QSize first = dialog.size();
+        const QPoint place = dialog.pos();
+        dialog.move(0, 0);  // all of the grown window on the screen
+        dialog.resize(first + QSize(330, 180));
+        dialog.OnSpanChosen(2);
+        for (int i = 0; i < 4; ++i)
+            dialog.OnTimelineKey(Qt::Key_Plus);
+        Save(&dialog, stem + QStringLiteral("-grown-zoomed.png"));
+        const QPalette light = QApplication::palette();
+        QPalette dark(QColor(53, 53, 53), QColor(42, 42, 42));
+        dark.setColor(QPalette::WindowText, Qt::white);
+        dark.setColor(QPalette::Text, Qt::white);
+        dark.setColor(QPalette::ButtonText, Qt::white);
+        dark.setColor(QPalette::Base, QColor(30, 30, 30));
+        QApplication::setPalette(dark);
+        Save(&dialog, stem + QStringLiteral("-dark.png"));
+        QApplication::setPalette(light);
+        dialog.OnTimelineKey(Qt::Key_0);
+        dialog.resize(first);
+        dialog.move(place);
+
         const QString saved = i18n::ReadSetting(QStringLiteral("LANGUAGE"), QStringLiteral("file"));
         i18n::WriteSetting(QStringLiteral("LANGUAGE"), QStringLiteral("file"), language);
         CFileInfomation settings(&dialog);
@@ -152,6 +174,7 @@ int main(int argc, char** argv)
             Save(&settings, outDir + QStringLiteral("/cut-settings-spans-") + QFileInfo(language).baseName() +
                                 QStringLiteral(".png"));
         i18n::WriteSetting(QStringLiteral("LANGUAGE"), QStringLiteral("file"), saved);
+
         while (!dialog.Spans().empty()) {
             dialog.SelectSpan(0);
             dialog.RemoveSelectedSpan();

@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QTextStream>
 
+#include <cmath>
+
 void AppTest::SetUp()
 {
     ASSERT_TRUE(m_folder.isValid());
@@ -31,6 +33,8 @@ void AppTest::SetUp()
         if (m_onMessage)
             m_onMessage();
     };
+    // Another file may take the spans marked: the tests that want a No say so.
+    seams.askYesNo = [](const platform::MessageBoxRequest&) { return true; };
     seams.shellOpen = [this](const QString& target) {
         m_opened << target;
         return platform::kShellSuccess;
@@ -93,9 +97,10 @@ QString AppTest::Text(int id) const
     return QString();
 }
 
-void AppTest::DragTo(int position)
+void AppTest::DragTo(int thousandths)
 {
-    m_dlg->Slider()->SetPos(position);
+    CBitmapSlider* slider = m_dlg->Slider();
+    slider->SetPos(static_cast<int>(std::llround(thousandths / 1000.0 * slider->RangeMax())));
     m_dlg->OnSliderMoving();
     m_dlg->OnSliderMoved();  // the thumb rests
 }

@@ -37,8 +37,8 @@ protected:
     static QString Media(const char* name);
     QString Text(int id) const;
     QWidget* Control(int id) const;
-    // Moves the timeline as a drag that stops at `position` does.
-    void DragTo(int position);
+    // Moves the timeline as a drag that stops at `thousandths` of the file does.
+    void DragTo(int thousandths);
 
     platform::ScopedSeams m_seams;
     QTemporaryDir m_folder;

@@ -83,7 +83,7 @@ TEST_F(AppTest, ThreeFilesInTheCutTabLoadTheLastAndLeaveTheListAlone)
     EXPECT_TRUE(Control(1000)->isHidden());
     EXPECT_TRUE(m_dlg->Slider()->isEnabled());
     EXPECT_EQ(m_dlg->Slider()->GetStartMarker(), 0);
-    EXPECT_EQ(m_dlg->Slider()->GetEndMarker(), 1000);
+    EXPECT_EQ(m_dlg->Slider()->GetEndMarker(), 3000);  // the timeline counts milliseconds
     EXPECT_EQ(m_dlg->SnapshotPath(), m_folder.path() + "/image.jpg");
     EXPECT_FALSE(QImage(m_dlg->SnapshotPath()).isNull());
 }
@@ -107,7 +107,7 @@ TEST_F(AppTest, AFailedAddInTheCutTabLeavesTheLoadedFileAsItWas)
     EXPECT_EQ(m_dlg->CutFile(), Media("h264_aac.mp4"));
     EXPECT_EQ(QStringList({Text(1023), Text(1024), Text(1025), Text(1184)}), before);
     EXPECT_TRUE(m_dlg->Slider()->isEnabled());
-    EXPECT_EQ(m_dlg->Slider()->GetPos(), 250);
+    EXPECT_EQ(m_dlg->Slider()->GetPos(), 2500);
     DragTo(500);
     EXPECT_EQ(Text(1184), "00:00:05.000 / 00:00:10.000");
     EXPECT_STREQ(g_pJob->probe_path, Media("h264_aac.mp4").toStdString().c_str());
@@ -223,10 +223,10 @@ TEST_F(AppTest, SliderHalfwayOnATenSecondFilePreviewsFiveSeconds)
 
     // A press on the channel at the pixel of 500, as the user drags there.
     CBitmapSlider* slider = m_dlg->Slider();
-    QTest::mousePress(slider, Qt::LeftButton, {}, QPoint(slider->PixelOfPosition(500), 10));
+    QTest::mousePress(slider, Qt::LeftButton, {}, QPoint(slider->PixelOfPosition(5000), 10));
     QTRY_COMPARE(Text(1184), QString("00:00:05.000 / 00:00:10.000"));
-    QTest::mouseRelease(slider, Qt::LeftButton, {}, QPoint(slider->PixelOfPosition(500), 10));
-    EXPECT_EQ(slider->GetPos(), 500);
+    QTest::mouseRelease(slider, Qt::LeftButton, {}, QPoint(slider->PixelOfPosition(5000), 10));
+    EXPECT_EQ(slider->GetPos(), 5000);
     EXPECT_EQ(m_dlg->CurrentMs(), 5000);
     EXPECT_DOUBLE_EQ(g_pJob->start_s[0], 5.0);
     EXPECT_EQ(g_pJob->current_input, 0);
@@ -260,8 +260,8 @@ TEST_F(AppTest, StartPointAtAQuarterSetsTheStartAndResetsTheEnd)
     EXPECT_EQ(Text(1024), "00:00:10.000");
     EXPECT_EQ(Text(1025), "00:00:07.500");
     EXPECT_EQ(m_dlg->Slider()->GetMarkerMode(), 1);
-    EXPECT_EQ(m_dlg->Slider()->GetStartMarker(), 250);
-    EXPECT_EQ(m_dlg->Slider()->GetEndMarker(), 1000);
+    EXPECT_EQ(m_dlg->Slider()->GetStartMarker(), 2500);
+    EXPECT_EQ(m_dlg->Slider()->GetEndMarker(), 10000);
 }
 
 TEST_F(AppTest, EndPointBeforeTheStartSwapsTheTimesButNotTheMarkers)
@@ -280,8 +280,8 @@ TEST_F(AppTest, EndPointBeforeTheStartSwapsTheTimesButNotTheMarkers)
     EXPECT_EQ(Text(1023), "00:00:01.000");
     EXPECT_EQ(Text(1024), "00:00:02.500");
     EXPECT_EQ(Text(1025), "00:00:01.500");
-    EXPECT_EQ(m_dlg->Slider()->GetStartMarker(), 250);
-    EXPECT_EQ(m_dlg->Slider()->GetEndMarker(), 100);
+    EXPECT_EQ(m_dlg->Slider()->GetStartMarker(), 2500);
+    EXPECT_EQ(m_dlg->Slider()->GetEndMarker(), 1000);
     EXPECT_EQ(m_dlg->Slider()->GetMarkerMode(), 2);
 }
 
@@ -309,7 +309,7 @@ TEST_F(AppTest, TypedTimesChangeOnlyTheLength)
     end->setText("01:00:00.000");
     EXPECT_EQ(Text(1025), "00:59:58.750");
     EXPECT_EQ(m_dlg->Slider()->GetStartMarker(), 0);
-    EXPECT_EQ(m_dlg->Slider()->GetEndMarker(), 1000);
+    EXPECT_EQ(m_dlg->Slider()->GetEndMarker(), 10000);
 }
 
 TEST_F(AppTest, TheTimelineKeepsTheCutFileAfterJoinFilesAreAdded)
@@ -354,7 +354,7 @@ TEST_F(AppTest, TheTabSwitchShowsEachTabsControlsAndKeepsAddHiddenOnceAFileIsLoa
     for (int id : joinOnly)
         EXPECT_TRUE(Control(id)->isHidden()) << id;
     EXPECT_EQ(m_dlg->CutFile(), Media("h264_aac.mp4"));
-    EXPECT_EQ(m_dlg->Slider()->GetPos(), 300);
+    EXPECT_EQ(m_dlg->Slider()->GetPos(), 3000);
     EXPECT_EQ(Text(1184), "00:00:03.000 / 00:00:10.000");
     for (int id : {1160, 1180, 1278, 1105})
         EXPECT_FALSE(Control(id)->isHidden()) << id;

@@ -114,7 +114,7 @@ TEST_F(PreviewPicturesTest, JumpsAndDragsEndOnTheExactPicture)
         EXPECT_EQ(Shown() % 100, 1);
     }
     // While dragging the key picture shows at once; resting, the exact one.
-    m_dlg->Slider()->SetPos(470);
+    m_dlg->Slider()->SetPos(m_dlg->Slider()->RangeMax() * 470 / 1000);
     m_dlg->OnSliderMoving();
     EXPECT_EQ(Shown(), 0);
     m_dlg->OnSliderMoved();

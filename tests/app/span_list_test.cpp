@@ -43,7 +43,7 @@ protected:
     {
         std::vector<std::pair<int, int>> pixels;
         for (const auto& [from, to] : spans)
-            pixels.emplace_back(m_dlg->Slider()->PixelOfPosition(from / 10), m_dlg->Slider()->PixelOfPosition(to / 10));
+            pixels.emplace_back(m_dlg->Slider()->PixelOfPosition(from), m_dlg->Slider()->PixelOfPosition(to));
         return pixels;
     }
     // Whether the channel at pixel x is drawn from the active (blue) bitmap.

@@ -242,12 +242,13 @@ TEST_F(BitmapSliderTest, TicksStandUnderTheChannelAndMergeWhereDenserThanPixels)
     EXPECT_EQ(ticked.pixel(325, 9), bare.pixel(325, 9));
     EXPECT_EQ(slider_->size(), QSize(655, 20));
 
-    // Ten thousand key pictures on 628 pixels: one mark per column at most.
+    // Ten thousand key pictures on 628 pixels: one mark every other column
+    // at most, so that marks never touch.
     std::vector<double> dense;
     for (int i = 0; i < 10000; ++i)
         dense.push_back(i / 9999.0);
     slider_->SetTicks(dense);
-    EXPECT_EQ(slider_->TickPixels().size(), 629u);
+    EXPECT_EQ(slider_->TickPixels().size(), 315u);
     EXPECT_EQ(slider_->TickPixels().front(), 11);
     EXPECT_EQ(slider_->TickPixels().back(), 639);
 

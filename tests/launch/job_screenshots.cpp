@@ -107,10 +107,10 @@ int main(int argc, char** argv)
 
     answer = {media + "/long_h264_aac.mp4"};
     dlg.OnAddFiles();
-    dlg.Slider()->SetPos(200);
+    dlg.Slider()->SetPos(dlg.Slider()->RangeMax() / 5);  // the timeline counts milliseconds
     dlg.OnSliderMoving();
     dlg.OnStartPoint();
-    dlg.Slider()->SetPos(600);
+    dlg.Slider()->SetPos(dlg.Slider()->RangeMax() * 3 / 5);
     dlg.OnSliderMoving();
     dlg.OnEndPoint();
     QApplication::processEvents();

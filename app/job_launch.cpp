@@ -18,6 +18,8 @@
 #include "ui_strings.h"
 #include "window_parts.h"
 #include "job_runner.h"
+#include "job_sequence.h"
+#include "queue_panel.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -34,6 +36,7 @@
 #include <vector>
 
 using i18n::g_uiStrings;
+using window_parts::LaunchScope;
 
 namespace {
 
@@ -59,26 +62,6 @@ QString TitleOf(const QString& path)
     const int dot = name.lastIndexOf(QLatin1Char('.'));
     return dot < 0 ? name : name.left(dot);
 }
-
-// Marks a launch on the stack; a close asked for meanwhile runs at its end.
-class LaunchScope {
-public:
-    LaunchScope(bool& launching, std::function<void()> atEnd) : m_launching(launching), m_atEnd(std::move(atEnd))
-    {
-        m_launching = true;
-    }
-    ~LaunchScope()
-    {
-        m_launching = false;
-        m_atEnd();
-    }
-    LaunchScope(const LaunchScope&) = delete;
-    LaunchScope& operator=(const LaunchScope&) = delete;
-
-private:
-    bool& m_launching;
-    std::function<void()> m_atEnd;
-};
 
 // The refusals a launch meets after the settings dialog.
 QString RefusalText(LaunchRefusal refusal, const char* noExtensionKey)
@@ -290,6 +273,15 @@ void CMorvaneDlg::OnLaunchCut()
     settings.source_extension = m_strCutFile;
     if (settings.DoModal() != QDialog::Accepted || m_closePending)
         return;
+    if (settings.add_to_queue || m_queuePanel->Queue()->Running()) {
+        QueuedJob queued;
+        queued.files = {m_strCutFile.toStdString()};
+        queued.spans = {{startMs, endMs}};
+        queued.choice = CutChoice;
+        queued.target = TargetOf(settings.output_folder, settings.file_title, settings.extension);
+        QueueJobs({queued}, !settings.add_to_queue);
+        return;
+    }
 
     std::string output;
     LaunchDecision decided;
@@ -338,6 +330,18 @@ void CMorvaneDlg::LaunchSpans()
     if (!SpansToCut(&spans, settings.remove_spans))
         return;
     const bool separate = settings.separate_spans && spans.size() > 1;
+    if (settings.add_to_queue || m_queuePanel->Queue()->Running()) {
+        // Queued as marked: the parts a removal keeps are found when it runs.
+        QueuedJob queued;
+        queued.files = {path};
+        queued.spans = m_spans;
+        queued.remove_spans = settings.remove_spans;
+        queued.separate = separate;
+        queued.choice = CutChoice;
+        queued.target = TargetOf(settings.output_folder, settings.file_title, settings.extension);
+        QueueJobs({queued}, !settings.add_to_queue);
+        return;
+    }
     std::vector<std::string> outputs;
     LaunchDecision decided;
     const LaunchRefusal refusal =
@@ -402,6 +406,16 @@ void CMorvaneDlg::OnLaunchJoin()
     settings.source_extension = QString::fromStdString(rows[0].path);
     if (settings.DoModal() != QDialog::Accepted || m_closePending)
         return;
+    if (settings.add_to_queue || m_queuePanel->Queue()->Running()) {
+        QueuedJob queued;
+        queued.kind = QueuedKind::Join;
+        for (const JoinRow& row : rows)
+            queued.files.push_back(row.path);
+        queued.choice = JoinChoice;
+        queued.target = TargetOf(settings.output_folder, settings.file_title, settings.extension);
+        QueueJobs({queued}, !settings.add_to_queue);
+        return;
+    }
 
     // The same-kind test comes after the settings: only a direct join needs it.
     std::string output;

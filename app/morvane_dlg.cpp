@@ -14,6 +14,7 @@
 #include "job_choices.h"
 #include "job_setup.h"
 #include "job_runner.h"
+#include "queue_panel.h"
 #include "key_frame_scanner.h"
 #include "language_file.h"
 #include "preview_decoder.h"
@@ -122,6 +123,7 @@ const Growth kGrowth[] = {
     {1024, 0, 1, 0, 0},   {1025, 0, 1, 0, 0},                          // Start, End, Length
     {1004, 1, 1, 0, 0},                                                // Convert, bottom right
     {1255, 1, 0, 0, 0},   {1254, 1, 0, 0, 0},   {1099, 1, 0, 0, 0},    // the join list's buttons
+    {1310, 0, 1, 0, 0},                                                // Cut all ticked files, below the list
 };
 const char* const kFirstPlace = "morvaneFirstPlace";
 const QString kWindowSection = QStringLiteral("WINDOW");
@@ -233,6 +235,7 @@ CMorvaneDlg::CMorvaneDlg(QWidget* parent) : QDialog(parent)
     connect(m_runner, &JobRunner::finished, this, [this](bool ok, int) { OnJobFinished(ok); });
     setAcceptDrops(true);
     OnInitDialog();
+    CreateQueueControls();
     RestoreWindowSize();
     qApp->installEventFilter(this);
 }
@@ -441,6 +444,8 @@ void CMorvaneDlg::ApplyLanguage()
 
     m_tab->setTabText(0, Ui("JIEMIAN", "spjq"));
     m_tab->setTabText(1, Ui("JIEMIAN", "sphb"));
+    if (m_queuePanel)
+        m_queuePanel->ApplyLanguage();
 
     setWindowTitle(name + QLatin1Char(' ') + version);
     // After the window is up, so the message has a window to stand on.
@@ -587,6 +592,7 @@ void CMorvaneDlg::OnTabChanged()
         show({1254, 1255}, true);
     }
     PlaceTimelineScrollBar();
+    ShowQueueControls();
 }
 
 void CMorvaneDlg::OnAddFiles()
@@ -723,6 +729,7 @@ void CMorvaneDlg::OnClose()
     RememberWindowSize();
     m_keyFrameScanner->Cancel();
     ForgetFoundPoints();
+    m_queuePanel->Close();
     ReleaseJobRecord();
     done(QDialog::Accepted);
 }
@@ -739,7 +746,7 @@ void CMorvaneDlg::closeEvent(QCloseEvent* event)
     // joined, or once its settings dialog is answered.
     if (m_launching) {
         m_closePending = true;
-        if (m_runner->Running())
+        if (m_runner->Running() || m_batch)
             StopSequence();
         event->ignore();
         return;

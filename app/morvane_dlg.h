@@ -15,6 +15,7 @@
 #include <QImage>
 #include <QPoint>
 #include <QString>
+#include <QStringList>
 
 #include "job_setup.h"
 
@@ -31,6 +32,11 @@ class CCheckListCtrl;
 class CControlButton;
 class CHyperLink;
 class JobRunner;
+class JobSequence;
+class QPushButton;
+class QueuePanel;
+struct JobReading;
+struct QueuedJob;
 class KeyFrameScanner;
 class BreakScanner;
 class QAction;
@@ -63,6 +69,7 @@ class CMorvaneDlg : public QDialog {
 public:
     static constexpr int kCutTab = 0;
     static constexpr int kJoinTab = 1;
+    static constexpr int kQueueTab = 2;
     static constexpr int kMaxJoinRows = 9999;
 
     explicit CMorvaneDlg(QWidget* parent = nullptr);
@@ -155,6 +162,12 @@ public:
     void OnLaunchJoin();
     // The 500 ms poll of a running job.
     void OnTimer();
+
+    // The cut marked in the cut tab applied to each ticked file of the join
+    // list (batch_cut.cpp): its settings, then each file in turn behind the
+    // progress dialog, or each file's cut queued.
+    void OnCutTicked();
+    QueuePanel* QueueView() const { return m_queuePanel; }
 
     // The tool tip of control `id`: its hint in the current language, "" for
     // controls without one.
@@ -293,6 +306,21 @@ private:
     void ShowFoundPoints();
     void ForgetFoundPoints();
     bool SpansToCut(std::vector<CutSpan>* spans, bool removing);
+
+    // The batch cut and the queue (batch_cut.cpp, queue_tab.cpp).
+    void CreateQueueControls();
+    void ApplyQueueTexts();
+    void FitTabBar();
+    void ShowQueueControls();
+    QStringList TickedFiles(std::vector<int>* rows) const;
+    bool MarkedCut(std::vector<CutSpan>* spans);
+    void RunBatch(std::vector<QueuedJob> jobs, const std::vector<int>& rows);
+    void ShowBatchRows();
+    void OnBatchProgress(quint64 id, const JobReading& reading);
+    void ShowBatchOutcome(const std::vector<QueuedJob>& jobs);
+    // Adds `jobs` to the queue; `becauseRunning`: the user asked to start
+    // them, but the queue is running, so they wait their turn (and are told).
+    void QueueJobs(std::vector<QueuedJob> jobs, bool becauseRunning);
     void TellKeptParts(const std::vector<CutSpan>& parts);
 
     int m_completedCount = 0;
@@ -353,4 +381,8 @@ private:
     QAction* m_actSaveList = nullptr;
     std::vector<CutSpan> m_foundBreaks;   // ms from the file's start
     std::vector<int64_t> m_foundPointsMs; // ascending
+    QPushButton* m_btnCutTicked = nullptr;
+    QueuePanel* m_queuePanel = nullptr;
+    JobSequence* m_batch = nullptr;  // while a batch cut runs
+    std::vector<int> m_batchRows;    // the list row of each of its files
 };

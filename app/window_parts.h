@@ -14,6 +14,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 // A join list row's file as numbers and facts, kept on the row's first column.
@@ -68,5 +69,25 @@ inline QString TimeText(long long ms)
 {
     return QString::fromStdString(FormatTimeText(static_cast<int>(ms)));
 }
+
+// Marks a launch on the stack; a close asked for meanwhile runs at its end.
+class LaunchScope {
+public:
+    LaunchScope(bool& launching, std::function<void()> atEnd) : m_launching(launching), m_atEnd(std::move(atEnd))
+    {
+        m_launching = true;
+    }
+    ~LaunchScope()
+    {
+        m_launching = false;
+        m_atEnd();
+    }
+    LaunchScope(const LaunchScope&) = delete;
+    LaunchScope& operator=(const LaunchScope&) = delete;
+
+private:
+    bool& m_launching;
+    std::function<void()> m_atEnd;
+};
 
 }  // namespace window_parts

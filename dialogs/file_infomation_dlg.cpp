@@ -79,8 +79,10 @@ std::string Utf8(const QString& text) { return text.toStdString(); }
 // Exact cuts: a choice of the direct cut, under its radio button, remembered
 // in setting.ini.
 constexpr dialogs::ControlPlace kExactCutPlace{1198, 33, 29, 282, 14};
-// Beside the start button: where a direct cut really starts.
-constexpr dialogs::ControlPlace kKeyStartPlace{1199, 8, 295, 212, 26, false};
+// Left of the start button: where a direct cut really starts, then the
+// button that queues the cut instead of starting it.
+constexpr dialogs::ControlPlace kKeyStartPlace{1199, 8, 295, 112, 26, false};
+constexpr dialogs::ControlPlace kQueuePlace{1202, 123, 294, 98, 29};
 // Spans: one file or a file each, beside the file name's caption, remembered.
 constexpr dialogs::ControlPlace kSpanFilesPlace{1200, 150, 257, 154, 12};
 const QString kSeparateKey = QStringLiteral("separate");
@@ -123,13 +125,22 @@ CFileInfomation::CFileInfomation(QWidget* parent) : QDialog(parent)
     dialogs::PlaceControl(m_listSpanMeaning, kSpanMeaningPlace, units);
     m_btnStart = dialogs::FindControl<QPushButton>(this, 1194);
     m_btnStart->setDefault(true);
+    m_btnQueue = new QPushButton(this);
+    dialogs::PlaceControl(m_btnQueue, kQueuePlace, units);
     connect(m_checkExact, &QCheckBox::toggled, this, &CFileInfomation::ShowDirectCutStart);
 
     connect(m_radioDirect, &QRadioButton::clicked, this, &CFileInfomation::OnDirectCut);
     connect(m_radioIndirect, &QRadioButton::clicked, this, &CFileInfomation::OnIndirectCut);
     connect(dialogs::FindControl<QPushButton>(this, 1076), &QPushButton::clicked, this,
             &CFileInfomation::OnBrowse);
-    connect(m_btnStart, &QPushButton::clicked, this, &CFileInfomation::OnStartCut);
+    connect(m_btnStart, &QPushButton::clicked, this, [this] {
+        add_to_queue = false;
+        OnStartCut();
+    });
+    connect(m_btnQueue, &QPushButton::clicked, this, [this] {
+        add_to_queue = true;
+        OnStartCut();
+    });
 }
 
 bool CFileInfomation::OnInitDialog()
@@ -142,6 +153,7 @@ bool CFileInfomation::OnInitDialog()
 
     m_radioDirect->setChecked(true);
     m_checkExact->setText(dialogs::LanguageText(language, "JIEMIAN", "jqjq"));
+    m_btnQueue->setText(dialogs::LanguageText(language, "JIEMIAN", "jrdl"));
     m_checkExact->setChecked(i18n::ReadSetting(kExactSection, kExactKey) == QLatin1String("1"));
     m_labelKeyStart->setText(dialogs::LanguageText(language, "JIEMIAN", "zjjqqd").replace(QStringLiteral("%1"), m_keyStartTime));
     dialogs::FillList(m_listFormat, dialogs::FormatTexts(), 0);

@@ -47,6 +47,8 @@ public:
     bool separate_spans = false;
     // The spans mark what to remove (the rest is cut), remembered in setting.ini.
     bool remove_spans = false;
+    // Closed by "Add to queue": the cut is queued instead of started.
+    bool add_to_queue = false;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -69,6 +71,7 @@ private:
     QCheckBox* m_checkExact;        // 1198, exact start and end (direct only)
     QLabel* m_labelKeyStart;        // 1199, where a direct cut really starts
     QPushButton* m_btnStart;        // 1194, the default button
+    QPushButton* m_btnQueue;        // 1202, add to queue
     QComboBox* m_listSpanFiles;     // 1200, one file / one file per span
     QComboBox* m_listSpanMeaning;   // 1201, keep / remove the spans
     QString m_keyStartTime;

@@ -49,6 +49,8 @@ const dialogs::SettingsTemplate kTemplate167 = {
     {{1277, 9, 254, 124, 8}, SettingsKind::Label, "wjm"},
     {{1075, 27, 267, 272, 14}, SettingsKind::Edit, ""},
     {{1, 229, 292, 88, 27}, SettingsKind::DefaultButton, "kshb"},
+    // Queues the join instead of starting it.
+    {{1202, 137, 292, 88, 27}, SettingsKind::Button, "jrdl"},
     {{0, 0, 0, 317, 213}, SettingsKind::Group, ""},
     {{0, 0, 213, 317, 75}, SettingsKind::Group, ""},
     {{1068, 160, 307, 38, 69}, SettingsKind::HiddenDropList, ""},
@@ -121,7 +123,14 @@ CSettings::CSettings(QWidget* parent) : QDialog(parent)
     connect(m_radioDirect, &QRadioButton::clicked, this, &CSettings::OnDirectJoin);
     connect(m_radioIndirect, &QRadioButton::clicked, this, &CSettings::OnIndirectJoin);
     connect(dialogs::FindControl<QPushButton>(this, 1072), &QPushButton::clicked, this, &CSettings::OnBrowse);
-    connect(m_btnStart, &QPushButton::clicked, this, &CSettings::OnOK);
+    connect(m_btnStart, &QPushButton::clicked, this, [this] {
+        add_to_queue = false;
+        OnOK();
+    });
+    connect(dialogs::FindControl<QPushButton>(this, 1202), &QPushButton::clicked, this, [this] {
+        add_to_queue = true;
+        OnOK();
+    });
 
     // Enter must be stopped before the focused control or the default button sees it.
     qApp->installEventFilter(this);

@@ -35,6 +35,8 @@ public:
     QString file_title;
     QString extension;  // ".mp4"
     QString source_extension;  // of the (first) input: what a direct job writes
+    // Closed by "Add to queue": the join is queued instead of started.
+    bool add_to_queue = false;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

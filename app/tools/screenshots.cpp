@@ -10,7 +10,10 @@
 #include "bitmap_slider.h"
 #include "check_list_ctrl.h"
 #include "file_infomation_dlg.h"
+#include "job_sequence.h"
 #include "morvane_dlg.h"
+#include "queue_panel.h"
+#include "settings_dlg.h"
 #include "seams.h"
 #include "settings_file.h"
 #include "ui_strings.h"
@@ -187,6 +190,44 @@ int main(int argc, char** argv)
     if (QTreeWidgetItem* second = dialog.FileList()->topLevelItem(1))
         dialog.FileList()->setCurrentItem(second);
     Save(&dialog, stem + QStringLiteral("-join.png"));
+
+    // The queue tab with the join list's files queued as cuts, one failed.
+    {
+        for (int i = 0; i < joinFiles.size(); ++i) {
+            QueuedJob job;
+            job.files = {joinFiles[i].toStdString()};
+            job.spans = {{1000, 2500}};
+            job.choice.direct = i != 1;
+            job.choice.exact = i == 2;
+            job.target = {QDir::tempPath().toStdString(), QFileInfo(joinFiles[i]).completeBaseName().toStdString(),
+                          ".mkv"};
+            dialog.QueueView()->Queue()->Add(job);
+        }
+        auto& jobs = dialog.QueueView()->Queue()->Jobs();
+        if (!jobs.empty()) {
+            jobs.front().state = QueuedState::Failed;
+            jobs.front().outcome = {QueuedProblem::TooShort, 0, jobs.front().files.front()};
+        }
+        dialog.QueueView()->ApplyLanguage();
+        dialog.Tabs()->setCurrentIndex(CMorvaneDlg::kQueueTab);
+        Save(&dialog, stem + QStringLiteral("-queue.png"));
+        while (!jobs.empty())
+            dialog.QueueView()->Queue()->Remove(jobs.front().id);
+        dialog.Tabs()->setCurrentIndex(CMorvaneDlg::kJoinTab);
+    }
+
+    // Both settings dialogs with their queue buttons.
+    {
+        const QString saved = i18n::ReadSetting(QStringLiteral("LANGUAGE"), QStringLiteral("file"));
+        i18n::WriteSetting(QStringLiteral("LANGUAGE"), QStringLiteral("file"), language);
+        CSettings settings(&dialog);
+        settings.OnInitDialog();
+        settings.show();
+        if (QTest::qWaitForWindowExposed(&settings))
+            Save(&settings, outDir + QStringLiteral("/join-settings-") + QFileInfo(language).baseName() +
+                                QStringLiteral(".png"));
+        i18n::WriteSetting(QStringLiteral("LANGUAGE"), QStringLiteral("file"), saved);
+    }
 
     // The progress dialog as the poll fills it, shown without a job.
     CAVConvertDlg* progress = dialog.ProgressDialog();

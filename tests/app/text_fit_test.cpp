@@ -8,6 +8,7 @@
 #include "check_list_ctrl.h"
 #include "file_infomation_dlg.h"
 #include "hyperlink.h"
+#include "queue_panel.h"
 #include "settings_dlg.h"
 #include "settings_file.h"
 #include "ui_strings.h"
@@ -135,6 +136,15 @@ TEST_F(TextFitTest, EveryTextOfEveryLanguageFitsItsControl)
                 tabs->tabRect(i).width() < QFontMetrics(tabs->font()).horizontalAdvance(tabs->tabText(i)))
                 misfits << where + QStringLiteral(" tab: ") + tabs->tabText(i);
 
+        // The join tab's batch button, and the queue tab's buttons.
+        m_dlg->Tabs()->setCurrentIndex(CMorvaneDlg::kJoinTab);
+        CheckDialog(m_dlg.get(), language + QStringLiteral(" join tab"), &misfits);
+        m_dlg->Tabs()->setCurrentIndex(CMorvaneDlg::kQueueTab);
+        for (auto* button : m_dlg->QueueView()->findChildren<QAbstractButton*>())
+            if (button->sizeHint().width() > button->width())
+                misfits << where + QStringLiteral(" queue: ") + button->text();
+        m_dlg->Tabs()->setCurrentIndex(CMorvaneDlg::kCutTab);
+
         // Headers with their box, and every status word in its column.
         CCheckListCtrl* list = m_dlg->FileList();
         for (int column = 0; column < list->columnCount(); ++column) {
@@ -143,7 +153,8 @@ TEST_F(TextFitTest, EveryTextOfEveryLanguageFitsItsControl)
                 misfits << where + QStringLiteral(" header ") + misfit;
         }
         QTreeWidgetItem* row = list->AddRow({QStringLiteral("a.mp4")}, true);
-        for (const QString& word : {Ui("JIEMIAN", "zb"), Ui("TISHI", "wc"), Ui("TISHI", "sb")}) {
+        for (const QString& word : {Ui("JIEMIAN", "zb"), Ui("TISHI", "wc"), Ui("TISHI", "sb"),
+                                    QStringLiteral("100%")}) {
             row->setText(5, word);
             QStyleOptionViewItem option;
             option.initFrom(list);

@@ -10,6 +10,7 @@
 #include "conversion_job.h"
 #include "file_infomation_dlg.h"
 #include "job_choices.h"
+#include "job_runner.h"
 #include "job_sequence.h"
 #include "queue_panel.h"
 #include "queued_text.h"
@@ -148,6 +149,7 @@ void CMorvaneDlg::RunBatch(std::vector<QueuedJob> jobs, const std::vector<int>& 
     QTimer::singleShot(0, &batch, &JobSequence::Start);
     m_dlgProgress->DoModal();
     batch.Stop();
+    m_dlgProgress->SetMainWindow(this, [this] { m_runner->StopPolling(); });  // not the batch, gone with this scope
     ShowBatchRows();
     // The dialog's stop raised the window's own record's flag; that record ran nothing.
     if (g_pJob)
@@ -178,7 +180,7 @@ void CMorvaneDlg::ShowBatchRows()
         if (job.state != QueuedState::Running)
             item->setText(kStatusColumn, ready ? Ui("JIEMIAN", "zb") : queued_text::StateText(job.state));
         // Why it failed (too short, unreadable, ...) shows on the status itself.
-        item->setToolTip(kStatusColumn, queued_text::OutcomeText(job.outcome));
+        item->setToolTip(kStatusColumn, queued_text::ReasonText(job));
     }
     const int total = static_cast<int>(jobs.size());
     m_dlgProgress->SetTotalText(QString::number(finished) + QLatin1Char(' ') + Ui("TISHI", "wjwczg") +
@@ -206,23 +208,21 @@ void CMorvaneDlg::OnBatchProgress(quint64 id, const JobReading& reading)
             item->setText(kStatusColumn, QString::number(percent) + QLatin1Char('%'));
 }
 
-// How many files were cut, and each that was not with why; the output
-// folder opens when any file was cut.
+// How many files were cut, and each that was not with why (or that was cut
+// at key pictures though exact was asked for); the output folder opens
+// when any file was cut.
 void CMorvaneDlg::ShowBatchOutcome(const std::vector<QueuedJob>& jobs)
 {
     constexpr int kMaxNamed = 8;  // a long batch's message stays on the screen
     int done = 0;
     QStringList failures;
     for (const QueuedJob& job : jobs) {
-        if (job.state == QueuedState::Done) {
-            ++done;
-            continue;
-        }
-        if (job.state == QueuedState::Queued)
+        done += job.state == QueuedState::Done ? 1 : 0;
+        const QString reason = queued_text::ReasonText(job);
+        if (job.state == QueuedState::Queued || reason.isEmpty())
             continue;
         if (failures.size() < kMaxNamed)
-            failures << queued_text::FileName(job.files.front()) + QStringLiteral(": ") +
-                            queued_text::OutcomeText(job.outcome);
+            failures << queued_text::FileName(job.files.front()) + QStringLiteral(": ") + reason;
         else if (failures.size() == kMaxNamed)
             failures << QStringLiteral("…");
     }

@@ -30,6 +30,7 @@ uint64_t JobSequence::Add(QueuedJob job)
     job.state = QueuedState::Queued;
     job.outputs.clear();
     job.outcome = {};
+    job.cut_at_keys = false;
     m_jobs.push_back(std::move(job));
     emit changed();
     return m_jobs.back().id;
@@ -112,7 +113,9 @@ void JobSequence::RunNext()
     m_record = new ConversionJob();
     InitConversionJob(m_record);
     std::vector<std::string> outputs;
-    const QueuedOutcome prepared = PrepareQueuedJob(*next, m_record, &outputs);
+    LaunchDecision decided;
+    const QueuedOutcome prepared = PrepareQueuedJob(*next, m_record, &outputs, &decided);
+    next->cut_at_keys = decided.exact_fell_back;
     if (prepared.problem != QueuedProblem::None) {
         Finish(QueuedState::Failed, prepared, {});
         QTimer::singleShot(0, this, &JobSequence::RunNext);

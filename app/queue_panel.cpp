@@ -193,7 +193,7 @@ void QueuePanel::ShowJobs()
         item->setText(kMode, queued_text::ModeText(job));
         item->setText(kOutput, OutputText(job));
         item->setToolTip(kOutput, job.outputs.empty() ? OutputText(job) : Paths(job.outputs));
-        QString reason = queued_text::OutcomeText(job.outcome);
+        QString reason = queued_text::ReasonText(job);
         if (!job.outcome.file.empty() && job.files.size() > 1)
             reason = queued_text::FileName(job.outcome.file) + QStringLiteral(": ") + reason;
         item->setText(kReason, reason);

@@ -84,7 +84,8 @@ QJsonObject JobJson(const QueuedJob& job)
             {"outputs", Strings(job.outputs)},
             {"problem", static_cast<int>(job.outcome.problem)},
             {"code", job.outcome.code},
-            {"problem_file", QString::fromStdString(job.outcome.file)}};
+            {"problem_file", QString::fromStdString(job.outcome.file)},
+            {"cut_at_keys", job.cut_at_keys}};
 }
 
 bool SpansOf(const QJsonValue& value, std::vector<CutSpan>* spans)
@@ -142,6 +143,7 @@ bool JobOf(const QJsonObject& o, QueuedJob* job)
     if (problem >= 0 && problem <= static_cast<int>(QueuedProblem::Interrupted))
         job->outcome = {static_cast<QueuedProblem>(problem), o.value("code").toInt(),
                         o.value("problem_file").toString().toStdString()};
+    job->cut_at_keys = o.value("cut_at_keys").toBool();
     MarkInterrupted(job);
     return true;
 }

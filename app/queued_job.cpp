@@ -45,7 +45,8 @@ QueuedOutcome SpansForFile(const QueuedJob& spec, const InputFacts& facts, std::
     return {};
 }
 
-QueuedOutcome PrepareCut(const QueuedJob& spec, ConversionJob* job, std::vector<std::string>* outputs)
+QueuedOutcome PrepareCut(const QueuedJob& spec, ConversionJob* job, std::vector<std::string>* outputs,
+                         LaunchDecision* decided)
 {
     if (spec.files.size() != 1 || spec.spans.empty())
         return Problem(QueuedProblem::Refused, static_cast<int>(LaunchRefusal::EmptySpan));
@@ -58,7 +59,8 @@ QueuedOutcome PrepareCut(const QueuedJob& spec, ConversionJob* job, std::vector<
     const QueuedOutcome checked = SpansForFile(spec, facts, &spans);
     if (checked.problem != QueuedProblem::None)
         return checked;
-    return Refusal(FillSpansJob(job, path, spans, spec.target, spec.choice, spec.separate, outputs, &facts), path);
+    return Refusal(FillSpansJob(job, path, spans, spec.target, spec.choice, spec.separate, outputs, &facts, decided),
+                   path);
 }
 
 QueuedOutcome PrepareJoin(const QueuedJob& spec, ConversionJob* job, std::vector<std::string>* outputs)
@@ -87,12 +89,14 @@ QueuedOutcome PrepareJoin(const QueuedJob& spec, ConversionJob* job, std::vector
 
 }  // namespace
 
-QueuedOutcome PrepareQueuedJob(const QueuedJob& spec, ConversionJob* job, std::vector<std::string>* outputs)
+QueuedOutcome PrepareQueuedJob(const QueuedJob& spec, ConversionJob* job, std::vector<std::string>* outputs,
+                               LaunchDecision* decided)
 {
     outputs->clear();
+    *decided = {};
     if (spec.files.empty())
         return Problem(QueuedProblem::Refused, static_cast<int>(LaunchRefusal::TooFewInputs));
-    return spec.kind == QueuedKind::Join ? PrepareJoin(spec, job, outputs) : PrepareCut(spec, job, outputs);
+    return spec.kind == QueuedKind::Join ? PrepareJoin(spec, job, outputs) : PrepareCut(spec, job, outputs, decided);
 }
 
 QueuedOutcome OutcomeOfRun(const ConversionJob& job, QueuedState* state, std::vector<std::string>* kept)

@@ -46,12 +46,15 @@ struct QueuedJob {
     QueuedState state = QueuedState::Queued;
     std::vector<std::string> outputs;  // what it left on disk
     QueuedOutcome outcome;
+    bool cut_at_keys = false;  // exact asked for, but the file could only be cut at key pictures
 };
 
 // Looks at the job's files and fills `job` as the window's launch would,
-// creating its output files (named in `outputs`). A file that ends before a
-// span starts is refused as too short, before anything is created.
-QueuedOutcome PrepareQueuedJob(const QueuedJob& spec, ConversionJob* job, std::vector<std::string>* outputs);
+// creating its output files (named in `outputs`); `decided` says how it will
+// be cut. A file that ends before a span starts is refused as too short,
+// before anything is created.
+QueuedOutcome PrepareQueuedJob(const QueuedJob& spec, ConversionJob* job, std::vector<std::string>* outputs,
+                               LaunchDecision* decided);
 
 // What a record that has run through came to: done, stopped, or the first
 // failed input with its reason.

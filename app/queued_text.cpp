@@ -16,7 +16,7 @@ QString Text(const char* section, const char* key)
                                         QString::fromLatin1(key));
 }
 
-QString ReasonText(FailureReason reason)
+QString FailureText(FailureReason reason)
 {
     static const char* const kKeys[] = {"yy1", "yy2", "yy3", "yy4", "yy5", "yy6", "yy7", "yy8", "yy9", "yy10"};
     const int n = static_cast<int>(reason);
@@ -68,17 +68,24 @@ QString OutcomeText(const QueuedOutcome& outcome)
     switch (outcome.problem) {
     case QueuedProblem::None: return {};
     case QueuedProblem::Unopened:
-        return ReasonText(outcome.code == kProbeNoSuchFile || outcome.code == kProbeUnreadable
+        return FailureText(outcome.code == kProbeNoSuchFile || outcome.code == kProbeUnreadable
                               ? FailureReason::Unreadable
                               : FailureReason::NotMedia);
     case QueuedProblem::TooShort: return Text("TISHI", "wjtd");
     case QueuedProblem::NothingLeft: return Text("TISHI", "qcqb");
     case QueuedProblem::Refused: return RefusalText(static_cast<LaunchRefusal>(outcome.code));
-    case QueuedProblem::InputFailed: return ReasonText(static_cast<FailureReason>(outcome.code));
+    case QueuedProblem::InputFailed: return FailureText(static_cast<FailureReason>(outcome.code));
     case QueuedProblem::Stopped: return Text("TISHI", "tzjq");
     case QueuedProblem::Interrupted: return Text("TISHI", "dlzd");
     }
     return {};
+}
+
+QString ReasonText(const QueuedJob& job)
+{
+    if (job.outcome.problem != QueuedProblem::None)
+        return OutcomeText(job.outcome);
+    return job.cut_at_keys ? Text("TISHI", "gjzjq") : QString();
 }
 
 QString FileName(const std::string& path)

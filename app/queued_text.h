@@ -14,6 +14,8 @@ QString StateText(QueuedState state);
 QString ModeText(const QueuedJob& job);
 // Why the job did not end done; "" when it did.
 QString OutcomeText(const QueuedOutcome& outcome);
+// Why it did not end done, or what the user should know of how it was cut; "" for neither.
+QString ReasonText(const QueuedJob& job);
 // The file's name after its folder.
 QString FileName(const std::string& path);
 // The file's name without its folder and its last extension.

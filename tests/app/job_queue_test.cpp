@@ -88,6 +88,7 @@ TEST_F(JobQueueTest, TheQueueFileKeepsEveryJobInOrderAndARunningJobComesBackInte
     join.target = {"/out", "joined", ".mkv"};
     join.state = QueuedState::Running;
     join.outputs = {"/out/joined.mkv"};
+    join.cut_at_keys = true;
     jobs.push_back(join);
     jobs.push_back(CutJob(QStringLiteral("/m/c.ts"), Out(), {0, 1}));
 
@@ -111,6 +112,8 @@ TEST_F(JobQueueTest, TheQueueFileKeepsEveryJobInOrderAndARunningJobComesBackInte
     EXPECT_EQ(back[1].state, QueuedState::Stopped);
     EXPECT_EQ(back[1].outcome.problem, QueuedProblem::Interrupted);
     EXPECT_EQ(back[1].outputs, join.outputs);
+    EXPECT_TRUE(back[1].cut_at_keys);
+    EXPECT_FALSE(back[0].cut_at_keys);
     EXPECT_EQ(back[2].state, QueuedState::Queued);
 
     // Not a queue: refused, never half read; a missing file is an empty queue.
@@ -176,6 +179,9 @@ TEST_F(JobQueueTest, AFailedJobDoesNotStopTheNextAndAStopLeavesTheRestWaiting)
     queue.Add(CutJob(Media("h264_aac.mp4"), Out(), {2000, 3000}));
     queue.Add(CutJob(Media("h264_640.mp4"), Out(), {5000, 6000}));  // a 3 s file
     queue.Add(CutJob(Media("h264_aac.mp4"), Out(), {1000, 2000}, false));
+    QueuedJob exact = CutJob(Media("mpeg2.ts"), Out(), {1000, 2000});
+    exact.choice.exact = true;  // not for MPEG-2: cut at key pictures, and said so
+    queue.Add(exact);
     queue.Start();
     QTRY_VERIFY_WITH_TIMEOUT(!queue.Running(), kJobTimeoutMs);
     const auto& jobs = queue.Jobs();
@@ -185,7 +191,9 @@ TEST_F(JobQueueTest, AFailedJobDoesNotStopTheNextAndAStopLeavesTheRestWaiting)
     } expected[] = {{QueuedState::Failed, QueuedProblem::Unopened},
                     {QueuedState::Done, QueuedProblem::None},
                     {QueuedState::Failed, QueuedProblem::TooShort},
+                    {QueuedState::Done, QueuedProblem::None},
                     {QueuedState::Done, QueuedProblem::None}};
+    ASSERT_EQ(jobs.size(), std::size(expected));
     for (size_t i = 0; i < jobs.size(); ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(jobs[i].state, expected[i].state);
@@ -195,6 +203,8 @@ TEST_F(JobQueueTest, AFailedJobDoesNotStopTheNextAndAStopLeavesTheRestWaiting)
             EXPECT_GT(QFileInfo(QString::fromStdString(out)).size(), 1000);
     }
     EXPECT_EQ(jobs[2].outcome.file, Media("h264_640.mp4").toStdString());
+    EXPECT_FALSE(jobs[1].cut_at_keys);
+    EXPECT_TRUE(jobs[4].cut_at_keys);
     // The too short file had no output made for it.
     EXPECT_FALSE(QFileInfo::exists(Out() + QStringLiteral("/h264_640.mp4")));
 

@@ -293,6 +293,12 @@ TEST_F(JobQueueTest, AddToQueueKeepsTheCutForLaterAcrossAWindowClosing)
     EXPECT_EQ(m_dlg->Tabs()->tabText(CMorvaneDlg::kQueueTab), LanguageText("JIEMIAN", "dl") + QStringLiteral(" (1)"));
 
     OpenWindow();
+    // A larger window: the queue takes the room, the batch button stays under the join list.
+    m_dlg->show();
+    m_dlg->resize(m_dlg->size() + QSize(200, 150));
+    EXPECT_GE(m_dlg->QueueView()->geometry().right(), m_dlg->width() - 20);
+    EXPECT_GE(m_dlg->QueueView()->geometry().bottom(), m_dlg->height() - 20);
+    EXPECT_GT(Control(1310)->y(), m_dlg->FileList()->geometry().bottom());
     const auto& jobs = m_dlg->QueueView()->Queue()->Jobs();
     ASSERT_EQ(jobs.size(), 1u);
     EXPECT_EQ(jobs[0].files.front(), Media("h264_aac.mp4").toStdString());

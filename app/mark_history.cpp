@@ -78,21 +78,22 @@ void CMorvaneDlg::RestoreMarks(const MarkState& state)
 
 void CMorvaneDlg::Undo()
 {
-    if (m_undo.empty() || m_launching)
-        return;
-    m_redo.push_back(CurrentMarks());
-    const MarkState state = std::move(m_undo.back());
-    m_undo.pop_back();
-    RestoreMarks(state);
+    StepHistory(m_undo, m_redo);
 }
 
 void CMorvaneDlg::Redo()
 {
-    if (m_redo.empty() || m_launching)
+    StepHistory(m_redo, m_undo);
+}
+
+// Takes the newest state off one history, keeping today's on the other.
+void CMorvaneDlg::StepHistory(std::vector<MarkState>& from, std::vector<MarkState>& to)
+{
+    if (from.empty() || m_launching)
         return;
-    m_undo.push_back(CurrentMarks());
-    const MarkState state = std::move(m_redo.back());
-    m_redo.pop_back();
+    to.push_back(CurrentMarks());
+    const MarkState state = std::move(from.back());
+    from.pop_back();
     RestoreMarks(state);
 }
 

@@ -235,6 +235,7 @@ private:
     MarkState CurrentMarks() const;
     void RestoreMarks(const MarkState& state);
     void ForgetUndo();
+    void StepHistory(std::vector<MarkState>& from, std::vector<MarkState>& to);
     // Whether the spans marked in the cut file may go (asks when there are any).
     bool MayDiscardSpans();
 

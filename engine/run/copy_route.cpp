@@ -50,11 +50,7 @@ bool IsExtraSound(const JobOutput& out, const InputRun& run, int stream)
     return out.extras[run.extra_slot[stream]].kind == AVMEDIA_TYPE_AUDIO;
 }
 
-// The written time of the output's picture and sound since this input began.
-double PictureWrittenSeconds(const JobOutput& out, const InputRun& run)
-{
-    return out.video ? out.video_clock.Seconds(out.video) - run.video_before_s : -run.video_before_s;
-}
+// The written time of the output's sound since this input began.
 double SoundWrittenSeconds(const JobOutput& out, const InputRun& run)
 {
     return out.audio ? out.audio_clock.Seconds(out.audio) - run.audio_before_s : -run.audio_before_s;

@@ -136,8 +136,9 @@ TEST_F(JobQueueTest, TheQueueFileKeepsEveryJobInOrderAndARunningJobComesBackInte
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(QueueFromJson(c.text, &back), c.ok);
-        if (c.ok)
+        if (c.ok) {
             EXPECT_EQ(back.size(), c.jobs);
+        }
     }
     EXPECT_TRUE(LoadQueue(m_folder.path() + QStringLiteral("/none.json"), &back));
     EXPECT_TRUE(back.empty());

@@ -78,7 +78,25 @@ Output Read(const std::string& path)
     return o;
 }
 
-class Tracks : public JobTest {};
+class Tracks : public JobTest {
+protected:
+    // A fresh direct cut (exact or not) or a join of the file with itself,
+    // which must keep every track.
+    void CopyKeepingEveryTrack(const char* file, const char* start, const char* end, bool exact, bool join)
+    {
+        TearDown();
+        SetUp();
+        EncodingChoice choice = join ? DefaultJoinChoice() : DefaultCutChoice("k");
+        choice.direct = true;
+        choice.exact = exact;
+        if (join)
+            Join({file, file}, choice);
+        else
+            Cut(file, start, end, choice, "cut", ".mkv");
+        ASSERT_EQ(Status(0), kInputDone);
+        EXPECT_TRUE(job->dropped_tracks.empty());
+    }
+};
 
 constexpr double kFrame = 0.04;
 
@@ -103,17 +121,8 @@ TEST_F(Tracks, DirectCutsAndJoinsKeepEverySoundSubtitleAttachmentAndChapter)
     };
     for (const Operation& op : operations) {
         SCOPED_TRACE(op.name);
-        TearDown();
-        SetUp();
-        EncodingChoice choice = op.join ? DefaultJoinChoice() : DefaultCutChoice("k");
-        choice.direct = true;
-        choice.exact = op.exact;
-        if (op.join)
-            Join({"tracks.mkv", "tracks.mkv"}, choice);
-        else
-            Cut("tracks.mkv", "00:00:09.500", "00:00:14.500", choice, "cut", ".mkv");
-        ASSERT_EQ(Status(0), kInputDone);
-        EXPECT_TRUE(job->dropped_tracks.empty());
+        ASSERT_NO_FATAL_FAILURE(
+            CopyKeepingEveryTrack("tracks.mkv", "00:00:09.500", "00:00:14.500", op.exact, op.join));
 
         // Our own listing and ffprobe agree on every track and its facts.
         std::vector<TrackFacts> listed;
@@ -450,12 +459,15 @@ TEST_F(Tracks, ReencodingKeepsEachSoundsLanguageAndFlagWhereTheContainerHoldsIt)
         ASSERT_EQ(sounds.size(), c.languages.size());
         for (size_t k = 0; k < sounds.size(); ++k)
             EXPECT_EQ(sounds[k]["tag:language"], c.languages[k]) << k;
-        if (c.main_default)
+        if (c.main_default) {
             EXPECT_EQ(sounds[0]["disposition:default"], "1");
+        }
         // The source's subtitles are not marked default: QuickTime must not show them unasked.
-        for (Row& s : Read(output).streams)
-            if (s["codec_type"] == "subtitle")
+        for (Row& s : Read(output).streams) {
+            if (s["codec_type"] == "subtitle") {
                 EXPECT_EQ(s["disposition:default"], "0") << s["index"];
+            }
+        }
         const bool dropped = std::any_of(job->dropped_tracks.begin(), job->dropped_tracks.end(), [](const DroppedTrack& t) {
             return t.kind == AVMEDIA_TYPE_AUDIO && t.reason == DropReason::ContainerRefuses;
         });
@@ -528,17 +540,7 @@ TEST_F(Tracks, ACoverPictureStaysACoverNeverAPictureTrack)
     } cases[] = {{"direct cut", false, false}, {"exact cut", true, false}, {"direct join", false, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        TearDown();
-        SetUp();
-        EncodingChoice choice = c.join ? DefaultJoinChoice() : DefaultCutChoice("k");
-        choice.direct = true;
-        choice.exact = c.exact;
-        if (c.join)
-            Join({"cover.mkv", "cover.mkv"}, choice);
-        else
-            Cut("cover.mkv", "00:00:01.500", "00:00:04.000", choice, "cut", ".mkv");
-        ASSERT_EQ(Status(0), kInputDone);
-        EXPECT_TRUE(job->dropped_tracks.empty());
+        ASSERT_NO_FATAL_FAILURE(CopyKeepingEveryTrack("cover.mkv", "00:00:01.500", "00:00:04.000", c.exact, c.join));
         // Matroska reads an attached picture back as a cover: one moving
         // picture track, and the cover with its type.
         const std::vector<Row> streams = Ffprobe("-show_entries stream=codec_type,codec_name:stream_tags=mimetype:"

@@ -24,49 +24,49 @@ QueuedOutcome Refusal(LaunchRefusal why, const std::string& file)
 
 // The spans this file is cut to: a span that starts at or past the file's
 // end finds nothing there, so the file is too short for the cut.
-QueuedOutcome SpansForFile(const QueuedJob& spec, const InputFacts& facts, std::vector<CutSpan>* spans)
+QueuedOutcome SpansForFile(const QueuedJob& queued, const InputFacts& facts, std::vector<CutSpan>* spans)
 {
-    const std::string& path = spec.files.front();
-    for (const CutSpan& span : spec.spans) {
+    const std::string& path = queued.files.front();
+    for (const CutSpan& span : queued.spans) {
         if (span.end_ms > span.start_ms && !CutSpanIsPossible(span.start_ms, span.end_ms, facts.duration_us))
             return Problem(QueuedProblem::TooShort, 0, path);
     }
-    *spans = spec.spans;
-    if (!spec.remove_spans)
+    *spans = queued.spans;
+    if (!queued.remove_spans)
         return {};
     // A kept part shorter than a picture would hold nothing.
     const int64_t picture_ms =
         facts.fps_num > 0 && facts.fps_den > 0 ? (1000LL * facts.fps_den + facts.fps_num - 1) / facts.fps_num : 40;
     std::vector<CutSpan> kept;
     std::string why;
-    if (!KeptPartsAfterRemoving(spec.spans, facts.duration_us / 1000, picture_ms, &kept, &why))
+    if (!KeptPartsAfterRemoving(queued.spans, facts.duration_us / 1000, picture_ms, &kept, &why))
         return Problem(QueuedProblem::NothingLeft, 0, path);
     *spans = std::move(kept);
     return {};
 }
 
-QueuedOutcome PrepareCut(const QueuedJob& spec, ConversionJob* job, std::vector<std::string>* outputs,
+QueuedOutcome PrepareCut(const QueuedJob& queued, ConversionJob* job, std::vector<std::string>* outputs,
                          LaunchDecision* decided)
 {
-    if (spec.files.size() != 1 || spec.spans.empty())
+    if (queued.files.size() != 1 || queued.spans.empty())
         return Problem(QueuedProblem::Refused, static_cast<int>(LaunchRefusal::EmptySpan));
-    const std::string& path = spec.files.front();
+    const std::string& path = queued.files.front();
     InputFacts facts;
     const int rc = ReadInputFacts(path, &facts);
     if (rc != kProbeOk)
         return Problem(QueuedProblem::Unopened, rc, path);
     std::vector<CutSpan> spans;
-    const QueuedOutcome checked = SpansForFile(spec, facts, &spans);
+    const QueuedOutcome checked = SpansForFile(queued, facts, &spans);
     if (checked.problem != QueuedProblem::None)
         return checked;
-    return Refusal(FillSpansJob(job, path, spans, spec.target, spec.choice, spec.separate, outputs, &facts, decided),
+    return Refusal(FillSpansJob(job, path, spans, queued.target, queued.choice, queued.separate, outputs, &facts, decided),
                    path);
 }
 
-QueuedOutcome PrepareJoin(const QueuedJob& spec, ConversionJob* job, std::vector<std::string>* outputs)
+QueuedOutcome PrepareJoin(const QueuedJob& queued, ConversionJob* job, std::vector<std::string>* outputs)
 {
     std::vector<JoinRow> rows;
-    for (const std::string& path : spec.files) {
+    for (const std::string& path : queued.files) {
         JoinRow row;
         row.path = path;
         const int rc = ReadInputFacts(path, &row.facts);
@@ -80,7 +80,7 @@ QueuedOutcome PrepareJoin(const QueuedJob& spec, ConversionJob* job, std::vector
     }
     std::string output;
     JoinMismatch mismatch;
-    const LaunchRefusal why = FillJoinJob(job, rows, spec.target, spec.choice, &output, &mismatch);
+    const LaunchRefusal why = FillJoinJob(job, rows, queued.target, queued.choice, &output, &mismatch);
     if (why == LaunchRefusal::None)
         outputs->assign(1, output);
     const int differs = why == LaunchRefusal::TrackLayoutDiffers ? mismatch.tracks.file : mismatch.input;
@@ -89,14 +89,14 @@ QueuedOutcome PrepareJoin(const QueuedJob& spec, ConversionJob* job, std::vector
 
 }  // namespace
 
-QueuedOutcome PrepareQueuedJob(const QueuedJob& spec, ConversionJob* job, std::vector<std::string>* outputs,
+QueuedOutcome PrepareQueuedJob(const QueuedJob& queued, ConversionJob* job, std::vector<std::string>* outputs,
                                LaunchDecision* decided)
 {
     outputs->clear();
     *decided = {};
-    if (spec.files.empty())
+    if (queued.files.empty())
         return Problem(QueuedProblem::Refused, static_cast<int>(LaunchRefusal::TooFewInputs));
-    return spec.kind == QueuedKind::Join ? PrepareJoin(spec, job, outputs) : PrepareCut(spec, job, outputs, decided);
+    return queued.kind == QueuedKind::Join ? PrepareJoin(queued, job, outputs) : PrepareCut(queued, job, outputs, decided);
 }
 
 QueuedOutcome OutcomeOfRun(const ConversionJob& job, QueuedState* state, std::vector<std::string>* kept)

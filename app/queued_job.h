@@ -53,7 +53,7 @@ struct QueuedJob {
 // creating its output files (named in `outputs`); `decided` says how it will
 // be cut. A file that ends before a span starts is refused as too short,
 // before anything is created.
-QueuedOutcome PrepareQueuedJob(const QueuedJob& spec, ConversionJob* job, std::vector<std::string>* outputs,
+QueuedOutcome PrepareQueuedJob(const QueuedJob& queued, ConversionJob* job, std::vector<std::string>* outputs,
                                LaunchDecision* decided);
 
 // What a record that has run through came to: done, stopped, or the first

@@ -104,6 +104,15 @@ void OpenAudioDecoder(MediaInput& in)
 
 int ReencodeDecoderThreads() { return std::clamp(av_cpu_count() + 1, 2, 8); }
 
+int OpenPreviewInput(const char* path, MediaInput& in)
+{
+    MediaInputOptions options;
+    options.decoder_threads = 2;
+    options.thread_type = FF_THREAD_SLICE;
+    options.open_audio = false;
+    return OpenMediaInput(path, in, options);
+}
+
 int OpenMediaInput(const char* path, MediaInput& in, int decoder_threads)
 {
     MediaInputOptions options;

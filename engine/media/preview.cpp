@@ -268,14 +268,8 @@ bool DecodePreviewFrame(ConversionJob* job)
     if (!job->probe_path || !job->snapshot_path || input < 0 || input >= kMaxJobInputs)
         return false;
 
-    // Frame threads would each want a packet before the first picture comes
-    // out; slice threads cut the time of that one picture instead.
-    MediaInputOptions options;
-    options.decoder_threads = 2;
-    options.thread_type = FF_THREAD_SLICE;
-    options.open_audio = false;
     MediaInput in;
-    if (OpenMediaInput(job->probe_path, in, options) != kProbeOk)
+    if (OpenPreviewInput(job->probe_path, in) != kProbeOk)
         return false;
     job->video_stream_index = in.video_index;
     if (!in.video_dec)

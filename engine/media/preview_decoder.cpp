@@ -88,13 +88,8 @@ int PreviewDecoder::Open(const char* path)
     decoded_ = 0;
     if (!packet_ || !frame_)
         return kProbeOpenFailed;
-    // Slice threads: a step wants its one picture soon, not many pictures in flight.
-    MediaInputOptions options;
-    options.decoder_threads = 2;
-    options.thread_type = FF_THREAD_SLICE;
-    options.open_audio = false;
     MediaInput in;
-    const int opened = OpenMediaInput(path, in, options);
+    const int opened = OpenPreviewInput(path, in);
     if (opened != kProbeOk)
         return opened;
     if (!in.video_dec)

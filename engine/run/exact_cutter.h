@@ -1,0 +1,173 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The exact cut's worker, shared by the files that make it up: the source's
+// classification and scan (exact_source.cpp), the re-encoded ends
+// (exact_reencoded_ends.cpp), the copy between them into the output
+// (exact_copy.cpp) and a series of spans in one file (exact_series.cpp).
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "av_handles.h"
+#include "coded_units.h"
+#include "conversion_job.h"
+#include "exact_cut_plan.h"
+#include "job_output.h"
+#include "lead_cues.h"
+#include "media_input.h"
+#include "output_file.h"
+#include "stream_copy.h"
+
+namespace exact_cutting {
+
+// Codec and container: true when an exact cut can be made, else `why` says
+// why not.
+bool ClassifySource(const AVFormatContext* input, const AVStream* st, const char* output_path, CutCodec* codec,
+                    std::string* why);
+// What the source spends on the scanned pictures, in bits a second; 0 when
+// they span no time.
+int64_t MeasuredBitRate(const std::vector<PacketFacts>& scan, AVRational time_base);
+// Ends the HEVC coded sequence with this packet (once).
+bool AppendEndOfSequence(AVPacket* pkt, int length_size);
+
+// One re-encoded end of the cut: a decoder fed from a key picture, the
+// pictures of [from, to) passed to an encoder of the source's kind.
+struct ReencodedPart {
+    CodecContextPtr dec;
+    CodecContextPtr enc;
+    int64_t from = 0, to = 0;
+    int encoded = 0;
+    bool flushed = false;
+};
+
+class ExactCutter {
+public:
+    ExactCutter(ConversionJob* job, int input, MediaInput in, std::unique_ptr<OutputFile> file)
+        : job_(job), input_(input), file_(std::move(file)), in_(std::move(in))
+    {
+    }
+    bool Run();
+    bool ReencodesWholeSpan();
+    FailureReason reason() const { return reason_; }
+    MediaInput TakeInput() { return std::move(in_); }
+
+    // A series: every span of the job, one after the other, in one file.
+    bool StartSeries();
+    bool CutSpan(int input, FailureReason* why);
+    FailureReason FinishSeries();
+
+private:
+    // What a span of a series keeps from its scan to its turn.
+    struct PlannedSpan {
+        bool planned = false;
+        FailureReason reason = FailureReason::NothingInSpan;
+        int64_t seek_target = 0;
+        std::vector<PacketFacts> scan;
+        bool reached_eof = false;
+        CutPlan plan;
+        int64_t written_offset = INT64_MIN;  // where it went in the output
+    };
+
+    bool OpenSource();
+    bool SetSpanLimits();
+    bool PlanSpan();
+    void StoreSpan(PlannedSpan& span);
+    void LoadSpan(PlannedSpan& span);
+    void ResetSpanState();
+    int64_t SeamOffset() const;
+    int64_t Shift() const { return plan_.origin_pts - offset_; }
+    std::vector<ChapterCopy> SeriesChapters() const;
+    // A sound track of the file, the main one or another, as the span takes it.
+    struct SpanSound {
+        const AVStream* in = nullptr;
+        AVStream* out = nullptr;
+        int64_t from = 0, to = 0;  // the span, on the sound's clock
+        int64_t fix = 0;           // the sound's own move at the span's seam
+        bool placed = false;
+        int64_t end = INT64_MIN;  // end of the sound written, output clock
+        bool done = false;        // read up to the span's end
+    };
+    bool SoundInSpan(const AVPacket* pkt, const SpanSound& sound) const;
+    bool MeetSoundBefore(AVPacket* pkt, SpanSound& sound);
+    SpanSound* SoundOf(int stream_index);
+    void StartSpanSounds();
+    bool SpanSoundsRead(int past_main_sound) const;
+    bool WritePendingVideo(bool end_sequence);
+    CodecContextPtr OpenPartEncoder(int part);
+    bool RecordPartSets(int part, const AVCodecContext* enc);
+    bool PutParameterSetRecord();
+    bool SeekBeforeStart();
+    bool Scan();
+    void KeepSoundBeforeFirstPicture();
+    int64_t DerivedDts(int64_t pts) const;
+    bool OpenOutput();
+    bool FinishFile(bool keep);
+    bool OpenEncoders();
+    bool Process();
+    bool VideoPacket(AVPacket* pkt, int index);
+    bool AudioPacket(AVPacket* pkt, SpanSound& sound);
+    void ExtraPacket(AVPacket* pkt, size_t k);
+    LeadCues WriteLeadCues();
+    bool FeedPart(ReencodedPart& part, const AVPacket* pkt);
+    bool EncodeFrame(ReencodedPart& part, AVFrame* frame);
+    bool DrainEncoder(ReencodedPart& part);
+    bool WriteEncoded(ReencodedPart& part, AVPacket* pkt);
+    bool FinishHead();
+    bool WriteHeld(bool last_of_head);
+    bool WriteCopied(AVPacket* pkt);
+    bool PrependSourceParameterSets(AVPacket* pkt);
+    bool WriteVideo(AVPacket* pkt);
+    void Progress();
+    bool Cancelled() const { return job_->cancel_requested.load() != 0; }
+
+    ConversionJob* job_;
+    int input_;
+    std::unique_ptr<OutputFile> file_;  // created by the launch, written here
+    MediaInput in_;  // opened once by the caller
+    CutCodec codec_ = CutCodec::H264;
+    AVStream* vst_ = nullptr;
+    AVStream* ast_ = nullptr;
+    int length_size_ = 4;
+    std::vector<Bytes> source_units_;  // HEVC parameter sets of the source, for the join
+    int64_t seek_target_ = 0;
+    std::vector<PacketFacts> scan_;
+    bool reached_eof_ = false;
+    CutPlan plan_;
+
+    OutputContextPtr out_;
+    bool header_written_ = false;
+    AVStream* out_video_ = nullptr;
+    AVStream* out_audio_ = nullptr;
+    ReencodedPart head_, tail_;
+    PacketPtr held_;  // the head's latest packet, written once the next is known
+    std::deque<PacketPtr> waiting_copies_;  // copied packets read while the head still decodes
+    bool head_done_ = false;
+    int64_t last_video_dts_ = INT64_MIN;
+    int copied_ = 0;
+    std::vector<SpanSound> sounds_;  // the main sound first, then the others kept
+    bool trims_sound_ = false;
+    std::vector<int> extra_in_;  // tracks besides the main ones, copied as they are
+    std::vector<AVStream*> extra_out_;
+    FailureReason reason_ = FailureReason::NotMedia;  // of the step that failed
+
+    int64_t bit_rate_ = 0;       // the re-encoded parts', one for every span
+    int ids_[2] = {1, 2};        // their H.264 parameter set ids, head and tail
+    AvcConfig config_;           // the output's record: the source's sets and theirs
+    std::vector<Bytes> part_sets_[2];
+    bool source_sets_replaced_ = false;  // HEVC: re-encoded sets are the active ones
+
+    bool series_ = false;
+    std::vector<PlannedSpan> spans_;
+    int loaded_ = -1;              // the span in plan_, scan_
+    int spans_written_ = 0;
+    bool broken_ = false;          // a span failed half written: the file is no result
+    int64_t offset_ = 0;           // where the span starts in the output, video clock
+    int64_t span_end_out_ = 0;     // where the last span written ends
+    int video_written_ = 0;
+    PacketPtr pending_video_;      // HEVC series: held to end its sequence at a seam
+};
+
+}  // namespace exact_cutting

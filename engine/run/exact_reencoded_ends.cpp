@@ -1,0 +1,200 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The exact cut's re-encoded ends: the encoders of the head and the tail,
+// their parameter sets in the output's record, and the pictures decoded from
+// the key picture before each end and encoded again.
+#include "exact_cutter.h"
+
+#include <cstring>
+
+#include "matching_encoder.h"
+
+namespace exact_cutting {
+
+// An encoder for the head (0) or the tail (1) of a span, of the source's
+// kind. In H.264 its SPS/PPS go under ids of their own into the output's one
+// record: every decoder has them from the start, the packets stay as they were.
+CodecContextPtr ExactCutter::OpenPartEncoder(int part)
+{
+    FramePtr shape = MakeFrame();
+    shape->format = vst_->codecpar->format;
+    shape->interlaced_frame = 0;
+    MatchingEncoderSetup setup;
+    setup.source = vst_;
+    setup.first_frame = shape.get();
+    setup.source_bit_rate = bit_rate_;
+    setup.global_header = codec_ == CutCodec::H264;
+    setup.parameter_set_id = ids_[part];
+    CodecContextPtr enc = OpenMatchingEncoder(setup);
+    if (enc && codec_ == CutCodec::H264 && !RecordPartSets(part, enc.get()))
+        return nullptr;
+    return enc;
+}
+
+// The first encoder of a part names its sets in the record; every later one
+// (the spans of a series) must write the same, or its pictures would decode
+// against another's.
+bool ExactCutter::RecordPartSets(int part, const AVCodecContext* enc)
+{
+    std::vector<Bytes> sets;
+    for (const CodedUnit& u : SplitStartCodeUnits(enc->extradata, static_cast<size_t>(enc->extradata_size)))
+        if (H264UnitType(u) == kH264Sps || H264UnitType(u) == kH264Pps)
+            sets.emplace_back(u.data, u.data + u.size);
+    if (part_sets_[part].empty()) {
+        part_sets_[part] = std::move(sets);
+        return !part_sets_[part].empty();
+    }
+    return sets == part_sets_[part];
+}
+
+bool ExactCutter::PutParameterSetRecord()
+{
+    if (codec_ != CutCodec::H264)
+        return true;
+    AvcConfig config = config_;
+    for (const std::vector<Bytes>& sets : part_sets_)
+        for (const Bytes& u : sets)
+            (H264UnitType(CodedUnit{u.data(), u.size()}) == kH264Sps ? config.sps : config.pps).push_back(u);
+    const Bytes record = WriteAvcConfig(config);
+    AVCodecParameters* par = out_video_->codecpar;
+    av_freep(&par->extradata);
+    par->extradata = static_cast<uint8_t*>(av_mallocz(record.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (!par->extradata)
+        return false;
+    std::memcpy(par->extradata, record.data(), record.size());
+    par->extradata_size = static_cast<int>(record.size());
+    return true;
+}
+
+bool ExactCutter::OpenEncoders()
+{
+    ReencodedPart* parts[2] = {&head_, &tail_};
+    const int counts[2] = {plan_.head_count, plan_.tail_count};
+    for (int p = 0; p < 2; ++p) {
+        if (counts[p] > 0 && !(parts[p]->enc = OpenPartEncoder(p)))
+            return false;
+    }
+    head_.from = plan_.start;
+    head_.to = plan_.HasCopy() ? plan_.copy_min : plan_.end;
+    tail_.from = plan_.copy_max + 1;
+    tail_.to = plan_.end;
+    return true;
+}
+
+// The head's last packet also ends its coded sequence (HEVC), so the copied
+// key picture after it starts afresh in every decoder.
+bool ExactCutter::WriteHeld(bool last_of_head)
+{
+    if (!held_)
+        return true;
+    PacketPtr pkt = std::move(held_);
+    if (last_of_head && codec_ == CutCodec::Hevc && !AppendEndOfSequence(pkt.get(), length_size_))
+        return false;
+    return WriteVideo(pkt.get());
+}
+
+bool ExactCutter::WriteEncoded(ReencodedPart& part, AVPacket* pkt)
+{
+    av_packet_rescale_ts(pkt, part.enc->time_base, vst_->time_base);
+    if (pkt->duration <= 0)
+        pkt->duration = plan_.frame_duration;
+    if (codec_ != CutCodec::Mpeg4) {
+        const Bytes data = StartCodesToLengths(pkt->data, static_cast<size_t>(pkt->size), length_size_);
+        PacketPtr rewritten = MakePacket();
+        if (!rewritten || av_new_packet(rewritten.get(), static_cast<int>(data.size())) < 0 ||
+            av_packet_copy_props(rewritten.get(), pkt) < 0)
+            return false;
+        std::memcpy(rewritten->data, data.data(), data.size());
+        av_packet_unref(pkt);
+        av_packet_move_ref(pkt, rewritten.get());
+    }
+    pkt->pts -= Shift();
+    pkt->dts -= Shift();
+    source_sets_replaced_ = true;
+    if (&part == &head_) {
+        pkt->dts -= plan_.head_dts_shift;
+        if (!WriteHeld(false))
+            return false;
+        held_ = MakePacket();
+        if (!held_)
+            return false;
+        av_packet_move_ref(held_.get(), pkt);
+        return true;
+    }
+    return WriteVideo(pkt);
+}
+
+bool ExactCutter::DrainEncoder(ReencodedPart& part)
+{
+    PacketPtr pkt = MakePacket();
+    int rc;
+    while ((rc = avcodec_receive_packet(part.enc.get(), pkt.get())) >= 0) {
+        if (!WriteEncoded(part, pkt.get()))
+            return false;
+        av_packet_unref(pkt.get());
+    }
+    return rc == AVERROR(EAGAIN) || rc == AVERROR_EOF;
+}
+
+bool ExactCutter::EncodeFrame(ReencodedPart& part, AVFrame* frame)
+{
+    frame->pts = av_rescale_q(frame->pts, vst_->time_base, part.enc->time_base);
+    frame->pict_type = AV_PICTURE_TYPE_NONE;
+    if (avcodec_send_frame(part.enc.get(), frame) < 0)
+        return false;
+    ++part.encoded;
+    Progress();
+    return DrainEncoder(part);
+}
+
+// Feeds one packet (null: the end) to a part's decoder and encodes the
+// pictures that fall inside the part.
+bool ExactCutter::FeedPart(ReencodedPart& part, const AVPacket* pkt)
+{
+    if (!part.dec) {
+        part.dec = OpenStreamDecoder(vst_, 2);
+        if (!part.dec)
+            return false;
+    }
+    // A picture before the part that no other refers to is never encoded:
+    // it need not be decoded either.
+    part.dec->skip_frame = pkt && pkt->pts != AV_NOPTS_VALUE && pkt->pts < part.from ? AVDISCARD_NONREF
+                                                                                    : AVDISCARD_DEFAULT;
+    if (avcodec_send_packet(part.dec.get(), pkt) < 0 && pkt)
+        return true;  // a damaged packet: the picture counts below tell
+    FramePtr frame = MakeFrame();
+    int rc;
+    while ((rc = avcodec_receive_frame(part.dec.get(), frame.get())) >= 0) {
+        frame->pts = frame->best_effort_timestamp;
+        if (frame->pts >= part.from && frame->pts < part.to && !EncodeFrame(part, frame.get()))
+            return false;
+        av_frame_unref(frame.get());
+    }
+    if (rc != AVERROR(EAGAIN) && rc != AVERROR_EOF)
+        return false;
+    if (!pkt) {
+        if (avcodec_send_frame(part.enc.get(), nullptr) < 0 || !DrainEncoder(part))
+            return false;
+        part.flushed = true;
+    }
+    return true;
+}
+
+bool ExactCutter::FinishHead()
+{
+    head_done_ = true;
+    if (plan_.head_count > 0) {
+        if (!FeedPart(head_, nullptr) || !WriteHeld(true))
+            return false;
+        if (head_.encoded != plan_.head_count)
+            return false;  // the source did not decode as its index promised
+    }
+    while (!waiting_copies_.empty()) {
+        PacketPtr pkt = std::move(waiting_copies_.front());
+        waiting_copies_.pop_front();
+        if (!WriteCopied(pkt.get()))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace exact_cutting

@@ -1,0 +1,269 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The exact cut's source: whether its codec and container can be cut
+// exactly, where reading must begin, the scan of the span's pictures and the
+// bit rate the re-encoded ends aim at.
+#include "exact_cutter.h"
+
+#include <algorithm>
+
+#include "container_rules.h"
+#include "matching_encoder.h"
+#include "media_time.h"
+
+namespace exact_cutting {
+
+namespace {
+
+// Pictures read past the first key picture beyond the end point, so the
+// leading pictures decoded after it are seen too.
+constexpr int kPacketsPastEnd = 16;
+
+bool ContainerHandled(CutCodec codec, const AVOutputFormat* format)
+{
+    const ContainerRules* rules = RulesOf(format);
+    const ExactCodecs exact = rules ? rules->exact : ExactCodecs::None;
+    return exact == ExactCodecs::H264HevcMpeg4 || (exact == ExactCodecs::Mpeg4 && codec == CutCodec::Mpeg4);
+}
+
+// Two ids for the re-encoded parts' SPS/PPS that the source does not use.
+void FreeParameterSetIds(const AvcConfig& config, int ids[2])
+{
+    bool used[32] = {};
+    for (const Bytes& s : config.sps)
+        if (int id = H264SpsId(s); id >= 0 && id < 32)
+            used[id] = true;
+    for (const Bytes& p : config.pps)
+        if (int id = H264PpsId(p); id >= 0 && id < 32)
+            used[id] = true;
+    int found = 0;
+    for (int id = 1; id < 32 && found < 2; ++id)
+        if (!used[id])
+            ids[found++] = id;
+}
+
+}  // namespace
+
+// Codec and container: true when an exact cut can be made, else `why` says
+// why not.
+bool ClassifySource(const AVFormatContext* input, const AVStream* st, const char* output_path, CutCodec* codec,
+                    std::string* why)
+{
+    const AVCodecParameters* par = st->codecpar;
+    switch (par->codec_id) {
+    case AV_CODEC_ID_H264: *codec = CutCodec::H264; break;
+    case AV_CODEC_ID_HEVC: *codec = CutCodec::Hevc; break;
+    case AV_CODEC_ID_MPEG4: *codec = CutCodec::Mpeg4; break;
+    default:
+        *why = std::string("the codec ") + avcodec_get_name(par->codec_id) + " is not re-encoded";
+        return false;
+    }
+    if (!MatchingEncoderAvailable(par, why))
+        return false;
+    const AVOutputFormat* format = DirectOutputFormat(input, output_path);
+    if (!format || !ContainerHandled(*codec, format)) {
+        *why = "the container is not handled";
+        return false;
+    }
+    // Parameter sets must come in a configuration record, so both parts' can be stored.
+    const bool record = par->extradata_size > 6 && par->extradata[0] == 1;
+    if (*codec != CutCodec::Mpeg4 && !record) {
+        *why = "the stream has no configuration record";
+        return false;
+    }
+    if (*codec == CutCodec::Mpeg4 && par->video_delay > 0) {
+        *why = "MPEG-4 with B-pictures is not handled";
+        return false;
+    }
+    return true;
+}
+
+// What the source spends on the scanned pictures, in bits a second; 0 when
+// they span no time.
+int64_t MeasuredBitRate(const std::vector<PacketFacts>& scan, AVRational time_base)
+{
+    int64_t bytes = 0, first = INT64_MAX, end = INT64_MIN;
+    for (const PacketFacts& s : scan) {
+        bytes += s.size;
+        first = std::min(first, s.pts);
+        end = std::max(end, s.pts + std::max<int64_t>(s.duration, 0));
+    }
+    const double seconds = end > first ? (end - first) * av_q2d(time_base) : 0.0;
+    return seconds > 0 ? static_cast<int64_t>(bytes * 8 / seconds) : 0;
+}
+
+bool IsCleanStart(CutCodec codec, int length_size, const AVPacket* pkt)
+{
+    if (!(pkt->flags & AV_PKT_FLAG_KEY))
+        return false;
+    if (codec == CutCodec::Mpeg4)
+        return HasMpeg4VolHeader(pkt->data, static_cast<size_t>(pkt->size));
+    std::vector<CodedUnit> units;
+    if (!SplitLengthUnits(pkt->data, static_cast<size_t>(pkt->size), length_size, &units))
+        return false;
+    for (const CodedUnit& u : units) {
+        if (codec == CutCodec::H264 && H264UnitType(u) == kH264Idr)
+            return true;
+        if (codec == CutCodec::Hevc && HevcUnitType(u) >= kHevcIrapFirst && HevcUnitType(u) <= kHevcIrapLast)
+            return true;
+    }
+    return false;
+}
+
+// The input comes open from the caller; what it holds is checked again here,
+// as the file may have changed since the launch looked at it.
+bool ExactCutter::OpenSource()
+{
+    if (!in_.format)
+        return false;
+    vst_ = in_.VideoStream();
+    ast_ = in_.AudioStream();
+    std::string why;
+    if (!vst_ || !ClassifySource(in_.format.get(), vst_, job_->output_paths[input_], &codec_, &why))
+        return false;
+    const AVCodecParameters* par = vst_->codecpar;
+    if (codec_ == CutCodec::H264) {
+        if (!ParseAvcConfig(par->extradata, static_cast<size_t>(par->extradata_size), &config_))
+            return false;
+        length_size_ = config_.length_size;
+        FreeParameterSetIds(config_, ids_);
+    } else if (codec_ == CutCodec::Hevc) {
+        if (!ParseHevcConfig(par->extradata, static_cast<size_t>(par->extradata_size), &length_size_,
+                             &source_units_))
+            return false;
+    }
+    return SetSpanLimits();
+}
+
+// The span of input_ on the video stream's clock.
+bool ExactCutter::SetSpanLimits()
+{
+    const auto to_ts = [&](double s) {
+        return ToStreamTicks(OnFileClock(MicrosecondsOfSeconds(s), in_.format.get()), vst_->time_base);
+    };
+    plan_.start = to_ts(job_->start_s[input_]);
+    plan_.end = to_ts(job_->end_s[input_]);
+    return plan_.end > plan_.start;
+}
+
+// Reading must begin at a key picture at or before the start point; a seek
+// that lands after it is repeated from further back.
+bool ExactCutter::SeekBeforeStart()
+{
+    const int64_t second = av_rescale_q(1, AVRational{1, 1}, vst_->time_base);
+    const int64_t origin = vst_->start_time != AV_NOPTS_VALUE ? vst_->start_time : 0;
+    const int64_t backs[] = {0, 3, 10, 30, 120};
+    AVFormatContext* fmt = in_.format.get();
+    PacketPtr pkt = MakePacket();
+    for (int64_t back : backs) {
+        seek_target_ = std::max(plan_.start - back * second, origin);
+        if (av_seek_frame(fmt, vst_->index, seek_target_, AVSEEK_FLAG_BACKWARD) < 0)
+            continue;
+        while (av_read_frame(fmt, pkt.get()) >= 0) {
+            const bool video_key = pkt->stream_index == vst_->index && (pkt->flags & AV_PKT_FLAG_KEY);
+            const int64_t pts = pkt->pts;
+            av_packet_unref(pkt.get());
+            if (!video_key)
+                continue;
+            if (pts != AV_NOPTS_VALUE && (pts <= plan_.start || seek_target_ == origin))
+                return true;
+            break;
+        }
+    }
+    return false;
+}
+
+// A decoding time the container left out (Matroska's first packet): one
+// picture after the previous one, or the reorder delay before the first.
+int64_t ExactCutter::DerivedDts(int64_t pts) const
+{
+    const AVRational rate = vst_->avg_frame_rate.num > 0 ? vst_->avg_frame_rate : vst_->r_frame_rate;
+    const int64_t step = rate.num > 0 ? std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate), vst_->time_base)) : 1;
+    if (!scan_.empty())
+        return scan_.back().dts + std::max(step, scan_.back().duration);
+    const int delay = std::max(vst_->codecpar->video_delay, in_.video_dec ? in_.video_dec->has_b_frames : 0);
+    return pts - delay * step;
+}
+
+bool ExactCutter::Scan()
+{
+    AVFormatContext* fmt = in_.format.get();
+    if (av_seek_frame(fmt, vst_->index, seek_target_, AVSEEK_FLAG_BACKWARD) < 0)
+        return false;
+    PacketPtr pkt = MakePacket();
+    int past_end = -1;
+    int rc;
+    while ((rc = av_read_frame(fmt, pkt.get())) >= 0) {
+        if (Cancelled())
+            return false;
+        if (pkt->stream_index == vst_->index && (!scan_.empty() || (pkt->flags & AV_PKT_FLAG_KEY))) {
+            PacketFacts s;
+            s.pts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+            s.dts = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : DerivedDts(s.pts);
+            s.duration = pkt->duration;
+            s.key = (pkt->flags & AV_PKT_FLAG_KEY) != 0;
+            s.clean = IsCleanStart(codec_, length_size_, pkt.get());
+            s.size = pkt->size;
+            if (s.pts == AV_NOPTS_VALUE)
+                return false;
+            scan_.push_back(s);
+            if (past_end < 0 && s.key && s.pts >= plan_.end)
+                past_end = 0;
+            else if (past_end >= 0)
+                ++past_end;
+        }
+        av_packet_unref(pkt.get());
+        if (past_end >= kPacketsPastEnd)
+            break;
+    }
+    reached_eof_ = rc == AVERROR_EOF;
+    return (rc >= 0 || rc == AVERROR_EOF) && !scan_.empty();
+}
+
+// A span that starts before the file's first picture keeps the sound
+// before it: the output's zero is then the span's start or the sound's,
+// whichever is later, and the picture begins late as it does in the file.
+void ExactCutter::KeepSoundBeforeFirstPicture()
+{
+    if (!ast_ || ast_->start_time == AV_NOPTS_VALUE || vst_->start_time == AV_NOPTS_VALUE)
+        return;
+    if (plan_.first_pts > vst_->start_time + plan_.frame_duration)
+        return;  // the span's first picture is not the file's first
+    const int64_t sound = av_rescale_q(ast_->start_time, ast_->time_base, vst_->time_base);
+    plan_.origin_pts = std::min(plan_.first_pts, std::max(plan_.start, sound));
+}
+
+// Reads the span's pictures up to the first key picture at its end, or
+// until one inside it can start a copy.
+bool ExactCutter::ReencodesWholeSpan()
+{
+    if (!OpenSource() || !SeekBeforeStart())
+        return false;  // the cut itself reports what is wrong
+    AVFormatContext* fmt = in_.format.get();
+    PacketPtr pkt = MakePacket();
+    if (!pkt || av_seek_frame(fmt, vst_->index, seek_target_, AVSEEK_FLAG_BACKWARD) < 0)
+        return false;
+    while (av_read_frame(fmt, pkt.get()) >= 0) {
+        const int64_t pts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+        const bool key = pkt->stream_index == vst_->index && (pkt->flags & AV_PKT_FLAG_KEY) && pts != AV_NOPTS_VALUE;
+        const bool copy_starts = key && pts >= plan_.start && pts < plan_.end &&
+                                 IsCleanStart(codec_, length_size_, pkt.get());
+        av_packet_unref(pkt.get());
+        if (copy_starts)
+            return false;
+        if (key && pts >= plan_.end)
+            break;
+    }
+    return true;
+}
+
+// Scans and plans the span of input_ into plan_ and scan_.
+bool ExactCutter::PlanSpan()
+{
+    reason_ = FailureReason::NothingInSpan;
+    if (!SeekBeforeStart() || !Scan() || !MakeCutPlan(scan_, reached_eof_, codec_, &plan_))
+        return false;
+    KeepSoundBeforeFirstPicture();
+    return true;
+}
+
+}  // namespace exact_cutting

@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// Which tracks of an input an output keeps: the look at what a muxer takes,
+// the output streams of the first input and the tracks later inputs go on in.
 #include "tracks.h"
 
 #include <algorithm>
@@ -6,22 +8,13 @@
 
 #include "container_rules.h"
 #include "conversion_job.h"
-#include "direct_copy.h"
 #include "extra_sound.h"
-#include "media_time.h"
 #include "media_input.h"
-#include "seek.h"
 #include "stream_copy.h"
 
 namespace {
 
-// Past this many, packets of extra tracks read before the input's origin is
-// known are no longer kept: nothing that far ahead of the picture is in a cut.
-constexpr size_t kMaxWaitingExtra = 4096;
-
 bool IsMain(const MediaInput& in, int i) { return i == in.video_index || i == in.audio_index; }
-
-bool IsAttachedPicture(const AVStream* st) { return (st->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0; }
 
 // QuickTime and MP4 files carry their chapter names in a text track, which
 // the demuxer exposes as a data stream: it travels as chapters.
@@ -122,31 +115,6 @@ bool HeaderAccepts(const AVOutputFormat* format, const AVFormatContext* src, int
     return ok;
 }
 
-void ReleaseHeldExtra(JobOutput& out, InputRun& run, size_t slot, bool input_ended)
-{
-    ExtraTrack& t = out.extras[slot];
-    std::deque<PacketPtr>& held = run.held_extra[slot];
-    const AVRational tb = t.stream->time_base;
-    while (!held.empty()) {
-        AVPacket* p = held.front().get();
-        const int64_t picture_end = out.video_clock.end;
-        const AVRational vtb = out.video->time_base;
-        if (av_compare_ts(p->pts + p->duration, tb, picture_end, vtb) > 0) {
-            if (!input_ended)
-                return;
-            // The last packet stays when it brings the sound's end nearer to the picture's.
-            if (av_compare_ts(p->pts + p->duration / 2, tb, picture_end, vtb) >= 0) {
-                held.clear();
-                return;
-            }
-        }
-        WriteOutputPacket(out, p, t.stream, t.clock);
-        held.pop_front();
-    }
-}
-
-bool ConvertSubtitle(AVCodecContext* dec, AVCodecContext* enc, AVRational tb, AVPacket* pkt);
-
 int SoundTracksOf(const JobOutput& out)
 {
     return (out.audio ? 1 : 0) + static_cast<int>(std::count_if(out.extras.begin(), out.extras.end(), [](const ExtraTrack& t) {
@@ -154,80 +122,58 @@ int SoundTracksOf(const JobOutput& out)
            }));
 }
 
-// A copied sound track meets its sound before the seam as the main one does,
-// so that played straight through it stays with the picture. False: the
-// packet is written already.
-bool MeetSoundAtSeam(JobOutput& out, InputRun& run, int slot, AVPacket* pkt)
+bool IsTextSubtitle(AVCodecID id)
 {
-    ExtraTrack& t = out.extras[slot];
-    if (run.extra_sound_shift.size() < out.extras.size())
-        run.extra_sound_shift.resize(out.extras.size(), AV_NOPTS_VALUE);
-    int64_t& shift = run.extra_sound_shift[slot];
-    int64_t repeats = 0;
-    if (!PlaceSoundAtSeam(t.clock, pkt, &shift, &repeats))
-        return false;
-    if (pkt->pts != AV_NOPTS_VALUE)
-        pkt->pts += shift;
-    if (pkt->dts != AV_NOPTS_VALUE)
-        pkt->dts += shift;
-    for (PacketPtr& copy : SeamFill(pkt, repeats)) {
-        if (run.trim_sound_to_picture)
-            run.held_extra[slot].push_back(std::move(copy));
-        else
-            WriteOutputPacket(out, copy.get(), t.stream, t.clock);
-    }
-    return true;
+    const AVCodecDescriptor* d = avcodec_descriptor_get(id);
+    return d && d->type == AVMEDIA_TYPE_SUBTITLE && (d->props & AV_CODEC_PROP_TEXT_SUB);
 }
 
-void WriteExtra(JobOutput& out, InputRun& run, AVPacket* pkt)
+// The text format a container keeps subtitles in, NONE where it has none.
+AVCodecID TextSubtitleCodec(const AVOutputFormat* format, AVCodecID source)
 {
-    const int slot = run.extra_slot[pkt->stream_index];
-    ExtraTrack& t = out.extras[slot];
-    const AVStream* in_st = run.in.format->streams[pkt->stream_index];
-    const bool sound = t.kind == AVMEDIA_TYPE_AUDIO;
-    // Copied sound ends where the copied picture does, as the main sound
-    // does, which may be some reordered pictures past the cut's length.
-    const bool ends_with_picture = sound && !t.encoder;
-    const int64_t to_us =
-        run.cut_length_us > 0 && !ends_with_picture ? run.origin_us + run.cut_length_us : INT64_MAX;
-    if (!PlaceExtraPacket(pkt, in_st, t.stream->time_base, run.origin_us, to_us, run.offset_us))
-        return;
-    // A further picture track can only start at a key picture.
-    if (t.kind == AVMEDIA_TYPE_VIDEO) {
-        if (run.extra_keyed.size() <= static_cast<size_t>(slot))
-            run.extra_keyed.resize(out.extras.size());
-        if (!run.extra_keyed[slot] && !(pkt->flags & AV_PKT_FLAG_KEY))
-            return;
-        run.extra_keyed[slot] = true;
-    }
-    // Past the cut's end only sound that the picture still covers is written.
-    if (run.cut_complete && (!sound || (out.video && av_compare_ts(pkt->pts, t.stream->time_base,
-                                                                   out.video_clock.end, out.video->time_base) >= 0)))
-        return;
-    if (sound && t.encoder) {
-        ReencodeExtraSound(out, run, slot, pkt);
-        return;
-    }
-    if (t.encoder) {
-        AVCodecContext* dec = run.extra_decoders[slot].get();
-        if (!dec || !ConvertSubtitle(dec, t.encoder.get(), t.stream->time_base, pkt))
-            return;
-    }
-    if (sound && !MeetSoundAtSeam(out, run, slot, pkt))
-        return;
-    if (sound && run.trim_sound_to_picture) {
-        PacketPtr held = MakePacket();
-        if (!held)
-            return;
-        av_packet_move_ref(held.get(), pkt);
-        run.held_extra[slot].push_back(std::move(held));
-        ReleaseHeldExtra(out, run, slot, false);
-        return;
-    }
-    WriteOutputPacket(out, pkt, t.stream, t.clock);  // a lost packet of an extra track does not fail the input
+    if (IsMp4Family(format))
+        return AV_CODEC_ID_MOV_TEXT;
+    for (AVCodecID id : {source, AV_CODEC_ID_SUBRIP})
+        if (avformat_query_codec(format, id, FF_COMPLIANCE_NORMAL) == 1)
+            return id;
+    return AV_CODEC_ID_NONE;
+}
+
+// An output stream for `in_st`'s subtitles converted to `target`.
+AVStream* AddConvertedSubtitles(AVFormatContext* ctx, const AVStream* in_st, AVCodecID target, CodecContextPtr* encoder)
+{
+    CodecContextPtr dec = OpenStreamDecoder(in_st);
+    const AVCodec* codec = avcodec_find_encoder(target);
+    CodecContextPtr enc(codec ? avcodec_alloc_context3(codec) : nullptr);
+    if (!dec || !enc || !dec->subtitle_header)
+        return nullptr;
+    enc->time_base = AVRational{1, 1000};
+    // The styles the text refers to travel with the encoder.
+    enc->subtitle_header = static_cast<uint8_t*>(av_mallocz(dec->subtitle_header_size + 1));
+    if (!enc->subtitle_header)
+        return nullptr;
+    std::memcpy(enc->subtitle_header, dec->subtitle_header, dec->subtitle_header_size);
+    enc->subtitle_header_size = dec->subtitle_header_size;
+    if (NeedsGlobalHeader(ctx->oformat))
+        enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (avcodec_open2(enc.get(), codec, nullptr) < 0)
+        return nullptr;
+    AVStream* st = avformat_new_stream(ctx, nullptr);
+    if (!st || avcodec_parameters_from_context(st->codecpar, enc.get()) < 0)
+        return nullptr;
+    st->id = static_cast<int>(ctx->nb_streams) - 1;
+    st->time_base = enc->time_base;
+    st->disposition = in_st->disposition;
+    for (const char* key : {"language", "title"})
+        if (const AVDictionaryEntry* e = av_dict_get(in_st->metadata, key, nullptr, 0))
+            av_dict_set(&st->metadata, key, e->value, 0);
+    *encoder = std::move(enc);
+    return st;
 }
 
 }  // namespace
+
+bool IsAttachedPicture(const AVStream* st) { return (st->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0; }
 
 bool ListTracks(const char* path, std::vector<TrackFacts>* tracks)
 {
@@ -347,47 +293,6 @@ void WriteAttachedPictures(AVFormatContext* ctx, const AVFormatContext* in, cons
     }
 }
 
-bool PlaceExtraPacket(AVPacket* pkt, const AVStream* in_st, AVRational out_tb, int64_t from_us, int64_t to_us,
-                      int64_t offset_us)
-{
-    const AVRational tb = in_st->time_base;
-    int64_t start = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
-    if (start == AV_NOPTS_VALUE)
-        return false;
-    if (pkt->duration <= 0)
-        pkt->duration = FallbackDuration(in_st);
-    const int64_t from = ToStreamTicks(from_us, tb);
-    const int64_t to = to_us == INT64_MAX ? INT64_MAX : ToStreamTicks(to_us, tb);
-    const int64_t end = start + std::max<int64_t>(pkt->duration, 0);
-    if (start >= to)
-        return false;
-    if (in_st->codecpar->codec_type == AVMEDIA_TYPE_AUDIO || in_st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
-        // The packet that leads into the start stays, as with the main sound.
-        if (end <= from && !(pkt->duration <= 0 && start >= from))
-            return false;
-    } else {
-        // Subtitles and data last: one shown across the start is kept from
-        // the start on, one shown across the end ends there.
-        if (pkt->duration > 0 ? end <= from : start < from)
-            return false;
-        if (start < from) {
-            pkt->duration = end - from;
-            start = from;
-        }
-        if (to != INT64_MAX && pkt->duration > 0 && start + pkt->duration > to)
-            pkt->duration = to - start;
-        pkt->pts = start;
-        pkt->dts = start;
-    }
-    const int64_t offset = ToStreamTicks(offset_us, out_tb);
-    if (pkt->pts != AV_NOPTS_VALUE)
-        pkt->pts = av_rescale_q(pkt->pts - from, tb, out_tb) + offset;
-    if (pkt->dts != AV_NOPTS_VALUE)
-        pkt->dts = av_rescale_q(pkt->dts - from, tb, out_tb) + offset;
-    pkt->duration = av_rescale_q(pkt->duration, tb, out_tb);
-    return true;
-}
-
 bool PlanTracks(ConversionJob* job, JobOutput& out, InputRun& run,
                 bool (*add_main)(ConversionJob*, JobOutput&, InputRun&, bool video))
 {
@@ -451,87 +356,6 @@ bool PlanTracks(ConversionJob* job, JobOutput& out, InputRun& run,
     run.held_extra.resize(out.extras.size());
     return true;
 }
-
-namespace {
-
-bool IsTextSubtitle(AVCodecID id)
-{
-    const AVCodecDescriptor* d = avcodec_descriptor_get(id);
-    return d && d->type == AVMEDIA_TYPE_SUBTITLE && (d->props & AV_CODEC_PROP_TEXT_SUB);
-}
-
-// The text format a container keeps subtitles in, NONE where it has none.
-AVCodecID TextSubtitleCodec(const AVOutputFormat* format, AVCodecID source)
-{
-    if (IsMp4Family(format))
-        return AV_CODEC_ID_MOV_TEXT;
-    for (AVCodecID id : {source, AV_CODEC_ID_SUBRIP})
-        if (avformat_query_codec(format, id, FF_COMPLIANCE_NORMAL) == 1)
-            return id;
-    return AV_CODEC_ID_NONE;
-}
-
-// An output stream for `in_st`'s subtitles converted to `target`.
-AVStream* AddConvertedSubtitles(AVFormatContext* ctx, const AVStream* in_st, AVCodecID target, CodecContextPtr* encoder)
-{
-    CodecContextPtr dec = OpenStreamDecoder(in_st);
-    const AVCodec* codec = avcodec_find_encoder(target);
-    CodecContextPtr enc(codec ? avcodec_alloc_context3(codec) : nullptr);
-    if (!dec || !enc || !dec->subtitle_header)
-        return nullptr;
-    enc->time_base = AVRational{1, 1000};
-    // The styles the text refers to travel with the encoder.
-    enc->subtitle_header = static_cast<uint8_t*>(av_mallocz(dec->subtitle_header_size + 1));
-    if (!enc->subtitle_header)
-        return nullptr;
-    std::memcpy(enc->subtitle_header, dec->subtitle_header, dec->subtitle_header_size);
-    enc->subtitle_header_size = dec->subtitle_header_size;
-    if (NeedsGlobalHeader(ctx->oformat))
-        enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    if (avcodec_open2(enc.get(), codec, nullptr) < 0)
-        return nullptr;
-    AVStream* st = avformat_new_stream(ctx, nullptr);
-    if (!st || avcodec_parameters_from_context(st->codecpar, enc.get()) < 0)
-        return nullptr;
-    st->id = static_cast<int>(ctx->nb_streams) - 1;
-    st->time_base = enc->time_base;
-    st->disposition = in_st->disposition;
-    for (const char* key : {"language", "title"})
-        if (const AVDictionaryEntry* e = av_dict_get(in_st->metadata, key, nullptr, 0))
-            av_dict_set(&st->metadata, key, e->value, 0);
-    *encoder = std::move(enc);
-    return st;
-}
-
-// Decodes a placed packet and encodes it again; the packet keeps its times.
-bool ConvertSubtitle(AVCodecContext* dec, AVCodecContext* enc, AVRational tb, AVPacket* pkt)
-{
-    AVSubtitle sub{};
-    int got = 0;
-    if (avcodec_decode_subtitle2(dec, &sub, &got, pkt) < 0 || !got)
-        return false;
-    sub.pts = ToMicroseconds(pkt->pts, tb);
-    sub.start_display_time = 0;
-    sub.end_display_time = static_cast<uint32_t>(av_rescale_q(std::max<int64_t>(pkt->duration, 0), tb, {1, 1000}));
-    constexpr int kMaxSize = 1 << 16;
-    std::vector<uint8_t> buffer(kMaxSize);
-    const int size = avcodec_encode_subtitle(enc, buffer.data(), kMaxSize, &sub);
-    avsubtitle_free(&sub);
-    if (size <= 0)
-        return false;
-    PacketPtr encoded = MakePacket();
-    if (!encoded || av_new_packet(encoded.get(), size) < 0)
-        return false;
-    std::memcpy(encoded->data, buffer.data(), static_cast<size_t>(size));
-    encoded->pts = encoded->dts = pkt->pts;
-    encoded->duration = pkt->duration;
-    encoded->stream_index = pkt->stream_index;
-    av_packet_unref(pkt);
-    av_packet_move_ref(pkt, encoded.get());
-    return true;
-}
-
-}  // namespace
 
 bool PlanReencodedTracks(ConversionJob* job, JobOutput& out, InputRun& run)
 {
@@ -605,225 +429,6 @@ bool PlanReencodedTracks(ConversionJob* job, JobOutput& out, InputRun& run)
         }
     }
     run.held_extra.resize(out.extras.size());
-    return true;
-}
-
-void StartReencodedTracks(const ConversionJob* job, InputRun& run, int64_t offset_us)
-{
-    // A cut starts exactly at its start point, a joined input at its start.
-    run.origin_us = OnFileClock(job->join_mode ? 0 : MicrosecondsOfSeconds(run.cut_start_s), run.in.format.get());
-    run.offset_us = offset_us;
-}
-
-namespace {
-
-// The cues on screen where the input starts in the output began before the
-// reading of it did. A join takes whole files: nothing is on screen before.
-void WriteLeadCues(JobOutput& out, InputRun& run)
-{
-    if (run.lead_cues_read)
-        return;
-    run.lead_cues_read = true;
-    if (run.cut_length_us <= 0)
-        return;
-    std::vector<int> streams;
-    for (size_t i = 0; i < run.extra_slot.size(); ++i)
-        if (run.extra_slot[i] >= 0 && out.extras[run.extra_slot[i]].kind == AVMEDIA_TYPE_SUBTITLE)
-            streams.push_back(static_cast<int>(i));
-    run.lead_cues = ReadLeadCues(run.in.format.get(), streams, run.origin_us);
-    for (PacketPtr& p : run.lead_cues.packets)
-        WriteExtra(out, run, p.get());
-    run.lead_cues.packets.clear();
-}
-
-}  // namespace
-
-void WriteWaitingExtras(JobOutput& out, InputRun& run)
-{
-    if (run.origin_us == AV_NOPTS_VALUE)
-        return;
-    WriteLeadCues(out, run);
-    while (!run.waiting_extra.empty()) {
-        PacketPtr pkt = std::move(run.waiting_extra.front());
-        run.waiting_extra.pop_front();
-        if (!run.lead_cues.Repeats(pkt.get()))
-            WriteExtra(out, run, pkt.get());
-    }
-}
-
-void CopyExtraPacket(JobOutput& out, InputRun& run, AVPacket* pkt)
-{
-    const int i = pkt->stream_index;
-    if (i < 0 || static_cast<size_t>(i) >= run.extra_slot.size() || run.extra_slot[i] < 0)
-        return;
-    if (IsAttachedPicture(run.in.format->streams[i]))
-        return;  // its one picture went out with the header
-    if (run.origin_us == AV_NOPTS_VALUE) {
-        PacketPtr copy = MakePacket();
-        if (copy && run.waiting_extra.size() < kMaxWaitingExtra && av_packet_ref(copy.get(), pkt) >= 0)
-            run.waiting_extra.push_back(std::move(copy));
-        return;
-    }
-    WriteWaitingExtras(out, run);
-    if (!run.lead_cues.Repeats(pkt))
-        WriteExtra(out, run, pkt);
-}
-
-void FinishExtraTracks(JobOutput& out, InputRun& run)
-{
-    WriteWaitingExtras(out, run);
-    run.waiting_extra.clear();
-    for (size_t slot = 0; slot < run.held_extra.size() && slot < out.extras.size(); ++slot) {
-        if (out.video)
-            ReleaseHeldExtra(out, run, slot, true);
-        run.held_extra[slot].clear();
-    }
-}
-
-void CollectChapters(std::vector<ChapterCopy>* list, const AVFormatContext* in, int64_t from_us, int64_t to_us,
-                     int64_t offset_us)
-{
-    for (unsigned i = 0; i < in->nb_chapters; ++i) {
-        const AVChapter* ch = in->chapters[i];
-        const int64_t start = std::max(ToMicroseconds(ch->start, ch->time_base), from_us);
-        const int64_t end = std::min(ToMicroseconds(ch->end, ch->time_base), to_us);
-        if (end <= start)
-            continue;
-        ChapterCopy c;
-        c.start_us = start - from_us + offset_us;
-        c.end_us = end - from_us + offset_us;
-        AVDictionary* meta = nullptr;
-        av_dict_copy(&meta, ch->metadata, 0);
-        c.metadata.reset(meta);
-        list->push_back(std::move(c));
-    }
-}
-
-namespace {
-
-void ClearChapters(AVFormatContext* out)
-{
-    for (unsigned i = 0; i < out->nb_chapters; ++i) {
-        av_dict_free(&out->chapters[i]->metadata);
-        av_freep(&out->chapters[i]);
-    }
-    av_freep(&out->chapters);
-    out->nb_chapters = 0;
-}
-
-bool AddChapter(AVFormatContext* out, int64_t id, AVRational tb, int64_t start, int64_t end, const AVDictionary* meta)
-{
-    auto* ch = static_cast<AVChapter*>(av_mallocz(sizeof(AVChapter)));
-    if (!ch)
-        return false;
-    ch->id = id;
-    ch->time_base = tb;
-    ch->start = start;
-    ch->end = end;
-    av_dict_copy(&ch->metadata, meta, 0);
-    int n = static_cast<int>(out->nb_chapters);
-    if (av_dynarray_add_nofree(&out->chapters, &n, ch) < 0) {
-        av_dict_free(&ch->metadata);
-        av_free(ch);
-        return false;
-    }
-    out->nb_chapters = static_cast<unsigned>(n);
-    return true;
-}
-
-}  // namespace
-
-namespace {
-
-// Where the output of `path` starts and how long it is: a copy starts at
-// its first key picture at or after a seek to the span's start, read ahead
-// in a reading of its own; a re-encoded cut at the start itself. An empty
-// span is the whole file.
-bool PredictSpan(const char* path, bool copy, const MediaSpan& span, InputContextPtr* opened, int64_t* from_us,
-                 int64_t* to_us)
-{
-    const bool cut = span.LengthMicroseconds() > 0;
-    AVFormatContext* raw = nullptr;
-    if (CheckInputKind(path) != kProbeOk || OpenLocalFormat(&raw, path) != 0)
-        return false;
-    opened->reset(raw);
-    int video = -1, audio = -1;
-    SelectStreams(raw, &video, &audio);
-    if (video < 0 || (raw->nb_chapters == 0 && cut))
-        return false;  // a cut of a file without chapters has none to place
-    const AVStream* vs = raw->streams[video];
-    if (!copy) {
-        *from_us = OnFileClock(span.start_us, raw);
-        *to_us = *from_us + (cut ? span.LengthMicroseconds() : std::max<int64_t>(raw->duration, 0));
-        return true;
-    }
-    if (span.start_us > 0)
-        SeekAtOrBefore(raw, video, OnFileClock(span.start_us, raw));
-    PacketPtr pkt = MakePacket();
-    *from_us = AV_NOPTS_VALUE;
-    while (pkt && *from_us == AV_NOPTS_VALUE && av_read_frame(raw, pkt.get()) >= 0) {
-        if (pkt->stream_index == video && (pkt->flags & AV_PKT_FLAG_KEY) && pkt->pts != AV_NOPTS_VALUE) {
-            int64_t first = pkt->pts;
-            if ((pkt->flags & AV_PKT_FLAG_DISCARD) && vs->start_time != AV_NOPTS_VALUE && vs->start_time > first)
-                first = vs->start_time;
-            *from_us = ToMicroseconds(first, vs->time_base);
-        }
-        av_packet_unref(pkt.get());
-    }
-    if (*from_us == AV_NOPTS_VALUE)
-        return false;
-    if (cut) {
-        *to_us = *from_us + span.LengthMicroseconds();
-    } else {
-        const int64_t length = vs->duration != AV_NOPTS_VALUE ? ToMicroseconds(vs->duration, vs->time_base)
-                                                               : raw->duration;
-        *to_us = *from_us + std::max<int64_t>(length, 0);
-    }
-    return true;
-}
-
-}  // namespace
-
-void ReserveChapters(AVFormatContext* out, const ConversionJob* job)
-{
-    if (!ChaptersBeforeHeader(out->oformat) || out->nb_chapters > 0)
-        return;
-    std::vector<ChapterCopy> list;
-    int64_t offset = 0;
-    // A separate span's file holds that span alone.
-    const int first = job->separate_outputs ? std::max(0, job->current_input.load()) : 0;
-    const int inputs = job->join_mode || SpansInOneFile(job) ? std::min(job->input_count, kMaxJobInputs) : first + 1;
-    // The launch found no chapters in any of them: nothing to open again.
-    bool none = true;
-    for (int l = first; l < inputs && none; ++l) {
-        const InputFacts* facts = LaunchFactsOf(job, l);
-        none = facts && facts->Readable() && facts->chapter_count == 0;
-    }
-    if (none)
-        return;
-    for (int l = first; l < inputs; ++l) {
-        InputContextPtr in;
-        int64_t from = 0, to = 0;
-        const MediaSpan span = job->join_mode ? MediaSpan{} : MediaSpanOfSeconds(job->start_s[l], job->end_s[l]);
-        if (!PredictSpan(job->input_paths[l], !job->reencode, span, &in, &from, &to)) {
-            break;  // its length is unknown: later chapters would be misplaced
-        }
-        CollectChapters(&list, in.get(), from, to, offset);
-        offset += to - from;
-    }
-    PutChapters(out, list);
-}
-
-bool PutChapters(AVFormatContext* out, const std::vector<ChapterCopy>& list)
-{
-    if (list.empty() && out->nb_chapters == 0)
-        return true;
-    ClearChapters(out);
-    for (size_t i = 0; i < list.size(); ++i) {
-        if (!AddChapter(out, static_cast<int64_t>(i) + 1, AV_TIME_BASE_Q, list[i].start_us, list[i].end_us,
-                        list[i].metadata.get()))
-            return false;
-    }
     return true;
 }
 

@@ -26,6 +26,10 @@ struct TrackFacts {
 // False when the file does not open.
 bool ListTracks(const char* path, std::vector<TrackFacts>* tracks);
 
+// A cover picture: one picture that goes out with the header, not a track
+// of packets.
+bool IsAttachedPicture(const AVStream* st);
+
 // What happens to each stream of an input: the per-stream choice, made once
 // when the input's output streams are set up.
 //

@@ -2,15 +2,12 @@
 #include "cut_list.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -401,49 +398,6 @@ std::string Lowercase(std::string s)
 
 }  // namespace
 
-bool KeptPartsAfterRemoving(const std::vector<CutSpan>& removed, int64_t length_ms, int64_t min_part_ms,
-                            std::vector<CutSpan>* kept, std::string* why)
-{
-    kept->clear();
-    if (length_ms <= 0) {
-        *why = "the file's length is unknown";
-        return false;
-    }
-    std::vector<CutSpan> cuts;
-    for (size_t i = 0; i < removed.size(); ++i) {
-        if (removed[i].end_ms <= removed[i].start_ms) {
-            *why = "span " + std::to_string(i + 1) + " ends at or before its start";
-            return false;
-        }
-        const CutSpan clipped{std::max<int64_t>(removed[i].start_ms, 0), std::min(removed[i].end_ms, length_ms)};
-        if (clipped.end_ms > clipped.start_ms)
-            cuts.push_back(clipped);
-    }
-    std::sort(cuts.begin(), cuts.end(), [](const CutSpan& a, const CutSpan& b) { return a.start_ms < b.start_ms; });
-    int64_t from = 0;
-    for (const CutSpan& cut : cuts) {
-        if (cut.start_ms - from >= std::max<int64_t>(min_part_ms, 1))
-            kept->push_back({from, cut.start_ms});
-        from = std::max(from, cut.end_ms);
-    }
-    if (length_ms - from >= std::max<int64_t>(min_part_ms, 1))
-        kept->push_back({from, length_ms});
-    if (kept->empty()) {
-        *why = "the spans remove the whole file";
-        return false;
-    }
-    return true;
-}
-
-CutSpan PartAtKeyPictures(const CutSpan& part, const std::vector<int64_t>& key_ms)
-{
-    if (key_ms.empty())
-        return part;
-    auto after = std::upper_bound(key_ms.begin(), key_ms.end(), part.start_ms);
-    const int64_t start = after == key_ms.begin() ? key_ms.front() : *(after - 1);
-    return {start, start + (part.end_ms - part.start_ms)};
-}
-
 std::string CutListError::Text() const
 {
     return line > 0 ? "line " + std::to_string(line) + ": " + what : what;
@@ -587,56 +541,3 @@ bool ReadCutListFile(const std::string& path, int64_t length_ms, CutList* list, 
     return ReadCutList(body, GuessCutListFormat(path, body), length_ms, list, error);
 }
 
-namespace {
-
-bool WriteAll(int fd, const std::string& text)
-{
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return fsync(fd) == 0;
-}
-
-}  // namespace
-
-int WriteNewListFile(const std::string& path, const std::string& text)
-{
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return errno;
-    const bool written = WriteAll(fd, text);
-    const int err = written ? 0 : (errno ? errno : EIO);
-    if (close(fd) != 0 && written)
-        return unlink(path.c_str()), EIO;
-    if (!written)
-        unlink(path.c_str());
-    return err;
-}
-
-int ReplaceListFile(const std::string& path, const std::string& text)
-{
-    std::string temp = path + ".XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0)
-        return errno;
-    fchmod(fd, 0644);
-    const bool written = WriteAll(fd, text);
-    const int err = written ? 0 : (errno ? errno : EIO);
-    if (close(fd) != 0 || !written || rename(temp.c_str(), path.c_str()) != 0) {
-        const int why = err ? err : (errno ? errno : EIO);
-        unlink(temp.c_str());
-        return why;
-    }
-    return 0;
-}
-
-std::string ProjectFileFor(const std::string& video_path)
-{
-    return video_path + ".spans";
-}

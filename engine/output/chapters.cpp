@@ -1,0 +1,156 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The chapters of a cut or join: clipped to the span and moved to where it
+// lands, reserved before the header where the muxer writes them there.
+#include "tracks.h"
+
+#include <algorithm>
+
+
+#include "container_rules.h"
+#include "conversion_job.h"
+#include "media_input.h"
+#include "media_time.h"
+#include "seek.h"
+
+namespace {
+
+void ClearChapters(AVFormatContext* out)
+{
+    for (unsigned i = 0; i < out->nb_chapters; ++i) {
+        av_dict_free(&out->chapters[i]->metadata);
+        av_freep(&out->chapters[i]);
+    }
+    av_freep(&out->chapters);
+    out->nb_chapters = 0;
+}
+
+bool AddChapter(AVFormatContext* out, int64_t id, AVRational tb, int64_t start, int64_t end, const AVDictionary* meta)
+{
+    auto* ch = static_cast<AVChapter*>(av_mallocz(sizeof(AVChapter)));
+    if (!ch)
+        return false;
+    ch->id = id;
+    ch->time_base = tb;
+    ch->start = start;
+    ch->end = end;
+    av_dict_copy(&ch->metadata, meta, 0);
+    int n = static_cast<int>(out->nb_chapters);
+    if (av_dynarray_add_nofree(&out->chapters, &n, ch) < 0) {
+        av_dict_free(&ch->metadata);
+        av_free(ch);
+        return false;
+    }
+    out->nb_chapters = static_cast<unsigned>(n);
+    return true;
+}
+
+// Where the output of `path` starts and how long it is: a copy starts at
+// its first key picture at or after a seek to the span's start, read ahead
+// in a reading of its own; a re-encoded cut at the start itself. An empty
+// span is the whole file.
+bool PredictSpan(const char* path, bool copy, const MediaSpan& span, InputContextPtr* opened, int64_t* from_us,
+                 int64_t* to_us)
+{
+    const bool cut = span.LengthMicroseconds() > 0;
+    AVFormatContext* raw = nullptr;
+    if (CheckInputKind(path) != kProbeOk || OpenLocalFormat(&raw, path) != 0)
+        return false;
+    opened->reset(raw);
+    int video = -1, audio = -1;
+    SelectStreams(raw, &video, &audio);
+    if (video < 0 || (raw->nb_chapters == 0 && cut))
+        return false;  // a cut of a file without chapters has none to place
+    const AVStream* vs = raw->streams[video];
+    if (!copy) {
+        *from_us = OnFileClock(span.start_us, raw);
+        *to_us = *from_us + (cut ? span.LengthMicroseconds() : std::max<int64_t>(raw->duration, 0));
+        return true;
+    }
+    if (span.start_us > 0)
+        SeekAtOrBefore(raw, video, OnFileClock(span.start_us, raw));
+    PacketPtr pkt = MakePacket();
+    *from_us = AV_NOPTS_VALUE;
+    while (pkt && *from_us == AV_NOPTS_VALUE && av_read_frame(raw, pkt.get()) >= 0) {
+        if (pkt->stream_index == video && (pkt->flags & AV_PKT_FLAG_KEY) && pkt->pts != AV_NOPTS_VALUE) {
+            int64_t first = pkt->pts;
+            if ((pkt->flags & AV_PKT_FLAG_DISCARD) && vs->start_time != AV_NOPTS_VALUE && vs->start_time > first)
+                first = vs->start_time;
+            *from_us = ToMicroseconds(first, vs->time_base);
+        }
+        av_packet_unref(pkt.get());
+    }
+    if (*from_us == AV_NOPTS_VALUE)
+        return false;
+    if (cut) {
+        *to_us = *from_us + span.LengthMicroseconds();
+    } else {
+        const int64_t length = vs->duration != AV_NOPTS_VALUE ? ToMicroseconds(vs->duration, vs->time_base)
+                                                               : raw->duration;
+        *to_us = *from_us + std::max<int64_t>(length, 0);
+    }
+    return true;
+}
+
+}  // namespace
+
+void CollectChapters(std::vector<ChapterCopy>* list, const AVFormatContext* in, int64_t from_us, int64_t to_us,
+                     int64_t offset_us)
+{
+    for (unsigned i = 0; i < in->nb_chapters; ++i) {
+        const AVChapter* ch = in->chapters[i];
+        const int64_t start = std::max(ToMicroseconds(ch->start, ch->time_base), from_us);
+        const int64_t end = std::min(ToMicroseconds(ch->end, ch->time_base), to_us);
+        if (end <= start)
+            continue;
+        ChapterCopy c;
+        c.start_us = start - from_us + offset_us;
+        c.end_us = end - from_us + offset_us;
+        AVDictionary* meta = nullptr;
+        av_dict_copy(&meta, ch->metadata, 0);
+        c.metadata.reset(meta);
+        list->push_back(std::move(c));
+    }
+}
+
+void ReserveChapters(AVFormatContext* out, const ConversionJob* job)
+{
+    if (!ChaptersBeforeHeader(out->oformat) || out->nb_chapters > 0)
+        return;
+    std::vector<ChapterCopy> list;
+    int64_t offset = 0;
+    // A separate span's file holds that span alone.
+    const int first = job->separate_outputs ? std::max(0, job->current_input.load()) : 0;
+    const int inputs = job->join_mode || SpansInOneFile(job) ? std::min(job->input_count, kMaxJobInputs) : first + 1;
+    // The launch found no chapters in any of them: nothing to open again.
+    bool none = true;
+    for (int l = first; l < inputs && none; ++l) {
+        const InputFacts* facts = LaunchFactsOf(job, l);
+        none = facts && facts->Readable() && facts->chapter_count == 0;
+    }
+    if (none)
+        return;
+    for (int l = first; l < inputs; ++l) {
+        InputContextPtr in;
+        int64_t from = 0, to = 0;
+        const MediaSpan span = job->join_mode ? MediaSpan{} : MediaSpanOfSeconds(job->start_s[l], job->end_s[l]);
+        if (!PredictSpan(job->input_paths[l], !job->reencode, span, &in, &from, &to)) {
+            break;  // its length is unknown: later chapters would be misplaced
+        }
+        CollectChapters(&list, in.get(), from, to, offset);
+        offset += to - from;
+    }
+    PutChapters(out, list);
+}
+
+bool PutChapters(AVFormatContext* out, const std::vector<ChapterCopy>& list)
+{
+    if (list.empty() && out->nb_chapters == 0)
+        return true;
+    ClearChapters(out);
+    for (size_t i = 0; i < list.size(); ++i) {
+        if (!AddChapter(out, static_cast<int64_t>(i) + 1, AV_TIME_BASE_Q, list[i].start_us, list[i].end_us,
+                        list[i].metadata.get()))
+            return false;
+    }
+    return true;
+}

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "conversion_job.h"
+#include "job_plan.h"
 #include "media_input.h"
 
 HeldInput::HeldInput(std::unique_ptr<MediaInput> in, const void* cancel_opaque)
@@ -27,6 +28,11 @@ const InputFacts* LaunchFactsOf(const ConversionJob* job, int input)
         !FactsStillHold(job->input_facts[input], job->input_paths[input]))
         return nullptr;
     return &job->input_facts[input];
+}
+
+const InputFacts* UnchangedLaunchFacts(const InputPlan& input)
+{
+    return input.launch_facts && FactsStillHold(*input.launch_facts, input.path) ? input.launch_facts : nullptr;
 }
 
 int64_t NanosecondsOf(const struct timespec& time)

@@ -76,10 +76,13 @@ int64_t NanosecondsOf(const struct timespec& time);
 bool FactsStillHold(const InputFacts& facts, const std::string& path);
 
 struct ConversionJob;
+struct InputPlan;
 struct MediaInputOptions;
 // The launch's facts of input `input` of `job`, null when there are none or
 // the file changed since.
 const InputFacts* LaunchFactsOf(const ConversionJob* job, int input);
+// The same for an input of a job's plan.
+const InputFacts* UnchangedLaunchFacts(const InputPlan& input);
 
 // Input `input` of `job` as OpenMediaInput with `options` opens it: the file
 // kept open for it (by the probe or the launch) when there is one, else

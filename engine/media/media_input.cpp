@@ -127,9 +127,19 @@ int InterruptWhenCancelled(void* opaque)
     return static_cast<const ConversionJob*>(opaque)->cancel_requested.load() != 0 ? 1 : 0;
 }
 
+int InterruptWhenFlagSet(void* opaque)
+{
+    return opaque && static_cast<const std::atomic<uint8_t>*>(opaque)->load() != 0 ? 1 : 0;
+}
+
 }  // namespace
 
 AVIOInterruptCB CancelCallback(ConversionJob* job) { return {InterruptWhenCancelled, job}; }
+
+AVIOInterruptCB CancelCallback(const std::atomic<uint8_t>* cancel)
+{
+    return {InterruptWhenFlagSet, const_cast<std::atomic<uint8_t>*>(cancel)};
+}
 
 // Only files and disks are read: opening a FIFO would wait for a writer with
 // no way to cancel, and a folder or terminal is never a video.

@@ -3,6 +3,9 @@
 // the same stream selection, the same decoders, the same frame-rate rule.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
+
 #include "av_handles.h"
 #include "seek.h"
 
@@ -54,6 +57,8 @@ struct MediaInputOptions {
 // Asked by the libraries before each blocking read or open, so a stop of
 // `job` is never stuck behind a stalled input or output.
 AVIOInterruptCB CancelCallback(ConversionJob* job);
+// The same for the stop flag alone; null: never interrupted.
+AVIOInterruptCB CancelCallback(const std::atomic<uint8_t>* cancel);
 
 // kProbeOk for a regular file or a block device, else why it cannot be read.
 int CheckInputKind(const char* path);

@@ -7,7 +7,7 @@
 
 
 #include "container_rules.h"
-#include "conversion_job.h"
+#include "input_facts.h"
 #include "media_input.h"
 #include "media_time.h"
 #include "seek.h"
@@ -112,19 +112,20 @@ void CollectChapters(std::vector<ChapterCopy>* list, const AVFormatContext* in, 
     }
 }
 
-void ReserveChapters(AVFormatContext* out, const ConversionJob* job)
+void ReserveChapters(AVFormatContext* out, const JobPlan& plan, int current_input)
 {
     if (!ChaptersBeforeHeader(out->oformat) || out->nb_chapters > 0)
         return;
     std::vector<ChapterCopy> list;
     int64_t offset = 0;
     // A separate span's file holds that span alone.
-    const int first = job->separate_outputs ? std::max(0, job->current_input.load()) : 0;
-    const int inputs = job->join_mode || SpansInOneFile(job) ? std::min(job->input_count, kMaxJobInputs) : first + 1;
+    const int count = static_cast<int>(plan.inputs.size());
+    const int first = plan.separate_outputs ? std::max(0, current_input) : 0;
+    const int inputs = plan.join || plan.spans_in_one_file ? count : std::min(first + 1, count);
     // The launch found no chapters in any of them: nothing to open again.
     bool none = true;
     for (int l = first; l < inputs && none; ++l) {
-        const InputFacts* facts = LaunchFactsOf(job, l);
+        const InputFacts* facts = UnchangedLaunchFacts(plan.inputs[l]);
         none = facts && facts->Readable() && facts->chapter_count == 0;
     }
     if (none)
@@ -132,8 +133,8 @@ void ReserveChapters(AVFormatContext* out, const ConversionJob* job)
     for (int l = first; l < inputs; ++l) {
         InputContextPtr in;
         int64_t from = 0, to = 0;
-        const MediaSpan span = job->join_mode ? MediaSpan{} : MediaSpanOfSeconds(job->start_s[l], job->end_s[l]);
-        if (!PredictSpan(job->input_paths[l], !job->reencode, span, &in, &from, &to)) {
+        const InputPlan& input = plan.inputs[l];
+        if (!PredictSpan(input.path.c_str(), plan.mode != JobMode::Reencode, input.span, &in, &from, &to)) {
             break;  // its length is unknown: later chapters would be misplaced
         }
         CollectChapters(&list, in.get(), from, to, offset);

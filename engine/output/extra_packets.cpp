@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "conversion_job.h"
 #include "direct_copy.h"
 #include "extra_sound.h"
 #include "media_time.h"
@@ -204,10 +203,10 @@ bool PlaceExtraPacket(AVPacket* pkt, const AVStream* in_st, AVRational out_tb, i
     return true;
 }
 
-void StartReencodedTracks(const ConversionJob* job, InputRun& run, int64_t offset_us)
+void StartReencodedTracks(bool whole_file, InputRun& run, int64_t offset_us)
 {
     // A cut starts exactly at its start point, a joined input at its start.
-    run.origin_us = OnFileClock(job->join_mode ? 0 : MicrosecondsOfSeconds(run.cut_start_s), run.in.format.get());
+    run.origin_us = OnFileClock(whole_file ? 0 : MicrosecondsOfSeconds(run.cut_start_s), run.in.format.get());
     run.offset_us = offset_us;
 }
 

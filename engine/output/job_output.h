@@ -14,7 +14,6 @@
 #include "packet_timing.h"
 #include "output_file.h"
 
-struct ConversionJob;
 
 // Where one output stream stands, in its own time base.
 struct StreamClock {

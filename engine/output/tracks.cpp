@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "container_rules.h"
-#include "conversion_job.h"
 #include "extra_sound.h"
 #include "media_input.h"
 #include "stream_copy.h"
@@ -30,7 +29,7 @@ std::string Tag(const AVDictionary* dict, const char* key)
     return e ? e->value : "";
 }
 
-void Report(ConversionJob* job, int input, const AVStream* st, DropReason why)
+void Report(std::vector<DroppedTrack>* dropped, int input, const AVStream* st, DropReason why)
 {
     DroppedTrack d;
     d.input = input;
@@ -43,7 +42,8 @@ void Report(ConversionJob* job, int input, const AVStream* st, DropReason why)
     }
     d.language = Tag(st->metadata, "language");
     d.reason = why;
-    job->dropped_tracks.push_back(d);
+    if (dropped)
+        dropped->push_back(d);
 }
 
 // A seekable sink that keeps nothing: a muxer writes its header into it to
@@ -201,7 +201,7 @@ bool ListTracks(const char* path, std::vector<TrackFacts>* tracks)
     return true;
 }
 
-std::vector<int> CopiableExtraTracks(ConversionJob* job, int input_index, const AVFormatContext* input,
+std::vector<int> CopiableExtraTracks(std::vector<DroppedTrack>* dropped, int input_index, const AVFormatContext* input,
                                      const AVOutputFormat* format)
 {
     int video = -1, audio = -1;
@@ -228,7 +228,7 @@ std::vector<int> CopiableExtraTracks(ConversionJob* job, int input_index, const 
         if (written(i) && HeaderAccepts(format, input, video, audio, {i}))
             kept.push_back(i);
         else
-            Report(job, input_index, input->streams[i], DropReason::ContainerRefuses);
+            Report(dropped, input_index, input->streams[i], DropReason::ContainerRefuses);
     }
     return kept;
 }
@@ -293,17 +293,16 @@ void WriteAttachedPictures(AVFormatContext* ctx, const AVFormatContext* in, cons
     }
 }
 
-bool PlanTracks(ConversionJob* job, JobOutput& out, InputRun& run,
-                bool (*add_main)(ConversionJob*, JobOutput&, InputRun&, bool video))
+bool PlanTracks(std::vector<DroppedTrack>* dropped, JobOutput& out, InputRun& run, bool (*add_main)(JobOutput&, InputRun&, bool video))
 {
     const AVFormatContext* in = run.in.format.get();
     run.extra_slot.assign(in->nb_streams, -1);
     if (!out.header_written) {
-        const std::vector<int> kept = CopiableExtraTracks(job, run.index, in, out.ctx->oformat);
+        const std::vector<int> kept = CopiableExtraTracks(dropped, run.index, in, out.ctx->oformat);
         for (unsigned i = 0; i < in->nb_streams; ++i) {
             const int index = static_cast<int>(i);
             if (index == run.in.video_index || index == run.in.audio_index) {
-                if (!add_main(job, out, run, index == run.in.video_index))
+                if (!add_main(out, run, index == run.in.video_index))
                     return false;
             } else if (std::find(kept.begin(), kept.end(), index) != kept.end()) {
                 AVStream* st = AddExtraStream(out.ctx.get(), in->streams[i]);
@@ -320,7 +319,7 @@ bool PlanTracks(ConversionJob* job, JobOutput& out, InputRun& run,
         return true;
     }
     for (const bool video : {true, false}) {
-        if ((video ? run.in.video_index : run.in.audio_index) >= 0 && !add_main(job, out, run, video))
+        if ((video ? run.in.video_index : run.in.audio_index) >= 0 && !add_main(out, run, video))
             return false;
     }
     // A later input continues the output's tracks: each of its tracks goes
@@ -349,7 +348,7 @@ bool PlanTracks(ConversionJob* job, JobOutput& out, InputRun& run,
         if (match >= 0 && (IsAttachedPicture(st) || kind == AVMEDIA_TYPE_ATTACHMENT))
             continue;
         if (match < 0)
-            Report(job, run.index, st, DropReason::NoMatchingTrack);
+            Report(dropped, run.index, st, DropReason::NoMatchingTrack);
         else
             run.extra_slot[i] = match;
     }
@@ -357,7 +356,7 @@ bool PlanTracks(ConversionJob* job, JobOutput& out, InputRun& run,
     return true;
 }
 
-bool PlanReencodedTracks(ConversionJob* job, JobOutput& out, InputRun& run)
+bool PlanReencodedTracks(const EncodeTargets& targets, std::vector<DroppedTrack>* dropped, JobOutput& out, InputRun& run)
 {
     const AVFormatContext* in = run.in.format.get();
     run.extra_slot.assign(in->nb_streams, -1);
@@ -368,7 +367,7 @@ bool PlanReencodedTracks(ConversionJob* job, JobOutput& out, InputRun& run)
         if (IsMain(run.in, static_cast<int>(i)) || IsChapterTextTrack(in, st))
             continue;
         if (kind != AVMEDIA_TYPE_SUBTITLE && kind != AVMEDIA_TYPE_AUDIO) {
-            Report(job, run.index, st, DropReason::NotReencoded);
+            Report(dropped, run.index, st, DropReason::NotReencoded);
             continue;
         }
         int slot = -1;
@@ -384,14 +383,14 @@ bool PlanReencodedTracks(ConversionJob* job, JobOutput& out, InputRun& run)
                 fits = out.extras[slot].encoder ? IsTextSubtitle(st->codecpar->codec_id)
                                                 : CanContinueStream(out.extras[slot].stream->codecpar, st->codecpar);
             if (!fits) {
-                Report(job, run.index, st, DropReason::NoMatchingTrack);
+                Report(dropped, run.index, st, DropReason::NoMatchingTrack);
                 continue;
             }
         } else if (kind == AVMEDIA_TYPE_AUDIO) {
             ExtraTrack track;
             if (SoundTracksOf(out) >= MaxSoundTracks(out.ctx->oformat) ||
-                !AddReencodedSound(job, out.ctx.get(), st, &track)) {
-                Report(job, run.index, st, DropReason::ContainerRefuses);
+                !AddReencodedSound(targets, out.ctx.get(), st, &track)) {
+                Report(dropped, run.index, st, DropReason::ContainerRefuses);
                 continue;
             }
             slot = static_cast<int>(out.extras.size());
@@ -408,7 +407,7 @@ bool PlanReencodedTracks(ConversionJob* job, JobOutput& out, InputRun& run)
                            : target != AV_CODEC_ID_NONE ? AddConvertedSubtitles(out.ctx.get(), st, target, &track.encoder)
                                                         : nullptr;
             if (!track.stream) {
-                Report(job, run.index, st, DropReason::ContainerRefuses);
+                Report(dropped, run.index, st, DropReason::ContainerRefuses);
                 continue;
             }
             slot = static_cast<int>(out.extras.size());

@@ -10,8 +10,7 @@
 
 #include "dropped_track.h"
 #include "job_output.h"
-
-struct ConversionJob;
+#include "job_plan.h"
 
 // One stream of a file, as the probe lists it.
 struct TrackFacts {
@@ -36,16 +35,17 @@ bool IsAttachedPicture(const AVStream* st);
 // Direct mode, first input: adds an output stream for every track the
 // container takes (the main ones through `add_main`), in the file's order.
 // Later inputs continue the output's tracks of their kind, in order. Either
-// way the tracks left out go into job->dropped_tracks. In re-encoding every
+// way the tracks left out go into `dropped`. In re-encoding every
 // track besides the main ones is reported left out.
-bool PlanTracks(ConversionJob* job, JobOutput& out, InputRun& run, bool (*add_main)(ConversionJob*, JobOutput&, InputRun&, bool video));
+bool PlanTracks(std::vector<DroppedTrack>* dropped, JobOutput& out, InputRun& run, bool (*add_main)(JobOutput&, InputRun&, bool video));
 
 // Re-encoding: subtitles go on in the container's text format (MP4 and MOV
 // mov_text; Matroska the source's, else SubRip), or as they are where the
 // container takes them; every other track besides the main ones is reported
 // left out. Each input's subtitles start where its picture starts.
-bool PlanReencodedTracks(ConversionJob* job, JobOutput& out, InputRun& run);
-void StartReencodedTracks(const ConversionJob* job, InputRun& run, int64_t offset_us);
+bool PlanReencodedTracks(const EncodeTargets& targets, std::vector<DroppedTrack>* dropped, JobOutput& out, InputRun& run);
+// `whole_file`: a join's input, which starts at its start, not at a cut point.
+void StartReencodedTracks(bool whole_file, InputRun& run, int64_t offset_us);
 
 // A packet of a stream that is neither the main picture nor the main sound.
 void CopyExtraPacket(JobOutput& out, InputRun& run, AVPacket* pkt);
@@ -62,8 +62,8 @@ bool PlaceExtraPacket(AVPacket* pkt, const AVStream* in_st, AVRational out_tb, i
                       int64_t offset_us);
 
 // The tracks of `input` besides the main ones that a copy into `format`
-// keeps; the others are reported in job->dropped_tracks for `input_index`.
-std::vector<int> CopiableExtraTracks(ConversionJob* job, int input_index, const AVFormatContext* input,
+// keeps; the others are reported in `dropped` for `input_index`.
+std::vector<int> CopiableExtraTracks(std::vector<DroppedTrack>* dropped, int input_index, const AVFormatContext* input,
                                      const AVOutputFormat* format);
 // An output stream for an extra track: its facts and disposition whole.
 AVStream* AddExtraStream(AVFormatContext* ctx, const AVStream* in_st);
@@ -78,7 +78,8 @@ void CollectChapters(std::vector<ChapterCopy>* list, const AVFormatContext* in, 
 // Muxers that write chapters with the header (MP4, MOV) get them before it,
 // from a look ahead at where the copy of each input starts; PutChapters
 // replaces them before the trailer with the chapters as written.
-void ReserveChapters(AVFormatContext* out, const ConversionJob* job);
+// `current_input` is the input the output is made for.
+void ReserveChapters(AVFormatContext* out, const JobPlan& plan, int current_input);
 bool PutChapters(AVFormatContext* out, const std::vector<ChapterCopy>& list);
 
 // The codecs of every sound, subtitle and data track of an opened file, by

@@ -3,11 +3,15 @@
 // the worker's door, so the steps below never weigh the record's flags again.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "dropped_track.h"
 #include "media_time.h"
+
+struct InputFacts;
 
 // How a job writes its pictures: copied, copied with re-encoded ends (an
 // exact cut), or all re-encoded.
@@ -36,9 +40,33 @@ struct InputPlan {
     bool whole_file = false;  // a join's input: all of the file, however long
     bool exact = false;       // this input goes through the exact cut
     double progress_span_s = 0;  // the length its progress counts against
+    double span_s = 0;           // a cut's length, as the launch measured it
+    // What the launch found of the file; good only while the file is
+    // unchanged (UnchangedLaunchFacts). Null: nothing was found.
+    const InputFacts* launch_facts = nullptr;
     // Per input stream, once the input is set up (an exact cut routes its
     // streams itself).
     std::vector<StreamRoute> routes;
+};
+
+// What a re-encoding writes: the codecs and their settings as chosen.
+struct EncodeTargets {
+    int video_codec_id = 0;  // AVCodecID
+    int audio_codec_id = 0;  // AVCodecID
+    int video_bit_rate = 0;
+    int width = 0, height = 0;
+    double fps = 0;  // 0: the source's own rate
+    int audio_bit_rate = 0;
+    int sample_rate = 0;
+    int channels = 0;
+};
+
+// What the steps below the door report into besides the output file: the
+// tracks left out (read once the job has run through) and the user's stop.
+struct JobReports {
+    std::vector<DroppedTrack>* dropped_tracks = nullptr;
+    const std::atomic<uint8_t>* cancel = nullptr;
+    bool Cancelled() const { return cancel && cancel->load() != 0; }
 };
 
 struct JobPlan {
@@ -50,4 +78,5 @@ struct JobPlan {
     // spans in one file.
     bool inputs_meet_at_seams = false;
     std::vector<InputPlan> inputs;
+    EncodeTargets encode;  // a re-encoding's
 };

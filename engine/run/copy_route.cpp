@@ -23,7 +23,7 @@ bool SetUpCopiedStream(JobOutput& out, const AVStream* in_st, AVStream** out_st)
     return *out_st != nullptr;
 }
 
-bool SetUpMainStream(ConversionJob*, JobOutput& out, InputRun& run, bool video)
+bool SetUpMainStream(JobOutput& out, InputRun& run, bool video)
 {
     return video ? SetUpCopiedStream(out, run.in.VideoStream(), &out.video)
                  : SetUpCopiedStream(out, run.in.AudioStream(), &out.audio);
@@ -58,7 +58,7 @@ double SoundWrittenSeconds(const JobOutput& out, const InputRun& run)
 
 class CopyRoute : public InputRoute {
 public:
-    CopyRoute(ConversionJob* job, const JobPlan& plan) : job_(job), join_(plan.join) {}
+    CopyRoute(const JobPlan& plan, const JobReports& reports) : plan_(plan), reports_(reports) {}
 
     RouteKind MainKind() const override { return RouteKind::Copy; }
     // A copy never decodes: a one-thread decoder opens without a thread pool.
@@ -72,11 +72,11 @@ public:
     // Every track the output can hold, decided here once.
     bool SetUpStreams(JobOutput& out, InputRun& run) override
     {
-        return PlanTracks(job_, out, run, SetUpMainStream);
+        return PlanTracks(reports_.dropped_tracks, out, run, SetUpMainStream);
     }
     FailureReason RefusalOfLaterInput() const override
     {
-        return join_ ? FailureReason::DiffersFromFirst : FailureReason::NotAccepted;
+        return plan_.join ? FailureReason::DiffersFromFirst : FailureReason::NotAccepted;
     }
     void HeaderWritten(JobOutput& out, const InputRun& run) override { WriteAttachedPicturesOf(out, run); }
     int64_t StartOffset(const JobOutput& out) const override { return out.SeamMicroseconds(); }
@@ -100,8 +100,8 @@ public:
 private:
     bool SpanWritten(const JobOutput& out, InputRun& run, const AVPacket* pkt) const;
 
-    ConversionJob* job_;
-    bool join_;
+    const JobPlan& plan_;
+    JobReports reports_;
 };
 
 // The cut has its length when the pictures written reach it in presentation
@@ -114,7 +114,7 @@ private:
 bool CopyRoute::SpanWritten(const JobOutput& out, InputRun& run, const AVPacket* pkt) const
 {
     // A later span of one file counts from where the span before it ended.
-    const double span = job_->span_s[run.index];
+    const double span = plan_.inputs[run.index].span_s;
     if (!out.video || run.in.video_index < 0)
         return span <= SoundWrittenSeconds(out, run);
     const int64_t shown_us = ToMicroseconds(out.video_clock.end, out.video->time_base) - run.offset_us;
@@ -172,7 +172,7 @@ bool CopyRoute::EndInput(JobOutput& out, InputRun& run)
 
 }  // namespace
 
-std::unique_ptr<InputRoute> MakeCopyRoute(ConversionJob* job, const JobPlan& plan)
+std::unique_ptr<InputRoute> MakeCopyRoute(const JobPlan& plan, const JobReports& reports)
 {
-    return std::make_unique<CopyRoute>(job, plan);
+    return std::make_unique<CopyRoute>(plan, reports);
 }

@@ -48,7 +48,7 @@ bool ExactCutter::OpenOutput()
     CopyContainerFacts(ctx, in_.format.get());
     if (ast_)
         sounds_.push_back({ast_, out_audio_});
-    extra_in_ = CopiableExtraTracks(job_, input_, in_.format.get(), ctx->oformat);
+    extra_in_ = CopiableExtraTracks(&job_->dropped_tracks, input_, in_.format.get(), ctx->oformat);
     for (const int i : extra_in_) {
         extra_out_.push_back(AddExtraStream(ctx, in_.format->streams[i]));
         if (!extra_out_.back())

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "container_rules.h"
-#include "conversion_job.h"
 
 namespace {
 
@@ -72,16 +71,16 @@ bool QueueSilence(JobOutput& out, ExtraTrack& t, int64_t samples)
 
 }  // namespace
 
-bool AddReencodedSound(const ConversionJob* job, AVFormatContext* ctx, const AVStream* in_st, ExtraTrack* track)
+bool AddReencodedSound(const EncodeTargets& targets, AVFormatContext* ctx, const AVStream* in_st, ExtraTrack* track)
 {
-    const AVCodec* codec = avcodec_find_encoder(AVCodecID(job->audio_codec_id));
+    const AVCodec* codec = avcodec_find_encoder(AVCodecID(targets.audio_codec_id));
     CodecContextPtr enc(codec ? avcodec_alloc_context3(codec) : nullptr);
-    if (!enc || job->audio_sample_rate <= 0 || job->audio_channels <= 0)
+    if (!enc || targets.sample_rate <= 0 || targets.channels <= 0)
         return false;
     // The main sound's settings, as the settings dialog chose them.
-    enc->bit_rate = job->audio_codec_id == AV_CODEC_ID_AAC ? std::max(job->audio_bit_rate, 128000) : job->audio_bit_rate;
-    enc->sample_rate = job->audio_sample_rate;
-    av_channel_layout_default(&enc->ch_layout, job->audio_channels);
+    enc->bit_rate = targets.audio_codec_id == AV_CODEC_ID_AAC ? std::max(targets.audio_bit_rate, 128000) : targets.audio_bit_rate;
+    enc->sample_rate = targets.sample_rate;
+    av_channel_layout_default(&enc->ch_layout, targets.channels);
     enc->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
     enc->time_base = AVRational{1, enc->sample_rate};
     if (NeedsGlobalHeader(ctx->oformat))

@@ -5,11 +5,11 @@
 #pragma once
 
 #include "job_output.h"
+#include "job_plan.h"
 
-struct ConversionJob;
 
 // An output track for `in_st`'s sound, its encoder opened with the job's targets.
-bool AddReencodedSound(const ConversionJob* job, AVFormatContext* ctx, const AVStream* in_st, ExtraTrack* track);
+bool AddReencodedSound(const EncodeTargets& targets, AVFormatContext* ctx, const AVStream* in_st, ExtraTrack* track);
 // A packet already placed on the output's timeline (in the track's time base).
 void ReencodeExtraSound(JobOutput& out, InputRun& run, size_t slot, AVPacket* pkt);
 // Every re-encoded sound track reaches `end_us`, the input's end in the output.

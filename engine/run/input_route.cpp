@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "input_route.h"
 
-std::unique_ptr<InputRoute> MakeInputRoute(ConversionJob* job, const JobPlan& plan)
+std::unique_ptr<InputRoute> MakeInputRoute(const JobPlan& plan, const JobReports& reports)
 {
-    return plan.mode == JobMode::Reencode ? MakeReencodeRoute(job, plan) : MakeCopyRoute(job, plan);
+    return plan.mode == JobMode::Reencode ? MakeReencodeRoute(plan, reports) : MakeCopyRoute(plan, reports);
 }
 
 namespace {

@@ -51,9 +51,10 @@ public:
 };
 
 // The route of a job's copied or re-encoded inputs (an exact cut runs apart).
-std::unique_ptr<InputRoute> MakeInputRoute(ConversionJob* job, const JobPlan& plan);
-std::unique_ptr<InputRoute> MakeCopyRoute(ConversionJob* job, const JobPlan& plan);
-std::unique_ptr<InputRoute> MakeReencodeRoute(ConversionJob* job, const JobPlan& plan);
+// `plan` outlives the route.
+std::unique_ptr<InputRoute> MakeInputRoute(const JobPlan& plan, const JobReports& reports);
+std::unique_ptr<InputRoute> MakeCopyRoute(const JobPlan& plan, const JobReports& reports);
+std::unique_ptr<InputRoute> MakeReencodeRoute(const JobPlan& plan, const JobReports& reports);
 
 // The route of every stream of a set-up input: its main streams take
 // `main_kind`, the other tracks kept are copied (or converted, when they

@@ -6,6 +6,25 @@
 #include "conversion_job.h"
 #include "exact_cut.h"
 
+namespace {
+
+EncodeTargets EncodeTargetsOf(const ConversionJob* job)
+{
+    EncodeTargets t;
+    t.video_codec_id = job->video_codec_id;
+    t.audio_codec_id = job->audio_codec_id;
+    t.video_bit_rate = job->video_bit_rate;
+    t.width = job->target_width;
+    t.height = job->target_height;
+    t.fps = job->target_fps;
+    t.audio_bit_rate = job->audio_bit_rate;
+    t.sample_rate = job->audio_sample_rate;
+    t.channels = job->audio_channels;
+    return t;
+}
+
+}  // namespace
+
 JobPlan PlanJob(const ConversionJob* job)
 {
     JobPlan plan;
@@ -23,9 +42,21 @@ JobPlan PlanJob(const ConversionJob* job)
             in.span = MediaSpanOfSeconds(job->start_s[i], job->end_s[i]);
         // A join's progress runs over the whole of it.
         in.progress_span_s = plan.join ? job->join_total_s : job->span_s[i];
+        in.span_s = job->span_s[i];
+        if (static_cast<size_t>(i) < job->input_facts.size())
+            in.launch_facts = &job->input_facts[i];
         in.exact = ExactCutApplies(job, i);
     }
     const bool exact = !plan.inputs.empty() && plan.inputs[0].exact;
+    plan.encode = EncodeTargetsOf(job);
     plan.mode = job->reencode ? JobMode::Reencode : exact ? JobMode::Exact : JobMode::Copy;
     return plan;
+}
+
+JobReports ReportsOf(ConversionJob* job)
+{
+    JobReports reports;
+    reports.dropped_tracks = &job->dropped_tracks;
+    reports.cancel = &job->cancel_requested;
+    return reports;
 }

@@ -9,3 +9,5 @@ struct ConversionJob;
 // Reads `job` once: each input's path and span in whole microseconds, and
 // whether the exact cut applies to it (decided here, once, for the run).
 JobPlan PlanJob(const ConversionJob* job);
+// What the steps below the door report into: the record's own fields.
+JobReports ReportsOf(ConversionJob* job);

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "conversion_job.h"
 #include "media_time.h"
 #include "reencode_state.h"
 
@@ -20,7 +19,12 @@ constexpr int64_t kDecodeAllBeforeStartUs = 500000;
 
 }  // namespace
 
-Reencoder::State::State(ConversionJob* j) : job(j), encoded(MakePacket()) {}
+Reencoder::State::State(const JobPlan& plan, const JobReports& r)
+    : targets(plan.encode), join(plan.join), reports(r), encoded(MakePacket())
+{
+    for (const InputPlan& input : plan.inputs)
+        span_s.push_back(input.span_s);
+}
 
 Reencoder::State::~State() { ResetSoundShape(); }
 
@@ -35,7 +39,7 @@ bool Reencoder::State::MakeUpShorterStream(InputRun& run)
         int64_t end_slot = picture_end_slot;
         if (aenc)
             end_slot = std::max(end_slot, av_rescale_q(AudioPosition(), AVRational{1, aenc->sample_rate}, video_tb));
-        if (!run.in.VideoStream() && !job->join_mode)
+        if (!run.in.VideoStream() && !join)
             end_slot = -1;  // a cut of sound alone stays without pictures
         if (!ExtendPictures(end_slot))
             return false;
@@ -48,7 +52,7 @@ bool Reencoder::State::MakeUpShorterStream(InputRun& run)
     return true;
 }
 
-Reencoder::Reencoder(ConversionJob* job) : state_(new State(job)) {}
+Reencoder::Reencoder(const JobPlan& plan, const JobReports& reports) : state_(new State(plan, reports)) {}
 
 Reencoder::~Reencoder() = default;
 
@@ -67,7 +71,6 @@ bool Reencoder::SetUpAudio(JobOutput& out, InputRun&, AVStream* out_stream)
 bool Reencoder::BeginInput(JobOutput& out, InputRun& run)
 {
     State& s = *state_;
-    const ConversionJob* job = s.job;
     s.out = &out;
     s.ResetSoundShape();
     s.decoded = MakeFrame();
@@ -79,7 +82,7 @@ bool Reencoder::BeginInput(JobOutput& out, InputRun& run)
     s.pictures_decoded = 0;
     s.BeginVideo(run);
     // A cut starts at its start point, not at the key frame decoding starts from.
-    s.start_us = !job->join_mode && run.cut_start_s > 0
+    s.start_us = !s.join && run.cut_start_s > 0
                      ? OnFileClock(MicrosecondsOfSeconds(run.cut_start_s), run.in.format.get())
                      : AV_NOPTS_VALUE;
     // Each input starts where everything handed to the encoders ends.
@@ -90,9 +93,9 @@ bool Reencoder::BeginInput(JobOutput& out, InputRun& run)
     if (s.aenc && s.AudioPosition() < s.input_audio_start && !s.PadSilence(s.input_audio_start - s.AudioPosition()))
         return false;
 
-    const double span = job->span_s[run.index];
-    s.span_pictures = job->join_mode || !s.venc ? -1 : std::llround(std::max(span, 0.0) / av_q2d(s.video_tb));
-    s.span_samples = job->join_mode || !s.aenc ? -1 : std::llround(std::max(span, 0.0) * s.aenc->sample_rate);
+    const double span = run.index >= 0 && static_cast<size_t>(run.index) < s.span_s.size() ? s.span_s[run.index] : 0;
+    s.span_pictures = s.join || !s.venc ? -1 : std::llround(std::max(span, 0.0) / av_q2d(s.video_tb));
+    s.span_samples = s.join || !s.aenc ? -1 : std::llround(std::max(span, 0.0) * s.aenc->sample_rate);
     if (!run.in.VideoStream() || !s.venc)
         s.video_reached_end = true;
     if (!run.in.AudioStream() || !s.aenc || !run.in.audio_decoder_open)

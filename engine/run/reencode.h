@@ -8,7 +8,8 @@
 
 #include <memory>
 
-struct ConversionJob;
+#include "job_plan.h"
+
 struct JobOutput;
 struct InputRun;
 struct AVPacket;
@@ -16,7 +17,7 @@ struct AVStream;
 
 class Reencoder {
 public:
-    explicit Reencoder(ConversionJob* job);
+    Reencoder(const JobPlan& plan, const JobReports& reports);
     ~Reencoder();
     Reencoder(const Reencoder&) = delete;
     Reencoder& operator=(const Reencoder&) = delete;

@@ -11,7 +11,6 @@ extern "C" {
 }
 
 #include "container_rules.h"
-#include "conversion_job.h"
 #include "reencode_state.h"
 
 namespace {
@@ -89,20 +88,20 @@ void FrameLayout(const AVFrame* frame, AVChannelLayout* layout)
 
 bool Reencoder::State::OpenAudioEncoder(AVStream* out_st)
 {
-    const int id = job->audio_codec_id;
+    const int id = targets.audio_codec_id;
     const AVSampleFormat preferred = PreferredSampleFormat(id);
     const AVCodec* codec = preferred != AV_SAMPLE_FMT_NONE ? avcodec_find_encoder(AVCodecID(id)) : nullptr;
-    if (!codec || job->audio_sample_rate <= 0 || job->audio_channels <= 0)
+    if (!codec || targets.sample_rate <= 0 || targets.channels <= 0)
         return false;
     aenc.reset(avcodec_alloc_context3(codec));
     if (!aenc)
         return false;
     AVCodecContext* enc = aenc.get();
-    enc->bit_rate = job->audio_bit_rate;
+    enc->bit_rate = targets.audio_bit_rate;
     if (id == AV_CODEC_ID_AAC)
         enc->bit_rate = std::max<int64_t>(enc->bit_rate, 128000);
-    enc->sample_rate = job->audio_sample_rate;
-    av_channel_layout_default(&enc->ch_layout, job->audio_channels);
+    enc->sample_rate = targets.sample_rate;
+    av_channel_layout_default(&enc->ch_layout, targets.channels);
     enc->sample_fmt = SupportedSampleFormat(codec, preferred);
     enc->time_base = AVRational{1, enc->sample_rate};
     if (NeedsGlobalHeader(out->ctx->oformat))
@@ -259,7 +258,7 @@ bool Reencoder::State::PadSilence(int64_t samples)
     if (!silence.planes())
         return false;
     av_samples_set_silence(silence.planes(), 0, chunk, enc->ch_layout.nb_channels, enc->sample_fmt);
-    while (samples > 0 && !job->cancel_requested.load()) {
+    while (samples > 0 && !reports.Cancelled()) {
         const int n = static_cast<int>(std::min<int64_t>(samples, chunk));
         if (av_audio_fifo_write(fifo.get(), silence.data(), n) != n || !EncodeQueuedFrames(false))
             return false;

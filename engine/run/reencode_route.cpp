@@ -10,28 +10,26 @@
 
 namespace {
 
-bool Cancelled(const ConversionJob* job) { return job->cancel_requested.load() != 0; }
-
 // Opened as every input is: files only, and a stop ends a blocked read.
-int OpenLaterInput(ConversionJob* job, int l, MediaInput& in)
+int OpenLaterInput(const InputPlan& input, const JobReports& reports, MediaInput& in)
 {
     MediaInputOptions options;
     options.open_audio = false;
-    options.interrupt = CancelCallback(job);
-    return OpenMediaInput(job->input_paths[l], in, options);
+    options.interrupt = CancelCallback(reports.cancel);
+    return OpenMediaInput(input.path.c_str(), in, options);
 }
 
 // The first input from `from` on that has a stream of `type`, or -1.
-int FirstInputWith(ConversionJob* job, int from, AVMediaType type)
+int FirstInputWith(const JobPlan& plan, const JobReports& reports, int from, AVMediaType type)
 {
-    for (int l = from; l < job->input_count && !Cancelled(job); ++l) {
-        if (const InputFacts* facts = LaunchFactsOf(job, l)) {
+    for (int l = from; l < static_cast<int>(plan.inputs.size()) && !reports.Cancelled(); ++l) {
+        if (const InputFacts* facts = UnchangedLaunchFacts(plan.inputs[l])) {
             if (facts->Readable() && (type == AVMEDIA_TYPE_VIDEO ? facts->video : facts->audio).codec_id != 0)
                 return l;
             continue;
         }
         MediaInput in;
-        if (OpenLaterInput(job, l, in) == kProbeOk &&
+        if (OpenLaterInput(plan.inputs[l], reports, in) == kProbeOk &&
             (type == AVMEDIA_TYPE_VIDEO ? in.video_index : in.audio_index) >= 0)
             return l;
     }
@@ -42,7 +40,7 @@ int64_t MicrosecondsOf(double seconds) { return static_cast<int64_t>(seconds * 1
 
 class ReencodeRoute : public InputRoute {
 public:
-    ReencodeRoute(ConversionJob* job, const JobPlan& plan) : job_(job), join_(plan.join) {}
+    ReencodeRoute(const JobPlan& plan, const JobReports& reports) : plan_(plan), reports_(reports) {}
 
     RouteKind MainKind() const override { return RouteKind::Reencode; }
     int DecoderThreads() const override { return ReencodeDecoderThreads(); }
@@ -50,7 +48,7 @@ public:
     {
         return ReencodeOutputFormat(output_path);
     }
-    void StartOutput(JobOutput& out) override { out.reencoder = std::make_unique<Reencoder>(job_); }
+    void StartOutput(JobOutput& out) override { out.reencoder = std::make_unique<Reencoder>(plan_, reports_); }
     bool SetUpStreams(JobOutput& out, InputRun& run) override;
     FailureReason RefusalOfLaterInput() const override { return FailureReason::NotAccepted; }
     void HeaderWritten(JobOutput&, const InputRun&) override {}
@@ -59,7 +57,7 @@ public:
     {
         if (!out.reencoder->BeginInput(out, run))
             return false;
-        StartReencodedTracks(job_, run, out.reencoder->InputOffsetMicroseconds());
+        StartReencodedTracks(plan_.join, run, out.reencoder->InputOffsetMicroseconds());
         WriteWaitingExtras(out, run);  // the cues already on screen at the start
         return true;
     }
@@ -86,8 +84,8 @@ private:
     bool SetUpStream(JobOutput& out, InputRun& run, const AVStream* in_st, AVStream** out_st, bool video);
     bool SetUpStreamsOfLaterInputs(JobOutput& out, InputRun& run);
 
-    ConversionJob* job_;
-    bool join_;
+    const JobPlan& plan_;
+    JobReports reports_;
 };
 
 // An encoder behind a freshly added output stream, or a check that a later
@@ -112,17 +110,17 @@ bool ReencodeRoute::SetUpStream(JobOutput& out, InputRun& run, const AVStream* i
 // has it, whatever the first input lacks: the header fixes the streams.
 bool ReencodeRoute::SetUpStreamsOfLaterInputs(JobOutput& out, InputRun& run)
 {
-    if (!join_ || out.header_written)
+    if (!plan_.join || out.header_written)
         return true;
     if (!out.video) {
-        const int l = FirstInputWith(job_, run.index + 1, AVMEDIA_TYPE_VIDEO);
+        const int l = FirstInputWith(plan_, reports_, run.index + 1, AVMEDIA_TYPE_VIDEO);
         InputRun other;
         other.index = l;
-        if (l >= 0 && (OpenLaterInput(job_, l, other.in) != kProbeOk ||
+        if (l >= 0 && (OpenLaterInput(plan_.inputs[l], reports_, other.in) != kProbeOk ||
                        !SetUpStream(out, other, other.in.VideoStream(), &out.video, true)))
             return false;
     }
-    if (!out.audio && FirstInputWith(job_, run.index + 1, AVMEDIA_TYPE_AUDIO) >= 0)
+    if (!out.audio && FirstInputWith(plan_, reports_, run.index + 1, AVMEDIA_TYPE_AUDIO) >= 0)
         return SetUpStream(out, run, nullptr, &out.audio, false);
     return true;
 }
@@ -137,7 +135,7 @@ bool ReencodeRoute::SetUpStreams(JobOutput& out, InputRun& run)
         if (!SetUpStream(out, run, as, &out.audio, false))
             return false;
     }
-    return SetUpStreamsOfLaterInputs(out, run) && PlanReencodedTracks(job_, out, run);
+    return SetUpStreamsOfLaterInputs(out, run) && PlanReencodedTracks(plan_.encode, reports_.dropped_tracks, out, run);
 }
 
 // Drains the decoders, ends the input's other sound tracks with its picture,
@@ -159,7 +157,7 @@ bool ReencodeRoute::EndInput(JobOutput& out, InputRun& run)
 
 }  // namespace
 
-std::unique_ptr<InputRoute> MakeReencodeRoute(ConversionJob* job, const JobPlan& plan)
+std::unique_ptr<InputRoute> MakeReencodeRoute(const JobPlan& plan, const JobReports& reports)
 {
-    return std::make_unique<ReencodeRoute>(job, plan);
+    return std::make_unique<ReencodeRoute>(plan, reports);
 }

@@ -11,9 +11,9 @@
 
 #include "av_handles.h"
 #include "job_output.h"
+#include "job_plan.h"
 #include "reencode.h"
 
-struct ConversionJob;
 
 // Scales, turns upright and encodes pictures on its own thread, so that the
 // worker thread can go on demuxing and decoding meanwhile. A small bounded
@@ -77,10 +77,13 @@ struct SoundShape {
 };
 
 struct Reencoder::State {
-    explicit State(ConversionJob* j);
+    State(const JobPlan& plan, const JobReports& reports);
     ~State();
 
-    ConversionJob* job;
+    EncodeTargets targets;     // fps 0 becomes the first input's rate
+    bool join;
+    std::vector<double> span_s;  // each cut's length
+    JobReports reports;
     JobOutput* out = nullptr;
 
     // ---- for the whole job

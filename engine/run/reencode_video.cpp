@@ -13,7 +13,6 @@ extern "C" {
 }
 
 #include "container_rules.h"
-#include "conversion_job.h"
 #include "media_time.h"
 #include "reencode_state.h"
 #include "scaling.h"
@@ -47,15 +46,15 @@ bool IsVideoEncoderOffered(int id)
 
 // One frame of the target rate: from the chosen rate's table entry, or the
 // input's base rate when the source's rate is kept.
-AVRational VideoTimeBase(ConversionJob* job, const AVStream* in_st, int codec_id)
+AVRational VideoTimeBase(double* target_fps, const AVStream* in_st, int codec_id)
 {
     AVRational tb{in_st->r_frame_rate.den, in_st->r_frame_rate.num};
     if (tb.num <= 0 || tb.den <= 0) {
         const AVRational avg = in_st->avg_frame_rate;
         tb = (avg.num > 0 && avg.den > 0) ? AVRational{avg.den, avg.num} : AVRational{1, 25};
     }
-    if (job->target_fps == 0) {
-        job->target_fps = static_cast<double>(tb.den / tb.num);
+    if (*target_fps == 0) {
+        *target_fps = static_cast<double>(tb.den / tb.num);
         if (codec_id == AV_CODEC_ID_MPEG4) {
             if (tb.num == 32768 && tb.den == 982057)
                 tb = {100, 2997};
@@ -64,7 +63,7 @@ AVRational VideoTimeBase(ConversionJob* job, const AVStream* in_st, int codec_id
         }
     }
     for (const FpsTimeBase& entry : kFpsTimeBases) {
-        if (job->target_fps == entry.fps)
+        if (*target_fps == entry.fps)
             tb = entry.time_base;
     }
     if (codec_id == AV_CODEC_ID_MPEG4 && tb.den > kMpeg4MaxTimeBaseDen)
@@ -385,9 +384,9 @@ bool PictureEncoder::Send(const AVFrame* frame)
 
 bool Reencoder::State::OpenVideoEncoder(InputRun& run, AVStream* out_st)
 {
-    const int id = job->video_codec_id;
+    const int id = targets.video_codec_id;
     const AVCodec* codec = IsVideoEncoderOffered(id) ? avcodec_find_encoder(AVCodecID(id)) : nullptr;
-    if (!codec || job->target_width <= 0 || job->target_height <= 0)
+    if (!codec || targets.width <= 0 || targets.height <= 0)
         return false;
     venc.reset(avcodec_alloc_context3(codec));
     if (!venc)
@@ -395,10 +394,10 @@ bool Reencoder::State::OpenVideoEncoder(InputRun& run, AVStream* out_st)
     AVCodecContext* enc = venc.get();
     const AVCodecContext* dec = run.in.video_dec.get();
     AVStream* in_st = run.in.VideoStream();
-    enc->bit_rate = job->video_bit_rate > 0 ? job->video_bit_rate : 3000000;
-    enc->width = job->target_width;
-    enc->height = job->target_height;
-    enc->time_base = VideoTimeBase(job, in_st, id);
+    enc->bit_rate = targets.video_bit_rate > 0 ? targets.video_bit_rate : 3000000;
+    enc->width = targets.width;
+    enc->height = targets.height;
+    enc->time_base = VideoTimeBase(&targets.fps, in_st, id);
     enc->framerate = av_inv_q(enc->time_base);
     enc->gop_size = dec->gop_size;
     enc->pix_fmt = AV_PIX_FMT_YUV420P;
@@ -466,7 +465,7 @@ bool Reencoder::State::SubmitSlots(const AVFrame* frame, int64_t first, int64_t 
 {
     const int64_t per_task = std::max<int64_t>(1, av_rescale_q(1, AVRational{1, 1}, video_tb));
     for (int64_t from = first; from <= last; from += per_task) {
-        if (from > first && job->cancel_requested.load())
+        if (from > first && reports.Cancelled())
             return true;
         if (!pictures.Submit(from == first ? frame : nullptr, from, std::min(last, from + per_task - 1),
                              frame == black.get() ? 0 : quarter_turns))

@@ -300,7 +300,7 @@ FailureReason PrepareOutput(JobRun& jr, JobOutput& out, InputRun& run)
     jr.route->StartOutput(out);
     // What the output container can hold of them, whatever the mode.
     CopyContainerFacts(out.ctx.get(), run.in.format.get());
-    ReserveChapters(out.ctx.get(), job);
+    ReserveChapters(out.ctx.get(), jr.plan, job->current_input.load());
     return FailureReason::None;
 }
 
@@ -440,7 +440,7 @@ void ConversionWorker(ConversionJob* job)
     if (job->input_count <= 0)
         return;
     JobRun jr{job, PlanJob(job), nullptr};
-    jr.route = MakeInputRoute(job, jr.plan);
+    jr.route = MakeInputRoute(jr.plan, ReportsOf(job));
     JobPlan& plan = jr.plan;
 
     JobOutput out;

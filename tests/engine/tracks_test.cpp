@@ -508,7 +508,7 @@ TEST_F(Tracks, EveryStreamGetsItsRouteOnceAtSetUp)
         MarkJobStarting(job, false);
         const JobPlan plan = PlanJob(job);
         ASSERT_EQ(plan.mode, c.format >= 0 ? JobMode::Reencode : JobMode::Copy);
-        const std::unique_ptr<InputRoute> route = MakeInputRoute(job, plan);
+        const std::unique_ptr<InputRoute> route = MakeInputRoute(plan, ReportsOf(job));
         InputRun run;
         ASSERT_EQ(OpenMediaInput(FixturePath(c.fixture).c_str(), run.in, MediaInputOptions{}), kProbeOk);
         JobOutput out;

@@ -21,8 +21,15 @@ enum class ChapterPlace {
     Trailer,     // whenever, up to the trailer (Matroska)
 };
 
-// Which pictures an exact cut can re-encode into it.
-enum class ExactCodecs { None, H264HevcMpeg4, Mpeg4 };
+// Which pictures an exact cut can re-encode into it: a set of these.
+enum ExactCodec : unsigned {
+    kExactNone = 0,
+    kExactH264 = 1,
+    kExactHevc = 2,
+    kExactMpeg4 = 4,
+    kExactMpeg2 = 8,
+    kExactVp9 = 16,
+};
 
 struct ContainerRules {
     const char* muxer;   // the muxer's own name
@@ -33,7 +40,7 @@ struct ContainerRules {
     // Encoders must give their codec headers out of band (extradata).
     bool global_header;
     ChapterPlace chapters;
-    ExactCodecs exact;
+    unsigned exact;  // ExactCodec bits
 };
 
 // The rules of `format`; null when the engine does not write that container.

@@ -30,7 +30,7 @@ bool TryCopyFrom(const std::vector<PacketFacts>& scan, int k, bool reached_eof, 
     const int n = static_cast<int>(scan.size());
     std::vector<bool> dropped(scan.size(), false);
     const std::vector<int> leading = LeadingPictures(scan, k);
-    if (!leading.empty() && codec != CutCodec::Hevc)
+    if (!leading.empty() && codec == CutCodec::H264)
         return false;  // leading pictures would need the previous group
     for (int i : leading)
         dropped[i] = true;

@@ -11,9 +11,11 @@ extern "C" {
 #include <libavutil/avutil.h>
 }
 
-// The codecs an exact cut re-encodes; HEVC alone may drop the leading
-// pictures of the first copied key picture (they belong to the group before).
-enum class CutCodec { H264, Hevc, Mpeg4 };
+// The codecs an exact cut re-encodes. All but H.264 may drop the leading
+// pictures of the first copied key picture (they belong to the group before,
+// and are re-encoded instead): HEVC's RASL pictures, the B-pictures of an
+// open MPEG-2 or MPEG-4 group. An H.264 copy starts at an IDR picture.
+enum class CutCodec { H264, Hevc, Mpeg4, Mpeg2, Vp9 };
 
 // One video packet read from a key picture before the span on, decoding order.
 struct PacketFacts {

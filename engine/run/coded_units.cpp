@@ -94,6 +94,10 @@ std::vector<CodedUnit> SplitStartCodeUnits(const uint8_t* data, size_t size)
 
 bool SplitLengthUnits(const uint8_t* data, size_t size, int length_size, std::vector<CodedUnit>* units)
 {
+    if (length_size == kStartCodes) {
+        *units = SplitStartCodeUnits(data, size);
+        return true;
+    }
     size_t at = 0;
     while (at + static_cast<size_t>(length_size) <= size) {
         const size_t n = ReadBigEndian(data + at, length_size);
@@ -108,6 +112,8 @@ bool SplitLengthUnits(const uint8_t* data, size_t size, int length_size, std::ve
 
 void AppendLengthUnit(Bytes& out, const uint8_t* data, size_t size, int length_size)
 {
+    if (length_size == kStartCodes)
+        out.insert(out.end(), {0, 0, 0, 1});
     for (int i = length_size - 1; i >= 0; --i)
         out.push_back(static_cast<uint8_t>(size >> (8 * i)));
     out.insert(out.end(), data, data + size);
@@ -115,6 +121,8 @@ void AppendLengthUnit(Bytes& out, const uint8_t* data, size_t size, int length_s
 
 Bytes StartCodesToLengths(const uint8_t* data, size_t size, int length_size)
 {
+    if (length_size == kStartCodes)
+        return Bytes(data, data + size);
     Bytes out;
     out.reserve(size + 16);
     for (const CodedUnit& u : SplitStartCodeUnits(data, size))
@@ -205,6 +213,39 @@ bool HasMpeg4VolHeader(const uint8_t* data, size_t size)
             return true;
         if (data[at + 3] == 0xb6)
             return false;  // the picture itself starts
+    }
+    return false;
+}
+
+bool ParseMpeg2Sequence(const uint8_t* data, size_t size, Mpeg2Sequence* seq)
+{
+    bool header = false;
+    for (const CodedUnit& u : SplitStartCodeUnits(data, size)) {
+        const uint8_t* b = u.data;
+        if (b[0] == kMpeg2SequenceHeader && u.size >= 9) {
+            header = true;
+            seq->bit_rate = ((b[5] << 10) | (b[6] << 2) | (b[7] >> 6)) * int64_t{400};
+            seq->vbv_bits = (((b[7] & 0x1f) << 5) | (b[8] >> 3)) * int64_t{16 * 1024};
+        } else if (header && b[0] == kMpeg2Extension && u.size >= 6 && (b[1] >> 4) == 1) {
+            // The sequence extension: the high bits of the rate and the buffer.
+            seq->progressive = (b[2] >> 3) & 1;
+            const int64_t rate_ext = ((b[3] & 0x1f) << 7) | (b[4] >> 1);
+            seq->bit_rate += (rate_ext << 18) * 400;
+            seq->vbv_bits += (int64_t{b[5]} << 10) * 16 * 1024;
+        } else if (header && (b[0] == kMpeg2Picture || b[0] == kMpeg2Gop)) {
+            break;
+        }
+    }
+    return header;
+}
+
+bool HasMpeg2SequenceHeader(const uint8_t* data, size_t size)
+{
+    for (const CodedUnit& u : SplitStartCodeUnits(data, size)) {
+        if (u.data[0] == kMpeg2SequenceHeader)
+            return true;
+        if (u.data[0] == kMpeg2Picture)
+            return false;
     }
     return false;
 }

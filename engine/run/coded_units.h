@@ -17,6 +17,9 @@ struct CodedUnit {
 
 // Units behind 00 00 01 / 00 00 00 01 start codes (encoder output).
 std::vector<CodedUnit> SplitStartCodeUnits(const uint8_t* data, size_t size);
+// The length size of units behind start codes (transport streams, Annex B):
+// the functions below then read and write start codes instead of lengths.
+constexpr int kStartCodes = 0;
 // Units behind big-endian lengths of `length_size` bytes (MP4 / Matroska).
 // False when a length runs past the end.
 bool SplitLengthUnits(const uint8_t* data, size_t size, int length_size, std::vector<CodedUnit>* units);
@@ -30,11 +33,13 @@ inline int HevcUnitType(const CodedUnit& u) { return u.size ? (u.data[0] >> 1) &
 constexpr int kH264Idr = 5;
 constexpr int kH264Sps = 7;
 constexpr int kH264Pps = 8;
+constexpr int kH264Aud = 9;
 constexpr int kHevcRaslN = 8;
 constexpr int kHevcRaslR = 9;
 constexpr int kHevcIrapFirst = 16;  // BLA_W_LP .. CRA_NUT
 constexpr int kHevcIrapLast = 21;
 constexpr int kHevcVps = 32;
+constexpr int kHevcAud = 35;
 constexpr int kHevcEndOfSequence = 36;
 
 // The first unsigned Exp-Golomb value after `skip_bytes` of a unit's payload
@@ -54,6 +59,22 @@ Bytes WriteAvcConfig(const AvcConfig& config);
 
 // hvcC: the NAL length size and every stored unit (VPS, SPS, PPS, SEI), in order.
 bool ParseHevcConfig(const uint8_t* data, size_t size, int* length_size, std::vector<Bytes>* units);
+
+// MPEG-2 video: the start codes an exact cut looks at, and what the
+// sequence header (with its extension) says about rate and scanning.
+constexpr int kMpeg2Picture = 0x00;
+constexpr int kMpeg2SequenceHeader = 0xb3;
+constexpr int kMpeg2Extension = 0xb5;
+constexpr int kMpeg2Gop = 0xb8;
+struct Mpeg2Sequence {
+    int64_t bit_rate = 0;  // bits a second, as the header gives it
+    int64_t vbv_bits = 0;  // the decoder's buffer
+    bool progressive = true;
+};
+// False when `data` holds no sequence header.
+bool ParseMpeg2Sequence(const uint8_t* data, size_t size, Mpeg2Sequence* seq);
+// A sequence header comes before the first picture of the packet.
+bool HasMpeg2SequenceHeader(const uint8_t* data, size_t size);
 
 // MPEG-4 Part 2: a packet that carries its own video object layer header.
 bool HasMpeg4VolHeader(const uint8_t* data, size_t size);

@@ -10,6 +10,7 @@
 #include "container_rules.h"
 #include "job_file.h"
 #include "media_time.h"
+#include "picture_times.h"
 #include "tracks.h"
 
 namespace exact_cutting {
@@ -19,6 +20,20 @@ namespace {
 // Re-encoding one picture costs about this many copied packets: the weight of
 // the re-encoded parts in the progress.
 constexpr int kEncodeWeight = 12;
+
+// Where parameter sets go into a packet: after its access unit delimiter,
+// which must stay the first unit.
+size_t ParameterSetPlace(CutCodec codec, const AVPacket* pkt, int length_size)
+{
+    if (length_size != kStartCodes || (codec != CutCodec::H264 && codec != CutCodec::Hevc))
+        return 0;
+    const std::vector<CodedUnit> units = SplitStartCodeUnits(pkt->data, static_cast<size_t>(pkt->size));
+    const bool delimited = !units.empty() && (codec == CutCodec::H264 ? H264UnitType(units[0]) == kH264Aud
+                                                                       : HevcUnitType(units[0]) == kHevcAud);
+    if (!delimited)
+        return 0;
+    return units.size() > 1 ? static_cast<size_t>(units[1].data - pkt->data) - 3 : static_cast<size_t>(pkt->size);
+}
 
 bool AppendToPacket(AVPacket* pkt, const Bytes& extra)
 {
@@ -59,7 +74,7 @@ bool ExactCutter::OpenOutput()
     // The spans are known exactly, so the chapters can go with the header.
     if (!PutChapters(ctx, SeriesChapters()) || !OpenEncoders())
         return false;
-    if (series_) {
+    if (series_ && SetsInRecord()) {
         // Later spans may re-encode a part the first does not: its sets go
         // into the record now, and every span's encoder must match them.
         for (const PlannedSpan& span : spans_) {
@@ -86,18 +101,36 @@ void ExactCutter::Progress()
     NotifyProgressObserver(job_);
 }
 
-// The re-encoded head carried its own HEVC parameter sets under the same ids
-// as the source's: the first copied packet brings the source's back, in
-// front of its own units, which stay as they were.
+// The source's parameter sets in front of the first copied picture of a
+// span, where a re-encoded part replaced them (HEVC writes its own under the
+// same ids) or where the stream carries them in band and the picture lacks
+// them (a decoder may start with the output's first picture).
+bool ExactCutter::NeedsSourceSets(const AVPacket* pkt) const
+{
+    if (codec_ == CutCodec::Hevc && length_size_ != kStartCodes)
+        return source_sets_replaced_;
+    const bool in_band = codec_ == CutCodec::Mpeg2 ||
+                         (length_size_ == kStartCodes && (codec_ == CutCodec::H264 || codec_ == CutCodec::Hevc));
+    return in_band && !source_units_.empty() && !CarriesParameterSets(codec_, pkt, length_size_);
+}
+
+// The packet's own units stay as they were.
 bool ExactCutter::PrependSourceParameterSets(AVPacket* pkt)
 {
-    Bytes data;
+    Bytes sets;
     for (const Bytes& u : source_units_) {
         const int type = u.empty() ? -1 : (u[0] >> 1) & 0x3f;
-        if (type >= kHevcVps && type <= kHevcVps + 2)
-            AppendLengthUnit(data, u.data(), u.size(), length_size_);
+        if (codec_ == CutCodec::Mpeg2) {
+            sets.insert(sets.end(), {0, 0, 1});
+            sets.insert(sets.end(), u.begin(), u.end());
+        } else if (codec_ == CutCodec::H264 || (type >= kHevcVps && type <= kHevcVps + 2)) {
+            AppendLengthUnit(sets, u.data(), u.size(), length_size_);
+        }
     }
-    data.insert(data.end(), pkt->data, pkt->data + pkt->size);
+    const size_t at = ParameterSetPlace(codec_, pkt, length_size_);
+    Bytes data(pkt->data, pkt->data + at);
+    data.insert(data.end(), sets.begin(), sets.end());
+    data.insert(data.end(), pkt->data + at, pkt->data + pkt->size);
     PacketPtr joined = MakePacket();
     if (!joined || av_new_packet(joined.get(), static_cast<int>(data.size())) < 0 ||
         av_packet_copy_props(joined.get(), pkt) < 0)
@@ -141,7 +174,7 @@ bool ExactCutter::WritePendingVideo(bool end_sequence)
 
 bool ExactCutter::WriteCopied(AVPacket* pkt)
 {
-    if (copied_ == 0 && codec_ == CutCodec::Hevc && source_sets_replaced_ && !PrependSourceParameterSets(pkt))
+    if (copied_ == 0 && NeedsSourceSets(pkt) && !PrependSourceParameterSets(pkt))
         return false;
     source_sets_replaced_ = false;
     pkt->pts -= Shift();
@@ -304,10 +337,18 @@ bool ExactCutter::Process()
 {
     AVFormatContext* fmt = in_.format.get();
     // From the sound before the first picture where the span keeps it.
-    const bool sound_first = ast_ && plan_.origin_pts < seek_target_;
+    const bool sound_first = ast_ && seek_target_ != kFromFirstByte && plan_.origin_pts < seek_target_;
     const int seek_stream = sound_first ? ast_->index : vst_->index;
-    const int64_t seek_to = sound_first ? av_rescale_q(plan_.origin_pts, vst_->time_base, ast_->time_base) : seek_target_;
-    if (av_seek_frame(fmt, seek_stream, seek_to, AVSEEK_FLAG_BACKWARD) < 0)
+    const AVRational seek_base = sound_first ? ast_->time_base : vst_->time_base;
+    int64_t seek_to = sound_first ? av_rescale_q(plan_.origin_pts, vst_->time_base, ast_->time_base) : seek_target_;
+    // A transport or program stream stores the sound up to a second apart
+    // from its picture: reading starts that much earlier, and the pictures
+    // begin with the scan's first.
+    if ((fmt->iformat->flags & AVFMT_TS_DISCONT) && seek_to != kFromFirstByte)
+        seek_to -= av_rescale_q(1, AVRational{1, 1}, seek_base);
+    const bool sought = seek_to == kFromFirstByte ? SeekVideo(seek_to)
+                                                  : av_seek_frame(fmt, seek_stream, seek_to, AVSEEK_FLAG_BACKWARD) >= 0;
+    if (!sought)
         return false;
     StartSpanSounds();
     const LeadCues lead = WriteLeadCues();
@@ -316,14 +357,16 @@ bool ExactCutter::Process()
     int index = 0;
     int rc = 0;
     int past_main_sound = 0;  // packets read since the main sound reached the span's end
-    while ((index < n || !SpanSoundsRead(past_main_sound)) && (rc = av_read_frame(fmt, pkt.get())) >= 0) {
+    PictureTimeReader reader(fmt, vst_->index);
+    while ((index < n || !SpanSoundsRead(past_main_sound)) && (rc = reader.Read(pkt.get())) >= 0) {
         if (Cancelled())
             break;
         past_main_sound += !sounds_.empty() && sounds_[0].done;
         bool ok = true;
         SpanSound* sound = SoundOf(pkt->stream_index);
         if (pkt->stream_index == vst_->index) {
-            if (index < n && (index > 0 || (pkt->flags & AV_PKT_FLAG_KEY)))
+            const int64_t pts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+            if (index < n && (index > 0 || ((pkt->flags & AV_PKT_FLAG_KEY) && pts == scan_[0].pts)))
                 ok = VideoPacket(pkt.get(), index++);
         } else if (sound) {
             ok = AudioPacket(pkt.get(), *sound);

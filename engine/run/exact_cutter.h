@@ -23,6 +23,9 @@
 
 namespace exact_cutting {
 
+// A seek target: the file's first byte, not a time.
+constexpr int64_t kFromFirstByte = INT64_MIN;
+
 // Codec and container: true when an exact cut can be made, else `why` says
 // why not.
 bool ClassifySource(const AVFormatContext* input, const AVStream* st, const char* output_path, CutCodec* codec,
@@ -30,6 +33,8 @@ bool ClassifySource(const AVFormatContext* input, const AVStream* st, const char
 // What the source spends on the scanned pictures, in bits a second; 0 when
 // they span no time.
 int64_t MeasuredBitRate(const std::vector<PacketFacts>& scan, AVRational time_base);
+// Whether a packet brings parameter sets of its own before its picture.
+bool CarriesParameterSets(CutCodec codec, const AVPacket* pkt, int length_size);
 // Ends the HEVC coded sequence with this packet (once).
 bool AppendEndOfSequence(AVPacket* pkt, int length_size);
 
@@ -99,6 +104,8 @@ private:
     CodecContextPtr OpenPartEncoder(int part);
     bool RecordPartSets(int part, const AVCodecContext* enc);
     bool PutParameterSetRecord();
+    bool SeekVideo(int64_t target);
+    int64_t FirstKeyPicture();
     bool SeekBeforeStart();
     bool Scan();
     void KeepSoundBeforeFirstPicture();
@@ -118,10 +125,14 @@ private:
     bool FinishHead();
     bool WriteHeld(bool last_of_head);
     bool WriteCopied(AVPacket* pkt);
+    bool NeedsSourceSets(const AVPacket* pkt) const;
     bool PrependSourceParameterSets(AVPacket* pkt);
     bool WriteVideo(AVPacket* pkt);
     void Progress();
     bool Cancelled() const { return job_->cancel_requested.load() != 0; }
+    // H.264 from a configuration record: the re-encoded parts' SPS/PPS join
+    // the source's there. Elsewhere every part carries its own in band.
+    bool SetsInRecord() const { return codec_ == CutCodec::H264 && length_size_ != kStartCodes; }
 
     ConversionJob* job_;
     int input_;
@@ -130,8 +141,8 @@ private:
     CutCodec codec_ = CutCodec::H264;
     AVStream* vst_ = nullptr;
     AVStream* ast_ = nullptr;
-    int length_size_ = 4;
-    std::vector<Bytes> source_units_;  // HEVC parameter sets of the source, for the join
+    int length_size_ = 4;              // kStartCodes: units behind start codes, sets in band
+    std::vector<Bytes> source_units_;  // the source's parameter sets, brought back after a re-encoded part
     int64_t seek_target_ = 0;
     std::vector<PacketFacts> scan_;
     bool reached_eof_ = false;

@@ -22,10 +22,10 @@ CodecContextPtr ExactCutter::OpenPartEncoder(int part)
     setup.source = vst_;
     setup.first_frame = shape.get();
     setup.source_bit_rate = bit_rate_;
-    setup.global_header = codec_ == CutCodec::H264;
+    setup.global_header = SetsInRecord();
     setup.parameter_set_id = ids_[part];
     CodecContextPtr enc = OpenMatchingEncoder(setup);
-    if (enc && codec_ == CutCodec::H264 && !RecordPartSets(part, enc.get()))
+    if (enc && SetsInRecord() && !RecordPartSets(part, enc.get()))
         return nullptr;
     return enc;
 }
@@ -48,7 +48,7 @@ bool ExactCutter::RecordPartSets(int part, const AVCodecContext* enc)
 
 bool ExactCutter::PutParameterSetRecord()
 {
-    if (codec_ != CutCodec::H264)
+    if (!SetsInRecord())
         return true;
     AvcConfig config = config_;
     for (const std::vector<Bytes>& sets : part_sets_)
@@ -97,7 +97,7 @@ bool ExactCutter::WriteEncoded(ReencodedPart& part, AVPacket* pkt)
     av_packet_rescale_ts(pkt, part.enc->time_base, vst_->time_base);
     if (pkt->duration <= 0)
         pkt->duration = plan_.frame_duration;
-    if (codec_ != CutCodec::Mpeg4) {
+    if (codec_ == CutCodec::H264 || codec_ == CutCodec::Hevc) {
         const Bytes data = StartCodesToLengths(pkt->data, static_cast<size_t>(pkt->size), length_size_);
         PacketPtr rewritten = MakePacket();
         if (!rewritten || av_new_packet(rewritten.get(), static_cast<int>(data.size())) < 0 ||

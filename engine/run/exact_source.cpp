@@ -9,6 +9,7 @@
 #include "container_rules.h"
 #include "matching_encoder.h"
 #include "media_time.h"
+#include "picture_times.h"
 
 namespace exact_cutting {
 
@@ -18,11 +19,21 @@ namespace {
 // leading pictures decoded after it are seen too.
 constexpr int kPacketsPastEnd = 16;
 
+unsigned ExactBitOf(CutCodec codec)
+{
+    switch (codec) {
+    case CutCodec::H264: return kExactH264;
+    case CutCodec::Hevc: return kExactHevc;
+    case CutCodec::Mpeg4: return kExactMpeg4;
+    case CutCodec::Mpeg2: return kExactMpeg2;
+    case CutCodec::Vp9: return kExactVp9;
+    }
+    return kExactNone;
+}
 bool ContainerHandled(CutCodec codec, const AVOutputFormat* format)
 {
     const ContainerRules* rules = RulesOf(format);
-    const ExactCodecs exact = rules ? rules->exact : ExactCodecs::None;
-    return exact == ExactCodecs::H264HevcMpeg4 || (exact == ExactCodecs::Mpeg4 && codec == CutCodec::Mpeg4);
+    return rules && (rules->exact & ExactBitOf(codec)) != 0;
 }
 
 // Two ids for the re-encoded parts' SPS/PPS that the source does not use.
@@ -43,17 +54,42 @@ void FreeParameterSetIds(const AvcConfig& config, int ids[2])
 
 }  // namespace
 
+// Whether a packet brings parameter sets of its own before its picture.
+bool CarriesParameterSets(CutCodec codec, const AVPacket* pkt, int length_size)
+{
+    if (codec == CutCodec::Mpeg2)
+        return HasMpeg2SequenceHeader(pkt->data, static_cast<size_t>(pkt->size));
+    std::vector<CodedUnit> units;
+    if (!SplitLengthUnits(pkt->data, static_cast<size_t>(pkt->size), length_size, &units))
+        return false;
+    const int sps = codec == CutCodec::H264 ? kH264Sps : kHevcVps + 1;
+    return std::any_of(units.begin(), units.end(), [&](const CodedUnit& u) {
+        return (codec == CutCodec::H264 ? H264UnitType(u) : HevcUnitType(u)) == sps;
+    });
+}
+
+bool CutCodecOf(AVCodecID id, CutCodec* codec)
+{
+    switch (id) {
+    case AV_CODEC_ID_H264: *codec = CutCodec::H264; return true;
+    case AV_CODEC_ID_HEVC: *codec = CutCodec::Hevc; return true;
+    case AV_CODEC_ID_MPEG4: *codec = CutCodec::Mpeg4; return true;
+    case AV_CODEC_ID_MPEG2VIDEO: *codec = CutCodec::Mpeg2; return true;
+    case AV_CODEC_ID_VP9: *codec = CutCodec::Vp9; return true;
+    default: return false;
+    }
+}
+bool HasConfigurationRecord(const AVCodecParameters* par)
+{
+    return par->extradata_size > 6 && par->extradata[0] == 1;
+}
 // Codec and container: true when an exact cut can be made, else `why` says
 // why not.
 bool ClassifySource(const AVFormatContext* input, const AVStream* st, const char* output_path, CutCodec* codec,
                     std::string* why)
 {
     const AVCodecParameters* par = st->codecpar;
-    switch (par->codec_id) {
-    case AV_CODEC_ID_H264: *codec = CutCodec::H264; break;
-    case AV_CODEC_ID_HEVC: *codec = CutCodec::Hevc; break;
-    case AV_CODEC_ID_MPEG4: *codec = CutCodec::Mpeg4; break;
-    default:
+    if (!CutCodecOf(par->codec_id, codec)) {
         *why = std::string("the codec ") + avcodec_get_name(par->codec_id) + " is not re-encoded";
         return false;
     }
@@ -61,12 +97,14 @@ bool ClassifySource(const AVFormatContext* input, const AVStream* st, const char
         return false;
     const AVOutputFormat* format = DirectOutputFormat(input, output_path);
     if (!format || !ContainerHandled(*codec, format)) {
-        *why = "the container is not handled";
+        *why = std::string("the container ") + (format ? format->name : "?") + " is not handled for " +
+               avcodec_get_name(par->codec_id);
         return false;
     }
-    // Parameter sets must come in a configuration record, so both parts' can be stored.
-    const bool record = par->extradata_size > 6 && par->extradata[0] == 1;
-    if (*codec != CutCodec::Mpeg4 && !record) {
+    // Parameter sets come either in a configuration record, where both
+    // parts' can be stored, or in band before the pictures (transport streams).
+    const bool h26x = *codec == CutCodec::H264 || *codec == CutCodec::Hevc;
+    if (h26x && !HasConfigurationRecord(par) && NeedsGlobalHeader(format)) {
         *why = "the stream has no configuration record";
         return false;
     }
@@ -95,8 +133,12 @@ bool IsCleanStart(CutCodec codec, int length_size, const AVPacket* pkt)
 {
     if (!(pkt->flags & AV_PKT_FLAG_KEY))
         return false;
-    if (codec == CutCodec::Mpeg4)
-        return HasMpeg4VolHeader(pkt->data, static_cast<size_t>(pkt->size));
+    switch (codec) {
+    case CutCodec::Mpeg4: return HasMpeg4VolHeader(pkt->data, static_cast<size_t>(pkt->size));
+    case CutCodec::Mpeg2: return KindOfPicture(AV_CODEC_ID_MPEG2VIDEO, pkt->data, pkt->size) == PictureKind::Reference;
+    case CutCodec::Vp9: return true;  // a key frame resets every reference
+    default: break;
+    }
     std::vector<CodedUnit> units;
     if (!SplitLengthUnits(pkt->data, static_cast<size_t>(pkt->size), length_size, &units))
         return false;
@@ -107,6 +149,24 @@ bool IsCleanStart(CutCodec codec, int length_size, const AVPacket* pkt)
             return true;
     }
     return false;
+}
+
+// The source's parameter sets (H.264 SPS/PPS, HEVC VPS/SPS/PPS, the MPEG-2
+// sequence header and its extensions), as its extradata gives them.
+std::vector<Bytes> SourceParameterSets(CutCodec codec, const uint8_t* data, size_t size, int length_size)
+{
+    std::vector<Bytes> sets;
+    std::vector<CodedUnit> units;
+    if (codec == CutCodec::Mpeg2 || length_size == kStartCodes)
+        units = SplitStartCodeUnits(data, size);
+    for (const CodedUnit& u : units) {
+        const bool wanted = codec == CutCodec::H264   ? H264UnitType(u) == kH264Sps || H264UnitType(u) == kH264Pps
+                            : codec == CutCodec::Hevc ? HevcUnitType(u) >= kHevcVps && HevcUnitType(u) <= kHevcVps + 2
+                                                      : u.data[0] == kMpeg2SequenceHeader || u.data[0] == kMpeg2Extension;
+        if (wanted)
+            sets.emplace_back(u.data, u.data + u.size);
+    }
+    return sets;
 }
 
 // The input comes open from the caller; what it holds is checked again here,
@@ -121,14 +181,24 @@ bool ExactCutter::OpenSource()
     if (!vst_ || !ClassifySource(in_.format.get(), vst_, job_->output_paths[input_], &codec_, &why))
         return false;
     const AVCodecParameters* par = vst_->codecpar;
-    if (codec_ == CutCodec::H264) {
-        if (!ParseAvcConfig(par->extradata, static_cast<size_t>(par->extradata_size), &config_))
+    const uint8_t* extradata = par->extradata;
+    const size_t extradata_size = static_cast<size_t>(std::max(par->extradata_size, 0));
+    if (!HasConfigurationRecord(par)) {
+        length_size_ = kStartCodes;
+        source_units_ = SourceParameterSets(codec_, extradata, extradata_size, length_size_);
+        for (const Bytes& u : source_units_) {  // their ids, for the re-encoded parts' to differ from
+            if (codec_ == CutCodec::H264)
+                (H264UnitType(CodedUnit{u.data(), u.size()}) == kH264Sps ? config_.sps : config_.pps).push_back(u);
+        }
+        if (codec_ == CutCodec::H264)
+            FreeParameterSetIds(config_, ids_);
+    } else if (codec_ == CutCodec::H264) {
+        if (!ParseAvcConfig(extradata, extradata_size, &config_))
             return false;
         length_size_ = config_.length_size;
         FreeParameterSetIds(config_, ids_);
     } else if (codec_ == CutCodec::Hevc) {
-        if (!ParseHevcConfig(par->extradata, static_cast<size_t>(par->extradata_size), &length_size_,
-                             &source_units_))
+        if (!ParseHevcConfig(extradata, extradata_size, &length_size_, &source_units_))
             return false;
     }
     return SetSpanLimits();
@@ -145,31 +215,59 @@ bool ExactCutter::SetSpanLimits()
     return plan_.end > plan_.start;
 }
 
+// Positions the input at `target` on the video clock, or at the file's first
+// byte for kFromFirstByte.
+bool ExactCutter::SeekVideo(int64_t target)
+{
+    AVFormatContext* fmt = in_.format.get();
+    if (target == kFromFirstByte)
+        return av_seek_frame(fmt, -1, 0, AVSEEK_FLAG_BYTE) >= 0;
+    return av_seek_frame(fmt, vst_->index, target, AVSEEK_FLAG_BACKWARD) >= 0;
+}
+
+// The first key picture's time from where the input stands; AV_NOPTS_VALUE
+// when none comes.
+int64_t ExactCutter::FirstKeyPicture()
+{
+    PacketPtr pkt = MakePacket();
+    PictureTimeReader reader(in_.format.get(), vst_->index);
+    while (pkt && reader.Read(pkt.get()) >= 0) {
+        const bool video_key = pkt->stream_index == vst_->index && (pkt->flags & AV_PKT_FLAG_KEY);
+        const int64_t pts = pkt->pts;
+        av_packet_unref(pkt.get());
+        if (video_key)
+            return pts;
+    }
+    return AV_NOPTS_VALUE;
+}
+
 // Reading must begin at a key picture at or before the start point; a seek
-// that lands after it is repeated from further back.
+// that lands after it is repeated from further back. A transport or program
+// stream's search by time may land past the file's first key picture: the
+// file's first byte is its place.
 bool ExactCutter::SeekBeforeStart()
 {
     const int64_t second = av_rescale_q(1, AVRational{1, 1}, vst_->time_base);
     const int64_t origin = vst_->start_time != AV_NOPTS_VALUE ? vst_->start_time : 0;
     const int64_t backs[] = {0, 3, 10, 30, 120};
-    AVFormatContext* fmt = in_.format.get();
-    PacketPtr pkt = MakePacket();
     for (int64_t back : backs) {
         seek_target_ = std::max(plan_.start - back * second, origin);
-        if (av_seek_frame(fmt, vst_->index, seek_target_, AVSEEK_FLAG_BACKWARD) < 0)
+        if (!SeekVideo(seek_target_))
             continue;
-        while (av_read_frame(fmt, pkt.get()) >= 0) {
-            const bool video_key = pkt->stream_index == vst_->index && (pkt->flags & AV_PKT_FLAG_KEY);
-            const int64_t pts = pkt->pts;
-            av_packet_unref(pkt.get());
-            if (!video_key)
-                continue;
-            if (pts != AV_NOPTS_VALUE && (pts <= plan_.start || seek_target_ == origin))
-                return true;
+        const int64_t pts = FirstKeyPicture();
+        if (pts != AV_NOPTS_VALUE && pts <= plan_.start)
+            return true;
+        if (seek_target_ == origin)
             break;
-        }
     }
-    return false;
+    if (in_.format->iformat->flags & AVFMT_TS_DISCONT) {
+        seek_target_ = kFromFirstByte;
+        if (SeekVideo(seek_target_) && FirstKeyPicture() != AV_NOPTS_VALUE)
+            return true;
+    }
+    // The file's first key picture, after the start point.
+    seek_target_ = origin;
+    return SeekVideo(seek_target_) && FirstKeyPicture() != AV_NOPTS_VALUE;
 }
 
 // A decoding time the container left out (Matroska's first packet): one
@@ -187,12 +285,13 @@ int64_t ExactCutter::DerivedDts(int64_t pts) const
 bool ExactCutter::Scan()
 {
     AVFormatContext* fmt = in_.format.get();
-    if (av_seek_frame(fmt, vst_->index, seek_target_, AVSEEK_FLAG_BACKWARD) < 0)
+    if (!SeekVideo(seek_target_))
         return false;
     PacketPtr pkt = MakePacket();
     int past_end = -1;
     int rc;
-    while ((rc = av_read_frame(fmt, pkt.get())) >= 0) {
+    PictureTimeReader reader(fmt, vst_->index);
+    while ((rc = reader.Read(pkt.get())) >= 0) {
         if (Cancelled())
             return false;
         if (pkt->stream_index == vst_->index && (!scan_.empty() || (pkt->flags & AV_PKT_FLAG_KEY))) {
@@ -240,9 +339,10 @@ bool ExactCutter::ReencodesWholeSpan()
         return false;  // the cut itself reports what is wrong
     AVFormatContext* fmt = in_.format.get();
     PacketPtr pkt = MakePacket();
-    if (!pkt || av_seek_frame(fmt, vst_->index, seek_target_, AVSEEK_FLAG_BACKWARD) < 0)
+    if (!pkt || !SeekVideo(seek_target_))
         return false;
-    while (av_read_frame(fmt, pkt.get()) >= 0) {
+    PictureTimeReader reader(fmt, vst_->index);
+    while (reader.Read(pkt.get()) >= 0) {
         const int64_t pts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
         const bool key = pkt->stream_index == vst_->index && (pkt->flags & AV_PKT_FLAG_KEY) && pts != AV_NOPTS_VALUE;
         const bool copy_starts = key && pts >= plan_.start && pts < plan_.end &&

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "matching_encoder.h"
 
+#include "coded_units.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -18,6 +20,8 @@ const char* EncoderName(AVCodecID id)
     case AV_CODEC_ID_H264: return "libx264";
     case AV_CODEC_ID_HEVC: return "libx265";
     case AV_CODEC_ID_MPEG4: return "mpeg4";
+    case AV_CODEC_ID_MPEG2VIDEO: return "mpeg2video";
+    case AV_CODEC_ID_VP9: return "libvpx-vp9";
     default: return nullptr;
     }
 }
@@ -30,7 +34,10 @@ bool PixelFormatHandled(AVCodecID id, int format)
     case AV_CODEC_ID_HEVC:
         return format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUV420P10LE;
     case AV_CODEC_ID_MPEG4:
+    case AV_CODEC_ID_VP9:  // profile 0
         return format == AV_PIX_FMT_YUV420P;
+    case AV_CODEC_ID_MPEG2VIDEO:
+        return format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUV422P;
     default:
         return false;
     }
@@ -156,6 +163,48 @@ bool SetUpX265(AVCodecContext* enc, const MatchingEncoderSetup& setup)
     return true;
 }
 
+// The source's sequence header gives the rate and buffer that ours repeats,
+// so that the stream keeps one set of decoder limits across the seams; the
+// pictures themselves aim at the rate the source spends around the cut.
+void SetUpMpeg2(AVCodecContext* enc, const MatchingEncoderSetup& setup)
+{
+    const AVCodecParameters* par = setup.source->codecpar;
+    Mpeg2Sequence seq;
+    ParseMpeg2Sequence(par->extradata, static_cast<size_t>(std::max(par->extradata_size, 0)), &seq);
+    const int64_t rate = setup.source_bit_rate > 0 ? setup.source_bit_rate : seq.bit_rate;
+    if (rate > 0) {
+        enc->bit_rate = rate;
+        enc->rc_max_rate = std::max(seq.bit_rate, rate * 3 / 2);
+        enc->rc_buffer_size = static_cast<int>(std::min<int64_t>(seq.vbv_bits > 0 ? seq.vbv_bits : rate, INT32_MAX));
+        enc->rc_initial_buffer_occupancy = enc->rc_buffer_size * 3 / 4;
+    } else {
+        enc->flags |= AV_CODEC_FLAG_QSCALE;
+        enc->global_quality = FF_QP2LAMBDA * 3;
+    }
+    enc->qmin = 1;
+    enc->mb_decision = FF_MB_DECISION_RD;
+    if (!seq.progressive)
+        enc->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
+}
+
+// VP9 at a constrained quality, no hidden reference pictures (each packet
+// one picture shown, as the copy's). The ceiling is three times the source's
+// rate: one pass of libvpx spends well under it (1.7 times around the cuts of
+// a 0.8 Mbit/s source), and at twice the pictures fall below the source's.
+void SetUpVp9(AVCodecContext* enc, const MatchingEncoderSetup& setup)
+{
+    av_opt_set(enc->priv_data, "deadline", "good", 0);
+    av_opt_set_int(enc->priv_data, "cpu-used", 4, 0);
+    av_opt_set_int(enc->priv_data, "crf", 12, 0);
+    av_opt_set_int(enc->priv_data, "lag-in-frames", 0, 0);
+    av_opt_set_int(enc->priv_data, "auto-alt-ref", 0, 0);
+    av_opt_set_int(enc->priv_data, "row-mt", 1, 0);
+    enc->profile = FF_PROFILE_VP9_0;
+    enc->level = FF_LEVEL_UNKNOWN;
+    if (setup.source_bit_rate > 0)
+        enc->bit_rate = setup.source_bit_rate * 3;
+}
+
 void SetUpMpeg4(AVCodecContext* enc)
 {
     enc->flags |= AV_CODEC_FLAG_QSCALE;
@@ -189,8 +238,10 @@ bool MatchingEncoderAvailable(const AVCodecParameters* par, std::string* why)
 
 AVRational EncoderTimeBase(const AVStream* source)
 {
-    // The MPEG-4 picture header counts time in at most 16 bits.
-    if (source->codecpar->codec_id == AV_CODEC_ID_MPEG4 && source->time_base.den >= (1 << 16)) {
+    // The MPEG-4 picture header counts time in at most 16 bits; MPEG-2 knows
+    // only its table of picture rates.
+    const AVCodecID id = source->codecpar->codec_id;
+    if ((id == AV_CODEC_ID_MPEG4 && source->time_base.den >= (1 << 16)) || id == AV_CODEC_ID_MPEG2VIDEO) {
         const AVRational rate = source->avg_frame_rate.num > 0 ? source->avg_frame_rate : source->r_frame_rate;
         if (rate.num > 0)
             return av_inv_q(rate);
@@ -217,6 +268,10 @@ CodecContextPtr OpenMatchingEncoder(const MatchingEncoderSetup& setup)
         ok = SetUpX264(enc.get(), setup);
     else if (id == AV_CODEC_ID_HEVC)
         ok = SetUpX265(enc.get(), setup);
+    else if (id == AV_CODEC_ID_MPEG2VIDEO)
+        SetUpMpeg2(enc.get(), setup);
+    else if (id == AV_CODEC_ID_VP9)
+        SetUpVp9(enc.get(), setup);
     else
         SetUpMpeg4(enc.get());
     if (!ok || avcodec_open2(enc.get(), codec, nullptr) < 0)

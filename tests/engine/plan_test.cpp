@@ -159,7 +159,7 @@ TEST(JobDoorTest, TheRecordIsReadIntoPlainValuesOnce)
         {"h264_aac.mp4", false, false, JobMode::Copy},
         {"exact_h264.mkv", true, false, JobMode::Exact},
         {"exact_h264.mkv", true, true, JobMode::Exact},
-        {"exact_mpeg2.mpg", true, false, JobMode::Copy},  // the exact cut does not take MPEG-2
+        {"exact_flv1.flv", true, false, JobMode::Copy},  // the exact cut does not take FLV1
     };
     const std::string folder = MakeScratchFolder("job_door");
     for (const Case& c : cases) {

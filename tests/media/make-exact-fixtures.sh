@@ -28,6 +28,24 @@ make_once exact_mpeg4.avi -f lavfi -i "testsrc2=size=640x360:rate=25:duration=6"
 make_once exact_h264.mkv -f lavfi -i "testsrc2=size=640x360:rate=25:duration=6" \
   -f lavfi -i "$tone:duration=6" -c:v libx264 -preset veryfast -bf 2 $gop -pix_fmt yuv420p \
   -c:a aac -b:a 96k -shortest
-# A codec an exact cut does not re-encode: MPEG-2 video.
+# MPEG-2 video alone, in a program stream.
 make_once exact_mpeg2.mpg -f lavfi -i "testsrc2=size=320x240:rate=25:duration=6" \
   -c:v mpeg2video -q:v 4 $gop
+# Broadcast-like transport streams, their clock 10 s above zero: H.264 with
+# AC-3 sound, HEVC with open GOPs, interlaced MPEG-2 (top field first) with MP2.
+make_once exact_h264.ts -f lavfi -i "testsrc2=size=640x360:rate=25:duration=6" \
+  -f lavfi -i "$tone:duration=6" -c:v libx264 -preset veryfast -bf 2 $gop -pix_fmt yuv420p \
+  -c:a ac3 -b:a 128k -shortest -output_ts_offset 10
+make_once exact_hevc.ts -f lavfi -i "testsrc2=size=640x360:rate=25:duration=6" \
+  -f lavfi -i "$tone:duration=6" -c:v libx265 -preset ultrafast -pix_fmt yuv420p \
+  -x265-params keyint=50:min-keyint=50:scenecut=0:bframes=3:open-gop=1:log-level=error \
+  -c:a aac -b:a 96k -shortest -output_ts_offset 10
+make_once exact_mpeg2.ts -f lavfi -i "testsrc2=size=720x576:rate=25:duration=6" \
+  -f lavfi -i "$tone:duration=6" -c:v mpeg2video -b:v 5M -maxrate 8M -bufsize 1835k $gop -bf 2 \
+  -flags +ilme+ildct -top 1 -c:a mp2 -b:a 192k -shortest -output_ts_offset 10
+# VP9 in WebM.
+make_once exact_vp9.webm -f lavfi -i "testsrc2=size=640x360:rate=25:duration=6" \
+  -f lavfi -i "$tone:duration=6" -c:v libvpx-vp9 -deadline realtime -cpu-used 8 -b:v 1M $gop \
+  -c:a libvorbis -shortest
+# A codec an exact cut does not re-encode: Sorenson H.263 in FLV.
+make_once exact_flv1.flv -f lavfi -i "testsrc2=size=320x240:rate=25:duration=6" -c:v flv -q:v 4 $gop

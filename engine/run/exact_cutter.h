@@ -122,6 +122,7 @@ private:
     bool EncodeFrame(ReencodedPart& part, AVFrame* frame);
     bool DrainEncoder(ReencodedPart& part);
     bool WriteEncoded(ReencodedPart& part, AVPacket* pkt);
+    int64_t ReencodedDtsLead() const;
     bool FinishHead();
     bool WriteHeld(bool last_of_head);
     bool WriteCopied(AVPacket* pkt);
@@ -177,6 +178,7 @@ private:
     bool broken_ = false;          // a span failed half written: the file is no result
     int64_t offset_ = 0;           // where the span starts in the output, video clock
     int64_t span_end_out_ = 0;     // where the last span written ends
+    int64_t series_dts_shift_ = 0; // the largest head's decoding lead of the spans
     int video_written_ = 0;
     PacketPtr pending_video_;      // HEVC series: held to end its sequence at a seam
 };

@@ -4,6 +4,7 @@
 // the key picture before each end and encoded again.
 #include "exact_cutter.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "matching_encoder.h"
@@ -108,10 +109,12 @@ bool ExactCutter::WriteEncoded(ReencodedPart& part, AVPacket* pkt)
         av_packet_move_ref(pkt, rewritten.get());
     }
     pkt->pts -= Shift();
-    pkt->dts -= Shift();
+    // Not reordered: every re-encoded picture is decoded the same time before
+    // it is shown, so that a span's head and the tail of the span before it
+    // meet without a gap.
+    pkt->dts = pkt->pts - ReencodedDtsLead();
     source_sets_replaced_ = true;
     if (&part == &head_) {
-        pkt->dts -= plan_.head_dts_shift;
         if (!WriteHeld(false))
             return false;
         held_ = MakePacket();
@@ -120,7 +123,18 @@ bool ExactCutter::WriteEncoded(ReencodedPart& part, AVPacket* pkt)
         av_packet_move_ref(held_.get(), pkt);
         return true;
     }
+    pkt->dts = std::max(pkt->dts, last_video_dts_ + 1);  // after the copy's last
     return WriteVideo(pkt);
+}
+
+// How long before it is shown a re-encoded picture is decoded: so long that
+// the head's pictures come before the copy's first (the plan's shift, the
+// largest of a series' spans), and a picture at least for MPEG-2, whose
+// decoders show a reference picture once the next is decoded.
+int64_t ExactCutter::ReencodedDtsLead() const
+{
+    const int64_t lead = series_ ? series_dts_shift_ : plan_.head_dts_shift;
+    return codec_ == CutCodec::Mpeg2 ? std::max(lead, plan_.frame_duration) : lead;
 }
 
 bool ExactCutter::DrainEncoder(ReencodedPart& part)

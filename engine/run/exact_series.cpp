@@ -50,7 +50,7 @@ int64_t ExactCutter::SeamOffset() const
         return 0;
     int64_t first_dts = INT64_MAX;
     if (plan_.head_count > 0)
-        first_dts = plan_.first_pts - plan_.head_dts_shift;
+        first_dts = plan_.first_pts - ReencodedDtsLead();
     if (plan_.HasCopy())
         first_dts = std::min(first_dts, scan_[plan_.copy_begin].dts);
     const int64_t needed = last_video_dts_ + 1 - (first_dts - plan_.origin_pts);
@@ -109,6 +109,8 @@ bool ExactCutter::StartSeries()
     bit_rate_ = MeasuredBitRate(all, vst_->time_base);
     if (bit_rate_ <= 0)
         bit_rate_ = vst_->codecpar->bit_rate;
+    for (const PlannedSpan& span : spans_)
+        series_dts_shift_ = std::max(series_dts_shift_, span.planned ? span.plan.head_dts_shift : 0);
     for (int k = 0; k < n; ++k) {
         if (!spans_[k].planned)
             continue;

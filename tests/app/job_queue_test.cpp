@@ -180,8 +180,8 @@ TEST_F(JobQueueTest, AFailedJobDoesNotStopTheNextAndAStopLeavesTheRestWaiting)
     queue.Add(CutJob(Media("h264_aac.mp4"), Out(), {2000, 3000}));
     queue.Add(CutJob(Media("h264_640.mp4"), Out(), {5000, 6000}));  // a 3 s file
     queue.Add(CutJob(Media("h264_aac.mp4"), Out(), {1000, 2000}, false));
-    QueuedJob exact = CutJob(Media("mpeg2.ts"), Out(), {1000, 2000});
-    exact.choice.exact = true;  // not for MPEG-2: cut at key pictures, and said so
+    QueuedJob exact = CutJob(Media("flv1.flv"), Out(), {1000, 2000});
+    exact.choice.exact = true;  // not for FLV1: cut at key pictures, and said so
     queue.Add(exact);
     queue.Start();
     QTRY_VERIFY_WITH_TIMEOUT(!queue.Running(), kJobTimeoutMs);

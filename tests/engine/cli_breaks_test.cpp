@@ -9,6 +9,7 @@
 #include <string>
 
 #include "media_checks.h"
+#include "media_input.h"
 
 namespace {
 
@@ -48,6 +49,48 @@ TEST_F(CliBreaks, DetectWritesTheBreakAsAListThatCutRemovesExactly)
     const MediaFacts out = AnalyzeMedia(folder + "/programme.mkv");
     EXPECT_EQ(out.video_frames, 440 - 105);  // the break's 105 pictures are gone
     EXPECT_EQ(out.decode_errors, 0);
+}
+
+// Where the picture's clock starts, in seconds of its stream.
+double VideoClockStartS(const std::string& path)
+{
+    MediaInput in;
+    if (OpenMediaInput(path.c_str(), in, 1) != kProbeOk || !in.VideoStream())
+        return 0;
+    const AVStream* vs = in.VideoStream();
+    return vs->start_time == AV_NOPTS_VALUE ? 0 : vs->start_time * av_q2d(vs->time_base);
+}
+
+// The break found and removed exactly from a broadcast recording in each of
+// its forms: what is left is the programme's 335 pictures, in order, the
+// ones at both sides of the seam the programme's own, decoding cleanly.
+TEST_F(CliBreaks, AnExactRemovalLeavesExactlyTheProgramme)
+{
+    for (const char* name : {"breaks_h264.ts", "breaks_mpeg2.ts"}) {
+        SCOPED_TRACE(name);
+        const std::string source = FixturePath(name);
+        const CliResult edl = RunShell(std::string(std::getenv("MORVANE_CLI")) + " detect --edl " + Quoted(source) +
+                                       " 2>/dev/null");
+        ASSERT_EQ(edl.exit_code, 0);
+        const std::string title = std::string("programme_") + name[7];
+        const CliResult cut = RunCli("cut " + Quoted(source) + " --remove-from " + Quoted(Write("found.edl", edl.output)) +
+                                     " --exact --out " + Quoted(folder) + " --title " + title);
+        ASSERT_EQ(cut.exit_code, 0) << cut.output;
+        EXPECT_EQ(cut.output.find("no exact cut"), std::string::npos) << cut.output;
+        const std::string output = folder + "/" + title + ".ts";
+        const MediaFacts out = AnalyzeMedia(output);
+        EXPECT_EQ(out.video_frames, 440 - 105);
+        EXPECT_EQ(out.decode_errors, 0);
+        EXPECT_LE(out.max_picture_gap_s, 0.041) << "a picture held at the seam";
+        EXPECT_EQ(IndependentDecoderComplaints(output), "");
+        // Output picture i is source picture i before the seam, i + 105 after it.
+        const double from = VideoClockStartS(source), to = VideoClockStartS(output);
+        for (const int i : {0, 184, 185, 334}) {
+            const int j = i < 185 ? i : i + 105;
+            const double psnr = LumaPsnr(LumaAt(source, from + j / 25.0, 180, 144), LumaAt(output, to + i / 25.0, 180, 144));
+            EXPECT_GE(psnr, 32.0) << "picture " << i;
+        }
+    }
 }
 
 TEST_F(CliBreaks, ADirectRemovalSaysWhereEachPartRuns)

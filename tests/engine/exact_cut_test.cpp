@@ -106,6 +106,17 @@ double ClockStartS(const std::string& path)
     return fmt && fmt->start_time != AV_NOPTS_VALUE ? fmt->start_time / double(AV_TIME_BASE) : 0.0;
 }
 
+// The codecs of every track, in the file's order.
+std::string TrackCodecs(const std::string& path)
+{
+    int vi = -1;
+    InputContextPtr fmt = OpenWithVideo(path, &vi);
+    std::string codecs;
+    for (unsigned i = 0; fmt && i < fmt->nb_streams; ++i)
+        codecs += std::string(avcodec_get_name(fmt->streams[i]->codecpar->codec_id)) + " ";
+    return codecs;
+}
+
 unsigned VideoTag(const std::string& path)
 {
     int vi = -1;
@@ -132,6 +143,7 @@ const ExactCase kCases[] = {
     {"exact_h264.ts", 1536 / 48000.0, true},
     {"exact_hevc.ts", 1024 / 48000.0, true},
     {"exact_mpeg2.ts", 1152 / 48000.0, true},
+    {"exact_h264_wrap.ts", 1536 / 48000.0, true},  // its clock wraps round at 3 s
     {"exact_vp9.webm", 2048 / 48000.0, true},  // Vorbis: its first packet only primes the decoder
     // Its key pictures after the first are recovery points, not IDR: the
     // whole span is re-encoded rather than joined to pictures that need it.
@@ -183,6 +195,7 @@ TEST_P(ExactCut, HoldsExactlyTheSpanAndJoinsCleanly)
 
     ExpectExactSpan(source, output, kStart, kEnd);
     EXPECT_EQ(VideoTag(output), VideoTag(source));
+    EXPECT_EQ(TrackCodecs(output), TrackCodecs(source));
 
     const MediaFacts f = AnalyzeMedia(output);
     EXPECT_EQ(f.decode_errors, 0);
@@ -231,6 +244,32 @@ TEST_F(ExactCut, OddSpans)
         ExactCutOf(s.file, s.start, s.end);
         ASSERT_EQ(Status(0), kInputDone);
         ExpectExactSpan(FixturePath(s.file), output, s.from_s, s.to_s);
+    }
+}
+
+// Interlaced MPEG-2 keeps its field order in the re-encoded pictures too:
+// every picture of the cut is interlaced, with the source's first field.
+TEST_F(ExactCut, InterlacedMpeg2KeepsItsFieldOrder)
+{
+    const struct {
+        const char* file;
+        bool top_first;
+    } sources[] = {{"exact_mpeg2.ts", true}, {"exact_mpeg2_bff.mkv", false}};
+    for (const auto& s : sources) {
+        SCOPED_TRACE(s.file);
+        std::filesystem::remove(output);
+        ExactCutOf(s.file);
+        ASSERT_EQ(Status(0), kInputDone);
+        AVRational tb{};
+        const std::vector<DecodedPicture> cut = DecodedPictures(output, &tb);
+        ASSERT_EQ(cut.size(), 85u);
+        int progressive = 0, other_field_first = 0;
+        for (const DecodedPicture& p : cut) {
+            progressive += !p.frame->interlaced_frame;
+            other_field_first += p.frame->top_field_first != s.top_first;
+        }
+        EXPECT_EQ(progressive, 0);
+        EXPECT_EQ(other_field_first, 0);
     }
 }
 

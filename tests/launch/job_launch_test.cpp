@@ -366,13 +366,13 @@ TEST_F(LaunchTest, AFileNameWithoutExtensionIsRefusedForADirectCutButReencodes)
 // and the window says so before the job runs.
 TEST_F(LaunchTest, AnExactCutOfAnotherCodecSaysItCutsAtKeyPictures)
 {
-    Add({Media("mpeg2.ts")});
+    Add({Media("flv1.flv")});
     WhenOpen<CFileInfomation>([](CFileInfomation* dlg) {
         dlg->findChild<QCheckBox*>()->setChecked(true);
         Start(dlg, 1194);
     });
     Convert();
-    EXPECT_EQ(m_messages, QStringList({LanguageText("TISHI", "jqjqbx"), Made("jqcg", {"mpeg2.ts"})}));
+    EXPECT_EQ(m_messages, QStringList({LanguageText("TISHI", "jqjqbx"), Made("jqcg", {"flv1.flv"})}));
 }
 
 TEST_F(LaunchTest, ADirectJoinOfTwoFilesOfOneKindMarksBothDone)

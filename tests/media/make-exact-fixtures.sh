@@ -43,6 +43,15 @@ make_once exact_hevc.ts -f lavfi -i "testsrc2=size=640x360:rate=25:duration=6" \
 make_once exact_mpeg2.ts -f lavfi -i "testsrc2=size=720x576:rate=25:duration=6" \
   -f lavfi -i "$tone:duration=6" -c:v mpeg2video -b:v 5M -maxrate 8M -bufsize 1835k $gop -bf 2 \
   -flags +ilme+ildct -top 1 -c:a mp2 -b:a 192k -shortest -output_ts_offset 10
+# The clock of a transport stream wraps round 2^33 ticks of 90 kHz about 3 s
+# into this one (its reader counts the times before the wrap as negative).
+make_once exact_h264_wrap.ts -f lavfi -i "testsrc2=size=640x360:rate=25:duration=6" \
+  -f lavfi -i "$tone:duration=6" -c:v libx264 -preset veryfast -bf 2 $gop -pix_fmt yuv420p \
+  -c:a ac3 -b:a 128k -shortest -output_ts_offset 95439.32
+# Interlaced MPEG-2, bottom field first, in Matroska.
+make_once exact_mpeg2_bff.mkv -f lavfi -i "testsrc2=size=720x576:rate=25:duration=6" \
+  -f lavfi -i "$tone:duration=6" -c:v mpeg2video -b:v 5M -maxrate 8M -bufsize 1835k $gop -bf 2 \
+  -flags +ilme+ildct -top 0 -c:a mp2 -b:a 192k -shortest
 # VP9 in WebM.
 make_once exact_vp9.webm -f lavfi -i "testsrc2=size=640x360:rate=25:duration=6" \
   -f lavfi -i "$tone:duration=6" -c:v libvpx-vp9 -deadline realtime -cpu-used 8 -b:v 1M $gop \

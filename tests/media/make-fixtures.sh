@@ -24,6 +24,9 @@ make_once mpeg4_mp3.avi -f lavfi -i "$pic:duration=6" -f lavfi -i "$tone:duratio
 # MPEG-2 video with MP2 audio in a transport stream, 8 s.
 make_once mpeg2.ts -f lavfi -i "$pic:duration=8" -f lavfi -i "$tone:duration=8" \
   -c:v mpeg2video -q:v 5 -g 25 -c:a mp2 -b:a 128k -ac 2 -shortest
+# A codec no exact cut takes: Sorenson H.263 with MP3 in FLV, 4 s.
+make_once flv1.flv -f lavfi -i "$pic:duration=4" -f lavfi -i "$tone:duration=4" \
+  -c:v flv -q:v 5 -g 25 -c:a libmp3lame -b:a 128k -ar 44100 -ac 2 -shortest
 # Audio only, 5 s of AAC in MP4 (M4A-like) and MP3.
 make_once audio_only.m4a -f lavfi -i "$tone:duration=5" -c:a aac -b:a 128k -ac 2
 make_once audio_only.mp3 -f lavfi -i "$tone:duration=5" -c:a libmp3lame -b:a 128k

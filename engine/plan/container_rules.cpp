@@ -9,7 +9,9 @@
 namespace {
 
 using C = ChapterPlace;
-// What an exact cut re-encodes into each container.
+// What an exact cut re-encodes into each container. Not program streams: read
+// back, the decoding times of re-encoded MPEG-2 pictures there come out
+// reordered, and the sound of a span that starts re-encoded 20 ms early.
 constexpr unsigned kNoExact = kExactNone;
 constexpr unsigned kMp4Exact = kExactH264 | kExactHevc | kExactMpeg4;
 constexpr unsigned kMkvExact = kMp4Exact | kExactMpeg2 | kExactVp9;
@@ -32,9 +34,9 @@ constexpr ContainerRules kContainers[] = {
     {"asf", "asf", false, true, C::HeaderOnly, kNoExact},
     {"asf_stream", "asf", false, true, C::HeaderOnly, kNoExact},
     {"mpegts", "mpegts", false, false, C::None, kTsExact},
-    {"mpeg", "mpeg", false, false, C::None, kExactMpeg2},
-    {"vob", "mpeg", false, false, C::None, kExactMpeg2},
-    {"dvd", "mpeg", false, false, C::None, kExactMpeg2},
+    {"mpeg", "mpeg", false, false, C::None, kNoExact},
+    {"vob", "mpeg", false, false, C::None, kNoExact},
+    {"dvd", "mpeg", false, false, C::None, kNoExact},
     {"svcd", "mpeg", false, false, C::None, kNoExact},
     {"vcd", "mpeg", false, false, C::None, kNoExact},
     {"ogg", "ogg", false, false, C::None, kNoExact},

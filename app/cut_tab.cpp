@@ -103,6 +103,7 @@ void CMorvaneDlg::UseSnapshotPath()
 
 void CMorvaneDlg::LoadCutFile()
 {
+    StopPlaying();
     m_btnAdd->hide();
     g_pJob->current_input = 0;
     g_pJob->start_s[0] = 0.0;
@@ -145,6 +146,7 @@ void CMorvaneDlg::OnSliderMoving()
     // Nothing to preview before a cut file exists (the slider is disabled then).
     if (!g_pJob || m_cutFacts.path_utf8.empty())
         return;
+    StopPlaying();  // the user takes the thumb
     MoveToMs(m_slider->GetPos(), false);
 }
 
@@ -231,6 +233,15 @@ long long CMorvaneDlg::KeyFrameAtOrBefore(long long startMs) const
 
 bool CMorvaneDlg::OnTimelineKey(int key, Qt::KeyboardModifiers held)
 {
+    if (key == Qt::Key_Space && !(held & Qt::ControlModifier)) {
+        OnPlayHere();
+        return true;
+    }
+    // Marking goes on while playing; a move of the thumb ends the play.
+    const bool marks = key == Qt::Key_I || key == Qt::Key_O || key == Qt::Key_BracketLeft ||
+                       key == Qt::Key_BracketRight;
+    if (!marks)
+        StopPlaying();
     const long long now = m_nCurrentMs;
     const bool ctrl = held & Qt::ControlModifier;
     const bool back = key == Qt::Key_Left || key == Qt::Key_Up;
@@ -387,6 +398,7 @@ void CMorvaneDlg::OnTimeTextChanged()
 void CMorvaneDlg::OnTimeTyped(int fieldId)
 {
     int64_t typed = 0;
+    StopPlaying();
     if (m_strCutFile.isEmpty() || !ReadTimeText(Edit(fieldId)->text().toStdString(), &typed))
         return;
     MoveToMs(typed);

@@ -242,6 +242,7 @@ void CMorvaneDlg::ShowMessage(const QString& text)
 
 void CMorvaneDlg::OnLaunchCut()
 {
+    StopPlaying();
     if (m_strCutFile.isEmpty() || !g_pJob) {
         ShowMessage(Ui("TISHI", "qxtjsp"));
         return;
@@ -368,6 +369,7 @@ void CMorvaneDlg::LaunchSpans()
 
 void CMorvaneDlg::OnLaunchJoin()
 {
+    StopPlaying();
     const int rowCount = m_listFiles->topLevelItemCount();
     if (rowCount == 0 || !g_pJob) {
         ShowMessage(Ui("TISHI", "qxtjsp"));

@@ -27,6 +27,7 @@
 #include "app_directory.h"
 #include "window_parts.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -91,7 +92,7 @@ const MainControl kTemplate102[] = {
     {{1154, 155, 203, 21, 21}, Kind::Button, 320},
     {{1149, 178, 203, 23, 20}, Kind::Button, 321},
     {{1301, 205, 203, 21, 21}, Kind::Button, 322},
-    {{1184, 234, 208, 112, 8}, Kind::Static, 0, "00:00:00:000 / 00:00:00:000"},
+    {{1184, 277, 208, 100, 8}, Kind::Static, 0, "00:00:00:000 / 00:00:00:000"},
     {{1018, 4, 229, 102, 8}, Kind::Static},
     {{1019, 111, 229, 116, 9}, Kind::Static},
     {{1157, 221, 229, 96, 8}, Kind::Static},
@@ -117,7 +118,7 @@ const Growth kGrowth[] = {
     {1000, 0.5, 0.5, 0, 0},                                            // Add, amid the preview
     {1140, 0, 1, 1, 0},   {1172, 0, 1, 1, 0},                          // timeline and its group
     {1183, 0, 1, 0, 0},   {1188, 0, 1, 0, 0},   {1154, 0, 1, 0, 0},   {1149, 0, 1, 0, 0},
-    {1301, 0, 1, 0, 0},   {1184, 0, 1, 0, 0},   {1302, 0, 1, 0, 0},   {1303, 0, 1, 0, 0},
+    {1301, 0, 1, 0, 0},   {1308, 0, 1, 0, 0},   {1184, 0, 1, 0, 0},   {1302, 0, 1, 0, 0},   {1303, 0, 1, 0, 0},
     {1304, 0, 1, 0, 0},   {1305, 0, 1, 0, 0},                          // the group's contents
     {1018, 0, 1, 0, 0},   {1019, 0, 1, 0, 0},   {1157, 0, 1, 0, 0},   {1023, 0, 1, 0, 0},
     {1024, 0, 1, 0, 0},   {1025, 0, 1, 0, 0},                          // Start, End, Length
@@ -320,6 +321,7 @@ void CMorvaneDlg::CreateControls()
     m_btnAddFile = button(1255);
     m_btnAddSpan = button(1301);
     CreateSpanControls();
+    CreatePlayControls();
 
     for (CControlButton* add : {m_btnAdd, m_btnOpenFile, m_btnAddFile})
         connect(add, &QPushButton::clicked, this, &CMorvaneDlg::OnAddFiles);
@@ -442,6 +444,7 @@ void CMorvaneDlg::ApplyLanguage()
     for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i)
         m_listFiles->headerItem()->setText(i, Ui("JIEMIAN", kColumns[i].key));
 
+    ApplyPlayText();
     m_tab->setTabText(0, Ui("JIEMIAN", "spjq"));
     m_tab->setTabText(1, Ui("JIEMIAN", "sphb"));
     if (m_queuePanel)
@@ -562,6 +565,7 @@ QString CMorvaneDlg::OnToolTipText(int id) const
     case 1304: return LanguageText("HINT", "pdxy");
     case 1305: return LanguageText("HINT", "pdsc");
     case 1188: return Ui("HINT", "bf");
+    case 1308: return LanguageText("HINT", "ckbf");
     case 1254: return Ui("HINT", "sc");
     default: return QString();
     }
@@ -579,16 +583,17 @@ void CMorvaneDlg::OnTabChanged()
         show({1183}, true);
         show({1114}, false);
         show({1140, 1154, 1149, 1301, 1000}, true);
-        show({1018, 1019, 1157, 1023, 1024, 1025, 1172, 1139, 1184, 1188}, true);
+        show({1018, 1019, 1157, 1023, 1024, 1025, 1172, 1139, 1184, 1188, 1308}, true);
         if (!m_strCutFile.isEmpty())
             show({1000}, false);
         show({1254, 1255}, false);
         ShowSpanControls();
     } else {
+        StopPlaying();
         show({1302, 1303, 1304, 1305}, false);
         show({1114, 1099}, true);
         show({1004, 1140, 1154, 1149, 1301, 1183}, false);
-        show({1018, 1019, 1157, 1023, 1024, 1025, 1172, 1184, 1188, 1139, 1000}, false);
+        show({1018, 1019, 1157, 1023, 1024, 1025, 1172, 1184, 1188, 1308, 1139, 1000}, false);
         show({1254, 1255}, true);
     }
     PlaceTimelineScrollBar();
@@ -726,6 +731,7 @@ void CMorvaneDlg::ReleaseJobRecord()
 
 void CMorvaneDlg::OnClose()
 {
+    StopPlaying();
     RememberWindowSize();
     m_keyFrameScanner->Cancel();
     ForgetFoundPoints();
@@ -800,6 +806,11 @@ bool CMorvaneDlg::eventFilter(QObject* watched, QEvent* event)
                 Redo();
             return true;
         }
+        if (key->key() == Qt::Key_Space && key->isAutoRepeat())
+            return true;  // a held Space plays or stops once
+        // Space on a button presses it, unless it stops the play.
+        if (key->key() == Qt::Key_Space && qobject_cast<QAbstractButton*>(widget) && !Playing())
+            return QDialog::eventFilter(watched, event);
         if (OnTimelineKey(key->key(), held))
             return true;
     }

@@ -43,6 +43,7 @@ class QAction;
 struct DetectedPoints;
 class CPreviewArea;
 class PreviewDecoder;
+class WindowPlayer;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -111,6 +112,14 @@ public:
     void OnEndPoint();
     void OnTimeTextChanged();
     void OnPlay();
+    // The play inside the window (window_play.cpp): the marked span when the
+    // thumb is outside it, else from the thumb to the span's end (to the
+    // file's end when nothing is marked). A second press, or Space, stops it.
+    void OnPlayHere();
+    void StopPlaying();
+    bool Playing() const;
+    WindowPlayer* Player() const { return m_player; }
+    QToolButton* PlayHereButton() const { return m_btnPlayHere; }
 
     // The span list of the cut tab (span_list.cpp). Add stores the start and
     // end fields as a span (refused with a message when it overlaps one);
@@ -298,6 +307,9 @@ private:
     void FinishPendingClose();
     QLineEdit* Edit(int id) const;
     void CreateSpanControls();
+    void CreatePlayControls();
+    void ApplyPlayText();
+    void OnPlayReached(long long ms);
     void RefreshSpans(int select);
     void ReMarkSelectedSpan();
     void ShowSpanControls();
@@ -383,6 +395,8 @@ private:
     std::vector<CutSpan> m_foundBreaks;   // ms from the file's start
     std::vector<int64_t> m_foundPointsMs; // ascending
     QPushButton* m_btnCutTicked = nullptr;
+    WindowPlayer* m_player = nullptr;
+    QToolButton* m_btnPlayHere = nullptr;
     QueuePanel* m_queuePanel = nullptr;
     JobSequence* m_batch = nullptr;  // while a batch cut runs
     std::vector<int> m_batchRows;    // the list row of each of its files

@@ -81,7 +81,7 @@ void CMorvaneDlg::ShowQueueControls()
     if (tab != kQueueTab)
         return;
     for (int id : {1004, 1099, 1183, 1114, 1140, 1154, 1149, 1301, 1000, 1018, 1019, 1157, 1023, 1024, 1025, 1172,
-                   1139, 1184, 1188, 1254, 1255, 1307})
+                   1139, 1184, 1188, 1308, 1254, 1255, 1307})
         if (QWidget* control = dialogs::FindControl(this, id))
             control->setVisible(false);
     m_queuePanel->raise();

@@ -95,6 +95,12 @@ int main(int argc, char** argv)
     dialog.OnStartPoint();
     const QString stem = outDir + QStringLiteral("/main-") + QFileInfo(language).baseName();
     Save(&dialog, stem + QStringLiteral("-cut.png"));
+    // Playing inside the window: the preview and the thumb follow the sound.
+    dialog.OnPlayHere();
+    QTest::qWait(800);
+    Save(&dialog, stem + QStringLiteral("-playing.png"));
+    dialog.StopPlaying();
+    dialog.MoveToMs(static_cast<long long>(dialog.Slider()->RangeMax()) * position / 1000);
     // The timeline with its ticks, close up, and the keyboard's focus on it.
     dialog.Slider()->setFocus();
     QTest::qWait(100);

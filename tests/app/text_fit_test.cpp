@@ -297,6 +297,11 @@ TEST_F(TextFitTest, TheSpanTextsOfEveryLanguageFitTheirControls)
         // The rest of the window, and the cut settings with their span choice.
         spans->hide();
         CheckDialog(m_dlg.get(), where, &misfits);
+        // The play button's caption while it plays.
+        m_dlg->OnPlayHere();
+        EXPECT_TRUE(m_dlg->Playing());
+        CheckDialog(m_dlg.get(), where + QStringLiteral(" playing"), &misfits);
+        m_dlg->StopPlaying();
         CAVConvertDlg* progress = m_dlg->ProgressDialog();
         progress->OnInitDialog();
         progress->SetTotalText(QStringLiteral("999 ") + Ui("TISHI", "wjwczg") + QStringLiteral(" 999 ") +

@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTimer>
 #include <QTabBar>
 #include <QWidget>
 
@@ -41,6 +42,8 @@ constexpr double kPixelsPerPictureZoomed = 4;
 constexpr double kZoomStep = 2;
 constexpr long long kShiftStepMs = 1000;
 constexpr long long kCtrlStepMs = 10000;
+// How long the window rests at a new size before its picture is decoded again.
+constexpr int kPreviewResizeRestMs = 200;
 
 }  // namespace
 
@@ -90,6 +93,7 @@ void CMorvaneDlg::PlaceTimelineScrollBar()
         m_timelineScroll->raise();
     }
     m_timelineScroll->setVisible(shown);
+    FollowPreviewBox();
 }
 
 void CMorvaneDlg::UseSnapshotPath()
@@ -108,7 +112,8 @@ void CMorvaneDlg::LoadCutFile()
     g_pJob->current_input = 0;
     g_pJob->start_s[0] = 0.0;
     UseSnapshotPath();
-    m_previewDecoder = std::make_unique<PreviewDecoder>(kSnapshotWidth, kSnapshotHeight);
+    const QSize box = PreviewBox();
+    m_previewDecoder = std::make_unique<PreviewDecoder>(box.width(), box.height());
     m_previewDecoder->Open(m_cutFacts.path_utf8.c_str());
     m_cutFacts.origin_us = m_previewDecoder->OriginUs();
     m_nCurrentMs = 0;
@@ -190,7 +195,10 @@ void CMorvaneDlg::ShowPreview(long long ms, bool exact)
     // A picture that cannot be shown leaves the one before on the screen.
     if (decoded) {
         WritePreviewJpeg(m_snapshotPathWide.c_str(), picture);
-        m_snapshotShown = QRect(picture.shown_x, picture.shown_y, picture.shown_width, picture.shown_height);
+        m_shownPicture = QImage(picture.rgb.data(), picture.width, picture.height, picture.width * 3,
+                                QImage::Format_RGB888)
+                             .copy();
+        m_shownPictureInside = QRect(picture.shown_x, picture.shown_y, picture.shown_width, picture.shown_height);
     }
     m_previewExact = decoded && exact;
     DrawSnapshot();
@@ -316,29 +324,56 @@ void CMorvaneDlg::DrawSnapshot()
     m_preview->repaint();
 }
 
-// Every paint reads the file again; a file that does not load leaves the
-// picture drawn before.
+QSize CMorvaneDlg::PreviewBox() const
+{
+    return m_preview->rect().adjusted(1, 1, -1, -1).size().expandedTo(QSize(1, 1));
+}
+
+// The picture is decoded at the size of the preview's box again once the
+// window rests at its new size; until then the last one is drawn scaled.
+void CMorvaneDlg::FollowPreviewBox()
+{
+    if (!m_previewBoxTimer) {
+        m_previewBoxTimer = new QTimer(this);
+        m_previewBoxTimer->setSingleShot(true);
+        m_previewBoxTimer->setInterval(kPreviewResizeRestMs);
+        connect(m_previewBoxTimer, &QTimer::timeout, this, [this] {
+            const QSize box = PreviewBox();
+            if (!m_previewDecoder || m_strCutFile.isEmpty() ||
+                box == QSize(m_previewDecoder->BoxWidth(), m_previewDecoder->BoxHeight()))
+                return;
+            m_previewDecoder->SetBox(box.width(), box.height());
+            ShowPreview(m_nCurrentMs, true);
+        });
+    }
+    m_previewBoxTimer->start();
+}
+
+// The picture decoded last, at the box's size; before any, the snapshot
+// file (a file that does not load leaves the picture drawn before).
 void CMorvaneDlg::PaintSnapshot(QPainter& painter, const QRect& area)
 {
     if (m_strSnapshotPath.isEmpty())
         return;
-    QImage loaded(m_strSnapshotPath);
-    if (!loaded.isNull())
-        m_lastSnapshot = loaded;
-    if (m_lastSnapshot.isNull())
-        return;
-    // The snapshot's box has its own bars; the picture inside them is drawn
+    if (m_shownPicture.isNull()) {
+        QImage loaded(m_strSnapshotPath);
+        if (!loaded.isNull())
+            m_shownPicture = loaded;
+        if (m_shownPicture.isNull())
+            return;
+    }
+    // The picture's box has its own bars; the picture inside them is drawn
     // as large as the area allows at its shape, between bars of the area's own.
-    QRect shown = m_snapshotShown.intersected(m_lastSnapshot.rect());
+    QRect shown = m_shownPictureInside.intersected(m_shownPicture.rect());
     if (shown.width() < 1 || shown.height() < 1)
-        shown = m_lastSnapshot.rect();
+        shown = m_shownPicture.rect();
     const QRect inside = area.adjusted(1, 1, -1, -1);
     const QSize fitted = shown.size().scaled(inside.size(), Qt::KeepAspectRatio);
     const QRect target(inside.x() + (inside.width() - fitted.width()) / 2,
                        inside.y() + (inside.height() - fitted.height()) / 2, fitted.width(), fitted.height());
     painter.fillRect(inside, Qt::black);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(target, m_lastSnapshot, shown);
+    painter.drawImage(target, m_shownPicture, shown);
 }
 
 void CMorvaneDlg::OnStartPoint()

@@ -49,6 +49,7 @@ class QLabel;
 class QLineEdit;
 class QPainter;
 class QToolButton;
+class QTimer;
 class QScrollBar;
 class QTabBar;
 
@@ -267,6 +268,9 @@ private:
     void SetUpFileList();
     void LoadCutFile();
     void ShowPreview(long long ms, bool exact);
+    // The preview area inside its frame: the size pictures are decoded at.
+    QSize PreviewBox() const;
+    void FollowPreviewBox();
     // The picture shown at `ms` counted on the file's rate, and where picture `n` starts.
     int64_t PictureAtMs(long long ms) const;
     long long PictureStartMs(int64_t n) const;
@@ -368,8 +372,9 @@ private:
     KeyFrameScanner* m_keyFrameScanner = nullptr;
     std::string m_probePathUtf8;     // what the job's probe_path points at
     std::wstring m_snapshotPathWide; // what the job's snapshot_path points at
-    QImage m_lastSnapshot;           // drawn again when the file cannot be loaded
-    QRect m_snapshotShown;           // the picture inside the snapshot's bars
+    QImage m_shownPicture;           // the picture decoded last, at the preview box's size
+    QRect m_shownPictureInside;      // the picture inside its bars
+    QTimer* m_previewBoxTimer = nullptr;
     QSize m_firstSize;               // the template's size, the smallest the window gets
     QScrollBar* m_timelineScroll = nullptr;
     std::vector<MarkState> m_undo, m_redo;

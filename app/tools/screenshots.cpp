@@ -165,8 +165,26 @@ int main(int argc, char** argv)
         dark.setColor(QPalette::Text, Qt::white);
         dark.setColor(QPalette::ButtonText, Qt::white);
         dark.setColor(QPalette::Base, QColor(30, 30, 30));
+        // A window opened on a dark desktop: the palette is there before it.
         QApplication::setPalette(dark);
-        Save(&dialog, stem + QStringLiteral("-dark.png"));
+        {
+            CMorvaneDlg darkDialog;
+            darkDialog.move(0, 0);
+            darkDialog.resize(dialog.size());
+            darkDialog.show();
+            if (!QTest::qWaitForWindowExposed(&darkDialog))
+                QTextStream(stderr) << "the dark window was not exposed\n";
+            answer = {cutFile};
+            darkDialog.OnAddFiles();
+            darkDialog.MoveToMs(dialog.Spans()[1].start_ms);
+            darkDialog.OnStartPoint();
+            darkDialog.MoveToMs(dialog.Spans()[1].end_ms);
+            darkDialog.OnEndPoint();
+            darkDialog.OnAddSpan();
+            darkDialog.MoveToMs(dialog.CurrentMs());
+            QTest::qWait(400);  // the picture at the grown box's size
+            Save(&darkDialog, stem + QStringLiteral("-dark.png"));
+        }
         QApplication::setPalette(light);
         dialog.OnTimelineKey(Qt::Key_0);
         dialog.resize(first);

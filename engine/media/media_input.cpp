@@ -104,11 +104,11 @@ void OpenAudioDecoder(MediaInput& in)
 
 int ReencodeDecoderThreads() { return std::clamp(av_cpu_count() + 1, 2, 8); }
 
-int OpenPreviewInput(const char* path, MediaInput& in)
+int OpenPreviewInput(const char* path, MediaInput& in, int thread_type)
 {
     MediaInputOptions options;
     options.decoder_threads = 2;
-    options.thread_type = FF_THREAD_SLICE;
+    options.thread_type = thread_type;
     options.open_audio = false;
     return OpenMediaInput(path, in, options);
 }

@@ -96,9 +96,10 @@ CodecContextPtr OpenStreamDecoder(const AVStream* st, int threads = 1);
 // Returns one of the probe codes; on failure `in` holds nothing open.
 int OpenMediaInput(const char* path, MediaInput& in, const MediaInputOptions& options);
 int OpenMediaInput(const char* path, MediaInput& in, int decoder_threads = 1);
-// The same for a preview: its picture only, decoded by slice threads, as
-// frame threads would each want a packet before the first picture comes out.
-int OpenPreviewInput(const char* path, MediaInput& in);
+// The same for a preview: its picture only, decoded by slice threads by
+// default, as frame threads would each want a packet before the first
+// picture comes out (a decoder that goes on decoding gains by them).
+int OpenPreviewInput(const char* path, MediaInput& in, int thread_type = FF_THREAD_SLICE);
 
 // Makes `in`, opened by the probe, what OpenMediaInput with `options` would
 // have opened: the picture's decoder with their threads, the sound's only

@@ -16,8 +16,14 @@ extern "C" {
 
 namespace {
 
-// Recent pictures kept for stepping back: at 320x240, about 230 KB each.
-constexpr size_t kCachedPictures = 96;
+// Recent pictures kept for stepping back: as many as fit this budget (a
+// 320x240 picture takes 230 KB, a full-screen one several MB), within limits.
+constexpr size_t kCacheBytes = size_t{48} << 20;
+constexpr size_t kMostCachedPictures = 96;
+constexpr size_t kFewestCachedPictures = 8;
+// After a seek, only this many pictures before the one asked for are scaled
+// and kept: the others are decoded only as far as later pictures need them.
+constexpr size_t kKeptBeforeJump = 16;
 // A request this far ahead of the decoder's picture decodes on from there;
 // further on, a seek to the key picture before it is quicker.
 constexpr int64_t kDecodeOnSeconds = 3;
@@ -54,11 +60,63 @@ const uint8_t* TurnedPixel(const uint8_t* src, int stride, int w, int h, int rot
 
 }  // namespace
 
-bool WritePreviewJpeg(const wchar_t* path, const PreviewPicture& picture)
+namespace {
+
+// The picture inside `picture`'s bars, fitted at its shape into a snapshot
+// of its own with bars of its own.
+bool FitIntoSnapshot(const PreviewPicture& picture, PreviewPicture* out)
 {
-    if (picture.width != kSnapshotWidth || picture.height != kSnapshotHeight ||
-        picture.rgb.size() != static_cast<size_t>(kSnapshotWidth) * kSnapshotHeight * 3)
+    int sx = picture.shown_x, sy = picture.shown_y, sw = picture.shown_width, sh = picture.shown_height;
+    if (sw < 1 || sh < 1 || sx < 0 || sy < 0 || sx + sw > picture.width || sy + sh > picture.height) {
+        sx = sy = 0;
+        sw = picture.width;
+        sh = picture.height;
+    }
+    const double scale = std::min(static_cast<double>(kSnapshotWidth) / sw, static_cast<double>(kSnapshotHeight) / sh);
+    const int fit_w = std::clamp(static_cast<int>(std::lround(sw * scale)), 1, kSnapshotWidth);
+    const int fit_h = std::clamp(static_cast<int>(std::lround(sh * scale)), 1, kSnapshotHeight);
+    ScalerPtr scaler(sws_getContext(sw, sh, AV_PIX_FMT_RGB24, fit_w, fit_h, AV_PIX_FMT_RGB24, SWS_BICUBIC, nullptr,
+                                    nullptr, nullptr));
+    FramePtr fitted = MakeFrame();
+    if (!scaler || !fitted)
         return false;
+    fitted->format = AV_PIX_FMT_RGB24;
+    fitted->width = fit_w;
+    fitted->height = fit_h;
+    if (av_frame_get_buffer(fitted.get(), 1) < 0)
+        return false;
+    const uint8_t* src[4] = {picture.rgb.data() + (static_cast<size_t>(sy) * picture.width + sx) * 3, nullptr, nullptr,
+                             nullptr};
+    const int src_stride[4] = {picture.width * 3, 0, 0, 0};
+    if (sws_scale(scaler.get(), src, src_stride, 0, sh, fitted->data, fitted->linesize) != fit_h)
+        return false;
+    *out = PreviewPicture{};
+    out->width = kSnapshotWidth;
+    out->height = kSnapshotHeight;
+    out->rgb.assign(static_cast<size_t>(kSnapshotWidth) * kSnapshotHeight * 3, 0);
+    out->start_us = picture.start_us;
+    out->shown_x = (kSnapshotWidth - fit_w) / 2;
+    out->shown_y = (kSnapshotHeight - fit_h) / 2;
+    out->shown_width = fit_w;
+    out->shown_height = fit_h;
+    for (int y = 0; y < fit_h; ++y)
+        std::memcpy(out->rgb.data() + (static_cast<size_t>(out->shown_y + y) * kSnapshotWidth + out->shown_x) * 3,
+                    fitted->data[0] + static_cast<size_t>(y) * fitted->linesize[0], static_cast<size_t>(fit_w) * 3);
+    return true;
+}
+
+}  // namespace
+
+bool WritePreviewJpeg(const wchar_t* path, const PreviewPicture& given)
+{
+    if (given.width <= 0 || given.height <= 0 ||
+        given.rgb.size() != static_cast<size_t>(given.width) * given.height * 3)
+        return false;
+    PreviewPicture fitted;
+    const bool snapshot_size = given.width == kSnapshotWidth && given.height == kSnapshotHeight;
+    if (!snapshot_size && !FitIntoSnapshot(given, &fitted))
+        return false;
+    const PreviewPicture& picture = snapshot_size ? given : fitted;
     FramePtr frame = MakeFrame();
     if (!frame)
         return false;
@@ -72,9 +130,22 @@ bool WritePreviewJpeg(const wchar_t* path, const PreviewPicture& picture)
 
 int64_t PreviewDecoder::OriginUs() const { return av_rescale_q(origin_pts_, time_base_, {1, 1000000}); }
 
-PreviewDecoder::PreviewDecoder(int box_width, int box_height)
-    : box_width_(box_width), box_height_(box_height), packet_(MakePacket()), frame_(MakeFrame())
+PreviewDecoder::PreviewDecoder(int box_width, int box_height) : packet_(MakePacket()), frame_(MakeFrame())
 {
+    SetBox(box_width, box_height);
+}
+
+void PreviewDecoder::SetBox(int box_width, int box_height)
+{
+    box_width = std::max(box_width, 1);
+    box_height = std::max(box_height, 1);
+    if (box_width == box_width_ && box_height == box_height_)
+        return;
+    box_width_ = box_width;
+    box_height_ = box_height;
+    cache_.clear();  // pictures of the old size
+    const size_t picture_bytes = static_cast<size_t>(box_width_) * box_height_ * 3;
+    cache_limit_ = std::clamp(kCacheBytes / picture_bytes, kFewestCachedPictures, kMostCachedPictures);
 }
 
 PreviewDecoder::~PreviewDecoder() = default;
@@ -89,7 +160,9 @@ int PreviewDecoder::Open(const char* path)
     if (!packet_ || !frame_)
         return kProbeOpenFailed;
     MediaInput in;
-    const int opened = OpenPreviewInput(path, in);
+    // Frame threads: a jump decodes many pictures in a row, and a step
+    // forward finds the next one decoded already.
+    const int opened = OpenPreviewInput(path, in, FF_THREAD_FRAME);
     if (opened != kProbeOk)
         return opened;
     if (!in.video_dec)
@@ -183,7 +256,7 @@ bool PreviewDecoder::Seek(int64_t pts)
 
 bool PreviewDecoder::NextFrame(int64_t target)
 {
-    const int64_t window = frame_step_ * static_cast<int64_t>(kCachedPictures);
+    const int64_t window = frame_step_ * static_cast<int64_t>(std::min(cache_limit_, kKeptBeforeJump));
     for (;;) {
         const int received = avcodec_receive_frame(dec_.get(), frame_.get());
         if (received >= 0) {
@@ -252,7 +325,7 @@ void PreviewDecoder::Remember(int64_t previous, const AVFrame* frame)
             c.next_pts = entry.pts;
     entry.next_pts = entry.pts + 1;  // its own start, until the next picture is known
     cache_.push_back(std::move(entry));
-    while (cache_.size() > kCachedPictures)
+    while (cache_.size() > cache_limit_)
         cache_.pop_front();
 }
 

@@ -21,8 +21,8 @@ struct PreviewPicture {
     int shown_x = 0, shown_y = 0, shown_width = 0, shown_height = 0;
 };
 
-// Writes `picture` as the snapshot JPEG at `path` (see WriteSnapshotJpeg);
-// the picture must have the snapshot's size.
+// Writes `picture` as the snapshot JPEG at `path` (see WriteSnapshotJpeg):
+// a picture of another size is fitted into the snapshot's box at its shape.
 bool WritePreviewJpeg(const wchar_t* path, const PreviewPicture& picture);
 
 class PreviewDecoder {
@@ -35,6 +35,11 @@ public:
     // Opens the picture of `path`; a probe code (kProbeOk when it can show it).
     int Open(const char* path);
     bool IsOpen() const { return dec_ != nullptr; }
+    // The box pictures are fitted into from now on; the pictures kept for
+    // stepping back are dropped when it changes.
+    void SetBox(int box_width, int box_height);
+    int BoxWidth() const { return box_width_; }
+    int BoxHeight() const { return box_height_; }
 
     // The picture shown at `time_us` from the file's origin (its container
     // start): the last picture that starts at or before it.
@@ -64,7 +69,8 @@ private:
     void Remember(int64_t pts, const AVFrame* frame);
     int64_t PtsOf(const AVFrame* frame);
 
-    int box_width_, box_height_;
+    int box_width_ = 0, box_height_ = 0;
+    size_t cache_limit_ = 0;  // pictures kept for stepping back
     InputContextPtr format_;
     CodecContextPtr dec_;
     int stream_ = -1;

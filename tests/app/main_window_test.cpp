@@ -239,12 +239,16 @@ TEST_F(AppTest, SliderHalfwayOnATenSecondFilePreviewsFiveSeconds)
     QWidget* preview = Control(1139);
     const QImage shown = preview->grab().toImage();
     const QSize fitted = fifth.size().scaled(preview->size() - QSize(2, 2), Qt::KeepAspectRatio);
-    const QImage expected =
-        fifth.scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(shown.format());
     const QPoint centre(preview->width() / 2, preview->height() / 2);
-    const QPoint inPicture(fitted.width() / 2, fitted.height() / 2);
-    EXPECT_LE(std::abs(qRed(shown.pixel(centre)) - qRed(expected.pixel(inPicture))), 8);
-    EXPECT_LE(std::abs(qGreen(shown.pixel(centre)) - qGreen(expected.pixel(inPicture))), 8);
+    // The same picture as the snapshot, drawn at the area's size from the decoded picture.
+    const QRect inside((preview->width() - fitted.width()) / 2, (preview->height() - fitted.height()) / 2,
+                       fitted.width(), fitted.height());
+    const QImage down = shown.copy(inside).scaled(fifth.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    double differ = 0;
+    for (int y = 0; y < fifth.height(); ++y)
+        for (int x = 0; x < fifth.width(); ++x)
+            differ += std::abs(qGray(down.pixel(x, y)) - qGray(fifth.pixel(x, y)));
+    EXPECT_LE(differ / (fifth.width() * fifth.height()), 10.0);
     const int bar = (preview->width() - fitted.width()) / 2;
     ASSERT_GT(bar, 20);
     EXPECT_EQ(shown.pixel(bar / 2, centre.y()), qRgb(0, 0, 0));

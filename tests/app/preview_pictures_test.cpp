@@ -153,3 +153,41 @@ TEST_F(PreviewPicturesTest, ThePictureKeepsItsDisplayShapeWithBars)
         EXPECT_NEAR(bottom, c.picture.bottom(), 3);
     }
 }
+
+// Grown, the preview shows the picture decoded at its own size: as sharp as
+// the area allows, not the small snapshot enlarged.
+TEST_F(PreviewPicturesTest, AGrownWindowShowsThePictureAtTheSizeOfItsPreview)
+{
+    Add({Media("gop10s_1080p.mp4")});
+    m_dlg->show();
+    m_dlg->resize(m_dlg->size() + QSize(640, 420));
+    m_dlg->MoveToMs(3000);
+    QWidget* preview = Control(1139);
+    // How sharply neighbouring pixels differ along the rows of `image` inside
+    // `area` (squared: an edge spread over more pixels counts less).
+    const auto detail = [](const QImage& image, const QRect& area) {
+        double sum = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x < area.right(); ++x) {
+                const int step = qGray(image.pixel(x + 1, y)) - qGray(image.pixel(x, y));
+                sum += step * step;
+            }
+        return sum / (area.width() * area.height());
+    };
+    const auto enlargedDetail = [&] {
+        const QImage snapshot(m_dlg->SnapshotPath());
+        const QSize fitted = QSize(320, 180).scaled(preview->size() - QSize(2, 2), Qt::KeepAspectRatio);
+        return detail(snapshot.copy(0, 30, 320, 180).scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation),
+                      QRect(QPoint(0, 0), fitted).adjusted(4, 4, -4, -4));
+    };
+    const auto shownDetail = [&] {
+        const QImage shown = preview->grab().toImage();
+        const QSize fitted = QSize(16, 9).scaled(preview->size() - QSize(2, 2), Qt::KeepAspectRatio);
+        const QRect inside((preview->width() - fitted.width()) / 2, (preview->height() - fitted.height()) / 2,
+                           fitted.width(), fitted.height());
+        return detail(shown, inside.adjusted(4, 4, -4, -4));
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(shownDetail() > 1.4 * enlargedDetail(), 20000);
+    // The snapshot file keeps its size and the picture it shows.
+    EXPECT_EQ(QImage(m_dlg->SnapshotPath()).size(), QSize(320, 240));
+}

@@ -125,6 +125,12 @@ int main(int argc, char** argv)
         i18n::WriteSetting(QStringLiteral("LANGUAGE"), QStringLiteral("file"), saved);
     }
 
+    // What the window opened under a dark palette shows, last of all (it
+    // shares the process's job record, which it frees when it closes).
+    CutSpan darkSpan;
+    long long darkMs = 0;
+    QSize darkSize;
+    QPalette dark;
     // Three spans, the second chosen; the open list; the settings' span choice.
     {
         const long long length = dialog.KeyFrameAtOrBefore(1 << 30) + 1;
@@ -159,33 +165,14 @@ int main(int argc, char** argv)
         for (int i = 0; i < 4; ++i)
             dialog.OnTimelineKey(Qt::Key_Plus);
         Save(&dialog, stem + QStringLiteral("-grown-zoomed.png"));
-        const QPalette light = QApplication::palette();
-        QPalette dark(QColor(53, 53, 53), QColor(42, 42, 42));
+        dark = QPalette(QColor(53, 53, 53), QColor(42, 42, 42));
         dark.setColor(QPalette::WindowText, Qt::white);
         dark.setColor(QPalette::Text, Qt::white);
         dark.setColor(QPalette::ButtonText, Qt::white);
         dark.setColor(QPalette::Base, QColor(30, 30, 30));
-        // A window opened on a dark desktop: the palette is there before it.
-        QApplication::setPalette(dark);
-        {
-            CMorvaneDlg darkDialog;
-            darkDialog.move(0, 0);
-            darkDialog.resize(dialog.size());
-            darkDialog.show();
-            if (!QTest::qWaitForWindowExposed(&darkDialog))
-                QTextStream(stderr) << "the dark window was not exposed\n";
-            answer = {cutFile};
-            darkDialog.OnAddFiles();
-            darkDialog.MoveToMs(dialog.Spans()[1].start_ms);
-            darkDialog.OnStartPoint();
-            darkDialog.MoveToMs(dialog.Spans()[1].end_ms);
-            darkDialog.OnEndPoint();
-            darkDialog.OnAddSpan();
-            darkDialog.MoveToMs(dialog.CurrentMs());
-            QTest::qWait(400);  // the picture at the grown box's size
-            Save(&darkDialog, stem + QStringLiteral("-dark.png"));
-        }
-        QApplication::setPalette(light);
+        darkSpan = dialog.Spans()[1];
+        darkMs = dialog.CurrentMs();
+        darkSize = dialog.size();
         dialog.OnTimelineKey(Qt::Key_0);
         dialog.resize(first);
         dialog.move(place);
@@ -267,5 +254,25 @@ int main(int argc, char** argv)
         QTextStream(stderr) << "the progress dialog was not exposed\n";
     Save(progress, outDir + QStringLiteral("/progress-") + QFileInfo(language).baseName() + QStringLiteral(".png"));
     progress->hide();
+
+    // A window opened on a dark desktop: the palette is there before it.
+    QApplication::setPalette(dark);
+    dialog.hide();
+    CMorvaneDlg darkDialog;
+    darkDialog.move(0, 0);
+    darkDialog.resize(darkSize);
+    darkDialog.show();
+    if (!QTest::qWaitForWindowExposed(&darkDialog))
+        QTextStream(stderr) << "the dark window was not exposed\n";
+    answer = {cutFile};
+    darkDialog.OnAddFiles();
+    darkDialog.MoveToMs(darkSpan.start_ms);
+    darkDialog.OnStartPoint();
+    darkDialog.MoveToMs(darkSpan.end_ms);
+    darkDialog.OnEndPoint();
+    darkDialog.OnAddSpan();
+    darkDialog.MoveToMs(darkMs);
+    QTest::qWait(400);  // the picture at the grown box's size
+    Save(&darkDialog, stem + QStringLiteral("-dark.png"));
     return 0;
 }

@@ -339,7 +339,8 @@ void CMorvaneDlg::FollowPreviewBox()
         m_previewBoxTimer->setInterval(kPreviewResizeRestMs);
         connect(m_previewBoxTimer, &QTimer::timeout, this, [this] {
             const QSize box = PreviewBox();
-            if (!m_previewDecoder || m_strCutFile.isEmpty() ||
+            // No record once the window has closed: nothing is shown then.
+            if (!g_pJob || !m_previewDecoder || m_strCutFile.isEmpty() ||
                 box == QSize(m_previewDecoder->BoxWidth(), m_previewDecoder->BoxHeight()))
                 return;
             m_previewDecoder->SetBox(box.width(), box.height());

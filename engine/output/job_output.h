@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "av_handles.h"
+#include "h264_entry.h"
 #include "lead_cues.h"
 #include "media_input.h"
 #include "packet_timing.h"
@@ -111,6 +112,7 @@ struct InputRun {
     int64_t audio_shift = AV_NOPTS_VALUE;  // output time base; set by the input's first sound
     bool trim_sound_to_picture = false;    // a join: the input's sound ends with its picture
     std::deque<PacketPtr> held_audio;  // in the output's time base, past the picture so far
+    std::unique_ptr<H264EntryRewriter> h264_entry;  // entered at a key picture that is not an IDR
 
     // Tracks besides the main ones (direct mode).
     std::vector<int> extra_slot;  // per input stream: index into JobOutput::extras, -1 none

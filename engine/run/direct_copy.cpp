@@ -147,6 +147,28 @@ void FollowWrittenPictures(const JobOutput& out, AVPacket* pkt)
     pkt->dts = std::max(pkt->dts, std::min(last + pkt->duration, pkt->pts));
 }
 
+// An H.264 input entered at a key picture that is not an IDR (an open
+// GOP's recovery point) would go on with the numbering of pictures that are
+// not copied: it starts as an IDR, its pictures renumbered from it.
+void StartAfreshAtEntry(InputRun& run, const AVPacket* key)
+{
+    const AVCodecParameters* par = run.in.VideoStream()->codecpar;
+    if (par->codec_id != AV_CODEC_ID_H264)
+        return;
+    run.h264_entry = std::make_unique<H264EntryRewriter>(par);
+    // Consecutive IDRs need different ids: spans alternate theirs.
+    if (!run.h264_entry->Begin(key, 2 + run.index % 2))
+        run.h264_entry.reset();
+}
+
+// A picture after the entry that is not copied.
+int LeaveOut(InputRun& run, const AVPacket* pkt)
+{
+    if (run.h264_entry)
+        run.h264_entry->Skip(pkt);
+    return 0;
+}
+
 int WriteAudioPacket(JobOutput& out, InputRun& run, AVPacket* pkt)
 {
     const AVStream* as = run.in.AudioStream();
@@ -259,9 +281,10 @@ int CopyVideoPacket(JobOutput& out, InputRun& run, AVPacket* pkt)
             first = vs->start_time;
         run.origin_us = ToMicroseconds(first, vs->time_base);
         run.first_key_pts = pkt->pts;
+        StartAfreshAtEntry(run, pkt);
         WriteWaitingAudio(out, run);
     } else if (IsLeadingPicture(run, pkt)) {
-        return 0;
+        return LeaveOut(run, pkt);
     }
     // On an output's first input, pictures before the origin keep times
     // before 0, which containers with edit lists keep hidden.
@@ -273,7 +296,7 @@ int CopyVideoPacket(JobOutput& out, InputRun& run, AVPacket* pkt)
         return 0;
     }
     if (run.skip_to_key && !key)
-        return 0;
+        return LeaveOut(run, pkt);
     run.skip_to_key = false;
     const bool entry = key && pkt->pts != AV_NOPTS_VALUE && pkt->pts == run.first_key_pts;
     ShiftToOutput(run, pkt, vs, out.video);
@@ -285,6 +308,8 @@ int CopyVideoPacket(JobOutput& out, InputRun& run, AVPacket* pkt)
     }
     if (entry && run.continues_output)
         FollowWrittenPictures(out, pkt);
+    if (run.h264_entry && run.h264_entry->Active())
+        run.h264_entry->Rewrite(pkt);
     const int rc = WriteOutputPacket(out, pkt, out.video, out.video_clock);
     if (out.audio)
         ReleaseHeldAudio(out, run, false);

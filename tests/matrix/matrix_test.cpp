@@ -77,12 +77,6 @@ struct KnownFault {
     std::vector<const char*> cells;
 };
 const std::vector<KnownFault> kKnownFaults = {
-    {"H.264 open GOPs, spans in one file: a span entered at a key picture that is not an IDR goes on with the "
-     "picture order count of the span before it: decoders drop or misorder its first pictures",
-     {"direct_spans_h264_open_mp4", "direct_spans_h264_open_mkv"}},
-    {"H.264 open GOPs: a span file entered at a key picture that is not an IDR keeps its memory commands for "
-     "pictures before it (mmco: unref short failure), as the ffmpeg program's copy does",
-     {"direct_separate_h264_open_mp4", "direct_separate_h264_open_mkv"}},
     {"MPEG-4 with B-frames in AVI: the cut ends a picture short of its length",
      {"direct_cut_mpeg4_b_avi", "exact_cut_mpeg4_b_avi"}},
     {"MPEG-4 with B-frames in AVI, spans in one file: 3 garbled pictures at the seams, pictures 127-128 lost",

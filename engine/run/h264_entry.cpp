@@ -1,0 +1,730 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "h264_entry.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "av_handles.h"
+
+namespace h264 {
+namespace {
+
+constexpr int kNonIdrSlice = 1;
+constexpr int kIdrSlice = 5;
+constexpr int kSliceP = 0, kSliceB = 1, kSliceI = 2, kSliceSp = 3, kSliceSi = 4;
+
+class BitReader {
+public:
+    explicit BitReader(const Bytes& bits) : bits_(bits) {}
+    size_t pos() const { return pos_; }
+    bool ok() const { return ok_; }
+    uint32_t Bits(int n)
+    {
+        uint32_t v = 0;
+        for (int i = 0; i < n; ++i)
+            v = (v << 1) | Bit();
+        return v;
+    }
+    uint32_t Bit()
+    {
+        if (pos_ >= bits_.size() * 8) {
+            ok_ = false;
+            return 0;
+        }
+        const uint32_t b = (bits_[pos_ / 8] >> (7 - pos_ % 8)) & 1;
+        ++pos_;
+        return b;
+    }
+    int Ue()
+    {
+        int zeros = 0;
+        while (ok_ && Bit() == 0) {
+            if (++zeros > 31) {
+                ok_ = false;
+                return 0;
+            }
+        }
+        const int64_t v = (int64_t{1} << zeros) - 1 + Bits(zeros);
+        if (v > INT32_MAX)
+            ok_ = false;
+        return ok_ ? static_cast<int>(v) : 0;
+    }
+    int Se()
+    {
+        const int k = Ue();
+        return k % 2 ? (k + 1) / 2 : -(k / 2);
+    }
+
+private:
+    const Bytes& bits_;
+    size_t pos_ = 0;
+    bool ok_ = true;
+};
+
+class BitWriter {
+public:
+    void Put(uint32_t value, int n)
+    {
+        for (int i = n - 1; i >= 0; --i)
+            PutBit((value >> i) & 1);
+    }
+    void PutUe(int value)
+    {
+        const uint32_t v = static_cast<uint32_t>(value) + 1;
+        int bits = 0;
+        while ((v >> bits) > 1)
+            ++bits;
+        Put(0, bits);
+        Put(v, bits + 1);
+    }
+    // Bits [from, to) of `src`, a byte at a time.
+    void Copy(const Bytes& src, size_t from, size_t to)
+    {
+        size_t at = from;
+        for (; at < to && at % 8; ++at)
+            PutBit((src[at / 8] >> (7 - at % 8)) & 1);
+        const int shift = static_cast<int>(used_);
+        for (; at + 8 <= to; at += 8) {
+            const uint8_t byte = src[at / 8];
+            if (shift == 0) {
+                out_.push_back(byte);
+            } else {
+                out_.back() |= static_cast<uint8_t>(byte >> shift);
+                out_.push_back(static_cast<uint8_t>(byte << (8 - shift)));
+            }
+        }
+        for (; at < to; ++at)
+            PutBit((src[at / 8] >> (7 - at % 8)) & 1);
+    }
+    void AlignWith(int bit)
+    {
+        while (used_ != 0)
+            PutBit(bit);
+    }
+    void Append(const uint8_t* data, size_t size) { out_.insert(out_.end(), data, data + size); }
+    Bytes Take() { return std::move(out_); }
+
+private:
+    void PutBit(uint32_t b)
+    {
+        if (used_ == 0)
+            out_.push_back(0);
+        out_.back() |= static_cast<uint8_t>(b << (7 - used_));
+        used_ = (used_ + 1) % 8;
+    }
+    Bytes out_;
+    size_t used_ = 0;  // bits of the last byte in use
+};
+
+int Mod(int value, int m) { return ((value % m) + m) % m; }
+
+bool HasChromaFormat(int profile)
+{
+    switch (profile) {
+    case 100: case 110: case 122: case 244: case 44: case 83: case 86: case 118: case 128: case 138: case 139:
+    case 134: case 135:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void SkipScalingLists(BitReader& r, int count)
+{
+    for (int i = 0; i < count && r.ok(); ++i) {
+        if (!r.Bit())
+            continue;
+        const int size = i < 6 ? 16 : 64;
+        int last = 8, next = 8;
+        for (int j = 0; j < size && next != 0 && r.ok(); ++j) {
+            next = (last + r.Se() + 256) % 256;
+            last = next == 0 ? last : next;
+        }
+    }
+}
+
+}  // namespace
+
+Bytes UnitToRbsp(const uint8_t* data, size_t size)
+{
+    Bytes rbsp;
+    rbsp.reserve(size);
+    int zeros = 0;
+    for (size_t i = 0; i < size; ++i) {
+        if (zeros >= 2 && data[i] == 3) {
+            zeros = 0;
+            continue;
+        }
+        zeros = data[i] == 0 ? zeros + 1 : 0;
+        rbsp.push_back(data[i]);
+    }
+    return rbsp;
+}
+
+Bytes RbspToUnit(const Bytes& rbsp)
+{
+    Bytes unit;
+    unit.reserve(rbsp.size() + rbsp.size() / 64 + 4);
+    int zeros = 0;
+    for (uint8_t b : rbsp) {
+        if (zeros >= 2 && b <= 3) {
+            unit.push_back(3);
+            zeros = 0;
+        }
+        zeros = b == 0 ? zeros + 1 : 0;
+        unit.push_back(b);
+    }
+    if (!unit.empty() && unit.back() == 0)
+        unit.push_back(3);
+    return unit;
+}
+
+bool ParseSps(const uint8_t* unit, size_t size, int* id, SpsFacts* sps)
+{
+    if (size < 4)
+        return false;
+    const Bytes rbsp = UnitToRbsp(unit + 1, size - 1);
+    BitReader r(rbsp);
+    const int profile = static_cast<int>(r.Bits(8));
+    r.Bits(16);  // constraint flags, level
+    *id = r.Ue();
+    int chroma_format = 1;
+    if (HasChromaFormat(profile)) {
+        chroma_format = r.Ue();
+        if (chroma_format == 3)
+            sps->separate_colour_plane = r.Bit();
+        r.Ue();  // bit depths
+        r.Ue();
+        r.Bit();
+        if (r.Bit())
+            SkipScalingLists(r, chroma_format == 3 ? 12 : 8);
+    }
+    sps->chroma_array_type = sps->separate_colour_plane ? 0 : chroma_format;
+    sps->log2_max_frame_num = r.Ue() + 4;
+    sps->poc_type = r.Ue();
+    if (sps->poc_type == 0) {
+        sps->log2_max_poc_lsb = r.Ue() + 4;
+    } else if (sps->poc_type == 1) {
+        sps->delta_pic_order_always_zero = r.Bit();
+        r.Se();
+        r.Se();
+        const int cycle = r.Ue();
+        for (int i = 0; i < cycle && r.ok(); ++i)
+            r.Se();
+    }
+    sps->max_num_ref_frames = r.Ue();
+    r.Bit();  // gaps in frame numbers allowed
+    r.Ue();   // size in macroblocks
+    r.Ue();
+    sps->frame_mbs_only = r.Bit();
+    return r.ok() && *id < 32 && sps->log2_max_frame_num <= 16 && sps->log2_max_poc_lsb <= 16;
+}
+
+bool ParsePps(const uint8_t* unit, size_t size, int* id, PpsFacts* pps)
+{
+    if (size < 2)
+        return false;
+    const Bytes rbsp = UnitToRbsp(unit + 1, size - 1);
+    BitReader r(rbsp);
+    *id = r.Ue();
+    pps->sps_id = r.Ue();
+    pps->cabac = r.Bit();
+    pps->bottom_field_pic_order = r.Bit();
+    pps->num_slice_groups = r.Ue() + 1;
+    if (pps->num_slice_groups > 1)
+        return false;  // slice group maps are not read
+    pps->num_ref_idx_default[0] = r.Ue() + 1;
+    pps->num_ref_idx_default[1] = r.Ue() + 1;
+    pps->weighted_pred = r.Bit();
+    pps->weighted_bipred_idc = static_cast<int>(r.Bits(2));
+    r.Se();  // initial quantisers, chroma offset
+    r.Se();
+    r.Se();
+    pps->deblocking_control = r.Bit();
+    r.Bit();  // constrained intra prediction
+    pps->redundant_pic_cnt = r.Bit();
+    return r.ok() && *id < 256;
+}
+
+}  // namespace h264
+
+namespace h264 {
+
+// What a slice header says, with the bit positions (in its payload, after
+// the unit's header byte) where the parts that may change begin and end.
+struct SliceHeader {
+    using Command = RefCommand;
+    int nal_type = 0, ref_idc = 0, slice_type = 0;
+    int frame_num = 0, poc_lsb = 0;
+    const SpsFacts* sps = nullptr;
+    const PpsFacts* pps = nullptr;
+    size_t frame_num_at = 0, after_frame_num = 0, idr_end = 0, poc_end = 0;
+    size_t lists_at = 0, lists_end = 0, marking_at = 0, marking_end = 0, header_end = 0;
+    std::vector<Command> modifications[2];
+    bool modify[2] = {false, false};
+    bool adaptive = false;
+    std::vector<Command> commands;  // memory management, the ending 0 left out
+};
+
+namespace {
+
+bool ReadModifications(BitReader& r, std::vector<SliceHeader::Command>* list)
+{
+    for (int n = 0; n < 64 && r.ok(); ++n) {
+        const int idc = r.Ue();
+        if (idc == 3)
+            return true;
+        if (idc > 5)
+            return false;
+        list->push_back({idc, r.Ue(), 0});
+    }
+    return false;
+}
+
+void SkipWeights(BitReader& r, int count, int chroma_array_type)
+{
+    for (int i = 0; i < count && r.ok(); ++i) {
+        if (r.Bit()) {
+            r.Se();
+            r.Se();
+        }
+        if (chroma_array_type != 0 && r.Bit())
+            for (int c = 0; c < 4; ++c)
+                r.Se();
+    }
+}
+
+// The reference marking and what follows it up to the slice's data.
+bool ReadMarkingAndRest(BitReader& r, SliceHeader* h)
+{
+    if (h->ref_idc != 0) {
+        if (h->nal_type == kIdrSlice) {
+            r.Bits(2);
+        } else if ((h->adaptive = r.Bit())) {
+            for (int n = 0;; ++n) {
+                const int op = r.Ue();
+                if (op == 0)
+                    break;
+                if (op > 6 || n >= 64 || !r.ok())
+                    return false;
+                SliceHeader::Command c{op, 0, 0};
+                if (op == 1 || op == 2 || op == 3 || op == 4)
+                    c.a = r.Ue();
+                if (op == 3 || op == 6)
+                    c.b = r.Ue();
+                h->commands.push_back(c);
+            }
+        }
+    }
+    h->marking_end = r.pos();
+    if (h->pps->cabac && h->slice_type != kSliceI && h->slice_type != kSliceSi)
+        r.Ue();
+    r.Se();  // quantiser
+    if (h->slice_type == kSliceSp || h->slice_type == kSliceSi) {
+        if (h->slice_type == kSliceSp)
+            r.Bit();
+        r.Se();
+    }
+    if (h->pps->deblocking_control && r.Ue() != 1) {
+        r.Se();
+        r.Se();
+    }
+    h->header_end = r.pos();
+    return r.ok();
+}
+
+}  // namespace
+}  // namespace h264
+
+using namespace h264;
+
+H264EntryRewriter::H264EntryRewriter(const AVCodecParameters* par)
+{
+    if (!par || par->codec_id != AV_CODEC_ID_H264 || !par->extradata)
+        return;
+    const auto* data = par->extradata;
+    const auto size = static_cast<size_t>(par->extradata_size);
+    AvcConfig config;
+    if (ParseAvcConfig(data, size, &config)) {
+        length_size_ = config.length_size;
+        for (const std::vector<Bytes>* list : {&config.sps, &config.pps})
+            for (const Bytes& unit : *list)
+                NoteParameterSet({unit.data(), unit.size()});
+        return;
+    }
+    for (const CodedUnit& u : SplitStartCodeUnits(data, size))
+        NoteParameterSet(u);
+}
+
+std::vector<CodedUnit> H264EntryRewriter::Units(const uint8_t* data, size_t size) const
+{
+    std::vector<CodedUnit> units;
+    if (length_size_ == 0)
+        return SplitStartCodeUnits(data, size);
+    if (!SplitLengthUnits(data, size, length_size_, &units))
+        units.clear();
+    return units;
+}
+
+void H264EntryRewriter::NoteParameterSet(const CodedUnit& u)
+{
+    int id = 0;
+    if (H264UnitType(u) == kH264Sps) {
+        SpsFacts sps;
+        if (ParseSps(u.data, u.size, &id, &sps))
+            sps_[id] = sps;
+    } else if (H264UnitType(u) == kH264Pps) {
+        PpsFacts pps;
+        if (ParsePps(u.data, u.size, &id, &pps))
+            pps_[id] = pps;
+        else
+            pps_.erase(id);  // one that cannot be followed
+    }
+}
+
+bool H264EntryRewriter::ReadSliceHeader(const Bytes& rbsp, int nal_type, int ref_idc, SliceHeader* h) const
+{
+    BitReader r(rbsp);
+    h->nal_type = nal_type;
+    h->ref_idc = ref_idc;
+    r.Ue();  // first macroblock
+    h->slice_type = r.Ue() % 5;
+    const auto pps = pps_.find(r.Ue());
+    if (pps == pps_.end())
+        return false;
+    const auto sps = sps_.find(pps->second.sps_id);
+    if (sps == sps_.end())
+        return false;
+    h->pps = &pps->second;
+    h->sps = &sps->second;
+    const SpsFacts& s = *h->sps;
+    const PpsFacts& p = *h->pps;
+    if (s.separate_colour_plane)
+        r.Bits(2);
+    h->frame_num_at = r.pos();
+    h->frame_num = static_cast<int>(r.Bits(s.log2_max_frame_num));
+    h->after_frame_num = r.pos();
+    if (!s.frame_mbs_only && r.Bit())
+        return false;  // field pictures are not renumbered
+    if (nal_type == kIdrSlice)
+        r.Ue();
+    h->idr_end = r.pos();
+    if (s.poc_type == 0) {
+        h->poc_lsb = static_cast<int>(r.Bits(s.log2_max_poc_lsb));
+        h->poc_end = r.pos();
+        if (p.bottom_field_pic_order)
+            r.Se();
+    } else if (s.poc_type == 1) {
+        return false;  // counted from expected values: not renumbered
+    }
+    if (p.redundant_pic_cnt)
+        r.Ue();
+    const bool b = h->slice_type == kSliceB;
+    const bool p_or_b = h->slice_type == kSliceP || h->slice_type == kSliceSp || b;
+    if (b)
+        r.Bit();  // direct prediction
+    int active[2] = {p.num_ref_idx_default[0], p.num_ref_idx_default[1]};
+    if (p_or_b && r.Bit()) {
+        active[0] = r.Ue() + 1;
+        if (b)
+            active[1] = r.Ue() + 1;
+    }
+    h->lists_at = r.pos();
+    for (int list = 0; list < (b ? 2 : p_or_b ? 1 : 0); ++list) {
+        h->modify[list] = r.Bit();
+        if (h->modify[list] && !ReadModifications(r, &h->modifications[list]))
+            return false;
+    }
+    h->lists_end = r.pos();
+    if ((p.weighted_pred && (h->slice_type == kSliceP || h->slice_type == kSliceSp)) ||
+        (p.weighted_bipred_idc == 1 && b)) {
+        r.Ue();
+        if (s.chroma_array_type != 0)
+            r.Ue();
+        SkipWeights(r, active[0], s.chroma_array_type);
+        if (b)
+            SkipWeights(r, active[1], s.chroma_array_type);
+    }
+    h->marking_at = r.pos();
+    return r.ok() && ReadMarkingAndRest(r, h);
+}
+
+namespace {
+
+void WriteModificationList(BitWriter& w, bool modify, const std::vector<RefCommand>& list)
+{
+    w.Put(modify, 1);
+    if (!modify)
+        return;
+    for (const RefCommand& c : list) {
+        w.PutUe(c.op);
+        w.PutUe(c.a);
+    }
+    w.PutUe(3);
+}
+
+void WriteMemoryCommands(BitWriter& w, const std::vector<RefCommand>& commands)
+{
+    for (const RefCommand& c : commands) {
+        w.PutUe(c.op);
+        if (c.op >= 1 && c.op <= 4)
+            w.PutUe(c.a);
+        if (c.op == 3 || c.op == 6)
+            w.PutUe(c.b);
+    }
+    w.PutUe(0);
+}
+
+// Bit position of the payload's stop bit; 0 when there is none.
+size_t StopBitAt(const Bytes& rbsp)
+{
+    for (size_t i = rbsp.size(); i-- > 0;) {
+        if (rbsp[i] == 0)
+            continue;
+        int low = 0;
+        while (!((rbsp[i] >> low) & 1))
+            ++low;
+        return i * 8 + static_cast<size_t>(7 - low);
+    }
+    return 0;
+}
+
+bool IsSlice(const CodedUnit& u) { return H264UnitType(u) == kNonIdrSlice || H264UnitType(u) == kIdrSlice; }
+int RefIdc(const CodedUnit& u) { return (u.data[0] >> 5) & 3; }
+
+}  // namespace
+
+const H264EntryRewriter::Reference* H264EntryRewriter::Find(int orig_frame_num) const
+{
+    for (const Reference& r : references_)
+        if (r.orig_frame_num == orig_frame_num)
+            return &r;
+    return nullptr;
+}
+
+int H264EntryRewriter::NewFrameNum(int orig) const { return Mod(orig - frame_num_shift_, max_frame_num_); }
+
+std::vector<RefCommand> H264EntryRewriter::NewModifications(const SliceHeader& h, int list, int cur_new) const
+{
+    const int m = max_frame_num_;
+    int pred_orig = h.frame_num, pred_new = cur_new;
+    std::vector<RefCommand> out;
+    for (const RefCommand& c : h.modifications[list]) {
+        if (c.op > 1) {  // long-term or view references keep their numbers
+            out.push_back(c);
+            continue;
+        }
+        const int step = c.op == 0 ? -(c.a + 1) : c.a + 1;
+        pred_orig = Mod(pred_orig + step, m);
+        const Reference* ref = Find(pred_orig);
+        const int target = ref ? ref->frame_num : Mod(pred_new + step, m);
+        const int diff = c.op == 0 ? Mod(pred_new - target, m) : Mod(target - pred_new, m);
+        out.push_back({c.op, (diff == 0 ? m : diff) - 1, 0});
+        pred_new = target;
+    }
+    return out;
+}
+
+std::vector<RefCommand> H264EntryRewriter::NewMemoryCommands(const SliceHeader& h, int cur_new) const
+{
+    std::vector<RefCommand> out;
+    for (const RefCommand& c : h.commands) {
+        if (c.op != 1 && c.op != 3) {
+            out.push_back(c);
+            continue;
+        }
+        const Reference* ref = Find(Mod(h.frame_num - (c.a + 1), max_frame_num_));
+        if (ref)
+            out.push_back({c.op, Mod(cur_new - ref->frame_num, max_frame_num_) - 1, c.b});
+    }
+    return out;
+}
+
+bool H264EntryRewriter::RewriteSlice(const CodedUnit& u, Bytes* unit_out, SliceHeader* h)
+{
+    if (u.size < 2)
+        return false;
+    const Bytes rbsp = UnitToRbsp(u.data + 1, u.size - 1);
+    if (!ReadSliceHeader(rbsp, H264UnitType(u), RefIdc(u), h))
+        return false;
+    const SpsFacts& s = *h->sps;
+    if ((1 << s.log2_max_frame_num) != max_frame_num_)
+        return false;  // a new sequence: not followed
+    const bool entry = !entry_written_;
+    const int cur_new = entry ? 0 : NewFrameNum(h->frame_num);
+    BitWriter w;
+    w.Copy(rbsp, 0, h->frame_num_at);
+    w.Put(static_cast<uint32_t>(cur_new), s.log2_max_frame_num);
+    w.Copy(rbsp, h->after_frame_num, h->idr_end);
+    if (entry)
+        w.PutUe(idr_pic_id_);
+    if (s.poc_type == 0) {
+        w.Put(static_cast<uint32_t>(Mod(h->poc_lsb - poc_lsb_shift_, 1 << s.log2_max_poc_lsb)), s.log2_max_poc_lsb);
+        w.Copy(rbsp, h->poc_end, h->lists_at);
+    } else {
+        w.Copy(rbsp, h->idr_end, h->lists_at);
+    }
+    const int lists = h->slice_type == kSliceB ? 2 : h->slice_type == kSliceI || h->slice_type == kSliceSi ? 0 : 1;
+    for (int list = 0; list < lists; ++list)
+        WriteModificationList(w, h->modify[list], NewModifications(*h, list, cur_new));
+    w.Copy(rbsp, h->lists_end, h->marking_at);
+    if (h->ref_idc != 0 && entry) {
+        w.Put(0, 2);  // earlier pictures are still shown; this one is short-term
+    } else if (h->ref_idc != 0) {
+        w.Put(h->adaptive, 1);
+        if (h->adaptive)
+            WriteMemoryCommands(w, NewMemoryCommands(*h, cur_new));
+    }
+    if (h->pps->cabac) {
+        // The coded data starts on a byte of its own: copied as it is.
+        w.Copy(rbsp, h->marking_end, h->header_end);
+        w.AlignWith(1);
+        const size_t data_at = (h->header_end + 7) / 8;
+        if (data_at > rbsp.size())
+            return false;
+        w.Append(rbsp.data() + data_at, rbsp.size() - data_at);
+    } else {
+        const size_t stop = StopBitAt(rbsp);
+        if (stop < h->marking_end)
+            return false;
+        w.Copy(rbsp, h->marking_end, stop);
+        w.Put(1, 1);
+        w.AlignWith(0);
+    }
+    const uint8_t header = entry ? static_cast<uint8_t>((u.data[0] & 0xe0) | kIdrSlice) : u.data[0];
+    *unit_out = {header};
+    const Bytes unit = RbspToUnit(w.Take());
+    unit_out->insert(unit_out->end(), unit.begin(), unit.end());
+    return true;
+}
+
+void H264EntryRewriter::MarkReferences(const SliceHeader& h)
+{
+    if (h.ref_idc == 0)
+        return;
+    bool long_term = false;
+    if (h.adaptive && entry_written_) {
+        for (const RefCommand& c : h.commands) {
+            if (c.op == 1 || c.op == 3) {
+                const int orig = Mod(h.frame_num - (c.a + 1), max_frame_num_);
+                references_.erase(std::remove_if(references_.begin(), references_.end(),
+                                                 [orig](const Reference& r) { return r.orig_frame_num == orig; }),
+                                  references_.end());
+            }
+            // After a reset the source numbers its pictures afresh by itself.
+            active_ = active_ && c.op != 5;
+            long_term = long_term || c.op == 6;
+        }
+    } else {
+        const auto room = static_cast<size_t>(std::max(1, h.sps->max_num_ref_frames));
+        while (references_.size() >= room)
+            references_.erase(references_.begin());
+    }
+    if (!long_term)
+        references_.push_back({h.frame_num, entry_written_ ? NewFrameNum(h.frame_num) : 0});
+}
+
+bool H264EntryRewriter::Begin(const AVPacket* key, int idr_pic_id)
+{
+    active_ = false;
+    bool any_slice = false;
+    for (const CodedUnit& u : Units(key->data, static_cast<size_t>(key->size))) {
+        NoteParameterSet(u);
+        if (!IsSlice(u))
+            continue;
+        SliceHeader h;
+        const Bytes rbsp = UnitToRbsp(u.data + 1, u.size - 1);
+        if (H264UnitType(u) == kIdrSlice || RefIdc(u) == 0 || !ReadSliceHeader(rbsp, kNonIdrSlice, RefIdc(u), &h))
+            return false;
+        if (h.slice_type != kSliceI && h.slice_type != kSliceSi)
+            return false;  // not a picture a decoder can start at
+        if (!any_slice) {
+            max_frame_num_ = 1 << h.sps->log2_max_frame_num;
+            frame_num_shift_ = h.frame_num;
+            poc_lsb_shift_ = h.sps->poc_type == 0 ? h.poc_lsb : 0;
+        }
+        any_slice = true;
+    }
+    active_ = any_slice;
+    entry_written_ = false;
+    idr_pic_id_ = idr_pic_id;
+    references_.clear();
+    return active_;
+}
+
+bool H264EntryRewriter::RewriteData(const uint8_t* data, size_t size, Bytes* out)
+{
+    const std::vector<CodedUnit> units = Units(data, size);
+    Bytes result;
+    result.reserve(size + 16);
+    size_t prev_end = 0;
+    SliceHeader first;
+    bool any_slice = false;
+    for (const CodedUnit& u : units) {
+        if (H264UnitType(u) == kIdrSlice) {
+            active_ = false;  // the source starts afresh by itself
+            return false;
+        }
+        NoteParameterSet(u);
+        Bytes rewritten;
+        SliceHeader h;
+        const bool slice = H264UnitType(u) == kNonIdrSlice;
+        if (slice && !RewriteSlice(u, &rewritten, &h)) {
+            active_ = false;
+            return false;
+        }
+        if (slice && !any_slice)
+            first = h;
+        any_slice = any_slice || slice;
+        const uint8_t* unit = slice ? rewritten.data() : u.data;
+        const size_t unit_size = slice ? rewritten.size() : u.size;
+        const auto at = static_cast<size_t>(u.data - data);
+        if (length_size_ == 0) {
+            result.insert(result.end(), data + prev_end, data + at);
+        } else if (length_size_ < 4 && unit_size >= (size_t{1} << (8 * length_size_))) {
+            active_ = false;
+            return false;
+        }
+        if (length_size_ == 0)
+            result.insert(result.end(), unit, unit + unit_size);
+        else
+            AppendLengthUnit(result, unit, unit_size, length_size_);
+        prev_end = at + u.size;
+    }
+    if (!any_slice)
+        return false;
+    if (length_size_ == 0)
+        result.insert(result.end(), data + prev_end, data + size);
+    MarkReferences(first);
+    entry_written_ = true;
+    *out = std::move(result);
+    return true;
+}
+
+bool H264EntryRewriter::Rewrite(AVPacket* pkt)
+{
+    Bytes data;
+    if (!active_ || !RewriteData(pkt->data, static_cast<size_t>(pkt->size), &data))
+        return false;
+    PacketPtr copy = MakePacket();
+    if (!copy || av_new_packet(copy.get(), static_cast<int>(data.size())) < 0 ||
+        av_packet_copy_props(copy.get(), pkt) < 0) {
+        active_ = false;
+        return false;
+    }
+    std::memcpy(copy->data, data.data(), data.size());
+    av_packet_unref(pkt);
+    av_packet_move_ref(pkt, copy.get());
+    return true;
+}
+
+void H264EntryRewriter::Skip(const AVPacket* pkt)
+{
+    if (!active_ || !entry_written_)
+        return;
+    for (const CodedUnit& u : Units(pkt->data, static_cast<size_t>(pkt->size)))
+        if (H264UnitType(u) == kNonIdrSlice && RefIdc(u) != 0) {
+            ++frame_num_shift_;  // the pictures after it are numbered one less
+            return;
+        }
+}

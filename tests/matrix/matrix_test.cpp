@@ -327,6 +327,20 @@ void CheckPictures(const Facts& f, const Expected& e, size_t run, size_t runs, O
     for (const Expected::Run& r : want)
         wanted += (wanted.empty() ? "" : " ") + range(r.first_lo, r.first_hi) + "-" + range(r.last_lo, r.last_hi);
     Check(same, "pictures " + f.Runs() + ", expected " + wanted + (e.holes ? " less one picture" : ""), o);
+    // Each picture is shown until the next: a seam leaves no hole in their
+    // times (a damaged picture left out leaves its own). Within a run the
+    // times are the source's own (an AVI writer's skipped second frame).
+    int time_holes = 0;
+    double widest = 0;
+    for (size_t i = 1; i < f.pictures.size(); ++i) {
+        const double gap = f.pictures[i].t - f.pictures[i - 1].t;
+        if (f.pictures[i].number == f.pictures[i - 1].number + 1 || gap <= 1.5 / oracle::kFps)
+            continue;
+        ++time_holes;
+        widest = std::max(widest, gap);
+    }
+    Check(time_holes <= e.holes,
+          "picture times leave " + std::to_string(time_holes) + " holes at seams, the widest " + Ms(widest * 1000), o);
 }
 
 void CheckSound(const Facts& f, const Expected& e, Outcome* o)

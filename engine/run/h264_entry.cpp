@@ -10,6 +10,7 @@ namespace h264 {
 namespace {
 
 constexpr int kNonIdrSlice = 1;
+constexpr int kAccessUnitDelimiter = 9;
 constexpr int kIdrSlice = 5;
 constexpr int kSliceP = 0, kSliceB = 1, kSliceI = 2, kSliceSp = 3, kSliceSi = 4;
 
@@ -371,12 +372,14 @@ void H264EntryRewriter::NoteParameterSet(const CodedUnit& u)
     int id = 0;
     if (H264UnitType(u) == kH264Sps) {
         SpsFacts sps;
+        sps.unit.assign(u.data, u.data + u.size);
         if (ParseSps(u.data, u.size, &id, &sps))
-            sps_[id] = sps;
+            sps_[id] = std::move(sps);
     } else if (H264UnitType(u) == kH264Pps) {
         PpsFacts pps;
+        pps.unit.assign(u.data, u.data + u.size);
         if (ParsePps(u.data, u.size, &id, &pps))
-            pps_[id] = pps;
+            pps_[id] = std::move(pps);
         else
             pps_.erase(id);  // one that cannot be followed
     }
@@ -642,6 +645,8 @@ bool H264EntryRewriter::Begin(const AVPacket* key, int idr_pic_id)
             max_frame_num_ = 1 << h.sps->log2_max_frame_num;
             frame_num_shift_ = h.frame_num;
             poc_lsb_shift_ = h.sps->poc_type == 0 ? h.poc_lsb : 0;
+            entry_sps_ = h.sps->unit;
+            entry_pps_ = h.pps->unit;
         }
         any_slice = true;
     }
@@ -652,11 +657,30 @@ bool H264EntryRewriter::Begin(const AVPacket* key, int idr_pic_id)
     return active_;
 }
 
+// A stream with start codes may carry its parameter sets only before its
+// IDRs, and a file has no other place for them: a decoder starting at the
+// new IDR finds them in front of it.
+Bytes H264EntryRewriter::EntryParameterSets(const std::vector<CodedUnit>& units) const
+{
+    if (length_size_ != 0 || entry_written_)
+        return {};
+    for (const CodedUnit& u : units)
+        if (H264UnitType(u) == kH264Sps || H264UnitType(u) == kH264Pps)
+            return {};
+    Bytes sets;
+    for (const Bytes* unit : {&entry_sps_, &entry_pps_}) {
+        sets.insert(sets.end(), unit->begin(), unit->end());
+        sets.insert(sets.end(), {0, 0, 0, 1});
+    }
+    return sets;
+}
+
 bool H264EntryRewriter::RewriteData(const uint8_t* data, size_t size, Bytes* out)
 {
     const std::vector<CodedUnit> units = Units(data, size);
+    Bytes sets = EntryParameterSets(units);
     Bytes result;
-    result.reserve(size + 16);
+    result.reserve(size + sets.size() + 16);
     size_t prev_end = 0;
     SliceHeader first;
     bool any_slice = false;
@@ -681,6 +705,10 @@ bool H264EntryRewriter::RewriteData(const uint8_t* data, size_t size, Bytes* out
         const auto at = static_cast<size_t>(u.data - data);
         if (length_size_ == 0) {
             result.insert(result.end(), data + prev_end, data + at);
+            if (!sets.empty() && H264UnitType(u) != kAccessUnitDelimiter) {
+                result.insert(result.end(), sets.begin(), sets.end());  // right after the delimiter
+                sets.clear();
+            }
         } else if (length_size_ < 4 && unit_size >= (size_t{1} << (8 * length_size_))) {
             active_ = false;
             return false;

@@ -29,6 +29,7 @@ struct SpsFacts {
     bool separate_colour_plane = false;
     int chroma_array_type = 1;
     int max_num_ref_frames = 1;
+    Bytes unit;  // as the stream carries it
 };
 
 struct PpsFacts {
@@ -41,6 +42,7 @@ struct PpsFacts {
     int weighted_bipred_idc = 0;
     bool redundant_pic_cnt = false;
     bool deblocking_control = false;
+    Bytes unit;
 };
 
 // Payload of a unit without its emulation prevention bytes, and back.
@@ -100,12 +102,15 @@ private:
     const Reference* Find(int orig_frame_num) const;
     void MarkReferences(const h264::SliceHeader& h);
     int NewFrameNum(int orig) const;
+    // Start codes: the parameter sets the entry uses, when its packet lacks them.
+    Bytes EntryParameterSets(const std::vector<CodedUnit>& units) const;
 
     int length_size_ = 0;  // 0: start codes
     std::map<int, h264::SpsFacts> sps_;
     std::map<int, h264::PpsFacts> pps_;
     bool active_ = false;
     bool entry_written_ = false;
+    Bytes entry_sps_, entry_pps_;  // the parameter sets the entry uses
     int idr_pic_id_ = 0;
     int max_frame_num_ = 16;
     int frame_num_shift_ = 0;  // the entry's frame number, plus every reference left out since

@@ -50,7 +50,7 @@ PictureKind KindOfPicture(int codec_id, const uint8_t* data, size_t size)
 }
 
 PictureTimeReader::PictureTimeReader(AVFormatContext* format, int video_index)
-    : format_(format), video_index_(video_index)
+    : format_(format), steady_(format), video_index_(video_index)
 {
     fills_ = video_index >= 0 && static_cast<unsigned>(video_index) < format->nb_streams &&
              FillsPictureTimes(format, format->streams[video_index]);
@@ -79,7 +79,7 @@ int PictureTimeReader::ReadAhead()
     PacketPtr p = MakePacket();
     if (!p)
         return end_ = AVERROR(ENOMEM);
-    const int rc = av_read_frame(format_, p.get());
+    const int rc = steady_.Read(p.get());
     if (rc < 0)
         return end_ = rc;
     if (fills_ && p->stream_index == video_index_)

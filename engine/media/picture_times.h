@@ -10,6 +10,7 @@
 #include <deque>
 
 #include "av_handles.h"
+#include "steady_times.h"
 
 // The kind of picture a packet of MPEG-1/2 or MPEG-4 Part 2 holds.
 enum class PictureKind { Unknown, Reference, Bidirectional };
@@ -22,7 +23,8 @@ public:
     // `video_index`: the stream whose times are completed, -1 none.
     PictureTimeReader(AVFormatContext* format, int video_index);
     // As av_read_frame: 0 with a packet, or the demuxer's error or EOF
-    // once every packet read ahead has been returned.
+    // once every packet read ahead has been returned. Times far from their
+    // neighbours are mended first (SteadyTimeReader).
     int Read(AVPacket* pkt);
 
 private:
@@ -31,6 +33,7 @@ private:
     void ReleasePending(int64_t shown_at);
 
     AVFormatContext* format_;
+    SteadyTimeReader steady_;  // damaged times mended before they are completed
     int video_index_ = -1;
     bool fills_ = false;
     std::deque<PacketPtr> queue_;  // read ahead, in the order read

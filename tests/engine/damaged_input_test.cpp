@@ -1,0 +1,112 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Damaged inputs end as what they hold: a time far off is mended, never
+// padded up to or written, and a job is never done on what it left out.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "media_checks.h"
+
+namespace {
+
+constexpr int kTsPacket = 188;
+
+// Adds `seconds` to the presentation time (and, with `dts`, the decoding
+// time) of the `nth` picture's PES header of a transport stream.
+bool ShiftPictureTime(const std::string& path, int nth, double seconds, bool dts)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::vector<uint8_t> b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto read = [&](size_t at) {
+        return (int64_t{b[at] >> 1 & 7} << 30) | (int64_t{b[at + 1]} << 22) | (int64_t{b[at + 2] >> 1} << 15) |
+               (int64_t{b[at + 3]} << 7) | (b[at + 4] >> 1);
+    };
+    const auto write = [&](size_t at, int64_t v) {
+        v &= (int64_t{1} << 33) - 1;
+        b[at] = static_cast<uint8_t>((b[at] & 0xf0) | (v >> 30 & 7) << 1 | 1);
+        b[at + 1] = static_cast<uint8_t>(v >> 22);
+        b[at + 2] = static_cast<uint8_t>((v >> 15 & 0x7f) << 1 | 1);
+        b[at + 3] = static_cast<uint8_t>(v >> 7);
+        b[at + 4] = static_cast<uint8_t>((v & 0x7f) << 1 | 1);
+    };
+    const auto ticks = static_cast<int64_t>(seconds * 90000);
+    int seen = 0;
+    for (size_t off = 0; off + kTsPacket <= b.size(); off += kTsPacket) {
+        if (b[off] != 0x47 || !(b[off + 1] & 0x40))
+            continue;
+        size_t i = off + 4 + ((b[off + 3] & 0x20) ? 1 + b[off + 4] : 0);
+        if (i + 19 > off + kTsPacket || b[i] || b[i + 1] || b[i + 2] != 1 || b[i + 3] != 0xe0 || ++seen != nth)
+            continue;
+        write(i + 9, read(i + 9) + ticks);
+        if (dts && (b[i + 7] & 0x40))
+            write(i + 14, read(i + 14) + ticks);
+        std::ofstream(path, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(b.data()),
+                                                                      static_cast<std::streamsize>(b.size()));
+        return true;
+    }
+    return false;
+}
+
+double DeclaredSeconds(const std::string& path)
+{
+    return std::atof(CommandOutput("ffprobe -v error -show_entries format=duration -of csv=p=0 " + Quoted(path)).c_str());
+}
+
+// The tool, ended by force should it hang.
+CliResult RunCliWithin(int seconds, const std::string& arguments)
+{
+    const char* cli = std::getenv("MORVANE_CLI");
+    return RunShell("timeout " + std::to_string(seconds) + " " + std::string(cli ? cli : "morvane-cli") + " " +
+                    arguments + " 2>&1");
+}
+
+class DamagedTimes : public ::testing::TestWithParam<bool> {};
+
+struct TimedJob {
+    const char* name;
+    std::string arguments;  // "@" stands for the damaged file
+    double seconds;         // what the output holds
+};
+
+// One picture stamped 71,586 s ahead in the middle of a 12 s recording.
+TEST_P(DamagedTimes, APictureTimeFarAheadIsMendedInEveryKindOfJob)
+{
+    const bool dts_too = GetParam();
+    const std::string folder = MakeScratchFolder(dts_too ? "far_ahead_dts" : "far_ahead_pts");
+    const std::string good = folder + "/good.ts";
+    const std::string bad = folder + "/bad.ts";
+    ASSERT_EQ(RunShell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=160x120:rate=25:duration=12 "
+                       "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=12 -c:v libx264 -preset ultrafast "
+                       "-g 25 -bf 2 -c:a aac -b:a 48k " + Quoted(good) + " && cp " + Quoted(good) + " " + Quoted(bad))
+                  .exit_code,
+              0);
+    ASSERT_TRUE(ShiftPictureTime(bad, 100, 71586, dts_too));
+    const TimedJob jobs[] = {
+        {"cut", "cut @ --start 0 --end 8", 8},
+        {"exact", "cut @ --start 2.5 --end 8 --exact", 5.5},
+        {"join", "join @ " + Quoted(good), 24},
+        {"reencoded", "join @ " + Quoted(good) + " --format 1 --size 160*120 --fps '25.0 fps'", 24},
+    };
+    for (const TimedJob& j : jobs) {
+        SCOPED_TRACE(j.name);
+        std::string arguments = j.arguments;
+        arguments.replace(arguments.find('@'), 1, Quoted(bad));
+        const std::string out = folder + "/" + j.name;
+        const CliResult r = RunCliWithin(300, arguments + " -o " + Quoted(out + (j.name[0] == 'r' ? ".mp4" : ".ts")));
+        ASSERT_EQ(r.exit_code, 0) << r.output;
+        const std::string path = out + (j.name[0] == 'r' ? ".mp4" : ".ts");
+        EXPECT_NEAR(DeclaredSeconds(path), j.seconds, 0.3);
+        const MediaFacts facts = AnalyzeMedia(path);
+        EXPECT_NEAR(facts.VideoSeconds(), j.seconds, 0.3);
+        EXPECT_LT(facts.max_picture_gap_s, 0.1) << "no picture held over a gap";
+        EXPECT_NEAR(facts.audio_played_s, j.seconds, 0.3) << "no silence padded";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(PresentationAndDecodingTime, DamagedTimes, ::testing::Values(false, true));
+
+}  // namespace

@@ -804,6 +804,9 @@ int RunJob(ConversionJob* job, bool join, const std::vector<std::string>& output
     }
     for (const DroppedTrack& t : job->dropped_tracks)
         std::fprintf(stderr, "morvane-cli: left out of the output: %s\n", Shown(DescribeDroppedTrack(t)).c_str());
+    for (const std::string& path : reading.left_empty)
+        std::fprintf(stderr, "morvane-cli: %s was reserved for an output nothing was written to, and could not be "
+                             "removed: it is empty\n", Shown(path).c_str());
     if (problem.empty())
         return kExitOk;
     const std::string said = TakeLibraryMessages();

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include <sys/stat.h>
+
 #include "job_setup.h"
 
 JobReading ReadJob(const ConversionJob& job)
@@ -42,8 +44,15 @@ JobReading ReadJob(const ConversionJob& job)
     r.ended = count > 0 && r.current >= count;
 
     const int outputs = job.separate_outputs ? job.input_count : 1;
-    for (int o = 0; o < outputs && job.output_paths; ++o)
-        if (job.output_paths[o] && FileExists(job.output_paths[o]))
-            r.kept.emplace_back(job.output_paths[o]);
+    for (int o = 0; o < outputs && job.output_paths; ++o) {
+        struct stat st {};
+        const char* path = job.output_paths[o];
+        if (!path || !FileExists(path))
+            continue;
+        // The launch's reservation of a span never reached is empty; what a
+        // job wrote never is (a header at least).
+        const bool reserved_only = stat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
+        (reserved_only ? r.left_empty : r.kept).emplace_back(path);
+    }
     return r;
 }

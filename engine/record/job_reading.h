@@ -36,6 +36,10 @@ struct JobReading {
     int output_error = 0;   // errno of the output's failed write; 0 none
     bool disk_full = false;
     std::vector<std::string> kept;  // the job's output files on disk, in order
+    // Files reserved for outputs nothing was written to (spans a stop kept the
+    // job from reaching) that are still there: removing them failed, as in a
+    // folder made read-only meanwhile. Never a result.
+    std::vector<std::string> left_empty;
 
     FailureReason FirstReason() const
     {

@@ -13,8 +13,12 @@
 #include <string>
 #include <vector>
 
+#include <sys/mount.h>
+#include <sys/stat.h>
+
 #include "av_handles.h"
 #include "conversion_job.h"
+#include "job_reading.h"
 #include "job_setup.h"
 #include "media_checks.h"
 #include "worker.h"
@@ -346,6 +350,59 @@ TEST_F(Spans, StopKeepsWhatWasWritten)
         EXPECT_TRUE(std::filesystem::exists(outputs[1]));  // what the stop found written
         EXPECT_FALSE(std::filesystem::exists(outputs[2]));
     }
+}
+
+// A folder no file can be removed from while the object lives: read-only to
+// its user, or, for root, who may write anyway, a read-only mount of itself.
+class UnremovableFolder {
+public:
+    explicit UnremovableFolder(const std::string& path) : path_(path)
+    {
+        if (geteuid() != 0)
+            made_ = chmod(path.c_str(), 0555) == 0;
+        else if (mount(path.c_str(), path.c_str(), nullptr, MS_BIND, nullptr) == 0)
+            made_ = mount(nullptr, path.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0 || Undo();
+    }
+    ~UnremovableFolder() { Undo(); }
+    bool made() const { return made_; }
+
+private:
+    bool Undo()
+    {
+        if (geteuid() != 0)
+            chmod(path_.c_str(), 0755);
+        else
+            umount(path_.c_str());
+        return false;
+    }
+    std::string path_;
+    bool made_ = false;
+};
+
+// Separate spans, the folder made read-only after the launch, a stop as the
+// second span begins: the third span's reservation cannot be removed, and
+// is not named as an output.
+TEST_F(Spans, AnEmptyReservationLeftInAReadOnlyFolderIsNoOutput)
+{
+    std::vector<std::string> outputs;
+    ASSERT_EQ(FillSpansJob(job, source_path_, kSpans, {folder, "ro", ".mp4"}, DefaultCutChoice("k"), true, &outputs),
+              LaunchRefusal::None);
+    ASSERT_EQ(outputs.size(), 3u);
+    UnremovableFolder read_only(folder);
+    if (!read_only.made())
+        GTEST_SKIP() << "the folder could not be made read-only";
+    MarkJobStarting(job, false);
+    static ConversionJob* stopping;
+    stopping = job;
+    SetProgressObserver([](const ConversionJob* j) {
+        if (j == stopping && j->current_input == 1)
+            stopping->cancel_requested = 1;
+    });
+    StartConversionWorker(job).join();
+    SetProgressObserver(nullptr);
+    const JobReading reading = ReadJob(*job);
+    EXPECT_EQ(reading.kept, (std::vector<std::string>{outputs[0], outputs[1]}));
+    EXPECT_EQ(reading.left_empty, std::vector<std::string>{outputs[2]});
 }
 
 }  // namespace

@@ -161,9 +161,9 @@ OutputTarget TargetOf(const QString& folder, const QString& title, const QString
 
 QString ReasonText(FailureReason reason)
 {
-    static const char* const kKeys[] = {"yy1", "yy2", "yy3", "yy4", "yy5", "yy6", "yy7", "yy8", "yy9", "yy10"};
+    static const char* const kKeys[] = {"yy1", "yy2", "yy3", "yy4", "yy5", "yy6", "yy7", "yy8", "yy9", "yy10", "yy11"};
     const int n = static_cast<int>(reason);
-    return n >= 1 && n <= 10 ? LanguageText("TISHI", kKeys[n - 1]) : Ui("TISHI", "sb");
+    return n >= 1 && n <= 11 ? LanguageText("TISHI", kKeys[n - 1]) : Ui("TISHI", "sb");
 }
 
 // What the job's kept files hold, or nothing when none was kept: each file,

@@ -18,9 +18,9 @@ QString Text(const char* section, const char* key)
 
 QString FailureText(FailureReason reason)
 {
-    static const char* const kKeys[] = {"yy1", "yy2", "yy3", "yy4", "yy5", "yy6", "yy7", "yy8", "yy9", "yy10"};
+    static const char* const kKeys[] = {"yy1", "yy2", "yy3", "yy4", "yy5", "yy6", "yy7", "yy8", "yy9", "yy10", "yy11"};
     const int n = static_cast<int>(reason);
-    return n >= 1 && n <= 10 ? Text("TISHI", kKeys[n - 1]) : Text("TISHI", "sb");
+    return n >= 1 && n <= 11 ? Text("TISHI", kKeys[n - 1]) : Text("TISHI", "sb");
 }
 
 QString RefusalText(LaunchRefusal refusal)

@@ -40,11 +40,14 @@ int WriteOutputPacket(JobOutput& out, AVPacket* pkt, AVStream* out_st, StreamClo
     clock.end = std::max(clock.end, pkt->pts + std::max<int64_t>(pkt->duration, 0));
     pkt->stream_index = out_st->index;
     pkt->pos = -1;
+    const int64_t duration = std::max<int64_t>(pkt->duration, 0);  // the muxer takes the packet
     const int rc = av_interleaved_write_frame(out.ctx.get(), pkt);
     if (rc >= 0) {
         ++out.packets_written;
-        if (out_st == out.video)
+        if (out_st == out.video) {
             ++out.video_packets_written;
+            out.video_ticks_written += duration;
+        }
     }
     return rc;
 }

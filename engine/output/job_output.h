@@ -71,6 +71,7 @@ struct JobOutput {
     std::vector<ExtraTrack> extras;        // in the order they were added
     std::vector<ChapterCopy> chapters;     // of the inputs written so far
     int64_t video_packets_written = 0;     // of those, pictures
+    int64_t video_ticks_written = 0;       // their durations summed, in the video's time base
 
     // A write to the file failed: what follows would only widen the hole.
     bool WriteFailed() const { return file && file->error() != 0; }

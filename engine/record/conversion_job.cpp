@@ -75,6 +75,7 @@ const char* FailureReasonText(FailureReason reason)
     case FailureReason::WriteFailed: return "the output could not be written";
     case FailureReason::OutputGone: return "the output file was moved or deleted during the job";
     case FailureReason::Stopped: return "stopped";
+    case FailureReason::DamagedWithin: return "the file is damaged within the cut";
     }
     return "failed";
 }

@@ -35,6 +35,7 @@ enum class FailureReason : uint8_t {
     WriteFailed,       // the output could not be written (see output_error)
     OutputGone,        // the output file was moved or deleted meanwhile
     Stopped,           // the user stopped the job
+    DamagedWithin,     // what a span holds is missing or misplaced in the file
 };
 
 // The reason in plain English, for the command-line tool and logs.

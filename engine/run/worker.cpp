@@ -152,6 +152,47 @@ bool EndedBeforeItsLength(const JobRun& jr, const JobOutput& out, const InputRun
     return written_s < expected_s - kToleranceS;
 }
 
+// What a span should hold, in seconds: its length, or less where the file
+// ends before it.
+double ExpectedSpanSeconds(const JobRun& jr, const InputRun& run)
+{
+    double end_s = HeldSeconds(run.in);
+    if (run.measured_held_s > 0)
+        end_s = std::min(end_s, run.measured_held_s);
+    return std::min(jr.job->span_s[run.index], end_s - run.cut_start_s);
+}
+
+// A span whose pictures are missing or misplaced in the file, though the
+// file goes on past it: an MP4 index entry pointing nowhere ends the reading
+// mid-span, a damaged cluster makes the seek land a key picture early and
+// the span get two pictures. Judged against what the span should hold, with
+// room for a picture or two at its ends and for the file's real end.
+bool DamagedWithinTheCut(const JobRun& jr, const JobOutput& out, const InputRun& run, const InputPlan& input,
+                         int64_t pictures_before, int64_t picture_ticks_before)
+{
+    constexpr double kFileEndToleranceS = 1.0;
+    constexpr double kMinShortfallS = 0.5;
+    constexpr double kMinPictureShare = 0.5;
+    if (input.whole_file)
+        return false;
+    const double expected_s = ExpectedSpanSeconds(jr, run);
+    if (expected_s <= kMinShortfallS)
+        return false;
+    // The reading ended mid-span, well before the file's end.
+    const double written_s = jr.route->WrittenSeconds(out, run);
+    const double held_s = HeldSeconds(run.in);
+    if (!run.cut_complete && written_s < expected_s - kMinShortfallS &&
+        run.cut_start_s + written_s < held_s - kFileEndToleranceS)
+        return true;
+    // Copied pictures cover the span by their own durations (a variable
+    // rate's long pictures too); a span mostly left out does not.
+    if (jr.plan.mode != JobMode::Copy || !out.video || run.in.video_index < 0 ||
+        out.video_packets_written == pictures_before)
+        return false;
+    const double covered_s = (out.video_ticks_written - picture_ticks_before) * av_q2d(out.video->time_base);
+    return covered_s < expected_s * kMinPictureShare;
+}
+
 // One packet along its stream's route. A lost sound packet is not worth
 // failing the input for; a picture the output refuses is.
 FailureReason WriteAlongRoute(JobOutput& out, InputRun& run, const StreamRoute& route, AVPacket* pkt)
@@ -337,12 +378,14 @@ void PlaceInput(const JobRun& jr, const JobOutput& out, InputRun& run, const Inp
 
 // What the input's run left in the output, judged once its loop is over.
 FailureReason JudgeInput(const JobRun& jr, const JobOutput& out, const InputRun& run, const InputPlan& input,
-                         int64_t packets_before, int64_t pictures_before)
+                         int64_t packets_before, int64_t pictures_before, int64_t picture_ticks_before)
 {
     if (jr.route->WroteNothing(out, run, packets_before))
         return input.whole_file ? FailureReason::CutShort : FailureReason::NothingInSpan;
     if (jr.route->LostThePicture(out, run, pictures_before))
         return FailureReason::PictureLost;
+    if (DamagedWithinTheCut(jr, out, run, input, pictures_before, picture_ticks_before))
+        return FailureReason::DamagedWithin;
     if (EndedBeforeItsLength(jr, out, run, input))
         return FailureReason::CutShort;
     return FailureReason::None;
@@ -370,6 +413,7 @@ void ProcessInput(JobRun& jr, JobOutput& out, InputRun& run, InputPlan& input)
 
     const int64_t packets_before = out.packets_written;
     const int64_t pictures_before = out.video_packets_written;
+    const int64_t picture_ticks_before = out.video_ticks_written;
     RunPacketLoop(jr, out, run, input);
     if (run.read_result < 0 && run.read_result != AVERROR_EOF && run.av_error == 0)
         run.av_error = run.read_result;  // why the reading broke off
@@ -384,7 +428,7 @@ void ProcessInput(JobRun& jr, JobOutput& out, InputRun& run, InputPlan& input)
         return MarkFailed(job, run, FailureReason::WriteFailed);
     if (Cancelled(job))
         return;
-    why = JudgeInput(jr, out, run, input, packets_before, pictures_before);
+    why = JudgeInput(jr, out, run, input, packets_before, pictures_before, picture_ticks_before);
     if (why != FailureReason::None)
         MarkFailed(job, run, why);
 }

@@ -3,6 +3,7 @@
 // padded up to or written, and a job is never done on what it left out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -108,5 +109,91 @@ TEST_P(DamagedTimes, APictureTimeFarAheadIsMendedInEveryKindOfJob)
 }
 
 INSTANTIATE_TEST_SUITE_P(PresentationAndDecodingTime, DamagedTimes, ::testing::Values(false, true));
+
+std::vector<uint8_t> Bytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteBytes(const std::string& path, const std::vector<uint8_t>& b)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+}
+
+size_t Find(const std::vector<uint8_t>& b, const std::string& what)
+{
+    return static_cast<size_t>(std::search(b.begin(), b.end(), what.begin(), what.end()) - b.begin());
+}
+
+// The 111th chunk offset of the first `stco` box (one picture a chunk: the
+// picture at 4.4 s) pointing past the file's end.
+void PointOneChunkNowhere(const std::string&, std::vector<uint8_t>& b)
+{
+    const size_t at = Find(b, "stco") + 12 + 4 * 110;
+    b[at] = 0x7f;
+    b[at + 1] = 0xff;
+}
+
+// Four bytes out of the first cluster, where the block after its key
+// picture begins: the demuxer loses its way to the next cluster, and with it
+// every picture of the first second but the first.
+void CutIntoFirstCluster(const std::string& path, std::vector<uint8_t>& b)
+{
+    const std::string said = CommandOutput("ffprobe -v error -select_streams v -read_intervals %+#1 "
+                                           "-show_entries packet=pos,size -of default=nw=1 " + Quoted(path));
+    const long pos = std::atol(said.c_str() + said.find("pos=") + 4);
+    const long size = std::atol(said.c_str() + said.find("size=") + 5);
+    const auto at = b.begin() + pos + size;
+    b.erase(at, at + 4);
+}
+
+struct DamagedSpans {
+    const char* name;
+    void (*damage)(const std::string& source, std::vector<uint8_t>&);
+    std::vector<std::string> statuses;  // of spans 1-2, 4-5 and 7 to the end
+};
+
+// A span whose pictures the file has lost fails as damaged, never done on
+// the few pictures it got; the spans around it, and every span of the same
+// file undamaged (the last one running to its end), are done.
+TEST(DamagedWithinTheCut, ASpanMissingItsPicturesFailsAndTheOthersAreDone)
+{
+    const std::string folder = MakeScratchFolder("damaged_within");
+    const std::string mp4 = folder + "/source.mp4";
+    const std::string webm = folder + "/source.webm";
+    ASSERT_EQ(RunShell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=320x240:rate=25:duration=10 "
+                       "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=10 -c:v libx264 -preset ultrafast "
+                       "-g 25 -c:a aac -b:a 48k " + Quoted(mp4) + " && ffmpeg -nostdin -v error -y -i " + Quoted(mp4) +
+                       " -c:v libvpx-vp9 -deadline realtime -cpu-used 8 -g 25 -c:a libopus " + Quoted(webm))
+                  .exit_code,
+              0);
+    const DamagedSpans cases[] = {
+        {"source.mp4", nullptr, {"done", "done", "done"}},
+        {"source.webm", nullptr, {"done", "done", "done"}},
+        {"stco.mp4", PointOneChunkNowhere, {"done", "failed", "done"}},
+        {"cluster.webm", CutIntoFirstCluster, {"failed", "done", "done"}},
+    };
+    for (const DamagedSpans& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string input = folder + "/" + c.name;
+        if (c.damage) {
+            const std::string& source = c.name[0] == 's' ? mp4 : webm;
+            std::vector<uint8_t> b = Bytes(source);
+            c.damage(source, b);
+            WriteBytes(input, b);
+        }
+        const std::string out = folder + "/out_" + std::string(c.name).substr(0, 4);
+        const CliResult r = RunCliWithin(300, "cut " + Quoted(input) + " --span 1-2 --span 4-5 --span 7-10 --separate --out " +
+                                                  Quoted(folder) + " --title " + Quoted(out.substr(folder.size() + 1)));
+        for (int i = 0; i < 3; ++i)
+            EXPECT_NE(r.output.find("span " + std::to_string(i + 1) + " " + c.statuses[i]), std::string::npos)
+                << r.output;
+        const bool damaged = c.damage != nullptr;
+        EXPECT_EQ(r.exit_code, damaged ? 1 : 0);
+        EXPECT_EQ(r.output.find("the file is damaged within the cut") != std::string::npos, damaged) << r.output;
+    }
+}
 
 }  // namespace

@@ -361,6 +361,7 @@ std::string ProbeMessage(int code)
     case kProbeUnreadable: return "the file cannot be read (no permission)";
     case kProbeNotAFile: return "not a regular file (folders, pipes and devices other than disks cannot be read)";
     case kProbeNotSingleMedia: return "a playlist or list of other files, not a single media file";
+    case kProbeTooManyOpen: return "too many files are open (the limit on open files was reached), not a fault of the file";
     default: return "unknown problem";
     }
 }
@@ -374,6 +375,9 @@ ConversionJob* TheJob()
     }
     return g_pJob;
 }
+
+// Files of a join kept open from the probe to the job.
+constexpr size_t kJoinInputsKeptOpen = 2;
 
 // A cut or join launched next keeps the file open (ProbeKeeps::FileOpen):
 // its job reads the file first and takes the probe's open file.
@@ -1202,7 +1206,11 @@ int RunJoin(const Arguments& args)
     ConversionJob* job = TheJob();
     std::vector<JoinRow> rows;
     for (const std::string& path : args.files) {
-        const int rc = ProbeInto(job, path, ProbeKeeps::FileOpen);
+        // The first files stay open for the job to read at once; the others
+        // are opened again when it reaches them (each holds a descriptor and
+        // a few MB), checked then to be the file probed.
+        const bool keep_open = rows.size() < kJoinInputsKeptOpen;
+        const int rc = ProbeInto(job, path, keep_open ? ProbeKeeps::FileOpen : ProbeKeeps::Nothing);
         if (rc < 0)
             return Fail(InputProblem(path, rc));
         if (job->initial_end_us < 0)

@@ -246,6 +246,8 @@ int OpenCheckedInput(const char* path, AVIOInterruptCB interrupt, InputContextPt
     if (const int rc = OpenLocalFormat(&raw, path); rc != 0) {
         if (av_error && rc != kNotSingleMediaError)
             *av_error = rc;
+        if (rc == AVERROR(EMFILE) || rc == AVERROR(ENFILE))
+            return kProbeTooManyOpen;
         return rc == kNotSingleMediaError ? kProbeNotSingleMedia : kProbeOpenFailed;  // `raw` was freed
     }
     format->reset(raw);

@@ -23,6 +23,8 @@ constexpr int kProbeUnreadable = -8;  // no permission to read it
 // A playlist, file list, image pattern or stream description: it names
 // other files or addresses to read, and only single media files are read.
 constexpr int kProbeNotSingleMedia = -9;
+// The process may open no more files (EMFILE, ENFILE): the file itself may be fine.
+constexpr int kProbeTooManyOpen = -10;
 
 struct MediaInput {
     InputContextPtr format;

@@ -54,7 +54,8 @@ void MarkFailed(ConversionJob* job, InputRun& run, FailureReason reason)
 
 FailureReason ReasonOfOpen(int probe_code)
 {
-    return probe_code == kProbeNoSuchFile || probe_code == kProbeUnreadable || probe_code == kProbeNotAFile
+    return probe_code == kProbeNoSuchFile || probe_code == kProbeUnreadable || probe_code == kProbeNotAFile ||
+                   probe_code == kProbeTooManyOpen
                ? FailureReason::Unreadable
                : FailureReason::NotMedia;
 }

@@ -153,13 +153,23 @@ bool EndedBeforeItsLength(const JobRun& jr, const JobOutput& out, const InputRun
     return written_s < expected_s - kToleranceS;
 }
 
+// Where the file's last packet ends, as the launch or the start's check
+// measured it; 0 when unknown.
+double MeasuredEndSeconds(const JobRun& jr, const InputRun& run)
+{
+    if (run.measured_held_s > 0)
+        return run.measured_held_s;
+    const InputFacts* facts = LaunchFactsOf(jr.job, run.index);
+    return facts ? facts->measured_held_s : 0;
+}
+
 // What a span should hold, in seconds: its length, or less where the file
 // ends before it.
 double ExpectedSpanSeconds(const JobRun& jr, const InputRun& run)
 {
     double end_s = HeldSeconds(run.in);
-    if (run.measured_held_s > 0)
-        end_s = std::min(end_s, run.measured_held_s);
+    if (const double measured_s = MeasuredEndSeconds(jr, run); measured_s > 0)
+        end_s = std::min(end_s, measured_s);
     return std::min(jr.job->span_s[run.index], end_s - run.cut_start_s);
 }
 
@@ -179,11 +189,12 @@ bool DamagedWithinTheCut(const JobRun& jr, const JobOutput& out, const InputRun&
     const double expected_s = ExpectedSpanSeconds(jr, run);
     if (expected_s <= kMinShortfallS)
         return false;
-    // The reading ended mid-span, well before the file's end.
+    // The reading ended mid-span, well before where the file's packets end
+    // (a file that breaks off there is cut short instead).
     const double written_s = jr.route->WrittenSeconds(out, run);
-    const double held_s = HeldSeconds(run.in);
+    const double end_s = MeasuredEndSeconds(jr, run);
     if (!run.cut_complete && written_s < expected_s - kMinShortfallS &&
-        run.cut_start_s + written_s < held_s - kFileEndToleranceS)
+        run.cut_start_s + written_s < end_s - kFileEndToleranceS)
         return true;
     // Copied pictures cover the span by their own durations (a variable
     // rate's long pictures too); a span mostly left out does not.
@@ -385,10 +396,10 @@ FailureReason JudgeInput(const JobRun& jr, const JobOutput& out, const InputRun&
         return input.whole_file ? FailureReason::CutShort : FailureReason::NothingInSpan;
     if (jr.route->LostThePicture(out, run, pictures_before))
         return FailureReason::PictureLost;
-    if (DamagedWithinTheCut(jr, out, run, input, pictures_before, picture_ticks_before))
-        return FailureReason::DamagedWithin;
     if (EndedBeforeItsLength(jr, out, run, input))
         return FailureReason::CutShort;
+    if (DamagedWithinTheCut(jr, out, run, input, pictures_before, picture_ticks_before))
+        return FailureReason::DamagedWithin;
     return FailureReason::None;
 }
 

@@ -196,4 +196,28 @@ TEST(DamagedWithinTheCut, ASpanMissingItsPicturesFailsAndTheOthersAreDone)
     }
 }
 
+// Found by the mutation campaign: the middle of an M4A's sound overwritten,
+// so that most of a re-encoded cut's packets do not decode; it wrote 1.3 s
+// of a 2 s cut and said done.
+TEST(DamagedWithinTheCut, SoundThatMostlyFailsToDecodeFailsAReencodedCut)
+{
+    const std::string folder = MakeScratchFolder("undecodable_sound");
+    const std::string m4a = folder + "/sound.m4a";
+    ASSERT_EQ(RunShell("ffmpeg -nostdin -v error -y -f lavfi -i sine=frequency=440:sample_rate=44100:duration=4 "
+                       "-c:a aac -b:a 32k " + Quoted(m4a)).exit_code,
+              0);
+    std::vector<uint8_t> b = Bytes(m4a);
+    uint32_t x = 12345;  // a fixed sequence: the same damage every run
+    for (size_t i = b.size() * 3 / 10; i < b.size() * 7 / 10; ++i) {
+        x = (x * 1103515245u + 12345u) & 0x7fffffffu;
+        b[i] = static_cast<uint8_t>(x >> 16);
+    }
+    WriteBytes(m4a, b);
+    const CliResult r = RunCliWithin(300, "cut " + Quoted(m4a) + " --start 1 --end 3 --format 2 -o " +
+                                              Quoted(folder + "/cut.avi"));
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.output.find("the file is damaged within the cut"), std::string::npos) << r.output;
+}
+
 }  // namespace
+

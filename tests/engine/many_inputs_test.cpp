@@ -49,14 +49,14 @@ TEST(ManyInputs, RunningOutOfDescriptorsIsNamedAsSuch)
     const std::string folder = MakeScratchFolder("descriptors");
     const std::string files = ManyTinyFiles(folder, 3);
     int refused = 0;
-    for (int limit = 4; limit <= 8; ++limit) {
+    for (int limit = 4; limit <= 10; ++limit) {
         SCOPED_TRACE(limit);
         const std::string out = folder + "/out" + std::to_string(limit) + ".mp4";
         const CliResult r = RunShell("prlimit --nofile=" + std::to_string(limit) + ":" + std::to_string(limit) + " " +
                                      Cli() + " join" + files + " -o " + Quoted(out) + " > " + Quoted(out + ".txt") +
                                      " 2>&1; echo $?; cat " + Quoted(out + ".txt"));
-        if (r.output.rfind("0\n", 0) == 0)
-            continue;  // enough for this job
+        if (r.output.rfind("0\n", 0) == 0 || r.output.rfind("127\n", 0) == 0)
+            continue;  // enough for this job, or too few for the program to start
         ++refused;
         EXPECT_EQ(r.output.find("not a media file"), std::string::npos) << r.output;
         EXPECT_TRUE(r.output.find("too many files are open") != std::string::npos ||

@@ -26,7 +26,23 @@ bool Wanted(const std::vector<int>& streams, int index)
 
 int64_t StartOf(const AVPacket* pkt) { return pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts; }
 
-// A second reading of the file `opened` reads, with its stop callback.
+// Every stream but the cues and one stream that shows how far the reading
+// has come is skipped.
+int KeepOnlyCuesAndClock(AVFormatContext* format, const std::vector<int>& streams)
+{
+    int clock = -1;
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        const int index = static_cast<int>(i);
+        const bool cue = Wanted(streams, index);
+        if (!cue && clock < 0 && format->streams[i]->codecpar->codec_type != AVMEDIA_TYPE_ATTACHMENT)
+            clock = index;
+        format->streams[i]->discard = cue || index == clock ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    }
+    return clock;
+}
+
+}  // namespace
+
 InputContextPtr OpenAgain(const AVFormatContext* opened)
 {
     constexpr char kPrefix[] = "file:";
@@ -45,23 +61,6 @@ InputContextPtr OpenAgain(const AVFormatContext* opened)
         return nullptr;
     return again;
 }
-
-// Every stream but the cues and one stream that shows how far the reading
-// has come is skipped.
-int KeepOnlyCuesAndClock(AVFormatContext* format, const std::vector<int>& streams)
-{
-    int clock = -1;
-    for (unsigned i = 0; i < format->nb_streams; ++i) {
-        const int index = static_cast<int>(i);
-        const bool cue = Wanted(streams, index);
-        if (!cue && clock < 0 && format->streams[i]->codecpar->codec_type != AVMEDIA_TYPE_ATTACHMENT)
-            clock = index;
-        format->streams[i]->discard = cue || index == clock ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
-    }
-    return clock;
-}
-
-}  // namespace
 
 bool LeadCues::Repeats(const AVPacket* pkt) const
 {

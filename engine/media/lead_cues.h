@@ -24,6 +24,10 @@ struct LeadCues {
     bool Repeats(const AVPacket* pkt) const;
 };
 
+// A second reading of the file `opened` (opened by OpenLocalFormat) reads,
+// with its stop callback; null when it cannot be opened again as it was.
+InputContextPtr OpenAgain(const AVFormatContext* opened);
+
 // The cues of `streams` of the file `opened` (opened by OpenLocalFormat)
 // that are shown at `at_us` on its clock but began before it. Nothing when
 // `at_us` is the file's start or the file cannot be read again.

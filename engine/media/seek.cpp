@@ -109,19 +109,56 @@ bool SeekWith(SeekMethod method, AVFormatContext* format, int stream_index, int6
     return false;
 }
 
-// A backward seek may land far before the key frame at or before the target:
-// an ASF index of whole seconds lands a second early and more, a whole group
-// of pictures more than the cut asked for. A seek without the flag lands at
-// the index entry nearest the target: taken, and left positioned there, when
-// its key frame is not after the target and is later than `found_us`.
-bool SeekNearer(AVFormatContext* format, int stream_index, int64_t target_us, int64_t found_us)
+struct KeyPicture {
+    int64_t ts = AV_NOPTS_VALUE;  // the stream's time base
+    int64_t pos = -1;
+};
+
+// The last key frame of `stream_index` at or before `target_us`, read from
+// the current position on.
+KeyPicture LastKeyUpTo(AVFormatContext* format, int stream_index, int64_t target_us)
 {
-    if (found_us == AV_NOPTS_VALUE || av_seek_frame(format, -1, target_us, 0) < 0)
-        return false;
-    const KeyFrameFound nearer = ReadFirstKeyFrame(format, stream_index);
-    if (!nearer.found || nearer.pts_us > target_us || nearer.pts_us <= found_us)
-        return false;
-    return av_seek_frame(format, -1, target_us, 0) >= 0;
+    KeyPicture last;
+    PacketPtr pkt = MakePacket();
+    if (!pkt || stream_index < 0)
+        return last;
+    const AVRational tb = format->streams[stream_index]->time_base;
+    for (int n = 0; n < kMaxPacketsToKeyFrame && av_read_frame(format, pkt.get()) >= 0; ++n) {
+        const int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+        const bool ours = pkt->stream_index == stream_index && ts != AV_NOPTS_VALUE;
+        const bool past = ours && ToMicroseconds(ts, tb) > target_us;
+        if (ours && !past && (pkt->flags & AV_PKT_FLAG_KEY))
+            last = {ts, pkt->pos};
+        av_packet_unref(pkt.get());
+        if (past)
+            break;
+    }
+    return last;
+}
+
+// An index coarser than the key frames lands before the last one at or
+// before the target: ASF's lists one packet a second, so a seek to 2.4 s
+// lands on the key frame of 1.32 s when the next is at 2.32 s, and a cut
+// would copy a second too much. The key frame read on from the landing is
+// added to the demuxer's index and the seek repeated; a demuxer that does
+// not seek by its index keeps the landing. Leaves the input positioned at
+// the landing taken. Transport and program streams have no index: their
+// search by timestamps lands where it can.
+void SeekToLastKey(AVFormatContext* format, int stream_index, int64_t target_us, int64_t landing_key_us)
+{
+    if (stream_index < 0 || landing_key_us == AV_NOPTS_VALUE || (format->iformat->flags & AVFMT_TS_DISCONT))
+        return;
+    AVStream* st = format->streams[stream_index];
+    const KeyPicture last = LastKeyUpTo(format, stream_index, target_us);
+    const bool later = last.ts != AV_NOPTS_VALUE && ToMicroseconds(last.ts, st->time_base) > landing_key_us;
+    if (later && last.pos >= 0 && av_add_index_entry(st, last.pos, last.ts, 0, 0, AVINDEX_KEYFRAME) >= 0 &&
+        av_seek_frame(format, stream_index, last.ts, AVSEEK_FLAG_BACKWARD) >= 0) {
+        const KeyFrameFound found = ReadFirstKeyFrame(format, stream_index);
+        if (found.found && found.pts_us == ToMicroseconds(last.ts, st->time_base) &&
+            av_seek_frame(format, stream_index, last.ts, AVSEEK_FLAG_BACKWARD) >= 0)
+            return;
+    }
+    SeekWith(SeekMethod::Time, format, stream_index, target_us);  // back to the landing found
 }
 
 }  // namespace
@@ -132,8 +169,7 @@ SeekMethod SeekAtOrBefore(AVFormatContext* format, int stream_index, int64_t tar
     // generic search reads timestamps near byte positions where it can.
     int64_t found_us = AV_NOPTS_VALUE;
     if (SeekWith(SeekMethod::Time, format, stream_index, target_us, &found_us)) {
-        if (!SeekNearer(format, stream_index, target_us, found_us))
-            SeekWith(SeekMethod::Time, format, stream_index, target_us);  // back to the landing found
+        SeekToLastKey(format, stream_index, target_us, found_us);
         return SeekMethod::Time;
     }
     if (SeekWith(SeekMethod::Bytes, format, stream_index, target_us))

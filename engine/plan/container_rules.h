@@ -80,3 +80,7 @@ bool CoverPicturesAsAttachments(const AVOutputFormat* format);
 
 // How many sound tracks `format` holds (FLV one).
 int MaxSoundTracks(const AVOutputFormat* format);
+
+// The container keeps no time for sound packets: the n-th plays after the
+// n-1 before it (AVI). Sound cannot start before the picture there.
+bool TimesSoundByPackets(const AVOutputFormat* format);

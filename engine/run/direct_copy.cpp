@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <vector>
 
+#include "container_rules.h"
 #include "media_time.h"
+#include "mp3_entry.h"
 
 namespace {
 
@@ -169,6 +171,29 @@ int LeaveOut(InputRun& run, const AVPacket* pkt)
     return 0;
 }
 
+// WMA's packets carry the start of the next packet's first frame (a bit
+// reservoir): a decoder entering at a packet loses that frame. The packet
+// before the one that leads into the picture goes along, timed before it,
+// so that a player decodes it and drops it; where the container plays every
+// sound packet it keeps, it would only put the sound early.
+int64_t LeadInPackets(const AVStream* st, const AVOutputFormat* format)
+{
+    const AVCodecID id = st->codecpar->codec_id;
+    const bool reservoir = id == AV_CODEC_ID_WMAV1 || id == AV_CODEC_ID_WMAV2;
+    return reservoir && !TimesSoundByPackets(format) ? 1 : 0;
+}
+
+// An input's first sound packet must decode without the ones before it:
+// neither the start of a cut nor a seam (where the decoder would take the
+// input before's last packets for them) gives it those. An MP3 frame that
+// reaches back for them is rewritten to hold them.
+void EnterSound(const InputRun& run, const AVStream* as, AVPacket* pkt, int64_t read_pts)
+{
+    if (as->codecpar->codec_id != AV_CODEC_ID_MP3 || Mp3BytesReachedBack(pkt->data, pkt->size) <= 0)
+        return;
+    MakeMp3FrameSelfContained(pkt, ReadMp3MainDataBefore(run.in.format.get(), as->index, read_pts));
+}
+
 int WriteAudioPacket(JobOutput& out, InputRun& run, AVPacket* pkt)
 {
     const AVStream* as = run.in.AudioStream();
@@ -176,18 +201,23 @@ int WriteAudioPacket(JobOutput& out, InputRun& run, AVPacket* pkt)
         pkt->duration = FallbackDuration(as);
     CountWholeFrame(as, pkt);
     // Sound from before this input's first picture is dropped, but for the
-    // one packet that leads into it (decoders need it to start cleanly).
+    // packets that lead into it (decoders need them to start cleanly).
     const int64_t origin = ToStreamTicks(run.origin_us, as->time_base);
-    if (pkt->pts != AV_NOPTS_VALUE && pkt->pts + pkt->duration < origin)
+    const int64_t lead_in = LeadInPackets(as, out.ctx->oformat) * pkt->duration;
+    if (pkt->pts != AV_NOPTS_VALUE && pkt->pts + pkt->duration + lead_in < origin)
         return 0;
     const int sample_rate = as->codecpar->sample_rate;
     if (sample_rate > 0 &&
         SkipsMostOfPacket(pkt, av_rescale_q(pkt->duration, as->time_base, AVRational{1, sample_rate})))
         return 0;  // encoder priming: silence that would push the sound late
+    const int64_t read_pts = pkt->pts;
+    const bool first = run.audio_shift == AV_NOPTS_VALUE;
     ShiftToOutput(run, pkt, as, out.audio);
     int64_t repeats = 0;
     if (!PlaceSoundAtSeam(out.audio_clock, pkt, &run.audio_shift, &repeats))
         return 0;
+    if (first)
+        EnterSound(run, as, pkt, read_pts);
     if (pkt->pts != AV_NOPTS_VALUE)
         pkt->pts += run.audio_shift;
     if (pkt->dts != AV_NOPTS_VALUE)

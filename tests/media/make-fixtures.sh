@@ -147,6 +147,15 @@ make_once bframes.mpg -f lavfi -i "testsrc2=size=96x64:rate=25:duration=3" -f la
 make_once gop2s.ts -f lavfi -i "$pic:duration=4" -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=4" \
   -c:v mpeg2video -q:v 5 -g 50 -bf 0 -c:a mp2 -b:a 192k -shortest
 
+# Beeps on whole seconds, for where a copy's sound starts: WMV whose key
+# pictures fall between the entries of its index (one a second), and MP3 in
+# AVI, whose packets borrow bits from the ones before them.
+beeps="aevalsrc='if(lt(mod(t\\,1)\\,0.06)\\,0.5*sin(2*PI*1000*t)\\,0)':s=48000:d=6"
+make_once keys_between_index.wmv -f lavfi -i "$pic:duration=6" -f lavfi -i "$beeps" \
+  -c:v wmv2 -q:v 5 -g 1000 -force_key_frames 0,1.3,2.3,2.6,3.6,4.6 -c:a wmav2 -b:a 96k
+make_once beeps_mp3.avi -f lavfi -i "$pic:duration=6" -f lavfi -i "$beeps" \
+  -c:v mpeg4 -q:v 5 -g 25 -bf 0 -c:a libmp3lame -b:a 96k
+
 # Bad files.
 : > empty.mp4
 [ -s random.mp4 ] || head -c 200000 /dev/urandom > random.mp4

@@ -4,6 +4,7 @@
 // picture's second audible from its first packet on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -11,9 +12,53 @@
 #include "av_handles.h"
 #include "media_checks.h"
 #include "media_input.h"
+#include "mp3_entry.h"
 #include "seek.h"
 
 namespace {
+
+std::vector<PacketPtr> AllPackets(const std::string& path)
+{
+    std::vector<PacketPtr> packets;
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) != 0)
+        return packets;
+    InputContextPtr format(raw);
+    for (PacketPtr pkt = MakePacket(); pkt && av_read_frame(raw, pkt.get()) >= 0; pkt = MakePacket())
+        packets.push_back(std::move(pkt));
+    return packets;
+}
+
+// The samples of the first channel each packet decodes to, decoded one
+// after the other by a fresh MP3 decoder.
+std::vector<std::vector<float>> DecodeMp3(const std::vector<const AVPacket*>& packets)
+{
+    std::vector<std::vector<float>> decoded;
+    CodecContextPtr dec(avcodec_alloc_context3(avcodec_find_decoder(AV_CODEC_ID_MP3)));
+    if (!dec || avcodec_open2(dec.get(), dec->codec, nullptr) < 0)
+        return decoded;
+    dec->request_sample_fmt = AV_SAMPLE_FMT_FLTP;
+    FramePtr frame = MakeFrame();
+    for (const AVPacket* p : packets) {
+        std::vector<float> samples;
+        if (avcodec_send_packet(dec.get(), p) >= 0)
+            while (avcodec_receive_frame(dec.get(), frame.get()) >= 0) {
+                const auto* ch0 = reinterpret_cast<const float*>(frame->data[0]);
+                samples.insert(samples.end(), ch0, ch0 + frame->nb_samples);
+                av_frame_unref(frame.get());
+            }
+        decoded.push_back(std::move(samples));
+    }
+    return decoded;
+}
+
+double Energy(const std::vector<float>& samples)
+{
+    double sum = 0;
+    for (float v : samples)
+        sum += static_cast<double>(v) * v;
+    return sum;
+}
 
 // The first key picture read after seeking `path` to `target_s`, seconds.
 double KeyReadAfterSeek(const std::string& path, double target_s)
@@ -143,4 +188,73 @@ TEST_F(CopyEntryJob, TheBeepAtTheFirstPictureIsHeardWhereTheSourceHasIt)
         TearDown();
         SetUp();
     }
+}
+
+// A frame entered mid-stream plays as it does in the whole stream once it
+// holds the bytes it reaches back for; so do the frames after it, which
+// reach back into it. MPEG-1 at 44.1 kHz and at a low rate (a reach of
+// many small frames), MPEG-2 stereo.
+TEST(Mp3Entry, AFrameRewrittenToHoldItsReservoirDecodesAloneAsInTheWholeStream)
+{
+    for (const char* name : {"audio_only.mp3", "reservoir_mono.mp3", "reservoir_lsf.mp3"}) {
+        SCOPED_TRACE(name);
+        const std::vector<PacketPtr> packets = AllPackets(FixturePath(name));
+        ASSERT_GT(packets.size(), 40u);
+        std::vector<const AVPacket*> all;
+        for (const PacketPtr& p : packets)
+            all.push_back(p.get());
+        const std::vector<std::vector<float>> whole = DecodeMp3(all);
+        // The frame reaching back furthest, with frames after it.
+        size_t k = 10;
+        for (size_t i = 10; i + 4 < packets.size(); ++i)
+            if (Mp3BytesReachedBack(all[i]->data, all[i]->size) > Mp3BytesReachedBack(all[k]->data, all[k]->size))
+                k = i;
+        ASSERT_GT(Mp3BytesReachedBack(all[k]->data, all[k]->size), 0);
+        std::vector<uint8_t> before;
+        for (size_t i = 0; i < k; ++i) {
+            const std::vector<uint8_t> main = Mp3MainData(all[i]->data, all[i]->size);
+            before.insert(before.end(), main.begin(), main.end());
+        }
+        PacketPtr entry = MakePacket();
+        ASSERT_GE(av_packet_ref(entry.get(), all[k]), 0);
+        // Entered as it is, the frame plays (almost) silent.
+        const double heard = Energy(whole[k]);
+        EXPECT_LT(Energy(DecodeMp3({entry.get()})[0]), heard / 4);
+
+        ASSERT_TRUE(MakeMp3FrameSelfContained(entry.get(), before));
+        EXPECT_EQ(Mp3BytesReachedBack(entry->data, entry->size), 0);
+        const std::vector<std::vector<float>> alone = DecodeMp3({entry.get(), all[k + 1], all[k + 2], all[k + 3]});
+        ASSERT_EQ(alone.size(), 4u);
+        // It is heard, if faintly at first: its samples overlap nothing before them.
+        const auto tail = [](const std::vector<float>& v) {
+            return std::vector<float>(v.end() - std::min<size_t>(v.size(), 256), v.end());
+        };
+        EXPECT_GT(Energy(tail(alone[0])), Energy(tail(whole[k])) / 8);
+        // The filter bank's memory reaches a granule back (one frame of MPEG-2).
+        for (size_t j = 2; j < 4; ++j) {
+            ASSERT_EQ(alone[j].size(), whole[k + j].size());
+            for (size_t n = 0; n < alone[j].size(); ++n)
+                ASSERT_NEAR(alone[j][n], whole[k + j][n], 1e-5) << "frame " << k + j << ", sample " << n;
+        }
+    }
+}
+
+TEST(Mp3Entry, WithoutTheBytesItReachesBackForOrAsAnotherCodecAFrameStaysAsItIs)
+{
+    const std::vector<PacketPtr> packets = AllPackets(FixturePath("audio_only.mp3"));
+    ASSERT_GT(packets.size(), 12u);
+    const AVPacket* frame = packets[10].get();
+    const int reach = Mp3BytesReachedBack(frame->data, frame->size);
+    ASSERT_GT(reach, 1);
+    PacketPtr copy = MakePacket();
+    ASSERT_GE(av_packet_ref(copy.get(), frame), 0);
+    EXPECT_FALSE(MakeMp3FrameSelfContained(copy.get(), std::vector<uint8_t>(reach - 1, 0)));
+    EXPECT_EQ(copy->size, frame->size);
+    EXPECT_EQ(Mp3BytesReachedBack(copy->data, copy->size), reach);
+
+    const std::vector<PacketPtr> aac = AllPackets(FixturePath("audio_only.m4a"));
+    ASSERT_FALSE(aac.empty());
+    EXPECT_EQ(Mp3BytesReachedBack(aac[5]->data, aac[5]->size), -1);
+    EXPECT_TRUE(Mp3MainData(aac[5]->data, aac[5]->size).empty());
+    EXPECT_EQ(Mp3BytesReachedBack(nullptr, 0), -1);
 }

@@ -18,13 +18,16 @@ long AfterStartCode(const uint8_t* data, size_t size, uint8_t code)
     return -1;
 }
 
-// AVI stores no times at all: a picture's place in the file is its time,
-// and its copy keeps it by the decoding times alone.
+// AVI stores no times at all: a picture's place in the file is its time.
+// Without B-frames that is also when it is shown; with them a reference
+// picture is shown when the next one is decoded, and a copy needs that time
+// to know the leading pictures of the key picture it enters at and where
+// its pictures end.
 bool FillsPictureTimes(const AVFormatContext* format, const AVStream* st)
 {
     const AVCodecID id = st->codecpar->codec_id;
     const bool reordered_kind = id == AV_CODEC_ID_MPEG1VIDEO || id == AV_CODEC_ID_MPEG2VIDEO || id == AV_CODEC_ID_MPEG4;
-    return reordered_kind && std::strcmp(format->iformat->name, "avi") != 0;
+    return reordered_kind && (std::strcmp(format->iformat->name, "avi") != 0 || st->codecpar->video_delay > 0);
 }
 
 }  // namespace

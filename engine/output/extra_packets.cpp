@@ -24,7 +24,7 @@ void ReleaseHeldExtra(JobOutput& out, InputRun& run, size_t slot, bool input_end
     const AVRational tb = t.stream->time_base;
     while (!held.empty()) {
         AVPacket* p = held.front().get();
-        const int64_t picture_end = out.video_clock.end;
+        const int64_t picture_end = out.PictureEnd();
         const AVRational vtb = out.video->time_base;
         if (av_compare_ts(p->pts + p->duration, tb, picture_end, vtb) > 0) {
             if (!input_ended)

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "container_rules.h"
 #include "media_time.h"
 
 int64_t JobOutput::EndMicroseconds() const
@@ -18,8 +19,14 @@ int64_t JobOutput::EndMicroseconds() const
 int64_t JobOutput::SeamMicroseconds() const
 {
     if (video && video_clock.last_dts != AV_NOPTS_VALUE)
-        return ToMicroseconds(video_clock.end, video->time_base);
+        return ToMicroseconds(PictureEnd(), video->time_base);
     return EndMicroseconds();
+}
+
+int64_t JobOutput::PictureEnd() const
+{
+    const bool by_place = ctx && TimesByPlace(ctx->oformat) && video_clock.last_dts != AV_NOPTS_VALUE;
+    return by_place ? video_clock.next_dts : video_clock.end;
 }
 
 int WriteOutputPacket(JobOutput& out, AVPacket* pkt, AVStream* out_st, StreamClock& clock)

@@ -82,6 +82,11 @@ struct JobOutput {
     // the sound's when there is no picture. The sound meets it within a
     // fraction of one audio frame.
     int64_t SeamMicroseconds() const;
+    // Where the picture ends on the clock its sound keeps to, in the video
+    // stream's ticks: its presentation end, or where the container times
+    // pictures by their place, the place after the last one (a decoder
+    // shows them later by its delay, as it does the source's).
+    int64_t PictureEnd() const;
 };
 
 struct InputRun {

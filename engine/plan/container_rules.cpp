@@ -212,7 +212,7 @@ int MaxSoundTracks(const AVOutputFormat* format)
     return format && std::strcmp(format->name, "flv") == 0 ? 1 : INT_MAX;
 }
 
-bool TimesSoundByPackets(const AVOutputFormat* format)
+bool TimesByPlace(const AVOutputFormat* format)
 {
     const ContainerRules* rules = RulesOf(format);
     return rules && std::strcmp(rules->family, "avi") == 0;

@@ -81,6 +81,7 @@ bool CoverPicturesAsAttachments(const AVOutputFormat* format);
 // How many sound tracks `format` holds (FLV one).
 int MaxSoundTracks(const AVOutputFormat* format);
 
-// The container keeps no time for sound packets: the n-th plays after the
-// n-1 before it (AVI). Sound cannot start before the picture there.
-bool TimesSoundByPackets(const AVOutputFormat* format);
+// The container keeps no times: the n-th packet of a stream is decoded
+// after the n-1 before it (AVI). Sound cannot start before the picture
+// there, and every stream starts at the file's start.
+bool TimesByPlace(const AVOutputFormat* format);

@@ -86,7 +86,7 @@ void ReleaseHeldAudio(JobOutput& out, InputRun& run, bool input_ended)
     const AVRational atb = out.audio->time_base;
     while (!run.held_audio.empty()) {
         AVPacket* p = run.held_audio.front().get();
-        const int64_t picture_end = out.video_clock.end;
+        const int64_t picture_end = out.PictureEnd();
         const AVRational vtb = out.video->time_base;
         if (av_compare_ts(p->pts + p->duration, atb, picture_end, vtb) > 0) {
             if (!input_ended)
@@ -180,7 +180,7 @@ int64_t LeadInPackets(const AVStream* st, const AVOutputFormat* format)
 {
     const AVCodecID id = st->codecpar->codec_id;
     const bool reservoir = id == AV_CODEC_ID_WMAV1 || id == AV_CODEC_ID_WMAV2;
-    return reservoir && !TimesSoundByPackets(format) ? 1 : 0;
+    return reservoir && !TimesByPlace(format) ? 1 : 0;
 }
 
 // An input's first sound packet must decode without the ones before it:
@@ -205,6 +205,10 @@ int WriteAudioPacket(JobOutput& out, InputRun& run, AVPacket* pkt)
     const int64_t origin = ToStreamTicks(run.origin_us, as->time_base);
     const int64_t lead_in = LeadInPackets(as, out.ctx->oformat) * pkt->duration;
     if (pkt->pts != AV_NOPTS_VALUE && pkt->pts + pkt->duration + lead_in < origin)
+        return 0;
+    // Where sound is timed by its place, a packet kept plays at the origin:
+    // the one that starts nearest to it goes first.
+    if (TimesByPlace(out.ctx->oformat) && pkt->pts != AV_NOPTS_VALUE && 2 * (origin - pkt->pts) > pkt->duration)
         return 0;
     const int sample_rate = as->codecpar->sample_rate;
     if (sample_rate > 0 &&
@@ -242,6 +246,28 @@ int WriteWaitingAudio(JobOutput& out, InputRun& run)
             rc = WriteAudioPacket(out, run, pkt.get());
     }
     return rc;
+}
+
+// Where pictures are timed by their place, the key picture entered at is
+// decoded at the input's start and shown the decoder's delay later, as in
+// the source: the input's origin is that much before the picture's shown
+// time, or its sound would play early.
+int64_t FirstShownByPlace(const JobOutput& out, const AVStream* vs, const AVPacket* key, int64_t first)
+{
+    if (!TimesByPlace(out.ctx->oformat) || key->dts == AV_NOPTS_VALUE || key->pts == AV_NOPTS_VALUE)
+        return first;
+    return std::max(key->dts, first - vs->codecpar->video_delay * key->duration);
+}
+
+// Where pictures are timed by their place, the key picture an input is
+// entered at keeps its place right before the picture decoded after it: the
+// places of its leading pictures, left out, would otherwise stay as empty
+// frames and every picture after them be shown that much late.
+void DecodeEntryBeforeItsFollower(const JobOutput& out, const AVStream* vs, AVPacket* pkt)
+{
+    if (!TimesByPlace(out.ctx->oformat) || pkt->pts == AV_NOPTS_VALUE || pkt->dts == AV_NOPTS_VALUE)
+        return;
+    pkt->dts = std::max(pkt->dts, pkt->pts - vs->codecpar->video_delay * pkt->duration);
 }
 
 }  // namespace
@@ -309,6 +335,7 @@ int CopyVideoPacket(JobOutput& out, InputRun& run, AVPacket* pkt)
         int64_t first = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : PacketStart(pkt);
         if (HasDiscardFlag(pkt) && vs->start_time != AV_NOPTS_VALUE && vs->start_time > first)
             first = vs->start_time;
+        first = FirstShownByPlace(out, vs, pkt, first);
         run.origin_us = ToMicroseconds(first, vs->time_base);
         run.first_key_pts = pkt->pts;
         StartAfreshAtEntry(run, pkt);
@@ -336,6 +363,8 @@ int CopyVideoPacket(JobOutput& out, InputRun& run, AVPacket* pkt)
         run.skip_to_key = true;  // its references are gone: wait for the next key frame
         return 0;
     }
+    if (entry)
+        DecodeEntryBeforeItsFollower(out, vs, pkt);
     if (entry && run.continues_output)
         FollowWrittenPictures(out, pkt);
     if (run.h264_entry && run.h264_entry->Active())

@@ -77,11 +77,6 @@ struct KnownFault {
     std::vector<const char*> cells;
 };
 const std::vector<KnownFault> kKnownFaults = {
-    {"MPEG-4 with B-frames in AVI: the cut ends a picture short of its length",
-     {"direct_cut_mpeg4_b_avi", "exact_cut_mpeg4_b_avi"}},
-    {"MPEG-4 with B-frames in AVI, spans in one file: 3 garbled pictures at the seams, pictures 127-128 lost",
-     {"direct_spans_mpeg4_b_avi"}},
-    {"MPEG-4 with B-frames in AVI: span 3 loses pictures 127-128 at its end", {"direct_separate_mpeg4_b_avi"}},
     {"exact AVI spans: the sound is 16.9 ms early, more than half an MP3 packet",
      {"exact_spans_mpeg4_avi", "exact_separate_mpeg4_avi"}},
     {"AVI re-encode of two sound tracks: both 34-42 ms early", {"f2_cut_tracks_mkv"}},

@@ -155,6 +155,8 @@ make_once keys_between_index.wmv -f lavfi -i "$pic:duration=6" -f lavfi -i "$bee
   -c:v wmv2 -q:v 5 -g 1000 -force_key_frames 0,1.3,2.3,2.6,3.6,4.6 -c:a wmav2 -b:a 96k
 make_once beeps_mp3.avi -f lavfi -i "$pic:duration=6" -f lavfi -i "$beeps" \
   -c:v mpeg4 -q:v 5 -g 25 -bf 0 -c:a libmp3lame -b:a 96k
+make_once beeps_mpeg4_b.avi -f lavfi -i "$pic:duration=6" -f lavfi -i "$beeps" \
+  -c:v mpeg4 -q:v 5 -g 25 -bf 2 -c:a libmp3lame -b:a 96k
 # Noise, so that frames lean on the reservoir: MPEG-1 mono at a low rate
 # (small frames, a reach of several frames) and MPEG-2 stereo.
 make_once reservoir_mono.mp3 -f lavfi -i "anoisesrc=d=2:c=pink:a=0.3:r=48000" -c:a libmp3lame -b:a 32k

@@ -188,6 +188,10 @@ void CMorvaneDlg::MoveToMs(long long ms, bool exact)
 
 void CMorvaneDlg::ShowPreview(long long ms, bool exact)
 {
+    // A jump decodes up to a whole group of pictures: the key picture before
+    // the time shows at once, and the exact one is decoded on from it.
+    if (exact && m_previewDecoder && m_previewDecoder->IsJump(ms * 1000))
+        ShowPreview(ms, false);
     UseSnapshotPath();
     PreviewPicture picture;
     const bool decoded = m_previewDecoder && (exact ? m_previewDecoder->PictureAt(ms * 1000, &picture)

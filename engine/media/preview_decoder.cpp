@@ -24,9 +24,14 @@ constexpr size_t kFewestCachedPictures = 8;
 // After a seek, only this many pictures before the one asked for are scaled
 // and kept: the others are decoded only as far as later pictures need them.
 constexpr size_t kKeptBeforeJump = 16;
-// A request this far ahead of the decoder's picture decodes on from there;
-// further on, a seek to the key picture before it is quicker.
+// In a file without an index, a request this far ahead of the decoder's
+// picture decodes on from there; further on, a seek to the key picture
+// before it is likely quicker.
 constexpr int64_t kDecodeOnSeconds = 3;
+// Key pictures a drag has shown, kept so a drag back over them decodes none.
+constexpr size_t kKeysShownBytes = size_t{24} << 20;
+constexpr size_t kMostKeysShown = 64;
+constexpr size_t kFewestKeysShown = 4;
 // Seeks retried this many times, each further back, when a file's index
 // lands after the time asked for.
 constexpr int kSeekTries = 4;
@@ -144,6 +149,7 @@ void PreviewDecoder::SetBox(int box_width, int box_height)
     box_width_ = box_width;
     box_height_ = box_height;
     cache_.clear();  // pictures of the old size
+    keys_shown_.clear();
     const size_t picture_bytes = static_cast<size_t>(box_width_) * box_height_ * 3;
     cache_limit_ = std::clamp(kCacheBytes / picture_bytes, kFewestCachedPictures, kMostCachedPictures);
 }
@@ -155,6 +161,7 @@ int PreviewDecoder::Open(const char* path)
     dec_.reset();
     format_.reset();
     cache_.clear();
+    keys_shown_.clear();
     positioned_ = false;
     decoded_ = 0;
     if (!packet_ || !frame_)
@@ -179,6 +186,9 @@ int PreviewDecoder::Open(const char* path)
     for (unsigned i = 0; i < in.format->nb_streams; ++i)
         if (static_cast<int>(i) != stream_)
             in.format->streams[i]->discard = AVDISCARD_ALL;
+    // Where timestamps may jump, the demuxer's seek files every packet it
+    // meets in the index as a key picture: that index tells nothing.
+    trust_index_ = !(in.format->iformat->flags & AVFMT_TS_DISCONT);
     dec_ = std::move(in.video_dec);
     format_ = std::move(in.format);
     return kProbeOk;
@@ -191,8 +201,7 @@ bool PreviewDecoder::PictureAt(int64_t time_us, PreviewPicture* out)
     const int64_t target = origin_pts_ + av_rescale_q(time_us, {1, 1000000}, time_base_);
     if (FindCached(target, out))
         return true;
-    const bool decode_on = positioned_ && last_pts_ != INT64_MIN && target >= last_pts_ &&
-                           target - last_pts_ <= av_rescale_q(kDecodeOnSeconds, {1, 1}, time_base_);
+    const bool decode_on = DecodesOn(target);
     int64_t seek_to = target;
     int64_t back = av_rescale_q(1, {1, 1}, time_base_);
     for (int tries = decode_on ? 0 : 1; tries <= kSeekTries; ++tries) {
@@ -208,13 +217,16 @@ bool PreviewDecoder::PictureAt(int64_t time_us, PreviewPicture* out)
             // unless a seek landed past the time, where it goes further back.
             if (!first)
                 return FindCached(target, out);
-            if (seek_to <= origin_pts_ || tries == kSeekTries)
+            if (seek_to < origin_pts_ || tries == kSeekTries)
                 return FillPicture(frame_.get(), out);  // nothing is shown before it
             break;
         }
-        if (!first || !positioned_)  // the end of the file: its last picture
+        if (!first)  // the end of the file: its last picture
             return FindCached(target, out);
-        seek_to = std::max(origin_pts_, seek_to - back);
+        // No picture after the seek: it landed past the last key picture.
+        if (seek_to < origin_pts_ || tries == kSeekTries)
+            return false;
+        seek_to = FurtherBack(seek_to, back);
         back *= 2;
     }
     return false;
@@ -225,9 +237,98 @@ bool PreviewDecoder::KeyPictureAt(int64_t time_us, PreviewPicture* out)
     if (!dec_)
         return false;
     const int64_t target = origin_pts_ + av_rescale_q(time_us, {1, 1000000}, time_base_);
-    if (!Seek(target) || !NextFrame(INT64_MIN))
+    const AVIndexEntry* key = trust_index_ ? IndexedKeyAtOrBefore(target) : nullptr;
+    for (const KeyShown& k : keys_shown_) {
+        // (The index's time is the key picture's decoding time: the time
+        // asked for may come before the key picture is shown.)
+        if (key && k.index_ts == key->timestamp && k.picture.start_us <= time_us) {
+            *out = k.picture;
+            return true;
+        }
+    }
+    // A seek may land on a later key picture, or past the last one: then it
+    // goes further back.
+    int64_t seek_to = target;
+    int64_t back = av_rescale_q(1, {1, 1}, time_base_);
+    for (int tries = 0;; ++tries) {
+        if (!Seek(seek_to))
+            return false;
+        const bool decoded = NextFrame(INT64_MIN);
+        const bool last_try = seek_to < origin_pts_ || tries == kSeekTries;
+        if (!decoded && last_try)
+            return false;
+        if (decoded && (last_pts_ <= target || last_try))
+            break;
+        seek_to = FurtherBack(seek_to, back);
+        back *= 2;
+    }
+    if (!FillPicture(frame_.get(), out))
         return false;
-    return FillPicture(frame_.get(), out);
+    if (key && IsIndexedKey(key, last_pts_))
+        RememberKey(key->timestamp, *out);
+    at_key_for_ = target;
+    at_key_pts_ = last_pts_;
+    return true;
+}
+
+bool PreviewDecoder::IsJump(int64_t time_us) const
+{
+    if (!dec_)
+        return false;
+    const int64_t target = origin_pts_ + av_rescale_q(time_us, {1, 1000000}, time_base_);
+    for (const Cached& c : cache_)
+        if (c.pts <= target && target < c.next_pts)
+            return false;
+    return !DecodesOn(target);
+}
+
+// Whether the picture at `target` is reached by decoding on from the
+// decoder's last picture rather than by a seek.
+bool PreviewDecoder::DecodesOn(int64_t target) const
+{
+    return positioned_ && last_pts_ != INT64_MIN && target >= last_pts_ && !KeyPictureBetween(last_pts_, target);
+}
+
+const AVIndexEntry* PreviewDecoder::IndexedKeyAtOrBefore(int64_t pts) const
+{
+    return avformat_index_get_entry_from_timestamp(format_->streams[stream_], pts, AVSEEK_FLAG_BACKWARD);
+}
+
+// Whether the picture at `pts` is the one `key` indexes: the index gives the
+// key picture's decoding time, which comes before or at its showing time,
+// and the next key picture is after it.
+bool PreviewDecoder::IsIndexedKey(const AVIndexEntry* key, int64_t pts) const
+{
+    if (pts < key->timestamp)
+        return false;
+    const AVIndexEntry* next = avformat_index_get_entry_from_timestamp(format_->streams[stream_], key->timestamp + 1, 0);
+    return !next || pts < next->timestamp;
+}
+
+void PreviewDecoder::RememberKey(int64_t index_ts, const PreviewPicture& picture)
+{
+    keys_shown_.push_back({index_ts, picture});
+    const size_t picture_bytes = picture.rgb.size() + 1;
+    const size_t limit = std::clamp(kKeysShownBytes / picture_bytes, kFewestKeysShown, kMostKeysShown);
+    while (keys_shown_.size() > limit)
+        keys_shown_.pop_front();
+}
+
+// A key picture between the decoder's picture at `from` and `target`: then a
+// seek to it is quicker than decoding on. The file's index tells where its
+// key pictures are; where it has none, or ends before the target, a target
+// far ahead counts as having one between. (Index searches without
+// AVSEEK_FLAG_ANY meet key pictures only.)
+bool PreviewDecoder::KeyPictureBetween(int64_t from, int64_t target) const
+{
+    if (target == at_key_for_ && from == at_key_pts_)
+        return false;  // the key picture shown for this very time
+    AVStream* st = format_->streams[stream_];
+    const AVIndexEntry* key = trust_index_ ? IndexedKeyAtOrBefore(target) : nullptr;
+    const bool indexed_beyond = avformat_index_get_entry_from_timestamp(st, target, AVSEEK_FLAG_ANY) != nullptr;
+    if (key && indexed_beyond)
+        return key->timestamp > from;
+    return target - from > av_rescale_q(kDecodeOnSeconds, {1, 1}, time_base_);
 }
 
 bool PreviewDecoder::FindCached(int64_t pts, PreviewPicture* out) const
@@ -241,16 +342,30 @@ bool PreviewDecoder::FindCached(int64_t pts, PreviewPicture* out) const
     return false;
 }
 
+// `back` before `seek_to`, at most a second before the origin: a demuxer that
+// seeks by searching the file for a time (MPEG-TS) finds the start only from
+// before the first picture's time, since the first packets are decoded earlier.
+int64_t PreviewDecoder::FurtherBack(int64_t seek_to, int64_t back) const
+{
+    return std::max(origin_pts_ - av_rescale_q(1, {1, 1}, time_base_), seek_to - back);
+}
+
 bool PreviewDecoder::Seek(int64_t pts)
 {
-    if (av_seek_frame(format_.get(), stream_, pts, AVSEEK_FLAG_BACKWARD) < 0 &&
-        av_seek_frame(format_.get(), stream_, pts, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) < 0)
+    const auto seek = [this](int64_t to) {
+        return av_seek_frame(format_.get(), stream_, to, AVSEEK_FLAG_BACKWARD) >= 0 ||
+               av_seek_frame(format_.get(), stream_, to, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) >= 0;
+    };
+    // Before the origin some demuxers find nothing: the start is meant.
+    if (!seek(pts) && !(pts < origin_pts_ && seek(origin_pts_)))
         return false;
     avcodec_flush_buffers(dec_.get());
     positioned_ = true;
     draining_ = false;
     skip_to_key_ = true;
     last_pts_ = INT64_MIN;
+    last_skipped_pts_ = INT64_MIN;
+    at_key_for_ = INT64_MIN;
     return true;
 }
 
@@ -286,6 +401,8 @@ bool PreviewDecoder::NextFrame(int64_t target)
             const bool unseen = target != INT64_MIN && packet_->pts != AV_NOPTS_VALUE && !key &&
                                 packet_->pts < target - window;
             dec_->skip_frame = unseen ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+            if (unseen)
+                last_skipped_pts_ = std::max(last_skipped_pts_, packet_->pts);
             // A damaged packet is left out; the next one may decode.
             avcodec_send_packet(dec_.get(), packet_.get());
             av_packet_unref(packet_.get());
@@ -319,9 +436,11 @@ void PreviewDecoder::Remember(int64_t previous, const AVFrame* frame)
             ++it;
     }
     // Only a picture decoded right before it learns where it ends; until then
-    // it answers its own start only.
+    // it answers its own start only. A picture left undecoded after it may
+    // lie between the two.
+    const bool follows = previous != INT64_MIN && last_skipped_pts_ <= previous;
     for (Cached& c : cache_)
-        if (c.pts == previous && previous != INT64_MIN)
+        if (follows && c.pts == previous)
             c.next_pts = entry.pts;
     entry.next_pts = entry.pts + 1;  // its own start, until the next picture is known
     cache_.push_back(std::move(entry));

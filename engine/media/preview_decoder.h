@@ -45,7 +45,11 @@ public:
     // start): the last picture that starts at or before it.
     bool PictureAt(int64_t time_us, PreviewPicture* out);
     // The key picture at or before `time_us`: one picture decoded, for a drag.
+    // A PictureAt of the same time next decodes on from it.
     bool KeyPictureAt(int64_t time_us, PreviewPicture* out);
+    // Whether PictureAt(time_us) has to seek and decode from a key picture,
+    // the picture being neither kept nor reached by decoding on.
+    bool IsJump(int64_t time_us) const;
 
     // Pictures decoded since Open, those skipped unseen included.
     long long DecodedCount() const { return decoded_; }
@@ -61,8 +65,19 @@ private:
         PreviewPicture picture;
     };
 
+    struct KeyShown {
+        int64_t index_ts;  // the key picture's entry in the file's index
+        PreviewPicture picture;
+    };
+
     bool FindCached(int64_t pts, PreviewPicture* out) const;
+    const AVIndexEntry* IndexedKeyAtOrBefore(int64_t pts) const;
+    bool IsIndexedKey(const AVIndexEntry* key, int64_t pts) const;
+    bool KeyPictureBetween(int64_t from, int64_t target) const;
+    bool DecodesOn(int64_t target) const;
+    void RememberKey(int64_t index_ts, const PreviewPicture& picture);
     bool Seek(int64_t pts);
+    int64_t FurtherBack(int64_t seek_to, int64_t back) const;
     // The next picture in display order; false at the end of the stream.
     bool NextFrame(int64_t target);
     bool FillPicture(const AVFrame* frame, PreviewPicture* out);
@@ -79,6 +94,7 @@ private:
     int64_t frame_step_ = 1;   // one picture, in the stream's time base
     int rotation_ = 0;
     AVRational sample_aspect_{1, 1};
+    bool trust_index_ = false;  // the file's index lists its key pictures
 
     PacketPtr packet_;
     FramePtr frame_;
@@ -88,6 +104,10 @@ private:
     bool draining_ = false;    // the file's end was read; the decoder empties
     bool skip_to_key_ = false; // after a seek, reading starts at a key picture
     int64_t last_pts_ = INT64_MIN;
+    int64_t last_skipped_pts_ = INT64_MIN;  // latest picture sent since the seek that may be left undecoded
+    // The decoder sits at the key picture KeyPictureAt showed for this time.
+    int64_t at_key_for_ = INT64_MIN, at_key_pts_ = INT64_MIN;
     long long decoded_ = 0;
     std::deque<Cached> cache_;  // in display order, consecutive pictures
+    std::deque<KeyShown> keys_shown_;  // oldest first
 };

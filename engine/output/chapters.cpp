@@ -148,10 +148,25 @@ bool PutChapters(AVFormatContext* out, const std::vector<ChapterCopy>& list)
     if (list.empty() && out->nb_chapters == 0)
         return true;
     ClearChapters(out);
+    const int64_t moved = out->output_ts_offset;
     for (size_t i = 0; i < list.size(); ++i) {
-        if (!AddChapter(out, static_cast<int64_t>(i) + 1, AV_TIME_BASE_Q, list[i].start_us, list[i].end_us,
-                        list[i].metadata.get()))
+        if (!AddChapter(out, static_cast<int64_t>(i) + 1, AV_TIME_BASE_Q, list[i].start_us + moved,
+                        list[i].end_us + moved, list[i].metadata.get()))
             return false;
     }
     return true;
+}
+
+void MoveOutputLater(AVFormatContext* out, int64_t us)
+{
+    if (us <= out->output_ts_offset)
+        return;
+    const int64_t more = us - out->output_ts_offset;
+    for (unsigned i = 0; i < out->nb_chapters; ++i) {
+        AVChapter* ch = out->chapters[i];
+        const int64_t ticks = av_rescale_q(more, AV_TIME_BASE_Q, ch->time_base);
+        ch->start += ticks;
+        ch->end += ticks;
+    }
+    out->output_ts_offset = us;
 }

@@ -104,7 +104,10 @@ void WriteExtra(JobOutput& out, InputRun& run, AVPacket* pkt)
     const bool ends_with_picture = sound && !t.encoder;
     const int64_t to_us =
         run.cut_length_us > 0 && !ends_with_picture ? run.origin_us + run.cut_length_us : INT64_MAX;
-    if (!PlaceExtraPacket(pkt, in_st, t.stream->time_base, run.origin_us, to_us, run.offset_us))
+    // Re-encoded sound is placed to the sample: a muxer's clock may count
+    // whole sound frames (AVI).
+    const AVRational tb = sound && t.encoder ? t.encoder->time_base : t.stream->time_base;
+    if (!PlaceExtraPacket(pkt, in_st, tb, run.origin_us, to_us, run.offset_us))
         return;
     // A further picture track can only start at a key picture.
     if (t.kind == AVMEDIA_TYPE_VIDEO) {
@@ -115,8 +118,8 @@ void WriteExtra(JobOutput& out, InputRun& run, AVPacket* pkt)
         run.extra_keyed[slot] = true;
     }
     // Past the cut's end only sound that the picture still covers is written.
-    if (run.cut_complete && (!sound || (out.video && av_compare_ts(pkt->pts, t.stream->time_base,
-                                                                   out.video_clock.end, out.video->time_base) >= 0)))
+    if (run.cut_complete &&
+        (!sound || (out.video && av_compare_ts(pkt->pts, tb, out.video_clock.end, out.video->time_base) >= 0)))
         return;
     if (sound && t.encoder) {
         ReencodeExtraSound(out, run, slot, pkt);
@@ -203,10 +206,9 @@ bool PlaceExtraPacket(AVPacket* pkt, const AVStream* in_st, AVRational out_tb, i
     return true;
 }
 
-void StartReencodedTracks(bool whole_file, InputRun& run, int64_t offset_us)
+void StartReencodedTracks(InputRun& run, int64_t offset_us)
 {
-    // A cut starts exactly at its start point, a joined input at its start.
-    run.origin_us = OnFileClock(whole_file ? 0 : MicrosecondsOfSeconds(run.cut_start_s), run.in.format.get());
+    run.origin_us = AV_NOPTS_VALUE;  // the picture's, once the encoders know it
     run.offset_us = offset_us;
 }
 
@@ -221,6 +223,14 @@ void WriteWaitingExtras(JobOutput& out, InputRun& run)
         if (!run.lead_cues.Repeats(pkt.get()))
             WriteExtra(out, run, pkt.get());
     }
+}
+
+void FollowReencodedOrigin(JobOutput& out, InputRun& run, int64_t origin_us)
+{
+    if (run.origin_us != AV_NOPTS_VALUE || origin_us == AV_NOPTS_VALUE)
+        return;
+    run.origin_us = origin_us;
+    WriteWaitingExtras(out, run);
 }
 
 void CopyExtraPacket(JobOutput& out, InputRun& run, AVPacket* pkt)

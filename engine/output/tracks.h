@@ -42,10 +42,12 @@ bool PlanTracks(std::vector<DroppedTrack>* dropped, JobOutput& out, InputRun& ru
 // Re-encoding: subtitles go on in the container's text format (MP4 and MOV
 // mov_text; Matroska the source's, else SubRip), or as they are where the
 // container takes them; every other track besides the main ones is reported
-// left out. Each input's subtitles start where its picture starts.
+// left out. Each input's other tracks start where its picture starts: they
+// wait until the encoders know on which time of the input that is, and
+// `FollowReencodedOrigin` gives it to them.
 bool PlanReencodedTracks(const EncodeTargets& targets, std::vector<DroppedTrack>* dropped, JobOutput& out, InputRun& run);
-// `whole_file`: a join's input, which starts at its start, not at a cut point.
-void StartReencodedTracks(bool whole_file, InputRun& run, int64_t offset_us);
+void StartReencodedTracks(InputRun& run, int64_t offset_us);
+void FollowReencodedOrigin(JobOutput& out, InputRun& run, int64_t origin_us);
 
 // A packet of a stream that is neither the main picture nor the main sound.
 void CopyExtraPacket(JobOutput& out, InputRun& run, AVPacket* pkt);
@@ -81,6 +83,11 @@ void CollectChapters(std::vector<ChapterCopy>* list, const AVFormatContext* in, 
 // `current_input` is the input the output is made for.
 void ReserveChapters(AVFormatContext* out, const JobPlan& plan, int current_input);
 bool PutChapters(AVFormatContext* out, const std::vector<ChapterCopy>& list);
+// Moves every stream of `out` and its chapters at least `us` later (a sound
+// encoder's priming the container plays first). The engine's own clocks stay
+// as they are: the muxer adds the move to every packet, and the chapters
+// given to `out` carry it too.
+void MoveOutputLater(AVFormatContext* out, int64_t us);
 
 // The codecs of every sound, subtitle and data track of an opened file, by
 // kind (AVMediaType); chapter names carried in a text track are not a track.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "container_rules.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -216,4 +217,17 @@ bool TimesByPlace(const AVOutputFormat* format)
 {
     const ContainerRules* rules = RulesOf(format);
     return rules && std::strcmp(rules->family, "avi") == 0;
+}
+
+int64_t PlayedPriming(const AVOutputFormat* format, const AVCodecContext* encoder)
+{
+    return TimesByPlace(format) ? std::max(encoder->initial_padding, 0) : 0;
+}
+
+int64_t PrimingShiftMicroseconds(const AVOutputFormat* format, const AVCodecContext* encoder)
+{
+    if (IsMp4Family(format) || TimesByPlace(format) || encoder->initial_padding <= 0 ||
+        encoder->sample_rate <= 0)
+        return 0;
+    return av_rescale(encoder->initial_padding, AV_TIME_BASE, encoder->sample_rate);
 }

@@ -9,6 +9,7 @@
 #include <string>
 
 extern "C" {
+#include <libavcodec/avcodec.h>
 #include <libavcodec/codec_id.h>
 #include <libavformat/avformat.h>
 }
@@ -85,3 +86,14 @@ int MaxSoundTracks(const AVOutputFormat* format);
 // after the n-1 before it (AVI). Sound cannot start before the picture
 // there, and every stream starts at the file's start.
 bool TimesByPlace(const AVOutputFormat* format);
+
+// A sound encoder puts samples of its own before the sound it is given (its
+// priming), which decoders play unless the container hides them. What each
+// container does with them, so that what is heard stays with the picture:
+// - the MP4 family hides them with an edit list: nothing to do;
+// - AVI times its sound by packets (`TimesByPlace`): the priming is
+//   played and the sound starts that much later (`PlayedPriming`, in samples);
+// - every other container moves all its streams and chapters by the priming
+//   (`PrimingShiftMicroseconds`), as its clock is finer than a picture.
+int64_t PlayedPriming(const AVOutputFormat* format, const AVCodecContext* encoder);
+int64_t PrimingShiftMicroseconds(const AVOutputFormat* format, const AVCodecContext* encoder);

@@ -2,10 +2,12 @@
 #include "extra_sound.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "container_rules.h"
+#include "tracks.h"
 
 namespace {
 
@@ -101,9 +103,46 @@ bool AddReencodedSound(const EncodeTargets& targets, AVFormatContext* ctx, const
         return false;
     track->stream = st;
     track->kind = AVMEDIA_TYPE_AUDIO;
+    track->samples = PlayedPriming(ctx->oformat, enc.get());  // plays first, as the main sound's
+    MoveOutputLater(ctx, PrimingShiftMicroseconds(ctx->oformat, enc.get()));
     track->encoder = std::move(enc);
     return true;
 }
+
+namespace {
+
+// A conversion from `frame`'s sound to the encoder's, kept for the input.
+bool MatchResampler(ResamplerPtr& swr, AVCodecContext* enc, AVFrame* frame)
+{
+    if (swr)
+        return true;
+    SwrContext* raw = nullptr;
+    if (swr_alloc_set_opts2(&raw, &enc->ch_layout, enc->sample_fmt, enc->sample_rate, &frame->ch_layout,
+                            static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr) < 0 ||
+        swr_init(raw) < 0) {
+        swr_free(&raw);
+        return false;
+    }
+    swr.reset(raw);
+    return true;
+}
+
+// Queues `n` converted samples but the first `skip`.
+void QueueConverted(ExtraTrack& t, uint8_t** data, int n, int skip)
+{
+    if (n - skip <= 0)
+        return;
+    const AVCodecContext* enc = t.encoder.get();
+    const bool planar = av_sample_fmt_is_planar(enc->sample_fmt);
+    const int step = av_get_bytes_per_sample(enc->sample_fmt) * (planar ? 1 : enc->ch_layout.nb_channels);
+    std::vector<void*> planes(planar ? enc->ch_layout.nb_channels : 1);
+    for (size_t c = 0; c < planes.size(); ++c)
+        planes[c] = data[c] + static_cast<ptrdiff_t>(skip) * step;
+    if (av_audio_fifo_write(t.fifo.get(), planes.data(), n - skip) == n - skip)
+        t.samples += n - skip;
+}
+
+}  // namespace
 
 void ReencodeExtraSound(JobOutput& out, InputRun& run, size_t slot, AVPacket* pkt)
 {
@@ -112,43 +151,38 @@ void ReencodeExtraSound(JobOutput& out, InputRun& run, size_t slot, AVPacket* pk
     AVCodecContext* enc = t.encoder.get();
     const AVRational rate{1, enc->sample_rate};
     // Where the packet's sound belongs in the output, in samples.
-    int64_t at = av_rescale_q(pkt->pts, t.stream->time_base, rate);
+    int64_t at = av_rescale_q(pkt->pts, enc->time_base, rate);
     if (!dec || avcodec_send_packet(dec, pkt) < 0)
         return;
     FramePtr frame = MakeFrame();
     while (frame && avcodec_receive_frame(dec, frame.get()) >= 0) {
         ResamplerPtr& swr = run.extra_resamplers[slot];
-        if (!swr) {
-            SwrContext* raw = nullptr;
-            if (swr_alloc_set_opts2(&raw, &enc->ch_layout, enc->sample_fmt, enc->sample_rate, &frame->ch_layout,
-                                    static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr) < 0 ||
-                swr_init(raw) < 0) {
-                swr_free(&raw);
-                return;
-            }
-            swr.reset(raw);
-        }
+        const bool input_begins = !swr;  // nothing of this input's sound queued yet
+        if (!MatchResampler(swr, enc, frame.get()))
+            return;
         const int capacity = swr_get_out_samples(swr.get(), frame->nb_samples);
         uint8_t** data = nullptr;
         if (capacity <= 0 ||
             av_samples_alloc_array_and_samples(&data, nullptr, enc->ch_layout.nb_channels, capacity, enc->sample_fmt, 0) < 0)
             return;
-        const int n = swr_convert(swr.get(), data, capacity, const_cast<const uint8_t**>(frame->extended_data),
-                                  frame->nb_samples);
-        // A gap before the packet is silence; sound overlapping what is queued is dropped.
-        if (at > t.samples + enc->sample_rate / 50)
-            QueueSilence(out, t, at - t.samples);
-        const int skip = static_cast<int>(std::clamp<int64_t>(t.samples - at, 0, std::max(n, 0)));
-        if (n - skip > 0) {
-            const bool planar = av_sample_fmt_is_planar(enc->sample_fmt);
-            const int step = av_get_bytes_per_sample(enc->sample_fmt) * (planar ? 1 : enc->ch_layout.nb_channels);
-            std::vector<void*> planes(planar ? enc->ch_layout.nb_channels : 1);
-            for (size_t c = 0; c < planes.size(); ++c)
-                planes[c] = data[c] + static_cast<ptrdiff_t>(skip) * step;
-            if (av_audio_fifo_write(t.fifo.get(), planes.data(), n - skip) == n - skip)
-                t.samples += n - skip;
-        }
-        at += std::max(n, 0);
+        const int n = std::max(swr_convert(swr.get(), data, capacity, const_cast<const uint8_t**>(frame->extended_data),
+                                           frame->nb_samples),
+                               0);
+        // The input's first sound goes where its time says. After it the
+        // sound runs on sample by sample: packet times rounded to the
+        // container's clock and the resampler's own delay put each packet a
+        // few samples off, and following them dropped or doubled that much
+        // at every packet. Only a real gap is silence, and sound overlapping
+        // by as much is dropped.
+        const int64_t off = at - t.samples;
+        const int64_t tolerance = input_begins ? 0 : enc->sample_rate / 50;
+        if (off > tolerance)
+            QueueSilence(out, t, off);
+        const int skip = off < -tolerance ? static_cast<int>(std::min<int64_t>(-off, n)) : 0;
+        QueueConverted(t, data, n, skip);
+        if (input_begins && n > 0 && skip == n)
+            swr.reset();  // all of it before the input's start: the next frame begins it
+        at = std::llabs(off) <= tolerance ? t.samples : at + n;
         av_freep(&data[0]);
         av_freep(&data);
         av_frame_unref(frame.get());

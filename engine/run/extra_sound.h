@@ -10,7 +10,7 @@
 
 // An output track for `in_st`'s sound, its encoder opened with the job's targets.
 bool AddReencodedSound(const EncodeTargets& targets, AVFormatContext* ctx, const AVStream* in_st, ExtraTrack* track);
-// A packet already placed on the output's timeline (in the track's time base).
+// A packet already placed on the output's timeline (in the encoder's time base).
 void ReencodeExtraSound(JobOutput& out, InputRun& run, size_t slot, AVPacket* pkt);
 // Every re-encoded sound track reaches `end_us`, the input's end in the output.
 bool EndExtraSoundInput(JobOutput& out, int64_t end_us);

@@ -12,6 +12,7 @@ extern "C" {
 
 #include "container_rules.h"
 #include "reencode_state.h"
+#include "tracks.h"
 
 namespace {
 
@@ -110,6 +111,9 @@ bool Reencoder::State::OpenAudioEncoder(AVStream* out_st)
         avcodec_parameters_from_context(out_st->codecpar, enc) < 0)
         return false;
     out_st->time_base = enc->time_base;
+    priming = PlayedPriming(out->ctx->oformat, enc);
+    audio_samples = priming;
+    MoveOutputLater(out->ctx.get(), PrimingShiftMicroseconds(out->ctx->oformat, enc));
 
     fifo.reset(av_audio_fifo_alloc(enc->sample_fmt, enc->ch_layout.nb_channels, 4096));
     audio_frame = MakeFrame();
@@ -222,10 +226,14 @@ bool Reencoder::State::AlignQueuedSound()
     if (!aenc || sound_aligned || origin_us == AV_NOPTS_VALUE || audio_first_us == AV_NOPTS_VALUE)
         return true;
     sound_aligned = true;
-    const int64_t lead = av_rescale_q(audio_first_us - origin_us, AV_TIME_BASE_Q, AVRational{1, aenc->sample_rate});
     const int queued = av_audio_fifo_size(fifo.get());
     // The queue starts with what is left of the previous input.
     const int earlier = static_cast<int>(std::clamp<int64_t>(input_audio_start - audio_samples, 0, queued));
+    // Where the input's first sound plays, against where the queue puts it
+    // (past the input's start by the encoder's priming at the job's start).
+    const int64_t ahead = audio_samples + earlier - input_audio_start;
+    const int64_t lead =
+        av_rescale_q(audio_first_us - origin_us, AV_TIME_BASE_Q, AVRational{1, aenc->sample_rate}) - ahead;
     const int held = queued - earlier;
     if (lead == 0 || held == 0) {
         if (lead < 0)

@@ -57,8 +57,7 @@ public:
     {
         if (!out.reencoder->BeginInput(out, run))
             return false;
-        StartReencodedTracks(plan_.join, run, out.reencoder->InputOffsetMicroseconds());
-        WriteWaitingExtras(out, run);  // the cues already on screen at the start
+        StartReencodedTracks(run, out.reencoder->InputOffsetMicroseconds());
         return true;
     }
     CutEnd AtCutEnd(const JobOutput& out, InputRun& run, const AVPacket*) override
@@ -145,6 +144,7 @@ bool ReencodeRoute::EndInput(JobOutput& out, InputRun& run)
     Reencoder& enc = *out.reencoder;
     if (!enc.EndInput(out, run))
         return false;
+    FollowReencodedOrigin(out, run, enc.InputOriginMicroseconds());
     const int64_t length_us = MicrosecondsOf(enc.InputSeconds(run));
     if (!EndExtraSoundInput(out, enc.InputOffsetMicroseconds() + length_us))
         return false;

@@ -97,7 +97,13 @@ struct Reencoder::State {
     AudioFifoPtr fifo;     // samples in the encoder's format, not yet encoded
     PacketPtr encoded;
     int64_t next_video_pts = 0;  // next free output slot, in video_tb
-    int64_t audio_samples = 0;   // samples handed to the audio encoder
+    // Where the next sample handed to the audio encoder plays in the output.
+    // It starts after the encoder's priming where the container cannot hide
+    // the priming (only MP4's edit list can): timestamps then start at 0, so
+    // no muxer shifts the other streams by the priming (AVI by a whole
+    // picture, ASF away from its chapters).
+    int64_t audio_samples = 0;
+    int64_t priming = 0;  // samples of the encoder's own the output plays first
 
     // ---- for one input
     ResamplerPtr resampler;
@@ -128,9 +134,12 @@ struct Reencoder::State {
     {
         return venc ? av_rescale_q(next_video_pts, video_tb, AV_TIME_BASE_Q) : 0;
     }
+    // The priming alone is no sound of an input yet.
     int64_t AudioFedMicroseconds() const
     {
-        return aenc ? av_rescale_q(AudioPosition(), AVRational{1, aenc->sample_rate}, AV_TIME_BASE_Q) : 0;
+        return aenc && AudioPosition() > priming
+                   ? av_rescale_q(AudioPosition(), AVRational{1, aenc->sample_rate}, AV_TIME_BASE_Q)
+                   : 0;
     }
     int64_t SpanEndSlot() const
     {
@@ -146,6 +155,7 @@ struct Reencoder::State {
     bool OpenVideoEncoder(InputRun& run, AVStream* out_st);
     void BeginVideo(InputRun& run);
     bool ReceivePictures(InputRun& run);
+    int64_t HeldPictureOrigin(int64_t first_us) const;
     bool EmitPicture(InputRun& run, AVFrame* frame);
     bool PlacePicture(const AVFrame* frame, int64_t slot);
     bool SubmitSlots(const AVFrame* frame, int64_t first, int64_t last);

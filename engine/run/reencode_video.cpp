@@ -500,6 +500,18 @@ bool Reencoder::State::PlacePicture(const AVFrame* frame, int64_t slot)
     return WriteVideoPackets();
 }
 
+// The held picture is shown from the output's first slot and the first one
+// from the start point on in its own slot, whole slots later: the input's
+// clock starts that many slots before it, at most one slot before the start
+// point. Sound and the other tracks follow that clock, so they start with the
+// picture shown (at 25 fps a start 19 ms after the held picture's time puts
+// everything 19 ms earlier, instead of the sound 19 ms before the pictures).
+int64_t Reencoder::State::HeldPictureOrigin(int64_t first_us) const
+{
+    const int64_t slots = av_rescale_q_rnd(first_us - start_us, AV_TIME_BASE_Q, video_tb, AV_ROUND_UP);
+    return first_us - av_rescale_q(slots, video_tb, AV_TIME_BASE_Q);
+}
+
 // A decoded picture goes to its output slot, relative to the input's origin.
 // A cut decodes from the key frame before its start: pictures before the
 // start are held back, the last one of them being the picture on screen at
@@ -519,7 +531,7 @@ bool Reencoder::State::EmitPicture(InputRun& run, AVFrame* frame)
             return true;
         }
         const bool held = before_start->buf[0] != nullptr;
-        SetOrigin(held ? start_us : us);
+        SetOrigin(held ? HeldPictureOrigin(us) : us);
         if (!AlignQueuedSound())
             return false;
         if (held && ToStreamTicks(us - origin_us, video_tb) > 0 &&

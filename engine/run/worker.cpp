@@ -221,6 +221,7 @@ FailureReason WriteAlongRoute(JobOutput& out, InputRun& run, const StreamRoute& 
             out.reencoder->AudioPacket(out, run, pkt);
         else if (!out.reencoder->VideoPacket(out, run, pkt))
             return FailureReason::NotMedia;
+        FollowReencodedOrigin(out, run, out.reencoder->InputOriginMicroseconds());
         return FailureReason::None;
     }
     if (!picture) {

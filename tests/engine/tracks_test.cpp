@@ -281,12 +281,15 @@ TEST_F(Tracks, ReencodingConvertsTextSubtitlesAndKeepsTheChapters)
             EXPECT_EQ(s["tag:language"], k == 0 ? "eng" : "deu");
         }
         EXPECT_EQ(o.streams[4]["disposition:forced"], "1");
-        // "Across the cut" (9.0-12.0 s) from the cut's start on; MP4 fills the gaps with empty samples.
+        // "Across the cut" (9.0-12.0 s, 9.023-12.023 on the file's clock)
+        // from the output's start on, which shows the picture on screen at
+        // 9.5 s from its own start (9.463): to 12.023 - 9.463. MP4 fills the
+        // gaps with empty samples.
         const auto& srt = o.packets[3];
         const auto across = std::find_if(srt.begin(), srt.end(), [](auto p) { return p.second - p.first > 2; });
         ASSERT_NE(across, srt.end());
         EXPECT_NEAR(across->first, 0.0, kFrame);
-        EXPECT_NEAR(across->second, 2.5, kFrame);
+        EXPECT_NEAR(across->second, 2.56, kFrame / 4);
         ASSERT_EQ(o.chapters.size(), 2u);
         EXPECT_NEAR(std::atof(o.chapters[1]["start_time"].c_str()), 0.5, kFrame);
         // The attachment is named as left out.
@@ -397,8 +400,10 @@ TEST_F(Tracks, CuesBegunBeforeTheCutsKeyPictureAreKeptFromItsStart)
         {"direct Matroska", "tracks.mkv", false, -1, 10.0, {2.0, 1.0}},
         {"exact Matroska", "tracks.mkv", true, -1, 10.5, {1.5, 0.5}},
         {"direct MP4", "tracks.mp4", false, -1, 10.0, {2.0}},
-        {"re-encoded Matroska", "tracks.mkv", false, 6, 10.5, {1.5, 0.5}},
-        {"re-encoded MP4", "tracks.mkv", false, 1, 10.5, {1.5, 0.5}},
+        // From the picture on screen at 10.5 s, shown from 10.463 on the
+        // file's clock, where the cues end at 12.023 and 11.023.
+        {"re-encoded Matroska", "tracks.mkv", false, 6, 10.5, {1.56, 0.56}},
+        {"re-encoded MP4", "tracks.mkv", false, 1, 10.5, {1.56, 0.56}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

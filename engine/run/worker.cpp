@@ -52,6 +52,13 @@ void MarkFailed(ConversionJob* job, InputRun& run, FailureReason reason)
     av_log(nullptr, AV_LOG_ERROR, "input %d: %s\n", run.index + 1, FailureReasonWithCause(reason, av_error).c_str());
 }
 
+// A step that failed because the output could not take what it wrote
+// (a full disk) failed for that, whatever else it says.
+FailureReason ReasonOfFailedStep(const JobOutput& out, FailureReason otherwise)
+{
+    return out.WriteFailed() ? FailureReason::WriteFailed : otherwise;
+}
+
 FailureReason ReasonOfOpen(int probe_code)
 {
     return probe_code == kProbeNoSuchFile || probe_code == kProbeUnreadable || probe_code == kProbeNotAFile ||
@@ -220,7 +227,7 @@ FailureReason WriteAlongRoute(JobOutput& out, InputRun& run, const StreamRoute& 
         if (!picture)
             out.reencoder->AudioPacket(out, run, pkt);
         else if (!out.reencoder->VideoPacket(out, run, pkt))
-            return FailureReason::NotMedia;
+            return ReasonOfFailedStep(out, FailureReason::NotMedia);
         FollowReencodedOrigin(out, run, out.reencoder->InputOriginMicroseconds());
         return FailureReason::None;
     }
@@ -422,7 +429,7 @@ void ProcessInput(JobRun& jr, JobOutput& out, InputRun& run, InputPlan& input)
     if (input.span.start_us > 0)
         job->seek_by_bytes = SeekToCutStart(run.in.format.get(), input.span.start_us) == SeekMethod::Bytes;
     if (!jr.route->BeginInput(out, run))
-        return MarkFailed(job, run, FailureReason::NotMedia);
+        return MarkFailed(job, run, ReasonOfFailedStep(out, FailureReason::NotMedia));
 
     const int64_t packets_before = out.packets_written;
     const int64_t pictures_before = out.video_packets_written;
@@ -435,10 +442,8 @@ void ProcessInput(JobRun& jr, JobOutput& out, InputRun& run, InputPlan& input)
     UpdateWrittenTimes(job, out);
     // A packet that failed the input has its reason already; what follows
     // may name a better one (the disk filled up).
-    if (!ended)
-        return MarkFailed(job, run, FailureReason::NotMedia);
-    if (out.WriteFailed())
-        return MarkFailed(job, run, FailureReason::WriteFailed);
+    if (!ended || out.WriteFailed())
+        return MarkFailed(job, run, ReasonOfFailedStep(out, FailureReason::NotMedia));
     if (Cancelled(job))
         return;
     why = JudgeInput(jr, out, run, input, packets_before, pictures_before, picture_ticks_before);

@@ -174,16 +174,33 @@ TEST_F(Reencode, CancelledEncodeStillLeavesAPlayableFile)
     EXPECT_GE(f.VideoSeconds(), 7.5);
 }
 
-TEST_F(Reencode, AFullDiskFailsTheCutAndLeavesNoBrokenFile)
+// In every mode and container the input fails for the disk, not as a file
+// the program cannot open, and nothing of the output is left.
+TEST_F(Reencode, AFullDiskFailsTheCutForTheDiskAndLeavesNoBrokenFile)
 {
     const SmallDisk disk("reencode-full-disk", 64);
     if (disk.path().empty())
         GTEST_SKIP() << "mounting a small tmpfs needs root";
-    folder = disk.path();
-    Cut("h264_aac.mp4", "0", "00:00:04.000", Format(1));
-    EXPECT_EQ(Status(0), kInputFailed);
-    EXPECT_EQ(job->output_error, ENOSPC);
-    EXPECT_TRUE(std::filesystem::is_empty(folder));
+    const struct {
+        const char* mode;
+        int entry;  // -1: direct
+        bool exact;
+        const char* extension;
+    } cases[] = {{"direct", -1, false, ".mp4"}, {"exact", -1, true, ".mp4"}, {"MP4", 1, false, ".mp4"},
+                 {"AVI", 2, false, ".avi"},     {"WMV", 4, false, ".wmv"},   {"MKV", 6, false, ".mkv"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode);
+        TearDown();
+        SetUp();
+        folder = disk.path();
+        EncodingChoice choice = c.entry < 0 ? DefaultCutChoice("keep") : Format(c.entry);
+        choice.exact = c.exact;
+        Cut("h264_aac.mp4", "00:00:00.500", "00:00:04.000", choice, "cut", c.extension);
+        EXPECT_EQ(Status(0), kInputFailed);
+        EXPECT_EQ(job->input_reason[0], FailureReason::WriteFailed);
+        EXPECT_EQ(job->output_error, ENOSPC);
+        EXPECT_TRUE(std::filesystem::is_empty(folder));
+    }
 }
 
 // Streams as they come from TV recordings, phone clips and long-GOP cameras.

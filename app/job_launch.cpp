@@ -110,7 +110,7 @@ QString DroppedTracksText(const ConversionJob* job)
     if (job->dropped_tracks.empty())
         return {};
     QStringList items;
-    for (const DroppedTrack& t : job->dropped_tracks) {
+    for (const DroppedTrack& t : TracksToName(job->dropped_tracks, job->join_mode)) {
         if (items.size() == static_cast<int>(kMaxListed)) {
             items << QStringLiteral("…");
             break;
@@ -120,7 +120,7 @@ QString DroppedTracksText(const ConversionJob* job)
         if (!t.language.empty())
             item += QStringLiteral(", ") + QString::fromStdString(t.language);
         item += QLatin1Char(')');
-        if (job->input_count > 1)
+        if (job->join_mode && job->input_count > 1)  // a span's tracks are its file's
             item = LanguageText("TISHI", "gdwj") + QLatin1Char(' ') + QString::number(t.input + 1) +
                    QStringLiteral(": ") + item;
         items << item;
@@ -309,8 +309,8 @@ void CMorvaneDlg::TellDecision(const LaunchDecision& decided)
 {
     if (decided.exact_fell_back)
         ShowMessage(LanguageText("TISHI", "jqjqbx"));  // cut at key pictures instead
-    if (decided.exact_reencodes_whole)
-        ShowMessage(LanguageText("TISHI", "jqjqqb"));  // all of a span is re-encoded
+    if (decided.exact_reencodes_whole)  // all of a span is re-encoded
+        ShowMessage(LanguageText("TISHI", decided.exact_keys_lack_headers ? "jqjqtb" : "jqjqqb"));
 }
 
 // The stored spans, in list order, into one file or a file each.

@@ -118,12 +118,13 @@ struct CommandSpec {
 const CommandSpec kCommands[] = {
     {"probe", kProbe, "probe [--json] FILE...", "Prints what the program reads from each file.\n",
      "prints, for each file:\n"
-     "  file=PATH, result=0 (negative: error=TEXT), duration_us, width, height, fps_num, fps_den,\n"
-     "  video_codec, video_bit_rate, audio_codec, audio_bit_rate, sample_rate, channels (key=value lines),\n"
+     "  file=PATH, result=0 (negative: error=TEXT), duration_us (unknown when the file does not say),\n"
+     "  width, height, fps_num, fps_den, video_codec, video_bit_rate, audio_codec, audio_bit_rate,\n"
+     "  sample_rate, channels (key=value lines),\n"
      "  stream=N kind=K codec=C language=L default=0|1 main=0|1 title=T (one line a stream), an empty line.\n"
      "  main=1 marks the picture and sound a job measures by.\n"
-     "with --json, one object a file holding the same keys, and \"streams\":[{\"stream\",\"kind\",\"codec\",\n"
-     "  \"language\",\"default\",\"main\",\"title\"}].\n"},
+     "with --json, one object a file holding the same keys (an unknown duration_us is null), and\n"
+     "  \"streams\":[{\"stream\",\"kind\",\"codec\",\"language\",\"default\",\"main\",\"title\"}].\n"},
     {"cut", kCut,
      "cut FILE... (--start TIME --end TIME | --span START-END... | --spans-from LIST | --remove START-END...\n"
      "      | --remove-from LIST) (--out FOLDER [--title T] | -o FILE) [--exact | ENCODING] [--separate]\n"
@@ -397,7 +398,9 @@ nlohmann::json ProbeJson(const std::string& path, int rc, const ConversionJob& j
         return facts;
     }
     const auto codec = [](int id) { return id ? avcodec_get_name(AVCodecID(id)) : "none"; };
-    facts.update({{"duration_us", job.duration_us}, {"width", job.source_width}, {"height", job.source_height},
+    // A file that does not say how long it is (an ASF written to a pipe) has no duration: null, not a number.
+    const nlohmann::json duration = job.duration_us >= 0 ? nlohmann::json(job.duration_us) : nlohmann::json(nullptr);
+    facts.update({{"duration_us", duration}, {"width", job.source_width}, {"height", job.source_height},
                   {"fps_num", job.source_fps_num}, {"fps_den", job.source_fps_den},
                   {"video_codec", codec(job.video_codec_id)}, {"video_bit_rate", job.video_bit_rate},
                   {"audio_codec", codec(job.audio_codec_id)}, {"audio_bit_rate", job.audio_bit_rate},
@@ -426,7 +429,9 @@ void SayProbeText(const nlohmann::json& facts)
         return;
     }
     for (const std::string& key : keys)
-        Say(key + "=" + (facts[key].is_string() ? facts[key].get<std::string>() : facts[key].dump()));
+        Say(key + "=" + (facts[key].is_string() ? facts[key].get<std::string>()
+                         : facts[key].is_null() ? "unknown"
+                                                : facts[key].dump()));
     for (const nlohmann::json& t : facts["streams"]) {
         const std::string language = t["language"];
         Say("stream=" + t["stream"].dump() + " kind=" + t["kind"].get<std::string>() + " codec=" +
@@ -660,6 +665,7 @@ const char* DropReasonWord(DropReason why)
     case DropReason::ContainerRefuses: return "container_refuses";
     case DropReason::NotReencoded: return "not_reencoded";
     case DropReason::NoMatchingTrack: return "no_matching_track";
+    case DropReason::TimecodeNotCopied: return "timecode_not_copied";
     }
     return "";
 }
@@ -693,10 +699,10 @@ nlohmann::json ResultJson(const ConversionJob& job, const JobReading& reading, c
         inputs.push_back(input);
     }
     nlohmann::json dropped = nlohmann::json::array();
-    for (const DroppedTrack& t : job.dropped_tracks)
+    for (const DroppedTrack& t : TracksToName(job.dropped_tracks, job.join_mode))
         dropped.push_back({{"input", t.input + 1}, {"stream", t.stream}, {"kind", TrackKindName(t.kind)},
                            {"codec", t.codec}, {"language", t.language}, {"reason", DropReasonWord(t.reason)},
-                           {"text", DescribeDroppedTrack(t)}});
+                           {"text", DescribeDroppedTrack(t, job.join_mode || job.input_count <= 1)}});
     nlohmann::json result = {{"ok", error.empty()}, {"stopped", reading.stop_asked}, {"inputs", inputs},
                              {"outputs", outputs}, {"dropped_tracks", dropped}};
     if (!error.empty())
@@ -806,8 +812,9 @@ int RunJob(ConversionJob* job, bool join, const std::vector<std::string>& output
         if (!written)
             SayResult("no output was written");
     }
-    for (const DroppedTrack& t : job->dropped_tracks)
-        std::fprintf(stderr, "morvane-cli: left out of the output: %s\n", Shown(DescribeDroppedTrack(t)).c_str());
+    for (const DroppedTrack& t : TracksToName(job->dropped_tracks, job->join_mode))
+        std::fprintf(stderr, "morvane-cli: left out of the output: %s\n",
+                     Shown(DescribeDroppedTrack(t, job->join_mode || job->input_count <= 1)).c_str());
     for (const std::string& path : reading.left_empty)
         std::fprintf(stderr, "morvane-cli: %s was reserved for an output nothing was written to, and could not be "
                              "removed: it is empty\n", Shown(path).c_str());
@@ -878,8 +885,12 @@ void TellDecision(const LaunchDecision& decided)
         std::fprintf(stderr, "morvane-cli: no exact cut for this file (%s): cutting at key pictures\n",
                      decided.exact_why.c_str());
     if (decided.exact_reencodes_whole)
-        std::fprintf(stderr, "morvane-cli: no picture inside the cut can be copied (no key picture, or only "
-                             "open-GOP recovery points): all of it is re-encoded, which takes longer\n");
+        std::fprintf(stderr, "morvane-cli: no picture inside the cut can be copied (%s): all of it is re-encoded, "
+                             "which takes longer\n",
+                     decided.exact_keys_lack_headers
+                         ? "its key pictures do not carry the stream's headers a copy must start with, as "
+                           "MPEG-4 Part 2 in MP4 keeps them apart"
+                         : "no key picture, or only open-GOP recovery points");
 }
 
 // START-END, each a time as --start takes it.

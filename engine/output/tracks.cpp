@@ -23,6 +23,12 @@ bool IsChapterTextTrack(const AVFormatContext* in, const AVStream* st)
            st->codecpar->codec_type == AVMEDIA_TYPE_DATA && st->codecpar->codec_tag == MKTAG('t', 'e', 'x', 't');
 }
 
+// QuickTime's timecode track, as its demuxer gives it.
+bool IsTimecodeTrack(const AVStream* st)
+{
+    return st->codecpar->codec_type == AVMEDIA_TYPE_DATA && st->codecpar->codec_tag == MKTAG('t', 'm', 'c', 'd');
+}
+
 std::string Tag(const AVDictionary* dict, const char* key)
 {
     const AVDictionaryEntry* e = av_dict_get(dict, key, nullptr, 0);
@@ -228,7 +234,9 @@ std::vector<int> CopiableExtraTracks(std::vector<DroppedTrack>* dropped, int inp
         if (written(i) && HeaderAccepts(format, input, video, audio, {i}))
             kept.push_back(i);
         else
-            Report(dropped, input_index, input->streams[i], DropReason::ContainerRefuses);
+            Report(dropped, input_index, input->streams[i],
+                   IsMp4Family(format) && IsTimecodeTrack(input->streams[i]) ? DropReason::TimecodeNotCopied
+                                                                             : DropReason::ContainerRefuses);
     }
     return kept;
 }

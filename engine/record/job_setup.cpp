@@ -111,7 +111,7 @@ LaunchDecision DecideCut(ConversionJob* job, const std::string& input_path, cons
     // The look into each span answers to this job's stop, not the last one's.
     job->cancel_requested = 0;
     for (int i = 0; i < job->input_count && !d.exact_reencodes_whole; ++i)
-        d.exact_reencodes_whole = ExactCutReencodesWholeSpan(job, i);
+        d.exact_reencodes_whole = ExactCutReencodesWholeSpan(job, i, &d.exact_keys_lack_headers);
     return d;
 }
 

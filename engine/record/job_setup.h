@@ -147,6 +147,7 @@ struct LaunchDecision {
     bool exact_fell_back = false;  // exact asked for, but cut at key pictures
     std::string exact_why;         // why, in a few words
     bool exact_reencodes_whole = false;  // a span has no picture a copy can start at
+    bool exact_keys_lack_headers = false;  // because its key pictures lack the stream's headers
 };
 
 // Closes and deletes the output file a launch created for a job that then

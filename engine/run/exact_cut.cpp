@@ -38,7 +38,7 @@ bool ExactCutApplies(const ConversionJob* job, int input)
     return ExactCutPossible(job->input_paths[input], &why);
 }
 
-bool ExactCutReencodesWholeSpan(ConversionJob* job, int input)
+bool ExactCutReencodesWholeSpan(ConversionJob* job, int input, bool* keys_lack_headers)
 {
     MediaInput in;
     MediaInputOptions options;
@@ -47,7 +47,7 @@ bool ExactCutReencodesWholeSpan(ConversionJob* job, int input)
     if (OpenJobInput(job, input, options, in) != kProbeOk)
         return false;  // the cut itself reports what is wrong
     ExactCutter cutter(job, input, std::move(in), nullptr);
-    const bool whole = cutter.ReencodesWholeSpan();
+    const bool whole = cutter.ReencodesWholeSpan(keys_lack_headers);
     // The cut seeks to its span before reading: it goes on with this file.
     HoldJobInput(job, input, cutter.TakeInput());
     return whole;

@@ -26,9 +26,11 @@ bool ExactCutApplies(const ConversionJob* job, int input);
 
 // Whether an exact cut of input `input` of `job` (start_s / end_s) must
 // re-encode its whole span: no picture inside it can start a copy (no key
-// picture, or only open-GOP recovery points). Asked before the cut starts,
-// so that the user knows it will take longer.
-bool ExactCutReencodesWholeSpan(ConversionJob* job, int input);
+// picture, or only open-GOP recovery points; or key pictures without the
+// stream's headers, which MPEG-4 Part 2 in MP4 keeps apart: then
+// `*keys_lack_headers`). Asked before the cut starts, so that the user knows
+// it will take longer, and why.
+bool ExactCutReencodesWholeSpan(ConversionJob* job, int input, bool* keys_lack_headers = nullptr);
 
 // Cuts input `input` of `job` (start_s / end_s), opened as `in`, into
 // `file`, the job's output, reporting progress across the three parts, and

@@ -55,7 +55,7 @@ public:
     {
     }
     bool Run();
-    bool ReencodesWholeSpan();
+    bool ReencodesWholeSpan(bool* keys_lack_headers = nullptr);
     FailureReason reason() const { return reason_; }
     MediaInput TakeInput() { return std::move(in_); }
 

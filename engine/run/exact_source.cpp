@@ -333,8 +333,9 @@ void ExactCutter::KeepSoundBeforeFirstPicture()
 
 // Reads the span's pictures up to the first key picture at its end, or
 // until one inside it can start a copy.
-bool ExactCutter::ReencodesWholeSpan()
+bool ExactCutter::ReencodesWholeSpan(bool* keys_lack_headers)
 {
+    bool headerless_key = false;
     if (!OpenSource() || !SeekBeforeStart())
         return false;  // the cut itself reports what is wrong
     AVFormatContext* fmt = in_.format.get();
@@ -345,14 +346,17 @@ bool ExactCutter::ReencodesWholeSpan()
     while (reader.Read(pkt.get()) >= 0) {
         const int64_t pts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
         const bool key = pkt->stream_index == vst_->index && (pkt->flags & AV_PKT_FLAG_KEY) && pts != AV_NOPTS_VALUE;
-        const bool copy_starts = key && pts >= plan_.start && pts < plan_.end &&
-                                 IsCleanStart(codec_, length_size_, pkt.get());
+        const bool inside = key && pts >= plan_.start && pts < plan_.end;
+        const bool copy_starts = inside && IsCleanStart(codec_, length_size_, pkt.get());
+        headerless_key = headerless_key || (inside && !copy_starts && codec_ == CutCodec::Mpeg4);
         av_packet_unref(pkt.get());
         if (copy_starts)
             return false;
         if (key && pts >= plan_.end)
             break;
     }
+    if (keys_lack_headers)
+        *keys_lack_headers = headerless_key;
     return true;
 }
 

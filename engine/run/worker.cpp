@@ -49,7 +49,8 @@ void MarkFailed(ConversionJob* job, InputRun& run, FailureReason reason)
     job->input_reason[run.index] = reason;
     job->input_status[run.index] = kInputFailed;
     run.failed = true;
-    av_log(nullptr, AV_LOG_ERROR, "input %d: %s\n", run.index + 1, FailureReasonWithCause(reason, av_error).c_str());
+    const char* unit = !job->join_mode && job->input_count > 1 ? "span" : "input";
+    av_log(nullptr, AV_LOG_ERROR, "%s %d: %s\n", unit, run.index + 1, FailureReasonWithCause(reason, av_error).c_str());
 }
 
 // A step that failed because the output could not take what it wrote

@@ -576,6 +576,19 @@ CliResult StandardOutputOf(const std::string& arguments)
 
 }  // namespace
 
+// A length the file does not say (an ASF written to a pipe, with three
+// picture streams) is unknown, not a number.
+TEST(Cli, AnUnknownLengthIsPrintedAsUnknown)
+{
+    const std::string file = Quote(FixturePath("unknown_length.wmv"));
+    CliResult r = RunCli("probe " + file);
+    EXPECT_EQ(r.exit_code, 0) << r.output;
+    EXPECT_NE(r.output.find("duration_us=unknown\n"), std::string::npos) << r.output;
+    r = StandardOutputOf("probe --json " + file);
+    ASSERT_EQ(JsonLines(r.output).size(), 1u) << r.output;
+    EXPECT_TRUE(JsonLines(r.output)[0]["duration_us"].is_null()) << r.output;
+}
+
 // --json: every name comes back byte for byte, however awkward, and the
 // result names every output with what it holds, each failure with its
 // reason and each track left out.
@@ -622,7 +635,7 @@ TEST(Cli, JsonLinesCarryNamesAndResultsExactly)
     ASSERT_EQ(dropped.size(), 1u) << r.output;
     EXPECT_EQ(dropped[0]["kind"], "data");
     EXPECT_EQ(dropped[0]["codec"], "tmcd");
-    EXPECT_EQ(dropped[0]["reason"], "container_refuses");
+    EXPECT_EQ(dropped[0]["reason"], "timecode_not_copied");
 
     // A failed input: its reason, and the part the output holds.
     r = StandardOutputOf("cut --json " + Quote(FixturePath("truncated_faststart.mp4")) +

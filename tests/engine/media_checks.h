@@ -12,6 +12,7 @@
 
 #include "av_handles.h"
 
+// A file the fixture scripts made; an absolute path stays as it is.
 std::string FixturePath(const std::string& name);
 // A fresh, empty folder for one test's outputs.
 std::string MakeScratchFolder(const std::string& test_name);

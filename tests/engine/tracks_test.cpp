@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <sstream>
 
@@ -16,6 +17,10 @@
 #include "media_checks.h"
 #include "reencode.h"
 #include "tracks.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
 
 namespace {
 
@@ -232,19 +237,43 @@ TEST_F(Tracks, MpegFilesKeepTheirSecondSoundSubtitlesAndChapters)
 
 TEST_F(Tracks, WhatCannotBeKeptIsNamed)
 {
-    // MP4 takes no copied timecode track: the cut still runs and says so.
+    // MP4 takes no copied timecode track: the cut still runs and says why.
     Cut("timecode.mp4", "00:00:01.000", "00:00:04.000", DefaultCutChoice("k"));
     ASSERT_EQ(Status(0), kInputDone);
     ASSERT_EQ(job->dropped_tracks.size(), 1u);
     EXPECT_EQ(job->dropped_tracks[0].kind, AVMEDIA_TYPE_DATA);
-    EXPECT_EQ(job->dropped_tracks[0].reason, DropReason::ContainerRefuses);
+    EXPECT_EQ(job->dropped_tracks[0].reason, DropReason::TimecodeNotCopied);
     EXPECT_NE(DescribeDroppedTrack(job->dropped_tracks[0]).find("tmcd"), std::string::npos);
 
-    // The tool prints one line per track left out.
-    const CliResult cli = RunCli("cut '" + FixturePath("timecode.mp4") + "' --start 00:00:01.000 --end 00:00:02.000 --out '" +
-                                 folder + "'");
-    EXPECT_EQ(cli.exit_code, 0) << cli.output;
-    EXPECT_NE(cli.output.find("left out of the output: input 1, track 2 (data tmcd"), std::string::npos) << cli.output;
+    // The tool prints one line per track left out, saying what is true of it:
+    // a re-encode keeps every sound and subtitle track; the spans of one
+    // file leave out its tracks once, as tracks of the file, not as inputs.
+    const struct {
+        const char* fixture;
+        const char* options;
+        std::vector<const char*> said;
+        const char* not_said;
+    } cases[] = {
+        {"timecode.mp4", "--start 1 --end 2", {"input 1, track 2 (data tmcd, eng): a timecode track cannot be copied into MP4"},
+         "cannot hold it"},
+        {"tracks.mkv", "--start 1 --end 2 --format 1",
+         {"input 1, track 5 (attachment ttf): re-encoding keeps the main picture and every sound and subtitle track, "
+          "no attachment"},
+         "only the main picture"},
+        {"tracks.mkv", "--span 1-2 --span 3-4 --format 2",
+         {"left out of the output: track 3 (subtitle subrip, eng)", "left out of the output: track 5 (attachment ttf)"},
+         "input 2"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options);
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directories(folder);
+        const CliResult cli = RunCli("cut '" + FixturePath(c.fixture) + "' " + c.options + " --out '" + folder + "'");
+        EXPECT_EQ(cli.exit_code, 0) << cli.output;
+        for (const char* said : c.said)
+            EXPECT_NE(cli.output.find(said), std::string::npos) << cli.output;
+        EXPECT_EQ(cli.output.find(c.not_said), std::string::npos) << cli.output;
+    }
 }
 
 TEST_F(Tracks, ReencodingConvertsTextSubtitlesAndKeepsTheChapters)
@@ -493,7 +522,7 @@ TEST_F(Tracks, EveryStreamGetsItsRouteOnceAtSetUp)
         DropReason last;  // why the last stream is left out, where it is
     } cases[] = {
         {"tracks.mkv", -1, {C, C, C, C, C, C}, DropReason::ContainerRefuses},
-        {"timecode.mp4", -1, {C, C, D}, DropReason::ContainerRefuses},
+        {"timecode.mp4", -1, {C, C, D}, DropReason::TimecodeNotCopied},
         {"tracks.mkv", 6, {R, R, R, C, C, D}, DropReason::NotReencoded},  // Matroska keeps the file's subtitles
         {"tracks.mkv", 1, {R, R, R, R, R, D}, DropReason::NotReencoded},  // MP4 takes them as mov_text
     };
@@ -560,6 +589,75 @@ TEST_F(Tracks, ACoverPictureStaysACoverNeverAPictureTrack)
         ASSERT_EQ(std::system(("ffmpeg -v error -y -i '" + output + "' -map 0:2 -c copy -frames:v 1 -update 1 '" + copy +
                                "' && cmp -s '" + copy + "' '" + FixturePath("cover.png") + "'").c_str()),
                   0);
+    }
+}
+
+// A clip as an action camera writes it: picture, sound, a telemetry track
+// (GoPro's gpmd: one packet of readings a second) and a timecode track. No
+// ffmpeg program makes a gpmd track from a file, so its packets are written
+// here into an MP4 of their own, then muxed with the rest by the ffmpeg
+// program (which puts its timecode track last).
+std::string MakeCameraClip(const std::string& folder, int seconds)
+{
+    const std::string telemetry = folder + "/telemetry.mp4", clip = folder + "/camera.mp4";
+    AVFormatContext* raw = nullptr;
+    if (avformat_alloc_output_context2(&raw, nullptr, "mp4", telemetry.c_str()) < 0)
+        return "";
+    OutputContextPtr ctx(raw);
+    AVStream* st = avformat_new_stream(raw, nullptr);
+    if (!st || avio_open(&raw->pb, telemetry.c_str(), AVIO_FLAG_WRITE) < 0)
+        return "";
+    st->codecpar->codec_type = AVMEDIA_TYPE_DATA;
+    st->codecpar->codec_id = AV_CODEC_ID_BIN_DATA;
+    st->codecpar->codec_tag = MKTAG('g', 'p', 'm', 'd');
+    st->time_base = {1, 1000};
+    bool ok = avformat_write_header(raw, nullptr) >= 0;
+    for (int second = 0; ok && second < seconds; ++second) {
+        PacketPtr pkt = MakePacket();
+        ok = pkt && av_new_packet(pkt.get(), 64) == 0;
+        if (!ok)
+            break;
+        std::fill(pkt->data, pkt->data + pkt->size, static_cast<uint8_t>(second));
+        pkt->pts = pkt->dts = av_rescale_q(second, {1, 1}, st->time_base);
+        pkt->duration = av_rescale_q(1, {1, 1}, st->time_base);
+        ok = av_interleaved_write_frame(raw, pkt.get()) >= 0;
+    }
+    ok = ok && av_write_trailer(raw) >= 0;
+    avio_closep(&raw->pb);
+    const std::string length = std::to_string(seconds);
+    ok = ok && RunShell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=320x240:rate=25:duration=" + length +
+                        " -f lavfi -i sine=d=" + length + " -i " + Quoted(telemetry) +
+                        " -map 0:v -map 1:a -map 2:d -c:v libx264 -preset ultrafast -g 25 -pix_fmt yuv420p -c:a aac"
+                        " -c:d copy -timecode 01:00:00:00 " + Quoted(clip))
+                           .exit_code == 0;
+    return ok ? clip : "";
+}
+
+// Joined, each clip's telemetry goes on in the one telemetry track to the
+// end; the timecode tracks, which a copy into MP4 cannot take, are named.
+TEST_F(Tracks, AJoinOfCameraClipsKeepsTheirTelemetryToTheEnd)
+{
+    const std::string clip = MakeCameraClip(folder, 12);
+    ASSERT_FALSE(clip.empty());
+    std::vector<Row> streams = Ffprobe("-show_entries stream=codec_tag_string '" + clip + "'");
+    ASSERT_GE(streams.size(), 3u);
+    ASSERT_EQ(streams[2]["codec_tag_string"], "gpmd");
+    EncodingChoice choice = DefaultJoinChoice();
+    choice.direct = true;
+    const std::string copy = folder + "/camera2.mp4";
+    std::filesystem::copy_file(clip, copy);
+    Join({clip, copy}, choice);
+    ASSERT_EQ(Status(0), kInputDone);
+    ASSERT_EQ(Status(1), kInputDone);
+    Output o = Read(output);
+    ASSERT_EQ(o.streams.size(), 3u);
+    EXPECT_EQ(o.streams[2]["codec_type"], "data");
+    EXPECT_NEAR(o.End(2), 24.0, 0.05);
+    ASSERT_EQ(o.packets.at(2).size(), 24u);
+    ASSERT_EQ(job->dropped_tracks.size(), 2u);
+    for (const DroppedTrack& t : job->dropped_tracks) {
+        EXPECT_EQ(t.stream, 3);
+        EXPECT_EQ(t.codec, "tmcd");
     }
 }
 

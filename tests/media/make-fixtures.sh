@@ -178,4 +178,10 @@ if [ ! -s corrupt_middle.avi ]; then
   head -c 30000 /dev/urandom | dd of=corrupt_middle.avi.tmp bs=1 seek=$(( size * 2 / 5 )) conv=notrunc status=none
   mv corrupt_middle.avi.tmp corrupt_middle.avi
 fi
+# A WMV with three picture streams written to a pipe: its header cannot say how long it is.
+if [ ! -s unknown_length.wmv ]; then
+  ff -f lavfi -i testsrc=size=160x120:rate=25:duration=3 -f lavfi -i testsrc2=size=160x120:rate=25:duration=3 \
+    -f lavfi -i testsrc=size=160x120:rate=25:duration=3 -f lavfi -i sine=d=3 -map 0 -map 1 -map 2 -map 3 \
+    -c:v wmv2 -c:a wmav2 -f asf - > unknown_length.wmv.tmp && mv unknown_length.wmv.tmp unknown_length.wmv || true
+fi
 echo "fixtures ready in $PWD"

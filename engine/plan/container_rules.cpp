@@ -188,15 +188,19 @@ bool ChaptersAtTrailer(const AVOutputFormat* format)
 
 std::string ContainerLanguage(const AVOutputFormat* format, const std::string& language)
 {
-    // ISO 639-2 terminology codes with a bibliographic code of their own.
-    static const char* const kBibliographic[][2] = {
-        {"sqi", "alb"}, {"hye", "arm"}, {"eus", "baq"}, {"mya", "bur"}, {"zho", "chi"}, {"ces", "cze"},
-        {"nld", "dut"}, {"fra", "fre"}, {"kat", "geo"}, {"deu", "ger"}, {"ell", "gre"}, {"isl", "ice"},
-        {"mkd", "mac"}, {"mri", "mao"}, {"msa", "may"}, {"fas", "per"}, {"ron", "rum"}, {"slk", "slo"},
-        {"bod", "tib"}, {"cym", "wel"}};
+    // QuickTime's own language list as its muxer spells it: a code it does
+    // not spell so is written as no language. Each other ISO 639-2 code of
+    // a language on that list, to the list's spelling (which mixes
+    // bibliographic, terminology and two-letter codes).
+    static const char* const kQuickTimeSpelling[][2] = {
+        {"deu", "ger"}, {"nld", "dut"}, {"swe", "sve"}, {"ell", "gre"}, {"isl", "ice"}, {"hrv", "hr "},
+        {"scr", "hr "}, {"zho", "chi"}, {"fao", "fo "}, {"gle", "iri"}, {"sqi", "alb"}, {"fre", "fra"},
+        {"rum", "ron"}, {"cze", "ces"}, {"slo", "slk"}, {"srp", "sr "}, {"scc", "sr "}, {"mkd", "mac"},
+        {"hye", "arm"}, {"kat", "geo"}, {"bod", "tib"}, {"pan", "pa "}, {"mya", "bur"},
+        {"msa", "may"}, {"cym", "wel"}, {"eus", "baq"}};
     if (!format || std::strcmp(format->name, "mov") != 0)
         return language;
-    for (const auto& pair : kBibliographic)
+    for (const auto& pair : kQuickTimeSpelling)
         if (language == pair[0])
             return pair[1];
     return language;

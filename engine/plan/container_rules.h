@@ -71,8 +71,9 @@ bool ChaptersBeforeHeader(const AVOutputFormat* format);
 bool ChaptersAtTrailer(const AVOutputFormat* format);
 
 // The language code `format` keeps `language` (ISO 639-2) under: QuickTime
-// knows only the bibliographic codes of its own table ("ger", not "deu"),
-// and writes any other as no language at all.
+// knows only the codes of its own list, spelt as its muxer spells them
+// ("ger" for "deu", but "fra" for "fre"), and writes any other as no
+// language at all.
 std::string ContainerLanguage(const AVOutputFormat* format, const std::string& language);
 
 // Matroska keeps a cover picture as an attachment: given as a picture

@@ -94,7 +94,11 @@ bool AddReencodedSound(const EncodeTargets& targets, AVFormatContext* ctx, const
         return false;
     st->id = static_cast<int>(ctx->nb_streams) - 1;
     st->time_base = enc->time_base;
-    st->disposition = in_st->disposition & ~AV_DISPOSITION_DEFAULT;  // the main sound stays the one played
+    // The MP4 family plays every default sound track at once: there the main
+    // sound stays the one played. Others keep the flag as the file has it.
+    st->disposition = in_st->disposition;
+    if (IsMp4Family(ctx->oformat))
+        st->disposition &= ~AV_DISPOSITION_DEFAULT;
     for (const char* key : {"language", "title"})
         if (const AVDictionaryEntry* e = av_dict_get(in_st->metadata, key, nullptr, 0))
             av_dict_set(&st->metadata, key, e->value, 0);

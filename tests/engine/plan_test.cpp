@@ -145,6 +145,59 @@ TEST(ContainerRulesTest, AnMp4NamedAsAPlaylistIsCutIntoOneMp4)
     EXPECT_NEAR(AnalyzeMedia(out_dir + "/clip.m3u8").VideoSeconds(), 2.0, 0.6);
 }
 
+// Every language on QuickTime's own list, under any of its ISO 639-2 codes,
+// is written by the QuickTime muxer as that language, not as none ("fre"
+// and "fra" alike; "deu" as its "ger"). What the file reads back, per code.
+TEST(ContainerRulesTest, QuickTimeKeepsEveryLanguageOfItsList)
+{
+    const struct {
+        const char* given;
+        const char* read_back;
+    } cases[] = {{"eng", "eng"}, {"fra", "fra"}, {"fre", "fra"}, {"deu", "ger"}, {"ger", "ger"}, {"ces", "ces"},
+                 {"cze", "ces"}, {"ron", "ron"}, {"rum", "ron"}, {"slk", "slk"}, {"slo", "slk"}, {"nld", "dut"},
+                 {"ell", "gre"}, {"zho", "chi"}, {"jpn", "jpn"}, {"swe", "sve"}, {"hrv", "hr "}, {"cym", "wel"}};
+    const std::string path = MakeScratchFolder("quicktime_languages") + "/languages.mov";
+    const AVOutputFormat* mov = av_guess_format("mov", nullptr, nullptr);
+    ASSERT_NE(mov, nullptr);
+    AVFormatContext* raw = nullptr;
+    ASSERT_GE(avformat_alloc_output_context2(&raw, mov, nullptr, path.c_str()), 0);
+    OutputContextPtr ctx(raw);
+    // One short PCM track a language: the muxer leaves out a track without samples.
+    for (const auto& c : cases) {
+        AVStream* st = avformat_new_stream(raw, nullptr);
+        ASSERT_NE(st, nullptr);
+        st->codecpar->codec_type = AVMEDIA_TYPE_AUDIO;
+        st->codecpar->codec_id = AV_CODEC_ID_PCM_S16LE;
+        st->codecpar->sample_rate = 8000;
+        av_channel_layout_default(&st->codecpar->ch_layout, 1);
+        st->time_base = {1, 8000};
+        av_dict_set(&st->metadata, "language", ContainerLanguage(mov, c.given).c_str(), 0);
+    }
+    ASSERT_GE(avio_open(&raw->pb, path.c_str(), AVIO_FLAG_WRITE), 0);
+    ASSERT_GE(avformat_write_header(raw, nullptr), 0);
+    for (unsigned i = 0; i < raw->nb_streams; ++i) {
+        PacketPtr pkt = MakePacket();
+        ASSERT_EQ(av_new_packet(pkt.get(), 160), 0);
+        std::fill(pkt->data, pkt->data + pkt->size, 0);
+        pkt->stream_index = static_cast<int>(i);
+        pkt->pts = pkt->dts = 0;
+        pkt->duration = 80;
+        ASSERT_GE(av_interleaved_write_frame(raw, pkt.get()), 0);
+    }
+    ASSERT_GE(av_write_trailer(raw), 0);
+    avio_closep(&raw->pb);
+
+    MediaInput in;
+    ASSERT_EQ(OpenMediaInput(path.c_str(), in, MediaInputOptions{}), kProbeOk);
+    ASSERT_EQ(in.format->nb_streams, std::size(cases));
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const AVDictionaryEntry* e = av_dict_get(in.format->streams[i]->metadata, "language", nullptr, 0);
+        EXPECT_STREQ(e ? e->value : "", cases[i].read_back) << cases[i].given;
+    }
+    // Other containers take the code as it is.
+    EXPECT_EQ(ContainerLanguage(av_guess_format("matroska", nullptr, nullptr), "fre"), "fre");
+}
+
 // The door reads the record once: spans in whole microseconds (a join's
 // inputs whole), the mode, and for each input whether the exact cut applies.
 TEST(JobDoorTest, TheRecordIsReadIntoPlainValuesOnce)

@@ -460,48 +460,57 @@ TEST_F(Tracks, CuesBegunBeforeTheCutsKeyPictureAreKeptFromItsStart)
     }
 }
 
-// Each kept sound track keeps its language as the container can write it
-// (QuickTime: its own codes) and the main one its default flag, subtitles
-// not marked default stay so; FLV holds
-// one sound track: the other is named as left out and the job is done.
-TEST_F(Tracks, ReencodingKeepsEachSoundsLanguageAndFlagWhereTheContainerHoldsIt)
+// Each kept track keeps its language as the container can write it
+// (QuickTime: the codes of its own list) and its default and forced flags
+// where the container holds them: Matroska every flag (both sound tracks
+// marked default stay so); the MP4 family one default sound, as it plays
+// every default one at once, and the forced flag in MP4 only (QuickTime's
+// muxer writes none). Subtitles not marked default stay so. FLV holds one
+// sound track: the other is named as left out and the job is done.
+TEST_F(Tracks, ReencodingKeepsEachTracksLanguageAndFlagsWhereTheContainerHoldsThem)
 {
+    using Texts = std::vector<std::string>;
     const struct {
         int format;
         const char* extension;
-        std::vector<std::string> languages;  // of the sound tracks, in order
-        bool main_default;
+        Texts sound_languages, sound_defaults, subtitle_languages, subtitle_forced;
         bool second_dropped;
     } cases[] = {
-        {6, ".mkv", {"eng", "deu"}, true, false},
-        {5, ".mov", {"eng", "ger"}, true, false},
-        {3, ".flv", {""}, false, true},
+        {6, ".mkv", {"eng", "deu"}, {"1", "1"}, {"eng", "deu"}, {"0", "1"}, false},
+        {1, ".mp4", {"eng", "deu"}, {"1", "0"}, {"eng", "deu"}, {"0", "1"}, false},
+        {5, ".mov", {"eng", "ger"}, {"1", "0"}, {"eng", "ger"}, {"0", "0"}, false},
+        {3, ".flv", {""}, {"0"}, {}, {}, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.extension);
         TearDown();
         SetUp();
+        const std::string both_default = folder + "/both_default.mkv";  // a fresh folder's
+        ASSERT_EQ(RunShell("ffmpeg -nostdin -v error -i " + Quoted(FixturePath("tracks.mkv")) +
+                           " -map 0 -c copy -disposition:a:1 default " + Quoted(both_default))
+                      .exit_code,
+                  0);
         EncodingChoice choice = DefaultCutChoice("k");
         choice.direct = false;
         ApplyFormatEntry(c.format, &choice);
-        Cut("tracks.mkv", "00:00:09.500", "00:00:11.500", choice, "cut", c.extension);
+        Cut(both_default.c_str(), "00:00:09.500", "00:00:11.500", choice, "cut", c.extension);
         ASSERT_EQ(Status(0), kInputDone);
-        std::vector<Row> sounds;
-        for (const Row& s : Read(output).streams)
-            if (s.at("codec_type") == "audio")
-                sounds.push_back(s);
-        ASSERT_EQ(sounds.size(), c.languages.size());
-        for (size_t k = 0; k < sounds.size(); ++k)
-            EXPECT_EQ(sounds[k]["tag:language"], c.languages[k]) << k;
-        if (c.main_default) {
-            EXPECT_EQ(sounds[0]["disposition:default"], "1");
-        }
-        // The source's subtitles are not marked default: QuickTime must not show them unasked.
+        Texts sound_languages, sound_defaults, subtitle_languages, subtitle_forced;
         for (Row& s : Read(output).streams) {
-            if (s["codec_type"] == "subtitle") {
+            if (s["codec_type"] == "audio") {
+                sound_languages.push_back(s["tag:language"]);
+                sound_defaults.push_back(s["disposition:default"]);
+            } else if (s["codec_type"] == "subtitle") {
+                subtitle_languages.push_back(s["tag:language"]);
+                subtitle_forced.push_back(s["disposition:forced"]);
+                // The source's subtitles are not marked default: no player shows them unasked.
                 EXPECT_EQ(s["disposition:default"], "0") << s["index"];
             }
         }
+        EXPECT_EQ(sound_languages, c.sound_languages);
+        EXPECT_EQ(sound_defaults, c.sound_defaults);
+        EXPECT_EQ(subtitle_languages, c.subtitle_languages);
+        EXPECT_EQ(subtitle_forced, c.subtitle_forced);
         const bool dropped = std::any_of(job->dropped_tracks.begin(), job->dropped_tracks.end(), [](const DroppedTrack& t) {
             return t.kind == AVMEDIA_TYPE_AUDIO && t.reason == DropReason::ContainerRefuses;
         });

@@ -121,6 +121,7 @@ void ReadCues(const std::string& path, int track, std::vector<Cue>* cues)
 
 void FindSegments(Facts* f)
 {
+    std::vector<size_t> segment_of;  // per picture, its run (a join's runs repeat the numbers)
     for (const Picture& p : f->pictures) {
         const bool continues = !f->segments.empty() && p.number >= 0 && p.number == f->segments.back().last + 1;
         if (continues) {
@@ -131,22 +132,20 @@ void FindSegments(Facts* f)
             s.start_s = p.t;
             f->segments.push_back(s);
         }
+        segment_of.push_back(f->segments.size() - 1);
     }
     for (Segment& s : f->segments) {
         s.worst_sync_ms.assign(f->sounds.size(), 0);
         s.beeps_missing.assign(f->sounds.size(), 0);
     }
     constexpr double kFar = 0.4;
+    f->beep_syncs.assign(f->sounds.size(), {});
     for (size_t k = 0; k < f->sounds.size(); ++k) {
         const Sound& sound = f->sounds[k];
-        size_t seg = 0;
-        for (const Picture& p : f->pictures) {
-            if (p.number < 0)
-                continue;
-            while (seg < f->segments.size() && !(p.number >= f->segments[seg].first &&
-                                                 p.number <= f->segments[seg].last && p.t >= f->segments[seg].start_s))
-                ++seg;
-            if (seg >= f->segments.size() || p.number % static_cast<int>(kFps) != 0)
+        for (size_t i = 0; i < f->pictures.size(); ++i) {
+            const Picture& p = f->pictures[i];
+            const size_t seg = segment_of[i];
+            if (p.number < 0 || p.number % static_cast<int>(kFps) != 0)
                 continue;
             double best = 1e9;
             for (double b : sound.beeps)
@@ -156,6 +155,7 @@ void FindSegments(Facts* f)
                 ++f->segments[seg].beeps_missing[k];
                 continue;
             }
+            f->beep_syncs[k].push_back({p.number, seg, best * 1000});
             double& worst = f->segments[seg].worst_sync_ms[k];
             if (std::fabs(best * 1000) > std::fabs(worst))
                 worst = best * 1000;
@@ -251,6 +251,15 @@ double Facts::WorstSyncMs() const
         for (double ms : s.worst_sync_ms)
             worst = std::fabs(ms) > std::fabs(worst) ? ms : worst;
     return worst;
+}
+
+double Facts::SyncAtPicture(size_t k, int number) const
+{
+    if (k < beep_syncs.size())
+        for (const BeepSync& b : beep_syncs[k])
+            if (b.number == number)
+                return b.ms;
+    return NAN;
 }
 
 double Facts::VideoEndS() const

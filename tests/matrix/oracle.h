@@ -52,6 +52,14 @@ struct Segment {
     std::vector<int> beeps_missing;  // whole seconds shown without their beep
 };
 
+// A whole second's picture and how far its beep is from it (sound late is
+// positive), in the run it belongs to.
+struct BeepSync {
+    int number = 0;
+    size_t segment = 0;
+    double ms = 0;
+};
+
 struct Facts {
     bool opened = false;
     double start_s = 0;  // the container's clock at its start
@@ -62,6 +70,7 @@ struct Facts {
     std::vector<Cue> cues;
     std::string complaints;  // the decoders' error output, empty when clean
     std::vector<Segment> segments;
+    std::vector<std::vector<BeepSync>> beep_syncs;  // per sound track
     int unreadable = 0;  // pictures whose number does not read back
     int Count(const std::string& kind) const;
     // The pictures' numbers as runs: "38-106", "0-149 0-149", "x" for unreadable.
@@ -71,6 +80,8 @@ struct Facts {
     // text) are left out
     std::string TrackSignature() const;
     double WorstSyncMs() const;
+    // Sound `k`'s beep at picture `number`, NAN where none is heard.
+    double SyncAtPicture(size_t k, int number) const;
     double VideoEndS() const;
 };
 

@@ -3,7 +3,6 @@
 
 #include <sys/stat.h>
 
-#include "conversion_job.h"
 #include "job_plan.h"
 #include "media_input.h"
 
@@ -21,14 +20,6 @@ std::unique_ptr<MediaInput> HeldInput::Take(const void* cancel_opaque)
 }
 
 bool InputFacts::Readable() const { return probe_result == kProbeOk; }
-
-const InputFacts* LaunchFactsOf(const ConversionJob* job, int input)
-{
-    if (input < 0 || static_cast<size_t>(input) >= job->input_facts.size() || !job->input_paths ||
-        !FactsStillHold(job->input_facts[input], job->input_paths[input]))
-        return nullptr;
-    return &job->input_facts[input];
-}
 
 const InputFacts* UnchangedLaunchFacts(const InputPlan& input)
 {
@@ -49,26 +40,15 @@ bool FactsStillHold(const InputFacts& facts, const std::string& path)
            NanosecondsOf(st.st_ctim) == facts.changed_ns && st.st_ino == facts.inode;
 }
 
-int OpenJobInput(ConversionJob* job, int input, const MediaInputOptions& options, MediaInput& in)
+int OpenPlannedInput(const InputPlan& input, const void* cancel, const MediaInputOptions& options, MediaInput& in)
 {
-    const InputFacts* facts = LaunchFactsOf(job, input);
-    if (std::unique_ptr<MediaInput> held = facts && facts->held ? facts->held->Take(job) : nullptr) {
+    const InputFacts* facts = UnchangedLaunchFacts(input);
+    if (std::unique_ptr<MediaInput> held = facts && facts->held ? facts->held->Take(cancel) : nullptr) {
         in = std::move(*held);
         const int rc = AdaptMediaInput(in, options);
         if (rc == kProbeOk)
             return rc;
         in = MediaInput{};
     }
-    return OpenMediaInput(job->input_paths[input], in, options);
-}
-
-void HoldJobInput(ConversionJob* job, int input, MediaInput in)
-{
-    if (!in.format || !LaunchFactsOf(job, input))
-        return;
-    // Spans are inputs of one file: whichever the worker reads first takes it.
-    auto held = std::make_shared<HeldInput>(std::make_unique<MediaInput>(std::move(in)), job);
-    for (InputFacts& facts : job->input_facts)
-        if (facts.path == job->input_facts[input].path)
-            facts.held = held;
+    return OpenMediaInput(input.path.c_str(), in, options);
 }

@@ -17,7 +17,8 @@ struct MediaInput;
 // again. Copies of the facts share it; the first to take it has it.
 class HeldInput {
 public:
-    // `cancel_opaque`: the job whose stop interrupts the file's reads.
+    // `cancel_opaque`: the stop flag of the job whose stop interrupts the
+    // file's reads.
     HeldInput(std::unique_ptr<MediaInput> in, const void* cancel_opaque);
     ~HeldInput();
     HeldInput(const HeldInput&) = delete;
@@ -75,22 +76,13 @@ int64_t NanosecondsOf(const struct timespec& time);
 // True when `facts` were read from `path` as it still is (a stat, no open).
 bool FactsStillHold(const InputFacts& facts, const std::string& path);
 
-struct ConversionJob;
 struct InputPlan;
 struct MediaInputOptions;
-// The launch's facts of input `input` of `job`, null when there are none or
-// the file changed since.
-const InputFacts* LaunchFactsOf(const ConversionJob* job, int input);
-// The same for an input of a job's plan.
+// The facts the launch found of a planned input, null when there are none
+// or the file changed since.
 const InputFacts* UnchangedLaunchFacts(const InputPlan& input);
 
-// Input `input` of `job` as OpenMediaInput with `options` opens it: the file
-// kept open for it (by the probe or the launch) when there is one, else
-// opened now. Returns one of the probe codes.
-int OpenJobInput(ConversionJob* job, int input, const MediaInputOptions& options, MediaInput& in);
-
-// Keeps `in`, input `input` of `job` looked into by the launch, open for
-// the worker: the job's next read of that file takes it. Only a reader that
-// seeks before it reads may take it (an exact cut), as its read position is
-// wherever the look left it; dropped when the launch has no facts of the file.
-void HoldJobInput(ConversionJob* job, int input, MediaInput in);
+// A planned input as OpenMediaInput with `options` opens it: the file kept
+// open for it (by the probe or the launch, for the job whose stop is
+// `cancel`) when there is one, else opened now. Returns one of the probe codes.
+int OpenPlannedInput(const InputPlan& input, const void* cancel, const MediaInputOptions& options, MediaInput& in);

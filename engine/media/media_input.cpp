@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "media_input.h"
 
-#include "conversion_job.h"
+#include "job_outcome.h"
 #include "media_time.h"
 #include "seek.h"
 
@@ -122,19 +122,12 @@ int OpenMediaInput(const char* path, MediaInput& in, int decoder_threads)
 
 namespace {
 
-int InterruptWhenCancelled(void* opaque)
-{
-    return static_cast<const ConversionJob*>(opaque)->cancel_requested.load() != 0 ? 1 : 0;
-}
-
 int InterruptWhenFlagSet(void* opaque)
 {
     return opaque && static_cast<const std::atomic<uint8_t>*>(opaque)->load() != 0 ? 1 : 0;
 }
 
 }  // namespace
-
-AVIOInterruptCB CancelCallback(ConversionJob* job) { return {InterruptWhenCancelled, job}; }
 
 AVIOInterruptCB CancelCallback(const std::atomic<uint8_t>* cancel)
 {
@@ -337,17 +330,19 @@ void DropImplausibleFrameRates(AVStream* st)
         st->r_frame_rate = st->avg_frame_rate;
 }
 
-void ApplyFrameRateRule(ConversionJob* job, AVStream* stream)
+SourceRate ApplyFrameRateRule(AVStream* stream)
 {
+    SourceRate r;
     AVRational& rate = stream->r_frame_rate;
     if (rate.den != 0)
-        job->source_fps = static_cast<double>(rate.num / rate.den);
-    if (job->source_fps > 1000) {
+        r.fps = static_cast<double>(rate.num / rate.den);
+    if (r.fps > 1000) {
         rate.den = 1001;
-        job->source_fps = static_cast<double>(rate.num / 1001);
+        r.fps = static_cast<double>(rate.num / 1001);
     }
-    job->source_fps_den = rate.den;
-    job->source_fps_num = rate.num;
+    r.den = rate.den;
+    r.num = rate.num;
+    return r;
 }
 
 double HeldSeconds(const MediaInput& in)
@@ -380,11 +375,3 @@ SeekMethod SeekToCutStart(AVFormatContext* format, int64_t start_us)
     return SeekAtOrBefore(format, stream, OnFileClock(start_us, format));
 }
 
-void SeekToStartPoint(ConversionJob* job, AVFormatContext* format, int input)
-{
-    if (!(job->start_s[input] > 0))
-        return;
-    const int64_t start_us = MicrosecondsOfSeconds(job->start_s[input]);
-    job->start_s[input] += job->input_start_s;
-    job->seek_by_bytes = SeekToCutStart(format, start_us) == SeekMethod::Bytes ? 1 : 0;
-}

@@ -9,7 +9,6 @@
 #include "av_handles.h"
 #include "seek.h"
 
-struct ConversionJob;
 
 // Probe result codes.
 constexpr int kProbeOk = 0;
@@ -56,10 +55,9 @@ struct MediaInputOptions {
     AVIOInterruptCB interrupt = {nullptr, nullptr};
 };
 
-// Asked by the libraries before each blocking read or open, so a stop of
-// `job` is never stuck behind a stalled input or output.
-AVIOInterruptCB CancelCallback(ConversionJob* job);
-// The same for the stop flag alone; null: never interrupted.
+// Asked by the libraries before each blocking read or open, so a stop (the
+// job's `cancel` flag set) is never stuck behind a stalled input or output;
+// null: never interrupted.
 AVIOInterruptCB CancelCallback(const std::atomic<uint8_t>* cancel);
 
 // kProbeOk for a regular file or a block device, else why it cannot be read.
@@ -122,9 +120,15 @@ AVRational PlausibleFrameRate(const AVStream* st);
 // average rate becomes unknown. Called for the selected video stream.
 void DropImplausibleFrameRates(AVStream* st);
 
-// The base frame rate of `stream` into source_fps / _num / _den, correcting a
-// rate above 1000 fps to num/1001 in the stream itself.
-void ApplyFrameRateRule(ConversionJob* job, AVStream* stream);
+// The base frame rate of a stream as the window shows it: whole pictures a
+// second (truncated), and the exact rate.
+struct SourceRate {
+    double fps = 0;
+    int num = 0, den = 0;
+};
+// The base frame rate of `stream`, correcting a rate above 1000 fps to
+// num/1001 in the stream itself.
+SourceRate ApplyFrameRateRule(AVStream* stream);
 
 // What the selected streams hold, in seconds: the longest of their own
 // durations, or the container's when no stream gives one. A container's
@@ -138,8 +142,3 @@ double ContainerStartSeconds(const AVFormatContext* format);
 // `start_us` (from the file's start; its clock's start is added).
 SeekMethod SeekToCutStart(AVFormatContext* format, int64_t start_us);
 
-// The preview's seek: as above to
-// job->start_s[input], after adding the container start time
-// (job->input_start_s) to start_s[input]. Sets job->seek_by_bytes when only
-// a byte seek could position the file. Nothing happens for a start of 0.
-void SeekToStartPoint(ConversionJob* job, AVFormatContext* format, int input);

@@ -12,6 +12,7 @@
 
 #include "conversion_job.h"
 #include "media_input.h"
+#include "media_time.h"
 #include "scaling.h"
 
 namespace {
@@ -258,6 +259,23 @@ bool WriteSnapshotJpeg(const wchar_t* path, const AVFrame* picture)
         std::remove(partial.c_str());
     return ok;
 }
+
+namespace {
+
+// Seeks to the previewed point, job->start_s[input] from the file's start,
+// and moves that point onto the file's clock (job->input_start_s added).
+// Sets job->seek_by_bytes when only a byte seek could position the file.
+// Nothing happens for a start of 0.
+void SeekToStartPoint(ConversionJob* job, AVFormatContext* format, int input)
+{
+    if (!(job->start_s[input] > 0))
+        return;
+    const int64_t start_us = MicrosecondsOfSeconds(job->start_s[input]);
+    job->start_s[input] += job->input_start_s;
+    job->seek_by_bytes = SeekToCutStart(format, start_us) == SeekMethod::Bytes ? 1 : 0;
+}
+
+}  // namespace
 
 bool DecodePreviewFrame(ConversionJob* job)
 {

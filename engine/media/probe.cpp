@@ -34,7 +34,7 @@ void RecordVideoFacts(ConversionJob* job, MediaInput& in)
     job->source_width = in.video_dec->width;
     job->video_codec_id = in.video_dec->codec_id;
     job->video_bit_rate = ClampToInt32(in.video_dec->bit_rate);
-    ApplyFrameRateRule(job, in.VideoStream());
+    RecordSourceRate(job, ApplyFrameRateRule(in.VideoStream()));
 }
 
 void RecordAudioFacts(ConversionJob* job, const MediaInput& in)
@@ -118,6 +118,13 @@ int ReadInputFacts(const std::string& path, InputFacts* facts)
     return rc;
 }
 
+void RecordSourceRate(ConversionJob* job, const SourceRate& rate)
+{
+    job->source_fps = rate.fps;
+    job->source_fps_num = rate.num;
+    job->source_fps_den = rate.den;
+}
+
 int ProbeMedia(ConversionJob* job, ProbeKeeps keeps)
 {
     job->video_stream_index = -1;
@@ -126,7 +133,7 @@ int ProbeMedia(ConversionJob* job, ProbeKeeps keeps)
     MediaInput in;
     MediaInputOptions options;
     if (keep)
-        options.interrupt = CancelCallback(job);
+        options.interrupt = CancelCallback(&job->cancel_requested);
     const int rc = OpenMediaInput(job->probe_path, in, options);
     if (rc != kProbeOk) {
         job->probe_facts = InputFacts{};
@@ -143,7 +150,7 @@ int ProbeMedia(ConversionJob* job, ProbeKeeps keeps)
     job->initial_end_us = in.format->duration;
     TakeInputFacts(in, job->probe_path, &job->probe_facts, keep);
     if (keep)
-        job->probe_facts.held = std::make_shared<HeldInput>(std::make_unique<MediaInput>(std::move(in)), job);
+        job->probe_facts.held = std::make_shared<HeldInput>(std::make_unique<MediaInput>(std::move(in)), &job->cancel_requested);
     return kProbeOk;  // unless kept, `in` closes the decoders and the file
 }
 

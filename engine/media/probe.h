@@ -6,6 +6,7 @@
 struct ConversionJob;
 struct InputFacts;
 struct MediaInput;
+struct SourceRate;
 
 // What the probe keeps of the file once its facts are read: nothing, or the
 // open file, for a job that is launched straight after and reads it first.
@@ -18,6 +19,10 @@ enum class ProbeKeeps { Nothing, FileOpen };
 // decoder), -5 (video decoder fails).
 int ProbeMedia(ConversionJob* job, ProbeKeeps keeps = ProbeKeeps::Nothing);
 int ProbeMedia();  // on g_pJob
+
+// The base frame rate of the file's picture into the record's source_fps,
+// source_fps_num and source_fps_den.
+void RecordSourceRate(ConversionJob* job, const SourceRate& rate);
 
 // Opens `path` once and reads its facts; returns the probe code.
 int ReadInputFacts(const std::string& path, InputFacts* facts);

@@ -8,34 +8,25 @@
 #include "container_rules.h"
 #include "media_input.h"
 
-std::unique_ptr<OutputFile> TakeOutputFile(ConversionJob* job, int index)
+std::unique_ptr<OutputFile> OutputFileOf(int fd, const char* path, int* error)
 {
-    int fd = -1;
-    if (index == 0) {
-        fd = job->output_fd;
-        job->output_fd = -1;
-    } else if (static_cast<size_t>(index - 1) < job->later_output_fds.size()) {
-        fd = job->later_output_fds[index - 1];
-        job->later_output_fds[index - 1] = -1;
-    }
-    const char* path = job->output_paths ? job->output_paths[index] : nullptr;
     if (!path)
         return nullptr;
     if (fd < 0)
         fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
-        job->output_error = errno;
+        *error = errno;
         return nullptr;
     }
     return std::make_unique<OutputFile>(fd, path);
 }
 
-AVFormatContext* NewJobMuxer(ConversionJob* job, const AVOutputFormat* format, const char* path)
+AVFormatContext* NewJobMuxer(const AVOutputFormat* format, const char* path, const std::atomic<uint8_t>* cancel)
 {
     AVFormatContext* ctx = nullptr;
     if (avformat_alloc_output_context2(&ctx, format, nullptr, path) < 0 || !ctx)
         return nullptr;
-    ctx->interrupt_callback = CancelCallback(job);
+    ctx->interrupt_callback = CancelCallback(cancel);
     // Written in whole buffers, not one system call per packet: nothing
     // reads the file before the job ends, and a job that fails deletes it.
     ctx->flush_packets = 0;
@@ -61,12 +52,12 @@ bool WriteHeaderInto(AVFormatContext* ctx, OutputFile* file, int* av_error)
     return rc >= 0;
 }
 
-bool FinishJobFile(ConversionJob* job, OutputFile* file, bool keep, FailureReason* why)
+bool FinishJobFile(OutputFile* file, bool keep, FailureReason* why, std::atomic<int32_t>* output_error)
 {
     *why = FailureReason::None;
     const bool flushed = keep && file->Flush();
     if (file->error() != 0)
-        job->output_error = file->error();
+        *output_error = file->error();
     if (!flushed) {
         if (file->error() != 0)
             *why = FailureReason::WriteFailed;
@@ -76,7 +67,7 @@ bool FinishJobFile(ConversionJob* job, OutputFile* file, bool keep, FailureReaso
     if (!file->Close()) {
         *why = file->moved() ? FailureReason::OutputGone : FailureReason::WriteFailed;
         if (!file->moved())
-            job->output_error = file->error();  // written, but not known to be whole
+            *output_error = file->error();  // written, but not known to be whole
         return false;
     }
     return true;

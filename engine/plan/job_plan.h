@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,7 @@ struct StreamRoute {
 
 struct InputPlan {
     std::string path;
+    std::string output_path;  // the file it is written to
     MediaSpan span;           // the part a cut takes; empty in a join (the whole file)
     bool whole_file = false;  // a join's input: all of the file, however long
     bool exact = false;       // this input goes through the exact cut
@@ -62,11 +64,28 @@ struct EncodeTargets {
 };
 
 // What the steps below the door report into besides the output file: the
-// tracks left out (read once the job has run through) and the user's stop.
+// tracks left out (read once the job has run through), how far the current
+// input has got, why the output could not be written, and the user's stop.
 struct JobReports {
     std::vector<DroppedTrack>* dropped_tracks = nullptr;
     const std::atomic<uint8_t>* cancel = nullptr;
+    std::atomic<int32_t>* progress_percent = nullptr;
+    std::atomic<int32_t>* output_error = nullptr;  // errno of a failed write
+    std::function<void()> progress_changed;         // after each progress update
     bool Cancelled() const { return cancel && cancel->load() != 0; }
+    // `notify`: a step of the work, not a reset at an input's start or end.
+    void Progress(int32_t percent, bool notify = true) const
+    {
+        if (progress_percent)
+            *progress_percent = percent;
+        if (notify && progress_changed)
+            progress_changed();
+    }
+    void OutputError(int32_t error) const
+    {
+        if (output_error)
+            *output_error = error;
+    }
 };
 
 struct JobPlan {

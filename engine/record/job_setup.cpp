@@ -8,6 +8,7 @@
 
 #include "conversion_job.h"
 #include "exact_cut.h"
+#include "job_door.h"
 #include "probe.h"
 #include "tracks.h"
 

@@ -48,9 +48,9 @@ bool AppendToPacket(AVPacket* pkt, const Bytes& extra)
 
 bool ExactCutter::OpenOutput()
 {
-    const char* path = job_->output_paths[input_];
+    const char* path = inputs_[input_].output_path.c_str();
     const AVOutputFormat* format = DirectOutputFormat(in_.format.get(), path);
-    AVFormatContext* ctx = format ? NewJobMuxer(job_, format, path) : nullptr;
+    AVFormatContext* ctx = format ? NewJobMuxer(format, path, reports_.cancel) : nullptr;
     if (!ctx)
         return false;
     out_.reset(ctx);
@@ -63,7 +63,7 @@ bool ExactCutter::OpenOutput()
     CopyContainerFacts(ctx, in_.format.get());
     if (ast_)
         sounds_.push_back({ast_, out_audio_});
-    extra_in_ = CopiableExtraTracks(&job_->dropped_tracks, input_, in_.format.get(), ctx->oformat);
+    extra_in_ = CopiableExtraTracks(reports_.dropped_tracks, input_, in_.format.get(), ctx->oformat);
     for (const int i : extra_in_) {
         extra_out_.push_back(AddExtraStream(ctx, in_.format->streams[i]));
         if (!extra_out_.back())
@@ -97,8 +97,7 @@ void ExactCutter::Progress()
 {
     const int total = (plan_.head_count + plan_.tail_count) * kEncodeWeight + plan_.copy_count;
     const int done = (head_.encoded + tail_.encoded) * kEncodeWeight + copied_;
-    job_->progress_percent = total > 0 ? std::min(100, done * 100 / total) : 100;
-    NotifyProgressObserver(job_);
+    reports_.Progress(total > 0 ? std::min(100, done * 100 / total) : 100);
 }
 
 // The source's parameter sets in front of the first copied picture of a
@@ -396,7 +395,7 @@ bool ExactCutter::FinishFile(bool keep)
     FailureReason why = FailureReason::None;
     if (!file_)
         return false;
-    if (FinishJobFile(job_, file_.get(), keep, &why))
+    if (FinishJobFile(file_.get(), keep, &why, reports_.output_error))
         return true;
     if (why != FailureReason::None)
         reason_ = why;
@@ -405,7 +404,7 @@ bool ExactCutter::FinishFile(bool keep)
 
 bool ExactCutter::Run()
 {
-    job_->progress_percent = 0;
+    reports_.Progress(0, false);
     if (!OpenSource())
         return FinishFile(false);
     if (!PlanSpan())
@@ -423,7 +422,7 @@ bool ExactCutter::Run()
     out_.reset();  // the writer is the file's
     ok = FinishFile(keep) && ok;
     if (ok)
-        job_->progress_percent = 100;
+        reports_.Progress(100, false);
     return ok || (Cancelled() && keep);
 }
 

@@ -3,7 +3,6 @@
 #include "exact_cut.h"
 
 #include "exact_cutter.h"
-#include "job_file.h"
 
 using exact_cutting::ClassifySource;
 using exact_cutting::ExactCutter;
@@ -27,44 +26,27 @@ bool ExactCutPossible(const char* path, std::string* why)
     return ExactCutPossible(in, path, why);
 }
 
-bool ExactCutApplies(const ConversionJob* job, int input)
+bool ExactSpanReencodedWhole(const std::vector<InputPlan>& inputs, int input, const JobReports& reports,
+                             MediaInput* in, bool* keys_lack_headers)
 {
-    if (!job->exact_cut || job->join_mode || job->reencode)
-        return false;
-    // The launch looked at the file; only a file changed since is looked at again.
-    if (const InputFacts* facts = LaunchFactsOf(job, input))
-        return facts->exact_cut_possible;
-    std::string why;
-    return ExactCutPossible(job->input_paths[input], &why);
-}
-
-bool ExactCutReencodesWholeSpan(ConversionJob* job, int input, bool* keys_lack_headers)
-{
-    MediaInput in;
-    MediaInputOptions options;
-    options.open_audio = false;
-    options.interrupt = CancelCallback(job);
-    if (OpenJobInput(job, input, options, in) != kProbeOk)
-        return false;  // the cut itself reports what is wrong
-    ExactCutter cutter(job, input, std::move(in), nullptr);
+    ExactCutter cutter(inputs, input, reports, std::move(*in), nullptr);
     const bool whole = cutter.ReencodesWholeSpan(keys_lack_headers);
-    // The cut seeks to its span before reading: it goes on with this file.
-    HoldJobInput(job, input, cutter.TakeInput());
+    *in = cutter.TakeInput();
     return whole;
 }
 
-bool RunExactCut(ConversionJob* job, int input, MediaInput in, std::unique_ptr<OutputFile> file,
-                 FailureReason* why)
+bool RunExactCut(const JobPlan& plan, int input, const JobReports& reports, MediaInput in,
+                 std::unique_ptr<OutputFile> file, FailureReason* why)
 {
-    ExactCutter cutter(job, input, std::move(in), std::move(file));
+    ExactCutter cutter(plan.inputs, input, reports, std::move(in), std::move(file));
     const bool ok = cutter.Run();
     *why = cutter.reason();
     return ok;
 }
 
 struct ExactSeries {
-    ExactSeries(ConversionJob* job, MediaInput in, std::unique_ptr<OutputFile> file)
-        : cutter(job, 0, std::move(in), std::move(file))
+    ExactSeries(const JobPlan& plan, const JobReports& reports, MediaInput in, std::unique_ptr<OutputFile> file)
+        : cutter(plan.inputs, 0, reports, std::move(in), std::move(file))
     {
     }
     ExactCutter cutter;
@@ -72,9 +54,10 @@ struct ExactSeries {
 
 void ExactSeriesDeleter::operator()(ExactSeries* series) const { delete series; }
 
-ExactSeriesPtr StartExactSeries(ConversionJob* job, MediaInput in, std::unique_ptr<OutputFile> file)
+ExactSeriesPtr StartExactSeries(const JobPlan& plan, const JobReports& reports, MediaInput in,
+                                std::unique_ptr<OutputFile> file)
 {
-    ExactSeriesPtr series(new ExactSeries(job, std::move(in), std::move(file)));
+    ExactSeriesPtr series(new ExactSeries(plan, reports, std::move(in), std::move(file)));
     series->cutter.StartSeries();  // what failed, each span's cut says
     return series;
 }
@@ -84,4 +67,7 @@ bool CutExactSpan(ExactSeries* series, int input, FailureReason* why)
     return series->cutter.CutSpan(input, why);
 }
 
-FailureReason FinishExactSeries(ExactSeries* series) { return series->cutter.FinishSeries(); }
+FailureReason FinishExactSeries(ExactSeries* series, bool any_span_done)
+{
+    return series->cutter.FinishSeries(any_span_done);
+}

@@ -8,8 +8,10 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
-#include "conversion_job.h"
+#include "job_outcome.h"
+#include "job_plan.h"
 
 class OutputFile;
 struct MediaInput;
@@ -20,24 +22,20 @@ struct MediaInput;
 bool ExactCutPossible(const MediaInput& in, const char* path, std::string* why);
 bool ExactCutPossible(const char* path, std::string* why);
 
-// Whether the worker should take input `input` through RunExactCut: from the
-// facts the launch found (job->input_facts) while the file is unchanged.
-bool ExactCutApplies(const ConversionJob* job, int input);
+// Whether an exact cut of `inputs[input]`, opened as `*in`, must re-encode
+// its whole span: no picture inside it can start a copy (no key picture, or
+// only open-GOP recovery points; or key pictures without the stream's
+// headers, which MPEG-4 Part 2 in MP4 keeps apart: then
+// `*keys_lack_headers`). `*in` is given back, read wherever the look left it.
+bool ExactSpanReencodedWhole(const std::vector<InputPlan>& inputs, int input, const JobReports& reports,
+                             MediaInput* in, bool* keys_lack_headers = nullptr);
 
-// Whether an exact cut of input `input` of `job` (start_s / end_s) must
-// re-encode its whole span: no picture inside it can start a copy (no key
-// picture, or only open-GOP recovery points; or key pictures without the
-// stream's headers, which MPEG-4 Part 2 in MP4 keeps apart: then
-// `*keys_lack_headers`). Asked before the cut starts, so that the user knows
-// it will take longer, and why.
-bool ExactCutReencodesWholeSpan(ConversionJob* job, int input, bool* keys_lack_headers = nullptr);
-
-// Cuts input `input` of `job` (start_s / end_s), opened as `in`, into
-// `file`, the job's output, reporting progress across the three parts, and
-// closes the file. False when the input failed, `why` then says why: the
-// file is deleted. A cancelled cut keeps what it wrote and is not a failure.
-bool RunExactCut(ConversionJob* job, int input, MediaInput in, std::unique_ptr<OutputFile> file,
-                 FailureReason* why);
+// Cuts `plan.inputs[input]`, opened as `in`, into `file`, the job's output,
+// reporting progress across the three parts, and closes the file. False when
+// the input failed, `why` then says why: the file is deleted. A cancelled cut
+// keeps what it wrote and is not a failure.
+bool RunExactCut(const JobPlan& plan, int input, const JobReports& reports, MediaInput in,
+                 std::unique_ptr<OutputFile> file, FailureReason* why);
 
 // Every span of a job (its inputs, all of one file) cut exactly into one
 // file, one after the other, with one set of codec parameters: started once
@@ -49,11 +47,13 @@ struct ExactSeriesDeleter {
 };
 using ExactSeriesPtr = std::unique_ptr<ExactSeries, ExactSeriesDeleter>;
 // `in` is the file, opened once for every span.
-ExactSeriesPtr StartExactSeries(ConversionJob* job, MediaInput in, std::unique_ptr<OutputFile> file);
+ExactSeriesPtr StartExactSeries(const JobPlan& plan, const JobReports& reports, MediaInput in,
+                                std::unique_ptr<OutputFile> file);
 // False when span `input` failed (`why` says why); a span that failed before
 // writing leaves the others be, one that broke off half written fails the file.
 // A stop returns true with what was written kept.
 bool CutExactSpan(ExactSeries* series, int input, FailureReason* why);
-// Closes the file, or deletes it when no span is done. Returns why the file
-// is no result, None when it is one or every span failed for its own reason.
-FailureReason FinishExactSeries(ExactSeries* series);
+// Closes the file, or deletes it when no span is done (`any_span_done`
+// false). Returns why the file is no result, None when it is one or every
+// span failed for its own reason.
+FailureReason FinishExactSeries(ExactSeries* series, bool any_span_done);

@@ -13,9 +13,10 @@
 
 #include "av_handles.h"
 #include "coded_units.h"
-#include "conversion_job.h"
 #include "exact_cut_plan.h"
+#include "job_outcome.h"
 #include "job_output.h"
+#include "job_plan.h"
 #include "lead_cues.h"
 #include "media_input.h"
 #include "output_file.h"
@@ -50,8 +51,10 @@ struct ReencodedPart {
 
 class ExactCutter {
 public:
-    ExactCutter(ConversionJob* job, int input, MediaInput in, std::unique_ptr<OutputFile> file)
-        : job_(job), input_(input), file_(std::move(file)), in_(std::move(in))
+    ExactCutter(std::vector<InputPlan> inputs, int input, JobReports reports, MediaInput in,
+                std::unique_ptr<OutputFile> file)
+        : inputs_(std::move(inputs)), reports_(std::move(reports)), input_(input), file_(std::move(file)),
+          in_(std::move(in))
     {
     }
     bool Run();
@@ -62,7 +65,7 @@ public:
     // A series: every span of the job, one after the other, in one file.
     bool StartSeries();
     bool CutSpan(int input, FailureReason* why);
-    FailureReason FinishSeries();
+    FailureReason FinishSeries(bool any_span_done);
 
 private:
     // What a span of a series keeps from its scan to its turn.
@@ -130,12 +133,13 @@ private:
     bool PrependSourceParameterSets(AVPacket* pkt);
     bool WriteVideo(AVPacket* pkt);
     void Progress();
-    bool Cancelled() const { return job_->cancel_requested.load() != 0; }
+    bool Cancelled() const { return reports_.Cancelled(); }
     // H.264 from a configuration record: the re-encoded parts' SPS/PPS join
     // the source's there. Elsewhere every part carries its own in band.
     bool SetsInRecord() const { return codec_ == CutCodec::H264 && length_size_ != kStartCodes; }
 
-    ConversionJob* job_;
+    std::vector<InputPlan> inputs_;  // the job's; each span of a series is one
+    JobReports reports_;
     int input_;
     std::unique_ptr<OutputFile> file_;  // created by the launch, written here
     MediaInput in_;  // opened once by the caller

@@ -88,7 +88,7 @@ std::vector<ChapterCopy> ExactCutter::SeriesChapters() const
 bool ExactCutter::StartSeries()
 {
     series_ = true;
-    const int n = std::min(job_->input_count, kMaxJobInputs);
+    const int n = std::min(static_cast<int>(inputs_.size()), kMaxJobInputs);
     spans_.resize(static_cast<size_t>(n));
     if (!OpenSource()) {
         for (PlannedSpan& span : spans_)
@@ -129,7 +129,7 @@ bool ExactCutter::StartSeries()
 
 bool ExactCutter::CutSpan(int input, FailureReason* why)
 {
-    job_->progress_percent = 0;
+    reports_.Progress(0, false);
     PlannedSpan& span = spans_[static_cast<size_t>(input)];
     *why = span.reason;
     if (!span.planned || !header_written_ || broken_)
@@ -159,19 +159,16 @@ bool ExactCutter::CutSpan(int input, FailureReason* why)
         return false;
     }
     if (!Cancelled())
-        job_->progress_percent = 100;
+        reports_.Progress(100, false);
     return true;  // a stop keeps what was written: the worker tells it apart
 }
 
 // Keeps the file when a span is done (or the job was stopped with something
 // written); says why it is no result otherwise, None when every span has its
 // own reason already.
-FailureReason ExactCutter::FinishSeries()
+FailureReason ExactCutter::FinishSeries(bool any_span_done)
 {
-    bool any_done = false;
-    for (int i = 0; i < static_cast<int>(spans_.size()); ++i)
-        any_done = any_done || job_->input_status[i] == kInputDone;
-    const bool wanted = any_done || Cancelled();
+    const bool wanted = any_span_done || Cancelled();
     bool keep = header_written_ && !broken_ && video_written_ > 0 && wanted;
     if (keep && (!WritePendingVideo(false) || !PutChapters(out_.get(), SeriesChapters()) ||
                  av_write_trailer(out_.get()) < 0))

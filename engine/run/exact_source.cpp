@@ -178,7 +178,7 @@ bool ExactCutter::OpenSource()
     vst_ = in_.VideoStream();
     ast_ = in_.AudioStream();
     std::string why;
-    if (!vst_ || !ClassifySource(in_.format.get(), vst_, job_->output_paths[input_], &codec_, &why))
+    if (!vst_ || !ClassifySource(in_.format.get(), vst_, inputs_[input_].output_path.c_str(), &codec_, &why))
         return false;
     const AVCodecParameters* par = vst_->codecpar;
     const uint8_t* extradata = par->extradata;
@@ -207,11 +207,10 @@ bool ExactCutter::OpenSource()
 // The span of input_ on the video stream's clock.
 bool ExactCutter::SetSpanLimits()
 {
-    const auto to_ts = [&](double s) {
-        return ToStreamTicks(OnFileClock(MicrosecondsOfSeconds(s), in_.format.get()), vst_->time_base);
-    };
-    plan_.start = to_ts(job_->start_s[input_]);
-    plan_.end = to_ts(job_->end_s[input_]);
+    const auto to_ts = [&](int64_t us) { return ToStreamTicks(OnFileClock(us, in_.format.get()), vst_->time_base); };
+    const MediaSpan& span = inputs_[static_cast<size_t>(input_)].span;
+    plan_.start = to_ts(span.start_us);
+    plan_.end = to_ts(span.end_us);
     return plan_.end > plan_.start;
 }
 

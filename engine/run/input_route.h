@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "conversion_job.h"
+#include "job_outcome.h"
 #include "job_output.h"
 #include "job_plan.h"
 

@@ -17,6 +17,7 @@
 #include "job_file.h"
 #include "job_output.h"
 #include "job_setup.h"
+#include "probe.h"
 #include "media_time.h"
 #include "input_route.h"
 #include "picture_times.h"
@@ -32,6 +33,7 @@ namespace {
 struct JobRun {
     ConversionJob* job;
     JobPlan plan;
+    JobReports reports;
     std::unique_ptr<InputRoute> route;
 };
 
@@ -85,7 +87,7 @@ void RecordInputFacts(ConversionJob* job, InputRun& run)
     if (AVStream* vs = in.VideoStream()) {
         job->source_height = in.video_dec->height;
         job->source_width = in.video_dec->width;
-        ApplyFrameRateRule(job, vs);
+        RecordSourceRate(job, ApplyFrameRateRule(vs));
     }
     job->initial_start_us = 0;
     job->initial_end_us = job->duration_us;
@@ -93,7 +95,7 @@ void RecordInputFacts(ConversionJob* job, InputRun& run)
 
 bool CreateOutput(ConversionJob* job, JobOutput& out, const AVOutputFormat* format, int index)
 {
-    AVFormatContext* ctx = out.file ? NewJobMuxer(job, format, job->output_paths[index]) : nullptr;
+    AVFormatContext* ctx = out.file ? NewJobMuxer(format, job->output_paths[index], &job->cancel_requested) : nullptr;
     if (!ctx)
         return false;
     out.ctx.reset(ctx);
@@ -167,7 +169,7 @@ double MeasuredEndSeconds(const JobRun& jr, const InputRun& run)
 {
     if (run.measured_held_s > 0)
         return run.measured_held_s;
-    const InputFacts* facts = LaunchFactsOf(jr.job, run.index);
+    const InputFacts* facts = UnchangedLaunchFacts(jr.plan.inputs[run.index]);
     return facts ? facts->measured_held_s : 0;
 }
 
@@ -281,6 +283,18 @@ void RunPacketLoop(JobRun& jr, JobOutput& out, InputRun& run, const InputPlan& i
     }
 }
 
+// Whether an input of [first, last] is done; `cut_short_counts`: a file
+// found cut short counts too, with what it still held.
+bool AnyInputDone(const ConversionJob* job, int first, int last, bool cut_short_counts = false)
+{
+    for (int i = first; i <= last && i < job->input_count && i <= kMaxJobInputs; ++i)
+        if (job->input_status[i] == kInputDone ||
+            (cut_short_counts && job->input_status[i] == kInputFailed &&
+             job->input_reason[i] == FailureReason::CutShort))
+            return true;
+    return false;
+}
+
 // Drains the encoders and writes the trailer. A file that holds nothing, or
 // whose end could not be written (a full disk leaves an MP4 without its
 // index), cannot play: it is deleted rather than left looking like a result.
@@ -289,11 +303,7 @@ FailureReason FinishOutput(ConversionJob* job, JobOutput& out, int first, int la
 {
     // A job none of whose inputs is done has no result: nothing of it stays,
     // but for what a cut-short file still held, which is all there is of it.
-    bool any_done = false;
-    for (int i = first; i <= last && i < job->input_count && i <= kMaxJobInputs; ++i)
-        any_done = any_done || job->input_status[i] == kInputDone ||
-                   (job->input_status[i] == kInputFailed && job->input_reason[i] == FailureReason::CutShort);
-    const bool wanted = any_done || Cancelled(job);
+    const bool wanted = AnyInputDone(job, first, last, true) || Cancelled(job);
     bool ok = out.header_written && wanted;
     if (out.header_written) {
         if (out.reencoder && (!FinishExtraSound(out) || !out.reencoder->FinishJob(out)))
@@ -309,7 +319,7 @@ FailureReason FinishOutput(ConversionJob* job, JobOutput& out, int first, int la
     std::unique_ptr<OutputFile> file = std::move(out.file);
     out = JobOutput{};  // frees the muxer; the writer is the file's
     FailureReason why = FailureReason::None;
-    if (!file || FinishJobFile(job, file.get(), ok && wrote_packets, &why))
+    if (!file || FinishJobFile(file.get(), ok && wrote_packets, &why, &job->output_error))
         return FailureReason::None;
     if (!wanted)
         return FailureReason::None;  // every input has its own reason already
@@ -320,7 +330,7 @@ FailureReason FinishOutput(ConversionJob* job, JobOutput& out, int first, int la
 
 // A cut starting at or past what the streams hold: the seek would land on
 // the last key frame and copy pictures from before the span.
-bool StartsPastItsEnd(const ConversionJob* job, InputRun& run, double start_s)
+bool StartsPastItsEnd(const InputPlan& input, InputRun& run, double start_s)
 {
     const double held_s = HeldSeconds(run.in);
     if (held_s > 0 && start_s >= held_s)
@@ -328,10 +338,10 @@ bool StartsPastItsEnd(const ConversionJob* job, InputRun& run, double start_s)
     // The header may promise more than the file holds (a download stopped
     // early): what is really there decides, as the launch measured it. The
     // seek to the start follows.
-    const InputFacts* facts = LaunchFactsOf(job, run.index);
+    const InputFacts* facts = UnchangedLaunchFacts(input);
     run.measured_held_s = start_s <= 0 ? 0
                           : facts      ? facts->measured_held_s
-                                       : MeasuredHeldSeconds(run.in, job->input_paths[run.index]);
+                                       : MeasuredHeldSeconds(run.in, input.path.c_str());
     return run.measured_held_s > 0 && start_s >= run.measured_held_s;
 }
 
@@ -342,8 +352,8 @@ int OpenInput(const JobRun& jr, InputRun& run, bool exact)
     MediaInputOptions options;
     options.decoder_threads = jr.route->DecoderThreads();
     options.open_audio = !exact;
-    options.interrupt = CancelCallback(jr.job);
-    return OpenJobInput(jr.job, run.index, options, run.in);
+    options.interrupt = CancelCallback(jr.reports.cancel);
+    return OpenPlannedInput(jr.plan.inputs[run.index], jr.reports.cancel, options, run.in);
 }
 
 // A fresh output for input `run.index`, or the one earlier inputs write.
@@ -425,7 +435,7 @@ void ProcessInput(JobRun& jr, JobOutput& out, InputRun& run, InputPlan& input)
         return MarkFailed(job, run, why);
 
     PlaceInput(jr, out, run, input);
-    if (!input.whole_file && StartsPastItsEnd(job, run, run.cut_start_s))
+    if (!input.whole_file && StartsPastItsEnd(input, run, run.cut_start_s))
         return MarkFailed(job, run, FailureReason::NothingInSpan);
     if (input.span.start_us > 0)
         job->seek_by_bytes = SeekToCutStart(run.in.format.get(), input.span.start_us) == SeekMethod::Bytes;
@@ -462,7 +472,7 @@ void RunInput(JobRun& jr, JobOutput& out, InputRun& run, InputPlan& input)
     run.av_error = run.in.open_error;
     if (exact) {
         FailureReason why = FailureReason::None;
-        if (!RunExactCut(jr.job, run.index, std::move(run.in), std::move(out.file), &why))
+        if (!RunExactCut(jr.plan, run.index, jr.reports, std::move(run.in), std::move(out.file), &why))
             MarkFailed(jr.job, run, opened == kProbeOk ? why : ReasonOfOpen(opened));
     } else if (opened == kProbeOk) {
         ProcessInput(jr, out, run, input);
@@ -502,8 +512,8 @@ void ConversionWorker(ConversionJob* job)
     job->current_input = 0;
     if (job->input_count <= 0)
         return;
-    JobRun jr{job, PlanJob(job), nullptr};
-    jr.route = MakeInputRoute(jr.plan, ReportsOf(job));
+    JobRun jr{job, PlanJob(job), ReportsOf(job), nullptr};
+    jr.route = MakeInputRoute(jr.plan, jr.reports);
     JobPlan& plan = jr.plan;
 
     JobOutput out;
@@ -518,10 +528,11 @@ void ConversionWorker(ConversionJob* job)
         InputRun first;
         first.index = 0;
         series_opened = OpenInput(jr, first, true);
-        series = StartExactSeries(job, std::move(first.in), std::move(out.file));
+        series = StartExactSeries(plan, jr.reports, std::move(first.in), std::move(out.file));
     }
     const auto finish = [&](int first, int last) {
-        const FailureReason why = series ? FinishExactSeries(series.get()) : FinishOutput(job, out, first, last);
+        const FailureReason why =
+            series ? FinishExactSeries(series.get(), AnyInputDone(job, first, last)) : FinishOutput(job, out, first, last);
         if (why != FailureReason::None)
             FailDoneInputs(job, why, first, last);
     };

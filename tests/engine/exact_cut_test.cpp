@@ -23,6 +23,7 @@ extern "C" {
 }
 #include "conversion_job.h"
 #include "exact_cut.h"
+#include "job_door.h"
 #include "job_setup.h"
 #include "media_checks.h"
 #include "media_input.h"

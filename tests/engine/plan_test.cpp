@@ -239,6 +239,16 @@ TEST(JobDoorTest, TheRecordIsReadIntoPlainValuesOnce)
         EXPECT_EQ(plan.inputs[1].span.start_us, 2999000);
         EXPECT_EQ(plan.inputs[1].span.end_us, 3700000);
         EXPECT_EQ(plan.inputs[1].exact, c.mode == JobMode::Exact) << c.fixture;
+        EXPECT_EQ(plan.inputs[1].output_path, job->output_paths[1]);
+        EXPECT_DOUBLE_EQ(plan.inputs[1].span_s, job->span_s[1]);
+        EXPECT_NE(UnchangedLaunchFacts(plan.inputs[1]), nullptr);  // the launch's look, reused
+        // What the steps below report lands in the record the window polls.
+        const JobReports reports = ReportsOf(job);
+        reports.Progress(42);
+        EXPECT_EQ(job->progress_percent.load(), 42);
+        job->cancel_requested = 1;
+        EXPECT_TRUE(reports.Cancelled());
+        job->cancel_requested = 0;
 
         std::string joined;
         const std::vector<JoinRow> rows = {MakeJoinRow(path, *job), MakeJoinRow(path, *job)};
@@ -248,6 +258,8 @@ TEST(JobDoorTest, TheRecordIsReadIntoPlainValuesOnce)
         const JobPlan join = PlanJob(job);
         EXPECT_TRUE(join.join);
         EXPECT_EQ(join.mode, JobMode::Reencode);
+        EXPECT_EQ(join.encode.video_codec_id, job->video_codec_id);
+        EXPECT_EQ(join.encode.sample_rate, job->audio_sample_rate);
         for (const InputPlan& in : join.inputs)
             EXPECT_FALSE(in.exact || in.span.LengthMicroseconds() != 0);
         ReleaseReservedOutput(job);

@@ -99,16 +99,15 @@ TEST(MediaInputOpen, OnlyFilesAndDisksAreReadAndAStopEndsTheOpen)
 
 TEST(FrameRateRule, CorrectsRatesAboveOneThousand)
 {
-    ConversionJob job{};
     AVStream st{};
     st.r_frame_rate = {30000, 1};
-    ApplyFrameRateRule(&job, &st);
+    SourceRate rate = ApplyFrameRateRule(&st);
     EXPECT_EQ(st.r_frame_rate.den, 1001);
-    EXPECT_EQ(job.source_fps, 29);
-    EXPECT_EQ(job.source_fps_num, 30000);
-    EXPECT_EQ(job.source_fps_den, 1001);
+    EXPECT_EQ(rate.fps, 29);
+    EXPECT_EQ(rate.num, 30000);
+    EXPECT_EQ(rate.den, 1001);
     st.r_frame_rate = {1000, 1};
-    ApplyFrameRateRule(&job, &st);
+    rate = ApplyFrameRateRule(&st);
     EXPECT_EQ(st.r_frame_rate.den, 1);
-    EXPECT_EQ(job.source_fps, 1000);
+    EXPECT_EQ(rate.fps, 1000);
 }

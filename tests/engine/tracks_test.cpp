@@ -556,7 +556,7 @@ TEST_F(Tracks, EveryStreamGetsItsRouteOnceAtSetUp)
         ASSERT_EQ(OpenMediaInput(FixturePath(c.fixture).c_str(), run.in, MediaInputOptions{}), kProbeOk);
         JobOutput out;
         out.file = TakeOutputFile(job, 0);
-        out.ctx.reset(NewJobMuxer(job, route->OutputFormat(run.in.format.get(), output.c_str()), output.c_str()));
+        out.ctx.reset(NewJobMuxer(route->OutputFormat(run.in.format.get(), output.c_str()), output.c_str(), &job->cancel_requested));
         ASSERT_TRUE(out.ctx);
         route->StartOutput(out);
         ASSERT_TRUE(route->SetUpStreams(out, run));

@@ -9,6 +9,8 @@
 #include <sstream>
 #include <sys/stat.h>
 
+#include "job_setup.h"
+
 namespace {
 
 constexpr const char* kProjectMagic = "morvane-spans";

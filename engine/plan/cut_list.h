@@ -8,7 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "job_setup.h"
+// One span of a cut, in milliseconds of the file.
+struct CutSpan {
+    int64_t start_ms = 0;
+    int64_t end_ms = 0;
+};
+
+// The first span of `spans` (but `skip`) that shares time with `span`, or -1.
+int FindOverlappingSpan(const std::vector<CutSpan>& spans, const CutSpan& span, int skip = -1);
 
 // Whether a file's spans mark what to keep (as a cut always did) or what
 // to remove from it.

@@ -5,6 +5,14 @@
 
 #include <algorithm>
 
+int FindOverlappingSpan(const std::vector<CutSpan>& spans, const CutSpan& span, int skip)
+{
+    for (size_t i = 0; i < spans.size(); ++i)
+        if (static_cast<int>(i) != skip && spans[i].start_ms < span.end_ms && span.start_ms < spans[i].end_ms)
+            return static_cast<int>(i);
+    return -1;
+}
+
 bool KeptPartsAfterRemoving(const std::vector<CutSpan>& removed, int64_t length_ms, int64_t min_part_ms,
                             std::vector<CutSpan>* kept, std::string* why)
 {

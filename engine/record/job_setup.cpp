@@ -177,14 +177,6 @@ LaunchRefusal FillCutJob(ConversionJob* job, const std::string& input_path,
     return LaunchRefusal::None;
 }
 
-int FindOverlappingSpan(const std::vector<CutSpan>& spans, const CutSpan& span, int skip)
-{
-    for (size_t i = 0; i < spans.size(); ++i)
-        if (static_cast<int>(i) != skip && spans[i].start_ms < span.end_ms && span.start_ms < spans[i].end_ms)
-            return static_cast<int>(i);
-    return -1;
-}
-
 std::string SpanFileTitle(const std::string& title, int span, int span_count)
 {
     return span_count > 1 ? title + "-" + std::to_string(span + 1) : title;

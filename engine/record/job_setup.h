@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cut_list.h"
 #include "job_plan.h"
 #include "input_facts.h"
 #include "join_check.h"
@@ -121,15 +122,6 @@ enum class LaunchRefusal {
     TrackLayoutDiffers,  // direct join of files whose tracks differ (JoinMismatch::tracks says how)
     SpansOverlap,        // two spans of one cut share time
 };
-
-// One span of a cut, in milliseconds of the file.
-struct CutSpan {
-    int64_t start_ms = 0;
-    int64_t end_ms = 0;
-};
-
-// The first span of `spans` (but `skip`) that shares time with `span`, or -1.
-int FindOverlappingSpan(const std::vector<CutSpan>& spans, const CutSpan& span, int skip = -1);
 
 // The file a separate span is written to: title-1, title-2, ... (a taken
 // name then gets (0), (1)... as every output does); one span keeps the title.

@@ -14,54 +14,11 @@
 #include <vector>
 
 #include "coded_units.h"
+#include "h264_syntax.h"
 
 struct AVCodecParameters;
 struct AVPacket;
 
-namespace h264 {
-
-struct SpsFacts {
-    int log2_max_frame_num = 4;
-    int poc_type = 0;
-    int log2_max_poc_lsb = 4;
-    bool delta_pic_order_always_zero = false;
-    bool frame_mbs_only = true;
-    bool separate_colour_plane = false;
-    int chroma_array_type = 1;
-    int max_num_ref_frames = 1;
-    Bytes unit;  // as the stream carries it
-};
-
-struct PpsFacts {
-    int sps_id = 0;
-    bool cabac = false;
-    bool bottom_field_pic_order = false;
-    int num_slice_groups = 1;
-    int num_ref_idx_default[2] = {1, 1};
-    bool weighted_pred = false;
-    int weighted_bipred_idc = 0;
-    bool redundant_pic_cnt = false;
-    bool deblocking_control = false;
-    Bytes unit;
-};
-
-// Payload of a unit without its emulation prevention bytes, and back.
-Bytes UnitToRbsp(const uint8_t* data, size_t size);
-Bytes RbspToUnit(const Bytes& rbsp);
-
-// The facts of a parameter set unit (header byte included); false when it
-// cannot be read.
-bool ParseSps(const uint8_t* unit, size_t size, int* id, SpsFacts* sps);
-bool ParsePps(const uint8_t* unit, size_t size, int* id, PpsFacts* pps);
-
-// One list modification or memory command: `a` the difference or
-// long-term number, `b` the long-term index.
-struct RefCommand {
-    int op, a, b;
-};
-struct SliceHeader;
-
-}  // namespace h264
 
 class H264EntryRewriter {
 public:

@@ -208,7 +208,7 @@ bool DamagedWithinTheCut(const JobRun& jr, const JobOutput& out, const InputRun&
         return true;
     // Copied pictures cover the span by their own durations (a variable
     // rate's long pictures too); a span mostly left out does not.
-    if (jr.plan.mode != JobMode::Copy || !out.video || run.in.video_index < 0 ||
+    if (jr.route->MainKind() != RouteKind::Copy || !out.video || run.in.video_index < 0 ||
         out.video_packets_written == pictures_before)
         return false;
     const double covered_s = (out.video_ticks_written - picture_ticks_before) * av_q2d(out.video->time_base);

@@ -27,6 +27,8 @@
 #include "library_log.h"
 #include "job_reading.h"
 #include "job_setup.h"
+#include "input_facts.h"
+#include "job_door.h"
 #include "media_input.h"
 #include "preview.h"
 #include "probe.h"
@@ -1030,15 +1032,16 @@ bool KeepWhatIsNotRemoved(const ConversionJob* job, const std::string& input, st
 }
 
 // A direct cut starts each part at the key picture at or before it: say
-// where each part of a removal really runs.
-void TellKeptParts(const std::string& input, const std::vector<CutSpan>& parts)
+// where each part of a removal really runs. The file's clock start is the
+// probe's: opening the file again for it would read its whole index again.
+void TellKeptParts(const ConversionJob* job, const std::string& input, const std::vector<CutSpan>& parts)
 {
     std::vector<int64_t> keys_us;
     std::atomic<bool> cancel{false};
-    MediaInput in;
-    if (ScanKeyFrames(input.c_str(), cancel, &keys_us) != kProbeOk || OpenMediaInput(input.c_str(), in, 1) != kProbeOk)
+    const InputFacts* facts = LaunchFactsOf(job, 0);
+    if (!facts || !facts->Readable() || ScanKeyFrames(input.c_str(), cancel, &keys_us) != kProbeOk)
         return;
-    const int64_t origin_us = std::llround(ContainerStartSeconds(in.format.get()) * 1e6);
+    const int64_t origin_us = facts->start_us;
     std::vector<int64_t> keys_ms;
     for (const int64_t us : keys_us)
         keys_ms.push_back((us - origin_us + 999) / 1000);
@@ -1101,7 +1104,7 @@ int RunSpans(const Arguments& args, const EncodingChoice& choice, const std::str
         return Fail("refused: " + Shown(replacing.target) + " appeared meanwhile; it was left as it was");
     TellDecision(decided);
     if (removing && decided.mode == JobMode::Copy)
-        TellKeptParts(input, spans);
+        TellKeptParts(job, input, spans);
     return RunJob(job, false, outputs, replacing);
 }
 

@@ -364,6 +364,35 @@ double ContainerStartSeconds(const AVFormatContext* format)
     return static_cast<double>(format->start_time) / 1000000.0;
 }
 
+namespace {
+
+// Codecs whose packets the MP4 demuxer either parses for headers only
+// (H.264) or not at all: none is split or joined by a parser.
+bool StoredWholeInMp4(const AVCodecParameters* par)
+{
+    switch (par->codec_type) {
+    case AVMEDIA_TYPE_VIDEO:
+        return par->codec_id == AV_CODEC_ID_H264 || par->codec_id == AV_CODEC_ID_HEVC;
+    case AVMEDIA_TYPE_AUDIO:
+        return par->codec_id == AV_CODEC_ID_AAC;
+    default:
+        return true;  // subtitles, data and attachments are never parsed
+    }
+}
+
+}  // namespace
+
+bool ReadPacketsAsStored(AVFormatContext* format)
+{
+    if (!format->iformat || std::strncmp(format->iformat->name, "mov,", 4) != 0)
+        return false;
+    for (unsigned i = 0; i < format->nb_streams; ++i)
+        if (!StoredWholeInMp4(format->streams[i]->codecpar))
+            return false;
+    format->flags |= AVFMT_FLAG_NOPARSE;
+    return true;
+}
+
 SeekMethod SeekToCutStart(AVFormatContext* format, int64_t start_us)
 {
     int stream = -1;

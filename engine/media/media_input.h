@@ -138,6 +138,15 @@ double HeldSeconds(const MediaInput& in);
 // Container start time in seconds, 0 when the container gives none.
 double ContainerStartSeconds(const AVFormatContext* format);
 
+// For a copy of an MP4/MOV file of H.264 or HEVC pictures and AAC sound:
+// parsers created from now on (a seek closes the running ones) are left
+// out. Such packets are whole pictures and sound frames timed by the file's
+// index, and the H.264 parser the demuxer runs on each (allocating and
+// clearing a buffer the picture's size) adds only key flags beyond the
+// file's own sync table, which a copy keeps as it is. False when the file
+// is of another kind and goes on being parsed.
+bool ReadPacketsAsStored(AVFormatContext* format);
+
 // Seeks `format` so that reading starts at the key frame at or before
 // `start_us` (from the file's start; its clock's start is added).
 SeekMethod SeekToCutStart(AVFormatContext* format, int64_t start_us);

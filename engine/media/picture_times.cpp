@@ -61,6 +61,8 @@ PictureTimeReader::PictureTimeReader(AVFormatContext* format, int video_index)
 
 int PictureTimeReader::Read(AVPacket* pkt)
 {
+    if (!fills_)
+        return steady_.Read(pkt);  // nothing to complete: no queue, no packet of its own
     for (;;) {
         if (!queue_.empty() && queue_.front().get() != pending_) {
             av_packet_move_ref(pkt, queue_.front().get());

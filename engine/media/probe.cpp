@@ -2,6 +2,7 @@
 #include "probe.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include <sys/stat.h>
 
@@ -83,6 +84,7 @@ void TakeInputFacts(MediaInput& in, const std::string& path, InputFacts* facts, 
     facts->video = ParamsOf(in.VideoStream());
     facts->audio = ParamsOf(in.AudioStream());
     facts->duration_us = in.format->duration;
+    facts->start_us = std::llround(ContainerStartSeconds(in.format.get()) * 1e6);
     if (AVStream* vs = in.VideoStream(); vs && in.video_dec) {
         facts->width = in.video_dec->width;
         facts->height = in.video_dec->height;

@@ -29,8 +29,25 @@ int SteadyTimeReader::ReadOneAhead()
 
 int SteadyTimeReader::Read(AVPacket* pkt)
 {
-    if (ahead_.empty() && (end_ != 0 || ReadOneAhead() < 0))
-        return end_;
+    if (ahead_.empty()) {
+        if (end_ != 0)
+            return end_;
+        // Most packets keep to their line: they go straight to the caller,
+        // without a packet of their own allocated and freed on the way.
+        if (const int rc = av_read_frame(format_, pkt); rc < 0)
+            return end_ = rc;
+        if (!Checked(pkt->stream_index) || !Jumps(pkt)) {
+            Follow(pkt);
+            return 0;
+        }
+        PacketPtr jumped = MakePacket();
+        if (!jumped) {
+            av_packet_unref(pkt);
+            return end_ = AVERROR(ENOMEM);
+        }
+        av_packet_move_ref(jumped.get(), pkt);
+        ahead_.push_back(std::move(jumped));  // waits while the packets after it are looked at
+    }
     AVPacket* p = ahead_.front().get();
     if (Checked(p->stream_index) && Jumps(p) && ComesBack(p))
         Mend(p);

@@ -118,6 +118,7 @@ struct InputRun {
     int64_t audio_shift = AV_NOPTS_VALUE;  // output time base; set by the input's first sound
     bool trim_sound_to_picture = false;    // a join: the input's sound ends with its picture
     std::deque<PacketPtr> held_audio;  // in the output's time base, past the picture so far
+    std::vector<PacketPtr> spare_packets;  // written, emptied, ready to hold the next
     std::unique_ptr<H264EntryRewriter> h264_entry;  // entered at a key picture that is not an IDR
 
     // Tracks besides the main ones (direct mode).

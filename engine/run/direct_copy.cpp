@@ -23,12 +23,29 @@ int64_t PacketStart(const AVPacket* pkt) { return pkt->dts != AV_NOPTS_VALUE ? p
 
 bool HasContent(const StreamClock& clock) { return clock.last_dts != AV_NOPTS_VALUE; }
 
-PacketPtr TakePacket(AVPacket* pkt)
+// Takes over `pkt`'s data into a packet of its own: one the run has written
+// and kept for reuse where there is one, as sound held back at every packet
+// of a span series would otherwise allocate and free one a packet.
+PacketPtr TakePacket(InputRun& run, AVPacket* pkt)
 {
-    PacketPtr copy = MakePacket();
+    PacketPtr copy;
+    if (!run.spare_packets.empty()) {
+        copy = std::move(run.spare_packets.back());
+        run.spare_packets.pop_back();
+    } else {
+        copy = MakePacket();
+    }
     if (copy)
         av_packet_move_ref(copy.get(), pkt);
     return copy;
+}
+
+void KeepForReuse(InputRun& run, PacketPtr pkt)
+{
+    constexpr size_t kMaxSparePackets = 64;
+    av_packet_unref(pkt.get());
+    if (run.spare_packets.size() < kMaxSparePackets)
+        run.spare_packets.push_back(std::move(pkt));
 }
 
 // Moves a packet from its input stream's timeline onto the output's: the
@@ -97,6 +114,7 @@ void ReleaseHeldAudio(JobOutput& out, InputRun& run, bool input_ended)
             }
         }
         WriteOutputPacket(out, p, out.audio, out.audio_clock);
+        KeepForReuse(run, std::move(run.held_audio.front()));
         run.held_audio.pop_front();
     }
 }
@@ -228,7 +246,7 @@ int WriteAudioPacket(JobOutput& out, InputRun& run, AVPacket* pkt)
         pkt->dts += run.audio_shift;
     FillSeamGap(out, run, pkt, repeats);
     if (run.trim_sound_to_picture) {
-        if (PacketPtr held = TakePacket(pkt))
+        if (PacketPtr held = TakePacket(run, pkt))
             run.held_audio.push_back(std::move(held));
         ReleaseHeldAudio(out, run, false);
         return 0;
@@ -348,7 +366,7 @@ int CopyVideoPacket(JobOutput& out, InputRun& run, AVPacket* pkt)
     const bool hidden = HasDiscardFlag(pkt) && pkt->pts != AV_NOPTS_VALUE &&
                         ToMicroseconds(pkt->pts, vs->time_base) < run.origin_us;
     if (hidden && run.continues_output) {
-        if (PacketPtr held = TakePacket(pkt))
+        if (PacketPtr held = TakePacket(run, pkt))
             run.lead_in.push_back(std::move(held));
         return 0;
     }

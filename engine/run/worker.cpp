@@ -35,6 +35,9 @@ struct JobRun {
     JobPlan plan;
     JobReports reports;
     std::unique_ptr<InputRoute> route;
+    // The file a copied span has just read, kept open for the next span of
+    // it: opening a long recording again reads and indexes all its samples.
+    MediaInput next_span_input;
 };
 
 bool Cancelled(const ConversionJob* job) { return job->cancel_requested.load() != 0; }
@@ -345,15 +348,48 @@ bool StartsPastItsEnd(const InputPlan& input, InputRun& run, double start_s)
     return run.measured_held_s > 0 && start_s >= run.measured_held_s;
 }
 
+// The span before it kept the file open for this input, which seeks to its
+// start before it reads (a span from the file's start is read from a fresh
+// open, as the kept one's position is wherever that span ended).
+bool TakeKeptSpanInput(JobRun& jr, InputRun& run, const MediaInputOptions& options)
+{
+    MediaInput kept = std::move(jr.next_span_input);
+    jr.next_span_input = MediaInput{};
+    const InputPlan& input = jr.plan.inputs[run.index];
+    if (!kept.format || input.exact || input.whole_file || input.span.start_us <= 0)
+        return false;
+    if (AdaptMediaInput(kept, options) != kProbeOk)
+        return false;
+    run.in = std::move(kept);
+    return true;
+}
+
 // Opens input `run.index`, the job's one open of it, or takes the one the
-// probe kept open for it. An exact cut reads only the picture's decoder.
-int OpenInput(const JobRun& jr, InputRun& run, bool exact)
+// probe or the span before kept open for it. An exact cut reads only the
+// picture's decoder.
+int OpenInput(JobRun& jr, InputRun& run, bool exact)
 {
     MediaInputOptions options;
     options.decoder_threads = jr.route->DecoderThreads();
     options.open_audio = !exact;
     options.interrupt = CancelCallback(jr.reports.cancel);
+    if (!exact && TakeKeptSpanInput(jr, run, options))
+        return kProbeOk;
     return OpenPlannedInput(jr.plan.inputs[run.index], jr.reports.cancel, options, run.in);
+}
+
+// A copied span that read its file without fault leaves it open for the
+// next span when that is of the same file: a copy never decodes, so nothing
+// but the reading position carries over, and the next span seeks.
+void KeepForNextSpan(JobRun& jr, InputRun& run)
+{
+    const size_t next = static_cast<size_t>(run.index) + 1;
+    const bool read_cleanly = run.read_result >= 0 || run.read_result == AVERROR_EOF;
+    if (jr.route->MainKind() != RouteKind::Copy || run.failed || !read_cleanly || !run.in.format ||
+        next >= jr.plan.inputs.size() || jr.plan.inputs[next].path != jr.plan.inputs[run.index].path)
+        return;
+    jr.next_span_input = std::move(run.in);
+    run.in = MediaInput{};
 }
 
 // A fresh output for input `run.index`, or the one earlier inputs write.
@@ -437,8 +473,11 @@ void ProcessInput(JobRun& jr, JobOutput& out, InputRun& run, InputPlan& input)
     PlaceInput(jr, out, run, input);
     if (!input.whole_file && StartsPastItsEnd(input, run, run.cut_start_s))
         return MarkFailed(job, run, FailureReason::NothingInSpan);
-    if (input.span.start_us > 0)
+    if (input.span.start_us > 0) {
+        if (jr.route->MainKind() == RouteKind::Copy)
+            ReadPacketsAsStored(run.in.format.get());  // takes effect from the seek on
         job->seek_by_bytes = SeekToCutStart(run.in.format.get(), input.span.start_us) == SeekMethod::Bytes;
+    }
     if (!jr.route->BeginInput(out, run))
         return MarkFailed(job, run, ReasonOfFailedStep(out, FailureReason::NotMedia));
 
@@ -476,6 +515,7 @@ void RunInput(JobRun& jr, JobOutput& out, InputRun& run, InputPlan& input)
             MarkFailed(jr.job, run, opened == kProbeOk ? why : ReasonOfOpen(opened));
     } else if (opened == kProbeOk) {
         ProcessInput(jr, out, run, input);
+        KeepForNextSpan(jr, run);
     } else if (!Cancelled(jr.job)) {  // a stop during the open leaves the input pending
         MarkFailed(jr.job, run, ReasonOfOpen(opened));
     }
@@ -512,7 +552,7 @@ void ConversionWorker(ConversionJob* job)
     job->current_input = 0;
     if (job->input_count <= 0)
         return;
-    JobRun jr{job, PlanJob(job), ReportsOf(job), nullptr};
+    JobRun jr{job, PlanJob(job), ReportsOf(job), nullptr, MediaInput{}};
     jr.route = MakeInputRoute(jr.plan, jr.reports);
     JobPlan& plan = jr.plan;
 

@@ -441,6 +441,60 @@ TEST_F(JobTest, AJobOpensEachInputFileOnce)
     EXPECT_EQ(MediaFileOpenCount() - join_before, 3);
 }
 
+// Copied spans of one file read it through the one open the probe kept:
+// each later span seeks in it from wherever the span before stopped
+// reading, a span from the file's start opens it afresh. Every span's file
+// is byte for byte what a job of that span alone writes from a fresh open.
+TEST_F(JobTest, CopiedSpansOfOneFileShareTheProbesOpen)
+{
+    const auto bytes = [](const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const auto probed = [&](const std::string& path, ProbeKeeps keeps) {
+        job->probe_path = const_cast<char*>(path.c_str());
+        EXPECT_EQ(ProbeMedia(job, keeps), 0) << path;
+        job->probe_path = const_cast<char*>("");
+    };
+    struct Case {
+        const char* name;
+        std::vector<CutSpan> spans;
+        int opens;  // of the file, probe included
+    };
+    const Case cases[] = {
+        {"long_h264_aac.mp4", {{0, 4000}, {9000, 14000}, {21000, 30000}}, 1},  // a removal's parts
+        {"long_h264_aac.mp4", {{12000, 15000}, {3000, 6000}}, 1},              // back in the file
+        {"long_h264_aac.mp4", {{12000, 15000}, {0, 3000}}, 2},                  // back to its start
+        {"h264_aac.mkv", {{1000, 3000}, {5000, 8000}}, 1},
+    };
+    EncodingChoice choice = DefaultCutChoice("k");
+    choice.direct = true;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name + std::string(" from ") + std::to_string(c.spans.back().start_ms));
+        const std::string path = FixturePath(c.name);
+        std::vector<std::string> together;
+        const long long before = MediaFileOpenCount();
+        probed(path, ProbeKeeps::FileOpen);
+        ASSERT_EQ(FillSpansJob(job, path, c.spans, {folder, "together", ".mp4"}, choice, true, &together),
+                  LaunchRefusal::None);
+        Run(false);
+        EXPECT_EQ(MediaFileOpenCount() - before, c.opens);
+        ASSERT_EQ(together.size(), c.spans.size());
+        for (size_t i = 0; i < c.spans.size(); ++i) {
+            EXPECT_EQ(Status(static_cast<int>(i)), kInputDone) << i;
+            std::vector<std::string> alone;
+            probed(path, ProbeKeeps::Nothing);
+            ASSERT_EQ(FillSpansJob(job, path, {c.spans[i]}, {folder, "alone", ".mp4"}, choice, true, &alone),
+                      LaunchRefusal::None);
+            Run(false);
+            ASSERT_EQ(alone.size(), 1u);
+            const std::string expected = bytes(alone[0]);
+            EXPECT_GT(expected.size(), 10000u) << i;
+            EXPECT_TRUE(bytes(together[i]) == expected) << "span " << i << ": " << together[i];
+        }
+    }
+}
+
 // The launch decides the mode once for the window and the tool: a file no
 // exact cut can take is cut at key pictures (and says why), into one file
 // too; facts of a file changed since its probe are read afresh.

@@ -40,7 +40,64 @@ std::vector<int64_t> Scan(const std::string& path, int* rc)
     return times;
 }
 
+// What a copy keeps of a packet.
+struct CopiedPacket {
+    int stream;
+    int64_t pts, dts, duration;
+    int flags;
+    std::string data;
+    bool operator==(const CopiedPacket& o) const
+    {
+        return stream == o.stream && pts == o.pts && dts == o.dts && duration == o.duration && flags == o.flags &&
+               data == o.data;
+    }
+};
+
+// Every packet from the key picture at or before `from_us` to the end, as a
+// copy's input reads them: opened, its streams found, then sought.
+std::vector<CopiedPacket> PacketsFrom(const std::string& path, int64_t from_us, bool as_stored, bool* stored)
+{
+    std::vector<CopiedPacket> packets;
+    InputContextPtr format;
+    if (OpenCheckedInput(path.c_str(), {nullptr, nullptr}, &format) != kProbeOk ||
+        avformat_find_stream_info(format.get(), nullptr) < 0)
+        return packets;
+    *stored = as_stored && ReadPacketsAsStored(format.get());
+    SeekToCutStart(format.get(), from_us);
+    PacketPtr pkt = MakePacket();
+    while (av_read_frame(format.get(), pkt.get()) >= 0) {
+        packets.push_back({pkt->stream_index, pkt->pts, pkt->dts, pkt->duration, pkt->flags,
+                           std::string(reinterpret_cast<const char*>(pkt->data), static_cast<size_t>(pkt->size))});
+        av_packet_unref(pkt.get());
+    }
+    return packets;
+}
+
 }  // namespace
+
+// An MP4 or MOV of H.264 or HEVC and AAC is read without the demuxer's
+// parser, which gives exactly the packets it gives with it (open GOPs, B-
+// pictures, a late container start and an edit list's lead included);
+// other files go on being parsed.
+TEST(PacketsAsStored, AreThePacketsTheParserWouldGive)
+{
+    struct Case {
+        const char* name;
+        bool stored;
+    };
+    for (const Case& c : {Case{"h264_aac.mp4", true}, Case{"exact_h264_open.mp4", true}, Case{"start10.mov", true},
+                          Case{"editlist.mp4", true}, Case{"hevc_hvc1.mp4", true}, Case{"h264_aac.mkv", false},
+                          Case{"mpeg2.ts", false}, Case{"mpeg4_mp3.avi", false}}) {
+        SCOPED_TRACE(c.name);
+        bool parsed_stored = true, stored = false;
+        const std::vector<CopiedPacket> parsed = PacketsFrom(FixturePath(c.name), 500000, false, &parsed_stored);
+        const std::vector<CopiedPacket> read = PacketsFrom(FixturePath(c.name), 500000, true, &stored);
+        EXPECT_FALSE(parsed_stored);
+        EXPECT_EQ(stored, c.stored);
+        EXPECT_GT(parsed.size(), 10u);
+        EXPECT_TRUE(read == parsed) << read.size() << " packets read, " << parsed.size() << " parsed";
+    }
+}
 
 TEST(KeyFrames, EveryContainerGivesTheKeyPicturesItsPacketsAreFlaggedWith)
 {

@@ -456,22 +456,21 @@ TEST_F(JobTest, CopiedSpansOfOneFileShareTheProbesOpen)
         EXPECT_EQ(ProbeMedia(job, keeps), 0) << path;
         job->probe_path = const_cast<char*>("");
     };
+    // MP4: a Matroska output has a random segment id.
     struct Case {
-        const char* name;
         std::vector<CutSpan> spans;
         int opens;  // of the file, probe included
     };
     const Case cases[] = {
-        {"long_h264_aac.mp4", {{0, 4000}, {9000, 14000}, {21000, 30000}}, 1},  // a removal's parts
-        {"long_h264_aac.mp4", {{12000, 15000}, {3000, 6000}}, 1},              // back in the file
-        {"long_h264_aac.mp4", {{12000, 15000}, {0, 3000}}, 2},                  // back to its start
-        {"h264_aac.mkv", {{1000, 3000}, {5000, 8000}}, 1},
+        {{{0, 4000}, {9000, 14000}, {21000, 30000}}, 1},  // a removal's parts
+        {{{12000, 15000}, {3000, 6000}}, 1},              // back in the file
+        {{{12000, 15000}, {0, 3000}}, 2},                 // back to its start
     };
     EncodingChoice choice = DefaultCutChoice("k");
     choice.direct = true;
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name + std::string(" from ") + std::to_string(c.spans.back().start_ms));
-        const std::string path = FixturePath(c.name);
+        SCOPED_TRACE("last span from " + std::to_string(c.spans.back().start_ms));
+        const std::string path = FixturePath("long_h264_aac.mp4");
         std::vector<std::string> together;
         const long long before = MediaFileOpenCount();
         probed(path, ProbeKeeps::FileOpen);

@@ -164,7 +164,9 @@ make_once reservoir_lsf.mp3 -f lavfi -i "anoisesrc=d=2:c=pink:a=0.3:r=24000" -ac
 
 # Bad files.
 : > empty.mp4
-[ -s random.mp4 ] || head -c 200000 /dev/urandom > random.mp4
+# Random bytes can happen to look like a text format (a first "[" reads as
+# lyrics): drawn again until no demuxer takes them.
+while [ ! -s random.mp4 ] || ffprobe -v quiet random.mp4; do head -c 200000 /dev/urandom > random.mp4; done
 [ -s text.mp4 ] || printf 'This is a text file, not a movie.\n%.0s' {1..50} > text.mp4
 # Moov at the end, cut short: the index never arrives.
 [ -s truncated_moov_end.mp4 ] || head -c $(( $(stat -c %s h264_aac.mp4) / 2 )) h264_aac.mp4 > truncated_moov_end.mp4

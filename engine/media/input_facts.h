@@ -57,7 +57,7 @@ struct InputFacts {
 
     StreamParams video, audio;
     int64_t duration_us = 0;  // the container's
-    int64_t start_us = 0;     // where the container's clock starts (ContainerStartSeconds)
+    int64_t start_us = 0;     // where the container's clock starts (ContainerStartMicroseconds)
     int width = 0, height = 0;  // of the opened picture decoder
     int fps_num = 0, fps_den = 0;  // the base rate, as the probe reports it
     double measured_held_s = 0;  // the end of the last packet the file holds; 0 unknown

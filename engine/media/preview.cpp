@@ -68,19 +68,8 @@ bool CompressRgbRows(std::FILE* file, const uint8_t* rows, int stride)
 
 // ---- Decoding -------------------------------------------------------------
 
-FramePtr MakeSnapshotPicture()
-{
-    FramePtr picture = MakeFrame();
-    if (!picture)
-        return nullptr;
-    picture->format = AV_PIX_FMT_RGB24;
-    picture->width = kSnapshotWidth;
-    picture->height = kSnapshotHeight;
-    // Alignment 1: rows of exactly 960 bytes, 230400 in all.
-    if (av_frame_get_buffer(picture.get(), 1) < 0)
-        return nullptr;
-    return picture;
-}
+// Rows of exactly 960 bytes, 230400 in all.
+FramePtr MakeSnapshotPicture() { return MakeRgbPicture(kSnapshotWidth, kSnapshotHeight); }
 
 // The demuxer then drops every other stream's packets unread.
 void ReadOnlyStream(AVFormatContext* format, int keep)

@@ -82,13 +82,8 @@ bool FitIntoSnapshot(const PreviewPicture& picture, PreviewPicture* out)
     const int fit_h = std::clamp(static_cast<int>(std::lround(sh * scale)), 1, kSnapshotHeight);
     ScalerPtr scaler(sws_getContext(sw, sh, AV_PIX_FMT_RGB24, fit_w, fit_h, AV_PIX_FMT_RGB24, SWS_BICUBIC, nullptr,
                                     nullptr, nullptr));
-    FramePtr fitted = MakeFrame();
+    FramePtr fitted = MakeRgbPicture(fit_w, fit_h);
     if (!scaler || !fitted)
-        return false;
-    fitted->format = AV_PIX_FMT_RGB24;
-    fitted->width = fit_w;
-    fitted->height = fit_h;
-    if (av_frame_get_buffer(fitted.get(), 1) < 0)
         return false;
     const uint8_t* src[4] = {picture.rgb.data() + (static_cast<size_t>(sy) * picture.width + sx) * 3, nullptr, nullptr,
                              nullptr};
@@ -466,16 +461,9 @@ bool PreviewDecoder::FillPicture(const AVFrame* frame, PreviewPicture* out)
     const int src_w = turned ? fit_h : fit_w, src_h = turned ? fit_w : fit_h;
 
     if (!scaled_ || scaled_->width != src_w || scaled_->height != src_h) {
-        scaled_ = MakeFrame();
+        scaled_ = MakeRgbPicture(src_w, src_h);
         if (!scaled_)
             return false;
-        scaled_->format = AV_PIX_FMT_RGB24;
-        scaled_->width = src_w;
-        scaled_->height = src_h;
-        if (av_frame_get_buffer(scaled_.get(), 1) < 0) {
-            scaled_.reset();
-            return false;
-        }
     }
     scaler_.reset(CachedScaler(scaler_.release(), frame->width, frame->height, format, src_w, src_h,
                                AV_PIX_FMT_RGB24, SWS_BICUBIC));

@@ -2,7 +2,6 @@
 #include "probe.h"
 
 #include <algorithm>
-#include <cmath>
 
 #include <sys/stat.h>
 
@@ -12,6 +11,7 @@
 #include "held_length.h"
 #include "input_facts.h"
 #include "media_input.h"
+#include "media_time.h"
 #include "stream_copy.h"
 #include "tracks.h"
 
@@ -84,7 +84,7 @@ void TakeInputFacts(MediaInput& in, const std::string& path, InputFacts* facts, 
     facts->video = ParamsOf(in.VideoStream());
     facts->audio = ParamsOf(in.AudioStream());
     facts->duration_us = in.format->duration;
-    facts->start_us = std::llround(ContainerStartSeconds(in.format.get()) * 1e6);
+    facts->start_us = ContainerStartMicroseconds(in.format.get());
     if (AVStream* vs = in.VideoStream(); vs && in.video_dec) {
         facts->width = in.video_dec->width;
         facts->height = in.video_dec->height;

@@ -28,6 +28,19 @@ void AvoidSlowGathers()
 
 }  // namespace
 
+FramePtr MakeRgbPicture(int width, int height)
+{
+    FramePtr picture = MakeFrame();
+    if (!picture)
+        return nullptr;
+    picture->format = AV_PIX_FMT_RGB24;
+    picture->width = width;
+    picture->height = height;
+    if (av_frame_get_buffer(picture.get(), 1) < 0)
+        return nullptr;
+    return picture;
+}
+
 SwsContext* CachedScaler(SwsContext* old, int src_w, int src_h, AVPixelFormat src_format, int dst_w, int dst_h,
                          AVPixelFormat dst_format, int flags)
 {

@@ -8,3 +8,8 @@
 // when it already converts as asked, else frees it and returns a new one.
 SwsContext* CachedScaler(SwsContext* old, int src_w, int src_h, AVPixelFormat src_format, int dst_w, int dst_h,
                          AVPixelFormat dst_format, int flags);
+
+// An RGB24 picture of `width` x `height` with rows of exactly width * 3
+// bytes (alignment 1), as the snapshot and the preview hand them on; null
+// when it cannot be allocated.
+FramePtr MakeRgbPicture(int width, int height);

@@ -151,7 +151,7 @@ bool EndedBeforeItsLength(const JobRun& jr, const JobOutput& out, const InputRun
     if (run.read_result < 0 && run.read_result != AVERROR_EOF)
         return true;
     const double held_s = HeldSeconds(run.in);
-    const double span_s = jr.job->span_s[run.index];
+    const double span_s = input.span_s;
     // The header promises the span, but the file was found to end before it.
     const double measured_s = run.measured_held_s;
     if (!input.whole_file && measured_s > 0 && held_s > measured_s + kToleranceS &&
@@ -183,7 +183,7 @@ double ExpectedSpanSeconds(const JobRun& jr, const InputRun& run)
     double end_s = HeldSeconds(run.in);
     if (const double measured_s = MeasuredEndSeconds(jr, run); measured_s > 0)
         end_s = std::min(end_s, measured_s);
-    return std::min(jr.job->span_s[run.index], end_s - run.cut_start_s);
+    return std::min(jr.plan.inputs[run.index].span_s, end_s - run.cut_start_s);
 }
 
 // A span whose pictures are missing or misplaced in the file, though the

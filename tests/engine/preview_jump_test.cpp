@@ -38,11 +38,8 @@ std::vector<std::vector<uint8_t>> DecodeEveryPicture(const std::string& path)
     if (OpenMediaInput(path.c_str(), in, options) != kProbeOk || !in.video_dec)
         return pictures;
     PacketPtr packet = MakePacket();
-    FramePtr frame = MakeFrame(), rgb = MakeFrame();
-    rgb->format = AV_PIX_FMT_RGB24;
-    rgb->width = kWidth;
-    rgb->height = kHeight;
-    if (av_frame_get_buffer(rgb.get(), 1) < 0)
+    FramePtr frame = MakeFrame(), rgb = MakeRgbPicture(kWidth, kHeight);
+    if (!rgb)
         return pictures;
     ScalerPtr scaler;
     const auto take = [&] {

@@ -22,6 +22,7 @@
 #include "av_handles.h"
 #include "conversion_job.h"
 #include "preview.h"
+#include "scaling.h"
 
 namespace fs = std::filesystem;
 
@@ -375,11 +376,8 @@ TEST_F(PreviewTest, AWriteThatFailsHalfwayKeepsThePreviousSnapshot)
     ASSERT_TRUE(Preview(Fixture("h264_aac.mp4"), 0));
     const std::string before = ReadBytes(snapshot_);
 
-    FramePtr picture = MakeFrame();
-    picture->format = AV_PIX_FMT_RGB24;
-    picture->width = 320;
-    picture->height = 240;
-    ASSERT_GE(av_frame_get_buffer(picture.get(), 1), 0);
+    FramePtr picture = MakeRgbPicture(320, 240);
+    ASSERT_TRUE(picture);
     for (int y = 0; y < 240; ++y)  // noise compresses badly: well past the limit below
         for (int x = 0; x < 960; ++x)
             picture->data[0][y * picture->linesize[0] + x] = static_cast<uint8_t>((x * 7919 + y * 104729) >> 3);

@@ -159,8 +159,8 @@ make_once beeps_mpeg4_b.avi -f lavfi -i "$pic:duration=6" -f lavfi -i "$beeps" \
   -c:v mpeg4 -q:v 5 -g 25 -bf 2 -c:a libmp3lame -b:a 96k
 # Noise, so that frames lean on the reservoir: MPEG-1 mono at a low rate
 # (small frames, a reach of several frames) and MPEG-2 stereo.
-make_once reservoir_mono.mp3 -f lavfi -i "anoisesrc=d=2:c=pink:a=0.3:r=48000" -c:a libmp3lame -b:a 32k
-make_once reservoir_lsf.mp3 -f lavfi -i "anoisesrc=d=2:c=pink:a=0.3:r=24000" -ac 2 -c:a libmp3lame -b:a 48k
+make_once reservoir_mono.mp3 -f lavfi -i "anoisesrc=d=2:c=pink:a=0.3:r=48000:seed=1" -c:a libmp3lame -b:a 32k
+make_once reservoir_lsf.mp3 -f lavfi -i "anoisesrc=d=2:c=pink:a=0.3:r=24000:seed=2" -ac 2 -c:a libmp3lame -b:a 48k
 
 # Bad files.
 : > empty.mp4
@@ -173,11 +173,12 @@ while [ ! -s random.mp4 ] || ffprobe -v quiet random.mp4; do head -c 200000 /dev
 # Faststart (moov first) cut short: the index promises samples that are missing.
 make_once faststart.mp4 -i h264_aac.mp4 -c copy -movflags +faststart
 [ -s truncated_faststart.mp4 ] || head -c $(( $(stat -c %s faststart.mp4) / 2 )) faststart.mp4 > truncated_faststart.mp4
-# Random bytes over the middle of a file: damaged packets between good ones.
+# Noise bytes over the middle of a file: damaged packets between good ones,
+# the same bytes on every machine (30000 seeded samples of one byte).
 if [ ! -s corrupt_middle.avi ]; then
   cp mpeg4_mp3.avi corrupt_middle.avi.tmp
   size=$(stat -c %s corrupt_middle.avi.tmp)
-  head -c 30000 /dev/urandom | dd of=corrupt_middle.avi.tmp bs=1 seek=$(( size * 2 / 5 )) conv=notrunc status=none
+  ff -f lavfi -i "anoisesrc=c=white:a=1:r=48000:seed=5" -t 0.625 -f u8 - | dd of=corrupt_middle.avi.tmp bs=1 seek=$(( size * 2 / 5 )) conv=notrunc status=none
   mv corrupt_middle.avi.tmp corrupt_middle.avi
 fi
 # A WMV with three picture streams written to a pipe: its header cannot say how long it is.

@@ -10,9 +10,8 @@
 namespace {
 
 using C = ChapterPlace;
-// What an exact cut re-encodes into each container. Not program streams: read
-// back, the decoding times of re-encoded MPEG-2 pictures there come out
-// reordered, and the sound of a span that starts re-encoded 20 ms early.
+// What an exact cut re-encodes into each container. Program streams take
+// MPEG-2; MPEG-1 (VCD) is not re-encoded.
 constexpr unsigned kNoExact = kExactNone;
 constexpr unsigned kMp4Exact = kExactH264 | kExactHevc | kExactMpeg4;
 constexpr unsigned kMkvExact = kMp4Exact | kExactMpeg2 | kExactVp9;
@@ -35,10 +34,10 @@ constexpr ContainerRules kContainers[] = {
     {"asf", "asf", false, true, C::HeaderOnly, kNoExact},
     {"asf_stream", "asf", false, true, C::HeaderOnly, kNoExact},
     {"mpegts", "mpegts", false, false, C::None, kTsExact},
-    {"mpeg", "mpeg", false, false, C::None, kNoExact},
-    {"vob", "mpeg", false, false, C::None, kNoExact},
-    {"dvd", "mpeg", false, false, C::None, kNoExact},
-    {"svcd", "mpeg", false, false, C::None, kNoExact},
+    {"mpeg", "mpeg", false, false, C::None, kExactMpeg2},
+    {"vob", "mpeg", false, false, C::None, kExactMpeg2},
+    {"dvd", "mpeg", false, false, C::None, kExactMpeg2},
+    {"svcd", "mpeg", false, false, C::None, kExactMpeg2},
     {"vcd", "mpeg", false, false, C::None, kNoExact},
     {"ogg", "ogg", false, false, C::None, kNoExact},
     {"oga", "ogg", false, false, C::None, kNoExact},

@@ -66,6 +66,13 @@ bool TryCopyFrom(const std::vector<PacketFacts>& scan, int k, bool reached_eof, 
     plan->copy_count = copied;
     plan->dropped = std::move(dropped);
     plan->head_feed_end = leading.empty() ? k - 1 : leading.back();
+    // MPEG-1/2 and MPEG-4 Part 2 show a reference picture when the next one
+    // is decoded, and program streams leave most pictures' times for the
+    // reader to infer from that: the key picture takes the decoding time of
+    // its last leading picture left out, so the re-encoded picture before it
+    // is decoded one picture before it is shown, as such a reader assumes.
+    const bool shown_at_next = codec == CutCodec::Mpeg2 || codec == CutCodec::Mpeg4;
+    plan->copy_first_dts = shown_at_next && !leading.empty() ? scan[leading.back()].dts : scan[k].dts;
     return true;
 }
 
@@ -136,7 +143,7 @@ bool MakeCutPlan(const std::vector<PacketFacts>& scan, bool reached_eof, CutCode
             if (s.pts >= plan->start && s.pts < plan->copy_min)
                 last_head = std::max(last_head, s.pts);
         }
-        const int64_t overlap = last_head - scan[plan->copy_begin].dts + 1;
+        const int64_t overlap = last_head - plan->copy_first_dts + 1;
         if (overlap > 0)
             plan->head_dts_shift = (overlap + plan->frame_duration - 1) / plan->frame_duration * plan->frame_duration;
     }

@@ -36,6 +36,7 @@ struct CutPlan {
     int copy_begin = -1, copy_end = -1;  // scanned indices, decoding order
     std::vector<bool> dropped;           // leading pictures of the first copied key picture
     int64_t copy_min = 0, copy_max = 0;
+    int64_t copy_first_dts = 0;  // the first copied picture's decoding time, as written
     int head_feed_end = -1;  // the last packet the head's decoder needs
     int tail_from = -1;      // where the tail's decoder starts
     int head_count = 0, copy_count = 0, tail_count = 0;

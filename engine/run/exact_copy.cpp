@@ -176,6 +176,8 @@ bool ExactCutter::WriteCopied(AVPacket* pkt)
     if (copied_ == 0 && NeedsSourceSets(pkt) && !PrependSourceParameterSets(pkt))
         return false;
     source_sets_replaced_ = false;
+    if (copied_ == 0)
+        pkt->dts = plan_.copy_first_dts;
     pkt->pts -= Shift();
     pkt->dts -= Shift();
     if (pkt->duration <= 0)

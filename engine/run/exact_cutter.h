@@ -45,6 +45,10 @@ struct ReencodedPart {
     CodecContextPtr dec;
     CodecContextPtr enc;
     int64_t from = 0, to = 0;
+    // The first picture's time: the encoder counts from it, as its clock may
+    // be coarser than the source's (MPEG-2: the picture rate) and a source's
+    // pictures need not lie on that clock's ticks (a clock starting at 0.54 s).
+    int64_t origin = AV_NOPTS_VALUE;
     int encoded = 0;
     bool flushed = false;
 };

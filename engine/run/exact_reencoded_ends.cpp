@@ -96,6 +96,8 @@ bool ExactCutter::WriteHeld(bool last_of_head)
 bool ExactCutter::WriteEncoded(ReencodedPart& part, AVPacket* pkt)
 {
     av_packet_rescale_ts(pkt, part.enc->time_base, vst_->time_base);
+    pkt->pts += part.origin;
+    pkt->dts += part.origin;
     if (pkt->duration <= 0)
         pkt->duration = plan_.frame_duration;
     if (codec_ == CutCodec::H264 || codec_ == CutCodec::Hevc) {
@@ -151,7 +153,9 @@ bool ExactCutter::DrainEncoder(ReencodedPart& part)
 
 bool ExactCutter::EncodeFrame(ReencodedPart& part, AVFrame* frame)
 {
-    frame->pts = av_rescale_q(frame->pts, vst_->time_base, part.enc->time_base);
+    if (part.origin == AV_NOPTS_VALUE)
+        part.origin = frame->pts;
+    frame->pts = av_rescale_q(frame->pts - part.origin, vst_->time_base, part.enc->time_base);
     frame->pict_type = AV_PICTURE_TYPE_NONE;
     if (avcodec_send_frame(part.enc.get(), frame) < 0)
         return false;

@@ -52,7 +52,7 @@ int64_t ExactCutter::SeamOffset() const
     if (plan_.head_count > 0)
         first_dts = plan_.first_pts - ReencodedDtsLead();
     if (plan_.HasCopy())
-        first_dts = std::min(first_dts, scan_[plan_.copy_begin].dts);
+        first_dts = std::min(first_dts, plan_.copy_first_dts);
     const int64_t needed = last_video_dts_ + 1 - (first_dts - plan_.origin_pts);
     return std::max(span_end_out_, needed);
 }

@@ -76,6 +76,15 @@ const Case kCases[] = {
      -1, -1, 10, 0, 0, -1, 0},
     {"open GOP, tail decoded from the group before", kOpenGroups, {0, 4, 10}, {}, CutCodec::Hevc, 6, 11, false,
      4, 10, 0, 4, 1, 4, 0},
+    // The head's picture before the key picture is decoded before the key
+    // picture's own decoding time (2) ...
+    {"open GOP, a head before the copy", kOpenGroups, {0, 4, 10}, {}, CutCodec::Hevc, 5, 16, true,
+     4, 16, 1, 10, 0, -1, 4},
+    // ... except where a reference picture is shown when the next is decoded:
+    // there the key picture takes its last leading picture's (4), as a reader
+    // that infers the times left out assumes.
+    {"open MPEG-2 GOP, a head before the copy", kOpenGroups, {0, 4, 10}, {}, CutCodec::Mpeg2, 5, 16, true,
+     4, 16, 1, 10, 0, -1, 2},
 };
 
 TEST(ExactCutPlan, PlansFromPacketFacts)

@@ -67,6 +67,7 @@ double LumaPsnr(const AVFrame* a, const AVFrame* b)
 
 struct CodedPicture {
     double t;  // presentation time, seconds
+    int64_t dts;  // decoding time as the reader gives it, stream ticks
     bool key;
     std::string bytes;
 };
@@ -92,8 +93,8 @@ std::vector<CodedPicture> VideoPackets(const std::string& path)
     PacketPtr pkt = MakePacket();
     while (av_read_frame(fmt.get(), pkt.get()) >= 0) {
         if (pkt->stream_index == vi)
-            packets.push_back({pkt->pts * av_q2d(fmt->streams[vi]->time_base), (pkt->flags & AV_PKT_FLAG_KEY) != 0,
-                               WithoutTrailingZeros(pkt->data, pkt->size)});
+            packets.push_back({pkt->pts * av_q2d(fmt->streams[vi]->time_base), pkt->dts,
+                               (pkt->flags & AV_PKT_FLAG_KEY) != 0, WithoutTrailingZeros(pkt->data, pkt->size)});
         av_packet_unref(pkt.get());
     }
     return packets;
@@ -144,6 +145,8 @@ const ExactCase kCases[] = {
     {"exact_h264.ts", 1536 / 48000.0, true},
     {"exact_hevc.ts", 1024 / 48000.0, true},
     {"exact_mpeg2.ts", 1152 / 48000.0, true},
+    // A DVD recorder's program stream, its clock between two picture ticks.
+    {"exact_mpeg2.vob", 1536 / 48000.0, true},
     {"exact_h264_wrap.ts", 1536 / 48000.0, true},  // its clock wraps round at 3 s
     {"exact_vp9.webm", 2048 / 48000.0, true},  // Vorbis: its first packet only primes the decoder
     // Its key pictures after the first are recovery points, not IDR: the
@@ -202,6 +205,19 @@ TEST_P(ExactCut, HoldsExactlyTheSpanAndJoinsCleanly)
     EXPECT_EQ(f.decode_errors, 0);
     EXPECT_NEAR(f.audio_start_s, f.video_start_s, c.audio_frame_s + 1e-3) << "sound starts apart";
     EXPECT_NEAR(f.audio_end_s, f.video_end_s, c.audio_frame_s + 1e-3) << "sound ends apart";
+    // Read back (a program stream's reader infers most pictures' times),
+    // every picture is decoded after the one before and shown one picture
+    // after it, across both seams.
+    EXPECT_EQ(f.pictures_out_of_order, 0);
+    EXPECT_NEAR(f.min_picture_gap_s, 0.04, 1e-3);
+    EXPECT_NEAR(f.max_picture_gap_s, 0.04, 1e-3);
+    // (Matroska stores none: its reader leaves some out.)
+    const std::vector<CodedPicture> in_order = VideoPackets(output);
+    int dts_backwards = 0;
+    for (size_t i = 1; i < in_order.size(); ++i)
+        dts_backwards += in_order[i].dts != AV_NOPTS_VALUE && in_order[i - 1].dts != AV_NOPTS_VALUE &&
+                         in_order[i].dts <= in_order[i - 1].dts;
+    EXPECT_EQ(dts_backwards, 0) << "decoding times not increasing";
 
     // The pictures decoded after the key picture at 2 s (past its leading
     // pictures) and before the one at 4 s are the source's packets, byte for
@@ -255,7 +271,7 @@ TEST_F(ExactCut, InterlacedMpeg2KeepsItsFieldOrder)
     const struct {
         const char* file;
         bool top_first;
-    } sources[] = {{"exact_mpeg2.ts", true}, {"exact_mpeg2_bff.mkv", false}};
+    } sources[] = {{"exact_mpeg2.ts", true}, {"exact_mpeg2_bff.mkv", false}, {"exact_mpeg2.vob", true}};
     for (const auto& s : sources) {
         SCOPED_TRACE(s.file);
         std::filesystem::remove(output);

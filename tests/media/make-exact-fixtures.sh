@@ -48,6 +48,11 @@ make_once exact_mpeg2.ts -f lavfi -i "testsrc2=size=720x576:rate=25:duration=6" 
 make_once exact_h264_wrap.ts -f lavfi -i "testsrc2=size=640x360:rate=25:duration=6" \
   -f lavfi -i "$tone:duration=6" -c:v libx264 -preset veryfast -bf 2 $gop -pix_fmt yuv420p \
   -c:a ac3 -b:a 128k -shortest -output_ts_offset 95439.32
+# A DVD recorder's VOB: interlaced MPEG-2 (top field first, 16:9) with AC-3,
+# its clock at 7.26 s, between two picture ticks of the 25 Hz grid.
+make_once exact_mpeg2.vob -f lavfi -i "testsrc2=size=720x576:rate=25:duration=6" \
+  -f lavfi -i "$tone:duration=6" -c:v mpeg2video -b:v 5M -maxrate 8M -bufsize 1835k $gop -bf 2 \
+  -flags +ilme+ildct -top 1 -aspect 16:9 -c:a ac3 -b:a 192k -shortest -output_ts_offset 7.26 -f vob
 # Interlaced MPEG-2, bottom field first, in Matroska.
 make_once exact_mpeg2_bff.mkv -f lavfi -i "testsrc2=size=720x576:rate=25:duration=6" \
   -f lavfi -i "$tone:duration=6" -c:v mpeg2video -b:v 5M -maxrate 8M -bufsize 1835k $gop -bf 2 \

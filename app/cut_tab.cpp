@@ -10,7 +10,7 @@
 #include "job_setup.h"
 #include "key_frame_scanner.h"
 #include "preview.h"
-#include "preview_decoder.h"
+#include "preview_worker.h"
 #include "seams.h"
 #include "window_parts.h"
 
@@ -113,9 +113,8 @@ void CMorvaneDlg::LoadCutFile()
     g_pJob->start_s[0] = 0.0;
     UseSnapshotPath();
     const QSize box = PreviewBox();
-    m_previewDecoder = std::make_unique<PreviewDecoder>(box.width(), box.height());
-    m_previewDecoder->Open(m_cutFacts.path_utf8.c_str());
-    m_cutFacts.origin_us = m_previewDecoder->OriginUs();
+    m_pictures->Open(m_cutFacts.path_utf8.c_str(), box.width(), box.height());
+    m_cutFacts.origin_us = m_pictures->OriginUs();
     m_nCurrentMs = 0;
     ShowPreview(0, true);
     // The timeline counts milliseconds, so a close zoom can reach every picture.
@@ -188,25 +187,37 @@ void CMorvaneDlg::MoveToMs(long long ms, bool exact)
 
 void CMorvaneDlg::ShowPreview(long long ms, bool exact)
 {
-    // A jump decodes up to a whole group of pictures: the key picture before
-    // the time shows at once, and the exact one is decoded on from it.
-    if (exact && m_previewDecoder && m_previewDecoder->IsJump(ms * 1000))
-        ShowPreview(ms, false);
-    UseSnapshotPath();
+    const int64_t us = ms * 1000;
     PreviewPicture picture;
-    const bool decoded = m_previewDecoder && (exact ? m_previewDecoder->PictureAt(ms * 1000, &picture)
-                                                    : m_previewDecoder->KeyPictureAt(ms * 1000, &picture));
     // A picture that cannot be shown leaves the one before on the screen.
-    if (decoded) {
-        WritePreviewJpeg(m_snapshotPathWide.c_str(), picture);
-        m_shownPicture = QImage(picture.rgb.data(), picture.width, picture.height, picture.width * 3,
-                                QImage::Format_RGB888)
-                             .copy();
-        m_shownPictureInside = QRect(picture.shown_x, picture.shown_y, picture.shown_width, picture.shown_height);
+    if (!exact) {
+        if (m_pictures->KeyPictureAt(us, &picture))
+            ShowPicture(picture, false);
+        m_previewExact = false;
+        return;
     }
-    m_previewExact = decoded && exact;
+    // A jump decodes up to a whole group of pictures: the key picture before
+    // the time shows at once, and the exact one follows from the background.
+    if (m_pictures->IsJump(us) && m_pictures->KeyPictureAt(us, &picture))
+        ShowPicture(picture, false);
+    m_previewExact = false;
+    const auto shown = m_pictures->PictureAt(us, &picture, [this](const PreviewPicture& p) { ShowPicture(p, true); });
+    if (shown == PreviewWorker::Result::Shown)
+        ShowPicture(picture, true);
+}
+
+void CMorvaneDlg::ShowPicture(const PreviewPicture& picture, bool exact)
+{
+    UseSnapshotPath();
+    WritePreviewJpeg(m_snapshotPathWide.c_str(), picture);
+    m_shownPicture =
+        QImage(picture.rgb.data(), picture.width, picture.height, picture.width * 3, QImage::Format_RGB888).copy();
+    m_shownPictureInside = QRect(picture.shown_x, picture.shown_y, picture.shown_width, picture.shown_height);
+    m_previewExact = exact;
     DrawSnapshot();
 }
+
+bool CMorvaneDlg::PreviewPending() const { return m_pictures && m_pictures->Pending(); }
 
 int64_t CMorvaneDlg::PictureAtMs(long long ms) const
 {
@@ -344,10 +355,9 @@ void CMorvaneDlg::FollowPreviewBox()
         connect(m_previewBoxTimer, &QTimer::timeout, this, [this] {
             const QSize box = PreviewBox();
             // No record once the window has closed: nothing is shown then.
-            if (!g_pJob || !m_previewDecoder || m_strCutFile.isEmpty() ||
-                box == QSize(m_previewDecoder->BoxWidth(), m_previewDecoder->BoxHeight()))
+            if (!g_pJob || m_strCutFile.isEmpty() || m_pictures->HasBox(box.width(), box.height()))
                 return;
-            m_previewDecoder->SetBox(box.width(), box.height());
+            m_pictures->SetBox(box.width(), box.height());
             ShowPreview(m_nCurrentMs, true);
         });
     }

@@ -16,6 +16,7 @@
 #include "job_runner.h"
 #include "queue_panel.h"
 #include "key_frame_scanner.h"
+#include "preview_worker.h"
 #include "language_file.h"
 #include "preview_decoder.h"
 #include "probe.h"
@@ -231,6 +232,7 @@ CMorvaneDlg::CMorvaneDlg(QWidget* parent) : QDialog(parent)
     CreateControls();
     m_dlgProgress = new CAVConvertDlg(this);
     m_keyFrameScanner = new KeyFrameScanner(this);
+    m_pictures = new PreviewWorker(this);
     m_runner = new JobRunner(this);
     connect(m_runner, &JobRunner::polled, this, &CMorvaneDlg::OnTimer);
     connect(m_runner, &JobRunner::finished, this, [this](bool ok, int) { OnJobFinished(ok); });

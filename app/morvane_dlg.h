@@ -42,7 +42,8 @@ class BreakScanner;
 class QAction;
 struct DetectedPoints;
 class CPreviewArea;
-class PreviewDecoder;
+class PreviewWorker;
+struct PreviewPicture;
 class WindowPlayer;
 class QComboBox;
 class QLabel;
@@ -196,6 +197,8 @@ public:
     const QString& CutFile() const { return m_strCutFile; }
     const QString& SnapshotPath() const { return m_strSnapshotPath; }
     int CurrentMs() const { return m_nCurrentMs; }
+    // The exact picture is being decoded in the background; the one shown until then is its key picture.
+    bool PreviewPending() const;
     // Key pictures of the cut file, microseconds from its start; empty until scanned.
     const std::vector<int64_t>& KeyFramesUs() const { return m_keyFramesUs; }
     // The key picture a direct cut from `startMs` begins at, in ms; -1 when unknown.
@@ -268,6 +271,7 @@ private:
     void SetUpFileList();
     void LoadCutFile();
     void ShowPreview(long long ms, bool exact);
+    void ShowPicture(const PreviewPicture& picture, bool exact);
     // The preview area inside its frame: the size pictures are decoded at.
     QSize PreviewBox() const;
     void FollowPreviewBox();
@@ -367,7 +371,7 @@ private:
 
     CutFileFacts m_cutFacts;
     std::vector<int64_t> m_keyFramesUs;  // from the cut file's start, ascending
-    std::unique_ptr<PreviewDecoder> m_previewDecoder;  // of the cut file, kept between moves
+    PreviewWorker* m_pictures = nullptr;  // the cut file's pictures, kept between moves
     bool m_previewExact = false;  // the snapshot shows the very picture at m_nCurrentMs
     KeyFrameScanner* m_keyFrameScanner = nullptr;
     std::string m_probePathUtf8;     // what the job's probe_path points at

@@ -35,6 +35,9 @@ constexpr size_t kFewestKeysShown = 4;
 // Seeks retried this many times, each further back, when a file's index
 // lands after the time asked for.
 constexpr int kSeekTries = 4;
+// A step forward decodes the next picture, and a little more where pictures
+// come out of order: up to this many pictures on counts as quick.
+constexpr int64_t kQuickPictures = 3;
 
 // Clockwise degrees a display matrix asks for, in quarter turns.
 int RotationOf(const AVStream* st)
@@ -189,7 +192,7 @@ int PreviewDecoder::Open(const char* path)
     return kProbeOk;
 }
 
-bool PreviewDecoder::PictureAt(int64_t time_us, PreviewPicture* out)
+bool PreviewDecoder::PictureAt(int64_t time_us, PreviewPicture* out, const std::function<bool()>& stopped)
 {
     if (!dec_)
         return false;
@@ -204,6 +207,8 @@ bool PreviewDecoder::PictureAt(int64_t time_us, PreviewPicture* out)
             return false;
         bool first = tries > 0;
         while (NextFrame(target)) {
+            if (stopped && stopped())
+                return false;
             if (last_pts_ <= target) {
                 first = false;
                 continue;
@@ -271,10 +276,23 @@ bool PreviewDecoder::IsJump(int64_t time_us) const
     if (!dec_)
         return false;
     const int64_t target = origin_pts_ + av_rescale_q(time_us, {1, 1000000}, time_base_);
+    return !IsCached(target) && !DecodesOn(target);
+}
+
+bool PreviewDecoder::IsQuick(int64_t time_us) const
+{
+    if (!dec_)
+        return true;
+    const int64_t target = origin_pts_ + av_rescale_q(time_us, {1, 1000000}, time_base_);
+    return IsCached(target) || (DecodesOn(target) && target - last_pts_ <= kQuickPictures * frame_step_);
+}
+
+bool PreviewDecoder::IsCached(int64_t pts) const
+{
     for (const Cached& c : cache_)
-        if (c.pts <= target && target < c.next_pts)
-            return false;
-    return !DecodesOn(target);
+        if (c.pts <= pts && pts < c.next_pts)
+            return true;
+    return false;
 }
 
 // Whether the picture at `target` is reached by decoding on from the

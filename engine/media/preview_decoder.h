@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <vector>
 
 // A picture fitted into the preview box at its display shape (sample aspect
@@ -42,14 +43,19 @@ public:
     int BoxHeight() const { return box_height_; }
 
     // The picture shown at `time_us` from the file's origin (its container
-    // start): the last picture that starts at or before it.
-    bool PictureAt(int64_t time_us, PreviewPicture* out);
+    // start): the last picture that starts at or before it. A decode that
+    // `stopped` ends (asked between pictures) returns false and leaves the
+    // decoder where it got to, so a later request decodes on from there.
+    bool PictureAt(int64_t time_us, PreviewPicture* out, const std::function<bool()>& stopped = nullptr);
     // The key picture at or before `time_us`: one picture decoded, for a drag.
     // A PictureAt of the same time next decodes on from it.
     bool KeyPictureAt(int64_t time_us, PreviewPicture* out);
     // Whether PictureAt(time_us) has to seek and decode from a key picture,
     // the picture being neither kept nor reached by decoding on.
     bool IsJump(int64_t time_us) const;
+    // Whether PictureAt(time_us) is kept or a few pictures of decoding on:
+    // quick enough to wait for.
+    bool IsQuick(int64_t time_us) const;
 
     // Pictures decoded since Open, those skipped unseen included.
     long long DecodedCount() const { return decoded_; }
@@ -71,6 +77,7 @@ private:
     };
 
     bool FindCached(int64_t pts, PreviewPicture* out) const;
+    bool IsCached(int64_t pts) const;
     const AVIndexEntry* IndexedKeyAtOrBefore(int64_t pts) const;
     bool IsIndexedKey(const AVIndexEntry* key, int64_t pts) const;
     bool KeyPictureBetween(int64_t from, int64_t target) const;

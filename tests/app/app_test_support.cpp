@@ -6,7 +6,9 @@
 #include "language_file.h"
 #include "ui_strings.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTextStream>
 
@@ -95,6 +97,16 @@ QString AppTest::Text(int id) const
         return label->text();
     ADD_FAILURE() << "control " << id << " has no text";
     return QString();
+}
+
+QImage AppTest::ShownSnapshot() const
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (m_dlg->PreviewPending() && waited.elapsed() < 60000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_FALSE(m_dlg->PreviewPending());
+    return QImage(m_dlg->SnapshotPath());
 }
 
 void AppTest::DragTo(int thousandths)

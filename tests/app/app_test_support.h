@@ -7,6 +7,7 @@
 #include "morvane_dlg.h"
 #include "seams.h"
 
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QStringList>
@@ -39,6 +40,8 @@ protected:
     QWidget* Control(int id) const;
     // Moves the timeline as a drag that stops at `thousandths` of the file does.
     void DragTo(int thousandths);
+    // The snapshot of the picture shown once the one decoding in the background has come.
+    QImage ShownSnapshot() const;
 
     platform::ScopedSeams m_seams;
     QTemporaryDir m_folder;

@@ -85,7 +85,7 @@ TEST_F(AppTest, ThreeFilesInTheCutTabLoadTheLastAndLeaveTheListAlone)
     EXPECT_EQ(m_dlg->Slider()->GetStartMarker(), 0);
     EXPECT_EQ(m_dlg->Slider()->GetEndMarker(), 3000);  // the timeline counts milliseconds
     EXPECT_EQ(m_dlg->SnapshotPath(), m_folder.path() + "/image.jpg");
-    EXPECT_FALSE(QImage(m_dlg->SnapshotPath()).isNull());
+    EXPECT_FALSE(ShownSnapshot().isNull());
 }
 
 TEST_F(AppTest, AFailedAddInTheCutTabLeavesTheLoadedFileAsItWas)
@@ -216,7 +216,7 @@ TEST_F(AppTest, DeleteRemovesAJoinRowOnlyWhileTheListHasTheFocus)
 TEST_F(AppTest, SliderHalfwayOnATenSecondFilePreviewsFiveSeconds)
 {
     Add({Media("h264_aac.mp4")});
-    const QImage first(m_dlg->SnapshotPath());
+    const QImage first = ShownSnapshot();
     ASSERT_FALSE(first.isNull());
     m_dlg->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(m_dlg.get()));
@@ -233,7 +233,7 @@ TEST_F(AppTest, SliderHalfwayOnATenSecondFilePreviewsFiveSeconds)
 
     // A new picture was written, and the preview area shows it at its 4:3
     // shape, as high as the area, between black bars.
-    const QImage fifth(m_dlg->SnapshotPath());
+    const QImage fifth = ShownSnapshot();
     ASSERT_FALSE(fifth.isNull());
     EXPECT_NE(fifth, first);
     QWidget* preview = Control(1139);

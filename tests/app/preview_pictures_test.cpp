@@ -58,7 +58,7 @@ protected:
         EXPECT_EQ(ffmpeg.exitCode(), 0) << ffmpeg.readAllStandardError().toStdString();
         return path;
     }
-    int Shown() const { return PictureNumber(QImage(m_dlg->SnapshotPath())); }
+    int Shown() const { return PictureNumber(ShownSnapshot()); }
     void Press(int key) { QTest::keyClick(m_dlg->Slider(), static_cast<Qt::Key>(key)); }
     static int PictureAt(const Rate& rate, long long ms) { return static_cast<int>(ms * rate.num / (1000LL * rate.den)); }
 
@@ -121,6 +121,30 @@ TEST_F(PreviewPicturesTest, JumpsAndDragsEndOnTheExactPicture)
     EXPECT_EQ(Shown(), PictureAt(rate, m_dlg->CurrentMs()));
 }
 
+// A jump returns at once with the key picture before it shown; the exact
+// picture follows from the background, unless a newer request came first.
+TEST_F(PreviewPicturesTest, AJumpLeavesTheWindowFreeAndTheNewestRequestWins)
+{
+    const Rate rate{25, 1, "25"};
+    Add({NumberedClip(rate, 8.0, 100)});  // key pictures every 4 s
+    m_dlg->show();
+    const auto shownNow = [this] { return PictureNumber(QImage(m_dlg->SnapshotPath())); };
+    m_dlg->MoveToMs(3000);
+    EXPECT_TRUE(m_dlg->PreviewPending());
+    EXPECT_EQ(shownNow(), 0);
+    m_dlg->MoveToMs(7000);
+    EXPECT_EQ(shownNow(), 100);
+    m_dlg->MoveToMs(2000);
+    EXPECT_EQ(Shown(), 50);
+    // The requests stopped on the way never show up later.
+    QTest::qWait(300);
+    EXPECT_EQ(shownNow(), 50);
+    // A step decodes one picture there and then.
+    Press(Qt::Key_Right);
+    EXPECT_FALSE(m_dlg->PreviewPending());
+    EXPECT_EQ(shownNow(), 51);
+}
+
 // The picture inside the 320 x 240 snapshot: the first and last rows and
 // columns that are not bars.
 TEST_F(PreviewPicturesTest, ThePictureKeepsItsDisplayShapeWithBars)
@@ -138,7 +162,7 @@ TEST_F(PreviewPicturesTest, ThePictureKeepsItsDisplayShapeWithBars)
         SCOPED_TRACE(c.file);
         Add({Media(c.file)});
         m_dlg->MoveToMs(500);
-        const QImage shown(m_dlg->SnapshotPath());
+        const QImage shown = ShownSnapshot();
         ASSERT_EQ(shown.size(), QSize(320, 240));
         int left = shown.width(), right = -1, top = shown.height(), bottom = -1;
         for (int y = 0; y < shown.height(); ++y)
@@ -175,7 +199,7 @@ TEST_F(PreviewPicturesTest, AGrownWindowShowsThePictureAtTheSizeOfItsPreview)
         return sum / (area.width() * area.height());
     };
     const auto enlargedDetail = [&] {
-        const QImage snapshot(m_dlg->SnapshotPath());
+        const QImage snapshot = ShownSnapshot();
         const QSize fitted = QSize(320, 180).scaled(preview->size() - QSize(2, 2), Qt::KeepAspectRatio);
         return detail(snapshot.copy(0, 30, 320, 180).scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation),
                       QRect(QPoint(0, 0), fitted).adjusted(4, 4, -4, -4));
@@ -189,5 +213,5 @@ TEST_F(PreviewPicturesTest, AGrownWindowShowsThePictureAtTheSizeOfItsPreview)
     };
     QTRY_VERIFY_WITH_TIMEOUT(shownDetail() > 1.4 * enlargedDetail(), 20000);
     // The snapshot file keeps its size and the picture it shows.
-    EXPECT_EQ(QImage(m_dlg->SnapshotPath()).size(), QSize(320, 240));
+    EXPECT_EQ(ShownSnapshot().size(), QSize(320, 240));
 }

@@ -295,6 +295,7 @@ TEST_F(TimelineTest, ThePreviewShowsThePictureOfEachPositionNotItsKeyPicture)
 {
     LoadWithKeyFrames();
     const auto snapshot = [this] {
+        ShownSnapshot();
         QFile file(m_dlg->SnapshotPath());
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     };

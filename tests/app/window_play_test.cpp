@@ -120,7 +120,7 @@ protected:
         m_dlg->MoveToMs(endMs);
         m_dlg->OnEndPoint();
     }
-    int Shown() const { return PictureNumber(QImage(m_dlg->SnapshotPath())); }
+    int Shown() const { return PictureNumber(ShownSnapshot()); }
     static int PictureAt(long long ms) { return static_cast<int>(ms * kFps / 1000); }
     // The sound heard `us` further on, and the player told so.
     void Hear(long long us)

@@ -135,11 +135,24 @@ TEST_P(PreviewJumpTest, EveryRequestShowsThePictureAPlainDecodeGives)
     PreviewDecoder preview(kWidth, kHeight);
     ASSERT_EQ(preview.Open(Clip().c_str()), kProbeOk);
     PreviewPicture shown;
-    for (const Request& r : MixedRequests(pictures)) {
+    const std::vector<Request> requests = MixedRequests(pictures);
+    for (size_t i = 0; i < requests.size(); ++i) {
+        const Request& r = requests[i];
         const int64_t us = r.picture * 1000000LL / kFps + 20000;
         const bool exact = r.kind == Request::kExact;
         SCOPED_TRACE((exact ? "picture " : "key picture before ") + std::to_string(r.picture));
+        // Every third decode is first stopped after a few pictures, as a
+        // newer request stops one; the request after it decodes on.
+        if (exact && i % 3 == 0) {
+            size_t asked = 0;
+            preview.PictureAt(us, &shown, [&asked, i] { return ++asked > 1 + i % 5; });
+        }
+        // A request called quick decodes a step's worth of pictures at most.
+        const bool quick = exact && preview.IsQuick(us);
+        const long long before = preview.DecodedCount();
         ASSERT_TRUE(exact ? preview.PictureAt(us, &shown) : preview.KeyPictureAt(us, &shown));
+        if (quick)
+            EXPECT_LE(preview.DecodedCount() - before, 3);
         const int expected = exact ? r.picture : r.picture / kGroup * kGroup;
         EXPECT_EQ(shown.start_us, expected * 1000000LL / kFps);
         EXPECT_TRUE(shown.rgb == every[static_cast<size_t>(expected)]) << "pixels differ";

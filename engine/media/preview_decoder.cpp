@@ -199,37 +199,21 @@ bool PreviewDecoder::PictureAt(int64_t time_us, PreviewPicture* out, const std::
     const int64_t target = origin_pts_ + av_rescale_q(time_us, {1, 1000000}, time_base_);
     if (FindCached(target, out))
         return true;
-    const bool decode_on = DecodesOn(target);
-    int64_t seek_to = target;
-    int64_t back = av_rescale_q(1, {1, 1}, time_base_);
-    for (int tries = decode_on ? 0 : 1; tries <= kSeekTries; ++tries) {
-        if (tries > 0 && !Seek(seek_to))
+    if (!DecodesOn(target)) {
+        if (!SeekToKeyBefore(target, target))
             return false;
-        bool first = tries > 0;
-        while (NextFrame(target)) {
-            if (stopped && stopped())
-                return false;
-            if (last_pts_ <= target) {
-                first = false;
-                continue;
-            }
-            // A picture after the time: the one before it is the answer,
-            // unless a seek landed past the time, where it goes further back.
-            if (!first)
-                return FindCached(target, out);
-            if (seek_to < origin_pts_ || tries == kSeekTries)
-                return FillPicture(frame_.get(), out);  // nothing is shown before it
-            break;
-        }
-        if (!first)  // the end of the file: its last picture
-            return FindCached(target, out);
-        // No picture after the seek: it landed past the last key picture.
-        if (seek_to < origin_pts_ || tries == kSeekTries)
-            return false;
-        seek_to = FurtherBack(seek_to, back);
-        back *= 2;
+        if (last_pts_ > target)
+            return FillPicture(frame_.get(), out);  // nothing is shown before it
     }
-    return false;
+    // On to the first picture after the time: the one before it is the
+    // answer; at the file's end, its last picture.
+    while (NextFrame(target)) {
+        if (stopped && stopped())
+            return false;
+        if (last_pts_ > target)
+            break;
+    }
+    return FindCached(target, out);
 }
 
 bool PreviewDecoder::KeyPictureAt(int64_t time_us, PreviewPicture* out)
@@ -246,29 +230,35 @@ bool PreviewDecoder::KeyPictureAt(int64_t time_us, PreviewPicture* out)
             return true;
         }
     }
-    // A seek may land on a later key picture, or past the last one: then it
-    // goes further back.
-    int64_t seek_to = target;
-    int64_t back = av_rescale_q(1, {1, 1}, time_base_);
-    for (int tries = 0;; ++tries) {
-        if (!Seek(seek_to))
-            return false;
-        const bool decoded = NextFrame(INT64_MIN);
-        const bool last_try = seek_to < origin_pts_ || tries == kSeekTries;
-        if (!decoded && last_try)
-            return false;
-        if (decoded && (last_pts_ <= target || last_try))
-            break;
-        seek_to = FurtherBack(seek_to, back);
-        back *= 2;
-    }
-    if (!FillPicture(frame_.get(), out))
+    if (!SeekToKeyBefore(target, INT64_MIN) || !FillPicture(frame_.get(), out))
         return false;
     if (key && IsIndexedKey(key, last_pts_))
         RememberKey(key->timestamp, *out);
     at_key_for_ = target;
     at_key_pts_ = last_pts_;
     return true;
+}
+
+// Seeks to the key picture at or before `target` and decodes it (NextFrame's
+// `decode_target`). A seek may land on a later key picture, or past the last
+// one: then it goes further back, up to a few times. Still after the target
+// at the last try, that picture is the first there is.
+bool PreviewDecoder::SeekToKeyBefore(int64_t target, int64_t decode_target)
+{
+    int64_t seek_to = target;
+    int64_t back = av_rescale_q(1, {1, 1}, time_base_);
+    for (int tries = 0;; ++tries) {
+        if (!Seek(seek_to))
+            return false;
+        const bool decoded = NextFrame(decode_target);
+        const bool last_try = seek_to < origin_pts_ || tries == kSeekTries;
+        if (!decoded && last_try)
+            return false;
+        if (decoded && (last_pts_ <= target || last_try))
+            return true;
+        seek_to = FurtherBack(seek_to, back);
+        back *= 2;
+    }
 }
 
 bool PreviewDecoder::IsJump(int64_t time_us) const

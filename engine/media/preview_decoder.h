@@ -84,6 +84,7 @@ private:
     bool DecodesOn(int64_t target) const;
     void RememberKey(int64_t index_ts, const PreviewPicture& picture);
     bool Seek(int64_t pts);
+    bool SeekToKeyBefore(int64_t target, int64_t decode_target);
     int64_t FurtherBack(int64_t seek_to, int64_t back) const;
     // The next picture in display order; false at the end of the stream.
     bool NextFrame(int64_t target);

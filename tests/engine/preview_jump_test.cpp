@@ -151,8 +151,9 @@ TEST_P(PreviewJumpTest, EveryRequestShowsThePictureAPlainDecodeGives)
         const bool quick = exact && preview.IsQuick(us);
         const long long before = preview.DecodedCount();
         ASSERT_TRUE(exact ? preview.PictureAt(us, &shown) : preview.KeyPictureAt(us, &shown));
-        if (quick)
+        if (quick) {
             EXPECT_LE(preview.DecodedCount() - before, 3);
+        }
         const int expected = exact ? r.picture : r.picture / kGroup * kGroup;
         EXPECT_EQ(shown.start_us, expected * 1000000LL / kFps);
         EXPECT_TRUE(shown.rgb == every[static_cast<size_t>(expected)]) << "pixels differ";

@@ -736,6 +736,7 @@ void CMorvaneDlg::OnClose()
     StopPlaying();
     RememberWindowSize();
     m_keyFrameScanner->Cancel();
+    m_pictures->Stop();  // a picture arriving later would find no record to show it in
     ForgetFoundPoints();
     m_queuePanel->Close();
     ReleaseJobRecord();

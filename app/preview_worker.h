@@ -41,10 +41,10 @@ public:
     Result PictureAt(int64_t time_us, PreviewPicture* out, Shown later);
     // A picture is being decoded, or decoded and not yet handed over.
     bool Pending() const { return m_pending; }
+    // Stops a decode in flight and drops its picture: the decoder is the window's alone.
+    void Stop();
 
 private:
-    // Stops a decode in flight, so the decoder is the window's alone.
-    void Stop();
 
     std::unique_ptr<PreviewDecoder> m_decoder;
     bool m_pending = false;

@@ -143,6 +143,12 @@ TEST_F(PreviewPicturesTest, AJumpLeavesTheWindowFreeAndTheNewestRequestWins)
     Press(Qt::Key_Right);
     EXPECT_FALSE(m_dlg->PreviewPending());
     EXPECT_EQ(shownNow(), 51);
+    // Closed while a picture decodes, the window drops it.
+    m_dlg->MoveToMs(6000);
+    ASSERT_TRUE(m_dlg->PreviewPending());
+    EXPECT_TRUE(m_dlg->close());
+    EXPECT_FALSE(m_dlg->PreviewPending());
+    QTest::qWait(300);
 }
 
 // The picture inside the 320 x 240 snapshot: the first and last rows and

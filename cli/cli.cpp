@@ -59,7 +59,7 @@ const char kUsage[] =
     "  morvane-cli COMMAND --help    every option of one command and what it prints\n"
     "  morvane-cli --help | --version\n"
     "--exact: a direct cut that starts and ends exactly at the points given, re-encoding\n"
-    "  only the pictures around them (H.264, HEVC, MPEG-2, VP9, MPEG-4 Part 2 without B-frames,\n"
+    "  only the pictures around them (H.264, HEVC, MPEG-2, VP9, AV1, MPEG-4 Part 2 without B-frames,\n"
     "  also in transport streams; others cut at key pictures)\n"
     "--span: spans written one after the other into one file, in the order given; with\n"
     "  --separate each into a file of its own (TITLE-1, TITLE-2, ...)\n"

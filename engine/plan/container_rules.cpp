@@ -14,12 +14,12 @@ using C = ChapterPlace;
 // MPEG-2; MPEG-1 (VCD) is not re-encoded.
 constexpr unsigned kNoExact = kExactNone;
 constexpr unsigned kMp4Exact = kExactH264 | kExactHevc | kExactMpeg4;
-constexpr unsigned kMkvExact = kMp4Exact | kExactMpeg2 | kExactVp9;
+constexpr unsigned kMkvExact = kMp4Exact | kExactMpeg2 | kExactVp9 | kExactAv1;
 constexpr unsigned kTsExact = kExactH264 | kExactHevc | kExactMpeg2;
 
 // muxer, family, MP4 family, global header, chapters, exact cut.
 constexpr ContainerRules kContainers[] = {
-    {"mp4", "mov", true, true, C::Reserved, kMp4Exact},
+    {"mp4", "mov", true, true, C::Reserved, kMp4Exact | kExactAv1},
     {"mov", "mov", true, true, C::Reserved, kMp4Exact},
     {"3gp", "mov", true, true, C::Reserved, kNoExact},
     {"3g2", "mov", true, true, C::Reserved, kNoExact},
@@ -28,7 +28,7 @@ constexpr ContainerRules kContainers[] = {
     {"f4v", "mov", true, true, C::Reserved, kNoExact},
     {"psp", "mov", true, true, C::Reserved, kNoExact},
     {"matroska", "matroska", false, true, C::Trailer, kMkvExact},
-    {"webm", "matroska", false, true, C::Trailer, kExactVp9},
+    {"webm", "matroska", false, true, C::Trailer, kExactVp9 | kExactAv1},
     {"avi", "avi", false, false, C::None, kExactMpeg4},
     {"flv", "flv", false, true, C::None, kNoExact},
     {"asf", "asf", false, true, C::HeaderOnly, kNoExact},

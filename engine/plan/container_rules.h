@@ -30,6 +30,7 @@ enum ExactCodec : unsigned {
     kExactMpeg4 = 4,
     kExactMpeg2 = 8,
     kExactVp9 = 16,
+    kExactAv1 = 32,
 };
 
 struct ContainerRules {

@@ -15,7 +15,7 @@ extern "C" {
 // pictures of the first copied key picture (they belong to the group before,
 // and are re-encoded instead): HEVC's RASL pictures, the B-pictures of an
 // open MPEG-2 or MPEG-4 group. An H.264 copy starts at an IDR picture.
-enum class CutCodec { H264, Hevc, Mpeg4, Mpeg2, Vp9 };
+enum class CutCodec { H264, Hevc, Mpeg4, Mpeg2, Vp9, Av1 };
 
 // One video packet read from a key picture before the span on, decoding order.
 struct PacketFacts {

@@ -249,3 +249,67 @@ bool HasMpeg2SequenceHeader(const uint8_t* data, size_t size)
     }
     return false;
 }
+
+bool SplitAv1Units(const uint8_t* data, size_t size, std::vector<CodedUnit>* units)
+{
+    units->clear();
+    size_t at = 0;
+    while (at < size) {
+        const uint8_t header = data[at];
+        const size_t header_size = (header & 0x04) ? 2 : 1;  // an extension byte
+        if (!(header & 0x02) || at + header_size > size)
+            return false;  // no size field: the unit runs to the end, which containers never store
+        size_t pos = at + header_size;
+        uint64_t payload = 0;
+        for (int i = 0;; ++i) {  // leb128
+            if (pos >= size || i == 8)
+                return false;
+            payload |= static_cast<uint64_t>(data[pos] & 0x7f) << (7 * i);
+            if (!(data[pos++] & 0x80))
+                break;
+        }
+        if (payload > size - pos)
+            return false;
+        units->push_back({data + at, pos + static_cast<size_t>(payload) - at});
+        at = pos + static_cast<size_t>(payload);
+    }
+    return true;
+}
+
+std::vector<Bytes> Av1ConfigSequenceHeaders(const uint8_t* data, size_t size)
+{
+    std::vector<Bytes> headers;
+    std::vector<CodedUnit> units;
+    // Four bytes of fields, the first with its marker bit, then the units.
+    if (size <= 4 || !(data[0] & 0x80) || !SplitAv1Units(data + 4, size - 4, &units))
+        return headers;
+    for (const CodedUnit& u : units)
+        if (Av1UnitType(u) == kAv1SequenceHeader)
+            headers.emplace_back(u.data, u.data + u.size);
+    return headers;
+}
+
+bool Av1StartsKeyFrame(const uint8_t* data, size_t size)
+{
+    constexpr int kFrameHeader = 3, kFrame = 6;
+    std::vector<CodedUnit> units;
+    if (!SplitAv1Units(data, size, &units))
+        return false;
+    for (const CodedUnit& u : units) {
+        const int type = Av1UnitType(u);
+        if (type != kFrameHeader && type != kFrame)
+            continue;
+        // The payload follows the header and its size field.
+        size_t pos = (u.data[0] & 0x04) ? 2 : 1;
+        while (pos < u.size && (u.data[pos] & 0x80))
+            ++pos;
+        ++pos;
+        if (pos >= u.size)
+            return false;
+        const uint8_t first = u.data[pos];
+        const bool show_existing = first & 0x80;
+        const int frame_type = (first >> 5) & 0x03;
+        return !show_existing && frame_type == 0;
+    }
+    return false;
+}

@@ -78,3 +78,15 @@ bool HasMpeg2SequenceHeader(const uint8_t* data, size_t size);
 
 // MPEG-4 Part 2: a packet that carries its own video object layer header.
 bool HasMpeg4VolHeader(const uint8_t* data, size_t size);
+
+// AV1's open bitstream units, each with its size field as MP4 and Matroska
+// store them (the header included in each unit). False when one runs past
+// the end or has no size field.
+bool SplitAv1Units(const uint8_t* data, size_t size, std::vector<CodedUnit>* units);
+inline int Av1UnitType(const CodedUnit& u) { return u.size ? (u.data[0] >> 3) & 0x0f : -1; }
+constexpr int kAv1SequenceHeader = 1;
+constexpr int kAv1TemporalDelimiter = 2;
+// The sequence headers of an av1C record's configuration units.
+std::vector<Bytes> Av1ConfigSequenceHeaders(const uint8_t* data, size_t size);
+// The packet's frame is a key frame decoded there (not one shown again).
+bool Av1StartsKeyFrame(const uint8_t* data, size_t size);

@@ -25,6 +25,10 @@ constexpr int kEncodeWeight = 12;
 // which must stay the first unit.
 size_t ParameterSetPlace(CutCodec codec, const AVPacket* pkt, int length_size)
 {
+    std::vector<CodedUnit> obus;
+    if (codec == CutCodec::Av1 && SplitAv1Units(pkt->data, static_cast<size_t>(pkt->size), &obus) && !obus.empty() &&
+        Av1UnitType(obus[0]) == kAv1TemporalDelimiter)
+        return obus[0].size;
     if (length_size != kStartCodes || (codec != CutCodec::H264 && codec != CutCodec::Hevc))
         return 0;
     const std::vector<CodedUnit> units = SplitStartCodeUnits(pkt->data, static_cast<size_t>(pkt->size));
@@ -108,7 +112,7 @@ bool ExactCutter::NeedsSourceSets(const AVPacket* pkt) const
 {
     if (codec_ == CutCodec::Hevc && length_size_ != kStartCodes)
         return source_sets_replaced_;
-    const bool in_band = codec_ == CutCodec::Mpeg2 ||
+    const bool in_band = codec_ == CutCodec::Mpeg2 || codec_ == CutCodec::Av1 ||
                          (length_size_ == kStartCodes && (codec_ == CutCodec::H264 || codec_ == CutCodec::Hevc));
     return in_band && !source_units_.empty() && !CarriesParameterSets(codec_, pkt, length_size_);
 }
@@ -121,6 +125,8 @@ bool ExactCutter::PrependSourceParameterSets(AVPacket* pkt)
         const int type = u.empty() ? -1 : (u[0] >> 1) & 0x3f;
         if (codec_ == CutCodec::Mpeg2) {
             sets.insert(sets.end(), {0, 0, 1});
+            sets.insert(sets.end(), u.begin(), u.end());
+        } else if (codec_ == CutCodec::Av1) {
             sets.insert(sets.end(), u.begin(), u.end());
         } else if (codec_ == CutCodec::H264 || (type >= kHevcVps && type <= kHevcVps + 2)) {
             AppendLengthUnit(sets, u.data(), u.size(), length_size_);

@@ -27,6 +27,7 @@ unsigned ExactBitOf(CutCodec codec)
     case CutCodec::Mpeg4: return kExactMpeg4;
     case CutCodec::Mpeg2: return kExactMpeg2;
     case CutCodec::Vp9: return kExactVp9;
+    case CutCodec::Av1: return kExactAv1;
     }
     return kExactNone;
 }
@@ -60,6 +61,10 @@ bool CarriesParameterSets(CutCodec codec, const AVPacket* pkt, int length_size)
     if (codec == CutCodec::Mpeg2)
         return HasMpeg2SequenceHeader(pkt->data, static_cast<size_t>(pkt->size));
     std::vector<CodedUnit> units;
+    if (codec == CutCodec::Av1)
+        return SplitAv1Units(pkt->data, static_cast<size_t>(pkt->size), &units) &&
+               std::any_of(units.begin(), units.end(),
+                           [](const CodedUnit& u) { return Av1UnitType(u) == kAv1SequenceHeader; });
     if (!SplitLengthUnits(pkt->data, static_cast<size_t>(pkt->size), length_size, &units))
         return false;
     const int sps = codec == CutCodec::H264 ? kH264Sps : kHevcVps + 1;
@@ -76,6 +81,7 @@ bool CutCodecOf(AVCodecID id, CutCodec* codec)
     case AV_CODEC_ID_MPEG4: *codec = CutCodec::Mpeg4; return true;
     case AV_CODEC_ID_MPEG2VIDEO: *codec = CutCodec::Mpeg2; return true;
     case AV_CODEC_ID_VP9: *codec = CutCodec::Vp9; return true;
+    case AV_CODEC_ID_AV1: *codec = CutCodec::Av1; return true;
     default: return false;
     }
 }
@@ -137,6 +143,7 @@ bool IsCleanStart(CutCodec codec, int length_size, const AVPacket* pkt)
     case CutCodec::Mpeg4: return HasMpeg4VolHeader(pkt->data, static_cast<size_t>(pkt->size));
     case CutCodec::Mpeg2: return KindOfPicture(AV_CODEC_ID_MPEG2VIDEO, pkt->data, pkt->size) == PictureKind::Reference;
     case CutCodec::Vp9: return true;  // a key frame resets every reference
+    case CutCodec::Av1: return Av1StartsKeyFrame(pkt->data, static_cast<size_t>(pkt->size));
     default: break;
     }
     std::vector<CodedUnit> units;
@@ -183,7 +190,11 @@ bool ExactCutter::OpenSource()
     const AVCodecParameters* par = vst_->codecpar;
     const uint8_t* extradata = par->extradata;
     const size_t extradata_size = static_cast<size_t>(std::max(par->extradata_size, 0));
-    if (!HasConfigurationRecord(par)) {
+    if (codec_ == CutCodec::Av1) {
+        // The re-encoded parts bring sequence headers of their own: the
+        // copied part's first picture takes the source's again.
+        source_units_ = Av1ConfigSequenceHeaders(extradata, extradata_size);
+    } else if (!HasConfigurationRecord(par)) {
         length_size_ = kStartCodes;
         source_units_ = SourceParameterSets(codec_, extradata, extradata_size, length_size_);
         for (const Bytes& u : source_units_) {  // their ids, for the re-encoded parts' to differ from

@@ -22,6 +22,7 @@ const char* EncoderName(AVCodecID id)
     case AV_CODEC_ID_MPEG4: return "mpeg4";
     case AV_CODEC_ID_MPEG2VIDEO: return "mpeg2video";
     case AV_CODEC_ID_VP9: return "libvpx-vp9";
+    case AV_CODEC_ID_AV1: return "libaom-av1";
     default: return nullptr;
     }
 }
@@ -38,6 +39,8 @@ bool PixelFormatHandled(AVCodecID id, int format)
         return format == AV_PIX_FMT_YUV420P;
     case AV_CODEC_ID_MPEG2VIDEO:
         return format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUV422P;
+    case AV_CODEC_ID_AV1:  // main profile
+        return format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUV420P10LE;
     default:
         return false;
     }
@@ -205,6 +208,22 @@ void SetUpVp9(AVCodecContext* enc, const MatchingEncoderSetup& setup)
         enc->bit_rate = setup.source_bit_rate * 3;
 }
 
+// AV1 in real-time use: no look-ahead, so no hidden pictures (each packet
+// one picture shown, as the copy's), at a constant quality with the same
+// ceiling as VP9's.
+void SetUpAv1(AVCodecContext* enc, const MatchingEncoderSetup& setup)
+{
+    av_opt_set(enc->priv_data, "usage", "realtime", 0);
+    av_opt_set_int(enc->priv_data, "cpu-used", 8, 0);
+    av_opt_set_int(enc->priv_data, "lag-in-frames", 0, 0);
+    av_opt_set_int(enc->priv_data, "crf", 20, 0);
+    av_opt_set_int(enc->priv_data, "row-mt", 1, 0);
+    enc->profile = FF_PROFILE_AV1_MAIN;
+    enc->level = FF_LEVEL_UNKNOWN;
+    if (setup.source_bit_rate > 0)
+        enc->bit_rate = setup.source_bit_rate * 3;
+}
+
 void SetUpMpeg4(AVCodecContext* enc)
 {
     enc->flags |= AV_CODEC_FLAG_QSCALE;
@@ -272,6 +291,8 @@ CodecContextPtr OpenMatchingEncoder(const MatchingEncoderSetup& setup)
         SetUpMpeg2(enc.get(), setup);
     else if (id == AV_CODEC_ID_VP9)
         SetUpVp9(enc.get(), setup);
+    else if (id == AV_CODEC_ID_AV1)
+        SetUpAv1(enc.get(), setup);
     else
         SetUpMpeg4(enc.get());
     if (!ok || avcodec_open2(enc.get(), codec, nullptr) < 0)

@@ -49,6 +49,10 @@ make_once mpeg4.avi $pic $beep -c:v mpeg4 -q:v 3 $gop -bf 0 -c:a libmp3lame -b:a
 make_once mpeg4.mp4 $pic $beep -c:v mpeg4 -q:v 3 $gop -bf 0 -c:a aac -b:a 96k
 # VP9, H.263, and the old formats of the web and of Windows.
 make_once vp9.mkv $pic $beep -c:v libvpx-vp9 -deadline realtime -cpu-used 8 -b:v 300k $gop -c:a libvorbis
+# AV1 as a recorder's encoder writes it: hidden pictures shown later, in
+# Matroska with Opus and in MP4 with AAC.
+make_once av1.mkv $pic $beep -c:v libsvtav1 -preset 10 $gop -c:a libopus -b:a 96k
+make_once av1.mp4 $pic $beep -c:v libsvtav1 -preset 10 $gop -c:a aac -b:a 96k
 make_once h263.3gp $pic $beep -c:v h263 -q:v 3 $gop -c:a aac -b:a 64k
 make_once flv1.flv $pic $(beeps 44100 1000) -c:v flv -q:v 3 $gop -c:a libmp3lame -b:a 96k
 make_once wmv2.wmv $pic $beep -c:v wmv2 -q:v 3 $gop -c:a wmav2 -b:a 96k

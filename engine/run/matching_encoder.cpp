@@ -210,13 +210,14 @@ void SetUpVp9(AVCodecContext* enc, const MatchingEncoderSetup& setup)
 
 // AV1 in real-time use: no look-ahead, so no hidden pictures (each packet
 // one picture shown, as the copy's), at a constant quality with the same
-// ceiling as VP9's.
+// ceiling as VP9's. At 26, 1.7 times the rate of a 1080p source at 5.7 Mbit/s
+// with 46.6 dB against its pictures; at 20, twice the rate for 2.7 dB more.
 void SetUpAv1(AVCodecContext* enc, const MatchingEncoderSetup& setup)
 {
     av_opt_set(enc->priv_data, "usage", "realtime", 0);
     av_opt_set_int(enc->priv_data, "cpu-used", 8, 0);
     av_opt_set_int(enc->priv_data, "lag-in-frames", 0, 0);
-    av_opt_set_int(enc->priv_data, "crf", 20, 0);
+    av_opt_set_int(enc->priv_data, "crf", 26, 0);
     av_opt_set_int(enc->priv_data, "row-mt", 1, 0);
     enc->profile = FF_PROFILE_AV1_MAIN;
     enc->level = FF_LEVEL_UNKNOWN;

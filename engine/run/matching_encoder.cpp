@@ -210,7 +210,7 @@ void SetUpVp9(AVCodecContext* enc, const MatchingEncoderSetup& setup)
 
 // AV1 in real-time use: no look-ahead, so no hidden pictures (each packet
 // one picture shown, as the copy's), at a constant quality with the same
-// ceiling as VP9's. At 26, 1.7 times the rate of a 1080p source at 5.7 Mbit/s
+// ceiling as VP9's. At 26, 1.7 times the rate of a 1080p source at 4.5 Mbit/s
 // with 46.6 dB against its pictures; at 20, twice the rate for 2.7 dB more.
 void SetUpAv1(AVCodecContext* enc, const MatchingEncoderSetup& setup)
 {

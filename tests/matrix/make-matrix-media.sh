@@ -31,6 +31,10 @@ done
 make_once h264_late.mkv $pic $beep $x264 -bf 2 -c:a aac -b:a 96k -output_ts_offset 1.4
 make_once h264_late.ts $pic $beep $x264 -bf 2 -c:a aac -b:a 96k -output_ts_offset 1.4
 make_once mpeg4_late.mkv $pic $beep -c:v mpeg4 -q:v 3 $gop -bf 0 -c:a aac -b:a 96k -output_ts_offset 2.2
+# Interlaced H.264 (MBAFF, top field first) in a transport stream, as HD
+# television sends it.
+make_once h264_tff.ts $pic $beep $x264 -bf 2 -flags +ildct+ilme -x264-params tff=1 -c:a mp2 -b:a 128k \
+  -output_ts_offset 3.1
 # H.264 with open GOPs and a B-pyramid: key pictures are recovery points
 # whose leading pictures refer to the GOP before.
 make_once h264_open.mp4 $pic $beep $x264 -bf 3 -x264-params open-gop=1:b-pyramid=normal -c:a aac -b:a 96k

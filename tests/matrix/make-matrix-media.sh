@@ -32,7 +32,7 @@ make_once h264_late.mkv $pic $beep $x264 -bf 2 -c:a aac -b:a 96k -output_ts_offs
 make_once h264_late.ts $pic $beep $x264 -bf 2 -c:a aac -b:a 96k -output_ts_offset 1.4
 make_once mpeg4_late.mkv $pic $beep -c:v mpeg4 -q:v 3 $gop -bf 0 -c:a aac -b:a 96k -output_ts_offset 2.2
 # A clock that wraps (33 bits at 90 kHz) 0.6 s in, as a long recording's may.
-make_once h264_wrap.ts $pic $beep $x264 -bf 2 -c:a aac -b:a 96k -output_ts_offset 95443.1
+make_once h264_wrap.ts $pic $beep $x264 -bf 2 -c:a aac -b:a 96k -output_ts_offset 95441.7
 # Interlaced H.264 (MBAFF, top field first) in a transport stream, as HD
 # television sends it.
 make_once h264_tff.ts $pic $beep $x264 -bf 2 -flags +ildct+ilme -x264-params tff=1 -c:a mp2 -b:a 128k \

@@ -13,6 +13,21 @@
 
 namespace {
 
+// A transport stream reader takes a DVB subtitle for the rest of the one
+// before it when both have the same time, and hands it on with its framing
+// (data identifier, stream id, end marker), which no decoder reads: the
+// framing comes off, as a transport stream's writer adds it again. Its
+// parser starts out at time 0, so a cue at 0 is shown a tick later.
+void KeepDvbCueReadable(AVPacket* pkt)
+{
+    if (pkt->size > 3 && pkt->data[0] == 0x20 && pkt->data[1] == 0x00 && pkt->data[pkt->size - 1] == 0xff) {
+        pkt->data += 2;
+        pkt->size -= 3;
+    }
+    if (pkt->pts == 0)
+        pkt->pts = pkt->dts = 1;
+}
+
 // Past this many, packets of extra tracks read before the input's origin is
 // known are no longer kept: nothing that far ahead of the picture is in a cut.
 constexpr size_t kMaxWaitingExtra = 4096;
@@ -203,6 +218,8 @@ bool PlaceExtraPacket(AVPacket* pkt, const AVStream* in_st, AVRational out_tb, i
     if (pkt->dts != AV_NOPTS_VALUE)
         pkt->dts = av_rescale_q(pkt->dts - from, tb, out_tb) + offset;
     pkt->duration = av_rescale_q(pkt->duration, tb, out_tb);
+    if (in_st->codecpar->codec_id == AV_CODEC_ID_DVB_SUBTITLE)
+        KeepDvbCueReadable(pkt);
     return true;
 }
 

@@ -109,6 +109,13 @@ make_once tracks.mkv $pic $beep $(beeps 48000 2000) -i tracks.srt -i tracks.sup 
   -metadata:s:a:0 language=eng -metadata:s:a:1 language=deu -metadata:s:a:1 title=Kommentar \
   -metadata:s:s:0 language=eng -metadata:s:s:1 language=fra -disposition:a:0 default -disposition:a:1 0 \
   -disposition:s:0 0 -disposition:s:1 forced -attach tracks.ttf -metadata:s:t mimetype=application/x-truetype-font
+# A television recording: interlaced H.264, AC-3 and MP2 sound in two
+# languages, DVB subtitles (the first bitmap cue above, cleared at the end),
+# its clock well above zero.
+[ -s tv.sup ] || { pgs_clear 0; pgs_cue 72000 198000; } > tv.sup
+make_once tv.ts $pic $beep $(beeps 48000 2000) -i tv.sup -map 0:v -map 1:a -map 2:a -map 3 $x264 -bf 2 \
+  -flags +ildct+ilme -c:a:0 ac3 -b:a:0 192k -c:a:1 mp2 -b:a:1 128k -c:s dvbsub -metadata:s:a:0 language=eng \
+  -metadata:s:a:1 language=deu -metadata:s:s:0 language=fra -output_ts_offset 7.3
 
 # A broadcast recording with one transport packet lost: the last of picture
 # 74's. The demuxer notices at the next picture and flags picture 73's packet

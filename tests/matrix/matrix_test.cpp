@@ -42,12 +42,12 @@ constexpr int kStopCopies = 200;
 const char* const kExactSources[] = {"h264.mp4",      "h264.mov",      "h264.mkv",      "tracks.mkv", "h264_late.mkv",
                                      "h264_late.ts",  "h264_open.mp4", "h264_open.mkv", "hevc.mp4",   "hevc10.mkv",
                                      "hevc_late.mp4", "mpeg2.ts",      "mpeg2.mpg",     "mpeg4.avi",     "mpeg4.mp4",
-                                     "mpeg4_late.mkv", "vp9.mkv",     "av1.mkv",       "av1.mp4",      "h264_tff.ts",   "h264_wrap.ts"};
+                                     "mpeg4_late.mkv", "vp9.mkv",     "av1.mkv",       "av1.mp4",      "h264_tff.ts",   "h264_wrap.ts",  "tv.ts"};
 const char* const kSources[] = {"h264.mp4",      "h264.mov",      "h264.mkv",       "h264.3gp",      "h264.flv",
                                 "h264_late.mkv", "h264_late.ts",  "h264_open.mp4",  "h264_open.mkv", "hevc.mp4",
                                 "hevc10.mkv",    "hevc_late.mp4", "mpeg2.ts",       "mpeg2.mpg",     "mpeg4_b.avi",
                                 "mpeg4.avi",     "mpeg4.mp4",     "mpeg4_late.mkv", "vp9.mkv",       "h263.3gp",
-                                "flv1.flv",      "wmv2.wmv",      "tracks.mkv",     "av1.mkv",       "av1.mp4",       "h264_tff.ts",    "h264_wrap.ts"};
+                                "flv1.flv",      "wmv2.wmv",      "tracks.mkv",     "av1.mkv",       "av1.mp4",       "h264_tff.ts",    "h264_wrap.ts",   "tv.ts"};
 
 bool ExactCapable(const std::string& source)
 {
@@ -258,6 +258,8 @@ Expected Expect(const Cell& c, const Facts& source)
     e.repeats = c.Reencodes() && (c.job == Job::Join || e.holes);
     if (c.source == "tracks.mkv")
         e.tracks = c.Reencodes() ? kReencodedTracks[c.mode[1] - '0'] : source.TrackSignature();
+    else if (c.source == "tv.ts")  // MP4 takes no DVB subtitles; the main sound (the last) comes first
+        e.tracks = c.Reencodes() ? "a:deu* a:eng v" : source.TrackSignature();
     e.chapters = !(c.mode == "f2" || c.mode == "f3");
     return e;
 }

@@ -672,6 +672,32 @@ TEST(Reencoded, EverySoundTrackBeepsOnItsPictureToTheMillisecond)
     }
 }
 
+// DVB subtitles whose cue and the clearing of the one before share a time
+// (the ffmpeg program's encoder writes them so, and broadcasts may): the
+// reader hands the second on with its framing. A copy of the whole file
+// reads without a complaint, with both cues shown.
+TEST(DvbSubtitles, CuesSharingATimeStayReadableInACopy)
+{
+    const std::string folder = Scratch("dvb_shared_time");
+    const std::string source = folder + "/shared.ts";
+    int rc = -1;
+    oracle::Run("ffmpeg -nostdin -v error -y -i " + MediaPath("h264_late.ts") + " -i " + MediaPath("tracks.sup") +
+                    " -map 0:v -map 1 -c:v copy -c:s dvbsub " + source,
+                &rc);
+    ASSERT_EQ(rc, 0);
+    const std::string said = oracle::Run(Cli() + " cut " + source + " --start 00:00:00.000 --end 00:00:06.000 -o " +
+                                             folder + "/copy.ts",
+                                         &rc);
+    ASSERT_EQ(rc, 0) << said;
+    std::string complaints;
+    const std::string events =
+        oracle::Run("ffprobe -v error -select_streams s:0 -show_entries subtitle=num_rects -of csv=p=0 " + folder +
+                        "/copy.ts",
+                    &rc, &complaints);
+    EXPECT_EQ(complaints, "");
+    EXPECT_EQ(std::count(events.begin(), events.end(), '1'), 2) << events;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)

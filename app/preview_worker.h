@@ -23,7 +23,6 @@ public:
 
     // Opens `path`'s picture, fitted into a box of the size given; a probe code.
     int Open(const char* path, int box_width, int box_height);
-    bool IsOpen() const { return m_decoder && m_decoder->IsOpen(); }
     int64_t OriginUs() const { return m_decoder ? m_decoder->OriginUs() : 0; }
     // Whether the pictures are fitted into this box already.
     bool HasBox(int box_width, int box_height) const;
@@ -45,7 +44,6 @@ public:
     void Stop();
 
 private:
-
     std::unique_ptr<PreviewDecoder> m_decoder;
     bool m_pending = false;
 };

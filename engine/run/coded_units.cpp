@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "coded_units.h"
 
+#include <cstring>
+
 namespace {
 
 // Offset of the next 00 00 01 at or after `from`, `size` when none.
@@ -213,6 +215,51 @@ bool HasMpeg4VolHeader(const uint8_t* data, size_t size)
             return true;
         if (data[at + 3] == 0xb6)
             return false;  // the picture itself starts
+    }
+    return false;
+}
+
+bool SetMpeg4LowDelay(uint8_t* data, size_t size, bool low_delay)
+{
+    size_t at = FindStartCode(data, size, 0);
+    while (at + 3 < size && !(data[at + 3] >= 0x20 && data[at + 3] <= 0x2f)) {
+        if (data[at + 3] == 0xb6)
+            return false;  // a picture before any layer header
+        at = FindStartCode(data, size, at + 3);
+    }
+    size_t bit = (at + 4) * 8;
+    const auto read = [&](int n) {
+        uint32_t v = 0;
+        for (int i = 0; i < n && bit / 8 < size; ++i, ++bit)
+            v = (v << 1) | ((data[bit / 8] >> (7 - bit % 8)) & 1);
+        return v;
+    };
+    read(1 + 8);  // random_accessible_vol, video_object_type_indication
+    if (read(1))  // is_object_layer_identifier: verid, priority
+        read(4 + 3);
+    if (read(4) == 15)  // aspect_ratio_info: an extended pixel aspect
+        read(8 + 8);
+    if (!read(1))  // vol_control_parameters
+        return false;
+    read(2);  // chroma_format
+    if (bit / 8 >= size)
+        return false;
+    const uint8_t mask = static_cast<uint8_t>(0x80 >> (bit % 8));
+    data[bit / 8] = static_cast<uint8_t>(low_delay ? data[bit / 8] | mask : data[bit / 8] & ~mask);
+    return true;
+}
+
+bool IsPackedMpeg4(const uint8_t* data, size_t size)
+{
+    for (size_t at = FindStartCode(data, size, 0); at + 8 < size; at = FindStartCode(data, size, at + 3)) {
+        if (data[at + 3] == 0xb6)
+            return false;  // the picture itself starts
+        if (data[at + 3] != 0xb2 || std::memcmp(data + at + 4, "DivX", 4) != 0)
+            continue;
+        size_t end = at + 8;
+        while (end < size && data[end] != 0)
+            ++end;
+        return data[end - 1] == 'p';
     }
     return false;
 }

@@ -48,6 +48,16 @@ bool AppendToPacket(AVPacket* pkt, const Bytes& extra)
     return true;
 }
 
+// The clock a sound track's span is measured on: its own, or its samples
+// where its own counts whole packets (AVI), too coarse to place a span's
+// first packet within half of one.
+AVRational SoundClock(const AVStream* st)
+{
+    const int rate = st->codecpar->sample_rate;
+    const bool coarse = rate > 0 && av_cmp_q(st->time_base, AVRational{1, rate}) > 0;
+    return coarse ? AVRational{1, rate} : st->time_base;
+}
+
 }  // namespace
 
 bool ExactCutter::OpenOutput()
@@ -60,6 +70,7 @@ bool ExactCutter::OpenOutput()
     out_.reset(ctx);
     ctx->max_interleave_delta = 0;  // the re-encoded head is written late: wait for it
     trims_sound_ = IsMp4Family(ctx->oformat);  // its track timing can hide a sound lead-in
+    sound_by_place_ = TimesByPlace(ctx->oformat);
     // The streams and the container's facts travel as in any direct copy.
     out_video_ = AddCopiedStream(ctx, vst_);
     if (!out_video_ || (ast_ && !(out_audio_ = AddCopiedStream(ctx, ast_))))
@@ -226,13 +237,14 @@ bool ExactCutter::AudioPacket(AVPacket* pkt, SpanSound& sound)
     if (pkt->pts == AV_NOPTS_VALUE)
         return true;
     const AVStream* st = sound.in;
-    sound.done = pkt->pts >= sound.to;
     if (pkt->duration <= 0 && st->codecpar->frame_size > 0 && st->codecpar->sample_rate > 0)
         pkt->duration = av_rescale_q(st->codecpar->frame_size, AVRational{1, st->codecpar->sample_rate},
                                      st->time_base);
+    av_packet_rescale_ts(pkt, st->time_base, sound.clock);
+    sound.done = pkt->pts >= sound.to;
     if (!SoundInSpan(pkt, sound))
         return true;
-    const int64_t shift = av_rescale_q(Shift(), vst_->time_base, st->time_base);
+    const int64_t shift = av_rescale_q(Shift(), vst_->time_base, sound.clock);
     pkt->pts -= shift;
     pkt->dts = (pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts + shift) - shift;
     if (series_ && !MeetSoundBefore(pkt, sound))
@@ -240,7 +252,7 @@ bool ExactCutter::AudioPacket(AVPacket* pkt, SpanSound& sound)
     sound.end = pkt->pts + pkt->duration;
     pkt->stream_index = sound.out->index;
     pkt->pos = -1;
-    av_packet_rescale_ts(pkt, st->time_base, sound.out->time_base);
+    av_packet_rescale_ts(pkt, sound.clock, sound.out->time_base);
     av_interleaved_write_frame(out_.get(), pkt);  // a lost sound packet does not fail the cut
     return true;
 }
@@ -257,8 +269,14 @@ ExactCutter::SpanSound* ExactCutter::SoundOf(int stream_index)
 void ExactCutter::StartSpanSounds()
 {
     for (SpanSound& sound : sounds_) {
-        sound.from = av_rescale_q(plan_.origin_pts, vst_->time_base, sound.in->time_base);
-        sound.to = av_rescale_q(plan_.end_pts, vst_->time_base, sound.in->time_base);
+        sound.clock = SoundClock(sound.in);
+        sound.from = av_rescale_q(plan_.origin_pts, vst_->time_base, sound.clock);
+        sound.to = av_rescale_q(plan_.end_pts, vst_->time_base, sound.clock);
+        // Where each packet plays right after the one before (AVI), a gap
+        // cannot be kept: the span's sound goes on from where the sound
+        // written ends, on the span's clock.
+        if (sound_by_place_ && sound.end != INT64_MIN)
+            sound.from = std::min(sound.from, sound.end + av_rescale_q(Shift(), vst_->time_base, sound.clock));
         sound.done = false;
     }
 }
@@ -276,11 +294,13 @@ bool ExactCutter::SpanSoundsRead(int past_main_sound) const
 // Where the container can hide its start, the packet that covers the first
 // picture leads in; elsewhere the sound starts at the first packet inside the
 // picture, within one packet of it. Inside a series the spans meet as a
-// join's inputs do: a packet more than half outside its span stays out.
+// join's inputs do: a packet more than half outside its span stays out; so
+// do the ends of a file that times its sound by place (AVI), whose first
+// packet plays at its start and each next right after it.
 bool ExactCutter::SoundInSpan(const AVPacket* pkt, const SpanSound& sound) const
 {
-    const bool first = spans_written_ == 0;
-    const bool last = !series_ || loaded_ == static_cast<int>(spans_.size()) - 1;
+    const bool first = spans_written_ == 0 && !sound_by_place_;
+    const bool last = (!series_ || loaded_ == static_cast<int>(spans_.size()) - 1) && !sound_by_place_;
     const int64_t half = pkt->duration / 2;
     const bool starts_in_time = first ? (trims_sound_ ? pkt->pts + pkt->duration > sound.from : pkt->pts >= sound.from)
                                       : pkt->pts + half >= sound.from;
@@ -299,6 +319,8 @@ bool ExactCutter::MeetSoundBefore(AVPacket* pkt, SpanSound& sound)
             if (2 * apart > pkt->duration)
                 return false;  // more than half of it is written already
             sound.fix = 2 * -apart <= pkt->duration ? apart : 0;  // a wider gap is the source's
+        } else if (sound_by_place_) {
+            sound.fix = -pkt->pts;  // the file's first sound packet plays at its start, whatever its time
         }
         sound.placed = true;
     }
@@ -417,6 +439,7 @@ bool ExactCutter::Run()
         return FinishFile(false);
     if (!PlanSpan())
         return FinishFile(false);
+    StartWithFirstDecoded();
     bit_rate_ = MeasuredBitRate(scan_, vst_->time_base);
     if (bit_rate_ <= 0)
         bit_rate_ = vst_->codecpar->bit_rate;

@@ -96,6 +96,7 @@ private:
     struct SpanSound {
         const AVStream* in = nullptr;
         AVStream* out = nullptr;
+        AVRational clock{1, 1};    // of the times below and of the packets while they are placed
         int64_t from = 0, to = 0;  // the span, on the sound's clock
         int64_t fix = 0;           // the sound's own move at the span's seam
         bool placed = false;
@@ -116,6 +117,7 @@ private:
     bool SeekBeforeStart();
     bool Scan();
     void KeepSoundBeforeFirstPicture();
+    void StartWithFirstDecoded();
     int64_t DerivedDts(int64_t pts) const;
     bool OpenOutput();
     bool FinishFile(bool keep);
@@ -129,6 +131,7 @@ private:
     bool EncodeFrame(ReencodedPart& part, AVFrame* frame);
     bool DrainEncoder(ReencodedPart& part);
     bool WriteEncoded(ReencodedPart& part, AVPacket* pkt);
+    bool MatchSourceDelay(AVPacket* pkt) const;
     int64_t ReencodedDtsLead() const;
     bool FinishHead();
     bool WriteHeld(bool last_of_head);
@@ -169,6 +172,7 @@ private:
     int copied_ = 0;
     std::vector<SpanSound> sounds_;  // the main sound first, then the others kept
     bool trims_sound_ = false;
+    bool sound_by_place_ = false;
     std::vector<int> extra_in_;  // tracks besides the main ones, copied as they are
     std::vector<AVStream*> extra_out_;
     FailureReason reason_ = FailureReason::NotMedia;  // of the step that failed

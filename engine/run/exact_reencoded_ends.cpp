@@ -110,6 +110,8 @@ bool ExactCutter::WriteEncoded(ReencodedPart& part, AVPacket* pkt)
         av_packet_unref(pkt);
         av_packet_move_ref(pkt, rewritten.get());
     }
+    if (codec_ == CutCodec::Mpeg4 && !MatchSourceDelay(pkt))
+        return false;
     pkt->pts -= Shift();
     // Not reordered: every re-encoded picture is decoded the same time before
     // it is shown, so that a span's head and the tail of the span before it
@@ -129,14 +131,29 @@ bool ExactCutter::WriteEncoded(ReencodedPart& part, AVPacket* pkt)
     return WriteVideo(pkt);
 }
 
+// The re-encoded pictures have no B-pictures, but where the source's have,
+// their layer header says they may: a decoder then shows every picture one
+// picture after it is decoded, the re-encoded ones as the copied ones. AVI
+// stores no times, only that order, so otherwise a picture would be lost
+// or shown twice at each seam.
+bool ExactCutter::MatchSourceDelay(AVPacket* pkt) const
+{
+    if (vst_->codecpar->video_delay == 0 || !HasMpeg4VolHeader(pkt->data, static_cast<size_t>(pkt->size)))
+        return true;
+    return av_packet_make_writable(pkt) >= 0 && SetMpeg4LowDelay(pkt->data, static_cast<size_t>(pkt->size), false);
+}
+
 // How long before it is shown a re-encoded picture is decoded: so long that
 // the head's pictures come before the copy's first (the plan's shift, the
-// largest of a series' spans), and a picture at least for MPEG-2, whose
-// decoders show a reference picture once the next is decoded.
+// largest of a series' spans), and a picture at least where decoders show a
+// reference picture once the next is decoded: MPEG-2, and MPEG-4 whose
+// source has B-pictures (MatchSourceDelay).
 int64_t ExactCutter::ReencodedDtsLead() const
 {
     const int64_t lead = series_ ? series_dts_shift_ : plan_.head_dts_shift;
-    return codec_ == CutCodec::Mpeg2 ? std::max(lead, plan_.frame_duration) : lead;
+    const bool shown_at_next =
+        codec_ == CutCodec::Mpeg2 || (codec_ == CutCodec::Mpeg4 && vst_->codecpar->video_delay > 0);
+    return shown_at_next ? std::max(lead, plan_.frame_duration) : lead;
 }
 
 bool ExactCutter::DrainEncoder(ReencodedPart& part)

@@ -147,6 +147,8 @@ bool ExactCutter::CutSpan(int input, FailureReason* why)
             return false;  // nothing of it written yet: the next span may go on
         }
     }
+    if (spans_written_ == 0)
+        StartWithFirstDecoded();
     offset_ = SeamOffset();
     reason_ = FailureReason::NotAccepted;
     const bool ok = Process() && WritePendingVideo(true);

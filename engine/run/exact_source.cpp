@@ -114,8 +114,11 @@ bool ClassifySource(const AVFormatContext* input, const AVStream* st, const char
         *why = "the stream has no configuration record";
         return false;
     }
-    if (*codec == CutCodec::Mpeg4 && par->video_delay > 0) {
-        *why = "MPEG-4 with B-pictures is not handled";
+    // Packed B-pictures have no picture a packet: their copy and the
+    // re-encoded ends would not keep one order.
+    const size_t extradata_size = static_cast<size_t>(std::max(par->extradata_size, 0));
+    if (*codec == CutCodec::Mpeg4 && par->video_delay > 0 && IsPackedMpeg4(par->extradata, extradata_size)) {
+        *why = "MPEG-4 with B-pictures packed as DivX and Xvid write them is not handled";
         return false;
     }
     return true;
@@ -339,6 +342,19 @@ void ExactCutter::KeepSoundBeforeFirstPicture()
         return;  // the span's first picture is not the file's first
     const int64_t sound = av_rescale_q(ast_->start_time, ast_->time_base, vst_->time_base);
     plan_.origin_pts = std::min(plan_.first_pts, std::max(plan_.start, sound));
+}
+
+// Where pictures are timed by their place (AVI), the first one written is
+// decoded at the output's start and shown the decoder's delay later, as in
+// the source: the output's zero is its decoding time, or the sound, which
+// starts there too, would play early.
+void ExactCutter::StartWithFirstDecoded()
+{
+    const AVOutputFormat* format = DirectOutputFormat(in_.format.get(), inputs_[input_].output_path.c_str());
+    if (!format || !TimesByPlace(format))
+        return;
+    const int64_t first_dts = plan_.head_count > 0 ? plan_.first_pts - ReencodedDtsLead() : plan_.copy_first_dts;
+    plan_.origin_pts = std::min(plan_.origin_pts, first_dts);
 }
 
 // Reads the span's pictures up to the first key picture at its end, or

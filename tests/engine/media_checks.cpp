@@ -84,11 +84,22 @@ struct StreamTally {
     int out_of_order = 0;
     int64_t samples = 0;
     std::vector<double> times;  // in decoding output order
+    int64_t last_ts = AV_NOPTS_VALUE;
 };
+
+// The picture a decoder gives last, flushed, has no time where the file
+// stores none (AVI with B-pictures): it follows the one before.
+int64_t TimeOrNext(int64_t ts, int64_t* last, int64_t duration)
+{
+    if (ts == AV_NOPTS_VALUE && *last != AV_NOPTS_VALUE)
+        ts = *last + duration;
+    *last = ts;
+    return ts;
+}
 
 void Note(StreamTally& t, const AVFrame* f, AVRational tb, int64_t duration)
 {
-    const int64_t ts = f->best_effort_timestamp;
+    const int64_t ts = TimeOrNext(f->best_effort_timestamp, &t.last_ts, duration);
     if (ts == AV_NOPTS_VALUE)
         return;
     const double start = ts * av_q2d(tb);
@@ -260,8 +271,12 @@ bool ForEachDecodedPicture(const std::string& path, const std::function<void(Fra
     if (avcodec_open2(dec.get(), dec->codec, nullptr) < 0)
         return false;
     PacketPtr pkt = MakePacket();
+    int64_t last = AV_NOPTS_VALUE;
+    const AVRational rate = st->avg_frame_rate.num ? st->avg_frame_rate : st->r_frame_rate;
+    const int64_t step = rate.num ? av_rescale_q(1, av_inv_q(rate), st->time_base) : 1;
     const auto drain = [&] {
         for (FramePtr f = MakeFrame(); avcodec_receive_frame(dec.get(), f.get()) >= 0; f = MakeFrame()) {
+            f->best_effort_timestamp = TimeOrNext(f->best_effort_timestamp, &last, step);
             const double t = f->best_effort_timestamp * av_q2d(st->time_base);
             visit(std::move(f), t);
         }

@@ -37,11 +37,11 @@ constexpr int kSourcePictures = 150;
 constexpr int kStopCopies = 200;
 
 // What an exact cut takes, by the tool's own promise: H.264, HEVC, MPEG-2, VP9
-// and MPEG-4 Part 2 without B-frames in their usual containers, transport and
-// program streams included.
+// and MPEG-4 Part 2 (not with packed B-frames) in their usual containers,
+// transport and program streams included.
 const char* const kExactSources[] = {"h264.mp4",      "h264.mov",      "h264.mkv",      "tracks.mkv", "h264_late.mkv",
                                      "h264_late.ts",  "h264_open.mp4", "h264_open.mkv", "hevc.mp4",   "hevc10.mkv",
-                                     "hevc_late.mp4", "mpeg2.ts",      "mpeg2.mpg",     "mpeg4.avi",     "mpeg4.mp4",
+                                     "hevc_late.mp4", "mpeg2.ts",      "mpeg2.mpg",     "mpeg4_b.avi",   "mpeg4.avi",     "mpeg4.mp4",
                                      "mpeg4_late.mkv", "vp9.mkv",     "av1.mkv",       "av1.mp4",      "h264_tff.ts",   "h264_wrap.ts",  "tv.ts"};
 const char* const kSources[] = {"h264.mp4",      "h264.mov",      "h264.mkv",       "h264.3gp",      "h264.flv",
                                 "h264_late.mkv", "h264_late.ts",  "h264_open.mp4",  "h264_open.mkv", "hevc.mp4",

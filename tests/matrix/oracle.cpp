@@ -352,6 +352,11 @@ Facts Examine(const std::string& path, const std::string& scratch)
     if (pictures != picture_times.size())
         f.complaints += "oracle: " + std::to_string(pictures) + " pictures decoded but " +
                         std::to_string(picture_times.size()) + " listed\n";
+    // The picture a decoder gives last, flushed, has no time where the file
+    // stores none (AVI with B-pictures): it follows the one before.
+    for (size_t i = 1; i < picture_times.size(); ++i)
+        if (std::isnan(picture_times[i]) && !std::isnan(picture_times[i - 1]))
+            picture_times[i] = picture_times[i - 1] + 1 / kFps;
     for (size_t i = 0; i < pictures && i < picture_times.size(); ++i) {
         const int n = NumberOfCells(reinterpret_cast<const unsigned char*>(pixels.data()) + 16 * i);
         f.pictures.push_back({picture_times[i], n, keys[i]});

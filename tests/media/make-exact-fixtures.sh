@@ -24,6 +24,17 @@ make_once exact_hevc10.mp4 -f lavfi -i "testsrc2=size=640x360:rate=25:duration=6
 # MPEG-4 ASP in AVI with MP3.
 make_once exact_mpeg4.avi -f lavfi -i "testsrc2=size=640x360:rate=25:duration=6" \
   -f lavfi -i "$tone:duration=6" -c:v mpeg4 -profile:v 15 -q:v 4 $gop -c:a libmp3lame -b:a 96k -shortest
+# MPEG-4 ASP with B-frames and open GOPs: in AVI with MP3, in MP4 and in
+# Matroska with AAC (each key picture with its layer header, as camera and
+# converter files have it); packed in AVI as Xvid writes it.
+make_once exact_mpeg4_b.avi -f lavfi -i "testsrc2=size=640x360:rate=25:duration=6" \
+  -f lavfi -i "$tone:duration=6" -c:v mpeg4 -q:v 4 $gop -bf 2 -c:a libmp3lame -b:a 96k -shortest
+make_once exact_mpeg4_b.mp4 -f lavfi -i "testsrc2=size=640x360:rate=25:duration=6" \
+  -f lavfi -i "$tone:duration=6" -c:v mpeg4 -q:v 4 $gop -bf 2 -bsf:v dump_extra=freq=keyframe -c:a aac -b:a 96k -shortest
+make_once exact_mpeg4_b.mkv -f lavfi -i "testsrc2=size=640x360:rate=25:duration=6" \
+  -f lavfi -i "$tone:duration=6" -c:v mpeg4 -q:v 4 $gop -bf 2 -bsf:v dump_extra=freq=keyframe -c:a aac -b:a 96k -shortest
+make_once exact_mpeg4_packed.avi -f lavfi -i "testsrc2=size=320x240:rate=25:duration=6" \
+  -c:v libxvid -q:v 4 $gop -bf 2
 # H.264 in Matroska with Vorbis-free AAC sound.
 make_once exact_h264.mkv -f lavfi -i "testsrc2=size=640x360:rate=25:duration=6" \
   -f lavfi -i "$tone:duration=6" -c:v libx264 -preset veryfast -bf 2 $gop -pix_fmt yuv420p \

@@ -49,10 +49,10 @@ const char kUsage[] =
     "  morvane-cli probe FILE...\n"
     "  morvane-cli cut FILE --start HH:MM:SS.mmm --end HH:MM:SS.mmm --out FOLDER [--title T] [--exact | ENCODING]\n"
     "  morvane-cli cut FILE --span START-END [--span START-END...] [--separate] --out FOLDER [--title T]\n"
-    "      [--exact | ENCODING]\n"
+    "      [--exact | ENCODING] [--part-chapters]\n"
     "  morvane-cli cut FILE FILE... (--start ... | --span ...) --out FOLDER    the same cut of each file\n"
     "  morvane-cli cut FILE (--remove START-END... | --remove-from LIST | --spans-from LIST) [--separate]\n"
-    "      --out FOLDER [--title T] [--exact | ENCODING]\n"
+    "      --out FOLDER [--title T] [--exact | ENCODING] [--part-chapters]\n"
     "  morvane-cli join FILE FILE... --out FOLDER [--title T] [ENCODING]\n"
     "  morvane-cli detect [--edl] FILE\n"
     "  morvane-cli preview FILE SECONDS OUT.jpg\n"
@@ -65,6 +65,8 @@ const char kUsage[] =
     "  --separate each into a file of its own (TITLE-1, TITLE-2, ...)\n"
     "--remove: spans to take out; what is left of the file is cut as spans are\n"
     "--spans-from/--remove-from: the spans from a list file (EDL, CSV, chapters, .spans)\n"
+    "--part-chapters: spans in one file get a chapter each, named by the source times it holds\n"
+    "  (\"00:01:02.000 \u2013 00:05:10.000\"), instead of the source's chapters (MKV, MP4, MOV, WMV)\n"
     "detect: finds black pictures, silence, scene changes and the breaks where black and\n"
     "  silence meet; --edl prints the breaks as a list for --remove-from\n"
     "ENCODING (re-encode; without it packets are copied):\n"
@@ -130,7 +132,7 @@ const CommandSpec kCommands[] = {
     {"cut", kCut,
      "cut FILE... (--start TIME --end TIME | --span START-END... | --spans-from LIST | --remove START-END...\n"
      "      | --remove-from LIST) (--out FOLDER [--title T] | -o FILE) [--exact | ENCODING] [--separate]\n"
-     "      [--overwrite] [--json]",
+     "      [--part-chapters] [--overwrite] [--json]",
      "Cuts a file: from --start to --end, or each --span in the order given, or what is left after\n"
      "taking out each --remove span (one file, or a file a part with --separate). Given several files, makes\n"
      "the same cut of each, one job after the other, each into its own file (its title, or TITLE-1,\n"
@@ -178,6 +180,8 @@ const OptionSpec kOptions[] = {
      "a span to take out; the parts left are cut as spans (give it again for more)"},
     {"spans-from", 0, "LIST", kCut, false, "the spans to cut, from a list file"},
     {"remove-from", 0, "LIST", kCut, false, "the spans to take out, from a list file (a detector's EDL)"},
+    {"part-chapters", 0, nullptr, kCut, false,
+     "spans in one file: a chapter each, named by its source times, instead of the source's chapters"},
     {"edl", 0, nullptr, kDetect, false, "print only the breaks found, as an EDL of what to remove"},
     {"exact", 0, nullptr, kCut, false,
      "a direct cut exactly at the points given, re-encoding only the pictures around them"},
@@ -893,6 +897,9 @@ void TellDecision(const LaunchDecision& decided)
                          ? "its key pictures do not carry the stream's headers a copy must start with, as "
                            "MPEG-4 Part 2 in MP4 keeps them apart"
                          : "no key picture, or only open-GOP recovery points");
+    if (decided.part_chapters_unkept)
+        std::fprintf(stderr, "morvane-cli: a %s file holds no chapters: --part-chapters is left out\n",
+                     decided.container.c_str());
 }
 
 // START-END, each a time as --start takes it.
@@ -1153,6 +1160,8 @@ int RunCut(const Arguments& args)
         return Usage("spans and --start/--end do not go together: give every span as a span");
     if (!spans && args.Has("separate"))
         return Usage("--separate goes with --span or --remove");
+    if (args.Has("part-chapters") && (!spans || args.Has("separate")))
+        return Usage("--part-chapters names the parts of one file: it goes with --span or --remove, without --separate");
     if (!spans && (!args.Has("start") || !args.Has("end")))
         return Usage("cut needs --start and --end (or --span or --remove), and --out or -o");
     EncodingChoice choice;
@@ -1162,6 +1171,7 @@ int RunCut(const Arguments& args)
     if (args.Has("exact") && !choice.direct)
         return Usage("--exact is a way of cutting directly; it does not go with --format");
     choice.exact = args.Has("exact");
+    choice.part_chapters = args.Has("part-chapters");
     if (args.files.size() > 1)
         return CutEachFile(args, choice, extension);
     return CutFile(args, choice, extension, args.files[0], args.Value("title", TitleOf(args.files[0])));

@@ -8,6 +8,7 @@
 
 #include "container_rules.h"
 #include "input_facts.h"
+#include "job_setup.h"
 #include "media_input.h"
 #include "media_time.h"
 #include "seek.h"
@@ -47,9 +48,10 @@ bool AddChapter(AVFormatContext* out, int64_t id, AVRational tb, int64_t start, 
 // Where the output of `path` starts and how long it is: a copy starts at
 // its first key picture at or after a seek to the span's start, read ahead
 // in a reading of its own; a re-encoded cut at the start itself. An empty
-// span is the whole file.
-bool PredictSpan(const char* path, bool copy, const MediaSpan& span, InputContextPtr* opened, int64_t* from_us,
-                 int64_t* to_us)
+// span is the whole file. `source_chapters`: it is asked for the chapters of
+// the source, which a cut of a file without them does not need.
+bool PredictSpan(const char* path, bool copy, const MediaSpan& span, bool source_chapters, InputContextPtr* opened,
+                 int64_t* from_us, int64_t* to_us)
 {
     const bool cut = span.LengthMicroseconds() > 0;
     AVFormatContext* raw = nullptr;
@@ -58,7 +60,7 @@ bool PredictSpan(const char* path, bool copy, const MediaSpan& span, InputContex
     opened->reset(raw);
     int video = -1, audio = -1;
     SelectStreams(raw, &video, &audio);
-    if (video < 0 || (raw->nb_chapters == 0 && cut))
+    if (video < 0 || (source_chapters && raw->nb_chapters == 0 && cut))
         return false;  // a cut of a file without chapters has none to place
     const AVStream* vs = raw->streams[video];
     if (!copy) {
@@ -93,6 +95,20 @@ bool PredictSpan(const char* path, bool copy, const MediaSpan& span, InputContex
 
 }  // namespace
 
+bool TrailerMakesChapterTrack(const AVOutputFormat* format)
+{
+    const ContainerRules* rules = RulesOf(format);
+    if (!rules || rules->chapters != ChapterPlace::Reserved)
+        return false;
+    const std::string name = format->name;
+    return name == "mp4" || name == "mov" || name == "ipod";
+}
+
+bool ChaptersWaitForTrailer(const AVOutputFormat* format)
+{
+    return ChaptersAtTrailer(format) && (!ChaptersBeforeHeader(format) || TrailerMakesChapterTrack(format));
+}
+
 void CollectChapters(std::vector<ChapterCopy>* list, const AVFormatContext* in, int64_t from_us, int64_t to_us,
                      int64_t offset_us)
 {
@@ -112,9 +128,44 @@ void CollectChapters(std::vector<ChapterCopy>* list, const AVFormatContext* in, 
     }
 }
 
+std::string PartChapterTitle(int64_t source_from_us, int64_t source_to_us)
+{
+    const auto ms = [](int64_t us) { return std::max<int64_t>(0, (us + 500) / 1000); };
+    return FormatTimeText(ms(source_from_us)) + " \xE2\x80\x93 " + FormatTimeText(ms(source_to_us));
+}
+
+bool AddPartChapter(std::vector<ChapterCopy>* list, int64_t start_us, int64_t end_us, int64_t source_from_us,
+                    int64_t source_to_us)
+{
+    if (!list->empty() && list->back().start_us < start_us)
+        list->back().end_us = start_us;
+    ChapterCopy c;
+    c.start_us = start_us;
+    c.end_us = std::max(end_us, start_us + 1);
+    AVDictionary* meta = nullptr;
+    if (av_dict_set(&meta, "title", PartChapterTitle(source_from_us, source_to_us).c_str(), 0) < 0)
+        return false;
+    c.metadata.reset(meta);
+    list->push_back(std::move(c));
+    return true;
+}
+
+void EndPartChapters(std::vector<ChapterCopy>* list, int64_t file_end_us, int64_t muxer_shift_us)
+{
+    if (!list->empty())
+        list->back().end_us = std::max(list->back().end_us, file_end_us);
+    for (ChapterCopy& c : *list) {
+        c.start_us += muxer_shift_us;
+        c.end_us += muxer_shift_us;
+    }
+}
+
 void ReserveChapters(AVFormatContext* out, const JobPlan& plan, int current_input)
 {
     if (!ChaptersBeforeHeader(out->oformat) || out->nb_chapters > 0)
+        return;
+    // Where the parts really start is known once they are written.
+    if (plan.part_chapters && ChaptersWaitForTrailer(out->oformat))
         return;
     std::vector<ChapterCopy> list;
     int64_t offset = 0;
@@ -123,7 +174,7 @@ void ReserveChapters(AVFormatContext* out, const JobPlan& plan, int current_inpu
     const int first = plan.separate_outputs ? std::max(0, current_input) : 0;
     const int inputs = plan.join || plan.spans_in_one_file ? count : std::min(first + 1, count);
     // The launch found no chapters in any of them: nothing to open again.
-    bool none = true;
+    bool none = !plan.part_chapters;
     for (int l = first; l < inputs && none; ++l) {
         const InputFacts* facts = UnchangedLaunchFacts(plan.inputs[l]);
         none = facts && facts->Readable() && facts->chapter_count == 0;
@@ -134,10 +185,15 @@ void ReserveChapters(AVFormatContext* out, const JobPlan& plan, int current_inpu
         InputContextPtr in;
         int64_t from = 0, to = 0;
         const InputPlan& input = plan.inputs[l];
-        if (!PredictSpan(input.path.c_str(), plan.mode != JobMode::Reencode, input.span, &in, &from, &to)) {
+        if (!PredictSpan(input.path.c_str(), plan.mode != JobMode::Reencode, input.span, !plan.part_chapters, &in,
+                         &from, &to)) {
             break;  // its length is unknown: later chapters would be misplaced
         }
-        CollectChapters(&list, in.get(), from, to, offset);
+        const int64_t clock = ContainerStartMicroseconds(in.get());
+        if (plan.part_chapters)
+            AddPartChapter(&list, offset, offset + to - from, from - clock, to - clock);
+        else
+            CollectChapters(&list, in.get(), from, to, offset);
         offset += to - from;
     }
     PutChapters(out, list);

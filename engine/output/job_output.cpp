@@ -2,6 +2,7 @@
 #include "job_output.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "container_rules.h"
 #include "media_time.h"
@@ -29,6 +30,28 @@ int64_t JobOutput::PictureEnd() const
     return by_place ? video_clock.next_dts : video_clock.end;
 }
 
+int64_t JobOutput::MuxerShiftMicroseconds() const
+{
+    const AVFormatContext* c = ctx.get();
+    if (!c || c->avoid_negative_ts == 0 || (c->oformat->flags & (AVFMT_TS_NEGATIVE | AVFMT_NOTIMESTAMPS)))
+        return 0;
+    // Matroska stores presentation times and keeps those from going negative.
+    const bool by_pts = std::strcmp(c->oformat->name, "matroska") == 0 || std::strcmp(c->oformat->name, "webm") == 0;
+    int64_t first = INT64_MAX;
+    const auto consider = [&](const StreamClock& clock, const AVStream* st) {
+        const int64_t ts = by_pts ? clock.first_pts : clock.first_dts;
+        if (st && ts != AV_NOPTS_VALUE)
+            first = std::min(first, ToMicroseconds(ts, st->time_base));
+    };
+    consider(video_clock, video);
+    consider(audio_clock, audio);
+    for (const ExtraTrack& t : extras)
+        consider(t.clock, t.stream);
+    if (first == INT64_MAX)
+        return 0;
+    return std::max<int64_t>(0, -(first + c->output_ts_offset));
+}
+
 int WriteOutputPacket(JobOutput& out, AVPacket* pkt, AVStream* out_st, StreamClock& clock)
 {
     if (pkt->dts == AV_NOPTS_VALUE)
@@ -40,8 +63,10 @@ int WriteOutputPacket(JobOutput& out, AVPacket* pkt, AVStream* out_st, StreamClo
         pkt->dts = clock.last_dts + 1;
     if (pkt->pts < pkt->dts)
         pkt->pts = pkt->dts;
-    if (clock.first_dts == AV_NOPTS_VALUE)
+    if (clock.first_dts == AV_NOPTS_VALUE) {
         clock.first_dts = pkt->dts;
+        clock.first_pts = pkt->pts;
+    }
     clock.last_dts = pkt->dts;
     clock.next_dts = pkt->dts + std::max<int64_t>(pkt->duration, 0);
     clock.end = std::max(clock.end, pkt->pts + std::max<int64_t>(pkt->duration, 0));

@@ -19,6 +19,7 @@
 // Where one output stream stands, in its own time base.
 struct StreamClock {
     int64_t first_dts = AV_NOPTS_VALUE;
+    int64_t first_pts = AV_NOPTS_VALUE;
     int64_t last_dts = AV_NOPTS_VALUE;
     int64_t next_dts = 0;  // the running clock: decoding time of the next packet
     int64_t end = 0;       // presentation end of everything written
@@ -87,6 +88,10 @@ struct JobOutput {
     // pictures by their place, the place after the last one (a decoder
     // shows them later by its delay, as it does the source's).
     int64_t PictureEnd() const;
+    // How far the muxer moves every packet later so that none is timed
+    // before 0, in a container that has no negative times: what it adds to
+    // the packets, chapters given to it do not get by themselves.
+    int64_t MuxerShiftMicroseconds() const;
 };
 
 struct InputRun {

@@ -77,6 +77,22 @@ void WriteAttachedPictures(AVFormatContext* ctx, const AVFormatContext* in, cons
 // so that from_us lands at offset_us, appended to `list`.
 void CollectChapters(std::vector<ChapterCopy>* list, const AVFormatContext* in, int64_t from_us, int64_t to_us,
                      int64_t offset_us);
+// A part of a cut written into one file with others gets a chapter of its
+// own: from `start_us` of the output, where its first picture lands, to
+// `end_us`, titled by the source times it holds, such as
+// "00:01:02.000 – 00:05:10.000" (from the file's start, an en dash between).
+// The chapter before it ends where it starts.
+bool AddPartChapter(std::vector<ChapterCopy>* list, int64_t start_us, int64_t end_us, int64_t source_from_us,
+                    int64_t source_to_us);
+std::string PartChapterTitle(int64_t source_from_us, int64_t source_to_us);
+// The last part's chapter runs to the file's end; all move with the packets
+// when the muxer moves them (JobOutput::MuxerShiftMicroseconds).
+void EndPartChapters(std::vector<ChapterCopy>* list, int64_t file_end_us, int64_t muxer_shift_us = 0);
+// MP4 and QuickTime files given no chapters before the header get a chapter
+// track made from those given before the trailer.
+bool TrailerMakesChapterTrack(const AVOutputFormat* format);
+// Chapters given only before the trailer reach the file.
+bool ChaptersWaitForTrailer(const AVOutputFormat* format);
 // Muxers that write chapters with the header (MP4, MOV) get them before it,
 // from a look ahead at where the copy of each input starts; PutChapters
 // replaces them before the trailer with the chapters as written.

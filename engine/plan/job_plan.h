@@ -96,6 +96,9 @@ struct JobPlan {
     // Inputs follow one another in one file and meet at seams: a join, or
     // spans in one file.
     bool inputs_meet_at_seams = false;
+    // Spans of one cut in one file: a chapter for each, named by the source
+    // times it holds, in place of the source's chapters.
+    bool part_chapters = false;
     std::vector<InputPlan> inputs;
     EncodeTargets encode;  // a re-encoding's
 };

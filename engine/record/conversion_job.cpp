@@ -25,6 +25,7 @@ void InitConversionJob(ConversionJob* job)
     job->output_error = 0;
     job->exact_cut = 0;
     job->separate_outputs = 0;
+    job->part_chapters = 0;
 }
 
 char** AllocPathArray(int n)

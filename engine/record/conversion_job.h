@@ -82,6 +82,9 @@ struct ConversionJob {
     // A cut of several spans (each an input of the same file): each span in
     // a file of its own (1), or all in output 0, one after the other (0).
     uint8_t separate_outputs;
+    // Spans in one file: one chapter per span, named by its source times,
+    // instead of the source's chapters (1).
+    uint8_t part_chapters;
     // Separate outputs: the files the launch created for outputs 1 on
     // ([i - 1] for output i), -1 once the worker has taken one over.
     std::vector<int32_t> later_output_fds;

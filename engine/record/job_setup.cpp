@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include "container_rules.h"
 #include "conversion_job.h"
 #include "exact_cut.h"
 #include "job_door.h"
@@ -165,6 +166,7 @@ LaunchRefusal FillCutJob(ConversionJob* job, const std::string& input_path,
     job->reencode = choice.direct ? 0 : 1;
     job->exact_cut = choice.direct && choice.exact ? 1 : 0;
     job->separate_outputs = 0;
+    job->part_chapters = 0;
     SetVideoAndAudioTargets(job, choice, kCutVideoCodecs, kCutAudioCodecs);
     if (job->span_s[0] <= 0)
         return LaunchRefusal::EmptySpan;
@@ -180,6 +182,13 @@ LaunchRefusal FillCutJob(ConversionJob* job, const std::string& input_path,
 std::string SpanFileTitle(const std::string& title, int span, int span_count)
 {
     return span_count > 1 ? title + "-" + std::to_string(span + 1) : title;
+}
+
+bool ContainerKeepsChapters(const std::string& extension)
+{
+    const AVOutputFormat* format = av_guess_format(nullptr, ("x" + extension).c_str(), nullptr);
+    const ContainerRules* rules = format ? RulesOf(format) : nullptr;
+    return rules && rules->chapters != ChapterPlace::None;
 }
 
 LaunchRefusal FillSpansJob(ConversionJob* job, const std::string& input_path, const std::vector<CutSpan>& spans,
@@ -212,6 +221,8 @@ LaunchRefusal FillSpansJob(ConversionJob* job, const std::string& input_path, co
     job->reencode = choice.direct ? 0 : 1;
     job->exact_cut = choice.direct && choice.exact ? 1 : 0;
     job->separate_outputs = separate && n > 1 ? 1 : 0;
+    const bool keeps_chapters = ContainerKeepsChapters(choice.direct ? FileExtensionWithDot(input_path) : target.extension);
+    job->part_chapters = choice.part_chapters && !job->separate_outputs && keeps_chapters ? 1 : 0;
     SetVideoAndAudioTargets(job, choice, kCutVideoCodecs, kCutAudioCodecs);
     for (int i = 0; i < n; ++i) {
         SetPath(job->input_paths, i, input_path);
@@ -243,8 +254,10 @@ LaunchRefusal FillSpansJob(ConversionJob* job, const std::string& input_path, co
     // One file: every span names it, as a join's inputs do.
     for (int i = files; i < n; ++i)
         SetPath(job->output_paths, i, output_paths->front());
-    if (decision)
+    if (decision) {
         *decision = DecideCut(job, input_path, target, choice);
+        decision->part_chapters_unkept = choice.part_chapters && !job->separate_outputs && !keeps_chapters;
+    }
     return LaunchRefusal::None;
 }
 
@@ -325,6 +338,7 @@ LaunchRefusal FillJoinJob(ConversionJob* job, const std::vector<JoinRow>& rows,
     job->join_total_s = 0;
     job->reencode = choice.direct ? 0 : 1;
     job->separate_outputs = 0;
+    job->part_chapters = 0;
 
     SetVideoAndAudioTargets(job, choice, kJoinVideoCodecs, kJoinAudioCodecs);
     // Every entry gets the same name: nothing is written between two inputs.

@@ -79,6 +79,7 @@ struct EncodingChoice {
     int sample_rate = 0;
     int channels = 0;
     bool exact = false;  // direct cuts: exact start and end
+    bool part_chapters = false;  // spans in one file: a chapter per span instead of the source's
 };
 
 // What the dialogs select when they open.
@@ -140,6 +141,7 @@ struct LaunchDecision {
     std::string exact_why;         // why, in a few words
     bool exact_reencodes_whole = false;  // a span has no picture a copy can start at
     bool exact_keys_lack_headers = false;  // because its key pictures lack the stream's headers
+    bool part_chapters_unkept = false;  // a chapter per span asked for, but the container holds none
 };
 
 // Closes and deletes the output file a launch created for a job that then
@@ -161,9 +163,13 @@ LaunchRefusal FillCutJob(ConversionJob* job, const std::string& input_path,
                          const OutputTarget& target, const EncodingChoice& choice,
                          std::string* output_path, const InputFacts* facts = nullptr,
                          LaunchDecision* decision = nullptr);
+// Whether a file of `extension` (".mkv") holds chapters.
+bool ContainerKeepsChapters(const std::string& extension);
+
 // Several spans of one file in one job, in the order given: each span is an
 // input of the same path. `separate` writes each into a file of its own, else
-// all go into one file. On success `output_paths` holds the files created.
+// all go into one file, with a chapter per span when the choice asks for it
+// and the container holds chapters. On success `output_paths` holds the files created.
 LaunchRefusal FillSpansJob(ConversionJob* job, const std::string& input_path, const std::vector<CutSpan>& spans,
                            const OutputTarget& target, const EncodingChoice& choice, bool separate,
                            std::vector<std::string>* output_paths, const InputFacts* facts = nullptr,

@@ -162,12 +162,22 @@ bool CopyRoute::EndInput(JobOutput& out, InputRun& run)
 {
     FinishDirectInput(out, run);
     FinishExtraTracks(out, run);
-    if (run.origin_us != AV_NOPTS_VALUE) {
-        const int64_t length_us = out.SeamMicroseconds() - run.offset_us;
-        CollectChapters(&out.chapters, run.in.format.get(), run.origin_us, run.origin_us + length_us,
-                        run.offset_us);
+    if (run.origin_us == AV_NOPTS_VALUE)
+        return true;
+    const int64_t length_us = out.SeamMicroseconds() - run.offset_us;
+    if (!plan_.part_chapters) {
+        CollectChapters(&out.chapters, run.in.format.get(), run.origin_us, run.origin_us + length_us, run.offset_us);
+        return true;
     }
-    return true;
+    // The part's chapter starts at its key picture, which sound kept from
+    // before it may precede.
+    int64_t picture_us = run.origin_us;
+    if (const AVStream* vs = run.in.VideoStream(); vs && run.first_key_pts != AV_NOPTS_VALUE)
+        picture_us = std::max(picture_us, ToMicroseconds(run.first_key_pts, vs->time_base));
+    const int64_t clock = ContainerStartMicroseconds(run.in.format.get());
+    const int64_t start = run.offset_us + picture_us - run.origin_us;
+    return AddPartChapter(&out.chapters, start, run.offset_us + length_us, picture_us - clock,
+                          run.origin_us + length_us - clock);
 }
 
 }  // namespace

@@ -39,6 +39,7 @@ bool RunExactCut(const JobPlan& plan, int input, const JobReports& reports, Medi
                  std::unique_ptr<OutputFile> file, FailureReason* why)
 {
     ExactCutter cutter(plan.inputs, input, reports, std::move(in), std::move(file));
+    cutter.ChapterPerPart(plan.part_chapters);
     const bool ok = cutter.Run();
     *why = cutter.reason();
     return ok;
@@ -58,6 +59,7 @@ ExactSeriesPtr StartExactSeries(const JobPlan& plan, const JobReports& reports, 
                                 std::unique_ptr<OutputFile> file)
 {
     ExactSeriesPtr series(new ExactSeries(plan, reports, std::move(in), std::move(file)));
+    series->cutter.ChapterPerPart(plan.part_chapters);
     series->cutter.StartSeries();  // what failed, each span's cut says
     return series;
 }

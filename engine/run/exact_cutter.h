@@ -65,6 +65,8 @@ public:
     bool ReencodesWholeSpan(bool* keys_lack_headers = nullptr);
     FailureReason reason() const { return reason_; }
     MediaInput TakeInput() { return std::move(in_); }
+    // A chapter per span, named by its source times, instead of the source's.
+    void ChapterPerPart(bool on) { part_chapters_ = on; }
 
     // A series: every span of the job, one after the other, in one file.
     bool StartSeries();
@@ -184,6 +186,7 @@ private:
     bool source_sets_replaced_ = false;  // HEVC: re-encoded sets are the active ones
 
     bool series_ = false;
+    bool part_chapters_ = false;
     std::vector<PlannedSpan> spans_;
     int loaded_ = -1;              // the span in plan_, scan_
     int spans_written_ = 0;

@@ -61,17 +61,28 @@ int64_t ExactCutter::SeamOffset() const
 std::vector<ChapterCopy> ExactCutter::SeriesChapters() const
 {
     std::vector<ChapterCopy> chapters;
+    const auto us = [&](int64_t ts) { return ToMicroseconds(ts, vst_->time_base); };
     const auto collect = [&](const CutPlan& plan, int64_t offset) {
-        const auto us = [&](int64_t ts) { return ToMicroseconds(ts, vst_->time_base); };
-        CollectChapters(&chapters, in_.format.get(), us(plan.first_pts), us(plan.end_pts), us(offset));
+        if (!part_chapters_) {
+            CollectChapters(&chapters, in_.format.get(), us(plan.first_pts), us(plan.end_pts), us(offset));
+            return;
+        }
+        // The span's first picture lands after the sound that leads it.
+        const int64_t start = us(offset + plan.first_pts - plan.origin_pts);
+        const int64_t clock = ContainerStartMicroseconds(in_.format.get());
+        AddPartChapter(&chapters, start, start + us(plan.end_pts - plan.first_pts), us(plan.first_pts) - clock,
+                       us(plan.end_pts) - clock);
     };
     if (!series_) {
         collect(plan_, 0);
         return chapters;
     }
     // Before the header the spans' places are foreseen; at the end they are
-    // where they were written.
+    // where they were written, which a chapter per span waits for wherever
+    // the container takes chapters then.
     const bool written = spans_written_ > 0;
+    if (part_chapters_ && !written && out_ && ChaptersWaitForTrailer(out_->oformat))
+        return chapters;
     int64_t offset = 0;
     for (size_t k = 0; k < spans_.size(); ++k) {
         const CutPlan& plan = static_cast<int>(k) == loaded_ ? plan_ : spans_[k].plan;
@@ -80,6 +91,8 @@ std::vector<ChapterCopy> ExactCutter::SeriesChapters() const
         collect(plan, written ? spans_[k].written_offset : offset);
         offset += plan.end_pts - plan.origin_pts;
     }
+    if (part_chapters_ && written)
+        EndPartChapters(&chapters, us(span_end_out_));
     return chapters;
 }
 

@@ -71,6 +71,7 @@ JobPlan PlanJob(const ConversionJob* job)
     plan.separate_outputs = job->separate_outputs != 0;
     plan.spans_in_one_file = SpansInOneFile(job);
     plan.inputs_meet_at_seams = plan.join || plan.spans_in_one_file;
+    plan.part_chapters = job->part_chapters != 0 && !plan.join && !plan.separate_outputs;
     plan.inputs = InputsOf(job);
     for (size_t i = 0; i < plan.inputs.size(); ++i)
         plan.inputs[i].exact = ExactCutApplies(job, static_cast<int>(i));

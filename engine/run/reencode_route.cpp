@@ -3,6 +3,7 @@
 #include "extra_sound.h"
 #include "input_facts.h"
 #include "input_route.h"
+#include "media_time.h"
 #include "container_rules.h"
 #include "reencode.h"
 #include "stream_copy.h"
@@ -148,11 +149,16 @@ bool ReencodeRoute::EndInput(JobOutput& out, InputRun& run)
     const int64_t length_us = MicrosecondsOf(enc.InputSeconds(run));
     if (!EndExtraSoundInput(out, enc.InputOffsetMicroseconds() + length_us))
         return false;
-    if (enc.InputOriginMicroseconds() != AV_NOPTS_VALUE) {
-        const int64_t from = enc.InputOriginMicroseconds();
-        CollectChapters(&out.chapters, run.in.format.get(), from, from + length_us, enc.InputOffsetMicroseconds());
+    const int64_t from = enc.InputOriginMicroseconds();
+    const int64_t offset = enc.InputOffsetMicroseconds();
+    if (from == AV_NOPTS_VALUE)
+        return true;
+    if (!plan_.part_chapters) {
+        CollectChapters(&out.chapters, run.in.format.get(), from, from + length_us, offset);
+        return true;
     }
-    return true;
+    const int64_t source_from = from - ContainerStartMicroseconds(run.in.format.get());
+    return AddPartChapter(&out.chapters, offset, offset + length_us, source_from, source_from + length_us);
 }
 
 }  // namespace

@@ -302,7 +302,7 @@ bool AnyInputDone(const ConversionJob* job, int first, int last, bool cut_short_
 // whose end could not be written (a full disk leaves an MP4 without its
 // index), cannot play: it is deleted rather than left looking like a result.
 // Returns why the output is not a result, None when it is (or there is none).
-FailureReason FinishOutput(ConversionJob* job, JobOutput& out, int first, int last)
+FailureReason FinishOutput(ConversionJob* job, const JobPlan& plan, JobOutput& out, int first, int last)
 {
     // A job none of whose inputs is done has no result: nothing of it stays,
     // but for what a cut-short file still held, which is all there is of it.
@@ -311,6 +311,8 @@ FailureReason FinishOutput(ConversionJob* job, JobOutput& out, int first, int la
     if (out.header_written) {
         if (out.reencoder && (!FinishExtraSound(out) || !out.reencoder->FinishJob(out)))
             ok = false;
+        if (plan.part_chapters)
+            EndPartChapters(&out.chapters, out.EndMicroseconds(), out.MuxerShiftMicroseconds());
         if ((ChaptersAtTrailer(out.ctx->oformat) && !PutChapters(out.ctx.get(), out.chapters)) ||
             av_write_trailer(out.ctx.get()) < 0)
             ok = false;
@@ -572,7 +574,7 @@ void ConversionWorker(ConversionJob* job)
     }
     const auto finish = [&](int first, int last) {
         const FailureReason why =
-            series ? FinishExactSeries(series.get(), AnyInputDone(job, first, last)) : FinishOutput(job, out, first, last);
+            series ? FinishExactSeries(series.get(), AnyInputDone(job, first, last)) : FinishOutput(job, plan, out, first, last);
         if (why != FailureReason::None)
             FailDoneInputs(job, why, first, last);
     };

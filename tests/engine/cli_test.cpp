@@ -543,6 +543,11 @@ TEST(Cli, SpansGoIntoOneFileOrAFileEach)
         {"--span 0.5 --title x", 2, {"--span takes START-END"}},
         {"--span 0-1 --start 0 --end 1 --title x", 2, {"do not go together"}},
         {"--start 0 --end 1 --separate --title x", 2, {"--separate goes with --span"}},
+        {"--span 0-1 --span 2-3 --part-chapters --title pc", 0, {"output=" + folder + "/pc.mp4"}},
+        {"--span 0-1 --span 2-3 --part-chapters --format 2 --title pcavi", 0,
+         {"a .avi file holds no chapters: --part-chapters is left out"}},
+        {"--start 0 --end 1 --part-chapters --title x", 2, {"--part-chapters names the parts of one file"}},
+        {"--span 0-1 --span 2-3 --separate --part-chapters --title x", 2, {"without --separate"}},
     };
     for (const auto& c : kCases) {
         const CliResult r = RunCli("cut " + file + " " + c.args + out);

@@ -405,4 +405,131 @@ TEST_F(Spans, AnEmptyReservationLeftInAReadOnlyFolderIsNoOutput)
     EXPECT_EQ(reading.left_empty, std::vector<std::string>{outputs[2]});
 }
 
+struct FileChapter {
+    double start_s, end_s;
+    std::string title;
+};
+
+std::vector<FileChapter> ChaptersOf(const std::string& path)
+{
+    std::vector<FileChapter> chapters;
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0)
+        return chapters;
+    InputContextPtr fmt(raw);
+    for (unsigned i = 0; i < fmt->nb_chapters; ++i) {
+        const AVChapter* ch = fmt->chapters[i];
+        const AVDictionaryEntry* title = av_dict_get(ch->metadata, "title", nullptr, 0);
+        chapters.push_back({ch->start * av_q2d(ch->time_base), ch->end * av_q2d(ch->time_base),
+                            title ? title->value : ""});
+    }
+    return chapters;
+}
+
+std::vector<double> PictureTimes(const std::string& path)
+{
+    std::vector<double> times;
+    ForEachDecodedPicture(path, [&](FramePtr, double t) { times.push_back(t); });
+    return times;
+}
+
+// A chapter per span, in every mode into MKV and MP4: three chapters, each
+// starting where its span's first picture is shown in the output, titled
+// by the source times that span holds, the last running to the file's end.
+// The source's own chapters give way to them; without the option they stay.
+TEST_F(Spans, AChapterPerSpanStartsAtItsFirstPicture)
+{
+    const std::string mkv = MakeScratchFolder("spans_chapters_source") + "/counter.mkv";
+    const std::string meta = mkv + ".txt";
+    FILE* f = std::fopen(meta.c_str(), "w");
+    ASSERT_TRUE(f);
+    std::fputs(";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=6000\ntitle=A\n"
+               "[CHAPTER]\nTIMEBASE=1/1000\nSTART=6000\nEND=12000\ntitle=B\n", f);
+    std::fclose(f);
+    const std::string remux = "ffmpeg -nostdin -v error -y -i '" + source_path_ + "' -i '" + meta +
+                              "' -map 0 -map_chapters 1 -c copy '" + mkv + "'";
+    ASSERT_EQ(std::system(remux.c_str()), 0);
+    const struct {
+        const char* mode;
+        bool direct, exact;
+        const char* extension;
+        bool part_chapters;
+    } kCases[] = {
+        {"direct", true, false, ".mp4", true}, {"exact", true, true, ".mp4", true},
+        {"reencode", false, false, ".mp4", true}, {"direct", true, false, ".mkv", true},
+        {"exact", true, true, ".mkv", true},   {"reencode", false, false, ".mkv", true},
+        {"direct", true, false, ".mkv", false},
+    };
+    const double frame_s = 1.0 / kFps;
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(std::string(c.mode) + " " + c.extension + (c.part_chapters ? "" : " without the option"));
+        const std::string source = std::string(c.extension) == ".mkv" ? mkv : source_path_;
+        EncodingChoice choice = DefaultCutChoice("source rate");
+        choice.direct = c.direct;
+        choice.exact = c.exact;
+        choice.part_chapters = c.part_chapters;
+        std::vector<std::string> outputs;
+        ASSERT_EQ(FillSpansJob(job, source, kSpans, {folder, std::string("ch_") + c.mode, c.extension}, choice, false,
+                               &outputs),
+                  LaunchRefusal::None);
+        Run(false);
+        const std::vector<FileChapter> chapters = ChaptersOf(outputs[0]);
+        if (!c.part_chapters) {
+            // The source's chapters, clipped to each span as before.
+            std::vector<std::string> titles;
+            for (const FileChapter& ch : chapters)
+                titles.push_back(ch.title);
+            EXPECT_EQ(titles, (std::vector<std::string>{"A", "A", "B", "B"}));
+            continue;
+        }
+        const std::vector<int> frames = SourceFrames(outputs[0], source_);
+        const std::vector<double> times = PictureTimes(outputs[0]);
+        const std::vector<double> source_times = PictureTimes(source);
+        const auto runs = Runs(frames);
+        ASSERT_EQ(runs.size(), 3u);
+        ASSERT_EQ(chapters.size(), 3u);
+        ASSERT_EQ(times.size(), frames.size());
+        size_t first = 0;
+        for (size_t k = 0; k < 3; ++k) {
+            EXPECT_NEAR(chapters[k].start_s, times[first], 0.002) << "chapter " << k;
+            const size_t dash = chapters[k].title.find(" \xE2\x80\x93 ");
+            ASSERT_NE(dash, std::string::npos) << chapters[k].title;
+            const int64_t from_ms = ParseTimeText(chapters[k].title.substr(0, dash));
+            const int64_t to_ms = ParseTimeText(chapters[k].title.substr(dash + 5));
+            const int last = runs[k].first + runs[k].second - 1;
+            EXPECT_NEAR(from_ms, source_times[runs[k].first] * 1000, 1) << chapters[k].title;
+            EXPECT_NEAR(to_ms, (source_times[last] + frame_s) * 1000, frame_s * 1000 + 1) << chapters[k].title;
+            if (k > 0)
+                EXPECT_NEAR(chapters[k - 1].end_s, chapters[k].start_s, 0.001);
+            first += runs[k].second;
+        }
+        EXPECT_NEAR(chapters.back().end_s, AnalyzeMedia(outputs[0]).video_end_s, frame_s + 0.001);
+    }
+}
+
+// Where no chapter can go, none is asked for: the launch says so.
+TEST_F(Spans, NoChapterPerSpanWhereTheContainerHoldsNone)
+{
+    EncodingChoice choice = DefaultCutChoice("source rate");
+    choice.direct = false;
+    choice.part_chapters = true;
+    const struct {
+        const char* extension;
+        bool separate;
+        bool kept, unkept;
+    } kCases[] = {{".mkv", false, true, false}, {".ts", false, false, true}, {".avi", false, false, true},
+                  {".mkv", true, false, false}};
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(std::string(c.extension) + (c.separate ? " separate" : ""));
+        std::vector<std::string> outputs;
+        LaunchDecision decided;
+        ASSERT_EQ(FillSpansJob(job, source_path_, kSpans, {folder, "none", c.extension}, choice, c.separate, &outputs,
+                               nullptr, &decided),
+                  LaunchRefusal::None);
+        EXPECT_EQ(job->part_chapters != 0, c.kept);
+        EXPECT_EQ(decided.part_chapters_unkept, c.unkept);
+        ReleaseReservedOutput(job);
+    }
+}
+
 }  // namespace

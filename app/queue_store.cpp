@@ -38,6 +38,7 @@ QJsonObject ChoiceJson(const EncodingChoice& c)
 {
     return {{"direct", c.direct},
             {"exact", c.exact},
+            {"part_chapters", c.part_chapters},
             {"video_codec", QString::fromStdString(c.video_codec_name)},
             {"audio_codec", QString::fromStdString(c.audio_codec_name)},
             {"video_bit_rate", c.video_bit_rate},
@@ -54,6 +55,7 @@ EncodingChoice ChoiceOf(const QJsonObject& o)
     EncodingChoice c;
     c.direct = o.value("direct").toBool();
     c.exact = o.value("exact").toBool();
+    c.part_chapters = o.value("part_chapters").toBool();
     c.video_codec_name = o.value("video_codec").toString().toStdString();
     c.audio_codec_name = o.value("audio_codec").toString().toStdString();
     c.video_bit_rate = o.value("video_bit_rate").toInt();

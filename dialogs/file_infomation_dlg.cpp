@@ -89,6 +89,10 @@ const QString kSeparateKey = QStringLiteral("separate");
 // Spans: kept or removed, beside the output folder's caption, remembered.
 constexpr dialogs::ControlPlace kSpanMeaningPlace{1201, 150, 228, 154, 12};
 const QString kRemoveKey = QStringLiteral("remove");
+// Spans: a chapter per part of the one file, in the free room right of the
+// frame rate, remembered.
+constexpr dialogs::ControlPlace kPartChaptersPlace{1203, 150, 146, 165, 12};
+const QString kPartChaptersKey = QStringLiteral("partchapters");
 const QString kExactSection = QStringLiteral("CUT");
 const QString kExactKey = QStringLiteral("exact");
 
@@ -123,11 +127,16 @@ CFileInfomation::CFileInfomation(QWidget* parent) : QDialog(parent)
     dialogs::PlaceControl(m_listSpanFiles, kSpanFilesPlace, units);
     m_listSpanMeaning = new QComboBox(this);
     dialogs::PlaceControl(m_listSpanMeaning, kSpanMeaningPlace, units);
+    m_checkPartChapters = new QCheckBox(this);
+    dialogs::PlaceControl(m_checkPartChapters, kPartChaptersPlace, units);
     m_btnStart = dialogs::FindControl<QPushButton>(this, 1194);
     m_btnStart->setDefault(true);
     m_btnQueue = new QPushButton(this);
     dialogs::PlaceControl(m_btnQueue, kQueuePlace, units);
     connect(m_checkExact, &QCheckBox::toggled, this, &CFileInfomation::ShowDirectCutStart);
+    connect(m_listFormat, qOverload<int>(&QComboBox::currentIndexChanged), this, &CFileInfomation::OfferPartChapters);
+    connect(m_listSpanFiles, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            &CFileInfomation::OfferPartChapters);
 
     connect(m_radioDirect, &QRadioButton::clicked, this, &CFileInfomation::OnDirectCut);
     connect(m_radioIndirect, &QRadioButton::clicked, this, &CFileInfomation::OnIndirectCut);
@@ -174,6 +183,10 @@ bool CFileInfomation::OnInitDialog()
                        dialogs::LanguageText(language, "JIEMIAN", "pdsc")},
                       i18n::ReadSetting(kExactSection, kRemoveKey) == QLatin1String("1") ? 1 : 0);
     m_listSpanMeaning->setVisible(span_count > 0);
+    m_checkPartChapters->setText(dialogs::LanguageText(language, "JIEMIAN", "mdzj"));
+    m_checkPartChapters->setChecked(i18n::ReadSetting(kExactSection, kPartChaptersKey) == QLatin1String("1"));
+    m_checkPartChapters->setVisible(span_count > 0);
+    OfferPartChapters();
 
     m_editFolder->setText(folder);
     m_editTitle->setText(file_title);
@@ -194,7 +207,20 @@ void CFileInfomation::EnableLists(bool enabled)
         list->setEnabled(enabled);
     m_checkExact->setEnabled(!enabled);  // the lists are on for re-encoding only
     ShowDirectCutStart();
+    OfferPartChapters();
 }
+
+// The container written: the source's in a direct cut, else the format chosen.
+bool CFileInfomation::PartChaptersPossible() const
+{
+    const bool separate = span_count > 1 && m_listSpanFiles->currentIndex() == 1;
+    const std::string container = m_radioDirect->isChecked()
+                                      ? FileExtensionWithDot(Utf8(source_extension))
+                                      : FormatExtension(Utf8(m_listFormat->currentText()));
+    return span_count > 0 && !separate && ContainerKeepsChapters(container);
+}
+
+void CFileInfomation::OfferPartChapters() { m_checkPartChapters->setEnabled(PartChaptersPossible()); }
 
 void CFileInfomation::SetDirectCutStart(const QString& timeText)
 {
@@ -242,6 +268,10 @@ void CFileInfomation::OnStartCut()
         remove_spans = m_listSpanMeaning->currentIndex() == 1;
         i18n::WriteSetting(kExactSection, kRemoveKey, remove_spans ? QStringLiteral("1") : QStringLiteral("0"));
     }
+    CutChoice.part_chapters = m_checkPartChapters->isChecked() && PartChaptersPossible();
+    if (span_count > 0)
+        i18n::WriteSetting(kExactSection, kPartChaptersKey,
+                           m_checkPartChapters->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
     if (span_count > 1) {
         separate_spans = m_listSpanFiles->currentIndex() == 1;
         i18n::WriteSetting(kExactSection, kSeparateKey, separate_spans ? QStringLiteral("1") : QStringLiteral("0"));

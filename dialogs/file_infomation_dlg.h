@@ -56,6 +56,10 @@ protected:
 private:
     void EnableLists(bool enabled);
     void ShowDirectCutStart();
+    // The chapter per part is offered for spans into one file of a
+    // container that holds chapters.
+    void OfferPartChapters();
+    bool PartChaptersPossible() const;
 
     QComboBox* m_listFormat;        // 1105
     QComboBox* m_listVideoQuality;  // 1190
@@ -74,5 +78,6 @@ private:
     QPushButton* m_btnQueue;        // 1202, add to queue
     QComboBox* m_listSpanFiles;     // 1200, one file / one file per span
     QComboBox* m_listSpanMeaning;   // 1201, keep / remove the spans
+    QCheckBox* m_checkPartChapters; // 1203, a chapter per part
     QString m_keyStartTime;
 };

@@ -78,6 +78,7 @@ TEST_F(JobQueueTest, TheQueueFileKeepsEveryJobInOrderAndARunningJobComesBackInte
     cut.spans.push_back({6000, 7250});
     cut.remove_spans = true;
     cut.separate = true;
+    cut.choice.part_chapters = true;
     cut.state = QueuedState::Failed;
     cut.outcome = {QueuedProblem::TooShort, 0, cut.files.front()};
     jobs.push_back(cut);
@@ -102,6 +103,8 @@ TEST_F(JobQueueTest, TheQueueFileKeepsEveryJobInOrderAndARunningJobComesBackInte
     EXPECT_EQ(back[0].spans[1].start_ms, 6000);
     EXPECT_EQ(back[0].spans[1].end_ms, 7250);
     EXPECT_TRUE(back[0].remove_spans && back[0].separate);
+    EXPECT_TRUE(back[0].choice.part_chapters);
+    EXPECT_FALSE(back[1].choice.part_chapters);
     EXPECT_FALSE(back[0].choice.direct);
     EXPECT_EQ(back[0].choice.video_codec_name, cut.choice.video_codec_name);
     EXPECT_EQ(back[0].choice.fps_name, cut.choice.fps_name);

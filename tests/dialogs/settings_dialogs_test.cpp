@@ -395,6 +395,55 @@ TEST_F(SettingsDialogTest, TheCutSaysWhereADirectCutReallyStartsOnlyWhileOneIsCh
     EXPECT_FALSE(Find<QLabel>(&same, 1199)->isVisible());
 }
 
+// A chapter per part is offered for spans into one file of a container
+// that holds chapters, and remembered.
+TEST_F(SettingsDialogTest, AChapterPerPartIsOfferedOnlyWhereTheFileCanHoldIt)
+{
+    const struct {
+        const char* source;
+        int spans;
+        bool reencode;
+        int format;    // with reencode
+        bool a_file_each;
+        bool shown, offered;
+    } kCases[] = {
+        {"/v/rec.mkv", 3, false, 0, false, true, true},  {"/v/rec.ts", 3, false, 0, false, true, false},
+        {"/v/rec.avi", 2, false, 0, false, true, false}, {"/v/rec.ts", 3, true, 6, false, true, true},
+        {"/v/rec.mp4", 3, true, 2, false, true, false},  {"/v/rec.mp4", 3, false, 0, true, true, false},
+        {"/v/rec.mp4", 1, false, 0, false, true, true},  {"/v/rec.mp4", 0, false, 0, false, false, false},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(std::string(c.source) + " spans " + std::to_string(c.spans) + (c.reencode ? " format " : "") +
+                     (c.reencode ? std::to_string(c.format) : "") + (c.a_file_each ? " a file each" : ""));
+        CFileInfomation dlg;
+        dlg.file_title = "rec";
+        dlg.source_extension = c.source;
+        dlg.span_count = c.spans;
+        dlg.OnInitDialog();
+        Open(&dlg);
+        auto* box = Find<QCheckBox>(&dlg, 1203);
+        ASSERT_TRUE(box);
+        EXPECT_EQ(box->isVisible(), c.shown);
+        if (c.reencode) {
+            QTest::mouseClick(Find<QRadioButton>(&dlg, 1007), Qt::LeftButton);
+            List(&dlg, 1105)->setCurrentIndex(c.format);
+        }
+        if (c.a_file_each)
+            List(&dlg, 1200)->setCurrentIndex(1);
+        EXPECT_EQ(box->isEnabled(), c.offered);
+        box->setChecked(true);
+        QTest::mouseClick(Find<QPushButton>(&dlg, 1194), Qt::LeftButton);
+        EXPECT_EQ(CutChoice.part_chapters, c.offered);
+    }
+    // Asked for once, it is asked for again next time; no spans leave it as it was.
+    EXPECT_EQ(i18n::ReadSetting("CUT", "partchapters"), "1");
+    CFileInfomation again;
+    again.span_count = 2;
+    again.OnInitDialog();
+    EXPECT_TRUE(Find<QCheckBox>(&again, 1203)->isChecked());
+    EXPECT_EQ(Find<QCheckBox>(&again, 1203)->text(), Text("JIEMIAN", "mdzj"));
+}
+
 // --- The join settings ------------------------------------------------------
 
 TEST_F(SettingsDialogTest, JoinSettingsOpenWithTheirOwnListsAndName)

@@ -91,7 +91,7 @@ constexpr dialogs::ControlPlace kSpanMeaningPlace{1201, 150, 228, 154, 12};
 const QString kRemoveKey = QStringLiteral("remove");
 // Spans: a chapter per part of the one file, in the free room right of the
 // frame rate, remembered.
-constexpr dialogs::ControlPlace kPartChaptersPlace{1203, 150, 146, 165, 12};
+constexpr dialogs::ControlPlace kPartChaptersPlace{1203, 150, 145, 165, 14};
 const QString kPartChaptersKey = QStringLiteral("partchapters");
 const QString kExactSection = QStringLiteral("CUT");
 const QString kExactKey = QStringLiteral("exact");

@@ -499,8 +499,9 @@ TEST_F(Spans, AChapterPerSpanStartsAtItsFirstPicture)
             const int last = runs[k].first + runs[k].second - 1;
             EXPECT_NEAR(from_ms, source_times[runs[k].first] * 1000, 1) << chapters[k].title;
             EXPECT_NEAR(to_ms, (source_times[last] + frame_s) * 1000, frame_s * 1000 + 1) << chapters[k].title;
-            if (k > 0)
+            if (k > 0) {
                 EXPECT_NEAR(chapters[k - 1].end_s, chapters[k].start_s, 0.001);
+            }
             first += runs[k].second;
         }
         EXPECT_NEAR(chapters.back().end_s, AnalyzeMedia(outputs[0]).video_end_s, frame_s + 0.001);

@@ -182,6 +182,7 @@ int main(int argc, char** argv)
         CFileInfomation settings(&dialog);
         settings.file_title = QFileInfo(cutFile).completeBaseName();
         settings.span_count = static_cast<int>(dialog.Spans().size());
+        settings.source_extension = cutFile;
         settings.OnInitDialog();
         settings.show();
         if (QTest::qWaitForWindowExposed(&settings))

@@ -89,7 +89,7 @@ int main(int argc, char** argv)
     answer = {cutFile};
     dialog.OnAddFiles();
     // The key picture ticks come from a scan of their own.
-    QTest::qWaitFor([&dialog] { return !dialog.KeyFramesUs().empty(); }, 10000);
+    (void)QTest::qWaitFor([&dialog] { return !dialog.KeyFramesUs().empty(); }, 10000);
     dialog.Slider()->SetPos(static_cast<int>(static_cast<long long>(dialog.Slider()->RangeMax()) * position / 1000));
     dialog.OnSliderMoving();
     dialog.OnStartPoint();

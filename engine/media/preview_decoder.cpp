@@ -266,7 +266,7 @@ bool PreviewDecoder::IsJump(int64_t time_us) const
     if (!dec_)
         return false;
     const int64_t target = origin_pts_ + av_rescale_q(time_us, {1, 1000000}, time_base_);
-    return !IsCached(target) && !DecodesOn(target);
+    return !CachedAt(target) && !DecodesOn(target);
 }
 
 bool PreviewDecoder::IsQuick(int64_t time_us) const
@@ -274,15 +274,7 @@ bool PreviewDecoder::IsQuick(int64_t time_us) const
     if (!dec_)
         return true;
     const int64_t target = origin_pts_ + av_rescale_q(time_us, {1, 1000000}, time_base_);
-    return IsCached(target) || (DecodesOn(target) && target - last_pts_ <= kQuickPictures * frame_step_);
-}
-
-bool PreviewDecoder::IsCached(int64_t pts) const
-{
-    for (const Cached& c : cache_)
-        if (c.pts <= pts && pts < c.next_pts)
-            return true;
-    return false;
+    return CachedAt(target) || (DecodesOn(target) && target - last_pts_ <= kQuickPictures * frame_step_);
 }
 
 // Whether the picture at `target` is reached by decoding on from the
@@ -334,15 +326,20 @@ bool PreviewDecoder::KeyPictureBetween(int64_t from, int64_t target) const
     return target - from > av_rescale_q(kDecodeOnSeconds, {1, 1}, time_base_);
 }
 
+const PreviewDecoder::Cached* PreviewDecoder::CachedAt(int64_t pts) const
+{
+    for (const Cached& c : cache_)
+        if (c.pts <= pts && pts < c.next_pts)
+            return &c;
+    return nullptr;
+}
+
 bool PreviewDecoder::FindCached(int64_t pts, PreviewPicture* out) const
 {
-    for (const Cached& c : cache_) {
-        if (c.pts <= pts && pts < c.next_pts) {
-            *out = c.picture;
-            return true;
-        }
-    }
-    return false;
+    const Cached* c = CachedAt(pts);
+    if (c)
+        *out = c->picture;
+    return c != nullptr;
 }
 
 // `back` before `seek_to`, at most a second before the origin: a demuxer that

@@ -77,7 +77,7 @@ private:
     };
 
     bool FindCached(int64_t pts, PreviewPicture* out) const;
-    bool IsCached(int64_t pts) const;
+    const Cached* CachedAt(int64_t pts) const;
     const AVIndexEntry* IndexedKeyAtOrBefore(int64_t pts) const;
     bool IsIndexedKey(const AVIndexEntry* key, int64_t pts) const;
     bool KeyPictureBetween(int64_t from, int64_t target) const;

@@ -28,18 +28,20 @@ void AvoidSlowGathers()
 
 }  // namespace
 
-FramePtr MakeRgbPicture(int width, int height)
+FramePtr MakePicture(int width, int height, AVPixelFormat format, int align)
 {
     FramePtr picture = MakeFrame();
     if (!picture)
         return nullptr;
-    picture->format = AV_PIX_FMT_RGB24;
+    picture->format = format;
     picture->width = width;
     picture->height = height;
-    if (av_frame_get_buffer(picture.get(), 1) < 0)
+    if (av_frame_get_buffer(picture.get(), align) < 0)
         return nullptr;
     return picture;
 }
+
+FramePtr MakeRgbPicture(int width, int height) { return MakePicture(width, height, AV_PIX_FMT_RGB24, 1); }
 
 SwsContext* CachedScaler(SwsContext* old, int src_w, int src_h, AVPixelFormat src_format, int dst_w, int dst_h,
                          AVPixelFormat dst_format, int flags)

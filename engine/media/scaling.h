@@ -9,6 +9,9 @@
 SwsContext* CachedScaler(SwsContext* old, int src_w, int src_h, AVPixelFormat src_format, int dst_w, int dst_h,
                          AVPixelFormat dst_format, int flags);
 
+// A picture of `width` x `height` in `format` with its buffers allocated
+// (rows aligned to `align` bytes, 0 for the CPU's best); null when it cannot be.
+FramePtr MakePicture(int width, int height, AVPixelFormat format, int align = 0);
 // An RGB24 picture of `width` x `height` with rows of exactly width * 3
 // bytes (alignment 1), as the snapshot and the preview hand them on; null
 // when it cannot be allocated.

@@ -143,17 +143,6 @@ Placement FitInside(int src_w, int src_h, AVRational sar, int turns, int out_w, 
     return p;
 }
 
-FramePtr NewPicture(int width, int height, AVPixelFormat format)
-{
-    FramePtr f = MakeFrame();
-    if (!f)
-        return nullptr;
-    f->format = format;
-    f->width = width;
-    f->height = height;
-    return av_frame_get_buffer(f.get(), 0) < 0 ? nullptr : std::move(f);
-}
-
 bool FillBlack(AVFrame* f)
 {
     ptrdiff_t lines[4] = {};
@@ -339,19 +328,19 @@ bool PictureEncoder::Scale(const AVFrame* src, int quarter_turns)
     // Rebuilt whenever the decoded size or pixel format changes mid-stream.
     scaler_.reset(CachedScaler(scaler_.release(), src->width, src->height, AVPixelFormat(src->format), w, h,
                                enc_->pix_fmt, SWS_BICUBIC));
-    FramePtr scaled = NewPicture(w, h, enc_->pix_fmt);
+    FramePtr scaled = MakePicture(w, h, enc_->pix_fmt);
     if (!scaler_ || !scaled)
         return false;
     sws_scale(scaler_.get(), src->data, src->linesize, 0, src->height, scaled->data, scaled->linesize);
     if (quarter_turns != 0) {
-        FramePtr upright = NewPicture(place.w, place.h, enc_->pix_fmt);
+        FramePtr upright = MakePicture(place.w, place.h, enc_->pix_fmt);
         if (!upright)
             return false;
         TurnPlanes(scaled.get(), upright.get(), quarter_turns);
         scaled = std::move(upright);
     }
     if (place.w != enc_->width || place.h != enc_->height) {
-        FramePtr framed = NewPicture(enc_->width, enc_->height, enc_->pix_fmt);
+        FramePtr framed = MakePicture(enc_->width, enc_->height, enc_->pix_fmt);
         if (!framed || !FillBlack(framed.get()))
             return false;
         PlacePlanes(scaled.get(), framed.get(), place.x, place.y);
@@ -426,7 +415,7 @@ bool Reencoder::State::OpenVideoEncoder(InputRun& run, AVStream* out_st)
     video_tb = enc->time_base;
     output_sar = enc->sample_aspect_ratio;
 
-    black = NewPicture(enc->width, enc->height, enc->pix_fmt);
+    black = MakePicture(enc->width, enc->height, enc->pix_fmt);
     if (!black || !FillBlack(black.get()) || !pictures.Start(enc))
         return false;
     return true;

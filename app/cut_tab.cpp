@@ -96,10 +96,17 @@ void CMorvaneDlg::PlaceTimelineScrollBar()
     FollowPreviewBox();
 }
 
+// Found once per cut file: the folder lookup asks the file system, which a
+// drag or a play would otherwise do for every picture.
 void CMorvaneDlg::UseSnapshotPath()
 {
     m_strSnapshotPath = GetAppFolderWithSlash(platform::AppFiles::Cache) + QStringLiteral("image.jpg");
     m_snapshotPathWide = m_strSnapshotPath.toStdWString();
+    PointRecordAtCutFile();
+}
+
+void CMorvaneDlg::PointRecordAtCutFile()
+{
     g_pJob->snapshot_path = m_snapshotPathWide.data();
     // The preview shows the cut file, whichever file was probed last.
     g_pJob->probe_path = m_cutFacts.path_utf8.data();
@@ -208,7 +215,7 @@ void CMorvaneDlg::ShowPreview(long long ms, bool exact)
 
 void CMorvaneDlg::ShowPicture(const PreviewPicture& picture, bool exact)
 {
-    UseSnapshotPath();
+    PointRecordAtCutFile();
     WritePreviewJpeg(m_snapshotPathWide.c_str(), picture);
     m_shownPicture =
         QImage(picture.rgb.data(), picture.width, picture.height, picture.width * 3, QImage::Format_RGB888).copy();

@@ -299,6 +299,7 @@ private:
     void ShowAddFailure(const QString& path);
     void ReportUnusableFiles();
     void UseSnapshotPath();
+    void PointRecordAtCutFile();
     void ReleaseJobRecord();
     QLabel* Static(int id) const;
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "output_file.h"
 
+#include "block_writer.h"
+
 #include <cerrno>
 #include <cstdint>
 
@@ -16,7 +18,9 @@ extern "C" {
 
 namespace {
 
-constexpr int kWriterBufferSize = 256 * 1024;
+// Holds only the muxer's small writes between packets: packet data goes
+// straight to the block writer.
+constexpr int kWriterBufferSize = 64 * 1024;
 constexpr int kMaxNameCounter = 100000;  // a folder full of copies ends the search
 
 std::string NumberedName(const std::string& name, int counter)
@@ -57,6 +61,8 @@ void RemoveIfSameFile(int fd, const std::string& path)
         unlink(path.c_str());
 }
 
+OutputFile::OutputFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+
 // A file never closed as a result is not one: a job that failed or was
 // abandoned leaves nothing of its own behind.
 OutputFile::~OutputFile() { Delete(); }
@@ -77,17 +83,29 @@ AVIOContext* OutputFile::OpenWriter()
         return nullptr;
     writer_ = avio_alloc_context(buffer, kWriterBufferSize, 1, this, nullptr, &OutputFile::Write,
                                  &OutputFile::Seek);
-    if (!writer_)
+    if (!writer_) {
         av_free(buffer);
+        return nullptr;
+    }
+    writer_->direct = 1;  // the block writer copies packet data once; the context need not as well
+    blocks_ = std::make_unique<BlockWriter>(fd_);
     return writer_;
 }
 
+// Drops what the writer thread has not written yet: called once it is
+// written out, or when the file is emptied or deleted anyway.
 void OutputFile::FreeWriter()
 {
+    blocks_.reset();
     if (!writer_)
         return;
     av_freep(&writer_->buffer);
     avio_context_free(&writer_);
+}
+
+bool OutputFile::WrittenOut() const
+{
+    return !blocks_ || blocks_->Drain() == 0;
 }
 
 void OutputFile::Rewind()
@@ -105,6 +123,8 @@ bool OutputFile::Flush()
         if (writer_->error < 0 && error_ == 0)
             error_ = AVUNERROR(writer_->error);
     }
+    if (!WrittenOut() && error_ == 0)
+        error_ = blocks_->error();
     return error_ == 0;
 }
 
@@ -139,12 +159,12 @@ void OutputFile::Delete()
 
 bool OutputFile::ReadAt(int64_t offset, void* buf, size_t n) const
 {
-    return fd_ >= 0 && offset >= 0 && pread(fd_, buf, n, static_cast<off_t>(offset)) == static_cast<ssize_t>(n);
+    return fd_ >= 0 && WrittenOut() && offset >= 0 && pread(fd_, buf, n, static_cast<off_t>(offset)) == static_cast<ssize_t>(n);
 }
 
 bool OutputFile::WriteByteAt(int64_t offset, uint8_t byte)
 {
-    if (fd_ < 0 || error_ != 0)
+    if (fd_ < 0 || error_ != 0 || !Flush())
         return false;
     if (pwrite(fd_, &byte, 1, static_cast<off_t>(offset)) != 1) {
         error_ = errno;
@@ -156,31 +176,25 @@ bool OutputFile::WriteByteAt(int64_t offset, uint8_t byte)
 int64_t OutputFile::Size() const
 {
     struct stat st {};
-    return fd_ >= 0 && fstat(fd_, &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+    return fd_ >= 0 && WrittenOut() && fstat(fd_, &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
 }
 
 int OutputFile::Write(void* opaque, uint8_t* buf, int size)
 {
     auto* self = static_cast<OutputFile*>(opaque);
-    if (self->error_ != 0)
-        return AVERROR(self->error_);  // nothing after a hole in the file
-    int done = 0;
-    while (done < size) {
-        const ssize_t n = write(self->fd_, buf + done, static_cast<size_t>(size - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            self->error_ = n < 0 ? errno : ENOSPC;
-            return AVERROR(self->error_);
-        }
-        done += static_cast<int>(n);
-    }
-    return size;
+    if (self->error_ == 0 && size > 0)
+        self->error_ = self->blocks_->Append(buf, static_cast<size_t>(size));
+    return self->error_ != 0 ? AVERROR(self->error_) : size;  // nothing after a hole in the file
 }
 
 int64_t OutputFile::Seek(void* opaque, int64_t offset, int whence)
 {
     auto* self = static_cast<OutputFile*>(opaque);
+    if (!self->WrittenOut()) {
+        if (self->error_ == 0)
+            self->error_ = self->blocks_->error();
+        return AVERROR(self->error_);
+    }
     if (whence == AVSEEK_SIZE) {
         struct stat st {};
         return fstat(self->fd_, &st) == 0 ? static_cast<int64_t>(st.st_size) : AVERROR(errno);

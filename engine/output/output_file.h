@@ -7,9 +7,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 struct AVIOContext;
+class BlockWriter;
 
 // Creates `wanted`, or the first free of name(0).ext, name(1).ext, ..., with
 // O_EXCL. Returns the open descriptor and sets *chosen, or returns -errno
@@ -20,11 +22,13 @@ int CreateUniqueOutputFile(const std::string& wanted, std::string* chosen);
 // has since given to another file is left alone.
 void RemoveIfSameFile(int fd, const std::string& path);
 
-// The muxer's sink on a descriptor the job owns. The first failed write or
-// seek is kept (as an errno value) so the job can say why its output broke.
+// The muxer's sink on a descriptor the job owns, written on a thread of its
+// own. The first failed write or seek is kept (as an errno value) so the job
+// can say why its output broke; a write that fails behind the muxer's back
+// shows at the next write, seek or flush.
 class OutputFile {
 public:
-    OutputFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+    OutputFile(int fd, std::string path);
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -56,10 +60,14 @@ private:
     static int64_t Seek(void* opaque, int64_t offset, int whence);
     void FreeWriter();
     bool StillAtItsPath() const;
+    // Everything handed to the writer thread is on the descriptor; false
+    // once a write failed.
+    bool WrittenOut() const;
 
     int fd_;
     std::string path_;
     AVIOContext* writer_ = nullptr;
+    std::unique_ptr<BlockWriter> blocks_;  // with the writer: what it gave, being written
     int error_ = 0;
     bool moved_ = false;
 };

@@ -107,6 +107,7 @@ int main(int argc, char** argv)
     // Warms the page cache; a failure only makes the first timing colder.
     if (std::system(("cat " + Quoted(recording) + " > /dev/null").c_str()) != 0)
         std::fprintf(stderr, "could not read %s ahead\n", recording.c_str());
+    ::sync();  // a recording just made is still being written back: not during the first run
     std::printf("recording: %.0f MB, %.0f s; three breaks removed\n",
                 static_cast<double>(fs::file_size(recording)) / 1e6, length_s);
 

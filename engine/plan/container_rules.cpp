@@ -139,6 +139,8 @@ const ContainerRules* RulesOfMuxer(const char* muxer_name) { return muxer_name ?
 
 const ContainerRules* RulesOf(const AVOutputFormat* format) { return format ? RulesOfName(format->name) : nullptr; }
 
+const ContainerRules* RulesOfFileName(const char* name) { return RulesOf(av_guess_format(nullptr, name, nullptr)); }
+
 const AVOutputFormat* DirectOutputFormat(const AVFormatContext* input, const char* output_path)
 {
     const ContainerRules* own = RulesOfInput(input);
@@ -146,7 +148,7 @@ const AVOutputFormat* DirectOutputFormat(const AVFormatContext* input, const cha
         return nullptr;
     // The extension may pick another member of the input's own family (an
     // MP4 named .mov is written as QuickTime); a name outside it picks nothing.
-    const ContainerRules* named = RulesOf(av_guess_format(nullptr, output_path, nullptr));
+    const ContainerRules* named = RulesOfFileName(output_path);
     if (named && std::strcmp(named->family, own->family) == 0) {
         const AVOutputFormat* format = MuxerOf(named);
         if (TakesInputCodecs(format, input))
@@ -158,7 +160,7 @@ const AVOutputFormat* DirectOutputFormat(const AVFormatContext* input, const cha
 
 const AVOutputFormat* ReencodeOutputFormat(const char* output_path)
 {
-    return MuxerOf(RulesOf(av_guess_format(nullptr, output_path, nullptr)));
+    return MuxerOf(RulesOfFileName(output_path));
 }
 
 bool NeedsGlobalHeader(const AVOutputFormat* format)

@@ -48,6 +48,9 @@ struct ContainerRules {
 // The rules of `format`; null when the engine does not write that container.
 const ContainerRules* RulesOf(const AVOutputFormat* format);
 const ContainerRules* RulesOfMuxer(const char* muxer_name);
+// The rules of the container a file name's extension names: the one place
+// a container is told from a name. Null for a name the table does not hold.
+const ContainerRules* RulesOfFileName(const char* name);
 
 // The muxer a direct copy of `input` writes: the one its own demuxer's
 // family writes (the brand picks QuickTime, MP4 or 3GP; a program stream of

@@ -186,8 +186,7 @@ std::string SpanFileTitle(const std::string& title, int span, int span_count)
 
 bool ContainerKeepsChapters(const std::string& extension)
 {
-    const AVOutputFormat* format = av_guess_format(nullptr, ("x" + extension).c_str(), nullptr);
-    const ContainerRules* rules = format ? RulesOf(format) : nullptr;
+    const ContainerRules* rules = RulesOfFileName(("x" + extension).c_str());
     return rules && rules->chapters != ChapterPlace::None;
 }
 

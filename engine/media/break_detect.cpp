@@ -2,6 +2,7 @@
 #include "break_detect.h"
 
 #include "av_handles.h"
+#include "filter_library.h"
 #include "media_input.h"
 
 #include <algorithm>
@@ -10,20 +11,17 @@
 #include <string>
 
 extern "C" {
-#include <libavfilter/avfilter.h>
-#include <libavfilter/buffersink.h>
-#include <libavfilter/buffersrc.h>
 #include <libavutil/opt.h>
 }
 
 namespace {
 
 struct GraphDeleter {
-    void operator()(AVFilterGraph* g) const { avfilter_graph_free(&g); }
+    void operator()(AVFilterGraph* g) const { Filters()->graph_free(&g); }  // made by the loaded library
 };
 using GraphPtr = std::unique_ptr<AVFilterGraph, GraphDeleter>;
 struct InOutDeleter {
-    void operator()(AVFilterInOut* io) const { avfilter_inout_free(&io); }
+    void operator()(AVFilterInOut* io) const { Filters()->inout_free(&io); }
 };
 using InOutPtr = std::unique_ptr<AVFilterInOut, InOutDeleter>;
 
@@ -42,16 +40,16 @@ struct FilterChain {
     bool Build(const char* source_name, const std::string& source_args, const char* sink_name,
                const std::string& chain)
     {
-        graph.reset(avfilter_graph_alloc());
+        const FilterLibrary* f = Filters();
+        graph.reset(f ? f->graph_alloc() : nullptr);
         if (!graph)
             return false;
         graph->nb_threads = 2;
-        if (avfilter_graph_create_filter(&source, avfilter_get_by_name(source_name), "in", source_args.c_str(),
-                                         nullptr, graph.get()) < 0 ||
-            avfilter_graph_create_filter(&sink, avfilter_get_by_name(sink_name), "out", nullptr, nullptr,
-                                         graph.get()) < 0)
+        if (f->graph_create_filter(&source, f->get_by_name(source_name), "in", source_args.c_str(), nullptr,
+                                   graph.get()) < 0 ||
+            f->graph_create_filter(&sink, f->get_by_name(sink_name), "out", nullptr, nullptr, graph.get()) < 0)
             return false;
-        InOutPtr outputs(avfilter_inout_alloc()), inputs(avfilter_inout_alloc());
+        InOutPtr outputs(f->inout_alloc()), inputs(f->inout_alloc());
         if (!outputs || !inputs)
             return false;
         outputs->name = av_strdup("in");
@@ -60,10 +58,10 @@ struct FilterChain {
         inputs->filter_ctx = sink;
         AVFilterInOut* in_raw = inputs.release();
         AVFilterInOut* out_raw = outputs.release();
-        const int parsed = avfilter_graph_parse_ptr(graph.get(), chain.c_str(), &in_raw, &out_raw, nullptr);
-        avfilter_inout_free(&in_raw);
-        avfilter_inout_free(&out_raw);
-        return parsed >= 0 && avfilter_graph_config(graph.get(), nullptr) >= 0;
+        const int parsed = f->graph_parse_ptr(graph.get(), chain.c_str(), &in_raw, &out_raw, nullptr);
+        f->inout_free(&in_raw);
+        f->inout_free(&out_raw);
+        return parsed >= 0 && f->graph_config(graph.get(), nullptr) >= 0;
     }
 };
 
@@ -251,10 +249,11 @@ bool Scanner::Filter(AVFrame* frame, bool video)
     } else if (!chain.graph) {
         return true;
     }
-    if (av_buffersrc_add_frame_flags(chain.source, frame, 0) < 0)
+    const FilterLibrary* f = Filters();  // loaded: the chain was built
+    if (f->buffersrc_add_frame_flags(chain.source, frame, 0) < 0)
         return false;
     int got;
-    while ((got = av_buffersink_get_frame(chain.sink, filtered_.get())) >= 0) {
+    while ((got = f->buffersink_get_frame(chain.sink, filtered_.get())) >= 0) {
         if (filtered_->pts != AV_NOPTS_VALUE)
             video ? ReadVideoMarks(filtered_.get()) : ReadAudioMarks(filtered_.get());
         av_frame_unref(filtered_.get());

@@ -101,7 +101,8 @@ int BlockWriter::Append(const uint8_t* data, size_t size)
 BlockWriter::Block* BlockWriter::TakeFreeBlock()
 {
     std::unique_lock<std::mutex> lock(mutex_);
-    freed_.wait(lock, [this] { return !free_.empty() || error_.load() != 0; });
+    if (free_.empty())
+        freed_.wait(lock, [this] { return free_.size() >= kWakeBatch || error_.load() != 0; });
     if (error_.load() != 0)
         return nullptr;
     Block* b = free_.back();
@@ -112,44 +113,60 @@ BlockWriter::Block* BlockWriter::TakeFreeBlock()
 
 void BlockWriter::Hand(Block* block)
 {
+    bool wake = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         queue_.push_back(block);
+        wake = queue_.size() == kWakeBatch || flushing_;
     }
-    queued_.notify_one();
+    if (wake)
+        queued_.notify_one();
 }
 
 int BlockWriter::Drain()
 {
     if (!thread_.joinable())
         return error();
-    if (filling_ && filling_->used > 0) {
-        Hand(filling_);
-        filling_ = nullptr;
-    }
     std::unique_lock<std::mutex> lock(mutex_);
+    if (filling_ && filling_->used > 0)
+        queue_.push_back(filling_);
+    filling_ = nullptr;
+    flushing_ = true;
+    queued_.notify_one();
     freed_.wait(lock, [this] { return queue_.empty() && !writing_; });
+    flushing_ = false;
     return error_.load();
 }
 
+// Sleeps until a batch of blocks waits, not at every block: each sleep and
+// wake-up of either side costs two system calls and a switch.
 void BlockWriter::WriteQueued()
 {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        queued_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+        queued_.wait(lock, [this] {
+            return stopping_ || queue_.size() >= kWakeBatch || (flushing_ && !queue_.empty());
+        });
         if (stopping_)
             return;
-        Block* b = queue_.front();
-        queue_.pop_front();
-        writing_ = true;
-        const bool skip = error_.load() != 0;
-        lock.unlock();
-        const int e = skip ? 0 : WriteAll(b->data.get(), b->used);
-        lock.lock();
-        if (e != 0 && error_.load() == 0)
-            error_.store(e);
-        writing_ = false;
-        free_.push_back(b);
-        freed_.notify_all();
+        while (!queue_.empty() && !stopping_)
+            WriteFront(lock);
     }
+}
+
+void BlockWriter::WriteFront(std::unique_lock<std::mutex>& lock)
+{
+    Block* b = queue_.front();
+    queue_.pop_front();
+    writing_ = true;
+    const bool skip = error_.load() != 0;
+    lock.unlock();
+    const int e = skip ? 0 : WriteAll(b->data.get(), b->used);
+    lock.lock();
+    if (e != 0 && error_.load() == 0)
+        error_.store(e);
+    writing_ = false;
+    free_.push_back(b);
+    if (free_.size() == kWakeBatch || queue_.empty() || e != 0)
+        freed_.notify_all();
 }

@@ -21,6 +21,7 @@ public:
     // the system time of 256 KB writes on a virtual machine (measured).
     static constexpr size_t kBlockSize = 256 * 1024;
     static constexpr int kBlocks = 8;
+    static constexpr size_t kWakeBatch = kBlocks / 2;
 
     // Writes at the descriptor's current position; nothing else may move it
     // or write to it until Drain returns.
@@ -48,6 +49,7 @@ private:
     Block* TakeFreeBlock();
     void Hand(Block* block);
     void WriteQueued();
+    void WriteFront(std::unique_lock<std::mutex>& lock);
     int WriteAll(const uint8_t* data, size_t size);
     void Fail(int error);
 
@@ -61,6 +63,7 @@ private:
     std::deque<Block*> queue_;
     std::vector<Block*> free_;
     bool writing_ = false;
+    bool flushing_ = false;  // Drain waits: every queued block is wanted now
     bool stopping_ = false;
     std::atomic<int> error_{0};  // set under the mutex, read without it per append
     std::thread thread_;  // not started: the caller writes for itself

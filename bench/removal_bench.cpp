@@ -74,12 +74,23 @@ std::string RemoveArgs(double length_s)
     return args;
 }
 
+double Ratio(double a, double b) { return b > 0 ? a / b : 0.0; }
+
 void PrintSide(const Side& s, const Side& base)
 {
     const double wall = Median(s.wall);
-    std::printf("%-34s %7.2f s  cpu %6.2f s  peak %6.1f MB  %5.2fx %s%s\n", s.name.c_str(), wall, Median(s.cpu),
-                Median(s.peak), Median(base.wall) > 0 ? wall / Median(base.wall) : 0.0, base.name.c_str(),
-                s.ok ? "" : "  (FAILED)");
+    std::printf("%-34s %7.2f s  cpu %6.2f s  peak %6.1f MB  %5.2fx (cpu %4.2fx) %s%s\n", s.name.c_str(), wall,
+                Median(s.cpu), Median(s.peak), Ratio(wall, Median(base.wall)),
+                Ratio(Median(s.cpu), Median(base.cpu)), base.name.c_str(), s.ok ? "" : "  (FAILED)");
+}
+
+// The goal in wall time: within 2x of cp, at most 0.7x of the ffmpeg copy.
+void PrintGoal(const Side& s, const Side& cp, const Side& ffmpeg)
+{
+    const double to_cp = Ratio(Median(s.wall), Median(cp.wall));
+    const double to_ffmpeg = Ratio(Median(s.wall), Median(ffmpeg.wall));
+    std::printf("goal for the %s: <= 2.00x cp, <= 0.70x ffmpeg: %.2fx, %.2fx: %s\n", s.name.c_str(), to_cp, to_ffmpeg,
+                to_cp <= 2.0 && to_ffmpeg <= 0.7 ? "met" : "not met");
 }
 
 }  // namespace
@@ -144,6 +155,8 @@ int main(int argc, char** argv)
         PrintSide(s, sides[0]);
     for (size_t k = 2; k < sides.size(); ++k)
         PrintSide(sides[k], sides[1]);
+    for (size_t k = 2; k < sides.size(); ++k)
+        PrintGoal(sides[k], sides[0], sides[1]);
     for (const Side& s : sides)
         RemoveFile(s.output);
     bool ok = true;

@@ -195,8 +195,14 @@ bool ExactCutter::WriteCopied(AVPacket* pkt)
     source_sets_replaced_ = false;
     if (copied_ == 0)
         pkt->dts = plan_.copy_first_dts;
-    pkt->pts -= Shift();
+    // No time at all (a damaged file's) stays none rather than wrapping round.
+    if (pkt->pts != AV_NOPTS_VALUE)
+        pkt->pts -= Shift();
     pkt->dts -= Shift();
+    if (copied_ > 0 && pkt->dts <= last_video_dts_) {
+        reason_ = FailureReason::DamagedWithin;  // the file's own decoding times go back
+        return false;
+    }
     if (pkt->duration <= 0)
         pkt->duration = plan_.frame_duration;
     ++copied_;
@@ -211,6 +217,8 @@ bool ExactCutter::VideoPacket(AVPacket* pkt, int index)
         return false;  // the file reads differently the second time
     if (pkt->dts == AV_NOPTS_VALUE)
         pkt->dts = s.dts;
+    if (pkt->pts == AV_NOPTS_VALUE)
+        pkt->pts = s.pts;  // as the scan placed it
     if (!head_done_ && plan_.head_count > 0 && index <= plan_.head_feed_end && !FeedPart(head_, pkt))
         return false;
     if (plan_.tail_count > 0 && index >= plan_.tail_from && !FeedPart(tail_, pkt))

@@ -219,5 +219,26 @@ TEST(DamagedWithinTheCut, SoundThatMostlyFailsToDecodeFailsAReencodedCut)
     EXPECT_NE(r.output.find("the file is damaged within the cut"), std::string::npos) << r.output;
 }
 
-}  // namespace
+// Found by the mutation campaign: four bytes gone from a program stream make
+// two of its pictures share a decoding time inside an exact cut's copied
+// part. The cut read a time it did not have (overflowing) and failed as
+// "the output cannot take this file's codecs": the file is what is wrong.
+TEST(DamagedWithinTheCut, AnExactCutWhoseCopiedTimesGoBackSaysTheFileIsDamaged)
+{
+    const std::string folder = MakeScratchFolder("exact_times_back");
+    const std::string vob = folder + "/in.mpg";
+    ASSERT_EQ(RunShell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=96x64:rate=10:duration=4 -f lavfi "
+                       "-i sine=frequency=440:sample_rate=44100:duration=4 -c:v mpeg2video -g 10 -bf 2 -c:a mp2 "
+                       "-b:a 64k -f vob " + Quoted(vob)).exit_code,
+              0);
+    std::vector<uint8_t> b = Bytes(vob);
+    ASSERT_GT(b.size(), 37477u);
+    b.erase(b.begin() + 37473, b.begin() + 37477);
+    WriteBytes(vob, b);
+    const CliResult r = RunCliWithin(300, "cut " + Quoted(vob) + " --start 0.5 --end 2.0 --exact -o " +
+                                              Quoted(folder + "/cut.mpg"));
+    EXPECT_EQ(r.exit_code, 1) << r.output;
+    EXPECT_NE(r.output.find("the file is damaged within the cut"), std::string::npos) << r.output;
+}
 
+}  // namespace

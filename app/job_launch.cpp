@@ -308,7 +308,7 @@ void CMorvaneDlg::OnLaunchCut()
 void CMorvaneDlg::TellDecision(const LaunchDecision& decided)
 {
     if (decided.exact_fell_back)
-        ShowMessage(LanguageText("TISHI", "jqjqbk"));  // cut at key pictures instead
+        ShowMessage(LanguageText("TISHI", "jqjqbz"));  // cut at key pictures instead
     if (decided.exact_reencodes_whole)  // all of a span is re-encoded
         ShowMessage(LanguageText("TISHI", decided.exact_keys_lack_headers ? "jqjqtb" : "jqjqqb"));
 }

@@ -29,7 +29,7 @@ std::vector<LanguageKey> BuildKeyList()
         // Launch refusals, read by the main window when it refuses.
         {"zjjqwkzm", kDialogOnly}, {"zjhbwkzm", kDialogOnly}, {"hbtdwj", kDialogOnly},
         // Exact cuts
-        {"jqjqbk", kDialogOnly},
+        {"jqjqbz", kDialogOnly},
         // Tracks a job left out; direct joins of files whose tracks differ
         {"ylgd", kDialogOnly}, {"gdyp", kDialogOnly}, {"gdzm", kDialogOnly}, {"gdsj", kDialogOnly},
         {"gdfj", kDialogOnly}, {"gdsp", kDialogOnly}, {"gdbt", kDialogOnly}, {"gdwj", kDialogOnly},

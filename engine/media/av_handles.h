@@ -7,6 +7,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavcodec/bsf.h>
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
 #include <libavutil/dict.h>
@@ -38,6 +39,9 @@ struct AudioFifoDeleter {
 struct DictionaryDeleter {
     void operator()(AVDictionary* dict) const { av_dict_free(&dict); }
 };
+struct BitstreamFilterDeleter {
+    void operator()(AVBSFContext* bsf) const { av_bsf_free(&bsf); }
+};
 struct AvMemoryDeleter {
     void operator()(void* p) const { av_free(p); }
 };
@@ -51,6 +55,7 @@ using ResamplerPtr = std::unique_ptr<SwrContext, ResamplerDeleter>;
 using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoDeleter>;
 using DictionaryPtr = std::unique_ptr<AVDictionary, DictionaryDeleter>;
 using AvBufferPtr = std::unique_ptr<uint8_t, AvMemoryDeleter>;
+using BitstreamFilterPtr = std::unique_ptr<AVBSFContext, BitstreamFilterDeleter>;
 
 inline FramePtr MakeFrame() { return FramePtr(av_frame_alloc()); }
 inline PacketPtr MakePacket() { return PacketPtr(av_packet_alloc()); }

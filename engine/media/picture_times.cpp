@@ -52,17 +52,35 @@ PictureKind KindOfPicture(int codec_id, const uint8_t* data, size_t size)
     return PictureKind::Unknown;
 }
 
-PictureTimeReader::PictureTimeReader(AVFormatContext* format, int video_index)
+PictureTimeReader::PictureTimeReader(AVFormatContext* format, int video_index, bool unpack)
     : format_(format), steady_(format), video_index_(video_index)
 {
-    fills_ = video_index >= 0 && static_cast<unsigned>(video_index) < format->nb_streams &&
-             FillsPictureTimes(format, format->streams[video_index]);
+    const bool has_video = video_index >= 0 && static_cast<unsigned>(video_index) < format->nb_streams;
+    fills_ = has_video && FillsPictureTimes(format, format->streams[video_index]);
+    if (has_video && unpack) {
+        unpacker_ = std::make_unique<PackedPictureUnpacker>();
+        if (!unpacker_->Open(format->streams[video_index]))
+            end_ = AVERROR(ENOSYS);  // no packed picture passes unread
+    }
+}
+
+// The next packet as read, a packed picture unpacked.
+int PictureTimeReader::ReadOne(AVPacket* pkt)
+{
+    for (;;) {
+        const int rc = steady_.Read(pkt);
+        if (rc < 0 || !unpacker_ || pkt->stream_index != video_index_)
+            return rc;
+        const int unpacked = unpacker_->Unpack(pkt);
+        if (unpacked != AVERROR(EAGAIN))
+            return unpacked;
+    }
 }
 
 int PictureTimeReader::Read(AVPacket* pkt)
 {
     if (!fills_)
-        return steady_.Read(pkt);  // nothing to complete: no queue, no packet of its own
+        return end_ < 0 ? end_ : ReadOne(pkt);  // nothing to complete: no queue, no packet of its own
     for (;;) {
         if (!queue_.empty() && queue_.front().get() != pending_) {
             av_packet_move_ref(pkt, queue_.front().get());
@@ -84,7 +102,7 @@ int PictureTimeReader::ReadAhead()
     PacketPtr p = MakePacket();
     if (!p)
         return end_ = AVERROR(ENOMEM);
-    const int rc = steady_.Read(p.get());
+    const int rc = ReadOne(p.get());
     if (rc < 0)
         return end_ = rc;
     if (fills_ && p->stream_index == video_index_)

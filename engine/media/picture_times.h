@@ -10,6 +10,7 @@
 #include <deque>
 
 #include "av_handles.h"
+#include "packed_pictures.h"
 #include "steady_times.h"
 
 // The kind of picture a packet of MPEG-1/2 or MPEG-4 Part 2 holds.
@@ -20,14 +21,17 @@ PictureKind KindOfPicture(int codec_id, const uint8_t* data, size_t size);
 // when decoded, and an I or P picture when the next I or P is decoded.
 class PictureTimeReader {
 public:
-    // `video_index`: the stream whose times are completed, -1 none.
-    PictureTimeReader(AVFormatContext* format, int video_index);
+    // `video_index`: the stream whose times are completed, -1 none. With
+    // `unpack`, its MPEG-4 pictures packed as DivX and Xvid store them are
+    // read one a packet (PackedPictureUnpacker) before they are timed.
+    PictureTimeReader(AVFormatContext* format, int video_index, bool unpack = false);
     // As av_read_frame: 0 with a packet, or the demuxer's error or EOF
     // once every packet read ahead has been returned. Times far from their
     // neighbours are mended first (SteadyTimeReader).
     int Read(AVPacket* pkt);
 
 private:
+    int ReadOne(AVPacket* pkt);
     int ReadAhead();
     void Complete(AVPacket* pkt);
     void ReleasePending(int64_t shown_at);
@@ -36,6 +40,7 @@ private:
     SteadyTimeReader steady_;  // damaged times mended before they are completed
     int video_index_ = -1;
     bool fills_ = false;
+    std::unique_ptr<PackedPictureUnpacker> unpacker_;
     std::deque<PacketPtr> queue_;  // read ahead, in the order read
     AVPacket* pending_ = nullptr;  // in queue_: a reference picture still without its time
     int64_t next_dts_ = AV_NOPTS_VALUE;  // where the last picture read ends

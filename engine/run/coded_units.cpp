@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "packed_pictures.h"
+
 namespace {
 
 // Offset of the next 00 00 01 at or after `from`, `size` when none.
@@ -251,17 +253,7 @@ bool SetMpeg4LowDelay(uint8_t* data, size_t size, bool low_delay)
 
 bool IsPackedMpeg4(const uint8_t* data, size_t size)
 {
-    for (size_t at = FindStartCode(data, size, 0); at + 8 < size; at = FindStartCode(data, size, at + 3)) {
-        if (data[at + 3] == 0xb6)
-            return false;  // the picture itself starts
-        if (data[at + 3] != 0xb2 || std::memcmp(data + at + 4, "DivX", 4) != 0)
-            continue;
-        size_t end = at + 8;
-        while (end < size && data[end] != 0)
-            ++end;
-        return data[end - 1] == 'p';
-    }
-    return false;
+    return PackedMarkAt(data, size) >= 0;
 }
 
 bool ParseMpeg2Sequence(const uint8_t* data, size_t size, Mpeg2Sequence* seq)

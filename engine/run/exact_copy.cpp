@@ -10,6 +10,7 @@
 #include "container_rules.h"
 #include "job_file.h"
 #include "media_time.h"
+#include "packed_pictures.h"
 #include "picture_times.h"
 #include "tracks.h"
 
@@ -73,7 +74,7 @@ bool ExactCutter::OpenOutput()
     sound_by_place_ = TimesByPlace(ctx->oformat);
     // The streams and the container's facts travel as in any direct copy.
     out_video_ = AddCopiedStream(ctx, vst_);
-    if (!out_video_ || (ast_ && !(out_audio_ = AddCopiedStream(ctx, ast_))))
+    if (!out_video_ || (unpack_ && !UseUnpackedHeaders()) || (ast_ && !(out_audio_ = AddCopiedStream(ctx, ast_))))
         return false;
     CopyContainerFacts(ctx, in_.format.get());
     if (ast_)
@@ -105,6 +106,25 @@ bool ExactCutter::OpenOutput()
         return false;
     header_written_ = true;
     WriteAttachedPictures(ctx, in_.format.get(), extra_in_, extra_out_);
+    return true;
+}
+
+// The pictures are written unpacked: the output's headers must not say
+// they are packed, or a decoder would look for two pictures in a packet.
+bool ExactCutter::UseUnpackedHeaders()
+{
+    PackedPictureUnpacker unpacker;
+    if (!unpacker.Open(vst_))
+        return false;
+    const AVCodecParameters* unpacked = unpacker.Parameters();
+    AVCodecParameters* par = out_video_->codecpar;
+    av_freep(&par->extradata);
+    par->extradata_size = 0;
+    par->extradata = static_cast<uint8_t*>(av_mallocz(unpacked->extradata_size + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (!par->extradata)
+        return false;
+    std::memcpy(par->extradata, unpacked->extradata, static_cast<size_t>(unpacked->extradata_size));
+    par->extradata_size = unpacked->extradata_size;
     return true;
 }
 
@@ -394,7 +414,7 @@ bool ExactCutter::Process()
     int index = 0;
     int rc = 0;
     int past_main_sound = 0;  // packets read since the main sound reached the span's end
-    PictureTimeReader reader(fmt, vst_->index);
+    PictureTimeReader reader(fmt, vst_->index, unpack_);
     while ((index < n || !SpanSoundsRead(past_main_sound)) && (rc = reader.Read(pkt.get())) >= 0) {
         if (Cancelled())
             break;

@@ -34,6 +34,8 @@ bool ClassifySource(const AVFormatContext* input, const AVStream* st, const char
 // What the source spends on the scanned pictures, in bits a second; 0 when
 // they span no time.
 int64_t MeasuredBitRate(const std::vector<PacketFacts>& scan, AVRational time_base);
+// MPEG-4 with B-pictures packed as DivX and Xvid store them: read unpacked.
+bool ReadsUnpacked(const AVStream* st);
 // Whether a packet brings parameter sets of its own before its picture.
 bool CarriesParameterSets(CutCodec codec, const AVPacket* pkt, int length_size);
 // Ends the HEVC coded sequence with this packet (once).
@@ -122,6 +124,7 @@ private:
     void StartWithFirstDecoded();
     int64_t DerivedDts(int64_t pts) const;
     bool OpenOutput();
+    bool UseUnpackedHeaders();
     bool FinishFile(bool keep);
     bool OpenEncoders();
     bool Process();
@@ -155,6 +158,7 @@ private:
     CutCodec codec_ = CutCodec::H264;
     AVStream* vst_ = nullptr;
     AVStream* ast_ = nullptr;
+    bool unpack_ = false;              // packed B-pictures read one a packet
     int length_size_ = 4;              // kStartCodes: units behind start codes, sets in band
     std::vector<Bytes> source_units_;  // the source's parameter sets, brought back after a re-encoded part
     int64_t seek_target_ = 0;

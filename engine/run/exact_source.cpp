@@ -9,6 +9,7 @@
 #include "container_rules.h"
 #include "matching_encoder.h"
 #include "media_time.h"
+#include "packed_pictures.h"
 #include "picture_times.h"
 
 namespace exact_cutting {
@@ -114,14 +115,20 @@ bool ClassifySource(const AVFormatContext* input, const AVStream* st, const char
         *why = "the stream has no configuration record";
         return false;
     }
-    // Packed B-pictures have no picture a packet: their copy and the
-    // re-encoded ends would not keep one order.
-    const size_t extradata_size = static_cast<size_t>(std::max(par->extradata_size, 0));
-    if (*codec == CutCodec::Mpeg4 && par->video_delay > 0 && IsPackedMpeg4(par->extradata, extradata_size)) {
-        *why = "MPEG-4 with B-pictures packed as DivX and Xvid write them is not handled";
+    if (ReadsUnpacked(st) && !CanUnpackPackedPictures()) {
+        *why = "MPEG-4 with B-pictures packed as DivX and Xvid write them cannot be unpacked here";
         return false;
     }
     return true;
+}
+
+// Packed B-pictures have no picture a packet: the cut reads them unpacked,
+// so that the copy and the re-encoded ends keep one order.
+bool ReadsUnpacked(const AVStream* st)
+{
+    const AVCodecParameters* par = st->codecpar;
+    const size_t extradata_size = static_cast<size_t>(std::max(par->extradata_size, 0));
+    return par->codec_id == AV_CODEC_ID_MPEG4 && par->video_delay > 0 && IsPackedMpeg4(par->extradata, extradata_size);
 }
 
 // What the source spends on the scanned pictures, in bits a second; 0 when
@@ -190,6 +197,7 @@ bool ExactCutter::OpenSource()
     std::string why;
     if (!vst_ || !ClassifySource(in_.format.get(), vst_, inputs_[input_].output_path.c_str(), &codec_, &why))
         return false;
+    unpack_ = ReadsUnpacked(vst_);
     const AVCodecParameters* par = vst_->codecpar;
     const uint8_t* extradata = par->extradata;
     const size_t extradata_size = static_cast<size_t>(std::max(par->extradata_size, 0));
@@ -243,7 +251,7 @@ bool ExactCutter::SeekVideo(int64_t target)
 int64_t ExactCutter::FirstKeyPicture()
 {
     PacketPtr pkt = MakePacket();
-    PictureTimeReader reader(in_.format.get(), vst_->index);
+    PictureTimeReader reader(in_.format.get(), vst_->index, unpack_);
     while (pkt && reader.Read(pkt.get()) >= 0) {
         const bool video_key = pkt->stream_index == vst_->index && (pkt->flags & AV_PKT_FLAG_KEY);
         const int64_t pts = pkt->pts;
@@ -303,7 +311,7 @@ bool ExactCutter::Scan()
     PacketPtr pkt = MakePacket();
     int past_end = -1;
     int rc;
-    PictureTimeReader reader(fmt, vst_->index);
+    PictureTimeReader reader(fmt, vst_->index, unpack_);
     while ((rc = reader.Read(pkt.get())) >= 0) {
         if (Cancelled())
             return false;
@@ -368,7 +376,7 @@ bool ExactCutter::ReencodesWholeSpan(bool* keys_lack_headers)
     PacketPtr pkt = MakePacket();
     if (!pkt || !SeekVideo(seek_target_))
         return false;
-    PictureTimeReader reader(fmt, vst_->index);
+    PictureTimeReader reader(fmt, vst_->index, unpack_);
     while (reader.Read(pkt.get()) >= 0) {
         const int64_t pts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
         const bool key = pkt->stream_index == vst_->index && (pkt->flags & AV_PKT_FLAG_KEY) && pts != AV_NOPTS_VALUE;

@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "av_handles.h"
+#include "coded_units.h"
 #include "media_checks.h"
 #include "media_input.h"
 #include "picture_times.h"
@@ -72,6 +74,66 @@ TEST(PictureTimes, EveryPictureOfAFileWithoutItsTimesHasItsPresentationTime)
         for (size_t i = 1; i < shown.size(); ++i)
             EXPECT_EQ(shown[i] - shown[i - 1], frame) << "picture " << i;
     }
+}
+
+// MPEG-4 whose B-pictures are packed as Xvid writes them, read unpacked: one
+// picture a packet, each with its own time, key marks on the I-pictures
+// alone, and the pictures' bytes as stored: only the placeholders and the
+// mark of the packed form are gone.
+TEST(PictureTimes, PackedPicturesAreReadOneAPacketAsStored)
+{
+    MediaInput in;
+    ASSERT_EQ(OpenMediaInput(FixturePath("exact_xvid_packed.avi").c_str(), in, MediaInputOptions{}), kProbeOk);
+    const AVCodecParameters* par = in.VideoStream()->codecpar;
+    ASSERT_TRUE(IsPackedMpeg4(par->extradata, static_cast<size_t>(par->extradata_size)));
+    const auto without_mark = [](std::string bytes) {
+        const std::string mark = "DivX503b1393p";
+        for (size_t at = bytes.find(mark); at != std::string::npos; at = bytes.find(mark, at))
+            bytes[at + mark.size() - 1] = '\0';
+        return bytes;
+    };
+    std::string stored, unpacked;
+    int placeholders = 0, packets = 0, last_size = 0;
+    PacketPtr pkt = MakePacket();
+    while (av_read_frame(in.format.get(), pkt.get()) >= 0) {
+        if (pkt->stream_index == in.video_index) {
+            placeholders += pkt->size < 10;
+            stored += pkt->size < 10 ? std::string() : std::string(reinterpret_cast<char*>(pkt->data), pkt->size);
+            last_size = pkt->size;
+            ++packets;
+        }
+        av_packet_unref(pkt.get());
+    }
+    ASSERT_GT(placeholders, 40);
+
+    ASSERT_GE(av_seek_frame(in.format.get(), -1, 0, AVSEEK_FLAG_BYTE), 0);
+    PictureTimeReader reader(in.format.get(), in.video_index, true);
+    std::vector<int64_t> shown;
+    int keys = 0, key_not_intra = 0, two_pictures = 0;
+    while (reader.Read(pkt.get()) >= 0) {
+        if (pkt->stream_index == in.video_index) {
+            const std::string bytes(reinterpret_cast<char*>(pkt->data), pkt->size);
+            unpacked += bytes;
+            shown.push_back(pkt->pts);
+            const size_t vop = bytes.find("\x00\x00\x01\xb6", 0, 4);
+            two_pictures += bytes.find("\x00\x00\x01\xb6", vop + 4, 4) != std::string::npos;
+            keys += (pkt->flags & AV_PKT_FLAG_KEY) != 0;
+            key_not_intra += (pkt->flags & AV_PKT_FLAG_KEY) && (vop == std::string::npos || (bytes[vop + 4] & 0xc0));
+        }
+        av_packet_unref(pkt.get());
+    }
+    // The file ends on a B-picture with no placeholder after it to bring
+    // it: the library's unpacking (and its decoder) leave it out.
+    const std::string expected = without_mark(stored).substr(0, stored.size() - static_cast<size_t>(last_size));
+    EXPECT_EQ(unpacked.size(), expected.size());
+    EXPECT_TRUE(unpacked == expected) << "the pictures' bytes differ from those stored";
+    EXPECT_EQ(shown.size(), static_cast<size_t>(packets));  // a packet a picture, in place of each placeholder
+    EXPECT_EQ(two_pictures, 0);
+    EXPECT_EQ(keys, 3);  // at 0, 2 and 4 s
+    EXPECT_EQ(key_not_intra, 0);
+    std::sort(shown.begin(), shown.end());
+    for (size_t i = 1; i < shown.size(); ++i)
+        EXPECT_EQ(shown[i] - shown[i - 1], 1) << "picture " << i;  // AVI: a tick a picture
 }
 
 }  // namespace

@@ -372,7 +372,7 @@ TEST_F(LaunchTest, AnExactCutOfAnotherCodecSaysItCutsAtKeyPictures)
         Start(dlg, 1194);
     });
     Convert();
-    EXPECT_EQ(m_messages, QStringList({LanguageText("TISHI", "jqjqbk"), Made("jqcg", {"flv1.flv"})}));
+    EXPECT_EQ(m_messages, QStringList({LanguageText("TISHI", "jqjqbz"), Made("jqcg", {"flv1.flv"})}));
 }
 
 TEST_F(LaunchTest, ADirectJoinOfTwoFilesOfOneKindMarksBothDone)

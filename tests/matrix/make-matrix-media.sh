@@ -53,6 +53,9 @@ make_once mpeg2.mpg $pic $beep $mpeg2 -c:a mp2 -b:a 128k
 make_once mpeg4_b.avi $pic $beep -c:v mpeg4 -q:v 3 $gop -bf 2 -c:a libmp3lame -b:a 96k
 make_once mpeg4.avi $pic $beep -c:v mpeg4 -q:v 3 $gop -bf 0 -c:a libmp3lame -b:a 96k
 make_once mpeg4.mp4 $pic $beep -c:v mpeg4 -q:v 3 $gop -bf 0 -c:a aac -b:a 96k
+# With B-frames packed as Xvid writes them: a B-picture in the packet of the
+# picture before it, a placeholder in its own place.
+make_once mpeg4_packed.avi $pic $beep -c:v libxvid -q:v 3 $gop -bf 2 -c:a libmp3lame -b:a 96k
 # VP9, H.263, and the old formats of the web and of Windows.
 make_once vp9.mkv $pic $beep -c:v libvpx-vp9 -deadline realtime -cpu-used 8 -b:v 300k $gop -c:a libvorbis
 # AV1 as a recorder's encoder writes it: hidden pictures shown later, in

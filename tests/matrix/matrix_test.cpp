@@ -37,17 +37,23 @@ constexpr int kSourcePictures = 150;
 constexpr int kStopCopies = 200;
 
 // What an exact cut takes, by the tool's own promise: H.264, HEVC, MPEG-2, VP9
-// and MPEG-4 Part 2 (not with packed B-frames) in their usual containers,
+// and MPEG-4 Part 2 (packed B-frames included) in their usual containers,
 // transport and program streams included.
 const char* const kExactSources[] = {"h264.mp4",      "h264.mov",      "h264.mkv",      "tracks.mkv", "h264_late.mkv",
                                      "h264_late.ts",  "h264_open.mp4", "h264_open.mkv", "hevc.mp4",   "hevc10.mkv",
                                      "hevc_late.mp4", "mpeg2.ts",      "mpeg2.mpg",     "mpeg4_b.avi",   "mpeg4.avi",     "mpeg4.mp4",
-                                     "mpeg4_late.mkv", "vp9.mkv",     "av1.mkv",       "av1.mp4",      "h264_tff.ts",   "h264_wrap.ts",  "tv.ts"};
+                                     "mpeg4_packed.avi", "mpeg4_late.mkv", "vp9.mkv",     "av1.mkv",       "av1.mp4",      "h264_tff.ts",   "h264_wrap.ts",  "tv.ts"};
 const char* const kSources[] = {"h264.mp4",      "h264.mov",      "h264.mkv",       "h264.3gp",      "h264.flv",
                                 "h264_late.mkv", "h264_late.ts",  "h264_open.mp4",  "h264_open.mkv", "hevc.mp4",
                                 "hevc10.mkv",    "hevc_late.mp4", "mpeg2.ts",       "mpeg2.mpg",     "mpeg4_b.avi",
                                 "mpeg4.avi",     "mpeg4.mp4",     "mpeg4_late.mkv", "vp9.mkv",       "h263.3gp",
                                 "flv1.flv",      "wmv2.wmv",      "tracks.mkv",     "av1.mkv",       "av1.mp4",       "h264_tff.ts",    "h264_wrap.ts",   "tv.ts"};
+
+// Checked through the exact cut alone for now: MPEG-4 with B-frames packed
+// as Xvid writes them. Its own sound starts ahead of its picture (the encoder
+// held its first pictures back), and its direct and re-encoded cuts do not
+// yet hold the pictures they should.
+const char* const kExactOnlySources[] = {"mpeg4_packed.avi"};
 
 bool ExactCapable(const std::string& source)
 {
@@ -112,6 +118,9 @@ std::vector<Cell> Table()
                 add(s, "exact", j);
         add(s, "f1", Job::Cut);
     }
+    for (const char* s : kExactOnlySources)
+        for (Job j : {Job::Cut, Job::Spans, Job::Separate})
+            add(s, "exact", j);
     for (int f = 0; f <= 6; ++f) {
         const std::string mode = "f" + std::to_string(f);
         for (Job j : {Job::Cut, Job::Join, Job::Spans})

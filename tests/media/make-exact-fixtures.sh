@@ -33,8 +33,8 @@ make_once exact_mpeg4_b.mp4 -f lavfi -i "testsrc2=size=640x360:rate=25:duration=
   -f lavfi -i "$tone:duration=6" -c:v mpeg4 -q:v 4 $gop -bf 2 -bsf:v dump_extra=freq=keyframe -c:a aac -b:a 96k -shortest
 make_once exact_mpeg4_b.mkv -f lavfi -i "testsrc2=size=640x360:rate=25:duration=6" \
   -f lavfi -i "$tone:duration=6" -c:v mpeg4 -q:v 4 $gop -bf 2 -bsf:v dump_extra=freq=keyframe -c:a aac -b:a 96k -shortest
-make_once exact_mpeg4_packed.avi -f lavfi -i "testsrc2=size=320x240:rate=25:duration=6" \
-  -c:v libxvid -q:v 4 $gop -bf 2
+make_once exact_xvid_packed.avi -f lavfi -i "testsrc2=size=640x360:rate=25:duration=6" \
+  -f lavfi -i "$tone:duration=6" -c:v libxvid -q:v 4 $gop -bf 2 -c:a libmp3lame -b:a 96k -shortest
 # H.264 in Matroska with Vorbis-free AAC sound.
 make_once exact_h264.mkv -f lavfi -i "testsrc2=size=640x360:rate=25:duration=6" \
   -f lavfi -i "$tone:duration=6" -c:v libx264 -preset veryfast -bf 2 $gop -pix_fmt yuv420p \

@@ -90,6 +90,7 @@ private:
     bool OpenSource();
     bool SetSpanLimits();
     bool PlanSpan();
+    bool PicturesMissingFromSpan() const;
     void StoreSpan(PlannedSpan& span);
     void LoadSpan(PlannedSpan& span);
     void ResetSpanState();

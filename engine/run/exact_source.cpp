@@ -394,12 +394,38 @@ bool ExactCutter::ReencodesWholeSpan(bool* keys_lack_headers)
     return true;
 }
 
+// Pictures cover the span by their own durations (a variable rate's long
+// ones too). A span the file has lost most of, though it goes on past it,
+// is damaged, not cut down to the few pictures left. The span is counted
+// from the file's first picture, which may begin after its sound.
+bool ExactCutter::PicturesMissingFromSpan() const
+{
+    constexpr double kMinShortfallS = 0.5;
+    constexpr double kMinPictureShare = 0.5;
+    if (reached_eof_)
+        return false;  // the file's own end: cut short, as the job says
+    const int64_t from = vst_->start_time != AV_NOPTS_VALUE ? std::max(plan_.start, vst_->start_time) : plan_.start;
+    int64_t covered = 0;
+    for (const PacketFacts& p : scan_) {
+        const int64_t end = p.pts + (p.duration > 0 ? p.duration : plan_.frame_duration);
+        if (p.pts != AV_NOPTS_VALUE && p.pts < plan_.end && end > from)
+            covered += std::min(end, plan_.end) - std::max(p.pts, from);
+    }
+    const double tb = av_q2d(vst_->time_base);
+    const double asked_s = (plan_.end - from) * tb;
+    return asked_s > kMinShortfallS && covered * tb < asked_s * kMinPictureShare;
+}
+
 // Scans and plans the span of input_ into plan_ and scan_.
 bool ExactCutter::PlanSpan()
 {
     reason_ = FailureReason::NothingInSpan;
     if (!SeekBeforeStart() || !Scan() || !MakeCutPlan(scan_, reached_eof_, codec_, &plan_))
         return false;
+    if (PicturesMissingFromSpan()) {
+        reason_ = FailureReason::DamagedWithin;
+        return false;
+    }
     KeepSoundBeforeFirstPicture();
     return true;
 }

@@ -219,26 +219,40 @@ TEST(DamagedWithinTheCut, SoundThatMostlyFailsToDecodeFailsAReencodedCut)
     EXPECT_NE(r.output.find("the file is damaged within the cut"), std::string::npos) << r.output;
 }
 
-// Found by the mutation campaign: four bytes gone from a program stream make
-// two of its pictures share a decoding time inside an exact cut's copied
-// part. The cut read a time it did not have (overflowing) and failed as
-// "the output cannot take this file's codecs": the file is what is wrong.
-TEST(DamagedWithinTheCut, AnExactCutWhoseCopiedTimesGoBackSaysTheFileIsDamaged)
+// Found by the mutation campaign, exact cuts of files with a few bytes gone:
+// a program stream whose pictures then share a decoding time inside the
+// copied part (it read a time it did not have and blamed the output's
+// codecs), and a Matroska file whose first second of pictures is lost though
+// the file goes on (it wrote the half second left and said done).
+TEST(DamagedWithinTheCut, AnExactCutOfPicturesTheFileHasLostSaysTheFileIsDamaged)
 {
-    const std::string folder = MakeScratchFolder("exact_times_back");
-    const std::string vob = folder + "/in.mpg";
-    ASSERT_EQ(RunShell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=96x64:rate=10:duration=4 -f lavfi "
-                       "-i sine=frequency=440:sample_rate=44100:duration=4 -c:v mpeg2video -g 10 -bf 2 -c:a mp2 "
-                       "-b:a 64k -f vob " + Quoted(vob)).exit_code,
-              0);
-    std::vector<uint8_t> b = Bytes(vob);
-    ASSERT_GT(b.size(), 37477u);
-    b.erase(b.begin() + 37473, b.begin() + 37477);
-    WriteBytes(vob, b);
-    const CliResult r = RunCliWithin(300, "cut " + Quoted(vob) + " --start 0.5 --end 2.0 --exact -o " +
-                                              Quoted(folder + "/cut.mpg"));
-    EXPECT_EQ(r.exit_code, 1) << r.output;
-    EXPECT_NE(r.output.find("the file is damaged within the cut"), std::string::npos) << r.output;
+    struct Case {
+        const char* name;
+        const char* codecs;
+        size_t gone_at, gone;
+        const char* span;
+    };
+    const Case cases[] = {
+        {"in.mpg", "-c:v mpeg2video -g 10 -bf 2 -c:a mp2 -b:a 64k -f vob", 37473, 4, "--start 0.5 --end 2.0"},
+        {"in.mkv", "-c:v libx264 -preset ultrafast -g 10 -c:a libvorbis -b:a 48k", 4463, 16, "--start 0 --end 1.5"},
+    };
+    const std::string folder = MakeScratchFolder("exact_pictures_lost");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string in = folder + "/" + c.name;
+        ASSERT_EQ(RunShell(std::string("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=96x64:rate=10:duration=4 "
+                                       "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=4 ") +
+                           c.codecs + " " + Quoted(in)).exit_code,
+                  0);
+        std::vector<uint8_t> b = Bytes(in);
+        ASSERT_GT(b.size(), c.gone_at + c.gone);
+        b.erase(b.begin() + static_cast<long>(c.gone_at), b.begin() + static_cast<long>(c.gone_at + c.gone));
+        WriteBytes(in, b);
+        const CliResult r = RunCliWithin(300, "cut " + Quoted(in) + " " + c.span + " --exact -o " +
+                                                  Quoted(in + ".cut" + in.substr(in.rfind('.'))));
+        EXPECT_EQ(r.exit_code, 1) << r.output;
+        EXPECT_NE(r.output.find("the file is damaged within the cut"), std::string::npos) << r.output;
+    }
 }
 
 }  // namespace

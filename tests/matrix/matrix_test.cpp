@@ -49,10 +49,10 @@ const char* const kSources[] = {"h264.mp4",      "h264.mov",      "h264.mkv",   
                                 "mpeg4.avi",     "mpeg4.mp4",     "mpeg4_late.mkv", "vp9.mkv",       "h263.3gp",
                                 "flv1.flv",      "wmv2.wmv",      "tracks.mkv",     "av1.mkv",       "av1.mp4",       "h264_tff.ts",    "h264_wrap.ts",   "tv.ts"};
 
-// Checked through the exact cut alone for now: MPEG-4 with B-frames packed
-// as Xvid writes them. Its own sound starts ahead of its picture (the encoder
-// held its first pictures back), and its direct and re-encoded cuts do not
-// yet hold the pictures they should.
+// MPEG-4 with B-frames packed as Xvid writes them. Its own sound starts
+// ahead of its picture (the encoder held its first pictures back), so the
+// source itself is not a cell; its direct and re-encoded cuts are known
+// faults.
 const char* const kExactOnlySources[] = {"mpeg4_packed.avi"};
 
 bool ExactCapable(const std::string& source)
@@ -84,6 +84,12 @@ struct KnownFault {
     std::vector<const char*> cells;
 };
 const std::vector<KnownFault> kKnownFaults = {
+    {"packed B-pictures: a direct copy enters at a key picture shown after the start (the seek reads the "
+     "placeholder after a key picture as one); a join's sound is 33-57 ms early",
+     {"direct_cut_mpeg4_packed_avi", "direct_join_mpeg4_packed_avi", "direct_spans_mpeg4_packed_avi",
+      "direct_separate_mpeg4_packed_avi"}},
+    {"packed B-pictures re-encoded: one picture shown twice and one lost near the start",
+     {"f1_cut_mpeg4_packed_avi"}},
 };
 
 std::string KnownFaultOf(const std::string& cell)
@@ -118,9 +124,13 @@ std::vector<Cell> Table()
                 add(s, "exact", j);
         add(s, "f1", Job::Cut);
     }
-    for (const char* s : kExactOnlySources)
+    for (const char* s : kExactOnlySources) {
+        for (Job j : {Job::Cut, Job::Join, Job::Spans, Job::Separate})
+            add(s, "direct", j);
         for (Job j : {Job::Cut, Job::Spans, Job::Separate})
             add(s, "exact", j);
+        add(s, "f1", Job::Cut);
+    }
     for (int f = 0; f <= 6; ++f) {
         const std::string mode = "f" + std::to_string(f);
         for (Job j : {Job::Cut, Job::Join, Job::Spans})

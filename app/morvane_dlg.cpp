@@ -1,63 +1,38 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The window both tabs share: its layout, language, Add and drop, closing,
-// and the keys and mouse it takes for itself. The tabs' own code is in
-// cut_tab.cpp and join_tab.cpp.
+// The window both tabs share: its controls, their layout as it grows, and
+// its size. The tabs' own code is in cut_tab.cpp and join_tab.cpp; adding
+// files, the language, and closing and keys each have a file of their own.
 #include "morvane_dlg.h"
 
 #include "av_convert_dlg.h"
 #include "bitmap_slider.h"
 #include "check_list_ctrl.h"
 #include "control_button.h"
-#include "conversion_job.h"
 #include "dialog_template.h"
 #include "hyperlink.h"
 #include "job_choices.h"
-#include "job_setup.h"
 #include "job_runner.h"
-#include "queue_panel.h"
 #include "key_frame_scanner.h"
 #include "preview_worker.h"
 #include "language_file.h"
-#include "preview_decoder.h"
-#include "probe.h"
 #include "resource_loader.h"
-#include "seams.h"
 #include "settings_file.h"
 #include "ui_strings.h"
-#include "unusable_files.h"
 #include "app_directory.h"
 #include "window_parts.h"
 
-#include <QAbstractButton>
 #include <QApplication>
-#include <QCloseEvent>
 #include <QComboBox>
-#include <QDir>
-#include <QDragEnterEvent>
-#include <QDropEvent>
-#include <QFileInfo>
-#include <QLibraryInfo>
-#include <QMimeData>
-#include <QTranslator>
-#include <QUrl>
 #include <QGroupBox>
-#include <QHelpEvent>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPainter>
-#include <QRegularExpression>
 #include <QTabBar>
-#include <QToolTip>
-#include <QTreeWidgetItem>
-#include <QWindow>
 
 #include <algorithm>
 #include <cmath>
 
 using dialogs::ControlPlace;
 using i18n::g_uiStrings;
-using window_parts::kColumns;
 using window_parts::kZeroTime;
 using window_parts::LanguageText;
 using window_parts::Ui;
@@ -133,66 +108,9 @@ const QString kWindowSection = QStringLiteral("WINDOW");
 const QColor kBackground(187, 222, 251);
 const QColor kListBackground(241, 250, 233);
 const QColor kButtonFace(240, 240, 240);
-const QString kVideoPatterns = QStringLiteral(
-    "*.rm;*.rmvb;*.flv;*.swf;*.f4v;*.mov;*.qt;*.avi;*.mpg;*.mpeg;*.mod;*.tod;*.mts;*.ts;*.nut;*.h264;"
-    "*.nsv;*.dv;*.m2t;*.m2ts;*.vob;*.m2p;*.mpe;*.dat;*.mkv;*.webm;*.ogv;*.ogg;*.ogm;*.mp4;*.m4v;*.3gp;*.3g2;"
-    "*.3gpp;*.asf;*.wmv;*.wm");
 
 constexpr int kMainIcon = 266;
 constexpr int kMergeId = 1099;
-// The folder of the last file opened, where the open dialog starts.
-const QString kOpenFolderSection = QStringLiteral("PATH");
-const QString kOpenFolderKey = QStringLiteral("open");
-
-// The platform's own texts (file dialogs, standard buttons) in the chosen
-// language, from the translations the system ships with Qt.
-void UseQtTranslation(const QString& languageFile)
-{
-    static QTranslator* installed = nullptr;
-    static const std::pair<const char*, const char*> kLocales[] = {
-        {"spanish.ini", "es"}, {"german.ini", "de"}, {"french.ini", "fr"},
-        {"italian.ini", "it"}, {"japanese.ini", "ja"}};
-    if (installed) {
-        QCoreApplication::removeTranslator(installed);
-        delete installed;
-        installed = nullptr;
-    }
-    for (const auto& [file, locale] : kLocales) {
-        if (languageFile.compare(QLatin1String(file), Qt::CaseInsensitive) != 0)
-            continue;
-        auto* translator = new QTranslator();
-        if (translator->load(QStringLiteral("qtbase_") + QLatin1String(locale),
-                             QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
-            QCoreApplication::installTranslator(translator))
-            installed = translator;
-        else
-            delete translator;
-    }
-}
-
-// Local files named by a drop, in the order given.
-QStringList DroppedFiles(const QMimeData* data)
-{
-    QStringList files;
-    if (!data || !data->hasUrls())
-        return files;
-    for (const QUrl& url : data->urls())
-        if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isFile())
-            files << url.toLocalFile();
-    return files;
-}
-
-// Clears a flag when the add ends, however it ends.
-class FlagScope {
-public:
-    explicit FlagScope(bool& flag) : m_flag(flag) { m_flag = true; }
-    ~FlagScope() { m_flag = false; }
-    FlagScope(const FlagScope&) = delete;
-    FlagScope& operator=(const FlagScope&) = delete;
-
-private:
-    bool& m_flag;
-};
 
 }  // namespace
 
@@ -202,24 +120,6 @@ QString GetAppFolderWithSlash(platform::AppFiles files)
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
     return folder;
-}
-
-QString HelpAddress()
-{
-    const QString url = Ui("APPLICATION", "url");
-    static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]+:"));
-    if (url.isEmpty() || QDir::isAbsolutePath(url) || scheme.match(url).hasMatch())
-        return url;
-    return GetAppFolderWithSlash(platform::AppFiles::Shipped) + url;
-}
-
-QString RepairDoubledSeparators(const QString& path)
-{
-    if (path.isEmpty() || path.startsWith(QStringLiteral("//")))
-        return path;
-    QString repaired = path;
-    repaired.replace(QStringLiteral("//"), QStringLiteral("/"));
-    return repaired;
 }
 
 CMorvaneDlg::CMorvaneDlg(QWidget* parent) : QDialog(parent)
@@ -420,50 +320,6 @@ void CMorvaneDlg::SetUpButtons()
     m_btnMerge->setEnabled(true);
 }
 
-void CMorvaneDlg::ApplyLanguage()
-{
-    const QString language = g_uiStrings.Language();
-    const auto read = [&](const char* section, const char* key) {
-        return i18n::LanguageFile::ReadText(language, QString::fromLatin1(section), QString::fromLatin1(key));
-    };
-    const QString name = read("APPLICATION", "name");
-    const QString version = read("APPLICATION", "version");
-    g_uiStrings.LoadSlotsFromLanguageFile();
-    UseQtTranslation(language);
-
-    m_linkHelp->setText(read("JIEMIAN", "zysybrj"));
-    m_linkHelp->setFont(dialogs::DialogFont(10));
-    m_linkHelp->SetURL(HelpAddress());
-    m_linkHelp->SetUnderline(CHyperLink::UnderlineAlways);
-
-    Static(1018)->setText(Ui("JIEMIAN", "ksjq"));
-    Static(1019)->setText(read("JIEMIAN", "jsjq"));
-    Static(1157)->setText(read("JIEMIAN", "jqsj"));
-    Static(1278)->setText(Ui("JIEMIAN", "yy"));
-    FitLanguageLabel();
-    RefreshSpans(SelectedSpan());
-
-    for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i)
-        m_listFiles->headerItem()->setText(i, Ui("JIEMIAN", kColumns[i].key));
-
-    ApplyPlayText();
-    m_tab->setTabText(0, Ui("JIEMIAN", "spjq"));
-    m_tab->setTabText(1, Ui("JIEMIAN", "sphb"));
-    if (m_queuePanel)
-        m_queuePanel->ApplyLanguage();
-
-    setWindowTitle(name + QLatin1Char(' ') + version);
-    // After the window is up, so the message has a window to stand on.
-    QMetaObject::invokeMethod(this, &CMorvaneDlg::ReportUnusableFiles, Qt::QueuedConnection);
-}
-
-void CMorvaneDlg::ReportUnusableFiles()
-{
-    const QStringList files = i18n::TakeUnusableFilesToReport();
-    if (!files.isEmpty())
-        ShowMessage(LanguageText("TISHI", "wjsh") + QLatin1Char('\n') + files.join(QLatin1Char('\n')));
-}
-
 // The label before the language list ends where the template has it, but
 // may start further left: the help link beside it leaves that room free.
 void CMorvaneDlg::FitLanguageLabel()
@@ -538,16 +394,6 @@ void CMorvaneDlg::RememberWindowSize()
     i18n::WriteSetting(kWindowSection, QStringLiteral("maximized"), maximized ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
-void CMorvaneDlg::ApplyLanguageChoice()
-{
-    const int entry = m_comboLanguage->currentIndex();
-    if (entry >= 0 && entry < i18n::kLanguageCount)
-        g_uiStrings.SetLanguage(i18n::LanguageFileNames()[entry]);
-    i18n::WriteSetting(QStringLiteral("LANGUAGE"), QStringLiteral("file"), g_uiStrings.Language());
-    ApplyLanguage();
-    ApplyBreakTexts();
-}
-
 QString CMorvaneDlg::OnToolTipText(int id) const
 {
     switch (id) {
@@ -600,252 +446,6 @@ void CMorvaneDlg::OnTabChanged()
     }
     PlaceTimelineScrollBar();
     ShowQueueControls();
-}
-
-void CMorvaneDlg::OnAddFiles()
-{
-    // The per-file pump below could deliver another click on an Add button.
-    if (m_adding)
-        return;
-    const QString filter = Ui("JIEMIAN", "symtwj") + QLatin1Char('|') + kVideoPatterns + QLatin1Char('|') +
-                           Ui("JIEMIAN", "sywj") + QStringLiteral("|*.*|");
-    platform::SetOpenFolder(i18n::ReadSetting(kOpenFolderSection, kOpenFolderKey));
-    const QStringList chosen = platform::GetOpenFileNames(this, filter);
-    if (chosen.isEmpty())
-        return;
-    AddFiles(chosen);
-}
-
-void CMorvaneDlg::AddFiles(const QStringList& chosen)
-{
-    if (m_adding || m_launching || chosen.isEmpty())
-        return;
-    const int tabAtStart = m_tab->currentIndex();
-
-    // The cut file changes only once a new one has loaded, so that the screen
-    // and Convert always speak of the same file, even after a failed add.
-    bool failed = false;
-    QString lastOpened;
-    QString newCutFile;
-    CutFileFacts newCutFacts;
-    {
-        FlagScope adding(m_adding);
-        for (const QString& chosenPath : chosen) {
-            // Keeps the window painting through a long selection.
-            QCoreApplication::processEvents();
-            if (!g_pJob) {
-                g_pJob = new ConversionJob();
-                InitConversionJob(g_pJob);
-            }
-            const QString path = RepairDoubledSeparators(chosenPath);
-            lastOpened = path;
-            m_probePathUtf8 = path.toStdString();
-            g_pJob->probe_path = m_probePathUtf8.data();
-            // Under one millisecond the timeline would divide by a zero length.
-            if (ProbeMedia(g_pJob) < 0 || g_pJob->initial_start_us < 0 || g_pJob->initial_end_us < 0 ||
-                g_pJob->duration_us / 1000 <= 0) {
-                ShowAddFailure(path);
-                failed = true;
-                break;
-            }
-            // The pump may have switched the tab.
-            const int tab = m_tab->currentIndex();
-            if (tab == kCutTab) {
-                newCutFile = path;
-                newCutFacts = CutFileFacts{};
-                newCutFacts.path_utf8 = m_probePathUtf8;
-                newCutFacts.initial_start_us = g_pJob->initial_start_us;
-                newCutFacts.initial_end_us = g_pJob->initial_end_us;
-                newCutFacts.duration_us = g_pJob->duration_us;
-                newCutFacts.input = g_pJob->probe_facts;
-                // Rates above 300 fps are timebases, not rates.
-                if (g_pJob->source_fps > 0 && g_pJob->source_fps <= 300 && g_pJob->source_fps_num > 0 &&
-                    g_pJob->source_fps_den > 0) {
-                    newCutFacts.fps_num = g_pJob->source_fps_num;
-                    newCutFacts.fps_den = g_pJob->source_fps_den;
-                }
-            } else {
-                AppendJoinRow(path);
-            }
-        }
-    }
-    if (!lastOpened.isEmpty())
-        i18n::WriteSetting(kOpenFolderSection, kOpenFolderKey, QFileInfo(lastOpened).absolutePath());
-    // The spans marked in the file shown go with it: only when the user agrees.
-    if (!failed && tabAtStart == kCutTab && !newCutFile.isEmpty() && MayDiscardSpans()) {
-        m_strCutFile = newCutFile;
-        m_cutFacts = newCutFacts;
-        LoadCutFile();
-    }
-    if (m_closePending)
-        close();
-}
-
-void CMorvaneDlg::OpenStartFiles(const QStringList& paths)
-{
-    QStringList files;
-    for (const QString& path : paths)
-        files << QFileInfo(path).absoluteFilePath();
-    if (files.isEmpty())
-        return;
-    if (files.size() > 1)
-        m_tab->setCurrentIndex(kJoinTab);
-    AddFiles(files);
-}
-
-void CMorvaneDlg::dragEnterEvent(QDragEnterEvent* event)
-{
-    if (!m_adding && !m_launching && !DroppedFiles(event->mimeData()).isEmpty())
-        event->acceptProposedAction();
-}
-
-// The cut tab takes the first file dropped, the join tab all of them.
-void CMorvaneDlg::dropEvent(QDropEvent* event)
-{
-    QStringList files = DroppedFiles(event->mimeData());
-    if (files.isEmpty())
-        return;
-    event->acceptProposedAction();
-    if (m_tab->currentIndex() == kCutTab)
-        files = files.mid(0, 1);
-    AddFiles(files);
-}
-void CMorvaneDlg::ShowAddFailure(const QString& path)
-{
-    const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-    ShowMessage(Ui("TISHI", "wj") + name + QLatin1Char(' ') + Ui("TISHI", "wx"));
-}
-
-void CMorvaneDlg::AdoptWorker(std::thread worker)
-{
-    m_runner->Adopt(g_pJob, std::move(worker));
-}
-
-void CMorvaneDlg::ReleaseJobRecord()
-{
-    {
-        // Closing: the worker is stopped and joined without a word.
-        const QSignalBlocker quiet(m_runner);
-        m_runner->Join(true);
-    }
-    FreeConversionJob(&g_pJob);
-}
-
-void CMorvaneDlg::OnClose()
-{
-    StopPlaying();
-    RememberWindowSize();
-    m_keyFrameScanner->Cancel();
-    m_pictures->Stop();  // a picture arriving later would find no record to show it in
-    ForgetFoundPoints();
-    m_queuePanel->Close();
-    ReleaseJobRecord();
-    done(QDialog::Accepted);
-}
-
-void CMorvaneDlg::closeEvent(QCloseEvent* event)
-{
-    // The add in progress still uses the job record; close once it is through.
-    if (m_adding) {
-        m_closePending = true;
-        event->ignore();
-        return;
-    }
-    // A running job is stopped first; the launch closes once its worker is
-    // joined, or once its settings dialog is answered.
-    if (m_launching) {
-        m_closePending = true;
-        if (m_runner->Running() || m_batch)
-            StopSequence();
-        event->ignore();
-        return;
-    }
-    m_closePending = false;
-    if (isVisible())
-        OnClose();
-    event->accept();
-}
-
-void CMorvaneDlg::keyPressEvent(QKeyEvent* event)
-{
-    switch (event->key()) {
-    case Qt::Key_Escape:
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        event->accept();
-        return;
-    default:
-        QDialog::keyPressEvent(event);
-    }
-}
-
-// Delete removes the selected join row while the list has the focus (a text
-// field keeps its own Delete); a tool tip asks the window for the hint of the
-// control under the mouse.
-bool CMorvaneDlg::eventFilter(QObject* watched, QEvent* event)
-{
-    auto* widget = qobject_cast<QWidget*>(watched);
-    if (!widget || (widget != this && !isAncestorOf(widget)))
-        return QDialog::eventFilter(watched, event);
-    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete &&
-        (widget == m_listFiles || m_listFiles->isAncestorOf(widget))) {
-        DeleteSelectedRow();
-        return true;
-    }
-    // The timeline's keys work wherever the focus is on the cut tab, except
-    // where a key types or chooses (time fields, language list, tabs).
-    if (event->type() == QEvent::KeyPress && m_tab->currentIndex() == kCutTab && !m_strCutFile.isEmpty() &&
-        !m_launching && !qobject_cast<QLineEdit*>(widget) && !qobject_cast<QComboBox*>(widget) &&
-        !qobject_cast<QTabBar*>(widget) &&
-        !QApplication::activePopupWidget()) {
-        const auto* key = static_cast<QKeyEvent*>(event);
-        const Qt::KeyboardModifiers held = key->modifiers() & ~(Qt::KeypadModifier | Qt::GroupSwitchModifier);
-        if (held & ~(Qt::ShiftModifier | Qt::ControlModifier))
-            return QDialog::eventFilter(watched, event);
-        if (held & Qt::ControlModifier && (key->key() == Qt::Key_Z || key->key() == Qt::Key_Y)) {
-            if (key->key() == Qt::Key_Z && !(held & Qt::ShiftModifier))
-                Undo();
-            else
-                Redo();
-            return true;
-        }
-        if (key->key() == Qt::Key_Space && key->isAutoRepeat())
-            return true;  // a held Space plays or stops once
-        // Space on a button presses it, unless it stops the play.
-        if (key->key() == Qt::Key_Space && qobject_cast<QAbstractButton*>(widget) && !Playing())
-            return QDialog::eventFilter(watched, event);
-        if (OnTimelineKey(key->key(), held))
-            return true;
-    }
-    if (event->type() == QEvent::ToolTip) {
-        bool numbered = false;
-        const int id = widget->objectName().toInt(&numbered);
-        const QString text = numbered ? OnToolTipText(id) : QString();
-        if (!text.isEmpty()) {
-            QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), text, widget);
-            return true;
-        }
-    }
-    return QDialog::eventFilter(watched, event);
-}
-
-// A press on the window's background moves the window.
-void CMorvaneDlg::mousePressEvent(QMouseEvent* event)
-{
-    if (!m_drag.Press(this, event))
-        QDialog::mousePressEvent(event);
-}
-
-void CMorvaneDlg::mouseMoveEvent(QMouseEvent* event)
-{
-    m_drag.Move(this, event);
-    QDialog::mouseMoveEvent(event);
-}
-
-void CMorvaneDlg::mouseReleaseEvent(QMouseEvent* event)
-{
-    m_drag.Release();
-    QDialog::mouseReleaseEvent(event);
 }
 
 QLabel* CMorvaneDlg::Static(int id) const

@@ -4,8 +4,10 @@
 // points) and a join tab (the list of files to join), sharing one window.
 // Its members are defined by part: cut_tab.cpp and span_list.cpp (the cut
 // tab), join_tab.cpp (the join tab), job_launch.cpp (settings, launch and what a
-// job's progress and end show; the job itself runs in a JobRunner) and
-// morvane_dlg.cpp (the window, its layout and what both tabs share).
+// job's progress and end show; the job itself runs in a JobRunner),
+// morvane_dlg.cpp (the window, its layout and size), window_files.cpp (Add
+// and drop), window_language.cpp (its texts) and window_events.cpp (closing,
+// and the keys and mouse the window takes for itself).
 
 #include "app_directory.h"
 #include "window_drag.h"

@@ -83,3 +83,9 @@ int WriteOutputPacket(JobOutput& out, AVPacket* pkt, AVStream* out_st, StreamClo
     }
     return rc;
 }
+
+int WriteSoundTail(JobOutput& out)
+{
+    PacketPtr tail = std::move(out.sound_tail);
+    return tail ? WriteOutputPacket(out, tail.get(), out.audio, out.audio_clock) : 0;
+}

@@ -73,6 +73,9 @@ struct JobOutput {
     std::vector<ChapterCopy> chapters;     // of the inputs written so far
     int64_t video_packets_written = 0;     // of those, pictures
     int64_t video_ticks_written = 0;       // their durations summed, in the video's time base
+    // The last sound packet of a join's input, held until the next input's
+    // first: a packet of that one's leading into its picture takes its place.
+    PacketPtr sound_tail;
 
     // A write to the file failed: what follows would only widen the hole.
     bool WriteFailed() const { return file && file->error() != 0; }
@@ -141,3 +144,5 @@ struct InputRun {
 
 // Writes a packet already in `out_st`'s time base at the stream's clock.
 int WriteOutputPacket(JobOutput& out, AVPacket* pkt, AVStream* out_st, StreamClock& clock);
+// Writes the held last sound packet of the input before, if any.
+int WriteSoundTail(JobOutput& out);

@@ -97,26 +97,51 @@ bool WriteLeadIn(JobOutput& out, InputRun& run, const AVPacket* first_shown)
 
 // Held-back sound of a join goes out once the picture has reached its end;
 // at the input's end, each packet that brings the sound's end nearer to the
-// picture's, the rest is dropped.
+// picture's, the rest is dropped, and the last one kept waits as the
+// output's sound tail for the next input to write or replace.
 void ReleaseHeldAudio(JobOutput& out, InputRun& run, bool input_ended)
 {
     const AVRational atb = out.audio->time_base;
+    const AVRational vtb = out.video->time_base;
+    if (input_ended) {
+        const int64_t picture_end = out.PictureEnd();
+        while (!run.held_audio.empty()) {
+            const AVPacket* p = run.held_audio.back().get();
+            if (av_compare_ts(p->pts + p->duration / 2, atb, picture_end, vtb) < 0)
+                break;
+            run.held_audio.pop_back();
+        }
+    }
     while (!run.held_audio.empty()) {
         AVPacket* p = run.held_audio.front().get();
-        const int64_t picture_end = out.PictureEnd();
-        const AVRational vtb = out.video->time_base;
-        if (av_compare_ts(p->pts + p->duration, atb, picture_end, vtb) > 0) {
-            if (!input_ended)
-                return;
-            if (av_compare_ts(p->pts + p->duration / 2, atb, picture_end, vtb) >= 0) {
-                run.held_audio.clear();
-                return;
-            }
+        // The last packet within the picture stays held: it may be the tail.
+        const AVPacket* next = run.held_audio.size() > 1 ? run.held_audio[1].get() : nullptr;
+        if (!input_ended && (!next || av_compare_ts(next->pts + next->duration, atb, out.PictureEnd(), vtb) > 0))
+            return;
+        if (input_ended && run.held_audio.size() == 1) {
+            WriteSoundTail(out);
+            out.sound_tail = std::move(run.held_audio.front());
+        } else {
+            WriteOutputPacket(out, p, out.audio, out.audio_clock);
+            KeepForReuse(run, std::move(run.held_audio.front()));
         }
-        WriteOutputPacket(out, p, out.audio, out.audio_clock);
-        KeepForReuse(run, std::move(run.held_audio.front()));
         run.held_audio.pop_front();
     }
+}
+
+// A later input's sound packet that ends where its first picture starts
+// (an encoder's priming) leads into it: the decoder needs it to play the
+// packet after it as the source does. It takes the place of the sound
+// tail, the input before's last packet, so that what follows meets the
+// picture.
+bool TakesPlaceOfSoundTail(const JobOutput& out, const InputRun& run, const AVPacket* pkt, int64_t origin)
+{
+    if (!out.sound_tail || pkt->pts == AV_NOPTS_VALUE || pkt->pts + pkt->duration > origin)
+        return false;
+    const AVPacket* tail = out.sound_tail.get();
+    const int64_t placed = av_rescale_q(pkt->pts - origin, run.in.AudioStream()->time_base, out.audio->time_base) +
+                           ToStreamTicks(run.offset_us, out.audio->time_base);
+    return 2 * (tail->pts - placed) <= av_rescale_q(pkt->duration, run.in.AudioStream()->time_base, out.audio->time_base);
 }
 
 // Fills a gap at a seam with copies of the input's first sound packet (one
@@ -228,12 +253,17 @@ int WriteAudioPacket(JobOutput& out, InputRun& run, AVPacket* pkt)
     // the one that starts nearest to it goes first.
     if (TimesByPlace(out.ctx->oformat) && pkt->pts != AV_NOPTS_VALUE && 2 * (origin - pkt->pts) > pkt->duration)
         return 0;
+    const bool first = run.audio_shift == AV_NOPTS_VALUE;
+    const bool replaces_tail = first && lead_in == 0 && TakesPlaceOfSoundTail(out, run, pkt, origin);
+    if (replaces_tail)
+        out.sound_tail.reset();
+    else if (first && WriteSoundTail(out) < 0)
+        return -1;
     const int sample_rate = as->codecpar->sample_rate;
-    if (sample_rate > 0 &&
+    if (!replaces_tail && sample_rate > 0 &&
         SkipsMostOfPacket(pkt, av_rescale_q(pkt->duration, as->time_base, AVRational{1, sample_rate})))
         return 0;  // encoder priming: silence that would push the sound late
     const int64_t read_pts = pkt->pts;
-    const bool first = run.audio_shift == AV_NOPTS_VALUE;
     ShiftToOutput(run, pkt, as, out.audio);
     int64_t repeats = 0;
     if (!PlaceSoundAtSeam(out.audio_clock, pkt, &run.audio_shift, &repeats))

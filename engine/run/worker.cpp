@@ -48,6 +48,8 @@ FailureReason FinishOutput(ConversionJob* job, const JobPlan& plan, JobOutput& o
     const bool wanted = AnyInputDone(job, first, last, true) || Cancelled(job);
     bool ok = out.header_written && wanted;
     if (out.header_written) {
+        if (WriteSoundTail(out) < 0)
+            ok = false;
         if (out.reencoder && (!FinishExtraSound(out) || !out.reencoder->FinishJob(out)))
             ok = false;
         if (plan.part_chapters)

@@ -203,6 +203,29 @@ TEST_F(DirectJob, JoinLastsAsLongAsItsInputsWithoutGapOrOverlap)
     EXPECT_NEAR(f.max_picture_gap_s, 0.04, 0.001) << "a picture is held at the seam";
 }
 
+// Each file's first sound packet, its encoder's priming, ends where its
+// first picture starts and leads the decoder into the sound after it. A
+// later file's takes the place of the file before's last packet: dropped,
+// the file's first sound would decode from another file's packet and play
+// half a packet late at every seam.
+TEST_F(DirectJob, JoinKeepsEachFilesPrimingPacketAtItsSeam)
+{
+    Join({"h264_aac.mkv", "h264_aac.mkv", "h264_aac.mkv"});
+    ASSERT_EQ(Status(2), kInputDone);
+    const auto hashes = [](const std::string& path) {
+        return CommandOutput("ffprobe -v error -select_streams a -show_data_hash md5 -show_entries packet=data_hash "
+                             "-of csv=p=0 " + Quoted(path));
+    };
+    const std::string source = hashes(FixturePath("h264_aac.mkv"));
+    const std::string priming = source.substr(0, source.find('\n'));
+    const std::string joined = hashes(output);
+    size_t count = 0;
+    for (size_t at = joined.find(priming); at != std::string::npos; at = joined.find(priming, at + 1))
+        ++count;
+    EXPECT_EQ(count, 3u);
+    ExpectPlaysInSync(AnalyzeMedia(output));
+}
+
 TEST_F(DirectJob, JoinSkipsInputsThatCannotBeCopiedAndFinishesTheOutput)
 {
     // A different picture size cannot continue the stream; a missing last

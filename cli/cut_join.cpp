@@ -120,6 +120,27 @@ void TellKeptParts(const ConversionJob* job, const std::string& input, const std
     }
 }
 
+// Where a cut of one file goes, and the file probed for it.
+struct CutTarget {
+    std::string written_ext;
+    OutputTarget target;
+    Replacing replacing;
+    ConversionJob* job = nullptr;
+};
+
+int PrepareCut(const Arguments& args, const EncodingChoice& choice, const std::string& extension,
+               const std::string& input, const std::string& title, CutTarget* cut)
+{
+    cut->written_ext = choice.direct ? FileExtensionWithDot(input) : extension;
+    const int chosen =
+        ChooseTarget(args, {input}, cut->written_ext, extension, title, &cut->target, &cut->replacing);
+    if (chosen != kExitOk)
+        return chosen;
+    cut->job = TheJob();
+    const int rc = ProbeInto(cut->job, input, ProbeKeeps::FileOpen);
+    return rc < 0 ? Fail(InputProblem(input, rc)) : kExitOk;
+}
+
 int RunSpans(const Arguments& args, const EncodingChoice& choice, const std::string& extension,
              const std::string& input, const std::string& title)
 {
@@ -132,16 +153,11 @@ int RunSpans(const Arguments& args, const EncodingChoice& choice, const std::str
                          " takes START-END, two times such as 00:01:02.500-00:01:10 or 62.5-70: " + Shown(text));
         spans.push_back(span);
     }
-    const std::string written_ext = choice.direct ? FileExtensionWithDot(input) : extension;
-    OutputTarget target;
-    Replacing replacing;
-    const int chosen = ChooseTarget(args, {input}, written_ext, extension, title, &target, &replacing);
-    if (chosen != kExitOk)
-        return chosen;
-    ConversionJob* job = TheJob();
-    const int rc = ProbeInto(job, input, ProbeKeeps::FileOpen);
-    if (rc < 0)
-        return Fail(InputProblem(input, rc));
+    CutTarget cut;
+    const int ready = PrepareCut(args, choice, extension, input, title, &cut);
+    if (ready != kExitOk)
+        return ready;
+    ConversionJob* job = cut.job;
     const std::string list = args.Value(removing ? "remove-from" : "spans-from");
     if (!list.empty() && !AddListedSpans(list, job->duration_us / 1000, &spans))
         return kExitFailed;
@@ -162,17 +178,17 @@ int RunSpans(const Arguments& args, const EncodingChoice& choice, const std::str
     std::vector<std::string> outputs;
     LaunchDecision decided;
     const LaunchRefusal why =
-        FillSpansJob(job, input, spans, target, choice, args.Has("separate"), &outputs, nullptr, &decided);
+        FillSpansJob(job, input, spans, cut.target, choice, args.Has("separate"), &outputs, nullptr, &decided);
     if (why == LaunchRefusal::TooManyInputs)
         return Fail("refused: a cut takes at most " + std::to_string(kMaxJobInputs) + " spans");
     if (why != LaunchRefusal::None)
         return Refused(why, job, outputs.empty() ? "" : outputs.back());
-    if (!CreatedAsNamed(job, target, replacing, written_ext, outputs.front()))
-        return Fail("refused: " + Shown(replacing.target) + " appeared meanwhile; it was left as it was");
+    if (!CreatedAsNamed(job, cut.target, cut.replacing, cut.written_ext, outputs.front()))
+        return Fail("refused: " + Shown(cut.replacing.target) + " appeared meanwhile; it was left as it was");
     TellDecision(decided);
     if (removing && decided.mode == JobMode::Copy)
         TellKeptParts(job, input, spans);
-    return RunJob(job, false, outputs, replacing);
+    return RunJob(job, false, outputs, cut.replacing);
 }
 
 int CutFile(const Arguments& args, const EncodingChoice& choice, const std::string& extension,
@@ -241,16 +257,11 @@ int CutFile(const Arguments& args, const EncodingChoice& choice, const std::stri
 {
     if (args.Has("span") || args.Has("spans-from") || args.Has("remove") || args.Has("remove-from"))
         return RunSpans(args, choice, extension, input, title);
-    const std::string written_ext = choice.direct ? FileExtensionWithDot(input) : extension;
-    OutputTarget target;
-    Replacing replacing;
-    const int chosen = ChooseTarget(args, {input}, written_ext, extension, title, &target, &replacing);
-    if (chosen != kExitOk)
-        return chosen;
-    ConversionJob* job = TheJob();
-    const int rc = ProbeInto(job, input, ProbeKeeps::FileOpen);
-    if (rc < 0)
-        return Fail(InputProblem(input, rc));
+    CutTarget cut;
+    const int ready = PrepareCut(args, choice, extension, input, title, &cut);
+    if (ready != kExitOk)
+        return ready;
+    ConversionJob* job = cut.job;
     int64_t start_ms = 0, end_ms = 0;
     if (!ReadTimeText(args.Value("start"), &start_ms) || !ReadTimeText(args.Value("end"), &end_ms))
         return Refused(LaunchRefusal::BadTime);
@@ -260,13 +271,13 @@ int CutFile(const Arguments& args, const EncodingChoice& choice, const std::stri
     std::string output;
     LaunchDecision decided;
     const LaunchRefusal why = FillCutJob(job, input, args.Value("start"), args.Value("end"),
-                                         target, choice, &output, nullptr, &decided);
+                                         cut.target, choice, &output, nullptr, &decided);
     if (why != LaunchRefusal::None)
         return Refused(why, job, output);
-    if (!CreatedAsNamed(job, target, replacing, written_ext, output))
-        return Fail("refused: " + Shown(replacing.target) + " appeared meanwhile; it was left as it was");
+    if (!CreatedAsNamed(job, cut.target, cut.replacing, cut.written_ext, output))
+        return Fail("refused: " + Shown(cut.replacing.target) + " appeared meanwhile; it was left as it was");
     TellDecision(decided);
-    return RunJob(job, false, {output}, replacing);
+    return RunJob(job, false, {output}, cut.replacing);
 }
 
 }  // namespace

@@ -20,6 +20,15 @@ bool StartsDecoding(const AVPacket* pkt)
     return false;
 }
 
+int PicturesIn(const AVPacket* pkt)
+{
+    const uint8_t* d = pkt->data;
+    int n = 0;
+    for (int i = 0; i + 3 < pkt->size; ++i)
+        n += d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1 && d[i + 3] == 0xb6;
+    return n;
+}
+
 }  // namespace
 
 long PackedMarkAt(const uint8_t* data, size_t size)
@@ -40,6 +49,17 @@ long PackedMarkAt(const uint8_t* data, size_t size)
 }
 
 bool CanUnpackPackedPictures() { return av_bsf_get_by_name(kUnpackFilter) != nullptr; }
+
+bool HasPackedPictures(const AVCodecParameters* par)
+{
+    return par->codec_id == AV_CODEC_ID_MPEG4 && par->video_delay > 0 && par->extradata &&
+           PackedMarkAt(par->extradata, static_cast<size_t>(par->extradata_size)) >= 0;
+}
+
+bool IsPlaceholderPicture(const AVPacket* pkt)
+{
+    return pkt->size <= kPlaceholderMaxSize && PicturesIn(pkt) == 1;
+}
 
 bool PackedPictureUnpacker::Open(const AVStream* st)
 {

@@ -32,3 +32,9 @@ private:
 long PackedMarkAt(const uint8_t* data, size_t size);
 // Whether this library can unpack such a stream.
 bool CanUnpackPackedPictures();
+// Whether `par` is MPEG-4 with its B-pictures packed.
+bool HasPackedPictures(const AVCodecParameters* par);
+// A placeholder: one picture of no more than a few bytes, coded as nothing,
+// holding the place of the B-picture packed in a packet before it. Xvid
+// marks the one after a key picture as a key picture too.
+bool IsPlaceholderPicture(const AVPacket* pkt);

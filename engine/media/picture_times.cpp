@@ -57,6 +57,7 @@ PictureTimeReader::PictureTimeReader(AVFormatContext* format, int video_index, b
 {
     const bool has_video = video_index >= 0 && static_cast<unsigned>(video_index) < format->nb_streams;
     fills_ = has_video && FillsPictureTimes(format, format->streams[video_index]);
+    packed_ = has_video && !unpack && HasPackedPictures(format->streams[video_index]->codecpar);
     if (has_video && unpack) {
         unpacker_ = std::make_unique<PackedPictureUnpacker>();
         if (!unpacker_->Open(format->streams[video_index]))
@@ -114,7 +115,14 @@ int PictureTimeReader::ReadAhead()
 void PictureTimeReader::Complete(AVPacket* pkt)
 {
     const int codec = format_->streams[video_index_]->codecpar->codec_id;
-    const PictureKind kind = KindOfPicture(codec, pkt->data, static_cast<size_t>(pkt->size));
+    PictureKind kind = KindOfPicture(codec, pkt->data, static_cast<size_t>(pkt->size));
+    // The B-picture packed before a placeholder is decoded at its place and
+    // shown there; the reference picture before it is shown only when the
+    // next reference picture is decoded.
+    if (packed_ && IsPlaceholderPicture(pkt)) {
+        kind = PictureKind::Bidirectional;
+        pkt->flags &= ~AV_PKT_FLAG_KEY;
+    }
     if (pkt->dts != AV_NOPTS_VALUE)
         next_dts_ = pkt->dts + std::max<int64_t>(pkt->duration, 0);
     if (kind == PictureKind::Reference) {

@@ -23,7 +23,9 @@ class PictureTimeReader {
 public:
     // `video_index`: the stream whose times are completed, -1 none. With
     // `unpack`, its MPEG-4 pictures packed as DivX and Xvid store them are
-    // read one a packet (PackedPictureUnpacker) before they are timed.
+    // read one a packet (PackedPictureUnpacker) before they are timed;
+    // without, they stay packed, and a placeholder is timed as the B-picture
+    // whose place it holds and loses the key mark Xvid gives it.
     PictureTimeReader(AVFormatContext* format, int video_index, bool unpack = false);
     // As av_read_frame: 0 with a packet, or the demuxer's error or EOF
     // once every packet read ahead has been returned. Times far from their
@@ -40,6 +42,7 @@ private:
     SteadyTimeReader steady_;  // damaged times mended before they are completed
     int video_index_ = -1;
     bool fills_ = false;
+    bool packed_ = false;  // packed pictures read as stored
     std::unique_ptr<PackedPictureUnpacker> unpacker_;
     std::deque<PacketPtr> queue_;  // read ahead, in the order read
     AVPacket* pending_ = nullptr;  // in queue_: a reference picture still without its time

@@ -9,6 +9,7 @@ extern "C" {
 
 #include "av_handles.h"
 #include "media_time.h"
+#include "picture_times.h"
 
 namespace {
 
@@ -22,6 +23,16 @@ struct KeyFrameFound {
     int64_t pts_us = AV_NOPTS_VALUE;
 };
 
+// A key picture is entered for the time it is shown, which AVI does not
+// store: where the stream reorders its pictures, it is read one reference
+// picture ahead to learn it (PictureTimeReader), and a placeholder that
+// packed B-pictures leave behind is no key picture.
+PictureTimeReader ShownTimeReader(AVFormatContext* format, int stream_index)
+{
+    const bool video = stream_index >= 0 && format->streams[stream_index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
+    return PictureTimeReader(format, video ? stream_index : -1);
+}
+
 // Reads from the current position to the first key frame of `stream_index`
 // (or the first packet of any stream for -1) and reports its time.
 KeyFrameFound ReadFirstKeyFrame(AVFormatContext* format, int stream_index)
@@ -30,7 +41,8 @@ KeyFrameFound ReadFirstKeyFrame(AVFormatContext* format, int stream_index)
     PacketPtr pkt = MakePacket();
     if (!pkt)
         return result;
-    for (int n = 0; n < kMaxPacketsToKeyFrame && av_read_frame(format, pkt.get()) >= 0; ++n) {
+    PictureTimeReader reader = ShownTimeReader(format, stream_index);
+    for (int n = 0; n < kMaxPacketsToKeyFrame && reader.Read(pkt.get()) >= 0; ++n) {
         const bool ours = stream_index < 0 || pkt->stream_index == stream_index;
         const int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
         if (ours && (stream_index < 0 || (pkt->flags & AV_PKT_FLAG_KEY)) && ts != AV_NOPTS_VALUE) {
@@ -123,7 +135,8 @@ KeyPicture LastKeyUpTo(AVFormatContext* format, int stream_index, int64_t target
     if (!pkt || stream_index < 0)
         return last;
     const AVRational tb = format->streams[stream_index]->time_base;
-    for (int n = 0; n < kMaxPacketsToKeyFrame && av_read_frame(format, pkt.get()) >= 0; ++n) {
+    PictureTimeReader reader = ShownTimeReader(format, stream_index);
+    for (int n = 0; n < kMaxPacketsToKeyFrame && reader.Read(pkt.get()) >= 0; ++n) {
         const int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
         const bool ours = pkt->stream_index == stream_index && ts != AV_NOPTS_VALUE;
         const bool past = ours && ToMicroseconds(ts, tb) > target_us;

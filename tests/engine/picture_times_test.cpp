@@ -11,6 +11,7 @@
 #include "media_checks.h"
 #include "media_input.h"
 #include "picture_times.h"
+#include "seek.h"
 
 namespace {
 
@@ -134,6 +135,69 @@ TEST(PictureTimes, PackedPicturesAreReadOneAPacketAsStored)
     std::sort(shown.begin(), shown.end());
     for (size_t i = 1; i < shown.size(); ++i)
         EXPECT_EQ(shown[i] - shown[i - 1], 1) << "picture " << i;  // AVI: a tick a picture
+}
+
+// The same file read as stored, as a copy reads it: a reference picture is
+// shown when the next one is decoded, a placeholder where the B-picture
+// packed before it is decoded; every packet has a time of its own, one
+// after another, and only the I-pictures carry a key mark (Xvid marks the
+// placeholder after one too).
+TEST(PictureTimes, PackedPicturesReadAsStoredAreTimedAsShown)
+{
+    MediaInput in;
+    ASSERT_EQ(OpenMediaInput(FixturePath("exact_xvid_packed.avi").c_str(), in, MediaInputOptions{}), kProbeOk);
+    PictureTimeReader reader(in.format.get(), in.video_index);
+    PacketPtr pkt = MakePacket();
+    std::vector<int64_t> shown;
+    int keys = 0, placeholder_keys = 0, early = 0;
+    while (reader.Read(pkt.get()) >= 0) {
+        if (pkt->stream_index == in.video_index) {
+            shown.push_back(pkt->pts);
+            early += pkt->pts == AV_NOPTS_VALUE || pkt->pts < pkt->dts;
+            keys += (pkt->flags & AV_PKT_FLAG_KEY) != 0;
+            placeholder_keys += (pkt->flags & AV_PKT_FLAG_KEY) && pkt->size < 10;
+        }
+        av_packet_unref(pkt.get());
+    }
+    EXPECT_EQ(early, 0);
+    EXPECT_EQ(keys, 3);
+    EXPECT_EQ(placeholder_keys, 0);
+    std::sort(shown.begin(), shown.end());
+    for (size_t i = 1; i < shown.size(); ++i)
+        EXPECT_EQ(shown[i] - shown[i - 1], 1) << "picture " << i;
+}
+
+// A seek enters a file of packed pictures at the last key picture shown at
+// or before the target: the key picture of 2 s is decoded at 2.08 s but
+// shown at 2.16 s (a B-picture rides in its packet), and the placeholder
+// after it, which the file's index lists as a key picture at 2.12 s, starts
+// nothing.
+TEST(PictureTimes, ASeekIntoPackedPicturesEntersAtAKeyPictureShownByTheTarget)
+{
+    const std::pair<double, double> cases[] = {{1.0, 0.16}, {2.12, 0.16}, {2.15, 0.16}, {2.16, 2.16}, {3.0, 2.16},
+                                               {4.14, 2.16}, {4.2, 4.16}};
+    for (const auto& [target_s, key_s] : cases) {
+        SCOPED_TRACE(target_s);
+        MediaInput in;
+        ASSERT_EQ(OpenMediaInput(FixturePath("exact_xvid_packed.avi").c_str(), in, MediaInputOptions{}), kProbeOk);
+        const AVStream* vs = in.VideoStream();
+        SeekAtOrBefore(in.format.get(), in.video_index, static_cast<int64_t>(target_s * AV_TIME_BASE));
+        PictureTimeReader reader(in.format.get(), in.video_index);
+        PacketPtr pkt = MakePacket();
+        int read = 0;
+        while (reader.Read(pkt.get()) >= 0) {
+            const bool key = pkt->stream_index == in.video_index && (pkt->flags & AV_PKT_FLAG_KEY);
+            read += pkt->stream_index == in.video_index;
+            if (key) {
+                EXPECT_EQ(read, 1) << "pictures before the key picture";
+                EXPECT_GT(pkt->size, 19);
+                EXPECT_NEAR(pkt->pts * av_q2d(vs->time_base), key_s, 0.001);
+                break;
+            }
+            av_packet_unref(pkt.get());
+        }
+        EXPECT_GT(read, 0);
+    }
 }
 
 }  // namespace

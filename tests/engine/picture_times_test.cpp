@@ -137,34 +137,51 @@ TEST(PictureTimes, PackedPicturesAreReadOneAPacketAsStored)
         EXPECT_EQ(shown[i] - shown[i - 1], 1) << "picture " << i;  // AVI: a tick a picture
 }
 
-// The same file read as stored, as a copy reads it: a reference picture is
-// shown when the next one is decoded, a placeholder where the B-picture
-// packed before it is decoded; every packet has a time of its own, one
-// after another, and only the I-pictures carry a key mark (Xvid marks the
-// placeholder after one too).
+// The same file read as stored, as a copy and a re-encode read it: a
+// reference picture is shown when the next one is decoded, a placeholder
+// where the B-picture packed before it is decoded; every packet has a time
+// of its own, one after another, and only the I-pictures carry a key mark
+// (Xvid marks the placeholder after one too). The decoder, which gives a
+// picture the time of the packet it decodes it at, shows them in that order.
 TEST(PictureTimes, PackedPicturesReadAsStoredAreTimedAsShown)
 {
     MediaInput in;
     ASSERT_EQ(OpenMediaInput(FixturePath("exact_xvid_packed.avi").c_str(), in, MediaInputOptions{}), kProbeOk);
+    AVCodecContext* dec = in.video_dec.get();
+    ASSERT_NE(dec, nullptr);
     PictureTimeReader reader(in.format.get(), in.video_index);
     PacketPtr pkt = MakePacket();
-    std::vector<int64_t> shown;
+    FramePtr frame = MakeFrame();
+    std::vector<int64_t> shown, decoded;
     int keys = 0, placeholder_keys = 0, early = 0;
+    const auto take = [&]() {
+        while (avcodec_receive_frame(dec, frame.get()) >= 0) {
+            decoded.push_back(frame->best_effort_timestamp);
+            av_frame_unref(frame.get());
+        }
+    };
     while (reader.Read(pkt.get()) >= 0) {
         if (pkt->stream_index == in.video_index) {
             shown.push_back(pkt->pts);
             early += pkt->pts == AV_NOPTS_VALUE || pkt->pts < pkt->dts;
             keys += (pkt->flags & AV_PKT_FLAG_KEY) != 0;
             placeholder_keys += (pkt->flags & AV_PKT_FLAG_KEY) && pkt->size < 10;
+            if (avcodec_send_packet(dec, pkt.get()) >= 0)
+                take();
         }
         av_packet_unref(pkt.get());
     }
+    avcodec_send_packet(dec, nullptr);
+    take();
     EXPECT_EQ(early, 0);
     EXPECT_EQ(keys, 3);
     EXPECT_EQ(placeholder_keys, 0);
     std::sort(shown.begin(), shown.end());
     for (size_t i = 1; i < shown.size(); ++i)
         EXPECT_EQ(shown[i] - shown[i - 1], 1) << "picture " << i;
+    ASSERT_GT(decoded.size(), 100u);
+    for (size_t i = 1; i < decoded.size(); ++i)
+        EXPECT_EQ(decoded[i] - decoded[i - 1], 1) << "decoded picture " << i;
 }
 
 // A seek enters a file of packed pictures at the last key picture shown at

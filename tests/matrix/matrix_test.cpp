@@ -87,8 +87,6 @@ const std::vector<KnownFault> kKnownFaults = {
     {"packed B-pictures: a copy from the file's start sounds the first beep 33 ms before its picture, a join's "
      "later inputs 57 ms",
      {"direct_join_mpeg4_packed_avi", "direct_spans_mpeg4_packed_avi", "direct_separate_mpeg4_packed_avi"}},
-    {"packed B-pictures re-encoded: one picture shown twice and one lost near the start",
-     {"f1_cut_mpeg4_packed_avi"}},
 };
 
 std::string KnownFaultOf(const std::string& cell)

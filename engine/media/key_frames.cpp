@@ -4,8 +4,10 @@
 #include "av_handles.h"
 #include "media_input.h"
 #include "media_time.h"
+#include "picture_times.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -68,12 +70,23 @@ void ReadPacketHeaders(AVFormatContext* format, int video, const std::atomic<boo
             format->streams[i]->discard = AVDISCARD_ALL;
     const AVStream* st = format->streams[video];
     PacketPtr pkt = MakePacket();
-    while (pkt && !cancel && av_read_frame(format, pkt.get()) >= 0) {
+    PictureTimeReader reader(format, video);  // the times a seek enters them by
+    while (pkt && !cancel && reader.Read(pkt.get()) >= 0) {
         const int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
         if (pkt->stream_index == video && (pkt->flags & AV_PKT_FLAG_KEY) && ts != AV_NOPTS_VALUE)
             times_us->push_back(ToMicroseconds(ts, st->time_base));
         av_packet_unref(pkt.get());
     }
+}
+
+// Whether an AVI's pictures are reordered is told by its first pictures
+// alone, which the scan reads only for the codecs that may reorder them.
+void LearnReorderOfAvi(AVFormatContext* format, const AVStream* st)
+{
+    const AVCodecID id = st->codecpar->codec_id;
+    const bool may_reorder = id == AV_CODEC_ID_MPEG4 || id == AV_CODEC_ID_MPEG1VIDEO || id == AV_CODEC_ID_MPEG2VIDEO;
+    if (may_reorder && std::strcmp(format->iformat->name, "avi") == 0)
+        avformat_find_stream_info(format, nullptr);
 }
 
 }  // namespace
@@ -91,12 +104,15 @@ int ScanKeyFrames(const char* path, const std::atomic<bool>& cancel, std::vector
     if (video < 0)
         return kProbeNoVideoDecoder;
     AVStream* st = format->streams[video];
+    LearnReorderOfAvi(format.get(), st);
     const int64_t duration_us = st->duration != AV_NOPTS_VALUE ? ToMicroseconds(st->duration, st->time_base)
                                                                 : format->duration;
     // Matroska reads its cues at the first seek.
     if (avformat_index_get_entries_count(st) == 0)
         av_seek_frame(format.get(), video, 0, AVSEEK_FLAG_BACKWARD);
-    if (IndexCoversStream(st, duration_us)) {
+    // An index of decoding times says when a reordered key picture is shown
+    // only where the packets store it too.
+    if (IndexCoversStream(st, duration_us) && !ShownTimesOnlyByReading(format.get(), st)) {
         ReadIndex(format.get(), video, cancel, times_us);
     } else {
         ReadPacketHeaders(format.get(), video, cancel, times_us);

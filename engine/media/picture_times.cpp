@@ -32,6 +32,11 @@ bool FillsPictureTimes(const AVFormatContext* format, const AVStream* st)
 
 }  // namespace
 
+bool ShownTimesOnlyByReading(const AVFormatContext* format, const AVStream* st)
+{
+    return FillsPictureTimes(format, st) && std::strcmp(format->iformat->name, "avi") == 0;
+}
+
 PictureKind KindOfPicture(int codec_id, const uint8_t* data, size_t size)
 {
     if (codec_id == AV_CODEC_ID_MPEG4) {

@@ -17,6 +17,10 @@
 enum class PictureKind { Unknown, Reference, Bidirectional };
 PictureKind KindOfPicture(int codec_id, const uint8_t* data, size_t size);
 
+// The stream's container keeps no time its key pictures are shown at (AVI
+// with B-pictures): only reading its packets (PictureTimeReader) tells it.
+bool ShownTimesOnlyByReading(const AVFormatContext* format, const AVStream* st);
+
 // In the classic one-level reorder of these codecs a B picture is shown
 // when decoded, and an I or P picture when the next I or P is decoded.
 class PictureTimeReader {

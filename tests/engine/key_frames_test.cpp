@@ -3,6 +3,8 @@
 
 #include <atomic>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "av_handles.h"
 #include "key_frames.h"
@@ -118,6 +120,25 @@ TEST(KeyFrames, AFileWithAKeyPictureEveryTwoSecondsShowsTimesOfItsPictures)
     int rc = -1;
     EXPECT_EQ(Scan(FixturePath("h264_aac.mp4"), &rc), (std::vector<int64_t>{0, 2000000, 4000000, 6000000, 8000000}));
     EXPECT_EQ(rc, kProbeOk);
+}
+
+// AVI keeps no time a picture is shown at: with B-pictures a key picture is
+// shown when the next reference picture is decoded, one to three pictures
+// after its place, and the scan gives that time (the decoder's own), as the
+// seek enters by it. Packed B-pictures leave a placeholder after a key
+// picture that the file's index lists as one: it is none.
+TEST(KeyFrames, KeyPicturesOfAnAviWithBPicturesAreWhereTheyAreShown)
+{
+    const std::pair<const char*, std::vector<int64_t>> cases[] = {
+        {"exact_xvid_packed.avi", {160000, 2160000, 4160000}},
+        {"exact_mpeg4_b.avi", {40000, 2080000, 4000000, 5920000}},
+    };
+    for (const auto& [name, shown] : cases) {
+        SCOPED_TRACE(name);
+        int rc = -1;
+        EXPECT_EQ(Scan(FixturePath(name), &rc), shown);
+        EXPECT_EQ(rc, kProbeOk);
+    }
 }
 
 TEST(KeyFrames, UnreadableFilesAndFilesWithoutPicturesGiveNothing)

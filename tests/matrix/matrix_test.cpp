@@ -51,8 +51,8 @@ const char* const kSources[] = {"h264.mp4",      "h264.mov",      "h264.mkv",   
 
 // MPEG-4 with B-frames packed as Xvid writes them. Its own sound starts
 // ahead of its picture (the encoder held its first pictures back), so the
-// source itself is not a cell; its direct and re-encoded cuts are known
-// faults.
+// source itself is not a cell; its direct runs from its first picture are
+// known faults.
 const char* const kExactOnlySources[] = {"mpeg4_packed.avi"};
 
 bool ExactCapable(const std::string& source)
@@ -84,8 +84,10 @@ struct KnownFault {
     std::vector<const char*> cells;
 };
 const std::vector<KnownFault> kKnownFaults = {
-    {"packed B-pictures: a copy from the file's start sounds the first beep 33 ms before its picture, a join's "
-     "later inputs 57 ms",
+    {"packed B-pictures: a copied run from the file's first picture sounds that picture's beep 33 ms before it "
+     "(the source 57 ms: its sound leads its first picture, and AVI starts a run's sound a picture before its "
+     "first is shown), a join's later inputs 57 ms (the seam's one-packet gap is filled with the input's first "
+     "sound packet, which holds that beep's end)",
      {"direct_join_mpeg4_packed_avi", "direct_spans_mpeg4_packed_avi", "direct_separate_mpeg4_packed_avi"}},
 };
 

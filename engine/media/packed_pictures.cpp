@@ -61,6 +61,8 @@ bool IsPlaceholderPicture(const AVPacket* pkt)
     return pkt->size <= kPlaceholderMaxSize && PicturesIn(pkt) == 1;
 }
 
+bool CarriesPackedPicture(const AVPacket* pkt) { return PicturesIn(pkt) > 1; }
+
 bool PackedPictureUnpacker::Open(const AVStream* st)
 {
     const AVBitStreamFilter* filter = av_bsf_get_by_name(kUnpackFilter);

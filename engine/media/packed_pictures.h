@@ -38,3 +38,5 @@ bool HasPackedPictures(const AVCodecParameters* par);
 // holding the place of the B-picture packed in a packet before it. Xvid
 // marks the one after a key picture as a key picture too.
 bool IsPlaceholderPicture(const AVPacket* pkt);
+// A packet that carries a B-picture packed behind its own picture.
+bool CarriesPackedPicture(const AVPacket* pkt);

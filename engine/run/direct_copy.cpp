@@ -8,6 +8,7 @@
 #include "container_rules.h"
 #include "media_time.h"
 #include "mp3_entry.h"
+#include "packed_pictures.h"
 
 namespace {
 
@@ -170,13 +171,33 @@ void CountWholeFrame(const AVStream* st, AVPacket* pkt)
     pkt->duration = std::max(pkt->duration, frame);
 }
 
+// Packed B-pictures ride in the packet of the picture decoded before them
+// and come out of the decoder at the placeholder after it. A copy can leave
+// out neither the leading pictures of the key picture it enters at (one
+// rides in the key picture's own packet) nor the placeholders that bring
+// them out (every picture after would come out a packet late, garbled): it
+// keeps every packet, and the decoder skips the leading pictures, whose
+// references are not there.
+bool KeepsEveryPacket(const AVStream* vs)
+{
+    return HasPackedPictures(vs->codecpar);
+}
+
+// The key picture entered at carries its leading pictures along: it keeps
+// its place before theirs.
+bool EntryCarriesLeadingPictures(const AVStream* vs, const AVPacket* key)
+{
+    return KeepsEveryPacket(vs) && CarriesPackedPicture(key);
+}
+
 // A picture decoded after the key picture the input is entered at but shown
 // before it (the leading pictures of an open GOP) refers to pictures before
 // the key, which are not there: decoded it is garbage, and it would be shown
 // before the input's start, in the middle of the picture before a seam.
 bool IsLeadingPicture(const InputRun& run, const AVPacket* pkt)
 {
-    return run.first_key_pts != AV_NOPTS_VALUE && pkt->pts != AV_NOPTS_VALUE && pkt->pts < run.first_key_pts;
+    return run.first_key_pts != AV_NOPTS_VALUE && pkt->pts != AV_NOPTS_VALUE && pkt->pts < run.first_key_pts &&
+           !KeepsEveryPacket(run.in.VideoStream());
 }
 
 // A later input's first picture may be decoded at a time already taken: its
@@ -304,6 +325,8 @@ int64_t FirstShownByPlace(const JobOutput& out, const AVStream* vs, const AVPack
 {
     if (!TimesByPlace(out.ctx->oformat) || key->dts == AV_NOPTS_VALUE || key->pts == AV_NOPTS_VALUE)
         return first;
+    if (EntryCarriesLeadingPictures(vs, key))
+        return key->dts;
     return std::max(key->dts, first - vs->codecpar->video_delay * key->duration);
 }
 
@@ -313,7 +336,8 @@ int64_t FirstShownByPlace(const JobOutput& out, const AVStream* vs, const AVPack
 // frames and every picture after them be shown that much late.
 void DecodeEntryBeforeItsFollower(const JobOutput& out, const AVStream* vs, AVPacket* pkt)
 {
-    if (!TimesByPlace(out.ctx->oformat) || pkt->pts == AV_NOPTS_VALUE || pkt->dts == AV_NOPTS_VALUE)
+    if (!TimesByPlace(out.ctx->oformat) || pkt->pts == AV_NOPTS_VALUE || pkt->dts == AV_NOPTS_VALUE ||
+        EntryCarriesLeadingPictures(vs, pkt))
         return;
     pkt->dts = std::max(pkt->dts, pkt->pts - vs->codecpar->video_delay * pkt->duration);
 }

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "av_handles.h"
@@ -184,6 +186,44 @@ TEST_F(CopyEntryJob, TheBeepAtTheFirstPictureIsHeardWhereTheSourceHasIt)
         CutDirect(c.file, c.start, c.end);
         const double in_copy = BeepFrom(BeepOnsets(output), AnalyzeMedia(output).video_start_s);
         EXPECT_NEAR(in_copy * 1000, in_source * 1000, c.allowed_ms);
+        TearDown();
+        SetUp();
+    }
+}
+
+// MPEG-4 with B-pictures packed as Xvid writes them, entered at a key
+// picture whose packet carries a leading B-picture (the key picture of 2 s,
+// shown at 2.16 s): the copy keeps the placeholder that brings that picture
+// out of the decoder, so every picture from the key picture on is the
+// source's own, each as long after the first as in the source. Left out,
+// every picture after it came out a packet late, garbled.
+TEST_F(CopyEntryJob, PackedPicturesEnteredAtAKeyPictureCarryingALeadingOneAreTheSourcesOwn)
+{
+    const char* const name = "exact_xvid_packed.avi";
+    for (const auto& [start, end] : {std::pair{"00:00:02.160", "00:00:03.500"}}) {
+        SCOPED_TRACE(start);
+        const double key_s = std::stod(std::string(start).substr(6));
+        CutDirect(name, start, end);
+        AVRational source_tb{}, copy_tb{};
+        const std::vector<DecodedPicture> source = DecodedPictures(FixturePath(name), &source_tb, key_s - 0.001);
+        const std::vector<DecodedPicture> copy = DecodedPictures(output, &copy_tb);
+        ASSERT_GE(copy.size(), 25u);
+        ASSERT_GE(source.size(), copy.size());
+        EXPECT_EQ(IndependentDecoderComplaints(output), "");
+        int differing = 0, mistimed = 0;
+        for (size_t i = 0; i < copy.size(); ++i) {
+            const AVFrame* a = copy[i].frame.get();
+            const AVFrame* b = source[i].frame.get();
+            bool same = a->width == b->width && a->height == b->height;
+            for (int y = 0; same && y < a->height; ++y)
+                same = std::memcmp(a->data[0] + y * a->linesize[0], b->data[0] + y * b->linesize[0], a->width) == 0;
+            differing += !same;
+            const double copy_after = (copy[i].pts - copy[0].pts) * av_q2d(copy_tb);
+            const double source_after = (source[i].pts - source[0].pts) * av_q2d(source_tb);
+            mistimed += std::fabs(copy_after - source_after) > 0.001;
+        }
+        EXPECT_EQ(differing, 0);
+        EXPECT_EQ(mistimed, 0);
         TearDown();
         SetUp();
     }

@@ -30,16 +30,34 @@ double IndexedEnd(AVStream* st, int64_t file_size, bool* has_index)
     return end;
 }
 
-// Elsewhere the file's last bytes are read: the latest packet end found there.
-// `facts` is the same file opened fully: its streams' time bases and starts.
-double TailEnd(AVFormatContext* fmt, const AVFormatContext* facts, int64_t file_size, int video, int audio)
+// Positions `fmt` at its last stretch. AVI counts its packets' times from
+// where its reading started: after a byte seek they would start again at
+// zero. Its index, read at the open, leads a time seek to its last seconds
+// instead; without one (a file cut short loses it) nothing is measured.
+bool SeekToTail(AVFormatContext* fmt, const AVFormatContext* facts, int64_t file_size)
 {
     constexpr int64_t kTailBytes = 1 << 20;
-    constexpr int kMaxPackets = 4000;
+    constexpr int64_t kTailUs = 5 * AV_TIME_BASE;
+    if (std::strcmp(fmt->iformat->name, "avi") == 0) {
+        if (facts->duration <= 0)
+            return false;
+        const int64_t start = facts->start_time != AV_NOPTS_VALUE ? facts->start_time : 0;
+        const int64_t at = start + std::max<int64_t>(0, facts->duration - kTailUs);
+        return avformat_seek_file(fmt, -1, INT64_MIN, at, at, 0) >= 0;
+    }
     if (fmt->iformat->flags & AVFMT_NO_BYTE_SEEK)
-        return 0;
-    if (avformat_seek_file(fmt, -1, INT64_MIN, std::max<int64_t>(0, file_size - kTailBytes), INT64_MAX,
-                           AVSEEK_FLAG_BYTE) < 0)
+        return false;
+    return avformat_seek_file(fmt, -1, INT64_MIN, std::max<int64_t>(0, file_size - kTailBytes), INT64_MAX,
+                              AVSEEK_FLAG_BYTE) >= 0;
+}
+
+// Elsewhere the file's last stretch is read: the latest packet end found
+// there. `facts` is the same file opened fully: its streams' time bases and
+// starts, and its length.
+double TailEnd(AVFormatContext* fmt, const AVFormatContext* facts, int64_t file_size, int video, int audio)
+{
+    constexpr int kMaxPackets = 4000;
+    if (!SeekToTail(fmt, facts, file_size))
         return 0;
     AVPacket* pkt = av_packet_alloc();
     double end = 0;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "av_handles.h"
+#include "held_length.h"
 #include "media_checks.h"
 #include "media_input.h"
 #include "mp3_entry.h"
@@ -192,15 +193,15 @@ TEST_F(CopyEntryJob, TheBeepAtTheFirstPictureIsHeardWhereTheSourceHasIt)
 }
 
 // MPEG-4 with B-pictures packed as Xvid writes them, entered at a key
-// picture whose packet carries a leading B-picture (the key picture of 2 s,
-// shown at 2.16 s): the copy keeps the placeholder that brings that picture
-// out of the decoder, so every picture from the key picture on is the
-// source's own, each as long after the first as in the source. Left out,
-// every picture after it came out a packet late, garbled.
+// picture whose packet carries a leading B-picture (the key pictures of 2
+// and 4 s, shown at 2.16 and 4.16 s): the copy keeps the placeholder that
+// brings that picture out of the decoder, so every picture from the key
+// picture on is the source's own, each as long after the first as in the
+// source. Left out, every picture after it came out a packet late, garbled.
 TEST_F(CopyEntryJob, PackedPicturesEnteredAtAKeyPictureCarryingALeadingOneAreTheSourcesOwn)
 {
     const char* const name = "exact_xvid_packed.avi";
-    for (const auto& [start, end] : {std::pair{"00:00:02.160", "00:00:03.500"}}) {
+    for (const auto& [start, end] : {std::pair{"00:00:02.160", "00:00:03.500"}, {"00:00:04.160", "00:00:05.500"}}) {
         SCOPED_TRACE(start);
         const double key_s = std::stod(std::string(start).substr(6));
         CutDirect(name, start, end);
@@ -224,6 +225,25 @@ TEST_F(CopyEntryJob, PackedPicturesEnteredAtAKeyPictureCarryingALeadingOneAreThe
         }
         EXPECT_EQ(differing, 0);
         EXPECT_EQ(mistimed, 0);
+        TearDown();
+        SetUp();
+    }
+}
+
+// AVI counts its packets' times from where its reading starts: what a file
+// holds is measured from a time seek into its last seconds (its index leads
+// there), not from its last megabyte by bytes, where the times would start
+// again at zero and a file of 1.5 MB seem to hold a second. A cut late in
+// such a file is done, whole.
+TEST_F(CopyEntryJob, ALateCutOfAnAviLargerThanTheStretchReadAtItsEndIsDone)
+{
+    for (const char* name : {"exact_mpeg4_b.avi", "exact_xvid_packed.avi"}) {
+        SCOPED_TRACE(name);
+        MediaInput in;
+        ASSERT_EQ(OpenMediaInput(FixturePath(name).c_str(), in, 1), kProbeOk);
+        EXPECT_NEAR(MeasuredHeldSeconds(in, FixturePath(name).c_str()), 6.04, 0.05);
+        CutDirect(name, "00:00:04.160", "00:00:05.500");
+        EXPECT_GT(AnalyzeMedia(output).VideoSeconds(), 1.2);
         TearDown();
         SetUp();
     }

@@ -126,9 +126,7 @@ bool ClassifySource(const AVFormatContext* input, const AVStream* st, const char
 // so that the copy and the re-encoded ends keep one order.
 bool ReadsUnpacked(const AVStream* st)
 {
-    const AVCodecParameters* par = st->codecpar;
-    const size_t extradata_size = static_cast<size_t>(std::max(par->extradata_size, 0));
-    return par->codec_id == AV_CODEC_ID_MPEG4 && par->video_delay > 0 && IsPackedMpeg4(par->extradata, extradata_size);
+    return HasPackedPictures(st->codecpar);
 }
 
 // What the source spends on the scanned pictures, in bits a second; 0 when

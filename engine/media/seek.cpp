@@ -80,10 +80,14 @@ bool SeekByBytes(AVFormatContext* format, int64_t at_us)
 // picture's decoding time (reordered pictures, a transport stream whose sound
 // starts first) can lie before it, so a search by decoding time lands just
 // past that picture. A second before the start finds the first packet.
+// An index refuses a time before its first entry (AVI): the start itself
+// is that entry, and a byte seek would leave AVI's times counting from
+// zero wherever it lands.
 bool SeekToFileStart(SeekMethod method, AVFormatContext* format, int64_t start_us)
 {
     if (method == SeekMethod::Time &&
-        av_seek_frame(format, -1, start_us - AV_TIME_BASE, AVSEEK_FLAG_BACKWARD) >= 0)
+        (av_seek_frame(format, -1, start_us - AV_TIME_BASE, AVSEEK_FLAG_BACKWARD) >= 0 ||
+         av_seek_frame(format, -1, start_us, AVSEEK_FLAG_BACKWARD) >= 0))
         return true;
     return av_seek_frame(format, -1, 0, AVSEEK_FLAG_BYTE) >= 0;
 }
@@ -122,7 +126,8 @@ bool SeekWith(SeekMethod method, AVFormatContext* format, int stream_index, int6
 }
 
 struct KeyPicture {
-    int64_t ts = AV_NOPTS_VALUE;  // the stream's time base
+    int64_t ts = AV_NOPTS_VALUE;        // shown, the stream's time base
+    int64_t index_ts = AV_NOPTS_VALUE;  // as the demuxer's index times it
     int64_t pos = -1;
 };
 
@@ -134,19 +139,34 @@ KeyPicture LastKeyUpTo(AVFormatContext* format, int stream_index, int64_t target
     PacketPtr pkt = MakePacket();
     if (!pkt || stream_index < 0)
         return last;
-    const AVRational tb = format->streams[stream_index]->time_base;
+    const AVStream* st = format->streams[stream_index];
+    const AVRational tb = st->time_base;
+    // Where only reading tells when a picture is shown (AVI), the index
+    // holds decoding times, and a seek to a shown time would land past it.
+    const bool index_decodes = ShownTimesOnlyByReading(format, st);
     PictureTimeReader reader = ShownTimeReader(format, stream_index);
     for (int n = 0; n < kMaxPacketsToKeyFrame && reader.Read(pkt.get()) >= 0; ++n) {
         const int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
         const bool ours = pkt->stream_index == stream_index && ts != AV_NOPTS_VALUE;
         const bool past = ours && ToMicroseconds(ts, tb) > target_us;
         if (ours && !past && (pkt->flags & AV_PKT_FLAG_KEY))
-            last = {ts, pkt->pos};
+            last = {ts, index_decodes && pkt->dts != AV_NOPTS_VALUE ? pkt->dts : ts, pkt->pos};
         av_packet_unref(pkt.get());
         if (past)
             break;
     }
     return last;
+}
+
+// Lists a key picture in the demuxer's index unless it is there already
+// (AVI lists every one, with its size, which an entry written over loses).
+bool ListKeyPicture(AVStream* st, const KeyPicture& key)
+{
+    const int at = av_index_search_timestamp(st, key.index_ts, AVSEEK_FLAG_BACKWARD);
+    const AVIndexEntry* e = at >= 0 ? avformat_index_get_entry(st, at) : nullptr;
+    if (e && e->timestamp == key.index_ts && (e->flags & AVINDEX_KEYFRAME))
+        return true;
+    return av_add_index_entry(st, key.pos, key.index_ts, 0, 0, AVINDEX_KEYFRAME) >= 0;
 }
 
 // An index coarser than the key frames lands before the last one at or
@@ -164,11 +184,11 @@ void SeekToLastKey(AVFormatContext* format, int stream_index, int64_t target_us,
     AVStream* st = format->streams[stream_index];
     const KeyPicture last = LastKeyUpTo(format, stream_index, target_us);
     const bool later = last.ts != AV_NOPTS_VALUE && ToMicroseconds(last.ts, st->time_base) > landing_key_us;
-    if (later && last.pos >= 0 && av_add_index_entry(st, last.pos, last.ts, 0, 0, AVINDEX_KEYFRAME) >= 0 &&
-        av_seek_frame(format, stream_index, last.ts, AVSEEK_FLAG_BACKWARD) >= 0) {
+    if (later && last.pos >= 0 && ListKeyPicture(st, last) &&
+        av_seek_frame(format, stream_index, last.index_ts, AVSEEK_FLAG_BACKWARD) >= 0) {
         const KeyFrameFound found = ReadFirstKeyFrame(format, stream_index);
         if (found.found && found.pts_us == ToMicroseconds(last.ts, st->time_base) &&
-            av_seek_frame(format, stream_index, last.ts, AVSEEK_FLAG_BACKWARD) >= 0)
+            av_seek_frame(format, stream_index, last.index_ts, AVSEEK_FLAG_BACKWARD) >= 0)
             return;
     }
     SeekWith(SeekMethod::Time, format, stream_index, target_us);  // back to the landing found

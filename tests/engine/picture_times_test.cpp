@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <utility>
 #include <vector>
@@ -215,6 +216,48 @@ TEST(PictureTimes, ASeekIntoPackedPicturesEntersAtAKeyPictureShownByTheTarget)
         }
         EXPECT_GT(read, 0);
     }
+}
+
+// Seeks again and again into one open file whose key pictures lie closer
+// together than the seek's steps back, as the spans of a cut do: each
+// enters at the last key picture shown by its target (the first one for a
+// target before it), never at a placeholder, its time as when read from the
+// start.
+TEST(PictureTimes, EverySeekIntoPackedPicturesEntersAtTheLastKeyPictureShownByItsTarget)
+{
+    MediaInput in;
+    ASSERT_EQ(OpenMediaInput(FixturePath("exact_xvid_close_keys.avi").c_str(), in, MediaInputOptions{}), kProbeOk);
+    const AVRational tb = in.VideoStream()->time_base;
+    PacketPtr pkt = MakePacket();
+    std::vector<double> keys_s;
+    {
+        PictureTimeReader reader(in.format.get(), in.video_index);
+        while (reader.Read(pkt.get()) >= 0) {
+            if (pkt->stream_index == in.video_index && (pkt->flags & AV_PKT_FLAG_KEY))
+                keys_s.push_back(pkt->pts * av_q2d(tb));
+            av_packet_unref(pkt.get());
+        }
+    }
+    ASSERT_GT(keys_s.size(), 10u);
+    std::sort(keys_s.begin(), keys_s.end());
+    int wrong = 0;
+    for (int step = 0; step < 190; ++step) {
+        const double target_s = step * 0.02;
+        double want_s = keys_s.front();
+        for (double k : keys_s)
+            want_s = k <= target_s + 1e-6 ? k : want_s;
+        SeekAtOrBefore(in.format.get(), in.video_index, static_cast<int64_t>(std::lround(target_s * AV_TIME_BASE)));
+        PictureTimeReader reader(in.format.get(), in.video_index);
+        double got_s = -1;
+        while (got_s < 0 && reader.Read(pkt.get()) >= 0) {
+            if (pkt->stream_index == in.video_index)
+                got_s = (pkt->flags & AV_PKT_FLAG_KEY) && pkt->size > 19 ? pkt->pts * av_q2d(tb) : 1e9;
+            av_packet_unref(pkt.get());
+        }
+        wrong += std::fabs(got_s - want_s) > 1e-3;
+        EXPECT_NEAR(got_s, want_s, 1e-3) << "target " << target_s;
+    }
+    EXPECT_EQ(wrong, 0);
 }
 
 }  // namespace

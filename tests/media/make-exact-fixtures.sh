@@ -35,6 +35,10 @@ make_once exact_mpeg4_b.mkv -f lavfi -i "testsrc2=size=640x360:rate=25:duration=
   -f lavfi -i "$tone:duration=6" -c:v mpeg4 -q:v 4 $gop -bf 2 -bsf:v dump_extra=freq=keyframe -c:a aac -b:a 96k -shortest
 make_once exact_xvid_packed.avi -f lavfi -i "testsrc2=size=640x360:rate=25:duration=6" \
   -f lavfi -i "$tone:duration=6" -c:v libxvid -q:v 4 $gop -bf 2 -c:a libmp3lame -b:a 96k -shortest
+# The same with key pictures a quarter second apart, most carrying a
+# leading B-picture and followed by a placeholder that Xvid marks as key.
+make_once exact_xvid_close_keys.avi -f lavfi -i "testsrc2=size=176x144:rate=25:duration=4" \
+  -c:v libxvid -q:v 4 -g 6 -bf 2
 # H.264 in Matroska with Vorbis-free AAC sound.
 make_once exact_h264.mkv -f lavfi -i "testsrc2=size=640x360:rate=25:duration=6" \
   -f lavfi -i "$tone:duration=6" -c:v libx264 -preset veryfast -bf 2 $gop -pix_fmt yuv420p \

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "start_codes.h"
+
 namespace {
 
 constexpr const char* kUnpackFilter = "mpeg4_unpack_bframes";
@@ -13,30 +15,22 @@ constexpr int kPlaceholderMaxSize = 19;
 // placeholder: one after a key picture says I-VOP too.
 bool StartsDecoding(const AVPacket* pkt)
 {
-    const uint8_t* d = pkt->data;
-    for (int i = 0; i + 4 < pkt->size; ++i)
-        if (d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1 && d[i + 3] == 0xb6)
-            return (d[i + 4] >> 6) == 0 && pkt->size > kPlaceholderMaxSize;
-    return false;
+    const auto size = static_cast<size_t>(pkt->size);
+    const size_t at = AfterStartCode(pkt->data, size, kMpeg4VopStart);
+    return at < size && (pkt->data[at] >> 6) == 0 && pkt->size > kPlaceholderMaxSize;
 }
 
 int PicturesIn(const AVPacket* pkt)
 {
-    const uint8_t* d = pkt->data;
-    int n = 0;
-    for (int i = 0; i + 3 < pkt->size; ++i)
-        n += d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1 && d[i + 3] == 0xb6;
-    return n;
+    return CountStartCodes(pkt->data, static_cast<size_t>(pkt->size), kMpeg4VopStart);
 }
 
 }  // namespace
 
 long PackedMarkAt(const uint8_t* data, size_t size)
 {
-    for (size_t i = 0; i + 8 < size; ++i) {
-        if (data[i] != 0 || data[i + 1] != 0 || data[i + 2] != 1)
-            continue;
-        if (data[i + 3] == 0xb6)
+    for (size_t i = FindStartCode(data, size, 0); i + 8 < size; i = FindStartCode(data, size, i + 3)) {
+        if (data[i + 3] == kMpeg4VopStart)
             return -1;  // the picture itself starts
         if (data[i + 3] != 0xb2 || std::memcmp(data + i + 4, "DivX", 4) != 0)
             continue;
@@ -48,12 +42,14 @@ long PackedMarkAt(const uint8_t* data, size_t size)
     return -1;
 }
 
+bool IsPackedMpeg4(const uint8_t* data, size_t size) { return PackedMarkAt(data, size) >= 0; }
+
 bool CanUnpackPackedPictures() { return av_bsf_get_by_name(kUnpackFilter) != nullptr; }
 
 bool HasPackedPictures(const AVCodecParameters* par)
 {
     return par->codec_id == AV_CODEC_ID_MPEG4 && par->video_delay > 0 && par->extradata &&
-           PackedMarkAt(par->extradata, static_cast<size_t>(par->extradata_size)) >= 0;
+           IsPackedMpeg4(par->extradata, static_cast<size_t>(par->extradata_size));
 }
 
 bool IsPlaceholderPicture(const AVPacket* pkt)

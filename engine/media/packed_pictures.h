@@ -30,6 +30,8 @@ private:
 // Where the DivX user data before the first picture ends in the packed
 // form's mark ("DivX503b1393p"), or -1.
 long PackedMarkAt(const uint8_t* data, size_t size);
+// Whether the headers or packet say the pictures are packed.
+bool IsPackedMpeg4(const uint8_t* data, size_t size);
 // Whether this library can unpack such a stream.
 bool CanUnpackPackedPictures();
 // Whether `par` is MPEG-4 with its B-pictures packed.

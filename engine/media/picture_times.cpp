@@ -1,22 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "picture_times.h"
 
+#include "start_codes.h"
+
 #include <algorithm>
 #include <cstring>
 
 namespace {
-
-constexpr uint8_t kMpeg2PictureStart = 0x00;
-constexpr uint8_t kMpeg4VopStart = 0xb6;
-
-// The byte after the first 00 00 01 `code` start code, or -1.
-long AfterStartCode(const uint8_t* data, size_t size, uint8_t code)
-{
-    for (size_t i = 0; i + 3 < size; ++i)
-        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && data[i + 3] == code)
-            return static_cast<long>(i + 4);
-    return -1;
-}
 
 // AVI stores no times at all: a picture's place in the file is its time.
 // Without B-frames that is also when it is shown; with them a reference
@@ -40,15 +30,15 @@ bool ShownTimesOnlyByReading(const AVFormatContext* format, const AVStream* st)
 PictureKind KindOfPicture(int codec_id, const uint8_t* data, size_t size)
 {
     if (codec_id == AV_CODEC_ID_MPEG4) {
-        const long at = AfterStartCode(data, size, kMpeg4VopStart);
-        if (at < 0 || static_cast<size_t>(at) >= size)
+        const size_t at = AfterStartCode(data, size, kMpeg4VopStart);
+        if (at >= size)
             return PictureKind::Unknown;
         return (data[at] >> 6) == 2 ? PictureKind::Bidirectional : PictureKind::Reference;  // I, P, S
     }
     if (codec_id == AV_CODEC_ID_MPEG1VIDEO || codec_id == AV_CODEC_ID_MPEG2VIDEO) {
         // 10 bits of temporal reference, then 3 of picture coding type.
-        const long at = AfterStartCode(data, size, kMpeg2PictureStart);
-        if (at < 0 || static_cast<size_t>(at) + 1 >= size)
+        const size_t at = AfterStartCode(data, size, kMpeg2PictureStart);
+        if (at + 1 >= size)
             return PictureKind::Unknown;
         const int type = (data[at + 1] >> 3) & 7;
         return type == 3 ? PictureKind::Bidirectional : type == 1 || type == 2 ? PictureKind::Reference

@@ -3,19 +3,9 @@
 
 #include <cstring>
 
-#include "packed_pictures.h"
+#include "start_codes.h"
 
 namespace {
-
-// Offset of the next 00 00 01 at or after `from`, `size` when none.
-size_t FindStartCode(const uint8_t* p, size_t size, size_t from)
-{
-    for (size_t i = from; i + 2 < size; ++i) {
-        if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1)
-            return i;
-    }
-    return size;
-}
 
 uint32_t ReadBigEndian(const uint8_t* p, int n)
 {
@@ -249,11 +239,6 @@ bool SetMpeg4LowDelay(uint8_t* data, size_t size, bool low_delay)
     const uint8_t mask = static_cast<uint8_t>(0x80 >> (bit % 8));
     data[bit / 8] = static_cast<uint8_t>(low_delay ? data[bit / 8] | mask : data[bit / 8] & ~mask);
     return true;
-}
-
-bool IsPackedMpeg4(const uint8_t* data, size_t size)
-{
-    return PackedMarkAt(data, size) >= 0;
 }
 
 bool ParseMpeg2Sequence(const uint8_t* data, size_t size, Mpeg2Sequence* seq)

@@ -82,10 +82,6 @@ bool HasMpeg4VolHeader(const uint8_t* data, size_t size);
 // a decoder shows each reference picture once the next one is decoded, as
 // in a stream with B-pictures. False when the header does not carry the flag.
 bool SetMpeg4LowDelay(uint8_t* data, size_t size, bool low_delay);
-// The user data of DivX and Xvid marks a packed bitstream ("DivX503b1393p"):
-// a B-picture shares the packet of the picture after it, and an empty
-// picture holds that one's place.
-bool IsPackedMpeg4(const uint8_t* data, size_t size);
 
 // AV1's open bitstream units, each with its size field as MP4 and Matroska
 // store them (the header included in each unit). False when one runs past

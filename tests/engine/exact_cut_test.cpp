@@ -18,6 +18,7 @@
 
 #include "av_handles.h"
 #include "coded_units.h"
+#include "packed_pictures.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "coded_units.h"
+#include "packed_pictures.h"
 
 namespace {
 

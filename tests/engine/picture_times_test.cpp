@@ -9,6 +9,7 @@
 
 #include "av_handles.h"
 #include "coded_units.h"
+#include "packed_pictures.h"
 #include "media_checks.h"
 #include "media_input.h"
 #include "picture_times.h"

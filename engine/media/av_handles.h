@@ -3,6 +3,7 @@
 // function, so every path out of a function releases what it opened.
 #pragma once
 
+#include <cstring>
 #include <memory>
 
 extern "C" {
@@ -59,6 +60,21 @@ using BitstreamFilterPtr = std::unique_ptr<AVBSFContext, BitstreamFilterDeleter>
 
 inline FramePtr MakeFrame() { return FramePtr(av_frame_alloc()); }
 inline PacketPtr MakePacket() { return PacketPtr(av_packet_alloc()); }
+
+// Gives `par` a copy of `size` bytes as its codec headers, padded as the
+// decoders need; false (and no headers) when memory runs out.
+inline bool ReplaceExtradata(AVCodecParameters* par, const uint8_t* data, size_t size)
+{
+    av_freep(&par->extradata);
+    par->extradata_size = 0;
+    par->extradata = static_cast<uint8_t*>(av_mallocz(size + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (!par->extradata)
+        return false;
+    if (size > 0)
+        std::memcpy(par->extradata, data, size);
+    par->extradata_size = static_cast<int>(size);
+    return true;
+}
 
 // Output muxer: closes the file it opened (if any) and frees the context.
 // Writing the trailer is the worker's decision, not the destructor's. A

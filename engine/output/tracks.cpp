@@ -255,11 +255,8 @@ AVStream* AddCoverAttachment(AVFormatContext* ctx, const AVStream* in_st)
     st->id = static_cast<int>(ctx->nb_streams) - 1;
     st->codecpar->codec_type = AVMEDIA_TYPE_ATTACHMENT;
     st->codecpar->codec_id = in_st->codecpar->codec_id;
-    st->codecpar->extradata = static_cast<uint8_t*>(av_mallocz(pic.size + AV_INPUT_BUFFER_PADDING_SIZE));
-    if (!st->codecpar->extradata)
+    if (!ReplaceExtradata(st->codecpar, pic.data, static_cast<size_t>(pic.size)))
         return nullptr;
-    std::memcpy(st->codecpar->extradata, pic.data, static_cast<size_t>(pic.size));
-    st->codecpar->extradata_size = pic.size;
     av_dict_copy(&st->metadata, in_st->metadata, 0);
     // An attachment must have a name; the type follows from the codec.
     if (!av_dict_get(st->metadata, "filename", nullptr, 0))

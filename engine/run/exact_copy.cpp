@@ -117,15 +117,8 @@ bool ExactCutter::UseUnpackedHeaders()
     if (!unpacker.Open(vst_))
         return false;
     const AVCodecParameters* unpacked = unpacker.Parameters();
-    AVCodecParameters* par = out_video_->codecpar;
-    av_freep(&par->extradata);
-    par->extradata_size = 0;
-    par->extradata = static_cast<uint8_t*>(av_mallocz(unpacked->extradata_size + AV_INPUT_BUFFER_PADDING_SIZE));
-    if (!par->extradata)
-        return false;
-    std::memcpy(par->extradata, unpacked->extradata, static_cast<size_t>(unpacked->extradata_size));
-    par->extradata_size = unpacked->extradata_size;
-    return true;
+    return ReplaceExtradata(out_video_->codecpar, unpacked->extradata,
+                            static_cast<size_t>(std::max(unpacked->extradata_size, 0)));
 }
 
 void ExactCutter::Progress()

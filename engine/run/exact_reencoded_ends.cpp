@@ -56,14 +56,7 @@ bool ExactCutter::PutParameterSetRecord()
         for (const Bytes& u : sets)
             (H264UnitType(CodedUnit{u.data(), u.size()}) == kH264Sps ? config.sps : config.pps).push_back(u);
     const Bytes record = WriteAvcConfig(config);
-    AVCodecParameters* par = out_video_->codecpar;
-    av_freep(&par->extradata);
-    par->extradata = static_cast<uint8_t*>(av_mallocz(record.size() + AV_INPUT_BUFFER_PADDING_SIZE));
-    if (!par->extradata)
-        return false;
-    std::memcpy(par->extradata, record.data(), record.size());
-    par->extradata_size = static_cast<int>(record.size());
-    return true;
+    return ReplaceExtradata(out_video_->codecpar, record.data(), record.size());
 }
 
 bool ExactCutter::OpenEncoders()

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "container_rules.h"
 #include "media_input.h"
 
 namespace {
@@ -38,7 +39,7 @@ bool SeekToTail(AVFormatContext* fmt, const AVFormatContext* facts, int64_t file
 {
     constexpr int64_t kTailBytes = 1 << 20;
     constexpr int64_t kTailUs = 5 * AV_TIME_BASE;
-    if (std::strcmp(fmt->iformat->name, "avi") == 0) {
+    if (TimesByPlace(fmt)) {
         if (facts->duration <= 0)
             return false;
         const int64_t start = facts->start_time != AV_NOPTS_VALUE ? facts->start_time : 0;

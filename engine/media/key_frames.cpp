@@ -2,12 +2,12 @@
 #include "key_frames.h"
 
 #include "av_handles.h"
+#include "container_rules.h"
 #include "media_input.h"
 #include "media_time.h"
 #include "picture_times.h"
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 
 namespace {
@@ -85,7 +85,7 @@ void LearnReorderOfAvi(AVFormatContext* format, const AVStream* st)
 {
     const AVCodecID id = st->codecpar->codec_id;
     const bool may_reorder = id == AV_CODEC_ID_MPEG4 || id == AV_CODEC_ID_MPEG1VIDEO || id == AV_CODEC_ID_MPEG2VIDEO;
-    if (may_reorder && std::strcmp(format->iformat->name, "avi") == 0)
+    if (may_reorder && TimesByPlace(format))
         avformat_find_stream_info(format, nullptr);
 }
 

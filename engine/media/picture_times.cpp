@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "picture_times.h"
 
+#include "container_rules.h"
 #include "start_codes.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace {
 
@@ -17,14 +17,14 @@ bool FillsPictureTimes(const AVFormatContext* format, const AVStream* st)
 {
     const AVCodecID id = st->codecpar->codec_id;
     const bool reordered_kind = id == AV_CODEC_ID_MPEG1VIDEO || id == AV_CODEC_ID_MPEG2VIDEO || id == AV_CODEC_ID_MPEG4;
-    return reordered_kind && (std::strcmp(format->iformat->name, "avi") != 0 || st->codecpar->video_delay > 0);
+    return reordered_kind && (!TimesByPlace(format) || st->codecpar->video_delay > 0);
 }
 
 }  // namespace
 
 bool ShownTimesOnlyByReading(const AVFormatContext* format, const AVStream* st)
 {
-    return FillsPictureTimes(format, st) && std::strcmp(format->iformat->name, "avi") == 0;
+    return FillsPictureTimes(format, st) && TimesByPlace(format);
 }
 
 PictureKind KindOfPicture(int codec_id, const uint8_t* data, size_t size)

@@ -218,11 +218,15 @@ int MaxSoundTracks(const AVOutputFormat* format)
     return format && std::strcmp(format->name, "flv") == 0 ? 1 : INT_MAX;
 }
 
-bool TimesByPlace(const AVOutputFormat* format)
-{
-    const ContainerRules* rules = RulesOf(format);
-    return rules && std::strcmp(rules->family, "avi") == 0;
-}
+namespace {
+
+bool IsAviFamily(const ContainerRules* rules) { return rules && std::strcmp(rules->family, "avi") == 0; }
+
+}  // namespace
+
+bool TimesByPlace(const AVOutputFormat* format) { return IsAviFamily(RulesOf(format)); }
+
+bool TimesByPlace(const AVFormatContext* input) { return IsAviFamily(RulesOfInput(input)); }
 
 int64_t PlayedPriming(const AVOutputFormat* format, const AVCodecContext* encoder)
 {

@@ -91,6 +91,9 @@ int MaxSoundTracks(const AVOutputFormat* format);
 // after the n-1 before it (AVI). Sound cannot start before the picture
 // there, and every stream starts at the file's start.
 bool TimesByPlace(const AVOutputFormat* format);
+// The same of the file `input` reads: its packets carry the times of their
+// places only, and a byte seek starts them again at zero.
+bool TimesByPlace(const AVFormatContext* input);
 
 // A sound encoder puts samples of its own before the sound it is given (its
 // priming), which decoders play unless the container hides them. What each

@@ -134,15 +134,12 @@ void ReleaseHeldAudio(JobOutput& out, InputRun& run, bool input_ended)
 // (an encoder's priming) leads into it: the decoder needs it to play the
 // packet after it as the source does. It takes the place of the sound
 // tail, the input before's last packet, so that what follows meets the
-// picture.
-bool TakesPlaceOfSoundTail(const JobOutput& out, const InputRun& run, const AVPacket* pkt, int64_t origin)
+// picture. `pkt` and `origin` are on the output's clock.
+bool TakesPlaceOfSoundTail(const JobOutput& out, const AVPacket* pkt, int64_t origin)
 {
     if (!out.sound_tail || pkt->pts == AV_NOPTS_VALUE || pkt->pts + pkt->duration > origin)
         return false;
-    const AVPacket* tail = out.sound_tail.get();
-    const int64_t placed = av_rescale_q(pkt->pts - origin, run.in.AudioStream()->time_base, out.audio->time_base) +
-                           ToStreamTicks(run.offset_us, out.audio->time_base);
-    return 2 * (tail->pts - placed) <= av_rescale_q(pkt->duration, run.in.AudioStream()->time_base, out.audio->time_base);
+    return 2 * (out.sound_tail->pts - pkt->pts) <= pkt->duration;
 }
 
 // Fills a gap at a seam with copies of the input's first sound packet (one
@@ -275,17 +272,19 @@ int WriteAudioPacket(JobOutput& out, InputRun& run, AVPacket* pkt)
     if (TimesByPlace(out.ctx->oformat) && pkt->pts != AV_NOPTS_VALUE && 2 * (origin - pkt->pts) > pkt->duration)
         return 0;
     const bool first = run.audio_shift == AV_NOPTS_VALUE;
-    const bool replaces_tail = first && lead_in == 0 && TakesPlaceOfSoundTail(out, run, pkt, origin);
+    const int sample_rate = as->codecpar->sample_rate;
+    const bool priming = sample_rate > 0 &&
+                         SkipsMostOfPacket(pkt, av_rescale_q(pkt->duration, as->time_base, AVRational{1, sample_rate}));
+    const int64_t read_pts = pkt->pts;
+    ShiftToOutput(run, pkt, as, out.audio);
+    const bool replaces_tail =
+        first && lead_in == 0 && TakesPlaceOfSoundTail(out, pkt, ToStreamTicks(run.offset_us, out.audio->time_base));
     if (replaces_tail)
         out.sound_tail.reset();
     else if (first && WriteSoundTail(out) < 0)
         return -1;
-    const int sample_rate = as->codecpar->sample_rate;
-    if (!replaces_tail && sample_rate > 0 &&
-        SkipsMostOfPacket(pkt, av_rescale_q(pkt->duration, as->time_base, AVRational{1, sample_rate})))
+    if (priming && !replaces_tail)
         return 0;  // encoder priming: silence that would push the sound late
-    const int64_t read_pts = pkt->pts;
-    ShiftToOutput(run, pkt, as, out.audio);
     int64_t repeats = 0;
     if (!PlaceSoundAtSeam(out.audio_clock, pkt, &run.audio_shift, &repeats))
         return 0;

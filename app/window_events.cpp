@@ -5,6 +5,7 @@
 
 #include "check_list_ctrl.h"
 #include "conversion_job.h"
+#include "dialog_template.h"
 #include "job_runner.h"
 #include "key_frame_scanner.h"
 #include "preview_worker.h"
@@ -70,17 +71,11 @@ void CMorvaneDlg::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
+// The main window closes only by its own button or title bar.
 void CMorvaneDlg::keyPressEvent(QKeyEvent* event)
 {
-    switch (event->key()) {
-    case Qt::Key_Escape:
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        event->accept();
-        return;
-    default:
+    if (!dialogs::TakeClosingKey(event))
         QDialog::keyPressEvent(event);
-    }
 }
 
 // Delete removes the selected join row while the list has the focus (a text

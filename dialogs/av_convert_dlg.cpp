@@ -149,15 +149,8 @@ void CAVConvertDlg::SetTotalPos(int percent) { m_barTotal->setValue(percent); }
 // Neither key may close the window or stop the job.
 void CAVConvertDlg::keyPressEvent(QKeyEvent* event)
 {
-    switch (event->key()) {
-    case Qt::Key_Escape:
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        event->accept();
-        return;
-    default:
+    if (!dialogs::TakeClosingKey(event))
         QDialog::keyPressEvent(event);
-    }
 }
 
 // The close box stops the job exactly as the stop button does.

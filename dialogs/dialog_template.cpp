@@ -69,6 +69,19 @@ QString ElidedPathLine(const QFontMetrics& metrics, int width, const QString& pa
     return metrics.elidedText(name, Qt::ElideMiddle, std::max(room, 0)) + tail;
 }
 
+bool TakeClosingKey(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        event->accept();
+        return true;
+    default:
+        return false;
+    }
+}
+
 void PlaceControl(QWidget* control, const ControlPlace& place, const DialogUnits& units)
 {
     control->setObjectName(QString::number(place.id));

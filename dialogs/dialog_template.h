@@ -5,6 +5,7 @@
 // average character width across and an eighth of its line height down.
 
 #include <QFont>
+#include <QKeyEvent>
 #include <QRect>
 #include <QString>
 #include <QWidget>
@@ -50,6 +51,10 @@ void FitLineHeight(QWidget* caption);
 // `path` + `tail` in `width` pixels: when it does not fit, the folder gives
 // way in its middle so the file's name and the tail stay whole.
 QString ElidedPathLine(const QFontMetrics& metrics, int width, const QString& path, const QString& tail = {});
+
+// Escape, Return and Enter, with which a QDialog closes itself, taken and
+// dropped: true when `event` was one of them.
+bool TakeClosingKey(QKeyEvent* event);
 
 // Gives `control` its id (as objectName), template geometry and visibility.
 void PlaceControl(QWidget* control, const ControlPlace& place, const DialogUnits& units);
